@@ -1,0 +1,124 @@
+// CWavLoader: one RIFF/WAVE file held in memory.
+//
+// It keeps the 16-byte PCM format record, the bytes of the "data" chunk and
+// every other top-level chunk verbatim, in file order. The loader never
+// interprets the kept chunks (the instrument chunks are read and written by
+// instrument_chunks.h). Lengths are never stored: frames = data.size() /
+// nBlockAlign, and FrameCount() guards a zero block alignment.
+//
+// The editor's reading sequence is Load, MixToMono, ConvertTo16Bit, after
+// which `data` holds 16-bit PCM at the file's own rate. Save writes the
+// format record, the kept chunks in list order and then "data"; every WAV file
+// the system writes goes out through it, so it fixes their layout.
+//
+// A loader holds whole files of audio: copying one is explicit (Clone()),
+// moving is cheap. It has no lock; the user-interface thread owns it, and the
+// playback of the document's loader is stopped before it is replaced.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "document/riff.h"
+
+#ifndef ZANDREL_MAX_ZERO_FILL
+#define ZANDREL_MAX_ZERO_FILL (16u << 20)
+#endif
+
+namespace zandrel {
+
+constexpr uint16_t kWaveFormatPcm = 1;
+constexpr uint16_t kWaveFormatIeeeFloat = 3;
+constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
+
+// Exactly the first 16 bytes of a "fmt " chunk.
+struct PcmFormat {
+  uint16_t wFormatTag = 0;
+  uint16_t nChannels = 0;
+  uint32_t nSamplesPerSec = 0;
+  uint32_t nAvgBytesPerSec = 0;
+  uint16_t nBlockAlign = 0;  // bytes per frame, all channels
+  uint16_t wBitsPerSample = 0;
+
+  bool operator==(const PcmFormat&) const = default;
+};
+
+// A kept top-level chunk. `size` is the size field as read from the file (or
+// as the code that built the chunk set it); it serves the WAV report only.
+// The writer always writes data.size(), padded to an even length.
+struct RiffChunk {
+  FourCC id{};
+  uint32_t size = 0;
+  std::vector<uint8_t> data;
+
+  bool Is(std::string_view fourcc) const { return FourCCIs(id, fourcc); }
+  bool operator==(const RiffChunk&) const = default;
+};
+
+class CWavLoader {
+ public:
+  // A truncated chunk body is zero-filled to its declared size, but never by
+  // more than this: a header claiming 4 GiB must not allocate 4 GiB. (The
+  // fuzz build lowers it so that each input stays fast.)
+  static constexpr size_t kMaxZeroFill = ZANDREL_MAX_ZERO_FILL;
+
+  CWavLoader() = default;
+  virtual ~CWavLoader() = default;
+  CWavLoader(CWavLoader&&) noexcept = default;
+  CWavLoader& operator=(CWavLoader&&) noexcept = default;
+  CWavLoader(const CWavLoader&) = delete;
+  CWavLoader& operator=(const CWavLoader&) = delete;
+  CWavLoader Clone() const;
+
+  PcmFormat format;
+  // Verbatim first 40 bytes of an extensible "fmt " chunk; valid when
+  // isExtensible is 1. SubFormat GUID at byte 24, its first u16 is the
+  // format tag it stands for (1 PCM, 3 IEEE float).
+  std::array<uint8_t, 40> extensibleFormat{};
+  int32_t isExtensible = 0;
+  std::vector<uint8_t> data;     // interleaved little-endian samples
+  std::vector<RiffChunk> chunks;  // every other top-level chunk, in order
+
+  // Parses the file into this loader. Returns false (and leaves the loader as
+  // it was) when the file cannot be opened (silently) or is not RIFF/WAVE
+  // (with a message box).
+  bool Load(const std::filesystem::path& path);
+
+  // Writes the loader as a WAV file. A positive maxSeconds first shortens
+  // `data` to at most that duration (the loader loses the tail), but only
+  // once the output file could be created. The file is written beside the
+  // target and renamed over it, so a failed save leaves any existing file
+  // untouched; failures show a message box and return false.
+  bool Save(const std::filesystem::path& path, float maxSeconds);
+
+  // Averages a stereo file into mono; any other channel count, an unusual
+  // sample width or a block alignment too small for the frame is left alone.
+  void MixToMono();
+  // Converts 8-, 24- and 32-bit integer and 32-bit float samples to 16-bit
+  // PCM in place. 16-bit audio and anything it cannot interpret safely is
+  // left alone.
+  void ConvertTo16Bit();
+
+  // Frames in `data`; 0 when the block alignment is 0.
+  int64_t FrameCount() const { return format.nBlockAlign ? static_cast<int64_t>(data.size() / format.nBlockAlign) : 0; }
+  // Duration in seconds; 0 when the format cannot say.
+  double DurationSeconds() const;
+
+  // The format tag this audio really has: an extensible file stands for the
+  // tag of its SubFormat; 0xFFFE without the extensible copy counts as PCM.
+  uint16_t EffectiveFormatTag() const;
+  bool IsFloat() const { return EffectiveFormatTag() == kWaveFormatIeeeFloat; }
+
+  // Writes the file Save() writes, with `data` limited to its first
+  // dataBytes bytes (at most data.size()), without touching the loader. Lets
+  // a caller write a shortened copy without copying the audio. Shows no box;
+  // |error| says what failed.
+  bool WriteTo(const std::filesystem::path& path, size_t dataBytes, std::string* error) const;
+  // The byte count Save() keeps for maxSeconds (data.size() when uncapped).
+  size_t CappedDataBytes(float maxSeconds) const;
+};
+
+}  // namespace zandrel
