@@ -44,5 +44,6 @@ int main(int argc, char** argv) {
   if (argc != 2) return 2;
   const fs::path root = argv[1];
   WavSeeds(root / "fuzz_wav_file");
+  WavSeeds(root / "fuzz_document");
   return 0;
 }

@@ -265,22 +265,16 @@ void StoreTngeText(std::vector<RiffChunk>& chunks, const std::string& text, LogS
   tnge.push_back(0);
   const FourCC tngeId = MakeFourCC("TNGE");
 
-  const std::vector<uint8_t>& old = list->data;
   std::vector<uint8_t> rebuilt = {'I', 'N', 'F', 'O'};
   bool stored = false;
-  uint64_t offset = 4;
-  while (offset + 8 <= old.size()) {
-    const uint64_t size = ReadLE32(old.data() + offset + 4);
-    if (offset + 8 + size > old.size()) break;  // overruns the chunk: dropped with what follows
-    FourCC id;
-    std::memcpy(id.data(), old.data() + offset, 4);
-    if (id == tngeId) {
+  // Sub-chunks that overrun the chunk are dropped with what follows them.
+  for (const InfoSubChunk& sub : WalkInfoSubChunks(*list).entries) {
+    if (sub.id == tngeId) {
       if (!stored) AppendSubChunk(rebuilt, tngeId, tnge.data(), static_cast<uint32_t>(tnge.size()));
       stored = true;
     } else {
-      AppendSubChunk(rebuilt, id, old.data() + offset + 8, static_cast<uint32_t>(size));
+      AppendSubChunk(rebuilt, sub.id, sub.body.data(), static_cast<uint32_t>(sub.body.size()));
     }
-    offset += 8 + size + (size & 1);
   }
   if (!stored) {
     Log(log, "Adding TNGE chunk.");
@@ -291,6 +285,25 @@ void StoreTngeText(std::vector<RiffChunk>& chunks, const std::string& text, LogS
 }
 
 }  // namespace
+
+InfoSubChunks WalkInfoSubChunks(const RiffChunk& list) {
+  InfoSubChunks result;
+  const std::vector<uint8_t>& d = list.data;
+  uint64_t offset = 4;
+  while (offset + 8 <= d.size()) {
+    const uint64_t size = ReadLE32(d.data() + offset + 4);
+    if (offset + 8 + size > d.size()) {
+      result.malformed = true;
+      break;
+    }
+    InfoSubChunk sub;
+    std::memcpy(sub.id.data(), d.data() + offset, 4);
+    sub.body = std::span<const uint8_t>(d.data() + offset + 8, static_cast<size_t>(size));
+    result.entries.push_back(sub);
+    offset += 8 + size + (size & 1);
+  }
+  return result;
+}
 
 const RiffChunk* FindListInfo(const std::vector<RiffChunk>& chunks) {
   for (const RiffChunk& c : chunks)
@@ -307,16 +320,10 @@ void ParseInstrumentChunk(const std::vector<RiffChunk>& chunks, int64_t frameCou
   instrument.Reset();
   const RiffChunk* list = FindListInfo(chunks);
   if (!list) return;
-  const std::vector<uint8_t>& d = list->data;
-  uint64_t offset = 4;
-  while (offset + 8 <= d.size()) {
-    const uint64_t size = ReadLE32(d.data() + offset + 4);
-    if (offset + 8 + size > d.size()) break;
-    if (std::memcmp(d.data() + offset, "TNGE", 4) == 0) {
-      const std::string_view text(reinterpret_cast<const char*>(d.data() + offset + 8), static_cast<size_t>(size));
-      ReadTngeText(text, frameCount, instrument, log);
-    }
-    offset += 8 + size + (size & 1);
+  for (const InfoSubChunk& sub : WalkInfoSubChunks(*list).entries) {
+    if (!FourCCIs(sub.id, "TNGE")) continue;
+    const std::string_view text(reinterpret_cast<const char*>(sub.body.data()), sub.body.size());
+    ReadTngeText(text, frameCount, instrument, log);
   }
 }
 

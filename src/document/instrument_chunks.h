@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,20 @@ void UpdateSmplChunk(std::vector<RiffChunk>& chunks, const InstrumentData& instr
 // Sets the "acid" chunk's root note, beats and tempo; creates one for a loop
 // or a tempo other than 120.
 void UpdateAcidChunk(std::vector<RiffChunk>& chunks, const InstrumentData& instrument, LogSink* log);
+
+// One sub-chunk of a LIST/INFO chunk: its id and body (size bytes, no pad).
+struct InfoSubChunk {
+  FourCC id{};
+  std::span<const uint8_t> body;
+};
+struct InfoSubChunks {
+  std::vector<InfoSubChunk> entries;
+  bool malformed = false;  // a sub-chunk ran past the chunk: it and what follows are left out
+};
+// The sub-chunks of a LIST/INFO chunk in order, from data offset 4. The walk
+// stops when fewer than 8 bytes remain for a header or at the first sub-chunk
+// whose body runs past the data.
+InfoSubChunks WalkInfoSubChunks(const RiffChunk& list);
 
 // The first LIST chunk whose data begins with "INFO", or nullptr.
 const RiffChunk* FindListInfo(const std::vector<RiffChunk>& chunks);

@@ -149,14 +149,16 @@ size_t CWavLoader::CappedDataBytes(float maxSeconds) const {
 namespace {
 
 // Writes the whole file into an open writer and commits it.
-bool WriteWav(const CWavLoader& wav, AtomicFileWriter& writer, size_t dataBytes, std::string* error) {
-  dataBytes = std::min(dataBytes, wav.data.size());
+bool WriteWav(const CWavLoader& wav, AtomicFileWriter& writer, std::span<const uint8_t> audio, WavWriteError* error) {
+  auto fail = [&](std::string reason) {
+    if (error) *error = WavWriteError{false, std::move(reason)};
+    return false;
+  };
+  const size_t dataBytes = audio.size();
   uint64_t riffSize = 36 + static_cast<uint64_t>(PaddedSize(dataBytes));
   for (const RiffChunk& c : wav.chunks) riffSize += 8 + static_cast<uint64_t>(PaddedSize(c.data.size()));
-  if (riffSize > std::numeric_limits<uint32_t>::max()) {
-    if (error) *error = "the audio and its chunks are larger than a WAV file can hold (4 GiB)";
-    return false;
-  }
+  if (riffSize > std::numeric_limits<uint32_t>::max())
+    return fail("the audio and its chunks are larger than a WAV file can hold (4 GiB)");
 
   const PcmFormat& fmt = wav.format;
   std::vector<uint8_t> head;
@@ -185,22 +187,31 @@ bool WriteWav(const CWavLoader& wav, AtomicFileWriter& writer, size_t dataBytes,
     if (count & 1) ok = ok && writer.Write(&kPad, 1);
   };
   for (const RiffChunk& c : wav.chunks) writeChunk(c.id, c.data.data(), c.data.size());
-  writeChunk(MakeFourCC("data"), wav.data.data(), dataBytes);
+  writeChunk(MakeFourCC("data"), audio.data(), dataBytes);
 
   ok = ok && writer.Commit();
-  if (!ok && error) *error = writer.Error();
-  return ok;
+  return ok ? true : fail(writer.Error());
 }
 
 }  // namespace
 
-bool CWavLoader::WriteTo(const std::filesystem::path& path, size_t dataBytes, std::string* error) const {
+void ShowWavWriteError(const WavWriteError& error) {
+  if (error.couldNotCreate) {
+    ShowMessage("Failed to create file for saving.");
+  } else {
+    ShowMessage(Format("Failed to save the file: %s.\nThe file on disk was not changed.", error.reason.c_str()),
+                MessageIcon::Error);
+  }
+}
+
+bool CWavLoader::WriteTo(const std::filesystem::path& path, std::span<const uint8_t> audioData,
+                         WavWriteError* error) const {
   AtomicFileWriter writer;
   if (!writer.Open(path)) {
-    if (error) *error = writer.Error();
+    if (error) *error = WavWriteError{true, writer.Error()};
     return false;
   }
-  return WriteWav(*this, writer, dataBytes, error);
+  return WriteWav(*this, writer, audioData, error);
 }
 
 bool CWavLoader::Save(const std::filesystem::path& path, float maxSeconds) {
@@ -208,14 +219,13 @@ bool CWavLoader::Save(const std::filesystem::path& path, float maxSeconds) {
   // cannot even start must not cost the audio its tail.
   AtomicFileWriter writer;
   if (!writer.Open(path)) {
-    ShowMessage("Failed to create file for saving.");
+    ShowWavWriteError(WavWriteError{true, writer.Error()});
     return false;
   }
   data.resize(CappedDataBytes(maxSeconds));
-  std::string error;
-  if (!WriteWav(*this, writer, data.size(), &error)) {
-    ShowMessage(Format("Failed to save the file: %s.\nThe file on disk was not changed.", error.c_str()),
-                MessageIcon::Error);
+  WavWriteError error;
+  if (!WriteWav(*this, writer, data, &error)) {
+    ShowWavWriteError(error);
     return false;
   }
   return true;

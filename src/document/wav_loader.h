@@ -19,6 +19,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,16 @@ struct RiffChunk {
   bool Is(std::string_view fourcc) const { return FourCCIs(id, fourcc); }
   bool operator==(const RiffChunk&) const = default;
 };
+
+// Why a WAV file could not be written.
+struct WavWriteError {
+  bool couldNotCreate = false;  // the file could not even be created
+  std::string reason;
+};
+
+// Shows the message box for a failed write: "Failed to create file for
+// saving." when the file could not be created, else the reason.
+void ShowWavWriteError(const WavWriteError& error);
 
 class CWavLoader {
  public:
@@ -112,11 +123,12 @@ class CWavLoader {
   uint16_t EffectiveFormatTag() const;
   bool IsFloat() const { return EffectiveFormatTag() == kWaveFormatIeeeFloat; }
 
-  // Writes the file Save() writes, with `data` limited to its first
-  // dataBytes bytes (at most data.size()), without touching the loader. Lets
-  // a caller write a shortened copy without copying the audio. Shows no box;
-  // |error| says what failed.
-  bool WriteTo(const std::filesystem::path& path, size_t dataBytes, std::string* error) const;
+  // Writes this loader's format and kept chunks with |audioData| as the
+  // "data" chunk, the layout Save() writes, without touching the loader.
+  // Lets a caller write a shortened or prepared copy of a document without
+  // copying its audio. Shows no box; |error| says what failed.
+  bool WriteTo(const std::filesystem::path& path, std::span<const uint8_t> audioData,
+               WavWriteError* error = nullptr) const;
   // The byte count Save() keeps for maxSeconds (data.size() when uncapped).
   size_t CappedDataBytes(float maxSeconds) const;
 };

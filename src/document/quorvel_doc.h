@@ -1,0 +1,171 @@
+// CQuorvelDoc: the one document of the editor.
+//
+// It holds one sample (`audio`: mono 16-bit PCM at the file's own rate after
+// an open, with the file's other chunks), its instrument data, the save time
+// limit and the undo history, plus what the application framework would keep
+// for a document: path name, title and the modified flag.
+//
+// The document has no view. Whatever replaces or changes its audio first calls
+// NotifyAudioAboutToChange() (the view stops playback there; once it returns
+// nothing reads `audio` until playback starts again), and afterwards
+// UpdateAllViews() with what changed (the view rebuilds its peaks, the
+// property pages refresh). Code of other folders that edits `audio` or
+// `instrument` directly follows the same contract.
+//
+// What it needs of the main frame (the log, the device's region count)
+// reaches it through DocumentFrame; without a frame it logs nothing and caps
+// regions at 1000. User-interface thread only.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "document/instrument.h"
+#include "document/undo_history.h"
+#include "document/wav_loader.h"
+#include "platform/log_sink.h"
+
+namespace zandrel {
+
+// What the document needs of the main frame.
+class DocumentFrame {
+ public:
+  virtual ~DocumentFrame() = default;
+  virtual LogSink& Log() = 0;
+  // The device's region-count limit, `maxDeviceRegions`.
+  virtual int MaxDeviceRegions() const { return 8; }
+};
+
+enum class DocumentChange {
+  kReplaced,    // a different sample (new, open, import): views reset cursor, selection and zoom
+  kAudio,       // the audio bytes or format changed: peaks are rebuilt
+  kInstrument,  // only regions or global settings changed
+  kState,       // path name, title or modified flag
+};
+
+class DocumentObserver {
+ public:
+  virtual ~DocumentObserver() = default;
+  // Called before `audio` is replaced or changed: stop reading it.
+  virtual void OnAudioAboutToChange() {}
+  virtual void OnDocumentChanged(DocumentChange /*change*/) {}
+};
+
+class CQuorvelDoc {
+ public:
+  // Reads the time limit ("Settings"/"MaxCutoffTime") from the settings.
+  CQuorvelDoc();
+  ~CQuorvelDoc();
+  CQuorvelDoc(const CQuorvelDoc&) = delete;
+  CQuorvelDoc& operator=(const CQuorvelDoc&) = delete;
+
+  CWavLoader audio;
+  InstrumentData instrument;
+  float timeLimit = 20.0f;  // save time limit in seconds; -1 = none
+  CUndoHistory undoHistory;
+
+  // ------------------------------------------------ frame, views, state --
+  void SetFrame(DocumentFrame* frame) { frame_ = frame; }
+  DocumentFrame* Frame() const { return frame_; }
+  // The log when a main frame exists, else nullptr.
+  LogSink* GetLog() const { return frame_ ? &frame_->Log() : nullptr; }
+  int MaxDeviceRegions() const;
+
+  void AddObserver(DocumentObserver* observer);
+  void RemoveObserver(DocumentObserver* observer);
+  void NotifyAudioAboutToChange();
+  void UpdateAllViews(DocumentChange change);
+
+  bool IsModified() const { return modified_; }
+  void SetModifiedFlag(bool modified = true);
+  const std::filesystem::path& GetPathName() const { return pathName_; }
+  // Sets the path name and the title (the file name).
+  void SetPathName(const std::filesystem::path& path);
+  const std::string& GetTitle() const { return title_; }
+  void SetTitle(std::string title);
+
+  bool HasAudio() const { return !audio.data.empty(); }
+  int64_t FrameCount() const { return audio.FrameCount(); }
+
+  // ------------------------------------------------------- lifecycle --
+  // An empty, untitled document with no history.
+  bool OnNewDocument();
+  // Empties the audio and resets the instrument data (history, modified flag
+  // and title are left alone).
+  void ClearAudio();
+  bool OnOpenDocument(const std::filesystem::path& path) { return LoadWav(path); }
+  // Opens a WAV file into the document. On failure the document (audio,
+  // instrument, history and log) is left exactly as it was.
+  bool LoadWav(const std::filesystem::path& path);
+
+  // ------------------------------------------------------------ saving --
+  // Prepares the instrument for the device (orphans, key ranges, time limit
+  // after asking, region cap, chunks) and writes the file. The steps run on a
+  // copy: only a written file changes the document, which then holds what the
+  // file holds, takes the path and is no longer modified.
+  bool OnSaveDocument(const std::filesystem::path& path);
+  // The same steps without the question, into a file in the process's private
+  // temporary folder named after the document ("<base>.wav"); the document
+  // is not changed. Returns the file's path, empty on failure.
+  std::filesystem::path SaveTempCopy();
+  // The steps without the time limit and with a region cap of 10000 into
+  // |path|; the document is not changed.
+  bool ExportWavWithoutLimits(const std::filesystem::path& path);
+  // Command "Export Wav Without EP restrictions...": asks for the file.
+  void OnExportWavWithoutLimits();
+
+  // Region steps on the live document (used by edits of other folders).
+  void RemoveOrphanedRegions();
+  void SanitizeKeyRanges();
+  void SortRegions();
+  void TrimRegionsToDuration(float seconds);
+  void LimitRegionCount(int cap);
+  void StripNonEssentialChunks();
+  // Moves every key by |semitones| and marks the document modified.
+  void TransposeRegions(int semitones);
+
+  // Instrument chunks of the document's audio.
+  void ParseInstrumentChunk();
+  void ReadSmplChunk();
+  void ReadAcidChunk();
+  void WriteInstrumentChunk();
+  void WriteInstrumentChunkFor(int64_t selStart, int64_t selEnd, std::vector<RiffChunk>& chunks) const;
+  void UpdateSmplChunk();
+  void UpdateAcidChunk();
+
+  // -------------------------------------------------------- undo, redo --
+  // Records the current state before an edit. With kUndoWithAudio the audio
+  // is written to a snapshot; when that fails nothing is recorded and the
+  // edit goes on. The caller marks the document modified.
+  void PushUndo(int kind, const std::string& description);
+  void Undo();
+  void Redo();
+  bool CanUndo() const { return !undoHistory.undoStack.empty(); }
+  bool CanRedo() const { return !undoHistory.redoStack.empty(); }
+  void OnEditUndo() { Undo(); }
+  void OnEditRedo() { Redo(); }
+
+  // ----------------------------------------------------------- reports --
+  bool WriteWavOverview(const std::filesystem::path& path) const;
+  bool WriteInstrumentOverview(const std::filesystem::path& path) const;
+  // Commands "Export Overview..." and "Export Instrument Data...".
+  void OnExportOverview() const;
+  void OnExportInstrumentData() const;
+
+ private:
+  struct SaveDraft;
+  enum class DraftMode { kSave, kTempCopy, kExportWithoutLimits };
+  // Runs the save steps on a copy; false when the user refused the cut.
+  bool PrepareDraft(DraftMode mode, SaveDraft& draft) const;
+  void Step(bool undo);
+  std::string PathNameText() const { return pathName_.string(); }
+
+  DocumentFrame* frame_ = nullptr;
+  std::vector<DocumentObserver*> observers_;
+  bool modified_ = false;
+  std::filesystem::path pathName_;
+  std::string title_ = "Untitled";
+};
+
+}  // namespace zandrel
