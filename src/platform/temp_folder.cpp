@@ -17,19 +17,20 @@ fs::path MakeUniqueFolder(const fs::path& parent, const char* prefix) {
 }
 
 const fs::path& ProcessTempFolder() {
-  static const fs::path folder = [] {
+  // Never destroyed: the exit handler below still needs it after static
+  // objects are gone.
+  static const fs::path* const folder = [] {
     std::error_code ec;
     const fs::path system = fs::temp_directory_path(ec);
-    if (ec) return fs::path();
-    fs::path made = MakeUniqueFolder(system, "zandrel-");
+    fs::path made = ec ? fs::path() : MakeUniqueFolder(system, "zandrel-");
     if (!made.empty()) {
       // Removed only when empty: files a user may still want are never
       // deleted behind their back.
       std::atexit([] { ::rmdir(ProcessTempFolder().c_str()); });
     }
-    return made;
+    return new fs::path(std::move(made));
   }();
-  return folder;
+  return *folder;
 }
 
 }  // namespace zandrel
