@@ -1,0 +1,45 @@
+#include "app/output_wnd.h"
+
+#include <QContextMenuEvent>
+
+namespace zandrel {
+
+COutputList::COutputList(QWidget* parent) : QListWidget(parent) {
+  setObjectName(QStringLiteral("logList"));
+  setUniformItemSizes(true);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setTextElideMode(Qt::ElideNone);
+  setWordWrap(false);
+}
+
+void COutputList::AddLine(std::string line) { addItem(QString::fromStdString(line)); }
+
+void COutputList::RemoveLastLine() {
+  if (count() > 0) delete takeItem(count() - 1);
+}
+
+QStringList COutputList::Lines() const {
+  QStringList lines;
+  for (int i = 0; i < count(); ++i) lines << item(i)->text();
+  return lines;
+}
+
+void COutputList::contextMenuEvent(QContextMenuEvent* event) {
+  setFocus(Qt::MouseFocusReason);
+  event->accept();
+}
+
+COutputWnd::COutputWnd(QWidget* parent) : QDockWidget(QStringLiteral("Output"), parent) {
+  setObjectName(QStringLiteral("Output"));
+  tabs_ = new QTabWidget(this);
+  tabs_->setTabPosition(QTabWidget::South);
+  tabs_->setDocumentMode(true);
+  logList_ = new COutputList(tabs_);
+  tabs_->addTab(logList_, QStringLiteral("Log"));
+  setWidget(tabs_);
+  logList_->AppendLog("Load WAV");
+}
+
+}  // namespace zandrel

@@ -1,0 +1,140 @@
+#include "app/quorvel_app.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "app/main_frame.h"
+#include "platform/file_dialogs.h"
+#include "platform/message_host.h"
+#include "platform/text_format.h"
+
+namespace zandrel {
+namespace {
+
+constexpr const char* kWavFilter = "WAV Files (*.wav)|*.wav|All Files (*.*)|*.*||";
+
+// "About Zandrel": the icon, the version and an OK button.
+class CAboutDlg final : public QDialog {
+ public:
+  explicit CAboutDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("About Zandrel"));
+    auto* icon = new QLabel(this);
+    icon->setPixmap(style()->standardIcon(QStyle::SP_MediaVolume).pixmap(32, 32));
+    auto* text = new QLabel(QStringLiteral("Zandrel, Version 1.01"), this);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    auto* row = new QHBoxLayout;
+    row->addWidget(icon);
+    row->addWidget(text, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(row);
+    layout->addWidget(buttons);
+  }
+};
+
+}  // namespace
+
+CQuorvelApp::CQuorvelApp() = default;
+
+CQuorvelApp::~CQuorvelApp() {
+  frame_.reset();
+  doc_.reset();
+  SetFileDialogHost(previousFileDialogs_);
+  SetMessageHost(previousMessageHost_);
+  SetSettingsStore(nullptr);
+}
+
+bool CQuorvelApp::InitInstance(const QStringList& arguments) {
+  QApplication::setApplicationName(QStringLiteral("Zandrel"));
+  QApplication::setOrganizationName(QStringLiteral("Zindermast"));
+  settings_ = std::make_unique<QtSettingsStore>();
+  SetSettingsStore(settings_.get());
+  previousMessageHost_ = SetMessageHost(&messageHost_);
+  if (previousMessageHost_) SetMessageHost(previousMessageHost_);
+  previousFileDialogs_ = SetFileDialogHost(&fileDialogs_);
+  if (previousFileDialogs_) SetFileDialogHost(previousFileDialogs_);
+  recentFiles_.Load();
+
+  doc_ = std::make_unique<CQuorvelDoc>();
+  frame_ = std::make_unique<CMainFrame>(*this, *doc_);
+  messageHost_.parent = frame_.get();
+  fileDialogs_.parent = frame_.get();
+
+  bool processed = true;
+  if (arguments.isEmpty()) {
+    processed = doc_->OnNewDocument();
+  } else {
+    processed = OpenDocumentFile(arguments.front().toStdString());
+  }
+  if (!processed) return false;
+  frame_->showNormal();
+  return true;
+}
+
+bool CQuorvelApp::SaveModified() {
+  if (!doc_->IsModified()) return true;
+  const MessageAnswer answer = CurrentMessageHost().Show(Format("Save changes to %s?", doc_->GetTitle().c_str()),
+                                                         MessageIcon::Warning, MessageButtons::YesNoCancel);
+  if (answer == MessageAnswer::Cancel) return false;
+  if (answer == MessageAnswer::No) return true;
+  return OnFileSaveAs();
+}
+
+bool CQuorvelApp::OnFileNew() {
+  if (!SaveModified()) return false;
+  return doc_->OnNewDocument();
+}
+
+bool CQuorvelApp::OnFileOpen() {
+  OpenFileRequest request;
+  request.defaultPath = doc_->GetPathName().parent_path();
+  request.filter = kWavFilter;
+  const std::optional<std::filesystem::path> file = AskOpenFile(request);
+  return file && OpenDocumentFile(*file);
+}
+
+bool CQuorvelApp::OpenDocumentFile(const std::filesystem::path& path) {
+  if (!SaveModified()) return false;
+  if (!doc_->OnOpenDocument(path)) return false;
+  recentFiles_.Add(std::filesystem::absolute(path));
+  if (frame_) frame_->RebuildRecentFilesMenu();
+  return true;
+}
+
+bool CQuorvelApp::OnFileSaveAs() {
+  SaveFileRequest request;
+  request.defaultPath = doc_->GetPathName().empty() ? std::filesystem::path(doc_->GetTitle() + ".wav")
+                                                    : doc_->GetPathName();
+  request.defaultExtension = "wav";
+  request.filter = kWavFilter;
+  const std::optional<std::filesystem::path> file = AskSaveFile(request);
+  if (!file || !doc_->OnSaveDocument(*file)) return false;
+  recentFiles_.Add(std::filesystem::absolute(*file));
+  if (frame_) frame_->RebuildRecentFilesMenu();
+  return true;
+}
+
+void CQuorvelApp::OnNewEmptySample() {
+  // A cancelled File New keeps the user's document: nothing may overwrite it.
+  if (!OnFileNew()) return;
+  CQuorvelDoc& doc = *doc_;
+  doc.NotifyAudioAboutToChange();
+  doc.audio.format = PcmFormat{kWaveFormatPcm, 1, 44100, 88200, 2, 16};
+  doc.audio.data.assign(88200, 0);
+  doc.instrument.hasInstrument = true;
+  doc.instrument.regions = {Region{0, 44100, -1, -1, 0, 127, 60}};
+  doc.SetModifiedFlag(true);
+  doc.UpdateAllViews(DocumentChange::kReplaced);
+}
+
+void CQuorvelApp::OnAppAbout() {
+  CAboutDlg dialog(frame_.get());
+  dialog.exec();
+}
+
+}  // namespace zandrel

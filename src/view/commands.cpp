@@ -1,0 +1,106 @@
+#include "view/commands.h"
+
+#include <stdexcept>
+
+namespace zandrel {
+
+const std::vector<CommandInfo>& Accelerators() {
+  static const std::vector<CommandInfo> table = {
+      {cmd::kEditCopy, "&Copy\tCtrl+C", "Ctrl+C"},
+      {cmd::kEditCut, "Cu&t\tCtrl+X", "Ctrl+X"},
+      {cmd::kEditPaste, "&Paste\tCtrl+V", "Ctrl+V"},
+      {cmd::kEditRedo, "Redo\tCtrl+Y", "Ctrl+Y"},
+      {cmd::kSelectAll, "Select All", "Ctrl+A"},
+      {cmd::kEditUndo, "&Undo\tCtrl+Z", "Ctrl+Z"},
+      {cmd::kFileNew, "&New\tCtrl+N", "Ctrl+N"},
+      {cmd::kFileOpen, "&Open...\tCtrl+O", "Ctrl+O"},
+      {cmd::kFilePrint, "&Print...\tCtrl+P", "Ctrl+P"},
+      // Ctrl+S is Save As: saving always asks for a file name.
+      {cmd::kFileSaveAs, "Save &Wav...", "Ctrl+S"},
+      {cmd::kDeleteWavData, "Delete Wav Data\tCtrl+DEL", "Ctrl+Del"},
+      {cmd::kLoop, "Loop\tL", "L"},
+      {cmd::kPlayStop, "Play/Stop", "Space"},
+      {cmd::kSetLoopIn, "Set Loop In\tI", "I"},
+      {cmd::kSetLoopOut, "Set Loop Out\tO", "O"},
+      {cmd::kDeselect, "Deselect", "Ctrl+D"},
+  };
+  return table;
+}
+
+const std::vector<ContextMenu>& ContextMenus() {
+  static const std::vector<ContextMenu> menus = {
+      {"Edit",
+       {{cmd::kSplitAtCursor, "Split Region"},
+        {cmd::kSetLeftLoopPoint, "Set Left Loop Point"},
+        {cmd::kSetRightLoopPoint, "Set Right Loop Point"},
+        {0, ""},
+        {cmd::kEditUndo, "&Undo\tCtrl+Z"},
+        {cmd::kEditRedo, "Redo\tCtrl+Y"},
+        {0, ""},
+        {cmd::kCopyPositionAsText, "&Copy Position as text"},
+        {0, ""},
+        {cmd::kEditPaste, "&Paste\tCtrl+V"}}},
+      {"Region Bar",
+       {{cmd::kRemoveSelectedRegion, "Remove Region"},
+        {cmd::kRemoveRegionLoop, "Remove Region's loop"},
+        {cmd::kDeleteWavData, "Remove and Delete Wave"},
+        {0, ""},
+        {cmd::kFindRootNote, "Find and Set Root Note"},
+        {cmd::kNormalize, "Normalize"},
+        {cmd::kAutoTune, "Auto-Tune..."},
+        {0, ""},
+        {cmd::kEditCopy, "&Copy\tCtrl+C"},
+        {cmd::kEditPaste, "&Paste\tCtrl+V"}}},
+      {"Piano Roll", {{cmd::kEditKeyBoundaries, "Edit Key Boundaries"}, {0, ""}, {cmd::kSetRootNote, "Set Root Note"}}},
+      {"Loop Region",
+       {{cmd::kSplitAtCursor, "Split Region"},
+        {cmd::kSetLeftLoopPoint, "Set Left Loop Point"},
+        {cmd::kSetRightLoopPoint, "Set Right Loop Point"},
+        {0, ""},
+        {cmd::kFadeOutExp, "Fade Out EXP"},
+        {cmd::kEqualPowerCrossfade, "Equal-Power Crossfade"},
+        {cmd::kSetInOutToZeroCrossing, "Set IN/OUT to Zero Crossing"},
+        {0, ""},
+        {cmd::kEditUndo, "&Undo\tCtrl+Z"},
+        {cmd::kEditRedo, "Redo\tCtrl+Y"},
+        {0, ""},
+        {cmd::kEditCopy, "&Copy\tCtrl+C"},
+        {cmd::kEditPaste, "&Paste\tCtrl+V"}}},
+  };
+  return menus;
+}
+
+const ContextMenu& FindContextMenu(std::string_view name) {
+  for (const ContextMenu& m : ContextMenus())
+    if (m.name == name) return m;
+  throw std::out_of_range("no such context menu");
+}
+
+}  // namespace zandrel
+
+namespace zandrel {
+
+bool CommandRegistry::Enabled(int id) const {
+  const auto it = handlers_.find(id);
+  if (it == handlers_.end()) return false;
+  return !it->second.enabled || it->second.enabled();
+}
+
+bool CommandRegistry::Checkable(int id) const {
+  const auto it = handlers_.find(id);
+  return it != handlers_.end() && static_cast<bool>(it->second.checked);
+}
+
+bool CommandRegistry::Checked(int id) const {
+  const auto it = handlers_.find(id);
+  return it != handlers_.end() && it->second.checked && it->second.checked();
+}
+
+bool CommandRegistry::Run(int id) const {
+  if (!Enabled(id)) return false;
+  const auto it = handlers_.find(id);
+  if (it->second.run) it->second.run();
+  return true;
+}
+
+}  // namespace zandrel

@@ -1,0 +1,96 @@
+#include "view/peak_cache.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zandrel {
+namespace {
+
+int16_t ToPeak(double sample) { return static_cast<int16_t>(std::trunc(sample * 32767.0)); }
+
+}  // namespace
+
+double SampleAtFrame(const CWavLoader& audio, int64_t frame) {
+  const PcmFormat& f = audio.format;
+  if (frame < 0 || f.nBlockAlign == 0) return 0.0;
+  const size_t offset = static_cast<size_t>(frame) * f.nBlockAlign;
+  const size_t width = f.wBitsPerSample / 8;
+  if (width == 0 || offset + width > audio.data.size()) return 0.0;
+  const uint8_t* p = audio.data.data() + offset;
+  switch (f.wBitsPerSample) {
+    case 8: return (static_cast<int>(p[0]) - 128) / 128.0;
+    case 16: return static_cast<int16_t>(ReadLE16(p)) / 32768.0;
+    case 24: {
+      int32_t v = p[0] | (p[1] << 8) | (p[2] << 16);
+      if (v & 0x800000) v -= 0x1000000;
+      return v / 8388608.0;
+    }
+    case 32:
+      if (f.wFormatTag == kWaveFormatIeeeFloat) return ReadLEFloat(p);
+      return static_cast<int32_t>(ReadLE32(p)) / 2147483648.0;
+    default: return 0.0;
+  }
+}
+
+void PeakCache::Clear() {
+  audio_ = nullptr;
+  frames_ = 0;
+  blocks_.clear();
+}
+
+void PeakCache::Rebuild(const CWavLoader* audio, int64_t bucketSize) {
+  Clear();
+  bucket_ = std::max<int64_t>(1, bucketSize);
+  if (!audio || audio->data.empty() || audio->FrameCount() == 0) return;
+  audio_ = audio;
+  frames_ = audio->FrameCount();
+  blocks_.resize(static_cast<size_t>((frames_ + kBlock - 1) / kBlock));
+  const bool pcm16 = audio->format.wBitsPerSample == 16;
+  const size_t align = audio->format.nBlockAlign;
+  for (size_t b = 0; b < blocks_.size(); ++b) {
+    const int64_t start = static_cast<int64_t>(b) * kBlock;
+    const int64_t end = std::min(frames_, start + kBlock);
+    int16_t lo = 0, hi = 0;
+    for (int64_t i = start; i < end; ++i) {
+      const int16_t v = pcm16 ? ToPeak(static_cast<int16_t>(ReadLE16(audio->data.data() + i * align)) / 32768.0)
+                              : ToPeak(SampleAtFrame(*audio, i));
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    }
+    blocks_[b] = {lo, hi};
+  }
+}
+
+void PeakCache::SetBucketSize(int64_t bucketSize) { bucket_ = std::max<int64_t>(1, bucketSize); }
+
+int64_t PeakCache::size() const { return frames_ == 0 ? 0 : (frames_ + bucket_ - 1) / bucket_; }
+
+PeakEntry PeakCache::operator[](int64_t k) const {
+  PeakEntry e;
+  if (!audio_ || k < 0 || k >= size()) return e;
+  const int64_t start = k * bucket_;
+  const int64_t end = std::min(frames_, start + bucket_);
+  e.first = ToPeak(SampleAtFrame(*audio_, start));
+  auto take = [&](int16_t lo, int16_t hi) {
+    e.min = std::min(e.min, lo);
+    e.max = std::max(e.max, hi);
+  };
+  int64_t i = start;
+  // Partial block at the start, whole blocks from the summary, partial at the end.
+  while (i < end && i % kBlock != 0) {
+    const int16_t v = ToPeak(SampleAtFrame(*audio_, i++));
+    take(v, v);
+  }
+  while (i + kBlock <= end) {
+    const Block& b = blocks_[static_cast<size_t>(i / kBlock)];
+    take(b.min, b.max);
+    i += kBlock;
+  }
+  while (i < end) {
+    const int16_t v = ToPeak(SampleAtFrame(*audio_, i++));
+    take(v, v);
+  }
+  return e;
+}
+
+}  // namespace zandrel

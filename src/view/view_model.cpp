@@ -1,0 +1,278 @@
+#include "view/view_model.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/settings.h"
+
+namespace zandrel {
+
+ViewModel::ViewModel(CQuorvelDoc& d) : doc(d) {}
+
+void ViewModel::LoadSettings() {
+  const SettingsStore& s = CurrentSettings();
+  playAnimation = s.GetInt("Settings", "PlayAnimationOnEmptyScreen", 1) != 0;
+  showLoupe = s.GetInt("Settings", "ShowLoupeWhenDragging", 1) != 0;
+  scrollWheelZoom = s.GetInt("Settings", "ScrollWheelZoom", 1) != 0;
+}
+
+int64_t ViewModel::FrameAtX(double x) const {
+  return static_cast<int64_t>(x * static_cast<double>(framesPerPixel) + viewStart);
+}
+
+int ViewModel::XAtFrame(int64_t frame) const {
+  return static_cast<int>((static_cast<double>(frame) - viewStart) / static_cast<double>(framesPerPixel));
+}
+
+double ViewModel::DurationSeconds() const {
+  const uint32_t rate = doc.audio.format.nSamplesPerSec;
+  return rate ? static_cast<double>(FrameCount()) / rate : 0.0;
+}
+
+void ViewModel::RebuildPeakCache() {
+  const int64_t bucket = std::max<int64_t>(1, static_cast<int64_t>(framesPerPixel));
+  if (!HasAudio()) {
+    peakCache.Clear();
+    return;
+  }
+  peakCache.Rebuild(&doc.audio, bucket);
+}
+
+void ViewModel::ClampViewStart() {
+  if (!HasAudio()) return;
+  const double page = FramesOnScreen();
+  const double half = page / 2;
+  const double frames = static_cast<double>(FrameCount());
+  viewStart = std::min(viewStart, frames + half - page);
+  viewStart = std::max(viewStart, -half);
+}
+
+ScrollBarState ComputeScrollBar(double frames, double page, double viewStart, double* unit) {
+  ScrollBarState s;
+  const double u = std::max(1.0, std::ceil(frames / 2000000000.0));
+  const double half = page / 2;
+  s.min = static_cast<int>(std::floor(-half / u));
+  s.max = static_cast<int>(std::ceil((frames + half) / u));
+  s.page = static_cast<int>(std::ceil(page / u));
+  s.pos = static_cast<int>(std::round(viewStart / u));
+  if (unit) *unit = u;
+  return s;
+}
+
+ScrollBarState ViewModel::ScrollBar() {
+  if (!HasAudio()) return {};
+  return ComputeScrollBar(static_cast<double>(FrameCount()), FramesOnScreen(), viewStart, &scrollUnit);
+}
+
+bool ViewModel::Scroll(ScrollAction action, int trackPosition) {
+  if (!HasAudio()) return false;
+  const double page = FramesOnScreen();
+  const double half = page / 2;
+  const double frames = static_cast<double>(FrameCount());
+  double v = viewStart;
+  switch (action) {
+    case ScrollAction::kLineLeft: v -= 10.0 * framesPerPixel; break;
+    case ScrollAction::kLineRight: v += 10.0 * framesPerPixel; break;
+    case ScrollAction::kPageLeft: v -= page; break;
+    case ScrollAction::kPageRight: v += page; break;
+    case ScrollAction::kThumb: v = trackPosition * scrollUnit; break;
+    case ScrollAction::kLeft: v = -half; break;
+    case ScrollAction::kRight: v = frames + half - page; break;
+    case ScrollAction::kEndScroll: break;
+  }
+  v = std::min(v, frames + half - page);
+  v = std::max(v, -half);
+  if (std::fabs(v - viewStart) <= 1e-9) return false;
+  viewStart = v;
+  return true;
+}
+
+bool ViewModel::Wheel(int delta, double mouseX, bool altDown) {
+  if (!HasAudio()) return false;
+  const bool zoom = scrollWheelZoom ? !altDown : altDown;
+  if (zoom) {
+    const float old = framesPerPixel;
+    float next = delta > 0 ? old / 1.25f : old * 1.25f;
+    const double frames = static_cast<double>(FrameCount());
+    const float upper = clientWidth >= 1 ? static_cast<float>(frames * 1.5 / clientWidth) : static_cast<float>(frames);
+    next = std::min(next, upper);
+    next = std::max(next, 0.5f);
+    if (next == old) return false;
+    framesPerPixel = next;
+    // The frame under the mouse stays where it is.
+    viewStart = static_cast<double>(old) * mouseX + viewStart - static_cast<double>(next) * mouseX;
+    ClampViewStart();
+    peakCache.SetBucketSize(std::max<int64_t>(1, static_cast<int64_t>(framesPerPixel)));
+  } else {
+    const double step = FramesOnScreen() * 0.1;
+    viewStart += delta > 0 ? -step : step;
+    ClampViewStart();
+  }
+  return true;
+}
+
+int64_t ViewModel::Snap(int64_t frame) const {
+  return snapToZeroCrossing && hooks.snapToZeroCrossing ? hooks.snapToZeroCrossing(frame) : frame;
+}
+
+void ViewModel::ShowSelection() {
+  if (hooks.showSelection) hooks.showSelection(loopIn, loopOut);
+}
+
+bool ViewModel::HandleKey(ViewKey key) {
+  const bool audio = HasAudio();
+  const int64_t frames = FrameCount();
+  switch (key) {
+    case ViewKey::kSpace:
+      if (hooks.isPlaying && hooks.isPlaying()) {
+        if (hooks.stopPlayback) hooks.stopPlayback();
+      } else if (hooks.startPlayback) {
+        hooks.startPlayback();
+      }
+      return true;
+    case ViewKey::kEnd:
+      if (!audio) return false;
+      cursorFrame = frames - 1;
+      viewStart = static_cast<double>(frames) - FramesOnScreen();
+      ClampViewStart();
+      return true;
+    case ViewKey::kHome:
+      cursorFrame = 0;
+      viewStart = 0;
+      ClampViewStart();
+      return true;
+    case ViewKey::kSelectAll:
+      if (!audio) return false;
+      loopIn = 0;
+      loopOut = frames - 1;
+      loopPlayback = true;
+      ShowSelection();
+      Log(doc.GetLog(), "Selected entire waveform.");
+      return true;
+    case ViewKey::kLoopIn:
+      if (cursorFrame < 0) return false;
+      loopIn = Snap(cursorFrame);
+      if (loopOut < 0) loopOut = frames - 1;
+      ShowSelection();
+      return true;
+    case ViewKey::kLoopOut:
+      if (cursorFrame < 0) return false;
+      loopOut = Snap(cursorFrame);
+      if (loopIn < 0) loopIn = 0;
+      loopPlayback = true;
+      ShowSelection();
+      return true;
+    case ViewKey::kLoop:
+      if (hooks.isPlaying && hooks.isPlaying() && hooks.stopPlayback) hooks.stopPlayback();
+      loopPlayback = !loopPlayback;
+      Log(doc.GetLog(), loopPlayback ? "Loop playback enabled." : "Loop playback disabled.");
+      return true;
+  }
+  return false;
+}
+
+void ViewModel::SetCursorPosition(int64_t frame) {
+  if (!HasAudio()) {
+    cursorFrame = playAnchor = -1;
+    return;
+  }
+  cursorFrame = playAnchor = std::clamp<int64_t>(frame, 0, FrameCount() - 1);
+}
+
+void ViewModel::ClearSelection() {
+  loopIn = loopOut = -1;
+  loopPlayback = false;
+  ShowSelection();
+}
+
+void ViewModel::SelectRegion(int index) {
+  const InstrumentData& inst = doc.instrument;
+  if (!inst.hasInstrument || index < 0) return;
+  const bool currentValid = selectedRegion >= 0 && selectedRegion < static_cast<int>(inst.regions.size());
+  if (currentValid && index == selectedRegion) return;
+  selectedRegion = index;
+  if (index < static_cast<int>(inst.regions.size())) {
+    if (hooks.showRegion) hooks.showRegion(inst.regions[static_cast<size_t>(index)], index);
+    if (hooks.showInstrument) hooks.showInstrument(DurationSeconds());
+  }
+}
+
+int ViewModel::FindRegionAtSelectionCenter() const {
+  const InstrumentData& inst = doc.instrument;
+  if (!inst.hasInstrument || loopIn < 0 || loopOut < 0) return -1;
+  const int64_t middle = (loopIn + loopOut) / 2;
+  for (size_t i = 0; i < inst.regions.size(); ++i) {
+    const Region& r = inst.regions[i];
+    if (r.startSample <= middle && middle <= r.endSample) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+int ViewModel::SetRegionLoopFromSelection() {
+  InstrumentData& inst = doc.instrument;
+  if (!inst.hasInstrument) return -1;
+  for (size_t i = 0; i < inst.regions.size(); ++i) {
+    Region& r = inst.regions[i];
+    if (r.startSample <= loopIn && loopIn <= r.endSample) {
+      if (r.startSample <= loopOut && loopOut <= r.endSample) {
+        r.loopStart = loopIn;
+        r.loopEnd = loopOut;
+        return static_cast<int>(i);
+      }
+      return -1;
+    }
+  }
+  return -1;
+}
+
+void ViewModel::ResetForDocument() {
+  if (hooks.stopPlayback) hooks.stopPlayback();
+  cursorFrame = playAnchor = loopIn = loopOut = -1;
+  loopPlayback = false;
+  ShowSelection();
+  selectedRegion = -1;
+  beatMarkers.clear();
+  toolMode = ToolMode::kNormal;
+  rearrangeMode = 0;
+  rearrangeActive = stretchActive = retimeActive = false;
+  dragOperation = kDragNone;
+  viewStart = 0;
+  framesPerPixel = 256.0f;
+  RebuildPeakCache();
+  if (hooks.showInstrument) hooks.showInstrument(DurationSeconds());
+}
+
+ContextMenuKind ViewModel::ContextMenuAt(int x, int y) {
+  if (y < kRegionBarHeight) {
+    const InstrumentData& inst = doc.instrument;
+    if (inst.hasInstrument && x >= 0 && x < clientWidth) {
+      const int64_t frame = FrameAtX(x);
+      for (size_t i = 0; i < inst.regions.size(); ++i) {
+        const Region& r = inst.regions[i];
+        if (r.startSample <= frame && frame < r.endSample) {
+          selectedRegion = static_cast<int>(i);
+          loopIn = r.startSample;
+          loopOut = r.endSample;
+          loopPlayback = true;
+          ShowSelection();
+          break;
+        }
+      }
+    }
+    return ContextMenuKind::kRegionBar;
+  }
+  if (y < WaveBottom()) {
+    const int64_t frame = FrameAtX(x);
+    SetCursorPosition(frame);
+    if (loopIn >= 0 && loopIn < loopOut && loopIn <= frame && frame <= loopOut) return ContextMenuKind::kLoopRegion;
+    return ContextMenuKind::kEdit;
+  }
+  return ContextMenuKind::kPianoRoll;
+}
+
+DropAction ViewModel::DropDecision(size_t fileCount, bool ctrlDown, bool hasAudio) {
+  if (fileCount == 0) return DropAction::kNone;
+  return ctrlDown && hasAudio ? DropAction::kAppend : DropAction::kOpen;
+}
+
+}  // namespace zandrel

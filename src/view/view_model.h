@@ -1,0 +1,159 @@
+// The waveform view's state and rules, without a window.
+//
+// Everything the view knows that is not pixels lives here: zoom and scroll
+// position, cursor, selection (the loop points), the selected region, the
+// modes, and the rules that change them (scroll-bar units, wheel zoom, keys,
+// context-menu choice, dropped files). The Qt widget turns its events into
+// calls on this model and paints from it; tests drive it directly.
+//
+// Positions are frames of the document's audio. frame = x x framesPerPixel +
+// viewStart (then truncated); pixel = (frame - viewStart) / framesPerPixel
+// (truncated). viewStart may be negative: the view keeps half a page of
+// margin at both ends.
+//
+// What the model needs of the property pages and of playback reaches it
+// through ViewHooks; unset hooks do nothing. User-interface thread only.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "document/quorvel_doc.h"
+#include "view/peak_cache.h"
+
+namespace zandrel {
+
+enum class TimelineMode { kTime = 0, kFrames = 1, kBeats = 2 };
+enum class ToolMode { kNormal = 0, kPaint = 1, kSelection = 2, kRearrange = 3, kTimeStretch = 4, kRetime = 5 };
+enum DragOperation {
+  kDragNone = 0,
+  kDragLoopIn = 1,
+  kDragLoopOut = 2,
+  kDragRegionBoundary = 3,
+  kDragCursor = 4,
+  kDragMoveSelection = 5,
+  kDragNewLoop = 6,
+  kDragRegionLoopStart = 7,
+  kDragRegionLoopEnd = 8,
+  kDragKeyBoundary = 9,
+  kDragPaint = 10,
+};
+
+// Band heights of the view, in pixels.
+constexpr int kRegionBarHeight = 40;
+constexpr int kPianoStripHeight = 40;
+constexpr int kPianoStripHeightEditing = 120;
+
+struct ScrollBarState {
+  int min = 0;
+  int max = 0;
+  int page = 0;
+  int pos = 0;
+};
+
+enum class ScrollAction { kLineLeft, kLineRight, kPageLeft, kPageRight, kThumb, kLeft, kRight, kEndScroll };
+enum class ContextMenuKind { kRegionBar, kLoopRegion, kEdit, kPianoRoll };
+enum class DropAction { kNone, kOpen, kAppend };
+enum class ViewKey { kSpace, kEnd, kHome, kSelectAll, kLoopIn, kLoopOut, kLoop };
+
+struct ViewHooks {
+  std::function<void(int64_t loopIn, int64_t loopOut)> showSelection;  // Region page
+  std::function<void(const Region& region, int index)> showRegion;      // Region page
+  std::function<void(double durationSeconds)> showInstrument;           // Global page
+  std::function<bool()> isPlaying;
+  std::function<void()> startPlayback;
+  std::function<void()> stopPlayback;
+  std::function<int64_t(int64_t)> snapToZeroCrossing;  // identity until set
+};
+
+// The scroll bar for |frames| frames with |page| frames on screen: units of
+// ceil(frames / 2e9) frames so positions fit 32 bits.
+ScrollBarState ComputeScrollBar(double frames, double page, double viewStart, double* unit);
+
+class ViewModel {
+ public:
+  explicit ViewModel(CQuorvelDoc& doc);
+
+  CQuorvelDoc& doc;
+  ViewHooks hooks;
+
+  // Window size in pixels.
+  int clientWidth = 0;
+  int clientHeight = 0;
+
+  // Display settings ("Settings" section, default on).
+  bool playAnimation = true;
+  bool showLoupe = true;
+  bool scrollWheelZoom = true;
+  bool snapToZeroCrossing = true;
+  bool editKeyBoundaries = false;
+  bool showSpectrum = false;
+  bool followPlayhead = false;
+  TimelineMode timelineMode = TimelineMode::kTime;
+  ToolMode toolMode = ToolMode::kNormal;
+  int32_t rearrangeMode = 0;
+  DragOperation dragOperation = kDragNone;
+  bool rearrangeActive = false;
+  bool stretchActive = false;
+  bool retimeActive = false;
+
+  float framesPerPixel = 256.0f;
+  double viewStart = 0.0;
+  double scrollUnit = 1.0;  // frames per scroll-bar unit
+  int64_t cursorFrame = -1;
+  int64_t playAnchor = -1;
+  int64_t loopIn = -1;
+  int64_t loopOut = -1;
+  bool loopPlayback = false;
+  bool playOnce = false;
+  int32_t selectedRegion = -1;
+  std::vector<int64_t> beatMarkers;
+  PeakCache peakCache;
+
+  // Reads the three display settings.
+  void LoadSettings();
+
+  bool HasAudio() const { return doc.HasAudio() && doc.FrameCount() > 0; }
+  int64_t FrameCount() const { return doc.FrameCount(); }
+  int64_t FrameAtX(double x) const;
+  int XAtFrame(int64_t frame) const;
+  double FramesOnScreen() const { return clientWidth * static_cast<double>(framesPerPixel); }
+  int PianoStripHeight() const { return editKeyBoundaries ? kPianoStripHeightEditing : kPianoStripHeight; }
+  // The waveform area between the region bar and the piano strip.
+  int WaveTop() const { return kRegionBarHeight; }
+  int WaveBottom() const { return clientHeight - PianoStripHeight(); }
+  double DurationSeconds() const;
+
+  void RebuildPeakCache();
+  void ClampViewStart();
+  // The horizontal scroll bar's range, page and position; sets scrollUnit.
+  ScrollBarState ScrollBar();
+  // True when viewStart moved.
+  bool Scroll(ScrollAction action, int trackPosition = 0);
+  // Wheel: zooms or scrolls by the settings and Alt. True when anything changed.
+  bool Wheel(int delta, double mouseX, bool altDown);
+  // A key reaching the view. True when it was handled.
+  bool HandleKey(ViewKey key);
+
+  void SetCursorPosition(int64_t frame);
+  void ClearSelection();
+  void SelectRegion(int index);
+  int FindRegionAtSelectionCenter() const;
+  int SetRegionLoopFromSelection();
+  // The state after the document was opened, created or changed by undo.
+  void ResetForDocument();
+
+  // Which context menu a right click at (x, y) opens, applying what the
+  // click does first (selects a region in the region bar, moves the cursor
+  // in the waveform).
+  ContextMenuKind ContextMenuAt(int x, int y);
+  static DropAction DropDecision(size_t fileCount, bool ctrlDown, bool hasAudio);
+
+ private:
+  void ShowSelection();
+  int64_t Snap(int64_t frame) const;
+};
+
+}  // namespace zandrel

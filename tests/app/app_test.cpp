@@ -1,0 +1,216 @@
+#include <gmock/gmock.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QDockWidget>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTest>
+
+#include "app/main_frame.h"
+#include "app/quorvel_app.h"
+#include "support/document_fakes.h"
+#include "support/temp_dir.h"
+#include "support/test_host.h"
+#include "support/wav_builder.h"
+
+namespace zandrel {
+namespace {
+
+using namespace zandrel::test;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+
+// A sine-ish ramp so the waveform shows something.
+Bytes ToneWav(int frames, uint32_t rate = 44100) {
+  std::vector<int16_t> samples(static_cast<size_t>(frames));
+  for (int i = 0; i < frames; ++i)
+    samples[static_cast<size_t>(i)] = static_cast<int16_t>(20000 * std::sin(i * 0.002) * std::exp(-i / 60000.0));
+  return MakePcm16Wav(samples, 1, rate);
+}
+
+void SaveScreenshot(QWidget& widget, const QString& name) {
+  QDir().mkpath(QStringLiteral(ZANDREL_SCREENSHOT_DIR));
+  widget.grab().save(QStringLiteral(ZANDREL_SCREENSHOT_DIR "/") + name + ".png");
+}
+
+QStringList LogLines(CMainFrame& frame) { return frame.outputPane->logList().Lines(); }
+
+class AppTest : public ::testing::Test {
+ protected:
+  void SetUp() override { QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear(); }
+  // Starts the app with scripted boxes and file dialogs (installed first, so
+  // the app keeps them).
+  bool Start(const QStringList& args = {}) {
+    host = std::make_unique<ScriptedMessageHost>();
+    dialogs = std::make_unique<ScriptedFileDialogs>();
+    app = std::make_unique<CQuorvelApp>();
+    return app->InitInstance(args);
+  }
+  void TearDown() override {
+    if (app) app->Document().SetModifiedFlag(false);
+    app.reset();
+    dialogs.reset();
+    host.reset();
+  }
+  std::string Write(const std::string& name, const Bytes& bytes) {
+    WriteFileBytes(dir / name, bytes);
+    return (dir / name).string();
+  }
+
+  TempDir dir;
+  std::unique_ptr<CQuorvelApp> app;
+  std::unique_ptr<ScriptedMessageHost> host;
+  std::unique_ptr<ScriptedFileDialogs> dialogs;
+};
+
+TEST_F(AppTest, StartsWithAnEmptyUntitledDocumentAndBothPanes) {
+  ASSERT_TRUE(Start());
+  CMainFrame& frame = app->MainFrame();
+  EXPECT_EQ(frame.windowTitle(), QStringLiteral("Untitled[*] - Zandrel"));
+  EXPECT_FALSE(app->Document().HasAudio());
+  EXPECT_EQ(frame.dockWidgetArea(frame.outputPane), Qt::BottomDockWidgetArea);
+  EXPECT_EQ(frame.dockWidgetArea(frame.propertiesPane), Qt::RightDockWidgetArea);
+  EXPECT_EQ(frame.outputPane->windowTitle(), QStringLiteral("Output"));
+  EXPECT_EQ(frame.propertiesPane->windowTitle(), QStringLiteral("Properties"));
+  EXPECT_EQ(LogLines(frame), QStringList{QStringLiteral("Load WAV")});
+  EXPECT_EQ(frame.maxDeviceRegions, 8);
+  EXPECT_EQ(app->Document().MaxDeviceRegions(), 8);
+  SaveScreenshot(frame, "empty_window");
+}
+
+TEST_F(AppTest, OpensTheFileNamedOnTheCommandLine) {
+  const std::string path = Write("tone.wav", ToneWav(88200));
+  ASSERT_TRUE(Start({QString::fromStdString(path)}));
+  CMainFrame& frame = app->MainFrame();
+  EXPECT_EQ(app->Document().FrameCount(), 88200);
+  EXPECT_EQ(frame.windowTitle(), QStringLiteral("tone.wav[*] - Zandrel"));
+  EXPECT_THAT(LogLines(frame), Contains(QStringLiteral("--- WAV File Information: tone.wav ---")));
+  EXPECT_FALSE(LogLines(frame).contains(QStringLiteral("Load WAV")));
+  EXPECT_EQ(app->RecentFiles().Files().front(), path);
+  QApplication::processEvents();
+  EXPECT_FALSE(frame.view->Model().peakCache.empty());
+  SaveScreenshot(frame, "opened_file");
+}
+
+TEST_F(AppTest, AFileThatCannotBeOpenedEndsTheStart) {
+  const std::string path = Write("bad.wav", Text("not a wav"));
+  EXPECT_FALSE(Start({QString::fromStdString(path)}));
+  EXPECT_EQ(host->Texts(), std::vector<std::string>{"This is not a valid RIFF file."});
+}
+
+TEST_F(AppTest, NewEmptySampleMakesOneSecondOfSilenceWithOneRegion) {
+  ASSERT_TRUE(Start());
+  app->OnNewEmptySample();
+  const CQuorvelDoc& doc = app->Document();
+  EXPECT_EQ(doc.audio.format, (PcmFormat{1, 1, 44100, 88200, 2, 16}));
+  EXPECT_EQ(doc.audio.data, Bytes(88200, 0));
+  EXPECT_THAT(doc.instrument.regions, ElementsAre(Region{0, 44100, -1, -1, 0, 127, 60}));
+  EXPECT_TRUE(doc.IsModified());
+  EXPECT_FALSE(doc.CanUndo());
+  EXPECT_EQ(doc.GetTitle(), "Untitled");
+  EXPECT_EQ(LogLines(app->MainFrame()), QStringList{QStringLiteral("Load WAV")});
+}
+
+TEST_F(AppTest, CancellingTheSaveQuestionKeepsTheUnsavedDocument) {
+  const std::string path = Write("tone.wav", ToneWav(1000));
+  ASSERT_TRUE(Start({QString::fromStdString(path)}));
+  CQuorvelDoc& doc = app->Document();
+  doc.SetModifiedFlag(true);
+  host->Answer(MessageAnswer::Cancel);
+  app->OnNewEmptySample();
+  EXPECT_EQ(host->Shown().back().text, "Save changes to tone.wav?");
+  EXPECT_EQ(doc.FrameCount(), 1000);
+  EXPECT_EQ(doc.GetTitle(), "tone.wav");
+  EXPECT_TRUE(doc.instrument.regions.empty());
+
+  // "No" discards it; "Yes" saves it through Save As first.
+  host->Answer(MessageAnswer::No);
+  EXPECT_TRUE(app->OnFileNew());
+  EXPECT_FALSE(doc.HasAudio());
+  app->OnNewEmptySample();
+  host->Answer(MessageAnswer::Yes);
+  dialogs->Answer(dir / "kept.wav");
+  EXPECT_TRUE(app->OpenDocumentFile(path));
+  EXPECT_TRUE(std::filesystem::exists(dir / "kept.wav"));
+}
+
+TEST_F(AppTest, SaveAsAlwaysAsksAndFillsTheRecentList) {
+  ASSERT_TRUE(Start());
+  for (int i = 0; i < 6; ++i) ASSERT_TRUE(app->OpenDocumentFile(Write("f" + std::to_string(i) + ".wav", ToneWav(100))));
+  ASSERT_EQ(app->RecentFiles().Files().size(), 4u);
+  EXPECT_EQ(app->RecentFiles().Files().front(), dir / "f5.wav");
+
+  dialogs->Answer(dir / "saved.wav");
+  QAction* save = app->MainFrame().Action(cmd::kFileSaveAs);
+  ASSERT_NE(save, nullptr);
+  EXPECT_EQ(save->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
+  save->trigger();
+  ASSERT_EQ(dialogs->saveRequests.size(), 1u);
+  EXPECT_EQ(dialogs->saveRequests[0].defaultPath, dir / "f5.wav");
+  EXPECT_EQ(app->Document().GetPathName(), dir / "saved.wav");
+  EXPECT_EQ(app->RecentFiles().Files().front(), dir / "saved.wav");
+
+  // The list survives a restart.
+  RecentFileList reloaded;
+  reloaded.Load();
+  EXPECT_EQ(reloaded.Files(), app->RecentFiles().Files());
+}
+
+TEST_F(AppTest, RegionRequestsRunAfterTheCommandReturns) {
+  ASSERT_TRUE(Start({QString::fromStdString(Write("tone.wav", ToneWav(5000)))}));
+  CMainFrame& frame = app->MainFrame();
+  frame.view->Model().SetCursorPosition(1000);
+  frame.commands.Run(cmd::kSplitAtCursor);
+  EXPECT_TRUE(app->Document().instrument.regions.empty());  // posted, not yet handled
+  QApplication::processEvents();
+  ASSERT_EQ(app->Document().instrument.regions.size(), 2u);
+  EXPECT_EQ(app->Document().instrument.regions[1].startSample, 1000);
+  EXPECT_THAT(LogLines(frame), Contains(QStringLiteral("Created two new regions from split.")));
+  EXPECT_TRUE(frame.windowTitle().contains(QStringLiteral("[*]")));
+  EXPECT_TRUE(frame.isWindowModified());
+  frame.show();
+  QApplication::processEvents();
+  SaveScreenshot(frame, "split_regions");
+}
+
+TEST_F(AppTest, PlainLetterKeysDoNotFireWhileATextFieldHasFocus) {
+  ASSERT_TRUE(Start({QString::fromStdString(Write("tone.wav", ToneWav(5000)))}));
+  CMainFrame& frame = app->MainFrame();
+  frame.show();
+  QApplication::setActiveWindow(&frame);
+  auto* field = new QLineEdit(frame.propertiesPane);
+  frame.propertiesPane->setTitleBarWidget(nullptr);
+  field->show();
+  field->setFocus();
+  QTest::keyClick(field, Qt::Key_L);
+  EXPECT_FALSE(frame.view->Model().loopPlayback);
+  EXPECT_EQ(field->text(), QStringLiteral("l"));
+
+  frame.view->setFocus();
+  QTest::keyClick(frame.view, Qt::Key_L);
+  EXPECT_TRUE(frame.view->Model().loopPlayback);
+  EXPECT_THAT(LogLines(frame), Contains(QStringLiteral("Loop playback enabled.")));
+}
+
+TEST_F(AppTest, AltWheelZoomsInBothDirections) {
+  ASSERT_TRUE(Start({QString::fromStdString(Write("tone.wav", ToneWav(200000)))}));
+  CMainFrame& frame = app->MainFrame();
+  frame.show();
+  QApplication::processEvents();
+  ViewModel& model = frame.view->Model();
+  model.scrollWheelZoom = false;  // Alt+wheel zooms
+  QWidget* port = frame.view->viewport();
+  auto wheel = [&](QPoint angle) {
+    QWheelEvent event(QPointF(100, 100), port->mapToGlobal(QPointF(100, 100)), QPoint(), angle, Qt::NoButton,
+                      Qt::AltModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(port, &event);
+  };
+  wheel(QPoint(120, 0));  // Qt moves the wheel to the x axis while Alt is held
+  EXPECT_FLOAT_EQ(model.framesPerPixel, 256.0f / 1.25f);
+  wheel(QPoint(-120, 0));
+  EXPECT_FLOAT_EQ(model.framesPerPixel, 256.0f);
+}
+
+}  // namespace
+}  // namespace zandrel
