@@ -1,6 +1,12 @@
 #include "app/main_frame.h"
 
 #include <QAction>
+#include <QByteArray>
+#include <QPageSetupDialog>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenuBar>
@@ -9,6 +15,7 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include "app/customize_dlg.h"
 #include "app/quorvel_app.h"
 #include "platform/message_host.h"
 #include "platform/settings.h"
@@ -21,7 +28,10 @@ QString Text(std::string_view s) { return QString::fromUtf8(s.data(), static_cas
 
 }  // namespace
 
-CMainFrame::CMainFrame(CQuorvelApp& app, CQuorvelDoc& doc) : app_(app), doc_(doc) {
+CMainFrame::CMainFrame(CQuorvelApp& app, CQuorvelDoc& doc)
+    : app_(app),
+      doc_(doc),
+      toolbarLayout_({cmd::kFileNew, cmd::kFileOpen, cmd::kFileSaveAs, 0, cmd::kEditUndo, cmd::kEditRedo}) {
   setObjectName(QStringLiteral("MainFrame"));
   setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowTabbedDocks);
 
@@ -48,6 +58,7 @@ CMainFrame::CMainFrame(CQuorvelApp& app, CQuorvelDoc& doc) : app_(app), doc_(doc
   doc_.AddObserver(this);
   UpdateTitle();
   resize(1200, 760);
+  RestoreWindowLayout();
 }
 
 CMainFrame::~CMainFrame() {
@@ -68,6 +79,11 @@ void CMainFrame::RegisterCommands() {
   add(cmd::kNewEmptySample, [this] { app_.OnNewEmptySample(); });
   add(cmd::kAppAbout, [this] { app_.OnAppAbout(); });
   add(cmd::kAppExit, [this] { close(); });
+  add(cmd::kFilePrint, [this] { OnFilePrint(); });
+  add(cmd::kFilePrintDirect, [this] { OnFilePrint(); });
+  add(cmd::kFilePrintPreview, [this] { OnFilePrintPreview(); });
+  add(cmd::kFilePrintSetup, [this] { OnFilePrintSetup(); });
+  add(cmd::kViewCustomize, [this] { OnViewCustomize(); });
   add(cmd::kExportWavWithoutLimits, [this] { doc_.OnExportWavWithoutLimits(); });
   add(cmd::kExportOverview, [this] { doc_.OnExportOverview(); });
   add(cmd::kExportInstrumentData, [this] { doc_.OnExportInstrumentData(); });
@@ -120,6 +136,10 @@ void CMainFrame::BuildMenus() {
   AddCommand(exportMenu, cmd::kExportOverview, QStringLiteral("Export Overview..."));
   AddCommand(exportMenu, cmd::kExportInstrumentData, QStringLiteral("Export Instrument Data..."));
   file->addSeparator();
+  AddCommand(file, cmd::kFilePrint, QStringLiteral("&Print..."), key(cmd::kFilePrint));
+  AddCommand(file, cmd::kFilePrintPreview, QStringLiteral("Print Pre&view"));
+  AddCommand(file, cmd::kFilePrintSetup, QStringLiteral("P&rint Setup..."));
+  file->addSeparator();
   recentMenu_ = file->addMenu(QStringLiteral("Recent Files"));
   file->addSeparator();
   AddCommand(file, cmd::kAppExit, QStringLiteral("E&xit"));
@@ -147,20 +167,19 @@ void CMainFrame::BuildMenus() {
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   AddCommand(help, cmd::kAppAbout, QStringLiteral("&About Zandrel..."));
 
-  QToolBar* toolbar = addToolBar(QStringLiteral("Standard"));
-  toolbar->setObjectName(QStringLiteral("Standard"));
-  toolbar->setMovable(true);
+  QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
+  AddCommand(viewMenu, cmd::kViewCustomize, QStringLiteral("Customize..."));
+
   QStyle* s = style();
   Action(cmd::kFileNew)->setIcon(s->standardIcon(QStyle::SP_FileIcon));
   Action(cmd::kFileOpen)->setIcon(s->standardIcon(QStyle::SP_DialogOpenButton));
   Action(cmd::kFileSaveAs)->setIcon(s->standardIcon(QStyle::SP_DialogSaveButton));
   Action(cmd::kEditUndo)->setIcon(s->standardIcon(QStyle::SP_ArrowBack));
   Action(cmd::kEditRedo)->setIcon(s->standardIcon(QStyle::SP_ArrowForward));
-  for (int id : {cmd::kFileNew, cmd::kFileOpen, cmd::kFileSaveAs}) toolbar->addAction(Action(id));
-  toolbar->addSeparator();
-  for (int id : {cmd::kEditUndo, cmd::kEditRedo}) toolbar->addAction(Action(id));
+  toolbarLayout_.Load();
+  RebuildToolbars();
 
-  for (QMenu* m : {file, edit, help}) connect(m, &QMenu::aboutToShow, this, &CMainFrame::RefreshActions);
+  for (QMenu* m : {file, edit, viewMenu, help}) connect(m, &QMenu::aboutToShow, this, &CMainFrame::RefreshActions);
   RebuildRecentFilesMenu();
   RefreshActions();
 }
@@ -202,7 +221,93 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     return;
   }
   view->StopPlayback();
+  SaveWindowLayout();
   event->accept();
+}
+
+// ------------------------------------------------------------- toolbars --
+
+void CMainFrame::RebuildToolbars() {
+  for (QToolBar* bar : toolbars_) {
+    removeToolBar(bar);
+    delete bar;
+  }
+  toolbars_.clear();
+  for (const ToolbarSpec& spec : toolbarLayout_.Toolbars()) {
+    QToolBar* bar = addToolBar(QString::fromStdString(spec.name));
+    bar->setObjectName(QString::fromStdString(spec.user ? "User:" + spec.name : spec.name));
+    for (int id : spec.commands) {
+      if (id == 0) {
+        bar->addSeparator();
+      } else if (QAction* a = Action(id)) {
+        bar->addAction(a);
+      }
+    }
+    // Every toolbar offers the way to change it.
+    bar->addSeparator();
+    bar->addAction(Action(cmd::kViewCustomize));
+    toolbars_.push_back(bar);
+  }
+}
+
+void CMainFrame::OnViewCustomize() {
+  std::map<int, QString> names;
+  for (const auto& [id, action] : actions_) {
+    if (id == cmd::kViewCustomize || action->text().isEmpty()) continue;
+    names[id] = action->text().remove('&');
+  }
+  CCustomizeDlg dialog(toolbarLayout_, names, this);
+  dialog.exec();
+  toolbarLayout_.Save();
+  RebuildToolbars();
+}
+
+// ------------------------------------------------------------- printing --
+
+void CMainFrame::PrintView(QPrinter& printer) {
+  const QImage image = view->viewport()->grab().toImage();
+  QPainter painter(&printer);
+  const QRect page = painter.viewport();
+  QSize size = image.size();
+  size.scale(page.size(), Qt::KeepAspectRatio);
+  painter.setViewport(page.x(), page.y(), size.width(), size.height());
+  painter.setWindow(image.rect());
+  painter.drawImage(0, 0, image);
+}
+
+void CMainFrame::OnFilePrint() {
+  if (!printer_) printer_ = std::make_unique<QPrinter>();
+  QPrintDialog dialog(printer_.get(), this);
+  if (dialog.exec() == QDialog::Accepted) PrintView(*printer_);
+}
+
+void CMainFrame::OnFilePrintPreview() {
+  if (!printer_) printer_ = std::make_unique<QPrinter>();
+  QPrintPreviewDialog dialog(printer_.get(), this);
+  connect(&dialog, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* p) { PrintView(*p); });
+  dialog.exec();
+}
+
+void CMainFrame::OnFilePrintSetup() {
+  if (!printer_) printer_ = std::make_unique<QPrinter>();
+  QPageSetupDialog dialog(printer_.get(), this);
+  dialog.exec();
+}
+
+// --------------------------------------------------------------- layout --
+
+void CMainFrame::SaveWindowLayout() {
+  SettingsStore& s = CurrentSettings();
+  s.SetString("Workspace", "Geometry", saveGeometry().toBase64().toStdString());
+  s.SetString("Workspace", "State", saveState().toBase64().toStdString());
+}
+
+void CMainFrame::RestoreWindowLayout() {
+  const SettingsStore& s = CurrentSettings();
+  const std::string geometry = s.GetString("Workspace", "Geometry", "");
+  const std::string state = s.GetString("Workspace", "State", "");
+  if (!geometry.empty()) restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(geometry)));
+  if (!state.empty()) restoreState(QByteArray::fromBase64(QByteArray::fromStdString(state)));
 }
 
 // ------------------------------------------------------- region requests --

@@ -11,6 +11,7 @@
 #include <map>
 
 #include "app/output_wnd.h"
+#include "app/toolbar_layout.h"
 #include "app/region_pane.h"
 #include "document/quorvel_doc.h"
 #include "document/region_edits.h"
@@ -18,6 +19,8 @@
 #include "view/quorvel_view.h"
 
 class QMenu;
+class QPrinter;
+class QToolBar;
 
 namespace zandrel {
 
@@ -62,6 +65,21 @@ class CMainFrame final : public QMainWindow, public DocumentFrame, public Docume
   // DocumentObserver
   void OnDocumentChanged(DocumentChange change) override;
 
+  // Toolbars as the user arranged them.
+  ToolbarLayout& Toolbars() { return toolbarLayout_; }
+  void RebuildToolbars();
+  void OnViewCustomize();
+
+  // Printing the view: the picture of the waveform scaled onto the page.
+  void OnFilePrint();
+  void OnFilePrintPreview();
+  void OnFilePrintSetup();
+  void PrintView(QPrinter& printer);
+
+  // The window, toolbar and pane layout, kept between runs.
+  void SaveWindowLayout();
+  void RestoreWindowLayout();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
@@ -83,6 +101,9 @@ class CMainFrame final : public QMainWindow, public DocumentFrame, public Docume
   CQuorvelDoc& doc_;
   std::map<int, QAction*> actions_;
   QMenu* recentMenu_ = nullptr;
+  ToolbarLayout toolbarLayout_;
+  std::vector<QToolBar*> toolbars_;
+  std::unique_ptr<QPrinter> printer_;
 };
 
 }  // namespace zandrel

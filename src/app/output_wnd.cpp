@@ -26,6 +26,11 @@ QStringList COutputList::Lines() const {
   return lines;
 }
 
+void COutputList::showEvent(QShowEvent* event) {
+  QListWidget::showEvent(event);
+  scrollToBottom();
+}
+
 void COutputList::contextMenuEvent(QContextMenuEvent* event) {
   setFocus(Qt::MouseFocusReason);
   event->accept();

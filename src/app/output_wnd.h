@@ -23,6 +23,8 @@ class COutputList final : public QListWidget, public LogSink {
   void AddLine(std::string line) override;
   void ScrollToEnd() override { scrollToBottom(); }
   void contextMenuEvent(QContextMenuEvent* event) override;
+  // Lines logged before the list was laid out still leave it at its end.
+  void showEvent(QShowEvent* event) override;
 };
 
 class COutputWnd final : public QDockWidget {

@@ -34,7 +34,8 @@ CQuorvelView::CQuorvelView(CQuorvelDoc& doc, CommandRegistry& commands, QWidget*
   model_.LoadSettings();
   model_.hooks.isPlaying = [this] { return IsPlaying(); };
   model_.hooks.stopPlayback = [this] { StopPlayback(); };
-  setAcceptDrops(true);
+  // Drops reach the view through its viewport, which must accept them itself.
+  viewport()->setAcceptDrops(true);
   setFocusPolicy(Qt::StrongFocus);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

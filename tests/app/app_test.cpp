@@ -4,9 +4,15 @@
 #include <QDir>
 #include <QDockWidget>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPrinter>
+#include <QPushButton>
+#include <QToolBar>
 #include <QSettings>
 #include <QTest>
 
+#include "app/customize_dlg.h"
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
 #include "support/document_fakes.h"
@@ -210,6 +216,81 @@ TEST_F(AppTest, AltWheelZoomsInBothDirections) {
   EXPECT_FLOAT_EQ(model.framesPerPixel, 256.0f / 1.25f);
   wheel(QPoint(-120, 0));
   EXPECT_FLOAT_EQ(model.framesPerPixel, 256.0f);
+}
+
+TEST_F(AppTest, ADroppedFileOpensOnlyTheFirst) {
+  ASSERT_TRUE(Start());
+  CMainFrame& frame = app->MainFrame();
+  const std::string first = Write("first.wav", ToneWav(300));
+  const std::string second = Write("second.wav", ToneWav(600));
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(first)), QUrl::fromLocalFile(QString::fromStdString(second))});
+  // Qt delivers a drop only to the widget that accepted the drag's entry.
+  auto dropOnView = [&](Qt::KeyboardModifiers modifiers) {
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, modifiers);
+    QApplication::sendEvent(frame.view->viewport(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, modifiers);
+    QApplication::sendEvent(frame.view->viewport(), &drop);
+  };
+  dropOnView(Qt::NoModifier);
+  EXPECT_EQ(app->Document().FrameCount(), 300);
+  EXPECT_EQ(app->Document().GetTitle(), "first.wav");
+
+  // With Ctrl but nothing to append to yet, it opens too.
+  frame.view->appendWavFile = [&](const QString&) { FAIL() << "nothing to append to"; };
+  app->OnFileNew();
+  dropOnView(Qt::ControlModifier);
+  EXPECT_EQ(app->Document().FrameCount(), 300);
+}
+
+TEST_F(AppTest, UsersBuildTheirOwnToolbarsAndTheyAreKept) {
+  ASSERT_TRUE(Start());
+  CMainFrame& frame = app->MainFrame();
+  EXPECT_EQ(frame.findChildren<QToolBar*>().size(), 1);
+  {
+    ToolbarLayout& layout = frame.Toolbars();
+    CCustomizeDlg dialog(layout, {{cmd::kNewEmptySample, "New Empty 1s Sample"}, {cmd::kSplitAtCursor, "Split"}},
+                         &frame);
+    dialog.newButton()->click();
+    ASSERT_EQ(dialog.toolbarList()->count(), 2);
+    EXPECT_EQ(dialog.toolbarList()->item(1)->text(), QStringLiteral("Toolbar 1"));
+    dialog.commandList()->item(0)->setCheckState(Qt::Checked);  // sorted by id: Split first
+    EXPECT_EQ(layout.Toolbars()[1].commands, std::vector<int>{cmd::kSplitAtCursor});
+    for (int i = 0; i < 20; ++i) dialog.newButton()->click();
+    EXPECT_EQ(dialog.toolbarList()->count(), 11);  // the Standard toolbar and ten of the user's
+    layout.Save();
+  }
+  ToolbarLayout reloaded({});
+  reloaded.Load();
+  ASSERT_EQ(reloaded.Toolbars().size(), 11u);
+  EXPECT_EQ(reloaded.Toolbars()[1].name, "Toolbar 1");
+  EXPECT_EQ(reloaded.Toolbars()[1].commands, std::vector<int>{cmd::kSplitAtCursor});
+  frame.RebuildToolbars();
+  EXPECT_EQ(frame.findChildren<QToolBar*>().size(), 11);
+}
+
+TEST_F(AppTest, PrintsTheViewOntoAPage) {
+  ASSERT_TRUE(Start({QString::fromStdString(Write("tone.wav", ToneWav(20000)))}));
+  CMainFrame& frame = app->MainFrame();
+  frame.show();
+  QApplication::processEvents();
+  QPrinter printer;
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(QString::fromStdString((dir / "view.pdf").string()));
+  frame.PrintView(printer);
+  EXPECT_GT(std::filesystem::file_size(dir / "view.pdf"), 1000u);
+}
+
+TEST_F(AppTest, TheWindowLayoutIsKeptBetweenRuns) {
+  ASSERT_TRUE(Start());
+  app->MainFrame().show();
+  app->MainFrame().resize(900, 600);
+  app->MainFrame().outputPane->setFloating(true);
+  app->MainFrame().close();
+  app.reset();
+  ASSERT_TRUE(Start());
+  EXPECT_TRUE(app->MainFrame().outputPane->isFloating());
 }
 
 }  // namespace
