@@ -404,16 +404,20 @@ bool CQuorvelDoc::WriteInstrumentOverview(const fs::path& path) const {
                          "Failed to create the instrument data file.");
 }
 
+std::optional<fs::path> CQuorvelDoc::AskReportFile(const char* suffix) const {
+  SaveFileRequest request;
+  request.defaultPath = WithoutExtension(PathNameText()) + suffix;
+  request.defaultExtension = "txt";
+  request.filter = "Text Files (*.txt)|*.txt|All Files (*.*)|*.*||";
+  return AskSaveFile(request);
+}
+
 void CQuorvelDoc::OnExportOverview() const {
   if (!HasAudio()) {
     ShowMessage("Please open a WAV file first.");
     return;
   }
-  SaveFileRequest request;
-  request.defaultPath = WithoutExtension(PathNameText()) + "_overview.txt";
-  request.defaultExtension = "txt";
-  request.filter = "Text Files (*.txt)|*.txt|All Files (*.*)|*.*||";
-  if (const std::optional<fs::path> file = AskSaveFile(request)) WriteWavOverview(*file);
+  if (const std::optional<fs::path> file = AskReportFile("_overview.txt")) WriteWavOverview(*file);
 }
 
 void CQuorvelDoc::OnExportInstrumentData() const {
@@ -421,11 +425,7 @@ void CQuorvelDoc::OnExportInstrumentData() const {
     ShowMessage("No instrument data (TNGE chunk) was found in this file.");
     return;
   }
-  SaveFileRequest request;
-  request.defaultPath = WithoutExtension(PathNameText()) + "_instrument.txt";
-  request.defaultExtension = "txt";
-  request.filter = "Text Files (*.txt)|*.txt|All Files (*.*)|*.*||";
-  if (const std::optional<fs::path> file = AskSaveFile(request)) WriteInstrumentOverview(*file);
+  if (const std::optional<fs::path> file = AskReportFile("_instrument.txt")) WriteInstrumentOverview(*file);
 }
 
 }  // namespace zandrel

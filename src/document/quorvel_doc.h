@@ -18,6 +18,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,8 @@ class CQuorvelDoc {
   // Runs the save steps on a copy; false when the user refused the cut.
   bool PrepareDraft(DraftMode mode, SaveDraft& draft) const;
   void Step(bool undo);
+  // The text file a report goes to, named after the document plus |suffix|.
+  std::optional<std::filesystem::path> AskReportFile(const char* suffix) const;
   std::string PathNameText() const { return pathName_.string(); }
 
   DocumentFrame* frame_ = nullptr;
