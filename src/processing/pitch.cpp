@@ -1,0 +1,227 @@
+#include "processing/pitch.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "document/note_names.h"
+#include "platform/text_format.h"
+#include "processing/parallel.h"
+
+namespace zandrel {
+namespace {
+
+constexpr int kProbeFrames = 256;        // frames summed per loudest-stretch probe
+constexpr int kProbeCount = 9;           // probes at k * step, k = 0..8
+constexpr int64_t kMinProbeSpan = 2056;  // range beyond one window needed before probing
+constexpr float kMinRms = 0.01f;         // loudness gate, about -40 dBFS
+constexpr double kThreshold = 0.15;      // YIN absolute threshold
+constexpr double kFallbackThreshold = 0.4;
+constexpr double kOctaveRatio = 0.4;
+constexpr int64_t kSegmentHop = 512;
+constexpr int64_t kSegmentRange = 4096;
+
+// The formats the estimate analyses: 8-, 16-, 24-bit integer, 32-bit float.
+bool Analysable(const PcmSpan& a) {
+  const int bits = a.bitsPerSample;
+  const bool depthOk = bits == 8 || bits == 16 || bits == 24 || (bits == 32 && a.formatTag == 3);
+  return depthOk && a.channels >= 1 && a.channels * (bits / 8) <= a.blockAlign;
+}
+
+// Loudness of the kProbeFrames frames of channel 0 from |frame| on.
+double ProbeEnergy(const PcmSpan& a, int64_t frame) {
+  const uint8_t* p = a.bytes.data() + frame * a.blockAlign;
+  double sum = 0.0;
+  switch (a.bitsPerSample) {
+    case 16:
+      for (int i = 0; i < kProbeFrames; ++i, p += a.blockAlign) sum += std::fabs(RawSampleAt(p, 16) / 32768.0);
+      return sum;
+    case 32:
+      for (int i = 0; i < kProbeFrames; ++i, p += a.blockAlign) sum += std::fabs(FloatSampleAt(p));
+      return sum;
+    default:
+      return 1.0;
+  }
+}
+
+// Channel mean of one frame, scaled to -1..1.
+float MonoAt(const PcmSpan& a, int64_t frame) {
+  const uint8_t* p = a.bytes.data() + frame * a.blockAlign;
+  const int channels = a.channels;
+  double sum = 0.0;
+  switch (a.bitsPerSample) {
+    case 8:
+      for (int ch = 0; ch < channels; ++ch) sum += RawSampleAt(p + ch, 8) / 128.0;
+      return static_cast<float>(sum / channels);
+    case 16:
+      for (int ch = 0; ch < channels; ++ch) sum += RawSampleAt(p + 2 * ch, 16);
+      return static_cast<float>(sum / channels / 32768.0);
+    case 24:
+      for (int ch = 0; ch < channels; ++ch) sum += RawSampleAt(p + 3 * ch, 24);
+      return static_cast<float>(sum / channels / 8388608.0);
+    default:  // 32-bit float
+      for (int ch = 0; ch < channels; ++ch) sum += FloatSampleAt(p + 4 * ch);
+      return static_cast<float>(sum / channels);
+  }
+}
+
+// d(tau) = sum over j < terms of (x[j] - x[j + tau])^2 for tau = 0..tauMax;
+// differences and squares in float, sums in double, j ascending for every
+// lag. The lags are independent, so the loop over them is the inner one (the
+// compiler vectorises it) without changing the order of any one sum.
+void DifferenceFunction(const float* x, int64_t terms, int64_t tauMax, std::vector<double>& d) {
+  d.assign(static_cast<size_t>(tauMax + 1), 0.0);
+  double* const acc = d.data();
+  for (int64_t j = 0; j < terms; ++j) {
+    const float xj = x[j];
+    const float* const shifted = x + j;
+    for (int64_t tau = 0; tau <= tauMax; ++tau) {
+      const float diff = xj - shifted[tau];
+      acc[tau] += static_cast<double>(diff * diff);
+    }
+  }
+}
+
+// The start of the analysis window: the loudest of nine probes over a long
+// range, else startFrame.
+int64_t LoudestStart(const PcmSpan& a, int64_t startFrame, int64_t endFrame, int64_t window, int64_t frames) {
+  const int64_t span = endFrame - startFrame;
+  if (!(span > 1.5 * static_cast<double>(window) && span - window >= kMinProbeSpan)) return startFrame;
+  const int64_t step = (span - window) / 8;
+  int64_t best = startFrame;
+  double bestEnergy = -1.0;
+  for (int k = 0; k < kProbeCount; ++k) {
+    const int64_t candidate = startFrame + k * step;
+    if (candidate + kProbeFrames >= frames) break;
+    const double energy = ProbeEnergy(a, candidate);
+    if (energy > bestEnergy) {  // ties keep the earlier probe
+      bestEnergy = energy;
+      best = candidate;
+    }
+  }
+  return (bestEnergy > 0.001 && frames - best >= window) ? best : startFrame;
+}
+
+}  // namespace
+
+double EstimatePitchYin(const PcmSpan& audio, int64_t startFrame, int64_t endFrame) {
+  const int64_t frames = audio.Frames();
+  const int64_t rate = audio.sampleRate;
+  if (audio.bytes.empty() || rate < 1 || startFrame < 0 || startFrame >= frames || startFrame >= endFrame) return 0.0;
+  if (!Analysable(audio)) return 0.0;
+
+  const int64_t window = std::min<int64_t>(rate / 20, 8192);
+  const int64_t start = LoudestStart(audio, startFrame, endFrame, window, frames);
+  const int64_t n = std::min(window, frames - start);
+  if (2 * (rate / 3000) > n) return 0.0;
+
+  std::vector<float> x(static_cast<size_t>(n));
+  for (int64_t i = 0; i < n; ++i) x[i] = MonoAt(audio, start + i);
+
+  float energy = 0.0f;
+  for (float v : x) energy += v * v;
+  if (std::sqrt(energy / static_cast<float>(n)) < kMinRms) return 0.0;
+
+  const int64_t tauMin = rate / 3000;
+  const int64_t tauMax = std::min(n / 2, rate / 40);
+  if (tauMax <= tauMin) return 0.0;
+
+  std::vector<double> d;
+  DifferenceFunction(x.data(), n - tauMax, tauMax, d);
+
+  // Cumulative mean normalised difference, in place.
+  std::vector<double>& cmnd = d;
+  double running = 0.0;
+  cmnd[0] = 1.0;
+  for (int64_t tau = 1; tau <= tauMax; ++tau) {
+    running += d[tau];
+    cmnd[tau] = running == 0.0 ? 1.0 : static_cast<double>(tau) * d[tau] / running;
+  }
+
+  // The first dip below the threshold, followed down to its bottom; failing
+  // that, the overall minimum when it is low enough.
+  int64_t chosen = -1;
+  double smallest = 1000.0;
+  int64_t smallestLag = -1;
+  for (int64_t tau = tauMin; tau < tauMax; ++tau) {
+    if (cmnd[tau] < smallest) {
+      smallest = cmnd[tau];
+      smallestLag = tau;
+    }
+    if (cmnd[tau] < kThreshold) {
+      while (tau + 1 < tauMax && cmnd[tau + 1] < cmnd[tau]) ++tau;
+      chosen = tau;
+      break;
+    }
+  }
+  if (chosen < 0) {
+    if (smallestLag < 0 || smallest > kFallbackThreshold) return 0.0;
+    chosen = smallestLag;
+  }
+
+  // A much deeper dip at twice the period means the period was an octave short.
+  if (chosen > 0 && 2 * chosen <= tauMax && cmnd[2 * chosen] < kOctaveRatio * cmnd[chosen]) chosen *= 2;
+
+  double lag = static_cast<double>(chosen);
+  if (chosen >= tauMin && chosen < tauMax && chosen > 0) {
+    const double a = cmnd[chosen - 1], b = cmnd[chosen], c = cmnd[chosen + 1];
+    const double den = a - 2.0 * b + c;
+    if (std::fabs(den) > 1e-6) lag = static_cast<double>(chosen) + 0.5 * (a - c) / den;
+  }
+  return lag > 0.0 ? static_cast<double>(rate) / lag : 0.0;
+}
+
+std::vector<NoteSegment> DetectNoteSegments(const PcmSpan& audio, unsigned threads) {
+  const int64_t frames = audio.Frames();
+  if (frames <= 0 || audio.sampleRate < 1) return {};
+  const auto minLength = static_cast<int64_t>(audio.sampleRate * 0.06);
+
+  // Every hop's note (-1 = no pitch) first; the hops are independent.
+  const auto hops = static_cast<size_t>((frames + kSegmentHop - 1) / kSegmentHop);
+  std::vector<int32_t> notes(hops);
+  ParallelFor(
+      hops, 16,
+      [&](size_t begin, size_t end) {
+        for (size_t h = begin; h < end; ++h) {
+          const int64_t p = static_cast<int64_t>(h) * kSegmentHop;
+          const double hz = EstimatePitchYin(audio, p, std::min(frames, p + kSegmentRange));
+          notes[h] = hz > 0.0 ? static_cast<int32_t>(std::floor(12.0 * std::log2(hz / 440.0) + 69.0 + 0.5)) : -1;
+        }
+      },
+      threads);
+
+  // A change is confirmed by the second hop in a row that agrees on it.
+  std::vector<NoteSegment> segments;
+  int32_t current = -1;  // note of the open segment; -1 = none (a gap)
+  int64_t currentStart = 0;
+  int32_t candidate = -1;
+  int agreeing = 0;
+  for (size_t h = 0; h < hops; ++h) {
+    const int64_t p = static_cast<int64_t>(h) * kSegmentHop;
+    const int32_t note = notes[h];
+    if (note == current) {
+      agreeing = 0;
+      candidate = -1;
+    } else if (note != candidate) {
+      candidate = note;
+      agreeing = 1;
+    } else if (++agreeing >= 2) {
+      if (current != -1 && p - currentStart > minLength) segments.push_back({current, currentStart, p});
+      current = note;
+      currentStart = p;
+      agreeing = 0;
+      candidate = -1;
+    }
+  }
+  if (current != -1 && frames - currentStart > minLength) segments.push_back({current, currentStart, frames});
+  return segments;
+}
+
+std::string FormatPitchReport(double hz) {
+  if (!(hz > 0.0) || !std::isfinite(hz)) return "Pitch not detected.";
+  const auto midi = static_cast<int>(std::round(12.0 * std::log2(hz / 440.0) + 69.0));
+  const double cents = midi > 0 ? 1200.0 * std::log2(hz / (440.0 * std::pow(2.0, (midi - 69) / 12.0))) : 0.0;
+  return Format("Estimated Pitch:\n\nFrequency: %.2f Hz\nNote: %s (MIDI: %d)\nDeviation: %.1f cents\n", hz,
+                MidiNoteName(midi).c_str(), midi, cents);
+}
+
+}  // namespace zandrel

@@ -1,0 +1,47 @@
+// Pitch analysis: the fundamental frequency of a stretch of audio (YIN), the
+// stretches of stable MIDI note over a whole file, and the text of the
+// Estimate Pitch report.
+//
+// The routines read PCM through a PcmSpan (mono or multichannel; 8-, 16- and
+// 24-bit integer or 32-bit float samples) and change nothing. Frequencies are
+// in Hz, positions in frames. They hold no state and may run on any thread;
+// DetectNoteSegments spreads its analysis hops over the machine's cores, with
+// a result that does not depend on the number of threads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "processing/sample_access.h"
+
+namespace zandrel {
+
+// One stretch of stable pitch.
+struct NoteSegment {
+  int32_t note = 0;   // MIDI note number
+  int64_t start = 0;  // first frame
+  int64_t end = 0;    // frame after the last one (exclusive)
+
+  bool operator==(const NoteSegment&) const = default;
+};
+
+// The YIN estimate of the fundamental around [startFrame, endFrame), or 0 when
+// none is found (no audio, a start outside the data or not before the end, an
+// unsupported sample format, a window quieter than -40 dBFS, no reliable
+// period). The window is min(rate / 20, 8192) frames; it starts at startFrame,
+// or at the loudest of nine probes when the range is long, and may run past
+// endFrame up to the end of the data. Periods from rate / 3000 up to rate / 40
+// frames are considered (about 40 Hz to 3150 Hz at 44100 Hz).
+double EstimatePitchYin(const PcmSpan& audio, int64_t startFrame, int64_t endFrame);
+
+// The segments of stable note over the whole audio, in ascending order of
+// start, never overlapping, possibly with gaps. The pitch is estimated every
+// 512 frames; a new note (or silence) must be heard on two hops in a row to end
+// the current segment, and segments not longer than 60 ms are dropped.
+std::vector<NoteSegment> DetectNoteSegments(const PcmSpan& audio, unsigned threads = 0);
+
+// The Estimate Pitch report for |hz|: "Pitch not detected." for hz <= 0.
+std::string FormatPitchReport(double hz);
+
+}  // namespace zandrel

@@ -1,0 +1,299 @@
+#include "processing/sinc_resampler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+#include "processing/parallel.h"
+
+namespace zandrel {
+namespace {
+
+constexpr int kShiftBits = 12;
+constexpr int64_t kFpOne = int64_t{1} << kShiftBits;
+constexpr int64_t kFpMask = kFpOne - 1;
+constexpr double kInvFpOne = 1.0 / static_cast<double>(kFpOne);
+
+// Interpolated coefficient at fixed-point table position f (f >= 0).
+inline double CoefficientAt(const float* coeffs, int64_t f) {
+  const int64_t index = f >> kShiftBits;
+  const double fraction = static_cast<double>(f & kFpMask) * kInvFpOne;
+  // The difference is taken in float, like libsamplerate does, before it is
+  // widened: the output must match its output bit for bit.
+  return coeffs[index] + fraction * static_cast<float>(coeffs[index + 1] - coeffs[index]);
+}
+
+inline int16_t ToInt16(float y) {
+  const float scaled = y * 32768.0f;
+  if (scaled >= 32767.0f) return 32767;
+  if (scaled <= -32768.0f) return -32768;
+  return static_cast<int16_t>(scaled);  // truncation toward zero
+}
+
+bool ValidRatio(double ratio) { return std::isfinite(ratio) && ratio >= 1.0 / kSincMaxRatio && ratio <= kSincMaxRatio; }
+
+}  // namespace
+
+void Int16ToFloat(const int16_t* in, float* out, uint64_t count) {
+  for (uint64_t i = 0; i < count; ++i) out[i] = static_cast<float>(in[i]) * (1.0f / 32768.0f);
+}
+
+void SincFilterOutput(const float* coeffs, int halfLen, int increment, int startFilterIndex, const float* data,
+                      int64_t dataIndex, int channels, double scale, float* out) {
+  double left[kSincMaxChannels] = {};
+  double right[kSincMaxChannels] = {};
+  channels = std::clamp(channels, 0, kSincMaxChannels);
+  if (increment <= 0 || halfLen < 0 || coeffs == nullptr) {  // no filter to step through
+    std::fill(out, out + channels, 0.0f);
+    return;
+  }
+  const int64_t maxFilterIndex = int64_t{halfLen} * kFpOne;
+  const int64_t tableSize = int64_t{halfLen} + 2;
+
+  // Left half: from the far end of the filter toward its centre.
+  int64_t k = (maxFilterIndex - startFilterIndex) / increment;
+  int64_t f = startFilterIndex + k * increment;
+  int64_t d = dataIndex - channels * k;
+  while (f >= 0) {
+    if ((f >> kShiftBits) + 1 < tableSize && d >= 0) {
+      const double c = CoefficientAt(coeffs, f);
+      for (int ch = 0; ch < channels; ++ch) left[ch] += c * data[d + ch];
+    }
+    f -= increment;
+    d += channels;
+  }
+
+  // Right half: from the far end toward the centre, which it does not include.
+  f = increment - startFilterIndex;
+  k = (maxFilterIndex - f) / increment;
+  f += k * increment;
+  d = dataIndex + channels * (1 + k);
+  do {
+    if (f >= 0 && (f >> kShiftBits) + 1 < tableSize) {
+      const double c = CoefficientAt(coeffs, f);
+      for (int ch = 0; ch < channels; ++ch) right[ch] += c * data[d + ch];
+    }
+    f -= increment;
+    d -= channels;
+  } while (f > 0);
+
+  for (int ch = 0; ch < channels; ++ch) out[ch] = static_cast<float>(scale * (left[ch] + right[ch]));
+}
+
+namespace {
+
+// The interpolated taps of one filter phase (one start filter index), in the
+// order SincFilterOutput adds them, with the data offsets they start at. A
+// conversion at a ratio of small integers (44100 to 48000: 160 phases) uses few
+// phases over and over; forming each phase's taps once turns the inner loop
+// into a plain multiply-add over a short array instead of two reads from the
+// large table per tap, with the same products added in the same order.
+struct FilterPhase {
+  std::vector<double> left;   // far end first; the data runs forward from leftFirst
+  std::vector<double> right;  // far end first; the data runs backward from rightFirst
+  int64_t leftBack = 0;       // leftFirst = dataIndex - channels * leftBack
+  int64_t rightAhead = 0;     // rightFirst = dataIndex + channels * rightAhead
+};
+
+// Forms the taps of phase |startFilterIndex|; false when some tap would be
+// skipped by SincFilterOutput (those frames are left to it).
+bool MakeFilterPhase(const SincFilterSpec& spec, int64_t increment, int64_t startFilterIndex, FilterPhase& phase) {
+  const int64_t maxFilterIndex = int64_t{spec.halfLen} * kFpOne;
+  const int64_t tableSize = int64_t{spec.halfLen} + 2;
+  phase.left.clear();
+  phase.right.clear();
+  int64_t k = (maxFilterIndex - startFilterIndex) / increment;
+  phase.leftBack = k;
+  for (int64_t f = startFilterIndex + k * increment; f >= 0; f -= increment) {
+    if ((f >> kShiftBits) + 1 >= tableSize) return false;
+    phase.left.push_back(CoefficientAt(spec.coeffs, f));
+  }
+  int64_t f = increment - startFilterIndex;
+  k = (maxFilterIndex - f) / increment;
+  phase.rightAhead = 1 + k;
+  f += k * increment;
+  do {
+    if (f < 0 || (f >> kShiftBits) + 1 >= tableSize) return false;
+    phase.right.push_back(CoefficientAt(spec.coeffs, f));
+    f -= increment;
+  } while (f > 0);
+  return true;
+}
+
+constexpr int kBatch = 4;  // output frames computed side by side
+
+// kFrames output frames from formed phases: SincFilterOutput's sums, term for
+// term. The frames' sums are independent; running them side by side keeps
+// several additions in flight instead of waiting on one chain of sums.
+template <int kChannels, int kFrames>
+void ApplyFilterPhases(const FilterPhase* const* phases, const float* data, const int64_t* dataIndex, double scale,
+                       float* out) {
+  double left[kFrames][kChannels] = {};
+  double right[kFrames][kChannels] = {};
+
+  const double* c[kFrames];
+  const float* d[kFrames];
+  size_t common = phases[0]->left.size();
+  for (int b = 0; b < kFrames; ++b) {
+    c[b] = phases[b]->left.data();
+    d[b] = data + dataIndex[b] - kChannels * phases[b]->leftBack;
+    common = std::min(common, phases[b]->left.size());
+  }
+  for (size_t m = 0; m < common; ++m)
+    for (int b = 0; b < kFrames; ++b)
+      for (int ch = 0; ch < kChannels; ++ch) left[b][ch] += c[b][m] * d[b][kChannels * m + ch];
+  for (int b = 0; b < kFrames; ++b)
+    for (size_t m = common; m < phases[b]->left.size(); ++m)
+      for (int ch = 0; ch < kChannels; ++ch) left[b][ch] += c[b][m] * d[b][kChannels * m + ch];
+
+  common = phases[0]->right.size();
+  for (int b = 0; b < kFrames; ++b) {
+    c[b] = phases[b]->right.data();
+    d[b] = data + dataIndex[b] + kChannels * phases[b]->rightAhead;
+    common = std::min(common, phases[b]->right.size());
+  }
+  for (size_t m = 0; m < common; ++m) {
+    for (int b = 0; b < kFrames; ++b) {
+      for (int ch = 0; ch < kChannels; ++ch) right[b][ch] += c[b][m] * d[b][ch];
+      d[b] -= kChannels;
+    }
+  }
+  for (int b = 0; b < kFrames; ++b) {
+    for (size_t m = common; m < phases[b]->right.size(); ++m) {
+      for (int ch = 0; ch < kChannels; ++ch) right[b][ch] += c[b][m] * d[b][ch];
+      d[b] -= kChannels;
+    }
+  }
+
+  for (int b = 0; b < kFrames; ++b)
+    for (int ch = 0; ch < kChannels; ++ch)
+      out[b * kChannels + ch] = static_cast<float>(scale * (left[b][ch] + right[b][ch]));
+}
+
+// Phases formed by one worker, looked up by start filter index. The kept
+// phases hold at most kMaxCachedTaps taps (4 MiB; a phase has about 286 taps,
+// times the ratio when downsampling). Beyond that (a ratio without a short
+// period) phases are formed into a ring of kBatch scratch entries instead; a
+// batch never holds more than kBatch - 1 phases when a new one is asked for,
+// so the entry handed out is never one the open batch still uses.
+class PhaseCache {
+ public:
+  static constexpr int64_t kMaxCachedTaps = int64_t{1} << 19;
+
+  PhaseCache(const SincFilterSpec& spec, int64_t increment)
+      : spec_(spec),
+        increment_(increment),
+        maxPhases_(static_cast<size_t>(
+            std::max<int64_t>(1, kMaxCachedTaps / (2 * (int64_t{spec.halfLen} * kFpOne / increment + 2))))) {}
+
+  // The phase for |startFilterIndex|, or nullptr when SincFilterOutput must do the frame.
+  const FilterPhase* Get(int startFilterIndex) {
+    if (const auto it = phases_.find(startFilterIndex); it != phases_.end())
+      return it->second.usable ? &it->second.phase : nullptr;
+    if (phases_.size() < maxPhases_) {
+      Entry& entry = phases_[startFilterIndex];
+      entry.usable = MakeFilterPhase(spec_, increment_, startFilterIndex, entry.phase);
+      return entry.usable ? &entry.phase : nullptr;
+    }
+    FilterPhase& scratch = scratch_[nextScratch_];
+    nextScratch_ = (nextScratch_ + 1) % kBatch;
+    return MakeFilterPhase(spec_, increment_, startFilterIndex, scratch) ? &scratch : nullptr;
+  }
+
+ private:
+  struct Entry {
+    FilterPhase phase;
+    bool usable = false;
+  };
+  const SincFilterSpec& spec_;
+  int64_t increment_;
+  size_t maxPhases_;
+  std::unordered_map<int, Entry> phases_;  // node-based: entries never move
+  FilterPhase scratch_[kBatch];
+  int nextScratch_ = 0;
+};
+
+}  // namespace
+
+std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& out, const int16_t* in, uint64_t frames,
+                                   int channels, double ratio, unsigned threads) {
+  // Only the best table filters; any other descriptor (another quality, or
+  // one whose fields do not describe that table) is replaced.
+  if (spec != SincFilterSpec::Best()) spec = SincFilterSpec::Best();
+  out.clear();
+  if (frames == 0 || in == nullptr || channels < 1 || channels > kSincMaxChannels || !ValidRatio(ratio)) return out;
+  const auto n = static_cast<uint64_t>(static_cast<double>(frames) / ratio);
+  if (n == 0) return out;
+  out.assign(static_cast<size_t>(n) * channels, 0);
+
+  // The input in float with silence on both sides: h samples before the first
+  // frame and after the last, enough for the widest filter reach. At the
+  // steepest ratios the rounded fixed-point step may reach a frame beyond that
+  // on the right; two more frames of silence keep every read inside.
+  const double src = 1.0 / ratio;
+  double reach = (spec.halfLen + 2.0) / spec.increment;
+  if (src < 1.0) reach /= src;
+  const int64_t h = channels * static_cast<int64_t>(reach + 1.0);
+  const int64_t inSamples = static_cast<int64_t>(frames) * channels;
+  const int64_t paddedSize = inSamples + 2 * h + 2 * channels;
+  std::vector<float> padded(static_cast<size_t>(paddedSize), 0.0f);
+  Int16ToFloat(in, padded.data() + h, static_cast<uint64_t>(inSamples));
+
+  const double t = std::min(src, 1.0) * spec.increment;  // filter step in table entries
+  const auto increment = static_cast<int>(t * kFpOne + 0.5);
+  const double scale = t / spec.increment;
+
+  auto convert = [&](size_t begin, size_t end) {
+    PhaseCache cache(spec, increment);
+    const FilterPhase* batchPhases[kBatch];
+    int64_t batchIndex[kBatch];
+    size_t batchFrames[kBatch];
+    int batched = 0;
+    float values[kBatch * kSincMaxChannels];
+    auto store = [&](size_t frame, const float* frameValues) {
+      for (int ch = 0; ch < channels; ++ch) out[frame * channels + ch] = ToInt16(frameValues[ch]);
+    };
+    // Computes the open batch; a partial one is filled up with its first frame.
+    auto flush = [&] {
+      if (batched == 0) return;
+      for (int b = batched; b < kBatch; ++b) {
+        batchPhases[b] = batchPhases[0];
+        batchIndex[b] = batchIndex[0];
+      }
+      if (channels == 1) {
+        ApplyFilterPhases<1, kBatch>(batchPhases, padded.data(), batchIndex, scale, values);
+      } else {
+        ApplyFilterPhases<2, kBatch>(batchPhases, padded.data(), batchIndex, scale, values);
+      }
+      for (int b = 0; b < batched; ++b) store(batchFrames[b], values + b * channels);
+      batched = 0;
+    };
+    for (size_t i = begin; i < end; ++i) {
+      const double position = static_cast<double>(i) * ratio;
+      const auto whole = static_cast<int64_t>(position);
+      const double fraction = position - static_cast<double>(whole);
+      const auto startFilterIndex = static_cast<int>(fraction * t * kFpOne + 0.5);
+      const int64_t dataIndex = h + channels * whole;
+      const FilterPhase* phase = channels <= 2 ? cache.Get(startFilterIndex) : nullptr;
+      // A formed phase reads exactly the samples SincFilterOutput reads; it
+      // is used only where all of them lie inside the padded input.
+      if (phase && dataIndex - channels * phase->leftBack >= 0 &&
+          dataIndex + channels * (phase->rightAhead + 1) <= paddedSize) {
+        batchPhases[batched] = phase;
+        batchIndex[batched] = dataIndex;
+        batchFrames[batched] = i;
+        if (++batched == kBatch) flush();
+      } else {
+        flush();
+        SincFilterOutput(spec.coeffs, spec.halfLen, increment, startFilterIndex, padded.data(), dataIndex, channels,
+                         scale, values);
+        store(i, values);
+      }
+    }
+    flush();
+  };
+  ParallelFor(static_cast<size_t>(n), 4096, convert, threads);
+  return out;
+}
+
+}  // namespace zandrel

@@ -1,0 +1,190 @@
+#include "processing/pitch.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <numbers>
+
+namespace zandrel {
+namespace {
+
+// Generated PCM with its format; Span() views it.
+struct Audio {
+  std::vector<uint8_t> bytes;
+  uint16_t tag = 1, channels = 1, bits = 16;
+  uint32_t rate = 44100;
+
+  PcmSpan Span() const {
+    PcmSpan s;
+    s.bytes = bytes;
+    s.formatTag = tag;
+    s.channels = channels;
+    s.sampleRate = rate;
+    s.bitsPerSample = bits;
+    s.blockAlign = static_cast<uint16_t>(channels * bits / 8);
+    return s;
+  }
+};
+
+// |frames| frames whose every channel holds signal(t) (t in seconds), encoded
+// at the given width (tag 3 = 32-bit float).
+Audio Render(int64_t frames, const std::function<double(double)>& signal, uint16_t bits = 16, uint16_t channels = 1,
+             uint16_t tag = 1, uint32_t rate = 44100) {
+  Audio a;
+  a.tag = tag;
+  a.channels = channels;
+  a.bits = bits;
+  a.rate = rate;
+  const int bytes = bits / 8;
+  a.bytes.resize(static_cast<size_t>(frames) * channels * bytes);
+  for (int64_t i = 0; i < frames; ++i) {
+    const double v = signal(static_cast<double>(i) / rate);
+    for (int ch = 0; ch < channels; ++ch) {
+      uint8_t* p = a.bytes.data() + (i * channels + ch) * bytes;
+      if (bits == 8) {
+        p[0] = static_cast<uint8_t>(std::lround(v * 127 + 128));
+      } else if (bits == 32 && tag == 3) {
+        const auto f = static_cast<float>(v);
+        std::memcpy(p, &f, 4);
+      } else {
+        const auto x = static_cast<int32_t>(std::llround(v * static_cast<double>((int64_t{1} << (bits - 1)) - 1)));
+        for (int b = 0; b < bytes; ++b) p[b] = static_cast<uint8_t>(x >> (8 * b));
+      }
+    }
+  }
+  return a;
+}
+
+std::function<double(double)> Sine(double hz, double amplitude = 0.5) {
+  return [=](double t) { return amplitude * std::sin(2 * std::numbers::pi * hz * t); };
+}
+
+TEST(PitchTest, FindsA440WithinAFractionOfAHertzAndReportsIt) {
+  const Audio a = Render(44100, Sine(440.0));
+  const double hz = EstimatePitchYin(a.Span(), 0, 44100);
+  EXPECT_NEAR(hz, 440.0, 0.05);
+
+  const std::string report = FormatPitchReport(hz);
+  EXPECT_NE(report.find("Note: A4 (MIDI: 69)\n"), std::string::npos) << report;
+  const auto at = report.find("Deviation: ");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_LE(std::fabs(std::stod(report.substr(at + 11))), 0.1);
+}
+
+TEST(PitchTest, ReportTextIsExact) {
+  EXPECT_EQ(FormatPitchReport(261.63),
+            "Estimated Pitch:\n\nFrequency: 261.63 Hz\nNote: C4 (MIDI: 60)\nDeviation: 0.0 cents\n");
+  EXPECT_EQ(FormatPitchReport(452.0),
+            "Estimated Pitch:\n\nFrequency: 452.00 Hz\nNote: A4 (MIDI: 69)\nDeviation: 46.6 cents\n");
+  EXPECT_EQ(FormatPitchReport(0.0), "Pitch not detected.");
+  EXPECT_EQ(FormatPitchReport(-5.0), "Pitch not detected.");
+}
+
+TEST(PitchTest, AnalysesEverySupportedFormat) {
+  struct Case {
+    const char* what;
+    uint16_t bits, channels, tag;
+    uint32_t rate;
+    bool analysed;
+  };
+  const Case cases[] = {
+      {"8-bit", 8, 1, 1, 44100, true},
+      {"16-bit stereo", 16, 2, 1, 44100, true},
+      {"24-bit", 24, 1, 1, 48000, true},
+      {"32-bit float", 32, 1, 3, 44100, true},
+      {"32-bit integer", 32, 1, 1, 44100, false},
+      {"16-bit at 8000 Hz", 16, 1, 1, 8000, true},
+  };
+  for (const Case& c : cases) {
+    const Audio a = Render(c.rate / 2, Sine(330.0), c.bits, c.channels, c.tag, c.rate);
+    const double hz = EstimatePitchYin(a.Span(), 0, c.rate / 2);
+    if (c.analysed) {
+      EXPECT_NEAR(hz, 330.0, 0.5) << c.what;
+    } else {
+      EXPECT_EQ(hz, 0.0) << c.what;
+    }
+  }
+}
+
+TEST(PitchTest, GivesZeroWithoutAUsableWindow) {
+  const Audio tone = Render(20000, Sine(440.0));
+  const Audio quiet = Render(20000, Sine(440.0, 0.005));  // about -46 dBFS
+  const Audio silence = Render(20000, [](double) { return 0.0; });
+  struct Case {
+    const char* what;
+    const Audio* audio;
+    int64_t start, end;
+  };
+  const Case cases[] = {
+      {"silence", &silence, 0, 20000},
+      {"below the loudness gate", &quiet, 0, 20000},
+      {"start at the end of the data", &tone, 20000, 30000},
+      {"end not after start", &tone, 500, 500},
+      {"negative start", &tone, -10, 1000},
+      {"fewer than 30 frames left", &tone, 19975, 20000},
+  };
+  for (const Case& c : cases) EXPECT_EQ(EstimatePitchYin(c.audio->Span(), c.start, c.end), 0.0) << c.what;
+
+  Audio noRate = tone;
+  noRate.rate = 0;
+  EXPECT_EQ(EstimatePitchYin(noRate.Span(), 0, 20000), 0.0);
+}
+
+TEST(PitchTest, LongRangeIsAnalysedAtItsLoudestProbe) {
+  // One second of near-silence (below the gate), then one second of 220 Hz.
+  const Audio a = Render(88200, [](double t) {
+    return t < 1.0 ? 0.001 * std::sin(2 * std::numbers::pi * 50 * t) : 0.5 * std::sin(2 * std::numbers::pi * 220 * t);
+  });
+  EXPECT_NEAR(EstimatePitchYin(a.Span(), 0, 88200), 220.0, 0.1);
+  EXPECT_EQ(EstimatePitchYin(a.Span(), 0, 3000), 0.0);  // a short range is analysed where it starts
+
+  // A range may reach past the data. When its loudest probe then lies within
+  // a window of the end of the file, the range start is analysed instead.
+  const Audio late =
+      Render(30000, [](double t) { return t < 0.6 ? 0.0 : 0.5 * std::sin(2 * std::numbers::pi * 220 * t); });
+  EXPECT_EQ(EstimatePitchYin(late.Span(), 0, 40000), 0.0);
+  EXPECT_NEAR(EstimatePitchYin(late.Span(), 0, 30000), 220.0, 0.1);
+}
+
+TEST(PitchTest, AShortRegionIsAnalysedWithTheAudioAfterIt) {
+  const Audio a = Render(44100, Sine(523.25));
+  EXPECT_NEAR(EstimatePitchYin(a.Span(), 1000, 1100), 523.25, 0.1);
+}
+
+TEST(NoteSegmentsTest, OneSteadyNoteIsOneSegmentFromTheConfirmingHop) {
+  const Audio a = Render(3 * 44100, Sine(261.63));
+  EXPECT_EQ(DetectNoteSegments(a.Span()), (std::vector<NoteSegment>{{60, 512, 3 * 44100}}));
+  EXPECT_TRUE(DetectNoteSegments(Render(44100, [](double) { return 0.0; }).Span()).empty());
+  EXPECT_TRUE(DetectNoteSegments(Audio{}.Span()).empty());
+}
+
+TEST(NoteSegmentsTest, TwoNotesGiveTwoAdjacentSegments) {
+  // C4 for a second, then E4 for a second.
+  const Audio a = Render(
+      2 * 44100, [](double t) { return 0.5 * std::sin(2 * std::numbers::pi * (t < 1.0 ? 261.63 : 329.63) * t); });
+  const auto segments = DetectNoteSegments(a.Span());
+  ASSERT_EQ(segments.size(), 2u);
+  EXPECT_EQ(segments[0].note, 60);
+  EXPECT_EQ(segments[0].start, 512);
+  EXPECT_EQ(segments[1].note, 64);
+  EXPECT_EQ(segments[0].end, segments[1].start);
+  EXPECT_NEAR(static_cast<double>(segments[1].start), 44100.0, 4 * 512.0);  // a hop or two after the change
+  EXPECT_EQ(segments[1].end, 2 * 44100);
+  EXPECT_EQ(segments[1].start % 512, 0);
+
+  EXPECT_EQ(DetectNoteSegments(a.Span(), 1), segments);  // the same on one thread
+}
+
+TEST(NoteSegmentsTest, NotesNoLongerThanSixtyMillisecondsAreDropped) {
+  // C4, a 0.05 s burst of G5, C4 again: the burst is heard but never kept.
+  const Audio a = Render(44100, [](double t) {
+    const double hz = (t >= 0.5 && t < 0.55) ? 783.99 : 261.63;
+    return 0.5 * std::sin(2 * std::numbers::pi * hz * t);
+  });
+  for (const NoteSegment& s : DetectNoteSegments(a.Span())) EXPECT_EQ(s.note, 60);
+}
+
+}  // namespace
+}  // namespace zandrel

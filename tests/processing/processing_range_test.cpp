@@ -1,0 +1,51 @@
+#include "processing/processing_range.h"
+
+#include <gtest/gtest.h>
+
+namespace zandrel {
+namespace {
+
+constexpr int64_t kFrames = 1000;
+
+TEST(ProcessingRangeTest, FollowsTheSelectionRules) {
+  struct Case {
+    const char* what;
+    SelectionState selection;
+    bool hasRegions;
+    std::optional<FrameRange> expected;
+  };
+  const Case cases[] = {
+      {"no regions, loop playback off: whole file despite a selection",
+       {100, 200, false},
+       false,
+       FrameRange{0, kFrames}},
+      {"no regions, loop playback on: the selection", {100, 200, true}, false, FrameRange{100, 200}},
+      {"no regions, loop in unset, loop out past the data", {-1, 5000, true}, false, FrameRange{0, kFrames}},
+      {"no regions, an empty selection is still a range", {300, 300, true}, false, FrameRange{300, 300}},
+      {"no regions, loop out unset: no range rather than a backward one", {100, -1, true}, false, std::nullopt},
+      {"no regions, nothing selected with loop playback on", {-1, -1, true}, false, std::nullopt},
+      {"no regions, selection beyond the data", {1500, 1600, true}, false, std::nullopt},
+      {"regions, selection set", {100, 200, false}, true, FrameRange{100, 200}},
+      {"regions, selection clamped to the data", {900, 5000, false}, true, FrameRange{900, kFrames}},
+      {"regions, no selection", {-1, -1, true}, true, std::nullopt},
+      {"regions, loop in not before loop out", {200, 200, false}, true, std::nullopt},
+      {"regions, selection beyond the data", {1200, 1300, false}, true, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ComputeProcessingRange(c.selection, c.hasRegions, kFrames), c.expected) << c.what;
+  }
+}
+
+TEST(ProcessingRangeTest, RawSelectionIgnoresRegionsAndPlayback) {
+  EXPECT_EQ(SelectionRange({100, 200, false}, kFrames), (FrameRange{100, 200}));
+  EXPECT_EQ(SelectionRange({900, 5000, false}, kFrames), (FrameRange{900, kFrames}));
+  EXPECT_EQ(SelectionRange({-1, 200, true}, kFrames), std::nullopt);
+  EXPECT_EQ(SelectionRange({300, 100, true}, kFrames), std::nullopt);
+  const auto beyond = SelectionRange({1200, 1300, false}, kFrames);
+  ASSERT_TRUE(beyond);
+  EXPECT_TRUE(beyond->Empty());
+  EXPECT_EQ(beyond->Length(), 0);
+}
+
+}  // namespace
+}  // namespace zandrel
