@@ -38,6 +38,36 @@ void WavSeeds(const fs::path& out) {
   Seed(out, "pcm8", WavBuilder().Fmt(1, 1, 8000, 8).Data(Bytes{0, 128, 255}).Chunk("LIST", Bytes(27, 'x')).Build());
 }
 
+// Records for fuzz_device_replies: control byte (kind in bits 0-1: 1 reply,
+// 2 event, 3 raw; bit 7 ends the answer to one message of the link), a
+// one-byte length, the bytes.
+Bytes DeviceRecord(uint8_t kind, const Bytes& bytes, bool last = true) {
+  Bytes record = {static_cast<uint8_t>(kind | (last ? 0x80 : 0x00)), static_cast<uint8_t>(bytes.size())};
+  record.insert(record.end(), bytes.begin(), bytes.end());
+  return record;
+}
+
+void DeviceReplySeeds(const fs::path& out) {
+  const Bytes identity = DeviceRecord(3, {0xF0, 0x7E, 0x00, 0x06, 0x02, 0x00, 0x20, 0x76, 0x05, 0x01, 0x07, 0x00,
+                                          0x01, 0x00, 0x00, 0x00, 0xF7});
+  const Bytes init = DeviceRecord(1, {0x00, 0x00, 0x00, 0x00, 0x10, 0x00});
+  const Bytes rootPage = DeviceRecord(1, {0x00, 0x00, 0x00, 0x07, 0xD0, 0x02, 0x00, 0x00, 0x00, 0x00, 's', 'o', 'u',
+                                          'n', 'd', 's', 0x00, 0x0B, 0xB8, 0x02, 0x00, 0x00, 0x00, 0x00, 'p', 'r',
+                                          'o', 'j', 'e', 'c', 't', 's', 0x00});
+  const Bytes endPage = DeviceRecord(1, {0x00, 0x00, 0x00});
+  const Bytes soundPage = DeviceRecord(1, {0x00, 0x00, 0x00, 0x00, 0x05, 0x10, 0x00, 0x00, 0x12, 0x34, 'a', 0x00});
+  const Bytes fileInfo = DeviceRecord(1, {0x00, 0x00, 0x05, 0x07, 0xD0, 0x10, 0x00, 0x00, 0x12, 0x34, 'a', 0x00});
+  const Bytes metadata = DeviceRecord(1, {0x00, 0x00, 0x00, '{', '"', 'f', 'r', 'e', 'e', '_', 's', 'p', 'a', 'c',
+                                          'e', '_', 'i', 'n', '_', 'b', 'y', 't', 'e', 's', '"', ':', '9', '}', 0x00});
+  const Bytes ok = DeviceRecord(1, {0x00});
+  const Bytes deleted = DeviceRecord(2, {0x0A, 0x05, 0x00}, false);
+  const Bytes moved = DeviceRecord(2, {0x0D, 0x01, 0x00, 0x00, 0x00, 0x02, 0x00}, false);
+  Seed(out, "session", Cat({identity, init, rootPage, endPage, soundPage, endPage, fileInfo, metadata, ok, ok, ok,
+                            ok, ok, deleted, ok, metadata, rootPage, endPage}));
+  Seed(out, "events", Cat({identity, moved, init, deleted, DeviceRecord(1, {0x00, 0x08, 0x01, 0x02})}));
+  Seed(out, "errors", Cat({identity, DeviceRecord(1, {0x05}), DeviceRecord(0, {}), DeviceRecord(1, {0x00, 0x00})}));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -45,5 +75,6 @@ int main(int argc, char** argv) {
   const fs::path root = argv[1];
   WavSeeds(root / "fuzz_wav_file");
   WavSeeds(root / "fuzz_document");
+  DeviceReplySeeds(root / "fuzz_device_replies");
   return 0;
 }

@@ -15,4 +15,5 @@ if [ "${ZANDREL_SKIP_FUZZ:-0}" != "1" ]; then
 fi
 
 cd build
-ctest --output-on-failure -j"$(nproc)"
+# Beside a private JACK server: the tests labelled "jack" open real MIDI ports.
+bash ../scripts/jack.sh ctest --output-on-failure -j"$(nproc)"

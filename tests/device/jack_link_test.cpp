@@ -1,0 +1,125 @@
+// The link over real MIDI ports: RtMidi on a JACK server, with the simulated
+// device behind virtual ports named "EP-133 ...". scripts/jack.sh starts a
+// private server (JACK_DEFAULT_SERVER names it); without a server every test
+// here is skipped, saying so.
+#include <jack/jack.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "device/sysex_link.h"
+#include "link_fixture.h"
+#include "platform/rtmidi/rtmidi_system.h"
+#include "support/sim_device/sim_rtmidi.h"
+
+namespace zandrel::test {
+namespace {
+
+bool JackServerRuns() {
+  static const bool runs = [] {
+    jack_set_error_function([](const char*) {});
+    jack_set_info_function([](const char*) {});
+    jack_status_t status;
+    jack_client_t* client = jack_client_open("zandrel-probe", JackNoStartServer, &status);
+    if (!client) return false;
+    jack_client_close(client);
+    return true;
+  }();
+  return runs;
+}
+
+#define SKIP_WITHOUT_JACK()                                                                    \
+  if (!JackServerRuns()) GTEST_SKIP() << "no JACK server runs (scripts/jack.sh starts one for " \
+                                         "these tests)"
+
+TEST(RtMidiBuild, HasTheJackBackEnd) {
+  const std::vector<RtMidiBackend> backends = CompiledRtMidiBackends();
+  EXPECT_NE(std::find(backends.begin(), backends.end(), RtMidiBackend::Jack), backends.end());
+}
+
+class JackLinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SKIP_WITHOUT_JACK();
+    sim.WithState([](SimState& s) {
+      s.files.AddSound(1, "001 kick.pcm", 4000, R"({"name":"kick","sound.rootnote":60})");
+      s.files.AddSound(2, "002 snare.pcm", 6000, R"({"name":"snare"})");
+      s.files.AddSound(300, "300 pad.pcm", 90000, std::string(700, 'm'));
+    });
+    ports = std::make_unique<SimRtMidiPorts>(sim, RtMidiBackend::Jack);
+    ASSERT_TRUE(ports->Ok()) << ports->Error();
+    link.SetConsole(&out, &err);
+  }
+  void TearDown() override {
+    link.CloseLink();
+    ports.reset();
+  }
+
+  SimDevice sim;
+  std::unique_ptr<SimRtMidiPorts> ports;
+  RtMidiSystem midi{RtMidiBackend::Jack, "Zandrel"};
+  ConsoleCapture out;
+  ConsoleCapture err;
+  CEPSysExLink link{&midi};
+};
+
+TEST_F(JackLinkTest, IdentityListingAndMetadataOverRealPorts) {
+  ASSERT_TRUE(link.OpenLink()) << midi.LastError();
+  ASSERT_TRUE(link.InitDevice());
+  EXPECT_EQ(link.MaxMessageSize(), 65536u);
+  // The identity reply left the device before the init reply, so it is here
+  // now even on a machine too slow to answer within the opening's 200 ms.
+  EXPECT_EQ(link.Sku(), "TE133AS007");
+
+  const std::vector<EPFileEntry> root = link.ListDirectory(0);
+  ASSERT_EQ(root.size(), 2u);
+  EXPECT_EQ(root[0].name, "sounds");
+  EXPECT_EQ(link.FindProjectsDirectory(), kSimProjectsDir);
+
+  const std::vector<EPFileEntry> sounds = link.ListDirectory(kSimSoundsDir);
+  ASSERT_EQ(sounds.size(), 3u);
+  EXPECT_EQ(sounds[2], (EPFileEntry{300, kSimSoundsDir, 90000, kSimFlagUser, "300 pad.pcm"}));
+  EXPECT_EQ(link.GetMetadataPages(1), R"({"name":"kick","sound.rootnote":60})");
+  EXPECT_EQ(link.GetMetadataPages(300), std::string(700, 'm'));  // four pages
+  EXPECT_TRUE(link.SetMetadata(2, std::string(300, 's')));
+  EXPECT_EQ(link.GetMetadataPages(2), std::string(300, 's'));
+  EXPECT_TRUE(link.CheckFreeSpace(1000, kSimSoundsDir));
+  EXPECT_EQ(err.Text(), "");
+  EXPECT_EQ(sim.FramingErrors(), 0);
+  EXPECT_EQ(sim.SequenceErrors(), 0);
+}
+
+TEST_F(JackLinkTest, NoFrameLongerThanJackCarriesIsSent) {
+  // RtMidi's JACK output drops messages above 16379 bytes without a word;
+  // the link refuses to send them instead of waiting for a reply that
+  // cannot come.
+  ASSERT_TRUE(link.OpenLink()) << midi.LastError();
+  link.SendRequest(Bytes(14322, 0x2A));  // a 16378-byte frame
+  ASSERT_TRUE(sim.WaitForRequests(1, kTestDeadline));
+  EXPECT_EQ(sim.Requests()[0].frame.size(), 16378u);
+  EXPECT_EQ(sim.Requests()[0].payload, Bytes(14322, 0x2A));
+
+  const uint16_t seq = link.SendRequest(Bytes(14323, 0x2A));  // 16380 bytes
+  EPReply reply;
+  EXPECT_FALSE(link.WaitReply(seq, reply, CEPSysExLink::kReplyLimitMs));
+  EXPECT_EQ(err.Text(), "[Error] Request of 16380 bytes exceeds the MIDI port's limit of 16379 bytes; not sent.\n");
+  EXPECT_TRUE(sim.WaitUntilIdle(kTestDeadline));
+  EXPECT_EQ(sim.Requests().size(), 1u);
+}
+
+TEST_F(JackLinkTest, ClosingWhileTheDeviceSendsIsClean) {
+  ASSERT_TRUE(link.OpenLink()) << midi.LastError();
+  EventRecorder events;
+  link.SetEventCallback([&](const EPDeviceEvent& event) { events.Record(event); });
+  for (uint8_t i = 0; i < 50; ++i) sim.SendEvent({0x0A, i, 0x00});
+  ASSERT_TRUE(events.WaitForCount(1));
+  link.CloseLink();
+  const size_t seen = events.Events().size();
+  for (uint8_t i = 0; i < 20; ++i) sim.SendEvent({0x0A, i, 0x00});
+  ASSERT_TRUE(sim.WaitUntilIdle(kTestDeadline));
+  EXPECT_EQ(events.Events().size(), seen);
+}
+
+}  // namespace
+}  // namespace zandrel::test
