@@ -200,12 +200,16 @@ TEST(ParseInstrumentChunkTest, WrongTypesAndRangesAreSkippedNeverThrown) {
     EXPECT_EQ(d.params.bpm, 120.0f) << c.json;
     EXPECT_EQ(d.params.playMode, "key") << c.json;
     EXPECT_EQ(d.params.bars, 1) << c.json;
-    if (std::string(c.check) == "loop") EXPECT_EQ(d.params.loopStart, -1);
+    if (std::string(c.check) == "loop") {
+      EXPECT_EQ(d.params.loopStart, -1);
+    }
     if (std::string(c.check) == "regions") {
       ASSERT_EQ(d.regions.size(), 1u);  // the non-object is skipped, the bad key defaulted
       EXPECT_EQ(d.regions[0].endSample, 0);
     }
-    if (std::string(c.check) == "top") EXPECT_FALSE(d.hasInstrument);
+    if (std::string(c.check) == "top") {
+      EXPECT_FALSE(d.hasInstrument);
+    }
   }
 }
 
