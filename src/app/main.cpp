@@ -2,9 +2,14 @@
 #include <QApplication>
 
 #include "app/quorvel_app.h"
+#include "platform/rtaudio/rtaudio_output.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
+  // The machine's audio output, shared by everything that plays; it outlives
+  // the application object, whose view leaves it on the way out.
+  zandrel::RtAudioOutput audioOutput;
+  zandrel::ScopedAudioOutput audioScope(&audioOutput);
   zandrel::CQuorvelApp app;
   QStringList arguments = QApplication::arguments();
   arguments.removeFirst();

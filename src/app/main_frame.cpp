@@ -42,6 +42,7 @@ CMainFrame::CMainFrame(CQuorvelApp& app, CQuorvelDoc& doc)
   outputPane = new COutputWnd(this);
   addDockWidget(Qt::BottomDockWidgetArea, outputPane);
   propertiesPane = new CRegionPane(this);
+  propertiesPane->ConnectTo(*this);
   addDockWidget(Qt::RightDockWidgetArea, propertiesPane);
   resizeDocks({outputPane}, {150}, Qt::Vertical);
   resizeDocks({propertiesPane}, {260}, Qt::Horizontal);
@@ -97,7 +98,11 @@ void CMainFrame::RegisterCommands() {
   });
   add(cmd::kSelectAll, [this] { view->HandleKey(ViewKey::kSelectAll); });
   add(cmd::kDeselect, [this] { view->ClearSelection(); });
-  add(cmd::kLoop, [this] { view->HandleKey(ViewKey::kLoop); });
+  // Play/Stop and Loop show their state as a check mark.
+  commands.Add(cmd::kPlayStop,
+               {[this] { view->HandleKey(ViewKey::kSpace); }, {}, [this] { return view->IsPlaying(); }});
+  commands.Add(cmd::kLoop,
+               {[this] { view->HandleKey(ViewKey::kLoop); }, {}, [this] { return view->Model().loopPlayback; }});
   add(cmd::kSetLoopIn, [this] { view->HandleKey(ViewKey::kLoopIn); });
   add(cmd::kSetLoopOut, [this] { view->HandleKey(ViewKey::kLoopOut); });
 }
@@ -158,11 +163,19 @@ void CMainFrame::BuildMenus() {
 
   // Plain-letter keys act only while the view has the focus, so typing into
   // a field of the pages never triggers them.
-  for (int id : {cmd::kLoop, cmd::kSetLoopIn, cmd::kSetLoopOut}) {
+  for (int id : {cmd::kSetLoopIn, cmd::kSetLoopOut}) {
     QAction* a = AddCommand(nullptr, id, Text(std::string_view()), key(id));
     a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     view->addAction(a);
   }
+  QMenu* play = menuBar()->addMenu(QStringLiteral("&Play"));
+  for (int id : {cmd::kPlayStop, cmd::kLoop}) {
+    const QString text = id == cmd::kPlayStop ? QStringLiteral("Play/Stop") : QStringLiteral("Loop");
+    QAction* a = AddCommand(play, id, text, key(id));
+    a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    view->addAction(a);
+  }
+  connect(play, &QMenu::aboutToShow, this, &CMainFrame::RefreshActions);
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   AddCommand(help, cmd::kAppAbout, QStringLiteral("&About Zandrel..."));
@@ -345,15 +358,14 @@ void CMainFrame::Apply(const RegionEditResult& result) {
   RefreshActions();
 }
 
-void CMainFrame::OnEditRegion() { Apply(EditRegion(doc_, CurrentViewState(), propertiesPane->editRegion)); }
-void CMainFrame::OnEditGlobalParameters() { Apply(EditGlobalParameters(doc_, propertiesPane->editParams)); }
+void CMainFrame::OnEditRegion() { Apply(EditRegion(doc_, CurrentViewState(), propertiesPane->regionPage->editRegion)); }
+void CMainFrame::OnEditGlobalParameters() { Apply(EditGlobalParameters(doc_, propertiesPane->globalPage->editParams)); }
 void CMainFrame::OnDeleteRegion() { Apply(DeleteRegion(doc_, CurrentViewState())); }
 void CMainFrame::OnSplitRegion() { Apply(SplitRegion(doc_, CurrentViewState())); }
 void CMainFrame::OnRemoveAudioData() { Apply(RemoveAudioData(doc_, CurrentViewState())); }
 
 void CMainFrame::SetGlobalDuration(float seconds) {
-  propertiesPane->durationSeconds = seconds;
-  (void)BeatsText(seconds, propertiesPane->editParams.bpm);
+  propertiesPane->globalPage->SetDuration(seconds);
 }
 
 void CMainFrame::ClearRegionPane() { propertiesPane->ClearRegionPage(); }

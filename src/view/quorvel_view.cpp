@@ -12,28 +12,27 @@
 #include <QWheelEvent>
 #include <algorithm>
 
+#include "view/view_drawing.h"
+#include "view/view_painter.h"
+
 namespace zandrel {
-namespace {
-
-// Colours are ARGB.
-constexpr QRgb kBackground = 0xFF1B1D22;
-constexpr QRgb kRegionBarBackground = 0xFF2A2D34;
-constexpr QRgb kPianoBackground = 0xFF23252B;
-constexpr QRgb kWaveform = 0xFF4FC3F7;
-constexpr QRgb kCentreLine = 0xFF3A3F48;
-constexpr QRgb kSelection = 0x402196F3;
-constexpr QRgb kCursor = 0xFFFFFFFF;
-constexpr QRgb kRegionFill = 0xFF455A64;
-constexpr QRgb kRegionSelected = 0xFF78909C;
-constexpr QRgb kEmptyText = 0xFF8A8F98;
-
-}  // namespace
 
 CQuorvelView::CQuorvelView(CQuorvelDoc& doc, CommandRegistry& commands, QWidget* parent)
     : QAbstractScrollArea(parent), doc_(doc), commands_(commands), model_(doc) {
   model_.LoadSettings();
   model_.hooks.isPlaying = [this] { return IsPlaying(); };
   model_.hooks.stopPlayback = [this] { StopPlayback(); };
+  model_.hooks.startPlayback = [this] { StartPlayback(); };
+  playheadTimer_.setInterval(Playback::kPlayheadIntervalMs);
+  connect(&playheadTimer_, &QTimer::timeout, this, &CQuorvelView::OnPlayheadTick);
+  playback_.stateChanged = [this](bool playing) {
+    if (playing) {
+      playheadTimer_.start();
+    } else {
+      playheadTimer_.stop();
+      viewport()->update();
+    }
+  };
   // Drops reach the view through its viewport, which must accept them itself.
   viewport()->setAcceptDrops(true);
   setFocusPolicy(Qt::StrongFocus);
@@ -54,6 +53,19 @@ void CQuorvelView::SyncClientSize() {
 }
 
 void CQuorvelView::RebuildPeakCache() { model_.RebuildPeakCache(); }
+
+void CQuorvelView::StartPlayback() { playback_.Start(); }
+
+void CQuorvelView::StopPlayback() { playback_.Stop(); }
+
+bool CQuorvelView::PlayRegionByRootNote(int note) { return playback_.PlayRegionByRootNote(note); }
+
+void CQuorvelView::OnPlayheadTick() {
+  SyncClientSize();
+  const Playback::TickResult tick = playback_.Tick();
+  if (tick.scrolled) UpdateScrollBar();
+  viewport()->update();
+}
 
 void CQuorvelView::UpdateScrollBar() {
   SyncClientSize();
@@ -193,77 +205,13 @@ void CQuorvelView::paintEvent(QPaintEvent*) {
   screen.drawImage(0, 0, backBuffer_);
 }
 
-void CQuorvelView::Render(QImage& image) const {
-  image.fill(kBackground);
+void CQuorvelView::Render(QImage& image) {
+  DrawList picture;
+  ViewDrawing(model_, picture).OnDraw(image.width(), image.height());
   QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing, true);
   p.setRenderHint(QPainter::TextAntialiasing, true);
-  const int width = image.width();
-  const int height = image.height();
-
-  if (!model_.HasAudio() || model_.peakCache.empty()) {
-    QFont font = p.font();
-    font.setPixelSize(28);
-    font.setBold(true);
-    p.setFont(font);
-    p.setPen(QColor::fromRgba(kEmptyText));
-    p.drawText(QRect(0, 0, width, height), Qt::AlignCenter, QStringLiteral("DROP WAV FILE HERE"));
-    return;
-  }
-
-  const int top = model_.WaveTop();
-  const int bottom = std::max(top + 1, model_.WaveBottom());
-  const QRect wave(0, top, width, bottom - top);
-  p.fillRect(QRect(0, 0, width, kRegionBarHeight), QColor::fromRgba(kRegionBarBackground));
-  p.fillRect(QRect(0, bottom, width, height - bottom), QColor::fromRgba(kPianoBackground));
-
-  // Regions in the region bar.
-  const InstrumentData& inst = doc_.instrument;
-  if (inst.hasInstrument) {
-    for (size_t i = 0; i < inst.regions.size(); ++i) {
-      const Region& r = inst.regions[i];
-      const int x1 = std::max(0, model_.XAtFrame(r.startSample));
-      const int x2 = std::min(width, model_.XAtFrame(r.endSample));
-      if (x2 <= x1) continue;
-      const QRgb fill = static_cast<int>(i) == model_.selectedRegion ? kRegionSelected : kRegionFill;
-      p.fillRect(QRect(x1, 4, x2 - x1 - 1, kRegionBarHeight - 8), QColor::fromRgba(fill));
-    }
-  }
-
-  // Selection.
-  if (model_.loopIn >= 0 && model_.loopOut >= 0) {
-    const int x1 = std::clamp(model_.XAtFrame(std::min(model_.loopIn, model_.loopOut)), -1, width + 1);
-    const int x2 = std::clamp(model_.XAtFrame(std::max(model_.loopIn, model_.loopOut)), -1, width + 1);
-    p.fillRect(QRect(x1, top, std::max(1, x2 - x1), wave.height()), QColor::fromRgba(kSelection));
-  }
-
-  // Waveform: one vertical line per column from the bucket's min to max.
-  const double centre = wave.top() + wave.height() * 0.5;
-  p.setPen(QColor::fromRgba(kCentreLine));
-  p.drawLine(QPointF(0, centre), QPointF(width, centre));
-  p.setRenderHint(QPainter::Antialiasing, false);
-  p.setPen(QColor::fromRgba(kWaveform));
-  const int64_t bucket = model_.peakCache.bucketSize();
-  const int64_t entries = model_.peakCache.size();
-  for (int i = 0; i < width; ++i) {
-    const double frame = i * static_cast<double>(model_.framesPerPixel) + model_.viewStart;
-    if (frame < 0) continue;
-    const int64_t k = static_cast<int64_t>(frame / static_cast<double>(bucket));
-    if (k >= entries) continue;
-    const PeakEntry e = model_.peakCache[k];
-    const double y1 = centre - e.max / 32767.0 * wave.height() * 0.5;
-    const double y2 = centre - e.min / 32767.0 * wave.height() * 0.5;
-    p.drawLine(QPointF(i + 0.5, y1), QPointF(i + 0.5, std::max(y2, y1 + 1)));
-  }
-
-  // Cursor.
-  if (model_.cursorFrame >= 0) {
-    const int x = model_.XAtFrame(model_.cursorFrame);
-    if (x >= 0 && x < width) {
-      p.setPen(QColor::fromRgba(kCursor));
-      p.drawLine(x, top, x, bottom);
-    }
-  }
+  PaintDrawList(p, picture);
 }
 
 }  // namespace zandrel

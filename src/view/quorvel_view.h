@@ -2,17 +2,20 @@
 //
 // A thin Qt layer over ViewModel: it turns wheel, key, scroll-bar, drop and
 // context-menu events into model calls, follows the document through
-// DocumentObserver, and paints the model into an off-screen ARGB image that
-// is then copied to the screen. The horizontal scroll bar is the scroll
-// area's own.
+// DocumentObserver, paints the picture of view_drawing.h into an off-screen
+// ARGB image that is then copied to the screen, and plays the document
+// (playback.h) with a 50 ms playhead timer. The horizontal scroll bar is the
+// scroll area's own.
 #pragma once
 
 #include <QAbstractScrollArea>
 #include <QImage>
+#include <QTimer>
 #include <functional>
 
 #include "document/quorvel_doc.h"
 #include "view/commands.h"
+#include "view/playback.h"
 #include "view/view_model.h"
 
 namespace zandrel {
@@ -28,9 +31,16 @@ class CQuorvelView : public QAbstractScrollArea, public DocumentObserver {
   const ViewModel& Model() const { return model_; }
   CQuorvelDoc& GetDocument() { return doc_; }
 
-  // Playback arrives with the audio output; until then nothing plays.
-  bool IsPlaying() const { return false; }
-  void StopPlayback() {}
+  // Playback through the current audio output. StopPlayback keeps the stop
+  // contract: once it returns, nothing reads the document's audio.
+  bool IsPlaying() const { return playback_.IsPlaying(); }
+  void StartPlayback();
+  void StopPlayback();
+  bool PlayRegionByRootNote(int note);
+  // The playhead tick, every 50 ms while playing.
+  void OnPlayheadTick();
+  bool PlayheadTimerActive() const { return playheadTimer_.isActive(); }
+  Playback& GetPlayback() { return playback_; }
 
   void RebuildPeakCache();
   void UpdateScrollBar();
@@ -62,12 +72,16 @@ class CQuorvelView : public QAbstractScrollArea, public DocumentObserver {
 
  private:
   void OnUpdate();
-  void Render(QImage& image) const;
+  // Paints the whole client area into |image| and records the hit
+  // rectangles of what it drew.
+  void Render(QImage& image);
   void SyncClientSize();
 
   CQuorvelDoc& doc_;
   CommandRegistry& commands_;
   ViewModel model_;
+  Playback playback_{model_};
+  QTimer playheadTimer_;
   QImage backBuffer_;
   bool settingScrollBar_ = false;
 };

@@ -21,7 +21,8 @@ int64_t ViewModel::FrameAtX(double x) const {
 }
 
 int ViewModel::XAtFrame(int64_t frame) const {
-  return static_cast<int>((static_cast<double>(frame) - viewStart) / static_cast<double>(framesPerPixel));
+  const double x = (static_cast<double>(frame) - viewStart) / static_cast<double>(framesPerPixel);
+  return static_cast<int>(std::clamp(x, -1e8, 1e8));
 }
 
 double ViewModel::DurationSeconds() const {

@@ -22,6 +22,7 @@
 
 #include "document/quorvel_doc.h"
 #include "view/peak_cache.h"
+#include "view/rect.h"
 
 namespace zandrel {
 
@@ -66,6 +67,16 @@ struct ViewHooks {
   std::function<void()> startPlayback;
   std::function<void()> stopPlayback;
   std::function<int64_t(int64_t)> snapToZeroCrossing;  // identity until set
+  // Selects region |index| with its sustain loop (or the whole region), as a
+  // click on it does; |suffix| is added to the log line.
+  std::function<void(int index, const std::string& suffix, bool recentre)> selectRegionWithLoop;
+};
+
+// One point of the envelope the Paint tool draws: a frame and a level, the
+// level a fraction of half the waveform area's height.
+struct PaintPoint {
+  int64_t frame = 0;
+  float level = 0.0f;
 };
 
 // The scroll bar for |frames| frames with |page| frames on screen: units of
@@ -112,12 +123,28 @@ class ViewModel {
   std::vector<int64_t> beatMarkers;
   PeakCache peakCache;
 
+  // Hit rectangles of the last paint; the mouse handling tests these, so they
+  // always describe what is on the screen.
+  Rect regionBarRect;
+  Rect selectionBarRect;   // empty while there is no selection
+  Rect loopInHandleRect;   // empty while loopIn < 0
+  Rect loopOutHandleRect;  // empty while loopOut < 0
+
+  // The magnifier shown while a marker or boundary is dragged: where it is
+  // drawn and the frame it centres on.
+  bool loupeVisible = false;
+  Rect loupeRect;
+  int64_t loupeFrame = 0;
+  std::vector<PaintPoint> paintPoints;  // the Paint tool's stroke
+
   // Reads the three display settings.
   void LoadSettings();
 
   bool HasAudio() const { return doc.HasAudio() && doc.FrameCount() > 0; }
   int64_t FrameCount() const { return doc.FrameCount(); }
   int64_t FrameAtX(double x) const;
+  // The pixel column of |frame|. Frames far off the screen give pixels far
+  // off it too, clamped to +-1e8 so that the conversion to int stays defined.
   int XAtFrame(int64_t frame) const;
   double FramesOnScreen() const { return clientWidth * static_cast<double>(framesPerPixel); }
   int PianoStripHeight() const { return editKeyBoundaries ? kPianoStripHeightEditing : kPianoStripHeight; }

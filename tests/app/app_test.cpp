@@ -36,6 +36,9 @@ Bytes ToneWav(int frames, uint32_t rate = 44100) {
 }
 
 void SaveScreenshot(QWidget& widget, const QString& name) {
+  // A window that was never shown has no settled layout.
+  widget.show();
+  QApplication::processEvents();
   QDir().mkpath(QStringLiteral(ZANDREL_SCREENSHOT_DIR));
   widget.grab().save(QStringLiteral(ZANDREL_SCREENSHOT_DIR "/") + name + ".png");
 }

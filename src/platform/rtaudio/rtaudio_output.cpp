@@ -1,0 +1,144 @@
+#include "platform/rtaudio/rtaudio_output.h"
+
+#include <RtAudio.h>
+
+#include <algorithm>
+
+namespace zandrel {
+namespace {
+
+// Frames per callback: about 23 ms at 44.1 kHz (a JACK server uses its own
+// period instead).
+constexpr unsigned int kBufferFrames = 1024;
+
+RtAudio::Api ApiOf(AudioBackend backend) {
+  switch (backend) {
+    case AudioBackend::kJack: return RtAudio::UNIX_JACK;
+    case AudioBackend::kPulse: return RtAudio::LINUX_PULSE;
+    case AudioBackend::kAlsa: return RtAudio::LINUX_ALSA;
+    case AudioBackend::kAny: break;
+  }
+  return RtAudio::UNSPECIFIED;
+}
+
+// Errors while the stream runs (under- and overruns, a vanished server)
+// reach this callback instead of being thrown on the driver's thread; the
+// stream carries on or falls silent, and the next open reports any problem.
+void IgnoreStreamError(RtAudioError::Type, const std::string&) {}
+
+}  // namespace
+
+std::vector<AudioBackend> CompiledAudioBackends() {
+  std::vector<RtAudio::Api> apis;
+  RtAudio::getCompiledApi(apis);
+  std::vector<AudioBackend> out;
+  for (AudioBackend b : {AudioBackend::kJack, AudioBackend::kPulse, AudioBackend::kAlsa})
+    if (std::find(apis.begin(), apis.end(), ApiOf(b)) != apis.end()) out.push_back(b);
+  return out;
+}
+
+RtAudioOutput::RtAudioOutput(AudioBackend backend, std::string clientName)
+    : backend_(backend), clientName_(std::move(clientName)) {}
+
+RtAudioOutput::~RtAudioOutput() {
+  if (IsOpen()) CloseDevice();
+}
+
+int RtAudioOutput::Callback(void* output, void*, unsigned int frames, double, unsigned int, void* user) {
+  auto* self = static_cast<RtAudioOutput*>(user);
+  self->Mix(static_cast<float*>(output), frames, self->channels_);
+  return 0;
+}
+
+bool RtAudioOutput::OpenDevice(uint32_t wantedRate, DeviceConfig& got, std::string& error) {
+  lastError_.clear();
+  const std::vector<AudioBackend> backends =
+      backend_ == AudioBackend::kAny ? CompiledAudioBackends() : std::vector<AudioBackend>{backend_};
+  for (AudioBackend b : backends)
+    if (TryOpen(ApiOf(b), wantedRate, got)) return true;
+  error = lastError_.empty() ? "no audio output device" : lastError_;
+  return false;
+}
+
+bool RtAudioOutput::TryOpen(int apiValue, uint32_t wantedRate, DeviceConfig& got) {
+  const auto api = static_cast<RtAudio::Api>(apiValue);
+  try {
+    auto audio = std::make_unique<RtAudio>(api);
+    audio->showWarnings(false);
+    const unsigned int count = audio->getDeviceCount();
+    if (count == 0) return false;
+    // The default output device first, then the others.
+    std::vector<unsigned int> order;
+    const unsigned int preferred = audio->getDefaultOutputDevice();
+    if (preferred < count) order.push_back(preferred);
+    for (unsigned int d = 0; d < count; ++d)
+      if (d != preferred) order.push_back(d);
+
+    for (unsigned int device : order) {
+      RtAudio::DeviceInfo info;
+      try {
+        info = audio->getDeviceInfo(device);
+      } catch (const RtAudioError& e) {
+        lastError_ = e.getMessage();
+        continue;
+      }
+      if (!info.probed || info.outputChannels == 0) continue;
+      const bool hasRate =
+          std::find(info.sampleRates.begin(), info.sampleRates.end(), wantedRate) != info.sampleRates.end();
+      unsigned int rate = hasRate ? wantedRate : info.preferredSampleRate;
+      if (rate == 0 && !info.sampleRates.empty()) rate = info.sampleRates.back();
+      if (rate == 0) continue;
+
+      RtAudio::StreamParameters params;
+      params.deviceId = device;
+      params.nChannels = std::min(2u, info.outputChannels);
+      RtAudio::StreamOptions options;
+      options.flags = RTAUDIO_SCHEDULE_REALTIME;
+      // ALSA's default device is the "default" PCM (usually the sound server).
+      if (api == RtAudio::LINUX_ALSA && device == preferred) options.flags |= RTAUDIO_ALSA_USE_DEFAULT;
+      options.streamName = clientName_;
+      unsigned int bufferFrames = kBufferFrames;
+      channels_ = static_cast<int>(params.nChannels);
+      try {
+        audio->openStream(&params, nullptr, RTAUDIO_FLOAT32, rate, &bufferFrames, &RtAudioOutput::Callback, this,
+                          &options, &IgnoreStreamError);
+        audio->startStream();
+      } catch (const RtAudioError& e) {
+        lastError_ = e.getMessage();
+        try {
+          if (audio->isStreamOpen()) audio->closeStream();
+        } catch (const RtAudioError&) {
+        }
+        continue;
+      }
+      const unsigned int streamRate = audio->getStreamSampleRate();
+      got.rate = streamRate ? streamRate : rate;
+      got.channels = channels_;
+      latencySeconds_ = static_cast<double>(audio->getStreamLatency()) / got.rate;
+      deviceName_ = RtAudio::getApiDisplayName(api) + ": " + info.name;
+      audio_ = std::move(audio);
+      return true;
+    }
+  } catch (const RtAudioError& e) {
+    lastError_ = e.getMessage();
+  }
+  return false;
+}
+
+void RtAudioOutput::CloseDevice() {
+  if (!audio_) return;
+  try {
+    if (audio_->isStreamRunning()) audio_->abortStream();
+  } catch (const RtAudioError&) {
+  }
+  try {
+    if (audio_->isStreamOpen()) audio_->closeStream();
+  } catch (const RtAudioError&) {
+  }
+  // Destroying the RtAudio object ends its driver thread for good.
+  audio_.reset();
+  deviceName_.clear();
+  latencySeconds_ = 0.0;
+}
+
+}  // namespace zandrel

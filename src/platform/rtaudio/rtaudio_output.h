@@ -1,0 +1,65 @@
+// The machine's audio output through RtAudio: a JACK server, PulseAudio or
+// ALSA, whichever this RtAudio build has and answers first, in that order;
+// within a back end the default output device first, then the others.
+//
+// Not part of the display-free core: only the app and the tests link this
+// library (zandrel_platform_rtaudio); RtAudio's own headers stay inside it.
+//
+// The stream is 32-bit float with at most two channels. It runs at the
+// rate of the source that opens it when the device offers that rate (a JACK
+// server offers only its own), else at the device's preferred rate, and the
+// mixer converts the sources to it. RtAudio reports errors by throwing; every
+// call here catches them and turns them into a failed open.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/audio_output.h"
+
+class RtAudio;
+
+namespace zandrel {
+
+enum class AudioBackend {
+  kAny,  // the first back end, in the order below, that opens a device
+  kJack,
+  kPulse,
+  kAlsa,
+};
+
+// The back ends this RtAudio build was compiled with, in the order tried.
+std::vector<AudioBackend> CompiledAudioBackends();
+
+class RtAudioOutput final : public MixingAudioOutput {
+ public:
+  // |clientName| names the stream where the server shows names (JACK).
+  explicit RtAudioOutput(AudioBackend backend = AudioBackend::kAny, std::string clientName = "Zandrel");
+  ~RtAudioOutput() override;
+
+  double LatencySeconds() const override { return latencySeconds_; }
+  // Where the open stream plays ("JACK: system", ...), empty while closed.
+  std::string DeviceName() const { return deviceName_; }
+  // Why the last open failed.
+  std::string LastError() const { return lastError_; }
+
+ protected:
+  bool OpenDevice(uint32_t wantedRate, DeviceConfig& got, std::string& error) override;
+  void CloseDevice() override;
+
+ private:
+  static int Callback(void* output, void* input, unsigned int frames, double streamTime, unsigned int status,
+                      void* user);
+  bool TryOpen(int api, uint32_t wantedRate, DeviceConfig& got);
+
+  AudioBackend backend_;
+  std::string clientName_;
+  std::unique_ptr<RtAudio> audio_;
+  int channels_ = 0;
+  double latencySeconds_ = 0.0;
+  std::string deviceName_;
+  std::string lastError_;
+};
+
+}  // namespace zandrel

@@ -1,0 +1,12 @@
+// The one conversion from COLORREF values (0x00BBGGRR) to Qt colours.
+#pragma once
+
+#include <QColor>
+
+#include "notes/colorref.h"
+
+namespace zandrel {
+
+inline QColor ToQColor(ColorRef c) { return QColor(RedOf(c), GreenOf(c), BlueOf(c)); }
+
+}  // namespace zandrel

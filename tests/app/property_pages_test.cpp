@@ -1,0 +1,312 @@
+// The Region and Global pages inside the running app: what they show for
+// the document and the view, and the edits they make through the main frame.
+#include <gmock/gmock.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QPainter>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+
+#include "app/main_frame.h"
+#include "app/quorvel_app.h"
+#include "support/document_fakes.h"
+#include "support/temp_dir.h"
+#include "support/test_host.h"
+#include "support/wav_builder.h"
+#include "widgets/note_select_dlg.h"
+#include "widgets/piano_selector_wnd.h"
+
+namespace zandrel {
+namespace {
+
+using namespace zandrel::test;
+using ::testing::Contains;
+
+constexpr int kFrames = 44100;  // one second
+
+class PropertyPagesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
+    std::vector<int16_t> samples(kFrames);
+    for (int i = 0; i < kFrames; ++i) samples[static_cast<size_t>(i)] = static_cast<int16_t>(12000 * std::sin(i * 0.03));
+    WriteFileBytes(dir / "tone.wav", MakePcm16Wav(samples));
+    host = std::make_unique<ScriptedMessageHost>();
+    dialogs = std::make_unique<ScriptedFileDialogs>();
+    app = std::make_unique<CQuorvelApp>();
+    ASSERT_TRUE(app->InitInstance({QString::fromStdString((dir / "tone.wav").string())}));
+    frame = &app->MainFrame();
+    doc = &app->Document();
+    doc->instrument.hasInstrument = true;
+    doc->instrument.regions = {{0, 20000, -1, -1, 0, 59, 48}, {20000, kFrames, 25000, 40000, 60, 127, 72}};
+    doc->UpdateAllViews(DocumentChange::kInstrument);
+    region = frame->propertiesPane->regionPage;
+    global = frame->propertiesPane->globalPage;
+  }
+  void TearDown() override {
+    if (app) app->Document().SetModifiedFlag(false);
+    app.reset();
+    dialogs.reset();
+    host.reset();
+  }
+
+  ViewModel& View() { return frame->view->Model(); }
+  QString RegionText(RegionField f) { return region->Field(f)->text(); }
+  QString GlobalText(GlobalField f) { return global->Field(f)->text(); }
+  // Runs a page's handler that opens the note picker; the "user" clicks
+  // |note| on the piano and presses OK.
+  void PickOnPiano(QPushButton* opener, int note) {
+    bool answered = false;
+    QTimer::singleShot(0, [&] {
+      auto* picker = qobject_cast<CNoteSelectDlg*>(QApplication::activeModalWidget());
+      ASSERT_NE(picker, nullptr);
+      CPianoSelectorWnd* piano = picker->Piano();
+      const int column = WhiteKeyIndex(note) - piano->Model().FirstWhiteKey();
+      ASSERT_FALSE(IsBlackKey(note));
+      QTest::mouseClick(piano, Qt::LeftButton, {}, QPoint(column * kWhiteKeyWidth + 12, 150));
+      if (!screenshotOfPicker.isEmpty()) picker->grab().save(screenshotOfPicker);
+      picker->OkButton()->click();
+      answered = true;
+    });
+    opener->click();
+    EXPECT_TRUE(answered);
+    QApplication::processEvents();  // the posted request
+  }
+  void SelectSelection(int64_t in, int64_t out) {
+    View().SetCursorPosition(in);
+    View().HandleKey(ViewKey::kLoopIn);
+    View().SetCursorPosition(out);
+    View().HandleKey(ViewKey::kLoopOut);
+  }
+
+  TempDir dir;
+  std::unique_ptr<CQuorvelApp> app;
+  std::unique_ptr<ScriptedMessageHost> host;
+  std::unique_ptr<ScriptedFileDialogs> dialogs;
+  CMainFrame* frame = nullptr;
+  CQuorvelDoc* doc = nullptr;
+  CRegionPropsDlg* region = nullptr;
+  CGlobalPropsDlg* global = nullptr;
+  QString screenshotOfPicker;
+};
+
+QString ScreenshotPath(const QString& name) {
+  QDir().mkpath(QStringLiteral(ZANDREL_SCREENSHOT_DIR));
+  return QStringLiteral(ZANDREL_SCREENSHOT_DIR "/") + name + ".png";
+}
+
+TEST_F(PropertyPagesTest, SelectingARegionShowsItAndUpdateEditsItWithAnUndoEntry) {
+  EXPECT_FALSE(region->updateButton->isEnabled());  // no region selected yet
+  View().SelectRegion(1);
+  EXPECT_EQ(RegionText(kRegionName), QStringLiteral("Region 2"));
+  EXPECT_EQ(RegionText(kRegionStart), QStringLiteral("20000"));
+  EXPECT_EQ(RegionText(kRegionEnd), QStringLiteral("44100"));
+  EXPECT_EQ(RegionText(kRegionLoopStart), QStringLiteral("25000"));
+  EXPECT_EQ(RegionText(kRegionLowKey), QStringLiteral("C4"));
+  EXPECT_EQ(RegionText(kRegionRootKey), QStringLiteral("C5"));
+  EXPECT_EQ(region->editRegion, doc->instrument.regions[1]);
+  EXPECT_TRUE(region->updateButton->isEnabled());
+  EXPECT_FALSE(region->updateButton->IsBlinking());
+
+  region->Field(kRegionEnd)->setText(QStringLiteral("42000"));
+  region->Field(kRegionHighKey)->setText(QStringLiteral("A6"));
+  EXPECT_TRUE(region->updateButton->IsBlinking());
+  region->updateButton->click();
+  EXPECT_EQ(doc->instrument.regions[1].endSample, kFrames);  // posted, not yet handled
+  QApplication::processEvents();
+  EXPECT_EQ(doc->instrument.regions[1], (Region{20000, 42000, 25000, 40000, 60, 93, 72}));
+  EXPECT_FALSE(region->updateButton->IsBlinking());
+  ASSERT_TRUE(doc->CanUndo());
+  EXPECT_EQ(doc->undoHistory.undoStack.back().description, "Edit Region");
+  EXPECT_THAT(frame->outputPane->logList().Lines(), Contains(QStringLiteral("Updated Region")));
+  EXPECT_TRUE(doc->IsModified());
+
+  // Undo puts the region back, and the page shows (and edits) it again.
+  frame->commands.Run(cmd::kEditUndo);
+  EXPECT_EQ(doc->instrument.regions[1].endSample, kFrames);
+  EXPECT_EQ(RegionText(kRegionEnd), QStringLiteral("44100"));
+  EXPECT_EQ(region->editRegion, doc->instrument.regions[1]);
+}
+
+TEST_F(PropertyPagesTest, ApplyToRegionLoopTakesTheSelectionAndRemoveLoopDropsIt) {
+  doc->instrument.params.playMode = "oneshot";
+  doc->UpdateAllViews(DocumentChange::kInstrument);
+  View().SelectRegion(0);
+  SelectSelection(5000, 9000);
+  EXPECT_EQ(RegionText(kRegionLoopIn), QStringLiteral("5000"));
+  EXPECT_EQ(RegionText(kRegionLoopOut), QStringLiteral("9000"));
+  EXPECT_TRUE(region->applyLoopButton->IsBlinking());
+
+  region->applyLoopButton->click();
+  QApplication::processEvents();
+  EXPECT_EQ(doc->instrument.regions[0].loopStart, 5000);
+  EXPECT_EQ(doc->instrument.regions[0].loopEnd, 9000);
+  EXPECT_FALSE(region->applyLoopButton->IsBlinking());
+  // A loop in a one-shot instrument makes it "key", and the Global page says so.
+  EXPECT_EQ(doc->instrument.params.playMode, "key");
+  EXPECT_EQ(GlobalText(kGlobalMode), QStringLiteral("key"));
+
+  region->removeLoopButton->click();
+  QApplication::processEvents();
+  EXPECT_FALSE(doc->instrument.regions[0].HasLoop());
+  EXPECT_EQ(RegionText(kRegionLoopStart), QStringLiteral("-1"));
+  EXPECT_EQ(doc->undoHistory.undoStack.size(), 2u);
+}
+
+TEST_F(PropertyPagesTest, RegionKeysArePickedOnThePiano) {
+  View().SelectRegion(0);
+  PickOnPiano(region->pickButtons[2], 55);
+  EXPECT_EQ(doc->instrument.regions[0].rootNote, 55);
+  EXPECT_EQ(RegionText(kRegionRootKey), QStringLiteral("G3"));
+  // The picker opens centred on the root, whichever key it edits.
+  PickOnPiano(region->pickButtons[0], 50);
+  EXPECT_EQ(doc->instrument.regions[0].loKey, 50);
+  EXPECT_EQ(doc->undoHistory.undoStack.size(), 2u);
+}
+
+TEST_F(PropertyPagesTest, GlobalPageEditsEverySetting) {
+  EXPECT_EQ(GlobalText(kGlobalBpm), QStringLiteral("120.00"));
+  EXPECT_EQ(GlobalText(kGlobalBeats), QStringLiteral("2.00"));  // one second at 120 BPM
+
+  global->ValueButton(QStringLiteral("loop"))->click();
+  QApplication::processEvents();
+  const InstrumentParams& p = doc->instrument.params;
+  EXPECT_EQ(p.playMode, "loop");
+  EXPECT_EQ(p.sampleMode, "single");
+  EXPECT_EQ(p.timeMode, "bpm");
+  EXPECT_EQ(doc->undoHistory.undoStack.size(), 1u);
+  EXPECT_EQ(doc->undoHistory.undoStack.back().description, "Edit Global Parameters");
+  EXPECT_THAT(frame->outputPane->logList().Lines(), Contains(QStringLiteral("Updated Global")));
+
+  PickOnPiano(global->pickRootButton, 65);
+  EXPECT_EQ(p.rootNote, 65);
+  EXPECT_EQ(GlobalText(kGlobalRoot), QStringLiteral("F4"));
+
+  global->Field(kGlobalPitch)->setText(QStringLiteral("-20"));
+  global->Field(kGlobalPan)->setText(QStringLiteral("20"));
+  global->Field(kGlobalAmplitude)->setText(QStringLiteral("300"));
+  global->Field(kGlobalAttack)->setText(QStringLiteral("10"));
+  global->Field(kGlobalRelease)->setText(QStringLiteral("300"));
+  global->Field(kGlobalMode)->setText(QStringLiteral("LEGATO"));
+  global->Field(kGlobalBpm)->setText(QStringLiteral("45"));
+  EXPECT_EQ(GlobalText(kGlobalBeats), QStringLiteral("0.75"));  // follows the typing
+  EXPECT_TRUE(global->updateButton->IsBlinking());
+  global->updateButton->click();
+  QApplication::processEvents();
+  EXPECT_EQ(p.pitch, -12);
+  EXPECT_EQ(p.pan, 16);
+  EXPECT_EQ(p.amplitude, 200);
+  EXPECT_EQ(p.attack, 10);
+  EXPECT_EQ(p.release, 255);
+  EXPECT_EQ(p.playMode, "legato");
+  EXPECT_FLOAT_EQ(p.bpm, 60.0f);
+  EXPECT_EQ(GlobalText(kGlobalAmplitude), QStringLiteral("200"));
+  EXPECT_EQ(GlobalText(kGlobalBpm), QStringLiteral("60.00"));
+  EXPECT_FALSE(global->updateButton->IsBlinking());
+
+  global->ValueButton(QStringLiteral("bar"))->click();
+  global->ValueButton(QStringLiteral("multi"))->click();
+  QApplication::processEvents();
+  EXPECT_EQ(p.timeMode, "bar");
+  EXPECT_EQ(p.sampleMode, "multi");
+
+  frame->SetGlobalDuration(2.0f);
+  EXPECT_EQ(GlobalText(kGlobalBeats), QStringLiteral("2.00"));  // two seconds at 60 BPM
+  EXPECT_FALSE(global->updateButton->IsBlinking());
+  EXPECT_EQ(doc->undoHistory.undoStack.size(), 5u);
+}
+
+TEST_F(PropertyPagesTest, PagesFollowChangesSoUpdateNeverUndoesThem) {
+  View().SelectRegion(0);
+  // A typed but not applied setting survives changes that do not touch it.
+  global->Field(kGlobalPitch)->setText(QStringLiteral("5"));
+
+  // Some command changes the selected region and a setting without telling
+  // the pages; the document's notification does.
+  doc->instrument.regions[0].loopStart = 1000;
+  doc->instrument.regions[0].loopEnd = 3000;
+  doc->UpdateAllViews(DocumentChange::kInstrument);
+  EXPECT_EQ(RegionText(kRegionLoopStart), QStringLiteral("1000"));
+  EXPECT_EQ(GlobalText(kGlobalPitch), QStringLiteral("5"));
+  EXPECT_TRUE(global->updateButton->IsBlinking());
+
+  doc->instrument.params.pan = 7;
+  doc->UpdateAllViews(DocumentChange::kInstrument);
+  EXPECT_EQ(GlobalText(kGlobalPan), QStringLiteral("7"));
+
+  region->Field(kRegionHighKey)->setText(QStringLiteral("50"));
+  region->updateButton->click();
+  global->updateButton->click();
+  QApplication::processEvents();
+  EXPECT_EQ(doc->instrument.regions[0], (Region{0, 20000, 1000, 3000, 0, 50, 48}));
+  EXPECT_EQ(doc->instrument.params.pan, 7);
+
+  // A selected region that goes away leaves the page empty, not editing it.
+  doc->instrument.regions.resize(0);
+  doc->UpdateAllViews(DocumentChange::kInstrument);
+  EXPECT_FALSE(region->updateButton->isEnabled());
+  EXPECT_EQ(RegionText(kRegionName), QStringLiteral("No Region Selected"));
+}
+
+TEST_F(PropertyPagesTest, CtrlDeleteOnAButtonDeletesAudioButNotInAField) {
+  frame->show();
+  QApplication::setActiveWindow(frame);
+  View().SelectRegion(0);
+  frame->propertiesPane->tabs()->setCurrentIndex(1);
+  global->updateButton->setFocus();
+  QTest::keyClick(global->updateButton, Qt::Key_Delete, Qt::ControlModifier);
+  QApplication::processEvents();
+  EXPECT_EQ(host->Texts(), std::vector<std::string>{"Please set loop points first (loop start and loop end)."});
+
+  QLineEdit* pitch = global->Field(kGlobalPitch);
+  pitch->setFocus();
+  pitch->setCursorPosition(0);
+  QTest::keyClick(pitch, Qt::Key_Delete, Qt::ControlModifier);
+  QLineEdit* loopIn = region->Field(kRegionLoopIn);
+  frame->propertiesPane->tabs()->setCurrentIndex(0);
+  loopIn->setFocus();
+  QTest::keyClick(loopIn, Qt::Key_Delete, Qt::ControlModifier);
+  // Enter and Escape never close or change a page.
+  QTest::keyClick(region->updateButton, Qt::Key_Escape);
+  QTest::keyClick(pitch, Qt::Key_Return);
+  QApplication::processEvents();
+  EXPECT_EQ(host->Texts().size(), 1u);
+  EXPECT_EQ(pitch->text(), QString());  // the field deleted its word
+  EXPECT_TRUE(frame->propertiesPane->isVisible());
+  EXPECT_EQ(doc->FrameCount(), kFrames);
+}
+
+TEST_F(PropertyPagesTest, ScreenshotOfBothPages) {
+  frame->show();
+  View().SelectRegion(1);
+  SelectSelection(26000, 30000);
+  QApplication::processEvents();
+  CRegionPane* pane = frame->propertiesPane;
+  pane->tabs()->setCurrentIndex(0);
+  QApplication::processEvents();
+  const QImage regionImage = pane->grab().toImage();
+  pane->tabs()->setCurrentIndex(1);
+  QApplication::processEvents();
+  const QImage globalImage = pane->grab().toImage();
+
+  QImage both(regionImage.width() + globalImage.width() + 10, std::max(regionImage.height(), globalImage.height()),
+              QImage::Format_ARGB32);
+  both.fill(Qt::white);
+  QPainter painter(&both);
+  painter.drawImage(0, 0, regionImage);
+  painter.drawImage(regionImage.width() + 10, 0, globalImage);
+  painter.end();
+  ASSERT_TRUE(both.save(ScreenshotPath(QStringLiteral("property_pages"))));
+
+  screenshotOfPicker = ScreenshotPath(QStringLiteral("note_picker"));
+  PickOnPiano(global->pickRootButton, 67);
+  EXPECT_EQ(doc->instrument.params.rootNote, 67);
+  pane->tabs()->setCurrentIndex(0);
+  QApplication::processEvents();
+  frame->grab().save(ScreenshotPath(QStringLiteral("pages_in_window")));
+}
+
+}  // namespace
+}  // namespace zandrel
