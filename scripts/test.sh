@@ -15,5 +15,9 @@ if [ "${ZANDREL_SKIP_FUZZ:-0}" != "1" ]; then
 fi
 
 cd build
-# Beside a private JACK server: the tests labelled "jack" open real MIDI ports.
-bash ../scripts/jack.sh ctest --output-on-failure -j"$(nproc)"
+ctest --output-on-failure -j"$(nproc)" -LE jack
+# The tests labelled "jack" open real MIDI and audio ports on a private JACK
+# server. They run alone, after the rest: the dummy back end has no realtime
+# scheduling and drops MIDI events when the machine is busy, so a test that
+# lost one is given another try.
+bash ../scripts/jack.sh ctest --output-on-failure -L jack --repeat until-pass:3
