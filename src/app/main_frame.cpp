@@ -177,11 +177,11 @@ void CMainFrame::BuildMenus() {
   }
   connect(play, &QMenu::aboutToShow, this, &CMainFrame::RefreshActions);
 
-  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-  AddCommand(help, cmd::kAppAbout, QStringLiteral("&About Zandrel..."));
-
   QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
   AddCommand(viewMenu, cmd::kViewCustomize, QStringLiteral("Customize..."));
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  AddCommand(help, cmd::kAppAbout, QStringLiteral("&About Zandrel..."));
 
   QStyle* s = style();
   Action(cmd::kFileNew)->setIcon(s->standardIcon(QStyle::SP_FileIcon));
