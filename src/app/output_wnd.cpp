@@ -1,6 +1,8 @@
 #include "app/output_wnd.h"
 
 #include <QContextMenuEvent>
+#include <QScrollBar>
+#include <QTimer>
 
 namespace zandrel {
 
@@ -12,6 +14,11 @@ COutputList::COutputList(QWidget* parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setTextElideMode(Qt::ElideNone);
   setWordWrap(false);
+  QScrollBar* bar = verticalScrollBar();
+  connect(bar, &QScrollBar::actionTriggered, this, [this, bar](int) {
+    // The action is applied after this signal: look once it has been.
+    QTimer::singleShot(0, this, [this, bar] { stickToEnd_ = bar->value() >= bar->maximum(); });
+  });
 }
 
 void COutputList::AddLine(std::string line) { addItem(QString::fromStdString(line)); }
@@ -26,9 +33,19 @@ QStringList COutputList::Lines() const {
   return lines;
 }
 
+void COutputList::ScrollToEnd() {
+  stickToEnd_ = true;
+  if (count() > 0) scrollToItem(item(count() - 1), QAbstractItemView::PositionAtBottom);
+}
+
 void COutputList::showEvent(QShowEvent* event) {
   QListWidget::showEvent(event);
-  scrollToBottom();
+  if (stickToEnd_) ScrollToEnd();
+}
+
+void COutputList::resizeEvent(QResizeEvent* event) {
+  QListWidget::resizeEvent(event);
+  if (stickToEnd_) ScrollToEnd();
 }
 
 void COutputList::contextMenuEvent(QContextMenuEvent* event) {

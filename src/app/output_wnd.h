@@ -21,10 +21,16 @@ class COutputList final : public QListWidget, public LogSink {
 
  protected:
   void AddLine(std::string line) override;
-  void ScrollToEnd() override { scrollToBottom(); }
+  void ScrollToEnd() override;
   void contextMenuEvent(QContextMenuEvent* event) override;
-  // Lines logged before the list was laid out still leave it at its end.
+  // A log that was at its end stays there when the pane is shown or resized
+  // (lines logged before the pane was laid out included), until the user
+  // scrolls away from the end.
   void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  bool stickToEnd_ = true;
 };
 
 class COutputWnd final : public QDockWidget {
