@@ -1,6 +1,9 @@
 // Feeds arbitrary bytes to the device link as the device's messages: the
-// identity, reply and event parsers, the pairing of replies with requests and
-// every command's reading of its replies.
+// identity, reply and event parsers, the pairing of replies with requests,
+// every command's and every transfer's reading of its replies, and then the
+// device client (listings, metadata JSON, capabilities, project trees,
+// events, sound and project transfers). The same bytes also go to the pure
+// parsers on their own, read as JSON text where a text is expected.
 //
 // The input is a list of records, each answering the link's next message:
 //   control byte: bits 0-1 kind (0 nothing, 1 reply to the awaited request,
@@ -13,15 +16,23 @@
 // replies that arrive before it starts waiting; with the time scale at 0 an
 // unanswered request fails at once.
 #include <cstdint>
+#include <filesystem>
 #include <ostream>
 #include <span>
 #include <streambuf>
 #include <string_view>
 
+#include "device/device_caps.h"
+#include "device/device_client.h"
 #include "device/device_commands.h"
+#include "device/device_metadata.h"
+#include "device/sound_transfers.h"
 #include "device/sysex_link.h"
+#include "fuzz_support.h"
 
 using namespace zandrel;
+using zandrel::fuzz::InstallQuietHost;
+using zandrel::fuzz::ScratchDir;
 
 namespace {
 
@@ -138,6 +149,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (unpacked.size() > size) __builtin_trap();
   if (Unpack7Bit(Pack7Bit(bytes)) != std::vector<uint8_t>(bytes.begin(), bytes.end())) __builtin_trap();
 
+  // The metadata, capability and project-tree readers on a JSON text.
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const EPJson json = ParseDeviceJson(text);
+  std::vector<EPAudioFormat> formats;
+  std::string formatError;
+  if (ParseAudioFormats(json, formats, formatError) && !formats.empty()) {
+    const uint32_t rate = ChooseUploadRate(formats.front(), 44100);
+    if (rate < kMinSaneSampleRate || rate > kMaxSaneSampleRate) __builtin_trap();
+  }
+  CollectUsedSoundIds(json);
+  DeviceMetadataToInstrumentJson(json);
+  CEPDeviceClient::BuildDeviceMetadata(text, {}, 2, 46875, 44100, text, 1000, CEPDeviceClient::kMaxDeviceRegions);
+  CEPDeviceClient::BuildDeviceMetadata(text, {}, 1, 48000, 0, text, 0);
+  if (SanitizeSoundName(text).size() > 16) __builtin_trap();
+  const std::string fileName = DownloadFileName(text);
+  if (fileName.find('/') != std::string::npos || fileName == "." || fileName == "..") __builtin_trap();
+  ParseProjectSize(bytes);
+
   // The link and the command set, answered by the input.
   Input input(data, size);
   FuzzMidi midi(input);
@@ -162,6 +191,47 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   link.DeleteFile(5);
   link.CheckFreeSpace(1000, 2000);
   link.FindProjectsDirectory();
+  if (link.ReadFile(5, 200).size() > 200 + kLargestMaxMessageSize) __builtin_trap();
+  link.ReadPreview(5, 800, 1);
+  if (link.DownloadProjectTar(3001).size() > kMaxDownloadBytes) __builtin_trap();
+  const std::vector<uint8_t> upload(100, 0x55);
+  link.UploadFile(upload, "fz", 2000, 1, "{}");
+  link.UploadProjectArchive(upload, "project", 3000, 3001);
   link.CloseLink();
+
+  // The client on the rest of the input.
+  InstallQuietHost(false);
+  static const std::filesystem::path source = [] {
+    const std::filesystem::path path = ScratchDir() / "upload.wav";
+    const std::vector<uint8_t> pcm(400, 0x11);
+    WriteDeviceWav(path, pcm, 1, 44100,
+                   R"({"sound.rootnote":60,"regions":[{"sample.start":0,"sample.end":100},{"sample.start":100}]})");
+    return path;
+  }();
+  FuzzMidi clientMidi(input);
+  CEPDeviceClient client(&clientMidi);
+  client.SetConsole(&console, &console);
+  client.SetTimeScale(0);
+  if (client.Connect()) {
+    if (client.Slots().size() != 999) __builtin_trap();
+    client.GetAudioFormatCaps(formats);
+    if (!client.Projects().empty()) {
+      CollectUsedSoundIds(client.GetProjectTree(client.Projects().front().id));
+      client.DownloadProject(client.Projects().front().id, ScratchDir() / "project.tar");
+    }
+    client.ProcessAsyncEvents(800);
+    uint16_t sound = client.ExtraSounds().empty() ? 0 : client.ExtraSounds().front().fileId;
+    for (const EPSoundSlot& slot : client.Slots()) {
+      if (slot.occupied) {
+        sound = slot.fileId;
+        break;
+      }
+    }
+    client.DownloadSound(sound, ScratchDir() / "download.wav");
+    client.GetSoundMetadata(sound);
+    client.DeleteSound(sound);
+    client.UploadSound(source, 0, false);
+  }
+  client.Disconnect();
   return 0;
 }

@@ -62,10 +62,34 @@ void DeviceReplySeeds(const fs::path& out) {
   const Bytes ok = DeviceRecord(1, {0x00});
   const Bytes deleted = DeviceRecord(2, {0x0A, 0x05, 0x00}, false);
   const Bytes moved = DeviceRecord(2, {0x0D, 0x01, 0x00, 0x00, 0x00, 0x02, 0x00}, false);
-  Seed(out, "session", Cat({identity, init, rootPage, endPage, soundPage, endPage, fileInfo, metadata, ok, ok, ok,
-                            ok, ok, deleted, ok, metadata, rootPage, endPage}));
+  const Bytes session = Cat({identity, init, rootPage, endPage, soundPage, endPage, fileInfo, metadata, ok, ok, ok,
+                             ok, ok, deleted, ok, metadata, rootPage, endPage});
+  Seed(out, "session", session);
   Seed(out, "events", Cat({identity, moved, init, deleted, DeviceRecord(1, {0x00, 0x08, 0x01, 0x02})}));
   Seed(out, "errors", Cat({identity, DeviceRecord(1, {0x05}), DeviceRecord(0, {}), DeviceRecord(1, {0x00, 0x00})}));
+
+  // The transfers after the session, then a client's connect, project tree
+  // and sound transfers.
+  const auto text = [](std::string_view json) { return Cat({Bytes{0x00, 0x00, 0x00}, Text(json), Bytes{0x00}}); };
+  const Bytes transfers =
+      Cat({DeviceRecord(1, {0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00, 0xC8}),  // file read
+           DeviceRecord(1, Cat({{0x00, 0x00, 0x00}, Bytes(200, 0x21)})),
+           DeviceRecord(1, {0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x03, 0x20}),  // preview
+           DeviceRecord(1, Cat({{0x00, 0x00, 0x00}, Bytes(200, 0x7F)})), endPage,
+           DeviceRecord(1, {0x00, 0x00, 0x0B, 0xB9, 0x00, 0x00, 0x00, 0x20}),  // project archive
+           DeviceRecord(1, Cat({{0x00, 0x00, 0x00}, Bytes(32, 0x33)})),
+           ok, ok, ok, ok, ok, ok});  // two uploads: init, chunk, end marker
+  const Bytes deviceInfo = DeviceRecord(
+      1, text(R"({"free_space_in_bytes":9000000,"formats":[{"type":"pcm","formats":[{"samplerate.range":[22050,)"
+              R"(48000],"channels":[1,2]}]}]})"));
+  const Bytes projectsPage =
+      DeviceRecord(1, {0x00, 0x00, 0x00, 0x0B, 0xB9, 0x02, 0x00, 0x00, 0x00, 0x00, 'P', '0', '1', 0x00});
+  const Bytes client =
+      Cat({identity, init, rootPage, endPage, deviceInfo, soundPage, endPage,
+           DeviceRecord(1, text(R"({"name":"Kick","channels":1,"samplerate":46875,"regions":[{"sample.start":0}]})")),
+           projectsPage, endPage, DeviceRecord(1, text(R"({"name":"P01"})")), projectsPage, endPage,
+           DeviceRecord(1, text(R"({"sym":5})"))});
+  Seed(out, "client", Cat({session, transfers, client}));
 }
 
 }  // namespace

@@ -185,17 +185,20 @@ void CEPSysExLink::SetConsole(std::ostream* out, std::ostream* err) {
   errStream_ = err;
 }
 
-void CEPSysExLink::Print(bool toError, std::string_view line) {
+void CEPSysExLink::Print(bool toError, std::string_view text, bool lineBreak) {
   // Lines come from the owner's thread and the MIDI input thread alike.
   std::lock_guard lock(consoleMutex_);
   std::ostream& stream = toError ? (errStream_ ? *errStream_ : std::cerr) : (outStream_ ? *outStream_ : std::cout);
-  stream << line << '\n';
+  stream << text;
+  if (lineBreak) stream << '\n';
   stream.flush();
 }
 
 void CEPSysExLink::PrintOut(std::string_view line) { Print(false, line); }
 
 void CEPSysExLink::PrintErr(std::string_view line) { Print(true, line); }
+
+void CEPSysExLink::PrintOutInline(std::string_view text) { Print(false, text, false); }
 
 std::optional<EPReply> CEPSysExLink::Exchange(std::span<const uint8_t> payload, int limitMs) {
   const uint16_t sequence = SendRequest(payload);

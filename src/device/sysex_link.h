@@ -1,5 +1,5 @@
 // CEPSysExLink: the transport between the editor and one EP device, and the
-// device's command set on top of it.
+// device's command set and file transfers on top of it.
 //
 // The link finds the device's MIDI input and output ports by name
 // (IsEpPortName), opens them, sends framed requests and hands each reply to
@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "device/device_commands.h"
+#include "device/device_transfers.h"
 #include "device/sysex_format.h"
 #include "platform/midi_port.h"
 
@@ -162,17 +163,53 @@ class CEPSysExLink {
   // The id of the root's directory "projects"; 65535 when there is none.
   uint16_t FindProjectsDirectory();
 
+  // ---- Transfers (device_transfers.h has the bytes) ----
+  // Each is one operation; progress goes to the output stream as "\r" lines.
+
+  // The file's bytes, page by page until |expectedSize| bytes are there (the
+  // last page whole, so possibly more); what came before a missing reply, an
+  // error status or a page without data; empty when the read could not
+  // start or |expectedSize| is above kMaxDownloadBytes.
+  std::vector<uint8_t> ReadFile(uint16_t fileId, uint32_t expectedSize);
+  // The device's waveform preview of a sound file (PlanPreview), as the
+  // device sends it; empty when the preview could not start.
+  std::vector<uint8_t> ReadPreview(uint16_t fileId, uint32_t fileSize, int channels);
+  // The project's archive, exactly as long as the device announced, or
+  // shorter when the download stopped (said so on the error stream, and in
+  // |complete| when given).
+  std::vector<uint8_t> DownloadProjectTar(uint16_t projectId, bool* complete = nullptr);
+  // Sends a sound file into slot |slotId| of directory |parentId|: the init
+  // with |name| and |initJson|, the chunks (|progress| after each), the end
+  // marker. True when the device acknowledged the end marker. Needs the
+  // ports.
+  bool UploadFile(std::span<const uint8_t> data, std::string_view name, uint16_t parentId, uint16_t slotId,
+                  std::string_view initJson, const UploadProgress& progress = {});
+  // Sends a project archive to replace project |targetId|; the device
+  // unpacks it before acknowledging the end marker. Needs the ports.
+  bool UploadProjectArchive(std::span<const uint8_t> data, std::string_view name, uint16_t parentId,
+                            uint16_t targetId);
+
  protected:
   // One console line (a line feed is added and the stream flushed).
   void PrintOut(std::string_view line);
   void PrintErr(std::string_view line);
+  // Text without a line feed (progress lines that "\r" rewrites), flushed.
+  void PrintOutInline(std::string_view text);
   // Sends |payload| and waits up to |limitMs|; the reply, or nothing.
   std::optional<EPReply> Exchange(std::span<const uint8_t> payload, int limitMs);
 
  private:
   void MidiInProc(std::span<const uint8_t> message);
   void DispatchEvent(std::span<const uint8_t> payload);
-  void Print(bool toError, std::string_view line);
+  void Print(bool toError, std::string_view text, bool lineBreak = true);
+  // The init, the chunks and the end marker of an upload; the end marker is
+  // awaited |endLimitMs|. |progress| is for sound uploads only.
+  bool SendUpload(std::span<const uint8_t> data, const std::vector<uint8_t>& init, int endLimitMs,
+                  const UploadProgress* progress, bool project);
+  // Appends the data of pages 0, 1, ... (from payload byte 2) to |out| until
+  // it holds |wanted| bytes, a reply is missing or reports an error, or a
+  // page brings no data.
+  void ReadPages(std::vector<uint8_t>& out, size_t wanted, uint16_t fileId);
   std::chrono::nanoseconds Scaled(int limitMs) const;
 
   MidiSystem* midi_;

@@ -1,5 +1,5 @@
-// The link over real MIDI ports: RtMidi on a JACK server, with the simulated
-// device behind virtual ports named "EP-133 ...". scripts/jack.sh starts a
+// The link and the client's transfers over real MIDI ports: RtMidi on a JACK
+// server, with the simulated device behind virtual ports named "EP-133 ...". scripts/jack.sh starts a
 // private server (JACK_DEFAULT_SERVER names it); without a server every test
 // here is skipped, saying so.
 #include <jack/jack.h>
@@ -7,9 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <iostream>
 
+#include "client_fixture.h"
 #include "device/sysex_link.h"
 #include "link_fixture.h"
+#include "platform/text_format.h"
 #include "platform/rtmidi/rtmidi_system.h"
 #include "support/sim_device/sim_rtmidi.h"
 
@@ -38,21 +42,19 @@ TEST(RtMidiBuild, HasTheJackBackEnd) {
   EXPECT_NE(std::find(backends.begin(), backends.end(), RtMidiBackend::Jack), backends.end());
 }
 
-class JackLinkTest : public ::testing::Test {
+// The simulated device behind JACK ports, and |Endpoint| (a link or a
+// client) on this program's side.
+template <class Endpoint>
+class JackSimTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SKIP_WITHOUT_JACK();
-    sim.WithState([](SimState& s) {
-      s.files.AddSound(1, "001 kick.pcm", 4000, R"({"name":"kick","sound.rootnote":60})");
-      s.files.AddSound(2, "002 snare.pcm", 6000, R"({"name":"snare"})");
-      s.files.AddSound(300, "300 pad.pcm", 90000, std::string(700, 'm'));
-    });
     ports = std::make_unique<SimRtMidiPorts>(sim, RtMidiBackend::Jack);
     ASSERT_TRUE(ports->Ok()) << ports->Error();
-    link.SetConsole(&out, &err);
+    endpoint.SetConsole(&out, &err);
   }
   void TearDown() override {
-    link.CloseLink();
+    endpoint.CloseLink();
     ports.reset();
   }
 
@@ -61,7 +63,22 @@ class JackLinkTest : public ::testing::Test {
   RtMidiSystem midi{RtMidiBackend::Jack, "Zandrel"};
   ConsoleCapture out;
   ConsoleCapture err;
-  CEPSysExLink link{&midi};
+  Endpoint endpoint{&midi};
+};
+
+class JackLinkTest : public JackSimTest<CEPSysExLink> {
+ protected:
+  void SetUp() override {
+    JackSimTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    sim.WithState([](SimState& s) {
+      s.files.AddSound(1, "001 kick.pcm", 4000, R"({"name":"kick","sound.rootnote":60})");
+      s.files.AddSound(2, "002 snare.pcm", 6000, R"({"name":"snare"})");
+      s.files.AddSound(300, "300 pad.pcm", 90000, std::string(700, 'm'));
+    });
+  }
+
+  CEPSysExLink& link = endpoint;
 };
 
 TEST_F(JackLinkTest, IdentityListingAndMetadataOverRealPorts) {
@@ -119,6 +136,72 @@ TEST_F(JackLinkTest, ClosingWhileTheDeviceSendsIsClean) {
   for (uint8_t i = 0; i < 20; ++i) sim.SendEvent({0x0A, i, 0x00});
   ASSERT_TRUE(sim.WaitUntilIdle(kTestDeadline));
   EXPECT_EQ(events.Events().size(), seen);
+}
+
+// The client's transfers over the same ports: a sound with regions up and
+// down again, and a 1 MB upload whose cost on the wire is reported.
+class JackClientTest : public JackSimTest<CEPDeviceClient> {
+ protected:
+  TempDir dir;
+  CEPDeviceClient& client = endpoint;
+};
+
+TEST_F(JackClientTest, UploadAndDownloadOverRealPorts) {
+  ASSERT_TRUE(SaveThreeRegionSample(dir / "Kick.wav"));
+  ASSERT_TRUE(client.ConnectAndLoadSlots()) << client.LastError() << midi.LastError();
+  ASSERT_EQ(client.UploadSound(dir / "Kick.wav", 0, false), EPUploadResult::Uploaded) << client.LastError();
+  EXPECT_EQ(client.Slots()[0].displayName, "Kick");
+  const Bytes stored = sim.WithState([](SimState& s) { return s.files.Find(1)->data; });
+  EXPECT_EQ(stored.size(), 42516u);
+
+  client.Disconnect();
+  ASSERT_TRUE(client.Connect()) << client.LastError();
+  ASSERT_TRUE(client.DownloadSound(1, dir / "down.wav")) << client.LastError();
+  CWavLoader down;
+  ASSERT_TRUE(down.Load(dir / "down.wav"));
+  EXPECT_EQ(down.format.nSamplesPerSec, 46875u);
+  EXPECT_EQ(down.data, stored);
+  InstrumentData reopened;
+  ParseInstrumentChunk(down.chunks, down.FrameCount(), reopened, nullptr);
+  EXPECT_EQ(reopened.regions, ThreeRegionsAt46875());
+  EXPECT_EQ(err.Text(), "");
+  EXPECT_EQ(sim.FramingErrors(), 0);
+  EXPECT_EQ(sim.SequenceErrors(), 0);
+}
+
+TEST_F(JackClientTest, OneMegabyteUpload) {
+  constexpr size_t kFrames = 1 << 19;  // 1 MB of mono 16-bit audio, 11.2 s at 46875 Hz
+  WriteFileBytes(dir / "Long.wav", MakePcm16Wav(Sine(kFrames, 440, 46875), 1, 46875));
+  ASSERT_TRUE(client.ConnectAndLoadSlots()) << client.LastError() << midi.LastError();
+  sim.ClearRequests();
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(client.UploadSound(dir / "Long.wav", 0, false), EPUploadResult::Uploaded)
+      << client.LastError() << "\n" << err.Text();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+  size_t wireBytes = 0;
+  size_t chunks = 0;
+  for (const SimRequest& request : sim.Requests()) {
+    if (request.Command() != kCmdUpload) continue;
+    wireBytes += request.frame.size();
+    chunks += request.payload[1] == 0x01 && request.payload.size() > 4 ? 1 : 0;
+  }
+  const double perByte = static_cast<double>(wireBytes) / (2 * kFrames);
+  std::cout << Format("[ upload   ] %zu payload bytes in %zu chunks: %zu bytes on the wire (%.4f per payload byte), "
+                      "%.2f s over JACK\n",
+                      2 * kFrames, chunks, wireBytes, perByte, seconds);
+  RecordProperty("wire_bytes_per_payload_byte", Format("%.4f", perByte));
+  RecordProperty("upload_seconds", Format("%.2f", seconds));
+  EXPECT_EQ(chunks, 256u);
+  EXPECT_LT(perByte, 1.15);
+  EXPECT_EQ(sim.WithState([](SimState& s) { return s.files.Find(1)->data; }), Pcm16(Sine(kFrames, 440, 46875)));
+
+  client.Disconnect();
+  ASSERT_TRUE(client.Connect()) << client.LastError();
+  ASSERT_TRUE(client.DownloadSound(1, dir / "down.wav")) << client.LastError();
+  CWavLoader down;
+  ASSERT_TRUE(down.Load(dir / "down.wav"));
+  EXPECT_EQ(down.data, Pcm16(Sine(kFrames, 440, 46875)));
 }
 
 }  // namespace

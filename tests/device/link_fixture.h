@@ -91,6 +91,15 @@ class EventRecorder {
   std::vector<EPDeviceEvent> events_;
 };
 
+// The payloads of the requests |sim| received for |command|, in order.
+inline std::vector<Bytes> RequestPayloads(const SimDevice& sim, int command) {
+  std::vector<Bytes> payloads;
+  for (const SimRequest& request : sim.Requests()) {
+    if (request.Command() == command) payloads.push_back(request.payload);
+  }
+  return payloads;
+}
+
 // A link opened on a simulated device (standard tree) through memory ports.
 class SimLinkTest : public ::testing::Test {
  protected:
@@ -106,14 +115,7 @@ class SimLinkTest : public ::testing::Test {
     EXPECT_EQ(sim.SequenceErrors(), 0);
   }
 
-  // The payloads of the requests the device received for |command|, in order.
-  std::vector<Bytes> Payloads(int command) const {
-    std::vector<Bytes> payloads;
-    for (const SimRequest& request : sim.Requests()) {
-      if (request.Command() == command) payloads.push_back(request.payload);
-    }
-    return payloads;
-  }
+  std::vector<Bytes> Payloads(int command) const { return RequestPayloads(sim, command); }
 
   MemoryMidiSystem midi;
   SimDevice sim;

@@ -7,7 +7,17 @@
 //    SimState::pagePrefix, which the editor skips;
 //  - a metadata set replaces the whole text;
 //  - only user files (flag 10) can be deleted; a deletion is answered first
-//    and then announced with event 0A <id little-endian>.
+//    and then announced with event 0A <id little-endian>;
+//  - a read init answers 00 <u16 id> <u32 size>; read pages start with
+//    SimState::pagePrefix and hold SimState::readPageBytes of data, a page
+//    past the end holds the prefix only;
+//  - a preview treats the file as mono 16-bit audio and sends, per point,
+//    the lowest and the highest sample of its stride (int16 little-endian);
+//  - a project directory's data is its archive: reading the project sends
+//    it, a project upload replaces it (no unpacking);
+//  - an upload is committed by its end marker when every chunk came in
+//    order and the sizes agree: a sound becomes a user file of the parent
+//    directory, named as sent, with the init JSON as its metadata.
 #include <algorithm>
 
 #include "support/sim_device/sim_device.h"
@@ -156,9 +166,132 @@ std::optional<SimReply> Metadata(const SimRequest& request, SimState& state) {
   }
 }
 
+// Per point, the lowest and highest sample of the stride's frames.
+Bytes Preview(const Bytes& pcm, uint16_t stride, uint16_t points) {
+  const size_t frames = pcm.size() / 2;
+  const size_t step = std::max<size_t>(1, stride);
+  const auto sample = [&](size_t i) { return static_cast<int16_t>(pcm[2 * i] | (pcm[2 * i + 1] << 8)); };
+  Bytes out;
+  for (size_t point = 0; point < points; ++point) {
+    const size_t from = std::min(frames, point * step);
+    const size_t to = std::min(frames, from + step);
+    int16_t low = from < to ? sample(from) : 0;
+    int16_t high = low;
+    for (size_t i = from; i < to; ++i) {
+      low = std::min(low, sample(i));
+      high = std::max(high, sample(i));
+    }
+    for (const int16_t v : {low, high}) {
+      out.push_back(static_cast<uint8_t>(v & 0xFF));
+      out.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
+    }
+  }
+  return out;
+}
+
+// 03 00 <u16 id> <u32 0> [8 x 00, 01, <u16 stride>, <u16 points>]  ->
+// 00 <u16 id> <u32 size>;  03 01 <u16 page>  ->  prefix, the page's data
+std::optional<SimReply> Read(const SimRequest& request, SimState& state) {
+  const Bytes& p = request.payload;
+  if (p.size() < 4) return SimReply::Error();
+  if (p[1] == 0x00) {
+    state.read.active = false;
+    const SimFile* file = p.size() >= 8 ? state.files.Find(U16(p, 2)) : nullptr;
+    if (!file) return SimReply::Error();
+    const bool preview = p.size() >= 21 && p[16] == 0x01;
+    state.read.bytes = preview ? Preview(file->data, U16(p, 17), U16(p, 19)) : file->data;
+    state.read.active = true;
+    Bytes payload = {0x00};
+    Put16(payload, file->id);
+    Put32(payload, static_cast<uint32_t>(state.read.bytes.size()));
+    return SimReply::Ok(payload);
+  }
+  if (p[1] != 0x01 || !state.read.active) return SimReply::Error();
+  const Bytes& bytes = state.read.bytes;
+  const size_t per = std::max<size_t>(1, state.readPageBytes);
+  const size_t from = std::min(bytes.size(), U16(p, 2) * per);
+  const size_t to = std::min(bytes.size(), from + per);
+  Bytes payload = PagePrefix(state);
+  payload.insert(payload.end(), bytes.begin() + static_cast<ptrdiff_t>(from), bytes.begin() + static_cast<ptrdiff_t>(to));
+  return SimReply::Ok(payload);
+}
+
+std::string NameAt(const Bytes& p, size_t& at) {
+  const auto begin = p.begin() + static_cast<ptrdiff_t>(std::min(at, p.size()));
+  const auto end = std::find(begin, p.end(), uint8_t{0});
+  at = static_cast<size_t>(end - p.begin()) + 1;
+  return std::string(begin, end);
+}
+
+SimReply CommitUpload(SimState& state) {
+  auto& up = state.upload;
+  if (up.kind == 5) {
+    SimFile file;
+    file.id = up.target;
+    file.parent = up.parent;
+    file.flags = kSimFlagUser;
+    file.size = static_cast<uint32_t>(up.data.size());
+    file.name = up.name;
+    file.metadata = up.json;
+    file.data = std::move(up.data);
+    state.files.Add(std::move(file));
+  } else if (SimFile* project = state.files.Find(up.target)) {
+    project->data = std::move(up.data);
+  } else {
+    state.files.AddDirectory(up.target, up.parent, up.name).data = std::move(up.data);
+  }
+  ++state.uploadsCommitted;
+  SimReply reply = SimReply::Ok();
+  if (up.kind == 5 && state.eventOnUpload) {
+    Bytes event = {0x03, static_cast<uint8_t>(up.target & 0xFF), static_cast<uint8_t>(up.target >> 8)};
+    PutName(event, up.name);
+    reply.eventsAfter.push_back(std::move(event));
+  }
+  return reply;
+}
+
+// 02 00 <kind> <u16 target> <u16 parent> <u32 size> name 00 [json 00]  ->  empty
+// 02 01 <u16 index> data  ->  empty;  02 01 <u16 count> (the end marker)  ->  empty
+std::optional<SimReply> Upload(const SimRequest& request, SimState& state) {
+  const Bytes& p = request.payload;
+  auto& up = state.upload;
+  if (p.size() >= 12 && p[1] == 0x00) {
+    up = {};
+    const SimFile* parent = state.files.Find(U16(p, 5));
+    if ((p[2] != 5 && p[2] != 2) || !parent || !parent->IsDirectory()) return SimReply::Error();
+    up.kind = p[2];
+    up.target = U16(p, 3);
+    up.parent = U16(p, 5);
+    up.size = U32(p, 7);
+    size_t at = 11;
+    up.name = NameAt(p, at);
+    if (up.kind == 5) up.json = NameAt(p, at);
+    up.active = true;
+    return SimReply::Ok();
+  }
+  if (p.size() < 4 || p[1] != 0x01 || !up.active || U16(p, 2) != up.nextChunk) {
+    up.active = false;
+    return SimReply::Error();
+  }
+  if (p.size() == 4) {  // the end marker
+    up.active = false;
+    if (up.data.size() != up.size) return SimReply::Error();
+    return CommitUpload(state);
+  }
+  up.data.insert(up.data.end(), p.begin() + 4, p.end());
+  ++up.nextChunk;
+  if (up.data.size() > up.size) {
+    up.active = false;
+    return SimReply::Error();
+  }
+  return SimReply::Ok();
+}
+
 }  // namespace
 
 void RegisterStandardCommands(SimDevice& device) {
+  device.SetHandler(kSimCmdRead, Read);
+  device.SetHandler(kSimCmdUpload, Upload);
   device.SetHandler(kSimCmdInit, Init);
   device.SetHandler(kSimCmdList, List);
   device.SetHandler(kSimCmdFileInfo, FileInfo);

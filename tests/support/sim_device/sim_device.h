@@ -92,6 +92,9 @@ struct SimState {
   // as a device-event code, so tests may set one here.
   std::array<uint8_t, 2> pagePrefix{0, 0};
   bool eventOnDelete = true;  // a deletion is followed by event 0A <id LE>
+  // A committed sound upload is followed by event 03 <id LE> <name> 00.
+  bool eventOnUpload = false;
+  size_t readPageBytes = 4096;  // data bytes per read page
   int lastSelected = -1;      // file id of the last select notice
   int selectCount = 0;
 
@@ -103,6 +106,26 @@ struct SimState {
     uint16_t nextPiece = 0;
     std::string text;
   } pagedMetadata;
+
+  // The file, preview or project archive being read page by page.
+  struct Read {
+    bool active = false;
+    Bytes bytes;
+  } read;
+
+  // An upload between its init and its end marker.
+  struct Upload {
+    bool active = false;
+    uint8_t kind = 0;  // 5 sound, 2 project
+    uint16_t target = 0;
+    uint16_t parent = 0;
+    uint32_t size = 0;
+    std::string name;
+    std::string json;  // a sound's init JSON
+    uint16_t nextChunk = 0;
+    Bytes data;
+  } upload;
+  int uploadsCommitted = 0;
 };
 
 class SimDevice;

@@ -32,7 +32,7 @@ struct SimFile {
   uint32_t size = 0;  // announced in listings and file information
   std::string name;
   std::string metadata;  // JSON text, may be empty
-  std::vector<uint8_t> data;
+  std::vector<uint8_t> data;  // a sound's audio; a project directory's archive
 
   bool IsDirectory() const { return (flags & kSimFlagDir) != 0; }
 };
