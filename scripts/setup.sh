@@ -10,7 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libtinyxml2-dev
   qt6-base-dev fonts-dejavu-core xvfb xauth
-  librtaudio-dev librtmidi-dev jackd2
+  librtaudio-dev librtmidi-dev jackd2 libjack-jackd2-dev
   librubberband-dev libsamplerate0-dev
 )
 
