@@ -3,6 +3,7 @@
 
 #include "app/quorvel_app.h"
 #include "platform/rtaudio/rtaudio_output.h"
+#include "platform/rtmidi/rtmidi_system.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
@@ -10,6 +11,9 @@ int main(int argc, char** argv) {
   // the application object, whose view leaves it on the way out.
   zandrel::RtAudioOutput audioOutput;
   zandrel::ScopedAudioOutput audioScope(&audioOutput);
+  // The machine's MIDI ports, where the device dialogs look for the device.
+  zandrel::RtMidiSystem midi(zandrel::RtMidiBackend::Default);
+  zandrel::SetMidiSystem(&midi);
   zandrel::CQuorvelApp app;
   QStringList arguments = QApplication::arguments();
   arguments.removeFirst();

@@ -16,6 +16,7 @@
 #include <QToolBar>
 
 #include "app/customize_dlg.h"
+#include "app/device_commands.h"
 #include "app/quorvel_app.h"
 #include "platform/message_host.h"
 #include "platform/settings.h"
@@ -88,6 +89,8 @@ void CMainFrame::RegisterCommands() {
   add(cmd::kExportWavWithoutLimits, [this] { doc_.OnExportWavWithoutLimits(); });
   add(cmd::kExportOverview, [this] { doc_.OnExportOverview(); });
   add(cmd::kExportInstrumentData, [this] { doc_.OnExportInstrumentData(); });
+  add(cmd::kUploadToDevice, [this] { OnUploadToDevice(app_); });
+  add(cmd::kDownloadFromDevice, [this] { OnDownloadFromDevice(app_); });
   add(cmd::kEditUndo, [this] { doc_.OnEditUndo(); }, [this] { return doc_.CanUndo(); });
   add(cmd::kEditRedo, [this] { doc_.OnEditRedo(); }, [this] { return doc_.CanRedo(); });
   add(cmd::kSplitAtCursor, [this] { PostSplitRegion(); });
@@ -140,6 +143,9 @@ void CMainFrame::BuildMenus() {
   AddCommand(exportMenu, cmd::kExportWavWithoutLimits, QStringLiteral("Export Wav Without EP restrictions..."));
   AddCommand(exportMenu, cmd::kExportOverview, QStringLiteral("Export Overview..."));
   AddCommand(exportMenu, cmd::kExportInstrumentData, QStringLiteral("Export Instrument Data..."));
+  file->addSeparator();
+  AddCommand(file, cmd::kUploadToDevice, QStringLiteral("Upload..."));
+  AddCommand(file, cmd::kDownloadFromDevice, QStringLiteral("Download..."));
   file->addSeparator();
   AddCommand(file, cmd::kFilePrint, QStringLiteral("&Print..."), key(cmd::kFilePrint));
   AddCommand(file, cmd::kFilePrintPreview, QStringLiteral("Print Pre&view"));

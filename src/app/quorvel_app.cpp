@@ -108,8 +108,13 @@ bool CQuorvelApp::OpenDocumentFile(const std::filesystem::path& path) {
 
 bool CQuorvelApp::OnFileSaveAs() {
   SaveFileRequest request;
-  request.defaultPath = doc_->GetPathName().empty() ? std::filesystem::path(doc_->GetTitle() + ".wav")
-                                                    : doc_->GetPathName();
+  // An untitled document proposes its title (a downloaded sound's title is
+  // its file name already).
+  std::string name = doc_->GetTitle();
+  const bool hasWavExtension =
+      name.size() >= 4 && QString::fromStdString(name.substr(name.size() - 4)).compare(".wav", Qt::CaseInsensitive) == 0;
+  if (!hasWavExtension) name += ".wav";
+  request.defaultPath = doc_->GetPathName().empty() ? std::filesystem::path(name) : doc_->GetPathName();
   request.defaultExtension = "wav";
   request.filter = kWavFilter;
   const std::optional<std::filesystem::path> file = AskSaveFile(request);

@@ -257,7 +257,9 @@ fs::path CQuorvelDoc::SaveTempCopy() {
   // The device takes the sound's name from the file name, so the copy keeps
   // the document's name; a second copy under the same name gets a folder of
   // its own instead of replacing the first.
-  std::string base = WithoutExtension(pathName_.filename().string());
+  // A document without a file (a downloaded sound, a new one) is named after
+  // its title.
+  std::string base = WithoutExtension(pathName_.empty() ? title_ : pathName_.filename().string());
   if (base.empty()) base = "Untitled";
   fs::path file = folder / (base + ".wav");
   std::error_code ec;

@@ -50,6 +50,8 @@ inline constexpr int kSetRightLoopPoint = 32856;
 inline constexpr int kRemoveRegionLoop = 32866;
 inline constexpr int kSetRootNote = 32868;
 inline constexpr int kSelectAll = 32877;
+inline constexpr int kUploadToDevice = 32889;
+inline constexpr int kDownloadFromDevice = 32891;
 inline constexpr int kDeselect = 32912;
 }  // namespace cmd
 

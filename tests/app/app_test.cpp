@@ -160,6 +160,13 @@ TEST_F(AppTest, SaveAsAlwaysAsksAndFillsTheRecentList) {
   EXPECT_EQ(app->Document().GetPathName(), dir / "saved.wav");
   EXPECT_EQ(app->RecentFiles().Files().front(), dir / "saved.wav");
 
+  // An untitled document with a title of its own proposes it, with one ".wav".
+  app->OnFileNew();
+  app->Document().SetTitle("Snare Long.WAV");
+  dialogs->Answer(std::nullopt);
+  app->OnFileSaveAs();
+  EXPECT_EQ(dialogs->saveRequests.back().defaultPath, "Snare Long.WAV");
+
   // The list survives a restart.
   RecentFileList reloaded;
   reloaded.Load();

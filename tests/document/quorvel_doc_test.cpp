@@ -302,11 +302,16 @@ TEST_F(SaveTest, TempCopyAndExportNeverChangeTheDocument) {
   std::filesystem::remove_all(second.parent_path());
   std::filesystem::remove(copy);
 
-  // An untitled document's copy is "Untitled.wav".
+  // An untitled document's copy is "Untitled.wav"; one without a file but
+  // with a title of its own (a downloaded sound) is named after the title.
   Doc().OnNewDocument();
   const auto untitled = Doc().SaveTempCopy();
   EXPECT_EQ(untitled.filename(), "Untitled.wav");
   std::filesystem::remove(untitled);
+  Doc().SetTitle("Snare Long.wav");
+  const auto titled = Doc().SaveTempCopy();
+  EXPECT_EQ(titled.filename(), "Snare Long.wav");
+  std::filesystem::remove(titled);
 }
 
 TEST_F(SaveTest, ExportCommandsAskForAFileWithTheirDefaultNames) {

@@ -1,0 +1,26 @@
+// The editor's device commands: "Upload..." sends the open document to an
+// empty slot of a connected EP device, "Download..." opens a sound of the
+// device as the document. Each runs its modal dialog (device/ui/
+// transfer_dialogs.h) and reports the outcome in the log pane.
+//
+// The document itself is never written by an upload: the device receives a
+// copy made by CQuorvelDoc::SaveTempCopy in a private folder, deleted once the
+// dialog has closed. A downloaded sound is opened from a private folder, then
+// deleted; the document keeps no path to it.
+#pragma once
+
+#include <filesystem>
+
+namespace zandrel {
+
+class CQuorvelApp;
+
+void OnUploadToDevice(CQuorvelApp& app);
+void OnDownloadFromDevice(CQuorvelApp& app);
+
+// The end of a download: opens |file| as the document, untitled but named
+// after the file and marked modified, then deletes the file and its private
+// folder whether it opened or not. False when it did not open.
+bool OpenDownloadedSound(CQuorvelApp& app, const std::filesystem::path& file);
+
+}  // namespace zandrel
