@@ -4,20 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include "support/wav_builder.h"
+
 #include "link_fixture.h"
 
 namespace zandrel::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-Bytes Text(std::string_view text) { return Bytes(text.begin(), text.end()); }
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
 
 // ---- Parsers ----
 

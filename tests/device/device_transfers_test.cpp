@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/wav_builder.h"
+
 #include <functional>
 #include <memory>
 
@@ -17,12 +19,6 @@ Bytes Ramp(size_t size) {
   Bytes bytes(size);
   for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
   return bytes;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
 }
 
 TEST(TransferBytes, ChunkSizeFollowsTheMessageSize) {
