@@ -5,12 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include "support/wav_builder.h"
-
 #include <functional>
 #include <memory>
 
 #include "link_fixture.h"
+#include "support/wav_builder.h"
 
 namespace zandrel::test {
 namespace {
