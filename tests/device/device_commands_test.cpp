@@ -4,9 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/wav_builder.h"
-
 #include "link_fixture.h"
+#include "support/wav_builder.h"
 
 namespace zandrel::test {
 namespace {
