@@ -14,6 +14,7 @@
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
+#include <functional>
 
 #include "app/customize_dlg.h"
 #include "app/device_commands.h"
@@ -126,68 +127,41 @@ QAction* CMainFrame::Action(int id) const {
 }
 
 void CMainFrame::BuildMenus() {
-  auto key = [](int id) {
-    for (const CommandInfo& c : Accelerators())
-      if (c.id == id) return QKeySequence(Text(c.shortcut));
-    return QKeySequence();
+  // Keys without Ctrl or Alt act only while the view has the focus, so typing
+  // into a field of the pages never triggers them.
+  auto addCommand = [this](QMenu* menu, int id, std::string_view text) {
+    const std::string_view shortcut = ShortcutOf(id);
+    QAction* a = AddCommand(menu, id, Text(text), QKeySequence(Text(shortcut)));
+    if (IsPlainKey(shortcut)) {
+      a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+      view->addAction(a);
+    }
   };
-
-  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  AddCommand(file, cmd::kFileNew, QStringLiteral("&New"), key(cmd::kFileNew));
-  AddCommand(file, cmd::kFileOpen, QStringLiteral("&Open..."), key(cmd::kFileOpen));
-  AddCommand(file, cmd::kFileSaveAs, QStringLiteral("Save &Wav..."), key(cmd::kFileSaveAs));
-  file->addSeparator();
-  AddCommand(file, cmd::kNewEmptySample, QStringLiteral("New Empty 1s Sample"));
-  file->addSeparator();
-  QMenu* exportMenu = file->addMenu(QStringLiteral("Export"));
-  AddCommand(exportMenu, cmd::kExportWavWithoutLimits, QStringLiteral("Export Wav Without EP restrictions..."));
-  AddCommand(exportMenu, cmd::kExportOverview, QStringLiteral("Export Overview..."));
-  AddCommand(exportMenu, cmd::kExportInstrumentData, QStringLiteral("Export Instrument Data..."));
-  file->addSeparator();
-  AddCommand(file, cmd::kUploadToDevice, QStringLiteral("Upload..."));
-  AddCommand(file, cmd::kDownloadFromDevice, QStringLiteral("Download..."));
-  file->addSeparator();
-  AddCommand(file, cmd::kFilePrint, QStringLiteral("&Print..."), key(cmd::kFilePrint));
-  AddCommand(file, cmd::kFilePrintPreview, QStringLiteral("Print Pre&view"));
-  AddCommand(file, cmd::kFilePrintSetup, QStringLiteral("P&rint Setup..."));
-  file->addSeparator();
-  recentMenu_ = file->addMenu(QStringLiteral("Recent Files"));
-  file->addSeparator();
-  AddCommand(file, cmd::kAppExit, QStringLiteral("E&xit"));
-
-  QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-  AddCommand(edit, cmd::kEditUndo, QStringLiteral("&Undo"), key(cmd::kEditUndo));
-  AddCommand(edit, cmd::kEditRedo, QStringLiteral("Redo"), key(cmd::kEditRedo));
-  edit->addSeparator();
-  AddCommand(edit, cmd::kSelectAll, QStringLiteral("Select All"), key(cmd::kSelectAll));
-  AddCommand(edit, cmd::kDeselect, QStringLiteral("Deselect"), key(cmd::kDeselect));
-  edit->addSeparator();
-  AddCommand(edit, cmd::kSplitAtCursor, QStringLiteral("Split At Cursor"));
-  AddCommand(edit, cmd::kRemoveSelectedRegion, QStringLiteral("Remove Selected Region"));
-  QAction* del = AddCommand(edit, cmd::kDeleteWavData, QStringLiteral("Delete Wav Data"), key(cmd::kDeleteWavData));
-  del->setShortcutContext(Qt::WindowShortcut);
-
-  // Plain-letter keys act only while the view has the focus, so typing into
-  // a field of the pages never triggers them.
-  for (int id : {cmd::kSetLoopIn, cmd::kSetLoopOut}) {
-    QAction* a = AddCommand(nullptr, id, Text(std::string_view()), key(id));
-    a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    view->addAction(a);
+  std::function<void(QMenu*, const std::vector<MainMenuEntry>&)> fill = [&](QMenu* menu,
+                                                                         const std::vector<MainMenuEntry>& entries) {
+    for (const MainMenuEntry& e : entries) {
+      if (e.id == 0) {
+        menu->addSeparator();
+      } else if (e.id == MainMenuEntry::kSubmenu) {
+        fill(menu->addMenu(Text(e.text)), e.entries);
+      } else if (e.id == MainMenuEntry::kRecentFileList) {
+        recentMenu_ = menu->addMenu(Text(e.text));
+      } else {
+        addCommand(menu, e.id, e.text);
+      }
+    }
+  };
+  for (const MainMenu& m : MainMenus()) {
+    QMenu* menu = menuBar()->addMenu(Text(m.name));
+    fill(menu, m.entries);
+    connect(menu, &QMenu::aboutToShow, this, &CMainFrame::RefreshActions);
   }
-  QMenu* play = menuBar()->addMenu(QStringLiteral("&Play"));
-  for (int id : {cmd::kPlayStop, cmd::kLoop}) {
-    const QString text = id == cmd::kPlayStop ? QStringLiteral("Play/Stop") : QStringLiteral("Loop");
-    QAction* a = AddCommand(play, id, text, key(id));
-    a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    view->addAction(a);
+  // Keys of commands that have no menu item (Set Loop In, Set Loop Out).
+  for (const CommandInfo& c : Accelerators()) {
+    if (Action(c.id) || !commands.Has(c.id)) continue;
+    addCommand(nullptr, c.id, "");
+    if (!IsPlainKey(c.shortcut)) addAction(Action(c.id));
   }
-  connect(play, &QMenu::aboutToShow, this, &CMainFrame::RefreshActions);
-
-  QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
-  AddCommand(viewMenu, cmd::kViewCustomize, QStringLiteral("Customize..."));
-
-  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-  AddCommand(help, cmd::kAppAbout, QStringLiteral("&About Zandrel..."));
 
   QStyle* s = style();
   Action(cmd::kFileNew)->setIcon(s->standardIcon(QStyle::SP_FileIcon));
@@ -198,7 +172,6 @@ void CMainFrame::BuildMenus() {
   toolbarLayout_.Load();
   RebuildToolbars();
 
-  for (QMenu* m : {file, edit, viewMenu, help}) connect(m, &QMenu::aboutToShow, this, &CMainFrame::RefreshActions);
   RebuildRecentFilesMenu();
   RefreshActions();
 }

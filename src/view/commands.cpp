@@ -27,6 +27,60 @@ const std::vector<CommandInfo>& Accelerators() {
   return table;
 }
 
+std::string_view ShortcutOf(int id) {
+  for (const CommandInfo& c : Accelerators())
+    if (c.id == id) return c.shortcut;
+  return {};
+}
+
+bool IsPlainKey(std::string_view shortcut) {
+  return !shortcut.empty() && shortcut.find("Ctrl+") == std::string_view::npos &&
+         shortcut.find("Alt+") == std::string_view::npos;
+}
+
+const std::vector<MainMenu>& MainMenus() {
+  using E = MainMenuEntry;
+  static const std::vector<MainMenu> menus = {
+      {"&File",
+       {{cmd::kFileNew, "&New", {}},
+        {cmd::kFileOpen, "&Open...", {}},
+        {cmd::kFileSaveAs, "Save &Wav...", {}},
+        {0, "", {}},
+        {cmd::kNewEmptySample, "New Empty 1s Sample", {}},
+        {0, "", {}},
+        {E::kSubmenu,
+         "Export",
+         {{cmd::kExportWavWithoutLimits, "Export Wav Without EP restrictions...", {}},
+          {cmd::kExportOverview, "Export Overview...", {}},
+          {cmd::kExportInstrumentData, "Export Instrument Data...", {}}}},
+        {0, "", {}},
+        {cmd::kUploadToDevice, "Upload...", {}},
+        {cmd::kDownloadFromDevice, "Download...", {}},
+        {0, "", {}},
+        {cmd::kFilePrint, "&Print...", {}},
+        {cmd::kFilePrintPreview, "Print Pre&view", {}},
+        {cmd::kFilePrintSetup, "P&rint Setup...", {}},
+        {0, "", {}},
+        {E::kRecentFileList, "Recent Files", {}},
+        {0, "", {}},
+        {cmd::kAppExit, "E&xit", {}}}},
+      {"&Edit",
+       {{cmd::kEditUndo, "&Undo", {}},
+        {cmd::kEditRedo, "Redo", {}},
+        {0, "", {}},
+        {cmd::kSelectAll, "Select All", {}},
+        {cmd::kDeselect, "Deselect", {}},
+        {0, "", {}},
+        {cmd::kSplitAtCursor, "Split At Cursor", {}},
+        {cmd::kRemoveSelectedRegion, "Remove Selected Region", {}},
+        {cmd::kDeleteWavData, "Delete Wav Data", {}}}},
+      {"&Play", {{cmd::kPlayStop, "Play/Stop", {}}, {cmd::kLoop, "Loop", {}}}},
+      {"&View", {{cmd::kViewCustomize, "Customize...", {}}}},
+      {"&Help", {{cmd::kAppAbout, "&About Zandrel...", {}}}},
+  };
+  return menus;
+}
+
 const std::vector<ContextMenu>& ContextMenus() {
   static const std::vector<ContextMenu> menus = {
       {"Edit",

@@ -72,8 +72,31 @@ struct ContextMenu {
   std::vector<MenuItem> items;
 };
 
+// One entry of the main menu: a command, a separator (id 0), a submenu
+// (kSubmenu, with its own entries) or the place of the recent-file list
+// (kRecentFileList).
+struct MainMenuEntry {
+  static constexpr int kSubmenu = -1;
+  static constexpr int kRecentFileList = -2;
+  int id;
+  std::string_view text;
+  std::vector<MainMenuEntry> entries;
+};
+
+struct MainMenu {
+  std::string_view name;
+  std::vector<MainMenuEntry> entries;
+};
+
 // The accelerator table.
 const std::vector<CommandInfo>& Accelerators();
+// The key of a command in the accelerator table, empty when it has none.
+std::string_view ShortcutOf(int id);
+// A key without Ctrl or Alt (Space, L, I, O): such keys act only while the
+// waveform view has the focus, so typing in a field never triggers them.
+bool IsPlainKey(std::string_view shortcut);
+// The menu bar, left to right.
+const std::vector<MainMenu>& MainMenus();
 // The four context menus: "Edit", "Region Bar", "Piano Roll", "Loop Region".
 const std::vector<ContextMenu>& ContextMenus();
 const ContextMenu& FindContextMenu(std::string_view name);

@@ -1,5 +1,7 @@
 #include <gmock/gmock.h>
 
+#include <functional>
+
 #include <QApplication>
 #include <QDir>
 #include <QDockWidget>
@@ -86,6 +88,29 @@ TEST_F(AppTest, StartsWithAnEmptyUntitledDocumentAndBothPanes) {
   EXPECT_EQ(frame.maxDeviceRegions, 8);
   EXPECT_EQ(app->Document().MaxDeviceRegions(), 8);
   SaveScreenshot(frame, "empty_window");
+}
+
+TEST_F(AppTest, EveryMenuItemHasAHandlerAndItsKey) {
+  ASSERT_TRUE(Start());
+  CMainFrame& frame = app->MainFrame();
+  std::function<void(const std::vector<MainMenuEntry>&)> check = [&](const std::vector<MainMenuEntry>& entries) {
+    for (const MainMenuEntry& e : entries) {
+      if (e.id == MainMenuEntry::kSubmenu) check(e.entries);
+      if (e.id <= 0) continue;
+      EXPECT_TRUE(frame.commands.Has(e.id)) << e.text;
+      QAction* action = frame.Action(e.id);
+      ASSERT_NE(action, nullptr) << e.text;
+      EXPECT_EQ(action->text(), QString::fromUtf8(e.text.data(), static_cast<int>(e.text.size())));
+      EXPECT_EQ(action->shortcut(), QKeySequence(QString::fromUtf8(ShortcutOf(e.id).data(),
+                                                                   static_cast<int>(ShortcutOf(e.id).size()))));
+    }
+  };
+  for (const MainMenu& m : MainMenus()) check(m.entries);
+  // Keys of commands without a menu item work all the same, in the view.
+  ASSERT_NE(frame.Action(cmd::kSetLoopIn), nullptr);
+  EXPECT_EQ(frame.Action(cmd::kSetLoopIn)->shortcutContext(), Qt::WidgetWithChildrenShortcut);
+  EXPECT_EQ(frame.Action(cmd::kPlayStop)->shortcutContext(), Qt::WidgetWithChildrenShortcut);
+  EXPECT_EQ(frame.Action(cmd::kFileSaveAs)->shortcutContext(), Qt::WindowShortcut);
 }
 
 TEST_F(AppTest, OpensTheFileNamedOnTheCommandLine) {

@@ -36,6 +36,16 @@ TEST(CommandTablesTest, SaveIsSaveAsAndTheKeysAreUnique) {
   EXPECT_EQ(byKey["Ctrl+A"], cmd::kSelectAll);
 }
 
+TEST(CommandTablesTest, TheMenuBarAndWhichKeysBelongToTheView) {
+  std::vector<std::string_view> names;
+  for (const MainMenu& m : MainMenus()) names.push_back(m.name);
+  EXPECT_EQ(names, (std::vector<std::string_view>{"&File", "&Edit", "&Play", "&View", "&Help"}));
+  EXPECT_EQ(ShortcutOf(cmd::kFileSaveAs), "Ctrl+S");
+  EXPECT_EQ(ShortcutOf(cmd::kNewEmptySample), "");
+  for (std::string_view plain : {"Space", "L", "I", "O"}) EXPECT_TRUE(IsPlainKey(plain)) << plain;
+  for (std::string_view chord : {"Ctrl+S", "Ctrl+Del", "Alt+X", ""}) EXPECT_FALSE(IsPlainKey(chord)) << chord;
+}
+
 TEST(CommandRegistryTest, UnknownAndDisabledCommandsDoNotRun) {
   CommandRegistry registry;
   int runs = 0;
