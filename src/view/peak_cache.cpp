@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "processing/sample_access.h"
+
 namespace zandrel {
 namespace {
 
@@ -17,19 +19,11 @@ double SampleAtFrame(const CWavLoader& audio, int64_t frame) {
   const size_t width = f.wBitsPerSample / 8;
   if (width == 0 || offset + width > audio.data.size()) return 0.0;
   const uint8_t* p = audio.data.data() + offset;
-  switch (f.wBitsPerSample) {
-    case 8: return (static_cast<int>(p[0]) - 128) / 128.0;
-    case 16: return static_cast<int16_t>(ReadLE16(p)) / 32768.0;
-    case 24: {
-      int32_t v = p[0] | (p[1] << 8) | (p[2] << 16);
-      if (v & 0x800000) v -= 0x1000000;
-      return v / 8388608.0;
-    }
-    case 32:
-      if (f.wFormatTag == kWaveFormatIeeeFloat) return ReadLEFloat(p);
-      return static_cast<int32_t>(ReadLE32(p)) / 2147483648.0;
-    default: return 0.0;
-  }
+  const int bits = f.wBitsPerSample;
+  if (bits == 32 && f.wFormatTag == kWaveFormatIeeeFloat) return FloatSampleAt(p);
+  // Integer samples as -1..1: the raw value over 2^(bits - 1); other widths read as 0.
+  if (bits != 8 && bits != 16 && bits != 24 && bits != 32) return 0.0;
+  return RawSampleAt(p, bits) / static_cast<double>(1u << (bits - 1));
 }
 
 void PeakCache::Clear() {

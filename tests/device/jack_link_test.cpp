@@ -2,8 +2,6 @@
 // server, with the simulated device behind virtual ports named "EP-133 ...". scripts/jack.sh starts a
 // private server (JACK_DEFAULT_SERVER names it); without a server every test
 // here is skipped, saying so.
-#include <jack/jack.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,25 +11,13 @@
 #include "client_fixture.h"
 #include "device/sysex_link.h"
 #include "link_fixture.h"
-#include "platform/text_format.h"
 #include "platform/rtmidi/rtmidi_system.h"
+#include "platform/text_format.h"
+#include "support/jack_probe.h"
 #include "support/sim_device/sim_rtmidi.h"
 
 namespace zandrel::test {
 namespace {
-
-bool JackServerRuns() {
-  static const bool runs = [] {
-    jack_set_error_function([](const char*) {});
-    jack_set_info_function([](const char*) {});
-    jack_status_t status;
-    jack_client_t* client = jack_client_open("zandrel-probe", JackNoStartServer, &status);
-    if (!client) return false;
-    jack_client_close(client);
-    return true;
-  }();
-  return runs;
-}
 
 #define SKIP_WITHOUT_JACK()                                                                    \
   if (!JackServerRuns()) GTEST_SKIP() << "no JACK server runs (scripts/jack.sh starts one for " \

@@ -2,8 +2,6 @@
 // that scripts/jack.sh starts (JACK_DEFAULT_SERVER names it), whose dummy
 // back end consumes audio in real time without a sound card. Without a
 // server every test here is skipped, saying so.
-#include <jack/jack.h>
-
 #include <gmock/gmock.h>
 
 #include <algorithm>
@@ -13,6 +11,7 @@
 
 #include "document/document_fixture.h"
 #include "platform/rtaudio/rtaudio_output.h"
+#include "support/jack_probe.h"
 #include "view/playback.h"
 
 namespace zandrel {
@@ -20,21 +19,6 @@ namespace {
 
 using namespace zandrel::test;
 using Clock = std::chrono::steady_clock;
-
-// The server's sample rate, 0 when no server runs.
-uint32_t JackServerRate() {
-  static const uint32_t rate = [] {
-    jack_set_error_function([](const char*) {});
-    jack_set_info_function([](const char*) {});
-    jack_status_t status;
-    jack_client_t* client = jack_client_open("zandrel-probe", JackNoStartServer, &status);
-    if (!client) return 0u;
-    const uint32_t r = jack_get_sample_rate(client);
-    jack_client_close(client);
-    return r;
-  }();
-  return rate;
-}
 
 class JackPlaybackTest : public DocumentTest {
  protected:
