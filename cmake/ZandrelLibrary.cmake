@@ -1,5 +1,8 @@
 # zandrel_library(NAME <target> FOLDER <folder> [CORE] SOURCES ... [DEPS ...])
 #
+# <folder> is a folder of src/ ("view") or the display-free sub-folder of one
+# ("view/model", included as "view/model/x.h").
+#
 # One library per source folder. A library's headers are reachable as
 # "<folder>/header.h" only by the targets that link it (directly or through a
 # public dependency): each folder is exposed through a staging directory that
@@ -12,7 +15,9 @@
 function(zandrel_library)
   cmake_parse_arguments(ZL "CORE" "NAME;FOLDER" "SOURCES;DEPS" ${ARGN})
   set(stage ${CMAKE_BINARY_DIR}/include/${ZL_FOLDER})
-  file(MAKE_DIRECTORY ${stage})
+  # A sub-folder ("view/model") is staged as include/view/model/view/model.
+  get_filename_component(linkParent ${stage}/${ZL_FOLDER} DIRECTORY)
+  file(MAKE_DIRECTORY ${linkParent})
   file(CREATE_LINK ${CMAKE_SOURCE_DIR}/src/${ZL_FOLDER} ${stage}/${ZL_FOLDER} SYMBOLIC)
   add_library(${ZL_NAME} STATIC ${ZL_SOURCES})
   target_include_directories(${ZL_NAME} PUBLIC ${stage})

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "app/output_wnd.h"
-#include "app/toolbar_layout.h"
+#include "app/model/toolbar_layout.h"
 #include "app/region_pane.h"
 #include "document/quorvel_doc.h"
 #include "commands/commands.h"
