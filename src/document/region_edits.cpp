@@ -131,7 +131,7 @@ RegionEditResult EditRegion(CQuorvelDoc& doc, const ViewState& view, const Regio
   RegionEditResult result;
   LogSink* log = doc.GetLog();
   // Recorded before the checks: Undo after a refusal restores an unchanged state.
-  doc.PushUndo(kUndoRegionsOnly, "Edit Region");
+  if (!doc.PushUndo(kUndoRegionsOnly, "Edit Region")) return result;
   InstrumentData& inst = doc.instrument;
   if (!inst.hasInstrument || !NamesRegion(inst, view.selectedRegion)) {
     Log(log, "No Selected Region !");
@@ -166,7 +166,7 @@ RegionEditResult EditRegion(CQuorvelDoc& doc, const ViewState& view, const Regio
 
 RegionEditResult EditGlobalParameters(CQuorvelDoc& doc, const InstrumentParams& pageParams) {
   RegionEditResult result;
-  doc.PushUndo(kUndoRegionsOnly, "Edit Global Parameters");
+  if (!doc.PushUndo(kUndoRegionsOnly, "Edit Global Parameters")) return result;
   doc.instrument.params = pageParams;
   doc.instrument.hasInstrument = true;
   Log(doc.GetLog(), "Updated Global");
@@ -176,7 +176,7 @@ RegionEditResult EditGlobalParameters(CQuorvelDoc& doc, const InstrumentParams& 
 RegionEditResult DeleteRegion(CQuorvelDoc& doc, const ViewState& view) {
   RegionEditResult result;
   LogSink* log = doc.GetLog();
-  doc.PushUndo(kUndoWithAudio, "Delete Region");
+  if (!doc.PushUndo(kUndoWithAudio, "Delete Region")) return result;
   InstrumentData& inst = doc.instrument;
   if (!inst.hasInstrument || !NamesRegion(inst, view.selectedRegion)) {
     Log(log, "No valid region selected for deletion.");
@@ -216,7 +216,7 @@ RegionEditResult SplitRegion(CQuorvelDoc& doc, const ViewState& view) {
     LogAndWarn(doc, text, text);
     return result;
   }
-  doc.PushUndo(kUndoRegionsOnly, "Split Region");
+  if (!doc.PushUndo(kUndoRegionsOnly, "Split Region")) return result;
   if (!HasFrames(doc)) {
     Log(log, kNoAudio);
     return result;
@@ -299,7 +299,7 @@ RegionEditResult RemoveAudioData(CQuorvelDoc& doc, const ViewState& view) {
   RegionEditResult result;
   LogSink* log = doc.GetLog();
   // The snapshot holds the audio before the removal.
-  doc.PushUndo(kUndoWithAudio, "Remove Audio Data");
+  if (!doc.PushUndo(kUndoWithAudio, "Remove Audio Data")) return result;
   int64_t a = view.loopIn;
   int64_t b = view.loopOut;
   if (a == -1 || b == -1) {
@@ -397,7 +397,7 @@ RegionEditResult RemoveAudioData(CQuorvelDoc& doc, const ViewState& view) {
 RegionEditResult CreateSingleRegion(CQuorvelDoc& doc) {
   RegionEditResult result;
   LogSink* log = doc.GetLog();
-  doc.PushUndo(kUndoRegionsOnly, "Create Single Region");
+  if (!doc.PushUndo(kUndoRegionsOnly, "Create Single Region")) return result;
   if (!HasFrames(doc)) {
     Log(log, kNoAudio);
     return result;
@@ -412,7 +412,7 @@ RegionEditResult CreateSingleRegion(CQuorvelDoc& doc) {
 
 bool CreateSingleRegionWithRoot(CQuorvelDoc& doc, int rootNote) {
   LogSink* log = doc.GetLog();
-  doc.PushUndo(kUndoRegionsOnly, "Create Single Region");
+  if (!doc.PushUndo(kUndoRegionsOnly, "Create Single Region")) return false;
   if (!HasFrames(doc)) {
     Log(log, kNoAudio);
     return false;
