@@ -163,9 +163,11 @@ class CQuorvelDoc {
 
   // -------------------------------------------------------- undo, redo --
   // Records the current state before an edit. With kUndoWithAudio the audio
-  // is written to a snapshot; when that fails nothing is recorded and the
-  // edit goes on. The caller marks the document modified.
-  void PushUndo(int kind, const std::string& description);
+  // is written to a snapshot; when that fails the user is told why and asked
+  // whether to go on without undo. Returns true when the edit may go on (with
+  // or without an entry), false when the user declined: the caller then
+  // changes nothing. The caller marks the document modified.
+  [[nodiscard]] bool PushUndo(int kind, const std::string& description);
   void Undo();
   void Redo();
   bool CanUndo() const { return !undoHistory.undoStack.empty(); }

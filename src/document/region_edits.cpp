@@ -133,7 +133,7 @@ RegionEditResult EditRegion(CQuorvelDoc& doc, ViewSelection& view, const Region&
   RegionEditResult result;
   LogSink* log = doc.GetLog();
   // Recorded before the checks: Undo after a refusal restores an unchanged state.
-  doc.PushUndo(kUndoRegionsOnly, "Edit Region");
+  if (!doc.PushUndo(kUndoRegionsOnly, "Edit Region")) return result;
   InstrumentData& inst = doc.instrument;
   if (!inst.hasInstrument || !NamesRegion(inst, view.selectedRegion)) {
     Log(log, "No Selected Region !");
@@ -168,7 +168,7 @@ RegionEditResult EditRegion(CQuorvelDoc& doc, ViewSelection& view, const Region&
 }
 
 RegionEditResult EditGlobalParameters(CQuorvelDoc& doc, const InstrumentParams& pageParams) {
-  doc.PushUndo(kUndoRegionsOnly, "Edit Global Parameters");
+  if (!doc.PushUndo(kUndoRegionsOnly, "Edit Global Parameters")) return {};
   doc.instrument.params = pageParams;
   doc.instrument.hasInstrument = true;
   Log(doc.GetLog(), "Updated Global");
@@ -178,7 +178,7 @@ RegionEditResult EditGlobalParameters(CQuorvelDoc& doc, const InstrumentParams& 
 RegionEditResult DeleteRegion(CQuorvelDoc& doc, ViewSelection& view) {
   RegionEditResult result;
   LogSink* log = doc.GetLog();
-  doc.PushUndo(kUndoWithAudio, "Delete Region");
+  if (!doc.PushUndo(kUndoWithAudio, "Delete Region")) return result;
   InstrumentData& inst = doc.instrument;
   if (!inst.hasInstrument || !NamesRegion(inst, view.selectedRegion)) {
     Log(log, "No valid region selected for deletion.");
@@ -218,7 +218,7 @@ RegionEditResult SplitRegion(CQuorvelDoc& doc, ViewSelection& view) {
     LogAndWarn(doc, text, text);
     return result;
   }
-  doc.PushUndo(kUndoRegionsOnly, "Split Region");
+  if (!doc.PushUndo(kUndoRegionsOnly, "Split Region")) return result;
   if (!HasFrames(doc)) {
     Log(log, kNoAudio);
     return result;
@@ -303,7 +303,7 @@ RegionEditResult RemoveAudioData(CQuorvelDoc& doc, ViewSelection& view) {
   RegionEditResult result;
   LogSink* log = doc.GetLog();
   // The snapshot holds the audio before the removal.
-  doc.PushUndo(kUndoWithAudio, "Remove Audio Data");
+  if (!doc.PushUndo(kUndoWithAudio, "Remove Audio Data")) return result;
   int64_t a = view.loopIn;
   int64_t b = view.loopOut;
   if (a == -1 || b == -1) {
@@ -400,7 +400,7 @@ RegionEditResult RemoveAudioData(CQuorvelDoc& doc, ViewSelection& view) {
 RegionEditResult CreateSingleRegion(CQuorvelDoc& doc, ViewSelection& view) {
   RegionEditResult result;
   LogSink* log = doc.GetLog();
-  doc.PushUndo(kUndoRegionsOnly, "Create Single Region");
+  if (!doc.PushUndo(kUndoRegionsOnly, "Create Single Region")) return result;
   if (!HasFrames(doc)) {
     Log(log, kNoAudio);
     return result;
@@ -415,7 +415,7 @@ RegionEditResult CreateSingleRegion(CQuorvelDoc& doc, ViewSelection& view) {
 
 bool CreateSingleRegionWithRoot(CQuorvelDoc& doc, int rootNote) {
   LogSink* log = doc.GetLog();
-  doc.PushUndo(kUndoRegionsOnly, "Create Single Region");
+  if (!doc.PushUndo(kUndoRegionsOnly, "Create Single Region")) return false;
   if (!HasFrames(doc)) {
     Log(log, kNoAudio);
     return false;

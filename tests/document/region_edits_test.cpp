@@ -93,7 +93,6 @@ class RegionEditsTest : public DocumentTest {
 
   ViewSelection view;
 
- private:
   InstrumentData instrumentBefore_;
   std::vector<uint8_t> audioBefore_;
 };
@@ -342,6 +341,27 @@ TEST_F(RegionEditsTest, RemovingAudioWithoutRegionsMakesOneDefaultRegion) {
                                          "Removed 1000 samples (2000 bytes) from sample 2000 to 3000.",
                                          "Remaining regions: 1"));
   ExpectUndoRestores(kUndoWithAudio, "Remove Audio Data");
+}
+
+TEST_F(RegionEditsTest, AnAudioEditWhoseUndoStepCannotBeStoredChangesNothingWhenTheUserSaysNo) {
+  Open(10000, {R(0, 5000, -1, -1, 0, 60, 30), R(5000, 10000, -1, -1, 60, 127, 90)});
+  Doc().undoHistory.snapshotFolder = "/dev/null/cannot-exist";  // as on a full disk
+  host.Answer(MessageAnswer::No).Answer(MessageAnswer::No);
+  const RegionEditResult removed = RemoveAudioData(Doc(), Selection(2000, 3000));
+  const RegionEditResult deleted = DeleteRegion(Doc(), Selected(1));
+  EXPECT_EQ(host.PendingAnswers(), 0u);  // both asked
+  EXPECT_FALSE(removed.changed);
+  EXPECT_FALSE(deleted.changed);
+  EXPECT_EQ(Doc().instrument, instrumentBefore_);
+  EXPECT_EQ(Doc().audio.data, audioBefore_);
+  EXPECT_FALSE(Doc().IsModified());
+  EXPECT_FALSE(Doc().CanUndo());
+
+  // Yes: the edit goes on, without an undo entry.
+  host.Answer(MessageAnswer::Yes);
+  EXPECT_TRUE(RemoveAudioData(Doc(), Selection(2000, 3000)).changed);
+  EXPECT_EQ(Doc().FrameCount(), 9000);
+  EXPECT_FALSE(Doc().CanUndo());
 }
 
 TEST_F(RegionEditsTest, RemoveAudioRefusals) {
