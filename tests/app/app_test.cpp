@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include "app/customize_dlg.h"
+#include "app/output_wnd.h"
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
 #include "support/document_fakes.h"
@@ -127,10 +128,53 @@ TEST_F(AppTest, OpensTheFileNamedOnTheCommandLine) {
   SaveScreenshot(frame, "opened_file");
 }
 
-TEST_F(AppTest, AFileThatCannotBeOpenedEndsTheStart) {
-  const std::string path = Write("bad.wav", Text("not a wav"));
-  EXPECT_FALSE(Start({QString::fromStdString(path)}));
-  EXPECT_EQ(host->Texts(), std::vector<std::string>{"This is not a valid RIFF file."});
+TEST_F(AppTest, AFileThatCannotBeOpenedIsReportedAndTheEditorStartsEmpty) {
+  std::filesystem::create_directory(dir / "folder.wav");
+  const struct {
+    std::string path;
+    const char* message;
+  } cases[] = {
+      {(dir / "missing.wav").string(), "Cannot open missing.wav: the file does not exist."},
+      {(dir / "folder.wav").string(), "Cannot open folder.wav: it is a folder, not a file."},
+      {Write("bad.wav", Text("not a wav")), "This is not a valid RIFF file."},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(Start({QString::fromStdString(c.path)})) << c.path;
+    EXPECT_EQ(host->Texts(), std::vector<std::string>{c.message});
+    EXPECT_FALSE(app->Document().HasAudio());
+    EXPECT_EQ(app->Document().GetTitle(), "Untitled");
+    EXPECT_TRUE(app->MainFrame().isVisible());
+    app.reset();
+    dialogs.reset();
+    host.reset();
+  }
+}
+
+TEST_F(AppTest, TheLogPaneKeepsTheLastTenThousandLines) {
+  ASSERT_TRUE(Start());
+  COutputList& log = app->MainFrame().outputPane->logList();
+  log.Clear();
+  for (int i = 0; i < 10050; ++i) log.AppendLog("line " + std::to_string(i));
+  const QStringList lines = log.Lines();
+  ASSERT_EQ(lines.size(), 10000);
+  EXPECT_EQ(lines.front(), QStringLiteral("line 50"));
+  EXPECT_EQ(lines.back(), QStringLiteral("line 10049"));
+}
+
+TEST_F(AppTest, AFileWithAMillionBadRegionsOpensWithAShortLog) {
+  std::string json = R"({"regions":[)";
+  for (int i = 0; i < 1000000; ++i) json += i ? ",1" : "1";
+  json += "]}";
+  const std::string path = Write("hostile.wav", WavBuilder()
+                                                    .Fmt(1, 1, 44100, 16)
+                                                    .Chunk("LIST", ListInfo({{"TNGE", TngeBody(json)}}))
+                                                    .Data(Pcm16(std::vector<int16_t>(4410, 1)))
+                                                    .Build());
+  ASSERT_TRUE(Start({QString::fromStdString(path)}));
+  EXPECT_EQ(app->Document().FrameCount(), 4410);
+  const QStringList lines = LogLines(app->MainFrame());
+  EXPECT_TRUE(lines.contains(QStringLiteral("... and 999990 more like it")));
+  EXPECT_LT(lines.size(), 40);
 }
 
 TEST_F(AppTest, NewEmptySampleMakesOneSecondOfSilenceWithOneRegion) {
