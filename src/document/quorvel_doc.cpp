@@ -112,6 +112,10 @@ void CQuorvelDoc::UpdateAllViews(DocumentChange change) {
   for (DocumentObserver* o : std::vector<DocumentObserver*>(observers_)) o->OnDocumentChanged(change);
 }
 
+void CQuorvelDoc::NotifySelectionChanged() {
+  for (DocumentObserver* o : std::vector<DocumentObserver*>(observers_)) o->OnSelectionChanged();
+}
+
 void CQuorvelDoc::SetModifiedFlag(bool modified) {
   if (modified_ == modified) return;
   modified_ = modified;
