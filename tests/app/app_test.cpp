@@ -12,6 +12,8 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPrinter>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QToolBar>
 #include <QSettings>
@@ -23,6 +25,8 @@
 #include "app/quorvel_app.h"
 #include "commands/editor_commands.h"
 #include "support/document_fakes.h"
+#include "view/view_drawing.h"
+#include "view/view_geometry.h"
 #include "support/temp_dir.h"
 #include "support/test_host.h"
 #include "support/wav_builder.h"
@@ -482,16 +486,66 @@ TEST_F(AppTest, UsersBuildTheirOwnToolbarsAndTheyAreKept) {
   EXPECT_EQ(frame.findChildren<QToolBar*>().size(), 11);
 }
 
+// What a person would see on the printed page: the PDF is rendered to an
+// image (poppler's pdftoppm) and the waveform and the region bar must be on it.
 TEST_F(AppTest, PrintsTheViewOntoAPage) {
   ASSERT_TRUE(Start({QString::fromStdString(Write("tone.wav", ToneWav(20000)))}));
   CMainFrame& frame = app->MainFrame();
+  CQuorvelDoc& doc = app->Document();
+  doc.instrument.hasInstrument = true;
+  doc.instrument.regions = {Region{0, 10000, -1, -1, 0, 60, 48}, Region{10000, 20000, -1, -1, 61, 127, 72}};
+  doc.UpdateAllViews(DocumentChange::kInstrument);
   frame.show();
   QApplication::processEvents();
   QPrinter printer;
   printer.setOutputFormat(QPrinter::PdfFormat);
   printer.setOutputFileName(QString::fromStdString((dir / "view.pdf").string()));
   frame.PrintView(printer);
-  EXPECT_GT(std::filesystem::file_size(dir / "view.pdf"), 1000u);
+
+  const QString pdftoppm = QStandardPaths::findExecutable(QStringLiteral("pdftoppm"));
+  ASSERT_FALSE(pdftoppm.isEmpty()) << "pdftoppm (poppler-utils) renders the page; scripts/setup.sh installs it";
+  const QString base = QString::fromStdString((dir / "page").string());
+  QProcess render;
+  render.start(pdftoppm, {QStringLiteral("-r"), QStringLiteral("60"), QStringLiteral("-png"),
+                          QStringLiteral("-singlefile"), QString::fromStdString((dir / "view.pdf").string()), base});
+  ASSERT_TRUE(render.waitForFinished(30000));
+  ASSERT_EQ(render.exitCode(), 0) << render.readAllStandardError().toStdString();
+  const QImage page(base + QStringLiteral(".png"));
+  ASSERT_FALSE(page.isNull());
+  QDir().mkpath(QStringLiteral(ZANDREL_SCREENSHOT_DIR));
+  page.save(QStringLiteral(ZANDREL_SCREENSHOT_DIR "/printed_page.png"));
+
+  // Waveform: bright green pixels. Region bar: the first two regions' colours
+  // over the view's dark background, in the band above the waveform.
+  auto near = [](QRgb a, QRgb b) {
+    return std::abs(qRed(a) - qRed(b)) <= 12 && std::abs(qGreen(a) - qGreen(b)) <= 12 &&
+           std::abs(qBlue(a) - qBlue(b)) <= 12;
+  };
+  auto over = [](Argb argb, Argb under) {
+    const double a = (argb >> 24) / 255.0;
+    auto mix = [&](int shift) {
+      return static_cast<int>(std::lround(((argb >> shift) & 0xFF) * a + ((under >> shift) & 0xFF) * (1 - a)));
+    };
+    return qRgb(mix(16), mix(8), mix(0));
+  };
+  const QRgb region0 = over(RegionBarColor(0), view_color::kClear);
+  const QRgb region1 = over(RegionBarColor(1), view_color::kClear);
+  int green = 0, bar0 = 0, bar1 = 0, lowestBar = -1, highestGreen = page.height();
+  for (int y = 0; y < page.height(); ++y) {
+    for (int x = 0; x < page.width(); ++x) {
+      const QRgb p = page.pixel(x, y);
+      if (qGreen(p) > 200 && qRed(p) < 90 && qBlue(p) < 90) {
+        ++green;
+        highestGreen = std::min(highestGreen, y);
+      }
+      if (near(p, region0)) ++bar0, lowestBar = std::max(lowestBar, y);
+      if (near(p, region1)) ++bar1, lowestBar = std::max(lowestBar, y);
+    }
+  }
+  EXPECT_GT(green, 300) << "no waveform on the page";
+  EXPECT_GT(bar0, 100) << "no region bar on the page";
+  EXPECT_GT(bar1, 100) << "the second region is missing from the bar";
+  EXPECT_LT(lowestBar, highestGreen + page.height() / 4) << "the bar is not above the waveform";
 }
 
 TEST_F(AppTest, TheWindowLayoutIsKeptBetweenRuns) {
