@@ -22,6 +22,7 @@
 #include "platform/message_host.h"
 #include "platform/settings.h"
 #include "platform/text_format.h"
+#include "processing/registered_commands.h"
 
 namespace zandrel {
 namespace {
@@ -109,6 +110,20 @@ void CMainFrame::RegisterCommands() {
                {[this] { view->HandleKey(ViewKey::kLoop); }, {}, [this] { return view->Model().loopPlayback; }});
   add(cmd::kSetLoopIn, [this] { view->HandleKey(ViewKey::kLoopIn); });
   add(cmd::kSetLoopOut, [this] { view->HandleKey(ViewKey::kLoopOut); });
+  for (const ProcessingCommand* c : RegisteredProcessingCommands()) {
+    add(c->id, [this, c] { RunProcessing(*c); });
+  }
+}
+
+ProcessingResult CMainFrame::RunProcessing(const ProcessingCommand& command) {
+  const ViewModel& m = view->Model();
+  ProcessingContext context;
+  context.doc = &doc_;
+  context.selection = SelectionState{m.loopIn, m.loopOut, m.loopPlayback};
+  context.stopPlayback = [this] { view->StopPlayback(); };
+  taskHost_.parent = this;
+  context.tasks = &taskHost_;
+  return RunProcessingCommand(command, context);
 }
 
 QAction* CMainFrame::AddCommand(QMenu* menu, int id, const QString& text, const QKeySequence& key) {

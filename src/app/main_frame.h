@@ -11,6 +11,8 @@
 #include <map>
 
 #include "app/output_wnd.h"
+#include "app/qt_task_host.h"
+#include "processing/processing_command.h"
 #include "app/toolbar_layout.h"
 #include "app/region_pane.h"
 #include "document/quorvel_doc.h"
@@ -76,6 +78,11 @@ class CMainFrame final : public QMainWindow, public DocumentFrame, public Docume
   void OnFilePrintSetup();
   void PrintView(QPrinter& printer);
 
+  // Runs a processing command on the document and the view's selection; long
+  // work waits in the task host (progress, Cancel, no edits meanwhile).
+  ProcessingResult RunProcessing(const ProcessingCommand& command);
+  QtTaskHost& TaskHost() { return taskHost_; }
+
   // The window, toolbar and pane layout, kept between runs.
   void SaveWindowLayout();
   void RestoreWindowLayout();
@@ -104,6 +111,7 @@ class CMainFrame final : public QMainWindow, public DocumentFrame, public Docume
   ToolbarLayout toolbarLayout_;
   std::vector<QToolBar*> toolbars_;
   std::unique_ptr<QPrinter> printer_;
+  QtTaskHost taskHost_;
 };
 
 }  // namespace zandrel

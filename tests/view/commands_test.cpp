@@ -39,7 +39,7 @@ TEST(CommandTablesTest, SaveIsSaveAsAndTheKeysAreUnique) {
 TEST(CommandTablesTest, TheMenuBarAndWhichKeysBelongToTheView) {
   std::vector<std::string_view> names;
   for (const MainMenu& m : MainMenus()) names.push_back(m.name);
-  EXPECT_EQ(names, (std::vector<std::string_view>{"&File", "&Edit", "&Play", "&View", "&Help"}));
+  EXPECT_EQ(names, (std::vector<std::string_view>{"&File", "&Edit", "&Play", "Audio", "&View", "&Help"}));
   EXPECT_EQ(ShortcutOf(cmd::kFileSaveAs), "Ctrl+S");
   EXPECT_EQ(ShortcutOf(cmd::kNewEmptySample), "");
   for (std::string_view plain : {"Space", "L", "I", "O"}) EXPECT_TRUE(IsPlainKey(plain)) << plain;

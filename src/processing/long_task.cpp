@@ -1,0 +1,38 @@
+#include "processing/long_task.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zandrel {
+
+bool TaskProgress::Report(double fraction) {
+  if (!std::isnan(fraction)) {
+    permille_.store(static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 1000.0), std::memory_order_relaxed);
+  }
+  return !CancelRequested();
+}
+
+LongTask::~LongTask() {
+  RequestCancel();
+  Join();
+}
+
+void LongTask::Start(std::function<void(TaskProgress&)> work) {
+  thread_ = std::thread([this, work = std::move(work)] {
+    try {
+      work(progress_);
+    } catch (...) {
+      // Out of memory and the like: the caller drops the result and says so.
+      failed_.store(true, std::memory_order_relaxed);
+    }
+    done_.store(true, std::memory_order_release);
+  });
+}
+
+void LongTask::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void BlockingTaskHost::Wait(LongTask& task, std::string_view /*title*/) { task.Join(); }
+
+}  // namespace zandrel
