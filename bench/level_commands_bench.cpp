@@ -79,6 +79,8 @@ void BM_LevelCommand(benchmark::State& state) {
   CQuorvelDoc doc;
   ProcessingContext context;
   context.doc = &doc;
+  // The whole minute, selected (Silence works on the selection only).
+  context.selection = SelectionState{0, static_cast<int64_t>(kRate) * kSeconds, true};
   for (auto _ : state) {
     state.PauseTiming();
     Load(doc, layout);

@@ -62,7 +62,7 @@ class InputGate final : public QObject {
 }  // namespace
 
 void QtTaskHost::Wait(LongTask& task, std::string_view title) {
-  if (task.Done()) return;
+  if (task.WaitFor(kQuietWait)) return;
   InputGate gate(task, dialog_);
   qApp->installEventFilter(&gate);
   QElapsedTimer clock;

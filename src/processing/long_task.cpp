@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <system_error>
 
 namespace zandrel {
 
@@ -18,15 +19,30 @@ LongTask::~LongTask() {
 }
 
 void LongTask::Start(std::function<void(TaskProgress&)> work) {
-  thread_ = std::thread([this, work = std::move(work)] {
+  auto run = [this, work = std::move(work)] {
     try {
       work(progress_);
     } catch (...) {
       // Out of memory and the like: the caller drops the result and says so.
       failed_.store(true, std::memory_order_relaxed);
     }
-    done_.store(true, std::memory_order_release);
-  });
+    {
+      std::lock_guard lock(doneMutex_);
+      done_.store(true, std::memory_order_release);
+    }
+    doneSignal_.notify_all();
+  };
+  try {
+    thread_ = std::thread(run);
+  } catch (const std::system_error&) {
+    // No thread to be had: the work runs here, without progress.
+    run();
+  }
+}
+
+bool LongTask::WaitFor(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(doneMutex_);
+  return doneSignal_.wait_for(lock, timeout, [this] { return Done(); });
 }
 
 void LongTask::Join() {

@@ -23,7 +23,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string_view>
 #include <thread>
 
@@ -31,6 +33,9 @@ namespace zandrel {
 
 // How long work may run before the progress dialog shows.
 constexpr std::chrono::milliseconds kProgressDelay{300};
+// How long a host blocks the user-interface thread outright before it turns
+// to an event loop: short work never lets other events in.
+constexpr std::chrono::milliseconds kQuietWait{50};
 
 class TaskProgress {
  public:
@@ -61,6 +66,9 @@ class LongTask {
   double Progress() const { return progress_.permille_.load(std::memory_order_relaxed) / 1000.0; }
   // The work has returned (its results are visible after Join()).
   bool Done() const { return done_.load(std::memory_order_acquire); }
+  // Blocks up to |timeout| for the work to return; true when it has. Hosts
+  // use it so that short work commits without a turn of the event loop.
+  bool WaitFor(std::chrono::milliseconds timeout);
   // The work ended with an exception (out of memory): its result is unusable.
   bool Failed() const { return failed_.load(std::memory_order_relaxed); }
   // Waits for the worker thread to end.
@@ -70,6 +78,8 @@ class LongTask {
   TaskProgress progress_;
   std::atomic<bool> done_{false};
   std::atomic<bool> failed_{false};
+  std::mutex doneMutex_;
+  std::condition_variable doneSignal_;
   std::thread thread_;
 };
 

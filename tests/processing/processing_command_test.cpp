@@ -359,6 +359,18 @@ TEST(LongTaskTest, DestroyingARunningTaskCancelsAndWaits) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
+TEST(LongTaskTest, WaitForSeesShortWorkEnd) {
+  LongTask task;
+  std::atomic<bool> release{false};
+  task.Start([&](TaskProgress&) {
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  EXPECT_FALSE(task.WaitFor(std::chrono::milliseconds(20)));
+  release = true;
+  EXPECT_TRUE(task.WaitFor(std::chrono::seconds(5)));
+  EXPECT_TRUE(task.Done());
+}
+
 TEST(LongTaskTest, ReportsProgressAndFailure) {
   LongTask task;
   task.Start([](TaskProgress& p) {
