@@ -196,6 +196,23 @@ TEST_F(ProcessingCommandTest, UndoRestoresTheAudioByteForByte) {
   }
 }
 
+TEST_F(ProcessingCommandTest, WithoutRoomForTheUndoStepTheUserDecides) {
+  const ProcessingCommand& fade = *FindProcessingCommand(32789);
+  SetTestAudio();
+  const std::vector<uint8_t> before = Doc().audio.data;
+  const auto folder = Doc().undoHistory.snapshotFolder;
+  Doc().undoHistory.snapshotFolder = "/dev/null/cannot-exist";  // as on a full disk
+  host.Answer(MessageAnswer::No);
+  EXPECT_EQ(Run(fade), ProcessingResult::kUndoDeclined);
+  EXPECT_EQ(Doc().audio.data, before);
+  EXPECT_FALSE(Doc().IsModified());
+  host.Answer(MessageAnswer::Yes);
+  EXPECT_EQ(Run(fade), ProcessingResult::kDone);
+  EXPECT_NE(Doc().audio.data, before);
+  EXPECT_FALSE(Doc().CanUndo());
+  Doc().undoHistory.snapshotFolder = folder;
+}
+
 TEST_F(ProcessingCommandTest, CommitsInOrderAndNotifiesOnce) {
   SetTestAudio();
   observer.events.clear();
