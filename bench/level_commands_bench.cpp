@@ -6,12 +6,14 @@
 // than real time the command is (goal: at least 200). The undo snapshot that
 // the editor writes before committing is measured on its own.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <map>
 #include <numbers>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "document/quorvel_doc.h"
@@ -119,7 +121,44 @@ void BM_UndoSnapshot(benchmark::State& state) {
 }
 BENCHMARK(BM_UndoSnapshot)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
+// Prints, after the runs, each command's wall time beside real time (the
+// floor: the minute of audio) and how many times faster than real time it is.
+class RealTimeReporter : public benchmark::ConsoleReporter {
+ public:
+  RealTimeReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.error_occurred) continue;
+      const double ms = run.GetAdjustedRealTime() * benchmark::GetTimeUnitMultiplier(benchmark::kMillisecond) /
+                        benchmark::GetTimeUnitMultiplier(run.time_unit);
+      rows_.push_back({run.report_label, ms});
+    }
+  }
+
+  void PrintSummary() const {
+    std::printf("\n%-42s %10s %14s %12s\n", "60 s of audio", "ours (ms)", "real time (ms)", "x realtime");
+    for (const auto& [label, ms] : rows_) {
+      const double ratio = kSeconds * 1000.0 / ms;
+      std::printf("%-42s %10.1f %14.0f %11.0fx%s\n", label.c_str(), ms, kSeconds * 1000.0, ratio,
+                  ratio < 200 ? "  (below the 200x goal)" : "");
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, double>> rows_;
+};
+
 }  // namespace
 }  // namespace zandrel
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  zandrel::RealTimeReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintSummary();
+  benchmark::Shutdown();
+  return 0;
+}

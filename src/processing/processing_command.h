@@ -33,6 +33,9 @@
 //   ProcessingCommand{.id = 32999, .menuText = "My Effect", .undoLabel = "My Effect",
 //                     .work = SampleWork::Of(MyWork{})}
 //
+// then list it in registered_commands.cpp (the refusal tests pick it up) and
+// give it its place in the Process menu in commands/processing_commands.cpp.
+//
 // The runner is called on the user-interface thread only.
 #pragma once
 
