@@ -29,8 +29,9 @@ class Rings {
   Rings(int channels, int64_t size)
       : size_(std::max<int64_t>(size, 1)), data_(static_cast<size_t>(channels * size_), 0.0f) {}
   float& At(int channel, int64_t slot) { return data_[static_cast<size_t>(channel * size_ + slot)]; }
+  // |delay| is below the ring's size.
   float Delayed(int channel, int64_t delay) {
-    int64_t slot = (idx_ - delay) % size_;
+    int64_t slot = idx_ - delay;
     if (slot < 0) slot += size_;
     return At(channel, slot);
   }
@@ -205,7 +206,8 @@ WorkOutcome SilenceWork::operator()(SampleFrames<F> s, FrameRange r, TaskProgres
 template <SampleFormat F>
 WorkOutcome NormalizeWork::operator()(SampleFrames<F> s, FrameRange r, TaskProgress& p) const {
   if constexpr (F == SampleFormat::kF32) {
-    return WorkOutcome::Refuse("Audio is silent or near-silent. Cannot normalize.");
+    // Not declared for float audio: the runner refuses it before this.
+    return WorkOutcome::Refuse("Unsupported bit depth: 32-bit");
   } else {
     using Traits = SampleTraits<F>;
     int64_t peak = 0;
