@@ -79,9 +79,8 @@ void KnobModel::DragTo(int x, int y, bool fine) {
 }
 
 void KnobModel::EndDrag(bool inside) {
-  const bool wasDragging = mouseState == KnobMouseState::kDragging;
   mouseState = inside ? KnobMouseState::kHover : KnobMouseState::kIdle;
-  if (wasDragging && value != dragStartValue && commitCallback) commitCallback();
+  if (value != dragStartValue && commitCallback) commitCallback();
   Repaint();
 }
 

@@ -96,8 +96,9 @@ class KnobModel {
   bool TakesMouse() const { return kind != kKnobSection && kind != kKnobLabelRow; }
   void BeginDrag(int x, int y);
   void DragTo(int x, int y, bool fine);
-  // Ends a drag; |inside| tells whether the pointer is over the knob. Calls
-  // the commit callback when the value moved since BeginDrag.
+  // The left button's release; |inside| tells whether the pointer is over the
+  // knob. Calls the commit callback when the value differs from the one at the
+  // last press (a drag, or a double click's reset to the default).
   void EndDrag(bool inside);
   void DoubleClick() { SetNormalizedValue(defaultValue); }
   // One wheel notch up or down: the next or previous item of a selector, or

@@ -134,8 +134,8 @@ std::vector<PanelCell> KnobPanelModel::Layout(int left, int top, int right) cons
   return LayoutKnobPanel(entries, left, top, right);
 }
 
-std::shared_ptr<KnobModel> KnobPanelModel::CreateKnob(const KnobParam& p, ColorRef background,
-                                                      const std::function<void(KnobModel&)>& beforeInitialValue) {
+std::shared_ptr<KnobModel> KnobPanelModel::CreateKnob(
+    const KnobParam& p, ColorRef background, const std::function<void(const std::shared_ptr<KnobModel>&)>& attach) {
   auto knob = std::make_shared<KnobModel>();
   knob->label = p.label;
   knob->accentColour = p.colour;
@@ -143,13 +143,13 @@ std::shared_ptr<KnobModel> KnobPanelModel::CreateKnob(const KnobParam& p, ColorR
   if (IsFullWidth(p.kind)) {
     knob->kind = p.kind;
     if (p.kind == kKnobLabelRow) knob->textColour = p.labelColour;
-    if (beforeInitialValue) beforeInitialValue(*knob);
+    if (attach) attach(knob);
     return knob;
   }
   knob->valueFormat = p.valueFormat;
   knob->minimum = p.minimum;
   knob->maximum = p.maximum;
-  if (beforeInitialValue) beforeInitialValue(*knob);
+  if (attach) attach(knob);
   if (p.items.empty()) {
     const float normalised = std::clamp(NormaliseToRange(p.defaultValue, p.minimum, p.maximum), 0.0f, 1.0f);
     knob->defaultValue = normalised;
@@ -223,8 +223,8 @@ void KnobPanelModel::LoadText(std::string_view text) {
     } else if (IsFullWidth(knob->kind)) {
       continue;
     } else {
-      const ParsedDecimal parsed = ParseDecimal(valueText);
-      if (parsed.kind == ParsedDecimal::kRefused) continue;
+      const ParsedNumber parsed = ParseFileNumber(valueText);
+      if (parsed.kind == ParsedNumber::kRefused) continue;
       knob->SetNormalizedValue(NormaliseToRange(parsed.value, knob->minimum, knob->maximum));
     }
   }

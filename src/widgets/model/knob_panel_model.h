@@ -76,10 +76,12 @@ class KnobPanelModel {
   std::vector<std::pair<int, int>> IdsAndKinds() const;
   std::vector<PanelCell> Layout(int left, int top, int right) const;
   // Makes the knob of one parameter (|background| is the panel's colour) and
-  // sets its initial value; a selector may call its selection callback here,
-  // and the scroll notification goes out through |notify| when set first.
-  std::shared_ptr<KnobModel> CreateKnob(const KnobParam& param, ColorRef background,
-                                        const std::function<void(KnobModel&)>& beforeInitialValue = {});
+  // sets its initial value; a selector may call its selection callback here.
+  // |attach| runs before the initial value is set, so that a widget showing
+  // the knob hears the first scroll notification.
+  std::shared_ptr<KnobModel> CreateKnob(
+      const KnobParam& param, ColorRef background,
+      const std::function<void(const std::shared_ptr<KnobModel>&)>& attach = {});
 
   KnobModel* FindKnob(int id) const;
   float GetValue(int id) const;

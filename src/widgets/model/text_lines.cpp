@@ -76,20 +76,20 @@ std::vector<std::string_view> SplitTextLines(std::string_view text) {
   return lines;
 }
 
-ParsedDecimal ParseDecimal(std::string_view text) {
+ParsedNumber ParseFileNumber(std::string_view text) {
   text = TrimBlanks(text);
   std::string_view digits = text;
   // from_chars takes a minus sign but no plus sign.
   if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
   std::string_view word = digits;
   if (!word.empty() && word.front() == '-') word.remove_prefix(1);
-  if (StartsWithNoCase(word, "nan") || StartsWithNoCase(word, "inf")) return {ParsedDecimal::kRefused, 0.0};
+  if (StartsWithNoCase(word, "nan") || StartsWithNoCase(word, "inf")) return {ParsedNumber::kRefused, 0.0};
   if (!digits.empty() && digits.front() == '-' && text.front() == '+') return {};  // "+-1" is no number
   double value = 0.0;
   const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
   if (ec == std::errc::invalid_argument) return {};
-  if (ec == std::errc::result_out_of_range || !std::isfinite(value)) return {ParsedDecimal::kRefused, 0.0};
-  return {ParsedDecimal::kNumber, value};
+  if (ec == std::errc::result_out_of_range || !std::isfinite(value)) return {ParsedNumber::kRefused, 0.0};
+  return {ParsedNumber::kNumber, value};
 }
 
 std::string FormatOneValue(std::string_view format, double value) {

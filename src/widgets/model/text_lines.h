@@ -23,12 +23,12 @@ std::vector<std::string_view> SplitTextLines(std::string_view text);
 // number is ignored. Text that is no number reads as 0 (kNotANumber); "nan",
 // "inf" and values beyond the double range are refused (kRefused) so that the
 // caller keeps what it had.
-struct ParsedDecimal {
+struct ParsedNumber {
   enum Kind { kNumber, kNotANumber, kRefused };
   Kind kind = kNotANumber;
   double value = 0.0;
 };
-ParsedDecimal ParseDecimal(std::string_view text);
+ParsedNumber ParseFileNumber(std::string_view text);
 
 // Formats one double with a printf format such as "%.0f%%" or "%.1f dB", in
 // the "C" locale. The format may hold one floating-point conversion (flags,

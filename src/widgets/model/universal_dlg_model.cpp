@@ -98,8 +98,8 @@ void UniversalDlgModel::ApplyParameterText(std::string_view text) {
     if (it == keys.end()) continue;
     KnobModel* knob = panel.FindKnob(it->second);
     if (!knob) continue;
-    const ParsedDecimal parsed = ParseDecimal(line.value);
-    if (parsed.kind == ParsedDecimal::kRefused) continue;
+    const ParsedNumber parsed = ParseFileNumber(line.value);
+    if (parsed.kind == ParsedNumber::kRefused) continue;
     knob->SetNormalizedValue(NormaliseToRange(parsed.value, knob->minimum, knob->maximum));
   }
 }

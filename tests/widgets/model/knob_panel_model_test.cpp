@@ -230,22 +230,22 @@ TEST_F(PresetTest, FilesRoundTripUnderACommaLocale) {
   EXPECT_FALSE(panel.SaveTextFile(dir / "no-such-folder" / "preset.txt"));
 }
 
-TEST(ParseDecimalTest, ReadsLikeTheFilesNeed) {
+TEST(ParseFileNumberTest, ReadsLikeTheFilesNeed) {
   struct Case {
     const char* text;
-    ParsedDecimal::Kind kind;
+    ParsedNumber::Kind kind;
     double value;
   };
   const Case cases[] = {
-      {"0.5", ParsedDecimal::kNumber, 0.5},     {"+3", ParsedDecimal::kNumber, 3.0},
-      {"-2.5e2", ParsedDecimal::kNumber, -250}, {" 7 ", ParsedDecimal::kNumber, 7.0},
-      {"0.5dB", ParsedDecimal::kNumber, 0.5},   {"0,5", ParsedDecimal::kNumber, 0.0},
-      {"", ParsedDecimal::kNotANumber, 0},      {"abc", ParsedDecimal::kNotANumber, 0},
-      {"+-1", ParsedDecimal::kNotANumber, 0},   {"nan", ParsedDecimal::kRefused, 0},
-      {"-Infinity", ParsedDecimal::kRefused, 0}, {"1e400", ParsedDecimal::kRefused, 0},
+      {"0.5", ParsedNumber::kNumber, 0.5},     {"+3", ParsedNumber::kNumber, 3.0},
+      {"-2.5e2", ParsedNumber::kNumber, -250}, {" 7 ", ParsedNumber::kNumber, 7.0},
+      {"0.5dB", ParsedNumber::kNumber, 0.5},   {"0,5", ParsedNumber::kNumber, 0.0},
+      {"", ParsedNumber::kNotANumber, 0},      {"abc", ParsedNumber::kNotANumber, 0},
+      {"+-1", ParsedNumber::kNotANumber, 0},   {"nan", ParsedNumber::kRefused, 0},
+      {"-Infinity", ParsedNumber::kRefused, 0}, {"1e400", ParsedNumber::kRefused, 0},
   };
   for (const Case& c : cases) {
-    const ParsedDecimal p = ParseDecimal(c.text);
+    const ParsedNumber p = ParseFileNumber(c.text);
     EXPECT_EQ(p.kind, c.kind) << c.text;
     EXPECT_DOUBLE_EQ(p.value, c.value) << c.text;
   }
