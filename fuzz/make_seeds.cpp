@@ -94,11 +94,26 @@ void DeviceReplySeeds(const fs::path& out) {
 
 }  // namespace
 
+void TextSeed(const fs::path& folder, const std::string& name, const std::string& text) {
+  Seed(folder, name, Bytes(text.begin(), text.end()));
+}
+
+// Markdown help texts, knob presets and parameter files for fuzz_widget_texts.
+void WidgetTextSeeds(const fs::path& out) {
+  TextSeed(out, "markdown",
+           "# Title\n## Sub\n#### Deep\n- **Bold** rest with `code` and _it_\n* star\n\n```\n  *x* _y_\n```\n"
+           "```text```\na_b_c and a lone * or ` or _\n");
+  TextSeed(out, "preset", "Mix: 0.500000\nCutoff : 1000\r\nWave: Saw\nmix: 0.1\nWave: Square\nMix: nan");
+  TextSeed(out, "parameters",
+           "; Config for fuzz\r\nmix=0.250000\r\n coarse = 3 \r\nother=7\r\nCoarse=1\r\nmix=inf\r\n=2\n");
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   const fs::path root = argv[1];
   WavSeeds(root / "fuzz_wav_file");
   WavSeeds(root / "fuzz_document");
   DeviceReplySeeds(root / "fuzz_device_replies");
+  WidgetTextSeeds(root / "fuzz_widget_texts");
   return 0;
 }
