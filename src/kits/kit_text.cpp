@@ -36,7 +36,7 @@ bool ParseSaturatedInt(std::string_view text, int64_t& value, bool skipSpace) {
   return true;
 }
 
-std::string AsciiLower(std::string_view text) {
+std::string FoldAsciiCase(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = LowerAscii(c);
   return out;
@@ -53,7 +53,7 @@ bool EndsWithIgnoringAsciiCase(std::string_view text, std::string_view suffix) {
 }
 
 bool FileNameLess(std::string_view a, std::string_view b) {
-  const int folded = AsciiLower(a).compare(AsciiLower(b));
+  const int folded = FoldAsciiCase(a).compare(FoldAsciiCase(b));
   return folded != 0 ? folded < 0 : a < b;
 }
 

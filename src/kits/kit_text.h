@@ -18,7 +18,7 @@ namespace zandrel {
 // value saturates at the 32-bit range. False when no digit follows.
 bool ParseSaturatedInt(std::string_view text, int64_t& value, bool skipSpace = false);
 
-std::string AsciiLower(std::string_view text);
+std::string FoldAsciiCase(std::string_view text);
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 bool EndsWithIgnoringAsciiCase(std::string_view text, std::string_view suffix);
 // Orders names folding ASCII case; names that differ only in case are ordered

@@ -159,7 +159,7 @@ fs::path FindMaschineLibraryRoot(const fs::path& folder) {
 bool ImportMaschineFile(CQuorvelDoc& doc, const fs::path& file) {
   const std::optional<std::vector<uint8_t>> bytes = ReadBytes(file);
   if (!bytes || bytes->empty()) return false;
-  const bool sound = AsciiLower(file.extension().string()) == ".mxsnd";
+  const bool sound = FoldAsciiCase(file.extension().string()) == ".mxsnd";
   MaschineSampleLists lists;
   ReadMaschineSamplePaths(lists, *bytes);
   GroupVelocityLayers(lists);

@@ -69,7 +69,7 @@ class KitTest : public DocumentTest {
   void OpenExisting() {
     OpenRamp(1000);
     CQuorvelDoc& doc = KitDoc();
-    doc.PushUndo(kUndoRegionsOnly, "edit");
+    ASSERT_TRUE(doc.PushUndo(kUndoRegionsOnly, "edit"));
     doc.instrument.hasInstrument = true;
     doc.instrument.regions = {Region{0, 500, -1, -1, 0, 127, 60}};
     doc.SetModifiedFlag(true);
