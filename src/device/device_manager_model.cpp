@@ -73,7 +73,7 @@ std::string SoundLine(const EPSoundSlot& sound) {
 
 const EPSoundSlot* EPDeviceSnapshot::FindSound(uint16_t id) const {
   if (id >= 1 && id <= CEPDeviceClient::kSlotCount) {
-    if (static_cast<size_t>(id) <= slots.size() && slots[id - 1].occupied) return &slots[id - 1];
+    if (static_cast<size_t>(id) <= soundSlots.size() && soundSlots[id - 1].occupied) return &soundSlots[id - 1];
     return nullptr;
   }
   for (const EPSoundSlot& sound : extraSounds) {
@@ -97,7 +97,7 @@ EPDeviceSnapshot TakeSnapshot(const CEPDeviceClient& client) {
   snapshot.connected = client.IsConnected() && client.IsOpen();
   snapshot.soundsDirId = client.SoundsDirectoryId();
   snapshot.projectsDirId = client.ProjectsDirectoryId();
-  snapshot.slots = client.Slots();
+  snapshot.soundSlots = client.Slots();
   snapshot.extraSounds = client.ExtraSounds();
   snapshot.projects = client.Projects();
   return snapshot;
@@ -141,7 +141,7 @@ ManagerListing BuildManagerListing(const EPDeviceSnapshot& snapshot) {
   text("Sounds Directory:");
   text("ID    System Name    Real Name");
   text(kRule48);
-  for (const EPSoundSlot& slot : snapshot.slots) {
+  for (const EPSoundSlot& slot : snapshot.soundSlots) {
     sound(slot, slot.occupied ? SoundLine(slot) : Format("%-5d <empty>", int{slot.fileId}));
   }
   if (!snapshot.extraSounds.empty()) {
@@ -460,7 +460,6 @@ void CDeviceManagerModel::BeginJob() {
 }
 
 ManagerOutcome CDeviceManagerModel::Connect() {
-  BeginJob();
   ManagerOutcome outcome;
   if (client_.IsConnected() && client_.IsOpen()) client_.Disconnect();
   const bool connected = client_.Connect();
@@ -476,12 +475,10 @@ ManagerOutcome CDeviceManagerModel::Connect() {
 }
 
 void CDeviceManagerModel::Disconnect() {
-  BeginJob();
   client_.Disconnect();
 }
 
 SelectionDetails CDeviceManagerModel::LoadDetails(const ManagerSelection& selection, bool metadataKnown) {
-  BeginJob();
   SelectionDetails details;
   if (!selection.has) return details;
   if (!selection.isSound) {
@@ -504,7 +501,6 @@ SelectionDetails CDeviceManagerModel::LoadDetails(const ManagerSelection& select
 }
 
 ManagerOutcome CDeviceManagerModel::Download(const ManagerSelection& selection, const fs::path& path) {
-  BeginJob();
   ManagerOutcome outcome;
   const bool ok = selection.isSound ? client_.DownloadSound(selection.id, path)
                                     : client_.DownloadProject(selection.id, path);
@@ -540,7 +536,6 @@ ManagerOutcome CDeviceManagerModel::Download(const ManagerSelection& selection, 
 }
 
 ManagerOutcome CDeviceManagerModel::UploadSound(const fs::path& path, int slot, const UploadProgress& progress) {
-  BeginJob();
   ManagerOutcome outcome;
   const EPUploadResult result = client_.UploadSound(path, slot, false, progress);
   switch (result) {
@@ -563,7 +558,6 @@ ManagerOutcome CDeviceManagerModel::UploadSound(const fs::path& path, int slot, 
 }
 
 ManagerOutcome CDeviceManagerModel::RestoreProject(const fs::path& path, uint16_t target) {
-  BeginJob();
   ManagerOutcome outcome;
   std::ifstream file(path, std::ios::binary | std::ios::ate);
   if (!file) {
@@ -594,7 +588,6 @@ ManagerOutcome CDeviceManagerModel::RestoreProject(const fs::path& path, uint16_
 }
 
 ManagerOutcome CDeviceManagerModel::Delete(uint16_t id) {
-  BeginJob();
   ManagerOutcome outcome;
   if (client_.DeleteSound(id)) {
     outcome.ok = true;

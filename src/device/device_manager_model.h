@@ -46,7 +46,7 @@ struct EPDeviceSnapshot {
   bool connected = false;  // connected, with both ports open
   uint16_t soundsDirId = 0;
   uint16_t projectsDirId = 0;
-  std::vector<EPSoundSlot> slots;  // entry i is slot i + 1
+  std::vector<EPSoundSlot> soundSlots;  // entry i is slot i + 1 (not "slots": a Qt keyword)
   std::vector<EPSoundSlot> extraSounds;
   std::vector<EPProjectEntry> projects;
 
@@ -217,11 +217,13 @@ class CDeviceManagerModel {
   explicit CDeviceManagerModel(MidiSystem* midi = nullptr);
   CEPDeviceClient& Client() { return client_; }
 
-  // Any thread: stops the running job where the link allows it.
+  // Any thread: stops the running job where the link allows it. The request
+  // stays until BeginJob().
   void RequestStop() { client_.RequestCancel(); }
+  // Clears the stop request and the progress before a job.
+  void BeginJob();
 
   // ---- Jobs (the worker's thread) ----
-  // Each starts by clearing the stop request and the progress.
 
   // Reconnects and reloads everything. A stopped connect is undone.
   ManagerOutcome Connect();
@@ -237,7 +239,6 @@ class CDeviceManagerModel {
   static ManagerOutcome SaveMetadata(const std::filesystem::path& path, std::string_view text);
 
  private:
-  void BeginJob();
   CEPDeviceClient client_;
 };
 

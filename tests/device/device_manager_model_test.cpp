@@ -43,10 +43,10 @@ EPDeviceSnapshot MakeSnapshot() {
   for (int i = 1; i <= 999; ++i) {
     EPSoundSlot slot;
     slot.fileId = static_cast<uint16_t>(i);
-    s.slots.push_back(slot);
+    s.soundSlots.push_back(slot);
   }
-  s.slots[0] = Sound(1, "001 kick.wav", "Kick", R"({"channels":1,"samplerate":46875})");
-  s.slots[4] = Sound(5, "005 snare", "Snare.WAV");
+  s.soundSlots[0] = Sound(1, "001 kick.wav", "Kick", R"({"channels":1,"samplerate":46875})");
+  s.soundSlots[4] = Sound(5, "005 snare", "Snare.WAV");
   s.extraSounds.push_back(Sound(1001, "synth1", "Synth One"));
   EPProjectEntry project;
   project.id = 3001;
@@ -576,6 +576,7 @@ TEST_F(ManagerModelTest, StoppedDetailsSendNoSelectNotice) {
   EXPECT_EQ(Count(kCmdSoundSelect), 0u);
   // The next job starts afresh.
   sim.ClearFaults();
+  model.BeginJob();
   EXPECT_FALSE(model.LoadDetails(kick, true).cancelled);
   EXPECT_EQ(Count(kCmdSoundSelect), 1u);
 }
