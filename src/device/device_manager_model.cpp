@@ -452,7 +452,7 @@ DeletePlan PlanDelete(const ManagerSelection& selection, const EPDeviceSnapshot&
 
 // ---------------------------------------------------------------- jobs --
 
-CDeviceManagerModel::CDeviceManagerModel(MidiSystem* midi) : client_(midi) {}
+CDeviceManagerModel::CDeviceManagerModel(MidiSystem* midi) : client_(midi ? midi : CurrentMidiSystem()) {}
 
 void CDeviceManagerModel::BeginJob() {
   client_.ClearCancel();

@@ -214,6 +214,7 @@ struct ManagerOutcome {
 
 class CDeviceManagerModel {
  public:
+  // |midi| (not owned); nullptr: the process's current MIDI system.
   explicit CDeviceManagerModel(MidiSystem* midi = nullptr);
   CEPDeviceClient& Client() { return client_; }
 

@@ -130,20 +130,21 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
     titles << a->text();
     menus[a->text()] = MenuTexts(a->menu());
   }
-  EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&Play", "&View", "&Help"}));
+  EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&Play", "&Tools", "&View", "&Help"}));
   EXPECT_EQ(menus["&File"], (QStringList{"&New", "&Open...", "Save &Wav...", "-", "New Empty 1s Sample", "-",
                                          "[Export]", "-", "Upload...", "Download...", "-", "&Print...",
                                          "Print Pre&view", "P&rint Setup...", "-", "[Recent Files]", "-", "E&xit"}));
   EXPECT_EQ(menus["&Edit"], (QStringList{"&Undo", "Redo", "-", "Select All", "Deselect", "-", "Split At Cursor",
                                          "Remove Selected Region", "Delete Wav Data"}));
   EXPECT_EQ(menus["&Play"], (QStringList{"Play/Stop", "Loop"}));
+  EXPECT_EQ(menus["&Tools"], (QStringList{"EP Manager..."}));
   EXPECT_EQ(menus["&View"], (QStringList{"Customize..."}));
   EXPECT_EQ(menus["&Help"], (QStringList{"&About Zandrel..."}));
 
   // Each item runs its command and carries the command's key.
   std::vector<QAction*> actions;
   for (QAction* a : frame.menuBar()->actions()) CollectActions(a->menu(), actions);
-  ASSERT_EQ(actions.size(), 24u);
+  ASSERT_EQ(actions.size(), 25u);
   for (QAction* a : actions) {
     const int id = a->data().toInt();
     const Command* command = frame.commands.Find(id);

@@ -332,6 +332,10 @@ TEST_F(ManagerDialogTest, DeleteAsksWithNoAsDefaultAndRefreshesOnce) {
 }
 
 TEST_F(ManagerDialogTest, StopDuringConnectLeavesNoConnection) {
+  // Enough sounds that the connect is still reading when Stop is pressed.
+  sim.WithState([](SimState& s) {
+    for (uint16_t slot = 100; slot < 160; ++slot) s.files.AddSound(slot, "x", 2, R"({"name":"X"})");
+  });
   sim.InjectFault({.kind = SimFaultKind::LateReply, .command = kSimCmdMetadata, .times = -1,
                    .delay = std::chrono::milliseconds(30)});
   dialog->ConnectButton()->click();
