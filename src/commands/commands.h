@@ -100,6 +100,7 @@ inline constexpr int kFadeOutExp = 32795;
 inline constexpr int kSilence = 32796;
 inline constexpr int kNormalize = 32797;
 // Device
+inline constexpr int kDeviceManager = 32888;
 inline constexpr int kUploadToDevice = 32889;
 inline constexpr int kDownloadFromDevice = 32891;
 }  // namespace cmd

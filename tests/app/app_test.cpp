@@ -136,7 +136,7 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
     titles << a->text();
     menus[a->text()] = MenuTexts(a->menu());
   }
-  EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&Play", "&Process", "&View", "&Help"}));
+  EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&Play", "&Process", "&Tools", "&View", "&Help"}));
   EXPECT_EQ(menus["&File"], (QStringList{"&New", "&Open...", "Save &Wav...", "-", "New Empty 1s Sample", "[Import]", "-",
                                          "[Export]", "-", "Upload...", "Download...", "-", "&Print...",
                                          "Print Pre&view", "P&rint Setup...", "-", "[Recent Files]", "-", "E&xit"}));
@@ -146,13 +146,14 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   EXPECT_EQ(menus["&Process"], (QStringList{"Fade Out ", "Fade In", "Fade In EXP", "Fade Out EXP", "-",
                                             "Fade Out to Reverb", "Fade Out to Delay", "-", "Silence",
                                             "Normalize to 92%"}));
+  EXPECT_EQ(menus["&Tools"], (QStringList{"EP Manager..."}));
   EXPECT_EQ(menus["&View"], (QStringList{"Customize..."}));
   EXPECT_EQ(menus["&Help"], (QStringList{"&About Zandrel..."}));
 
   // Each item runs its command and carries the command's key.
   std::vector<QAction*> actions;
   for (QAction* a : frame.menuBar()->actions()) CollectActions(a->menu(), actions);
-  ASSERT_EQ(actions.size(), 37u);
+  ASSERT_EQ(actions.size(), 38u);
   for (QAction* a : actions) {
     const int id = a->data().toInt();
     const Command* command = frame.commands.Find(id);
