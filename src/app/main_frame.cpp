@@ -51,6 +51,10 @@ class CMainFrame::FrameContext final : public CommandContext {
       frame_.RefreshActions();
     });
   }
+  LongTaskHost* Tasks() const override {
+    frame_.taskHost_.parent = &frame_;
+    return &frame_.taskHost_;
+  }
 
  private:
   CMainFrame& frame_;

@@ -38,6 +38,7 @@
 #include "platform/log_sink.h"
 #include "platform/message_host.h"
 #include "platform/settings.h"
+#include "processing/long_task.h"
 
 namespace zandrel {
 
@@ -130,10 +131,13 @@ class CommandContext {
   // the event that started it, have returned. Region edits are queued this
   // way, so they read the view's state as it is when they run.
   virtual void Post(std::function<void()> task) = 0;
-  // Runs long work. Here on the calling thread, without progress; the
-  // editor's context shows progress and Cancel and keeps the window alive.
-  // True when the work was committed.
-  virtual bool RunLongWork(LongWork& work);
+  // Where long work waits (long_task.h): the editor's host shows progress
+  // and Cancel and keeps the window alive; nullptr waits without a user
+  // interface.
+  virtual LongTaskHost* Tasks() const { return nullptr; }
+  // Runs long work: |compute| on a worker thread, waiting in Tasks(), then
+  // |commit| here unless it was cancelled. True when the work was committed.
+  bool RunLongWork(LongWork& work);
 
   // A document with at least one whole frame of audio.
   bool HasAudio() const;

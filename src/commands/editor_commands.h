@@ -24,7 +24,7 @@ void DeclareEditCommands(CommandRegistry& registry);
 // The commands that show in the menus and keys already but whose bodies
 // later work builds; they show disabled.
 void DeclareBuiltLaterCommands(CommandRegistry& registry);
-// All of the above.
+// All of the above, and the processing commands (processing_commands.h).
 void DeclareCoreCommands(CommandRegistry& registry);
 
 // The ids declared without a body. Giving one of them its body means taking

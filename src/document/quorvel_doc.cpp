@@ -243,16 +243,23 @@ bool CQuorvelDoc::PrepareDraft(DraftMode mode, SaveDraft& draft) const {
 bool CQuorvelDoc::OnSaveDocument(const fs::path& path) {
   SaveDraft draft;
   if (!PrepareDraft(DraftMode::kSave, draft)) return false;
+  // The user agreed to the cut; Undo brings the cut audio back.
+  const bool cut = draft.dataBytes < audio.data.size();
+  if (cut && !PushUndo(kUndoWithAudio, "Trim to Device Limit")) return false;
   WavWriteError error;
   if (!draft.header.WriteTo(path, std::span(audio.data.data(), draft.dataBytes), &error)) {
     ShowWavWriteError(error);
+    // Nothing was cut: the entry would restore what the document still holds.
+    if (cut && !undoHistory.undoStack.empty() && undoHistory.undoStack.back().description == "Trim to Device Limit") {
+      CUndoHistory::DeleteSnapshot(undoHistory.PopUndo());
+    }
     return false;
   }
   // The file is written: the document now holds what the file holds.
-  const bool cut = draft.dataBytes < audio.data.size();
   if (cut) {
     NotifyAudioAboutToChange();
     audio.data.resize(draft.dataBytes);
+    LogF(GetLog(), "Duration: %.3f seconds (trimmed to the device limit)", audio.DurationSeconds());
   }
   audio.chunks = std::move(draft.header.chunks);
   instrument = std::move(draft.instrument);
