@@ -48,18 +48,28 @@ double ProbeEnergy(const PcmSpan& a, int64_t frame) {
 // The sample format is chosen once for the whole stretch; every value is
 // formed as the frame-by-frame mean always was (channel sum in double, then
 // divided by the channel count and the full scale).
+// A 16-bit little-endian sample, read in place.
+inline int32_t Sample16(const uint8_t* p) { return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8))); }
+
 template <int kBits>
 void MonoInto(const PcmSpan& a, int64_t first, int64_t count, float* out) {
   const uint8_t* p = a.bytes.data() + first * a.blockAlign;
   const int channels = a.channels;
   constexpr int kWidth = kBits / 8;
+  if constexpr (kBits == 16) {
+    if (channels == 1) {  // the editor's own format: s / 32768 is exact in float
+      for (int64_t i = 0; i < count; ++i, p += a.blockAlign)
+        out[i] = static_cast<float>(Sample16(p)) * (1.0f / 32768.0f);
+      return;
+    }
+  }
   for (int64_t i = 0; i < count; ++i, p += a.blockAlign) {
     double sum = 0.0;
     if constexpr (kBits == 8) {
       for (int ch = 0; ch < channels; ++ch) sum += RawSampleAt(p + ch, 8) / 128.0;
       out[i] = static_cast<float>(sum / channels);
     } else if constexpr (kBits == 16) {
-      for (int ch = 0; ch < channels; ++ch) sum += RawSampleAt(p + kWidth * ch, 16);
+      for (int ch = 0; ch < channels; ++ch) sum += Sample16(p + kWidth * ch);
       out[i] = static_cast<float>(sum / channels / 32768.0);
     } else if constexpr (kBits == 24) {
       for (int ch = 0; ch < channels; ++ch) sum += RawSampleAt(p + kWidth * ch, 24);
