@@ -191,6 +191,18 @@ double EstimateWith(const PcmSpan& audio, int64_t startFrame, int64_t endFrame, 
 
 }  // namespace
 
+namespace {
+
+size_t TransformSize(size_t n) {
+  size_t best = std::bit_ceil(std::max<size_t>(n, 16));
+  for (size_t threes = 1; threes <= best; threes *= 3)
+    for (size_t size = 16 * threes; size < best; size *= 2)
+      if (size >= n) best = size;
+  return best;
+}
+
+}  // namespace
+
 const std::vector<double>& YinDifference::Compute(const float* x, int64_t n, int64_t tauMax) {
   d_.assign(static_cast<size_t>(std::max<int64_t>(tauMax + 1, 0)), 0.0);
   if (n < 2 || tauMax < 1 || tauMax >= n) return d_;
@@ -198,8 +210,11 @@ const std::vector<double>& YinDifference::Compute(const float* x, int64_t n, int
 
   // r(tau) = sum over j < terms of x[j] x[j + tau] is the circular
   // correlation of the terms with the whole window; a transform of at least
-  // n points keeps j + tau (at most n - 1) from wrapping around.
-  const size_t m = std::bit_ceil(static_cast<size_t>(n));
+  // n points keeps j + tau (at most n - 1) from wrapping around. The size is
+  // the smallest 2^a 3^b (a >= 4) from n up, which FFTW transforms about as
+  // fast per point as a power of two: 2304 for the 2205-frame window at
+  // 44100 Hz instead of 4096.
+  const size_t m = TransformSize(static_cast<size_t>(n));
   if (plan_.Size() != m) plan_ = FftPlan(m);
   const size_t bins = plan_.Bins();
   padded_.resize(m);
