@@ -25,6 +25,7 @@
 #include "device/device_caps.h"
 #include "device/device_client.h"
 #include "device/device_commands.h"
+#include "device/device_manager_model.h"
 #include "device/device_metadata.h"
 #include "device/sound_transfers.h"
 #include "device/sysex_link.h"
@@ -167,6 +168,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (fileName.find('/') != std::string::npos || fileName == "." || fileName == "..") __builtin_trap();
   ParseProjectSize(bytes);
 
+  // The device manager's lines and trees of the same text.
+  HeaderLineInfo(text);
+  JsonScalarToText(json);
+  std::vector<std::string> treeLines;
+  PrintJsonTree(json, "", treeLines);
+  const int previewChannels = PreviewChannels(json);
+  if (previewChannels < 1 || previewChannels > 2) __builtin_trap();
+  ManagerSelection chosen;
+  chosen.has = true;
+  chosen.name = std::string(text.substr(0, 64));
+  chosen.SetMetadata(json);
+  FileInfoLines(chosen, EPDeviceSnapshot{});
+  EPDeviceSnapshot infoSnapshot;
+  infoSnapshot.deviceInfoLoaded = true;
+  infoSnapshot.deviceInfo = json;
+  for (const ManagerLine& line : BuildManagerListing(infoSnapshot).lines) HeaderLineInfo(line.text);
+
   // The link and the command set, answered by the input.
   Input input(data, size);
   FuzzMidi midi(input);
@@ -215,8 +233,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (client.Connect()) {
     if (client.Slots().size() != 999) __builtin_trap();
     client.GetAudioFormatCaps(formats);
+    // The manager's list of what the client loaded, and each kind of line.
+    const EPDeviceSnapshot snapshot = TakeSnapshot(client);
+    const ManagerListing listing = BuildManagerListing(snapshot);
+    for (size_t row = 0; row < listing.lines.size(); ++row) {
+      if (listing.lines[row].kind == ManagerLineKind::Sound && row > 40 && row + 40 < listing.lines.size()) continue;
+      ChooseLine(listing, snapshot, static_cast<int>(row));
+    }
     if (!client.Projects().empty()) {
-      CollectUsedSoundIds(client.GetProjectTree(client.Projects().front().id));
+      const EPJson tree = client.GetProjectTree(client.Projects().front().id);
+      CollectUsedSoundIds(tree);
+      ManagerSelection project;
+      project.has = true;
+      project.SetMetadata(tree);
+      FileInfoLines(project, snapshot);
       client.DownloadProject(client.Projects().front().id, ScratchDir() / "project.tar");
     }
     client.ProcessAsyncEvents(800);

@@ -19,6 +19,7 @@
 #include "app/app_commands.h"
 #include "app/customize_dlg.h"
 #include "app/device_commands.h"
+#include "app/kit_commands.h"
 #include "app/quorvel_app.h"
 #include "commands/editor_commands.h"
 #include "document/region_edits.h"
@@ -105,6 +106,7 @@ void CMainFrame::DeclareCommands() {
   DeclareViewCommands(commands, view->Model());
   DeclareAppCommands(commands, app_, *this);
   DeclareDeviceCommands(commands, app_);
+  DeclareKitCommands(commands, app_);
   commands.Bind(context_.get());
 }
 

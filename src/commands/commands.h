@@ -59,6 +59,12 @@ inline constexpr int kNewEmptySample = 32827;
 inline constexpr int kExportOverview = 32779;
 inline constexpr int kExportInstrumentData = 32780;
 inline constexpr int kExportWavWithoutLimits = 32837;
+// Kits of other samplers
+inline constexpr int kImportMaschineGroup = 32824;
+inline constexpr int kImportWavsFromFolder = 32825;
+inline constexpr int kImportAkaiKit = 32832;
+inline constexpr int kImportSmplTrekKit = 32833;
+inline constexpr int kExportAkaiKeygroup = 32931;
 inline constexpr int kEditUndo = 57643;
 inline constexpr int kEditRedo = 57644;
 inline constexpr int kEditCopy = 57634;
@@ -94,6 +100,7 @@ inline constexpr int kFadeOutExp = 32795;
 inline constexpr int kSilence = 32796;
 inline constexpr int kNormalize = 32797;
 // Device
+inline constexpr int kDeviceManager = 32888;
 inline constexpr int kUploadToDevice = 32889;
 inline constexpr int kDownloadFromDevice = 32891;
 }  // namespace cmd

@@ -24,6 +24,7 @@
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
 #include "commands/editor_commands.h"
+#include "platform/text_format.h"
 #include "support/document_fakes.h"
 #include "view/view_drawing.h"
 #include "view/view_geometry.h"
@@ -135,8 +136,8 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
     titles << a->text();
     menus[a->text()] = MenuTexts(a->menu());
   }
-  EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&Play", "&Process", "&View", "&Help"}));
-  EXPECT_EQ(menus["&File"], (QStringList{"&New", "&Open...", "Save &Wav...", "-", "New Empty 1s Sample", "-",
+  EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&Play", "&Process", "&Tools", "&View", "&Help"}));
+  EXPECT_EQ(menus["&File"], (QStringList{"&New", "&Open...", "Save &Wav...", "-", "New Empty 1s Sample", "[Import]", "-",
                                          "[Export]", "-", "Upload...", "Download...", "-", "&Print...",
                                          "Print Pre&view", "P&rint Setup...", "-", "[Recent Files]", "-", "E&xit"}));
   EXPECT_EQ(menus["&Edit"], (QStringList{"&Undo", "Redo", "-", "Select All", "Deselect", "-", "Split At Cursor",
@@ -145,13 +146,14 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   EXPECT_EQ(menus["&Process"], (QStringList{"Fade Out ", "Fade In", "Fade In EXP", "Fade Out EXP", "-",
                                             "Fade Out to Reverb", "Fade Out to Delay", "-", "Silence",
                                             "Normalize to 92%"}));
+  EXPECT_EQ(menus["&Tools"], (QStringList{"EP Manager..."}));
   EXPECT_EQ(menus["&View"], (QStringList{"Customize..."}));
   EXPECT_EQ(menus["&Help"], (QStringList{"&About Zandrel..."}));
 
   // Each item runs its command and carries the command's key.
   std::vector<QAction*> actions;
   for (QAction* a : frame.menuBar()->actions()) CollectActions(a->menu(), actions);
-  ASSERT_EQ(actions.size(), 32u);
+  ASSERT_EQ(actions.size(), 38u);
   for (QAction* a : actions) {
     const int id = a->data().toInt();
     const Command* command = frame.commands.Find(id);
@@ -351,6 +353,54 @@ TEST_F(AppTest, CancellingTheSaveQuestionKeepsTheUnsavedDocument) {
   dialogs->Answer(dir / "kept.wav");
   EXPECT_TRUE(app->OpenDocumentFile(path));
   EXPECT_TRUE(std::filesystem::exists(dir / "kept.wav"));
+}
+
+TEST_F(AppTest, ImportsAnAkaiKitFromTheFileMenuAndExportsItAgain) {
+  // A keygroup program of three tones beside it, in a "Samples" folder and
+  // one folder up.
+  std::filesystem::create_directories(dir / "kit" / "Samples");
+  WriteFileBytes(dir / "kit" / "low.wav", ToneWav(30000));
+  WriteFileBytes(dir / "kit" / "Samples" / "mid.wav", ToneWav(20000));
+  WriteFileBytes(dir / "high.wav", ToneWav(25000));
+  std::string program = "<?xml version=\"1.0\"?><MPCVObject><Program type=\"Keygroup\"><Instruments>";
+  const char* names[] = {"low", "mid", "high"};
+  for (int i = 0; i < 3; ++i) {
+    program += Format(
+        "<Instrument number=\"%d\"><LowNote>%d</LowNote><HighNote>%d</HighNote><Layers><Layer><Active>True</Active>"
+        "<SampleName>%s</SampleName><RootNote>%d</RootNote></Layer></Layers></Instrument>",
+        i + 1, 13 + 40 * i, 13 + 40 * i + 39, names[i], 13 + 40 * i + 20);
+  }
+  program += "</Instruments></Program></MPCVObject>";
+  WriteFileBytes(dir / "kit" / "Keys.xpm", Bytes(program.begin(), program.end()));
+
+  ASSERT_TRUE(Start({QString::fromStdString(Write("tone.wav", ToneWav(1000)))}));
+  CMainFrame& frame = app->MainFrame();
+  CQuorvelDoc& doc = app->Document();
+  doc.SetModifiedFlag(true);
+  dialogs->Answer(dir / "kit" / "Keys.xpm");
+  host->Answer(MessageAnswer::No);  // the save question, asked once the program has been read
+  QAction* import = frame.Action(cmd::kImportAkaiKit);
+  ASSERT_NE(import, nullptr);
+  EXPECT_EQ(import->text(), "Import AKAI Keygroup/Kit...");
+  import->trigger();
+  EXPECT_EQ(host->Shown().front().text, "Save changes to tone.wav?");
+  EXPECT_EQ(doc.GetTitle(), "Keys");
+  EXPECT_FALSE(doc.IsModified());
+  EXPECT_EQ(doc.FrameCount(), 75000);
+  ASSERT_EQ(doc.instrument.regions.size(), 3u);
+  EXPECT_EQ(doc.instrument.regions[1].loKey, 40);
+  EXPECT_EQ(doc.instrument.regions[1].rootNote, 60);
+  EXPECT_EQ(LogLines(frame).front(), "--- Akai Kit Import: Keys.xpm ---");
+  EXPECT_TRUE(LogLines(frame).contains("MIDI Mapping: G#0 (20) to E7 (100)"));
+  SaveScreenshot(frame, "akai_kit_imported");
+
+  std::filesystem::create_directories(dir / "out");
+  dialogs->Answer(dir / "out" / "Keys.xpm");
+  frame.Action(cmd::kExportAkaiKeygroup)->trigger();
+  EXPECT_EQ(host->Shown().back().text, "Successfully exported Akai kit:\n\n" + (dir / "out" / "Keys.xpm").string() +
+                                           "\n\nExported 3 regions as WAV files.");
+  EXPECT_TRUE(std::filesystem::exists(dir / "out" / "Pad02_Note060.wav"));
+  EXPECT_FALSE(doc.IsModified());
 }
 
 TEST_F(AppTest, SaveAsAlwaysAsksAndFillsTheRecentList) {
