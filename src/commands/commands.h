@@ -13,7 +13,7 @@
 // and ends with the document's typed notification):
 //
 //   registry.Add({.id = cmd::kSilence, .text = "Silence",
-//                 .menus = {{"&Process", 300}},          // order; a new hundred starts a group
+//                 .menus = {{"&Audio", 300}},          // order; a new hundred starts a group
 //                 .contextMenus = {{"Loop Region", 250}},
 //                 .enabled = [](const CommandContext& c) { return c.HasAudio(); },
 //                 .run = [](CommandContext& c) { SilenceSelection(*c.Document(), c.Selection()); }});
