@@ -7,7 +7,8 @@
 # fails to compile instead of quietly creating a cycle.
 #
 # CORE libraries are the display-free core: they are always optimised (the DSP
-# is too slow at -O0 for honest tests) and must not link Qt.
+# is too slow at -O0 for honest tests) and must not link Qt, which
+# zandrel_check_core_libraries() enforces at configure time.
 function(zandrel_library)
   cmake_parse_arguments(ZL "CORE" "NAME;FOLDER" "SOURCES;DEPS" ${ARGN})
   set(stage ${CMAKE_BINARY_DIR}/include/${ZL_FOLDER})
@@ -20,5 +21,38 @@ function(zandrel_library)
   endif()
   if(ZL_CORE)
     target_compile_options(${ZL_NAME} PRIVATE $<$<CONFIG:Debug>:-O2>)
+    set_property(GLOBAL APPEND PROPERTY ZANDREL_CORE_LIBRARIES ${ZL_NAME})
   endif()
+endfunction()
+
+# zandrel_check_core_libraries(): fails the configuration when a CORE library
+# links Qt, directly or through any library it links. Called once all
+# libraries are declared.
+function(_zandrel_collect_links target out)
+  set(seen ${${out}})
+  get_target_property(direct ${target} LINK_LIBRARIES)
+  get_target_property(iface ${target} INTERFACE_LINK_LIBRARIES)
+  foreach(item IN LISTS direct iface)
+    if(NOT item OR item MATCHES "-NOTFOUND$" OR item IN_LIST seen)
+      continue()
+    endif()
+    list(APPEND seen ${item})
+    if(TARGET ${item})
+      _zandrel_collect_links(${item} seen)
+    endif()
+  endforeach()
+  set(${out} ${seen} PARENT_SCOPE)
+endfunction()
+
+function(zandrel_check_core_libraries)
+  get_property(core GLOBAL PROPERTY ZANDREL_CORE_LIBRARIES)
+  foreach(lib IN LISTS core)
+    set(links "")
+    _zandrel_collect_links(${lib} links)
+    foreach(item IN LISTS links)
+      if(item MATCHES "(^|[^A-Za-z])Qt[0-9]*(::|Core|Gui|Widgets)")
+        message(FATAL_ERROR "${lib} is a core library and must not link Qt, but links ${item}")
+      endif()
+    endforeach()
+  endforeach()
 endfunction()

@@ -28,9 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   doc.undoHistory.snapshotFolder = fuzz::ScratchDir() / "undo";
   if (!doc.LoadWav(fuzz::WriteInput(data, size, "document.wav"))) return 0;
 
-  doc.PushUndo(kUndoWithAudio, "fuzz");
+  if (!doc.PushUndo(kUndoWithAudio, "fuzz")) return 0;
   if (!doc.audio.data.empty()) doc.audio.data.resize(doc.audio.data.size() / 2);
-  doc.PushUndo(kUndoRegionsOnly, "fuzz regions");
+  if (!doc.PushUndo(kUndoRegionsOnly, "fuzz regions")) return 0;
   doc.instrument.hasInstrument = true;
   doc.instrument.regions.push_back({0, doc.FrameCount(), -1, -1, 0, 127, 60});
   doc.Undo();

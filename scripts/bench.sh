@@ -2,8 +2,9 @@
 # Builds the Google Benchmark programs in build-bench/ and runs each of them.
 # Arguments are passed to every program, e.g.
 #   scripts/bench.sh --benchmark_filter=ResampleSinc
-# The processing benchmarks end with how many times faster the sinc converter
-# is than libsamplerate on the same minute of stereo.
+# Each program ends with a table of our time beside a peer's time and their
+# ratio (ours / peer): FFT, note and beat detection, the sinc converter at
+# every ratio, opening a long file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

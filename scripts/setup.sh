@@ -11,7 +11,9 @@ PACKAGES=(
   nlohmann-json3-dev libtinyxml2-dev
   qt6-base-dev fonts-dejavu-core xvfb xauth
   librtaudio-dev librtmidi-dev jackd2 libjack-jackd2-dev
-  librubberband-dev libsamplerate0-dev
+  librubberband-dev libsamplerate0-dev libfftw3-dev
+  # Benchmark peers only: aubio (pitch and beat tracking), libsndfile (opening WAV files).
+  libaubio-dev libsndfile1-dev
 )
 
 missing=()

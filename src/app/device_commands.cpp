@@ -11,6 +11,18 @@
 namespace zandrel {
 namespace fs = std::filesystem;
 
+void DeclareDeviceCommands(CommandRegistry& r, CQuorvelApp& app) {
+  CQuorvelApp* a = &app;
+  r.Add({.id = cmd::kUploadToDevice,
+         .text = "Upload...",
+         .menus = {{"&File", 400}},
+         .run = [a](CommandContext&) { OnUploadToDevice(*a); }});
+  r.Add({.id = cmd::kDownloadFromDevice,
+         .text = "Download...",
+         .menus = {{"&File", 401}},
+         .run = [a](CommandContext&) { OnDownloadFromDevice(*a); }});
+}
+
 void OnUploadToDevice(CQuorvelApp& app) {
   CQuorvelDoc& doc = app.Document();
   CMainFrame& frame = app.MainFrame();

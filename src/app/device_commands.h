@@ -11,9 +11,14 @@
 
 #include <filesystem>
 
+#include "commands/commands.h"
+
 namespace zandrel {
 
 class CQuorvelApp;
+
+// Declares "Upload..." and "Download..." (the "&File" menu).
+void DeclareDeviceCommands(CommandRegistry& registry, CQuorvelApp& app);
 
 void OnUploadToDevice(CQuorvelApp& app);
 void OnDownloadFromDevice(CQuorvelApp& app);

@@ -16,9 +16,13 @@
 #include <QToolBar>
 #include <functional>
 
+#include "app/app_commands.h"
 #include "app/customize_dlg.h"
 #include "app/device_commands.h"
 #include "app/quorvel_app.h"
+#include "commands/editor_commands.h"
+#include "document/region_edits.h"
+#include "view/view_commands.h"
 #include "platform/message_host.h"
 #include "platform/settings.h"
 #include "platform/text_format.h"
@@ -30,10 +34,30 @@ QString Text(std::string_view s) { return QString::fromUtf8(s.data(), static_cas
 
 }  // namespace
 
+// The commands' context in the editor: the document, the view's model as
+// the selection, the view's playback, and queued requests that run on the
+// user-interface thread once the current event has been handled.
+class CMainFrame::FrameContext final : public CommandContext {
+ public:
+  explicit FrameContext(CMainFrame& frame) : frame_(frame) {}
+  CQuorvelDoc* Document() const override { return &frame_.doc_; }
+  ViewSelection& Selection() const override { return frame_.view->Model(); }
+  bool IsPlaying() const override { return frame_.view->IsPlaying(); }
+  void StopPlayback() override { frame_.view->StopPlayback(); }
+  void StartPlayback() override { frame_.view->StartPlayback(); }
+  void Post(std::function<void()> task) override {
+    QTimer::singleShot(0, &frame_, [this, task = std::move(task)] {
+      task();
+      frame_.RefreshActions();
+    });
+  }
+
+ private:
+  CMainFrame& frame_;
+};
+
 CMainFrame::CMainFrame(CQuorvelApp& app, CQuorvelDoc& doc)
-    : app_(app),
-      doc_(doc),
-      toolbarLayout_({cmd::kFileNew, cmd::kFileOpen, cmd::kFileSaveAs, 0, cmd::kEditUndo, cmd::kEditRedo}) {
+    : app_(app), doc_(doc), context_(std::make_unique<FrameContext>(*this)) {
   setObjectName(QStringLiteral("MainFrame"));
   setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowTabbedDocks);
 
@@ -50,11 +74,10 @@ CMainFrame::CMainFrame(CQuorvelApp& app, CQuorvelDoc& doc)
   resizeDocks({propertiesPane}, {260}, Qt::Horizontal);
 
   ViewHooks& hooks = view->Model().hooks;
-  hooks.showSelection = [this](int64_t in, int64_t out) { propertiesPane->ShowSelection(in, out); };
   hooks.showRegion = [this](const Region& r, int index) { propertiesPane->ShowRegion(r, index); };
   hooks.showInstrument = [this](double seconds) { propertiesPane->ShowInstrument(doc_.instrument.params, seconds); };
 
-  RegisterCommands();
+  DeclareCommands();
   BuildMenus();
   statusBar()->showMessage(QStringLiteral("Ready"));
   doc_.SetFrame(this);
@@ -64,6 +87,8 @@ CMainFrame::CMainFrame(CQuorvelApp& app, CQuorvelDoc& doc)
   RestoreWindowLayout();
 }
 
+CommandContext& CMainFrame::Context() { return *context_; }
+
 CMainFrame::~CMainFrame() {
   doc_.RemoveObserver(this);
   doc_.SetFrame(nullptr);
@@ -71,54 +96,12 @@ CMainFrame::~CMainFrame() {
 
 // ------------------------------------------------------------- commands --
 
-void CMainFrame::RegisterCommands() {
-  auto add = [this](int id, std::function<void()> run, std::function<bool()> enabled = {}) {
-    commands.Add(id, {std::move(run), std::move(enabled), {}});
-  };
-  add(cmd::kFileNew, [this] { app_.OnFileNew(); });
-  add(cmd::kFileOpen, [this] { app_.OnFileOpen(); });
-  add(cmd::kFileSaveAs, [this] { app_.OnFileSaveAs(); });
-  add(cmd::kFileSave, [this] { app_.OnFileSaveAs(); });
-  add(cmd::kNewEmptySample, [this] { app_.OnNewEmptySample(); });
-  add(cmd::kAppAbout, [this] { app_.OnAppAbout(); });
-  add(cmd::kAppExit, [this] { close(); });
-  add(cmd::kFilePrint, [this] { OnFilePrint(); });
-  add(cmd::kFilePrintDirect, [this] { OnFilePrint(); });
-  add(cmd::kFilePrintPreview, [this] { OnFilePrintPreview(); });
-  add(cmd::kFilePrintSetup, [this] { OnFilePrintSetup(); });
-  add(cmd::kViewCustomize, [this] { OnViewCustomize(); });
-  add(cmd::kExportWavWithoutLimits, [this] { doc_.OnExportWavWithoutLimits(); });
-  add(cmd::kExportOverview, [this] { doc_.OnExportOverview(); });
-  add(cmd::kExportInstrumentData, [this] { doc_.OnExportInstrumentData(); });
-  add(cmd::kUploadToDevice, [this] { OnUploadToDevice(app_); });
-  add(cmd::kDownloadFromDevice, [this] { OnDownloadFromDevice(app_); });
-  add(cmd::kEditUndo, [this] { doc_.OnEditUndo(); }, [this] { return doc_.CanUndo(); });
-  add(cmd::kEditRedo, [this] { doc_.OnEditRedo(); }, [this] { return doc_.CanRedo(); });
-  add(cmd::kSplitAtCursor, [this] { PostSplitRegion(); });
-  add(cmd::kRemoveSelectedRegion, [this] { PostDeleteRegion(); });
-  add(cmd::kDeleteWavData, [this] {
-    PostRemoveAudio();
-    view->Model().beatMarkers.clear();
-  });
-  add(cmd::kSelectAll, [this] { view->HandleKey(ViewKey::kSelectAll); });
-  add(cmd::kDeselect, [this] { view->ClearSelection(); });
-  // Play/Stop and Loop show their state as a check mark.
-  commands.Add(cmd::kPlayStop,
-               {[this] { view->HandleKey(ViewKey::kSpace); }, {}, [this] { return view->IsPlaying(); }});
-  commands.Add(cmd::kLoop,
-               {[this] { view->HandleKey(ViewKey::kLoop); }, {}, [this] { return view->Model().loopPlayback; }});
-  add(cmd::kSetLoopIn, [this] { view->HandleKey(ViewKey::kLoopIn); });
-  add(cmd::kSetLoopOut, [this] { view->HandleKey(ViewKey::kLoopOut); });
-}
-
-QAction* CMainFrame::AddCommand(QMenu* menu, int id, const QString& text, const QKeySequence& key) {
-  QAction* action = new QAction(text, this);
-  action->setData(id);
-  if (!key.isEmpty()) action->setShortcut(key);
-  connect(action, &QAction::triggered, this, [this, id] { commands.Run(id); });
-  if (menu) menu->addAction(action);
-  actions_[id] = action;
-  return action;
+void CMainFrame::DeclareCommands() {
+  DeclareCoreCommands(commands);
+  DeclareViewCommands(commands, view->Model());
+  DeclareAppCommands(commands, app_, *this);
+  DeclareDeviceCommands(commands, app_);
+  commands.Bind(context_.get());
 }
 
 QAction* CMainFrame::Action(int id) const {
@@ -126,41 +109,59 @@ QAction* CMainFrame::Action(int id) const {
   return it == actions_.end() ? nullptr : it->second;
 }
 
-void CMainFrame::BuildMenus() {
-  // Keys without Ctrl or Alt act only while the view has the focus, so typing
-  // into a field of the pages never triggers them.
-  auto addCommand = [this](QMenu* menu, int id, std::string_view text) {
-    const std::string_view shortcut = ShortcutOf(id);
-    QAction* a = AddCommand(menu, id, Text(text), QKeySequence(Text(shortcut)));
-    if (IsPlainKey(shortcut)) {
-      a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-      view->addAction(a);
-    }
-  };
-  std::function<void(QMenu*, const std::vector<MainMenuEntry>&)> fill = [&](QMenu* menu,
-                                                                         const std::vector<MainMenuEntry>& entries) {
-    for (const MainMenuEntry& e : entries) {
-      if (e.id == 0) {
-        menu->addSeparator();
-      } else if (e.id == MainMenuEntry::kSubmenu) {
-        fill(menu->addMenu(Text(e.text)), e.entries);
-      } else if (e.id == MainMenuEntry::kRecentFileList) {
-        recentMenu_ = menu->addMenu(Text(e.text));
-      } else {
-        addCommand(menu, e.id, e.text);
+void CMainFrame::FillMenu(QMenu* menu, const std::vector<MenuEntry>& entries) {
+  for (const MenuEntry& e : entries) {
+    switch (e.kind) {
+      case MenuEntry::Kind::kSeparator: menu->addSeparator(); break;
+      case MenuEntry::Kind::kSubmenu: FillMenu(menu->addMenu(Text(e.text)), e.entries); break;
+      case MenuEntry::Kind::kRecentFiles: recentMenu_ = menu->addMenu(Text(e.text)); break;
+      case MenuEntry::Kind::kCommand: {
+        QAction* action = Action(e.id);
+        // A place with a text of its own gets an action of its own.
+        if (Text(e.text) != action->text()) {
+          QAction* own = new QAction(Text(e.text), this);
+          own->setData(e.id);
+          const int id = e.id;
+          connect(own, &QAction::triggered, this, [this, id] { commands.Run(id); });
+          connect(action, &QAction::changed, own, [own, action] {
+            own->setEnabled(action->isEnabled());
+            own->setCheckable(action->isCheckable());
+            own->setChecked(action->isChecked());
+          });
+          action = own;
+        }
+        menu->addAction(action);
+        break;
       }
     }
-  };
-  for (const MainMenu& m : MainMenus()) {
-    QMenu* menu = menuBar()->addMenu(Text(m.name));
-    fill(menu, m.entries);
-    connect(menu, &QMenu::aboutToShow, this, &CMainFrame::RefreshActions);
   }
-  // Keys of commands that have no menu item (Set Loop In, Set Loop Out).
-  for (const CommandInfo& c : Accelerators()) {
-    if (Action(c.id) || !commands.Has(c.id)) continue;
-    addCommand(nullptr, c.id, "");
-    if (!IsPlainKey(c.shortcut)) addAction(Action(c.id));
+}
+
+void CMainFrame::BuildMenus() {
+  // One action per command, with its key. Keys without Ctrl or Alt act only
+  // while the view has the focus, so typing into a field of the pages never
+  // triggers them; the others act anywhere in the window.
+  for (const auto& [id, command] : commands.Commands()) {
+    QAction* action = new QAction(Text(command.text), this);
+    action->setData(id);
+    if (!command.key.empty()) {
+      action->setShortcut(QKeySequence(Text(command.key)));
+      if (IsPlainKey(command.key)) {
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        view->addAction(action);
+      } else {
+        addAction(action);
+      }
+    }
+    const int commandId = id;
+    connect(action, &QAction::triggered, this, [this, commandId] { commands.Run(commandId); });
+    actions_[id] = action;
+  }
+  for (const MenuEntry& m : commands.MenuBar()) {
+    if (m.entries.empty()) continue;  // a menu nothing has been placed in yet
+    QMenu* menu = menuBar()->addMenu(Text(m.text));
+    FillMenu(menu, m.entries);
+    connect(menu, &QMenu::aboutToShow, this, &CMainFrame::RefreshActions);
   }
 
   QStyle* s = style();
@@ -169,6 +170,7 @@ void CMainFrame::BuildMenus() {
   Action(cmd::kFileSaveAs)->setIcon(s->standardIcon(QStyle::SP_DialogSaveButton));
   Action(cmd::kEditUndo)->setIcon(s->standardIcon(QStyle::SP_ArrowBack));
   Action(cmd::kEditRedo)->setIcon(s->standardIcon(QStyle::SP_ArrowForward));
+  toolbarLayout_.SetStandardDefault(commands.DefaultToolbar());
   toolbarLayout_.Load();
   RebuildToolbars();
 
@@ -243,10 +245,12 @@ void CMainFrame::RebuildToolbars() {
 }
 
 void CMainFrame::OnViewCustomize() {
+  // Every command that runs can go on a toolbar.
   std::map<int, QString> names;
-  for (const auto& [id, action] : actions_) {
-    if (id == cmd::kViewCustomize || action->text().isEmpty()) continue;
-    names[id] = action->text().remove('&');
+  for (const auto& [id, command] : commands.Commands()) {
+    const std::string text = commands.PlainText(id);
+    if (id == cmd::kViewCustomize || text.empty() || !command.run) continue;
+    names[id] = Text(text);
   }
   CCustomizeDlg dialog(toolbarLayout_, names, this);
   dialog.exec();
@@ -304,44 +308,13 @@ void CMainFrame::RestoreWindowLayout() {
 
 // ------------------------------------------------------- region requests --
 
-void CMainFrame::PostEditRegion() { QTimer::singleShot(0, this, [this] { OnEditRegion(); }); }
-void CMainFrame::PostEditGlobal() { QTimer::singleShot(0, this, [this] { OnEditGlobalParameters(); }); }
-void CMainFrame::PostDeleteRegion() { QTimer::singleShot(0, this, [this] { OnDeleteRegion(); }); }
-void CMainFrame::PostSplitRegion() { QTimer::singleShot(0, this, [this] { OnSplitRegion(); }); }
-void CMainFrame::PostRemoveAudio() { QTimer::singleShot(0, this, [this] { OnRemoveAudioData(); }); }
-
-ViewState CMainFrame::CurrentViewState() const {
-  const ViewModel& m = view->Model();
-  return ViewState{m.selectedRegion, m.cursorFrame, m.loopIn, m.loopOut};
+void CMainFrame::PostEditRegion() {
+  zandrel::PostEditRegion(*context_, [this] { return propertiesPane->regionPage->editRegion; });
 }
 
-void CMainFrame::Apply(const RegionEditResult& result) {
-  ViewModel& m = view->Model();
-  if (result.selectRegion) {
-    m.selectedRegion = *result.selectRegion;
-    // The page's copy may be out of date after a correction or a sort.
-    const auto& regions = doc_.instrument.regions;
-    if (m.selectedRegion >= 0 && m.selectedRegion < static_cast<int>(regions.size()))
-      propertiesPane->ShowRegion(regions[static_cast<size_t>(m.selectedRegion)], m.selectedRegion);
-  }
-  if (result.clearBeatMarkers) m.beatMarkers.clear();
-  if (result.clearRegionPane) ClearRegionPane();
-  if (result.clearSelection) view->ClearSelection();
-  if (result.audioChanged) {
-    view->RebuildPeakCache();
-    m.ClampViewStart();
-    view->UpdateScrollBar();
-  }
-  if (result.showInstrument) propertiesPane->ShowInstrument(doc_.instrument.params, m.DurationSeconds());
-  view->viewport()->update();
-  RefreshActions();
+void CMainFrame::PostEditGlobal() {
+  zandrel::PostEditGlobal(*context_, [this] { return propertiesPane->globalPage->editParams; });
 }
-
-void CMainFrame::OnEditRegion() { Apply(EditRegion(doc_, CurrentViewState(), propertiesPane->regionPage->editRegion)); }
-void CMainFrame::OnEditGlobalParameters() { Apply(EditGlobalParameters(doc_, propertiesPane->globalPage->editParams)); }
-void CMainFrame::OnDeleteRegion() { Apply(DeleteRegion(doc_, CurrentViewState())); }
-void CMainFrame::OnSplitRegion() { Apply(SplitRegion(doc_, CurrentViewState())); }
-void CMainFrame::OnRemoveAudioData() { Apply(RemoveAudioData(doc_, CurrentViewState())); }
 
 void CMainFrame::SetGlobalDuration(float seconds) {
   propertiesPane->globalPage->SetDuration(seconds);

@@ -2,20 +2,21 @@
 //
 // Menu bar, the "Standard" toolbar, the status bar, the "Output" pane (the
 // log) at the bottom and the "Properties" pane at the right, around the
-// waveform view. It also owns the edits of the region list that the pages
-// and the view ask for: those requests are posted (queued), so a handler runs
-// after the requesting command returned and reads the view's state then.
+// waveform view. It collects the commands of every module into one
+// registry, builds its menus, keys and toolbars from it, and gives the
+// commands their context (the document, the view's selection, playback, and
+// a queue for requests that run after the asking command has returned).
 #pragma once
 
 #include <QMainWindow>
 #include <map>
+#include <memory>
 
 #include "app/output_wnd.h"
 #include "app/toolbar_layout.h"
 #include "app/region_pane.h"
 #include "document/quorvel_doc.h"
-#include "document/region_edits.h"
-#include "view/commands.h"
+#include "commands/commands.h"
 #include "view/quorvel_view.h"
 
 class QMenu;
@@ -44,13 +45,13 @@ class CMainFrame final : public QMainWindow, public DocumentFrame, public Docume
   CRegionPane* propertiesPane = nullptr;
   CQuorvelView* view = nullptr;
   CommandRegistry commands;
+  // What the commands run with.
+  CommandContext& Context();
 
-  // The region requests of the pages and the view (queued).
+  // The pages' "Update" requests (queued): the page's values are read when
+  // the edit runs.
   void PostEditRegion();
   void PostEditGlobal();
-  void PostDeleteRegion();
-  void PostSplitRegion();
-  void PostRemoveAudio();
 
   // Services for other commands.
   void SetGlobalDuration(float seconds);
@@ -84,24 +85,19 @@ class CMainFrame final : public QMainWindow, public DocumentFrame, public Docume
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  void OnEditRegion();
-  void OnEditGlobalParameters();
-  void OnDeleteRegion();
-  void OnSplitRegion();
-  void OnRemoveAudioData();
-  void Apply(const RegionEditResult& result);
-  ViewState CurrentViewState() const;
+  class FrameContext;
 
-  void RegisterCommands();
+  void DeclareCommands();
   void BuildMenus();
-  QAction* AddCommand(QMenu* menu, int id, const QString& text, const QKeySequence& key = {});
+  void FillMenu(QMenu* menu, const std::vector<MenuEntry>& entries);
   void RefreshActions();
 
   CQuorvelApp& app_;
   CQuorvelDoc& doc_;
+  std::unique_ptr<FrameContext> context_;
   std::map<int, QAction*> actions_;
   QMenu* recentMenu_ = nullptr;
-  ToolbarLayout toolbarLayout_;
+  ToolbarLayout toolbarLayout_{std::vector<int>{}};
   std::vector<QToolBar*> toolbars_;
   std::unique_ptr<QPrinter> printer_;
 };

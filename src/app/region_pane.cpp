@@ -37,9 +37,9 @@ CRegionPane::~CRegionPane() {
 void CRegionPane::ConnectTo(CMainFrame& frame) {
   requests.editRegion = [&frame] { frame.PostEditRegion(); };
   requests.editGlobal = [&frame] { frame.PostEditGlobal(); };
-  requests.deleteRegion = [&frame] { frame.PostDeleteRegion(); };
-  requests.splitRegion = [&frame] { frame.PostSplitRegion(); };
-  requests.removeAudio = [&frame] { frame.PostRemoveAudio(); };
+  requests.deleteRegion = [&frame] { frame.commands.Run(cmd::kRemoveSelectedRegion); };
+  requests.splitRegion = [&frame] { frame.commands.Run(cmd::kSplitAtCursor); };
+  requests.removeAudio = [&frame] { frame.commands.Run(cmd::kDeleteWavData); };
   requests.deleteWavData = [&frame] { frame.commands.Run(cmd::kDeleteWavData); };
   requests.focusView = [&frame] { frame.view->setFocus(); };
   requests.selection = [&frame] {
@@ -54,6 +54,12 @@ void CRegionPane::ConnectTo(CMainFrame& frame) {
 
 void CRegionPane::OnDocumentChanged(DocumentChange change) {
   if (change != DocumentChange::kState) RefreshFromDocument(change == DocumentChange::kReplaced);
+}
+
+void CRegionPane::OnSelectionChanged() {
+  if (!doc_ || !view_) return;
+  RefreshFromDocument();
+  regionPage->ShowSelection(view_->loopIn, view_->loopOut);
 }
 
 void CRegionPane::RefreshFromDocument(bool replaced) {

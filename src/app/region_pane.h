@@ -51,6 +51,9 @@ class CRegionPane final : public QDockWidget, public DocumentObserver {
 
   // DocumentObserver
   void OnDocumentChanged(DocumentChange change) override;
+  // The Region page shows the view's selection, and the selected region or
+  // none.
+  void OnSelectionChanged() override;
 
  private:
   QTabWidget* tabs_;

@@ -36,6 +36,12 @@ ToolbarLayout::ToolbarLayout(std::vector<int> standardDefault) : standardDefault
   toolbars_.push_back({"Standard", standardDefault_, false});
 }
 
+void ToolbarLayout::SetStandardDefault(std::vector<int> standardDefault) {
+  standardDefault_ = std::move(standardDefault);
+  toolbars_.clear();
+  toolbars_.push_back({"Standard", standardDefault_, false});
+}
+
 void ToolbarLayout::Load() {
   const SettingsStore& s = CurrentSettings();
   toolbars_.clear();

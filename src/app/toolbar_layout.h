@@ -20,6 +20,9 @@ class ToolbarLayout {
   static constexpr size_t kMaxUserToolbars = 10;
 
   explicit ToolbarLayout(std::vector<int> standardDefault);
+  // The "Standard" toolbar's commands until the user changes them; resets
+  // the layout to it (call Load() afterwards for the user's).
+  void SetStandardDefault(std::vector<int> standardDefault);
   void Load();
   void Save() const;
 

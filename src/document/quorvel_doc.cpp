@@ -53,7 +53,16 @@ std::string UnsupportedFormatReason(const CWavLoader& wav) {
   if (f.nBlockAlign != f.nChannels * (bits / 8))
     return Format("its block alignment (%u bytes) does not match %u channels of %u-bit samples", f.nBlockAlign,
                   f.nChannels, bits);
+  if (!ConvertedFormatFits(f))
+    return Format("%u channels at %lu Hz are more than a 16-bit WAV header can describe", f.nChannels,
+                  static_cast<unsigned long>(f.nSamplesPerSec));
   return {};
+}
+
+std::string ChannelsName(unsigned channels) {
+  if (channels == 1) return "Mono";
+  if (channels == 2) return "Stereo";
+  return "Multichannel";
 }
 
 // The text before the last "." of the file name part, the whole text when the
@@ -103,6 +112,10 @@ void CQuorvelDoc::UpdateAllViews(DocumentChange change) {
   for (DocumentObserver* o : std::vector<DocumentObserver*>(observers_)) o->OnDocumentChanged(change);
 }
 
+void CQuorvelDoc::NotifySelectionChanged() {
+  for (DocumentObserver* o : std::vector<DocumentObserver*>(observers_)) o->OnSelectionChanged();
+}
+
 void CQuorvelDoc::SetModifiedFlag(bool modified) {
   if (modified_ == modified) return;
   modified_ = modified;
@@ -142,7 +155,8 @@ void CQuorvelDoc::ClearAudio() {
 
 bool CQuorvelDoc::LoadWav(const fs::path& path) {
   CWavLoader loaded;
-  if (!loaded.Load(path)) return false;
+  WavLoadReport report;
+  if (!loaded.Load(path, &report)) return false;
   const std::string problem = UnsupportedFormatReason(loaded);
   if (!problem.empty()) {
     ShowMessage(Format("Cannot open %s: %s.", path.filename().c_str(), problem.c_str()), MessageIcon::Error);
@@ -164,7 +178,7 @@ bool CQuorvelDoc::LoadWav(const fs::path& path) {
   const PcmFormat& f = audio.format;
   LogF(log, "--- WAV File Information: %s ---", path.filename().c_str());
   LogF(log, "Audio Format: %u (%s)", f.wFormatTag, FormatName(audio));
-  LogF(log, "Channels: %u (%s)", f.nChannels, f.nChannels == 1 ? "Mono" : "Stereo");
+  LogF(log, "Channels: %u (%s)", f.nChannels, ChannelsName(f.nChannels).c_str());
   LogF(log, "Sample Rate: %lu Hz", static_cast<unsigned long>(f.nSamplesPerSec));
   LogF(log, "Bits Per Sample: %u-bit", f.wBitsPerSample);
   LogF(log, "Block Align: %u bytes", f.nBlockAlign);
@@ -172,6 +186,7 @@ bool CQuorvelDoc::LoadWav(const fs::path& path) {
   LogF(log, "Audio Data Size: %llu bytes", static_cast<unsigned long long>(audio.data.size()));
   if (f.nBlockAlign != 0 && f.nSamplesPerSec != 0)
     LogF(log, "Duration: %.3f seconds", static_cast<double>(audio.FrameCount()) / f.nSamplesPerSec);
+  for (const std::string& warning : report.warnings) Log(log, warning);
 
   // From here on extensible PCM is plain PCM and is saved as such.
   if (f.wFormatTag == kWaveFormatExtensible && audio.EffectiveFormatTag() == kWaveFormatPcm) {
@@ -331,20 +346,33 @@ void CQuorvelDoc::UpdateAcidChunk() { ::zandrel::UpdateAcidChunk(audio.chunks, i
 
 // ---------------------------------------------------------- undo, redo --
 
-void CQuorvelDoc::PushUndo(int kind, const std::string& description) {
+bool CQuorvelDoc::PushUndo(int kind, const std::string& description) {
   UndoState entry;
   entry.kind = kind;
   entry.instrument = instrument;
   entry.description = description;
   if (kind == kUndoWithAudio) {
-    entry.snapshotPath = undoHistory.MakeSnapshotPath();
-    if (undoHistory.snapshotFolder.empty() || !audio.Save(entry.snapshotPath, -1.0f)) {
+    WavWriteError error;
+    bool stored = false;
+    if (undoHistory.snapshotFolder.empty()) {
+      error.reason = "there is no temporary folder";
+    } else {
+      entry.snapshotPath = undoHistory.MakeSnapshotPath();
+      stored = audio.WriteTo(entry.snapshotPath, audio.data, &error);
+    }
+    if (!stored) {
       Log(GetLog(), "Warning: Failed to save undo snapshot to temp file");
-      return;
+      // A full disk must not turn an edit into one that cannot be taken back
+      // without the user knowing it.
+      return AskYesNo(Format("The undo step for \"%s\" could not be stored: %s.\n\nDo you want to go on without undo? "
+                             "The change cannot be undone then.",
+                             description.c_str(), error.reason.c_str()),
+                      MessageIcon::Warning);
     }
   }
   undoHistory.ClearRedo();
   undoHistory.AddUndo(std::move(entry));
+  return true;
 }
 
 void CQuorvelDoc::Undo() { Step(true); }
@@ -363,8 +391,9 @@ void CQuorvelDoc::Step(bool undo) {
   const bool withAudio = entry.kind == kUndoWithAudio;
 
   if (withAudio) {
-    // Whatever fails here, the history stays as it was: the entry goes back
-    // where it came from and no snapshot is left behind.
+    // The current audio must be stored for the other direction first. When
+    // it cannot be (a full disk), the entry goes back where it came from: it
+    // is still good and may work once there is room.
     current.kind = kUndoWithAudio;
     current.snapshotPath = undoHistory.MakeSnapshotPath();
     if (undoHistory.snapshotFolder.empty() || !audio.Save(current.snapshotPath, -1.0f)) {
@@ -372,11 +401,13 @@ void CQuorvelDoc::Step(bool undo) {
       from.push_back(std::move(entry));
       return;
     }
+    // An entry whose snapshot is gone or damaged can never be restored:
+    // it is dropped, so the older entries behind it stay reachable.
     CWavLoader restored;
     if (!restored.Load(entry.snapshotPath)) {
       Log(log, undo ? "Error: Failed to restore audio from undo" : "Error: Failed to restore audio from redo");
       CUndoHistory::DeleteSnapshot(current);
-      from.push_back(std::move(entry));
+      CUndoHistory::DeleteSnapshot(entry);
       return;
     }
     NotifyAudioAboutToChange();

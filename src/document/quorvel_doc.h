@@ -10,13 +10,17 @@
 // nothing reads `audio` until playback starts again), and afterwards
 // UpdateAllViews() with what changed (the view rebuilds its peaks, the
 // property pages refresh). Code of other folders that edits `audio` or
-// `instrument` directly follows the same contract.
+// `instrument` directly follows the same contract. Whatever changes the
+// view's cursor or selection (ViewSelection) announces it with
+// NotifySelectionChanged(). These notifications are the only road by which
+// an edit reaches the view and the pages.
 //
 // What it needs of the main frame (the log, the device's region count)
 // reaches it through DocumentFrame; without a frame it logs nothing and caps
 // regions at 1000. User-interface thread only.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -38,6 +42,25 @@ class DocumentFrame {
   virtual int MaxDeviceRegions() const { return 8; }
 };
 
+// The view's cursor and selection as the commands read and change them. The
+// view owns it; edits that move or clear it announce that through
+// CQuorvelDoc::NotifySelectionChanged. Frames of the document's audio.
+struct ViewSelection {
+  int64_t cursorFrame = -1;     // edit cursor and playhead, -1 = none
+  int64_t playAnchor = -1;      // where the cursor returns when playback stops, -1 = none
+  int64_t loopIn = -1;          // selection start (loop in), -1 = none
+  int64_t loopOut = -1;         // selection end (loop out), -1 = none
+  bool loopPlayback = false;    // playback loops over the selection; processing reads it too
+  int32_t selectedRegion = -1;  // index into the instrument's regions, -1 = none
+  std::vector<int64_t> beatMarkers;  // beat positions, drawn as lines
+
+  // No selection and no loop playback.
+  void ClearLoop() {
+    loopIn = loopOut = -1;
+    loopPlayback = false;
+  }
+};
+
 enum class DocumentChange {
   kReplaced,    // a different sample (new, open, import): views reset cursor, selection and zoom
   kAudio,       // the audio bytes or format changed: peaks are rebuilt
@@ -51,6 +74,8 @@ class DocumentObserver {
   // Called before `audio` is replaced or changed: stop reading it.
   virtual void OnAudioAboutToChange() {}
   virtual void OnDocumentChanged(DocumentChange /*change*/) {}
+  // The view's cursor, selection, selected region or beat markers changed.
+  virtual void OnSelectionChanged() {}
 };
 
 class CQuorvelDoc {
@@ -77,6 +102,7 @@ class CQuorvelDoc {
   void RemoveObserver(DocumentObserver* observer);
   void NotifyAudioAboutToChange();
   void UpdateAllViews(DocumentChange change);
+  void NotifySelectionChanged();
 
   bool IsModified() const { return modified_; }
   void SetModifiedFlag(bool modified = true);
@@ -137,9 +163,11 @@ class CQuorvelDoc {
 
   // -------------------------------------------------------- undo, redo --
   // Records the current state before an edit. With kUndoWithAudio the audio
-  // is written to a snapshot; when that fails nothing is recorded and the
-  // edit goes on. The caller marks the document modified.
-  void PushUndo(int kind, const std::string& description);
+  // is written to a snapshot; when that fails the user is told why and asked
+  // whether to go on without undo. Returns true when the edit may go on (with
+  // or without an entry), false when the user declined: the caller then
+  // changes nothing. The caller marks the document modified.
+  [[nodiscard]] bool PushUndo(int kind, const std::string& description);
   void Undo();
   void Redo();
   bool CanUndo() const { return !undoHistory.undoStack.empty(); }

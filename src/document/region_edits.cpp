@@ -55,21 +55,23 @@ bool NamesRegion(const InstrumentData& instrument, int32_t index) {
   return index >= 0 && static_cast<size_t>(index) < instrument.regions.size();
 }
 
-// Ends an edit that changed the document: marked modified, views told.
-RegionEditResult Changed(CQuorvelDoc& doc, RegionEditResult result,
+// Ends an edit that changed the document: marked modified, then the views
+// told what changed, and whether the view's selection changed with it (the
+// selection was set before, so that whoever follows the document reads the
+// new one).
+RegionEditResult Changed(CQuorvelDoc& doc, bool selectionChanged,
                          DocumentChange change = DocumentChange::kInstrument) {
   doc.SetModifiedFlag(true);
-  result.changed = true;
   doc.UpdateAllViews(change);
-  return result;
+  if (selectionChanged) doc.NotifySelectionChanged();
+  return RegionEditResult{true};
 }
 
 // The region list was rebuilt: no region stays selected, and neither the
 // Region page nor the view's selection may keep pointing into the old list.
-void DropRegionSelection(RegionEditResult& result) {
-  result.selectRegion = -1;
-  result.clearRegionPane = true;
-  result.clearSelection = true;
+void DropRegionSelection(ViewSelection& view) {
+  view.selectedRegion = -1;
+  view.ClearLoop();
 }
 
 void LogAndWarn(CQuorvelDoc& doc, const std::string& logText, const std::string& boxText) {
@@ -127,11 +129,11 @@ void KeepLoopInside(Region& r, int index, LogSink* log) {
 
 }  // namespace
 
-RegionEditResult EditRegion(CQuorvelDoc& doc, const ViewState& view, const Region& pageRegion) {
+RegionEditResult EditRegion(CQuorvelDoc& doc, ViewSelection& view, const Region& pageRegion) {
   RegionEditResult result;
   LogSink* log = doc.GetLog();
   // Recorded before the checks: Undo after a refusal restores an unchanged state.
-  doc.PushUndo(kUndoRegionsOnly, "Edit Region");
+  if (!doc.PushUndo(kUndoRegionsOnly, "Edit Region")) return result;
   InstrumentData& inst = doc.instrument;
   if (!inst.hasInstrument || !NamesRegion(inst, view.selectedRegion)) {
     Log(log, "No Selected Region !");
@@ -155,28 +157,28 @@ RegionEditResult EditRegion(CQuorvelDoc& doc, const ViewState& view, const Regio
   }
   if (region.loopStart >= 0 && region.loopEnd >= 0 && inst.params.playMode == "oneshot") {
     inst.params.playMode = "key";
-    result.showInstrument = true;
     Log(log, "The Play Mode was changed to key");
   }
   // A changed start can move the region past its neighbours; the list stays
   // sorted and the view follows the region to its new place.
-  result.selectRegion = SortRegionsTracking(inst.regions, view.selectedRegion);
-  return Changed(doc, result);
+  const int32_t selected = SortRegionsTracking(inst.regions, view.selectedRegion);
+  const bool moved = selected != view.selectedRegion;
+  view.selectedRegion = selected;
+  return Changed(doc, moved);
 }
 
 RegionEditResult EditGlobalParameters(CQuorvelDoc& doc, const InstrumentParams& pageParams) {
-  RegionEditResult result;
-  doc.PushUndo(kUndoRegionsOnly, "Edit Global Parameters");
+  if (!doc.PushUndo(kUndoRegionsOnly, "Edit Global Parameters")) return {};
   doc.instrument.params = pageParams;
   doc.instrument.hasInstrument = true;
   Log(doc.GetLog(), "Updated Global");
-  return Changed(doc, result);
+  return Changed(doc, false);
 }
 
-RegionEditResult DeleteRegion(CQuorvelDoc& doc, const ViewState& view) {
+RegionEditResult DeleteRegion(CQuorvelDoc& doc, ViewSelection& view) {
   RegionEditResult result;
   LogSink* log = doc.GetLog();
-  doc.PushUndo(kUndoWithAudio, "Delete Region");
+  if (!doc.PushUndo(kUndoWithAudio, "Delete Region")) return result;
   InstrumentData& inst = doc.instrument;
   if (!inst.hasInstrument || !NamesRegion(inst, view.selectedRegion)) {
     Log(log, "No valid region selected for deletion.");
@@ -201,11 +203,11 @@ RegionEditResult DeleteRegion(CQuorvelDoc& doc, const ViewState& view) {
   regions.erase(regions.begin() + static_cast<std::ptrdiff_t>(i));
   doc.SanitizeKeyRanges();
   Log(log, "Region deleted and adjacent regions adjusted.");
-  DropRegionSelection(result);
-  return Changed(doc, result);
+  DropRegionSelection(view);
+  return Changed(doc, true);
 }
 
-RegionEditResult SplitRegion(CQuorvelDoc& doc, const ViewState& view) {
+RegionEditResult SplitRegion(CQuorvelDoc& doc, ViewSelection& view) {
   RegionEditResult result;
   LogSink* log = doc.GetLog();
   InstrumentData& inst = doc.instrument;
@@ -216,7 +218,7 @@ RegionEditResult SplitRegion(CQuorvelDoc& doc, const ViewState& view) {
     LogAndWarn(doc, text, text);
     return result;
   }
-  doc.PushUndo(kUndoRegionsOnly, "Split Region");
+  if (!doc.PushUndo(kUndoRegionsOnly, "Split Region")) return result;
   if (!HasFrames(doc)) {
     Log(log, kNoAudio);
     return result;
@@ -236,8 +238,8 @@ RegionEditResult SplitRegion(CQuorvelDoc& doc, const ViewState& view) {
     regions = {low, high};
     inst.hasInstrument = true;
     Log(log, "Created two new regions from split.");
-    result.clearSelection = true;
-    return Changed(doc, result);
+    view.ClearLoop();
+    return Changed(doc, true);
   }
 
   inst.hasInstrument = true;
@@ -246,8 +248,10 @@ RegionEditResult SplitRegion(CQuorvelDoc& doc, const ViewState& view) {
   // A refusal after the sort leaves the list sorted; the view (and with it the
   // Region page's copy) must follow the selected region to its new index.
   auto refuse = [&] {
-    if (selected != view.selectedRegion) result.selectRegion = selected;
+    const bool followed = selected != view.selectedRegion;
+    view.selectedRegion = selected;
     if (moved) doc.UpdateAllViews(DocumentChange::kInstrument);
+    if (followed) doc.NotifySelectionChanged();
     return result;
   };
 
@@ -291,15 +295,15 @@ RegionEditResult SplitRegion(CQuorvelDoc& doc, const ViewState& view) {
   regions.insert(regions.begin() + a + 1, part);
   SortRegions(regions);
   LogF(log, "Region split at sample %lld. Created %d regions total.", LL(c), static_cast<int>(regions.size()));
-  DropRegionSelection(result);
-  return Changed(doc, result);
+  DropRegionSelection(view);
+  return Changed(doc, true);
 }
 
-RegionEditResult RemoveAudioData(CQuorvelDoc& doc, const ViewState& view) {
+RegionEditResult RemoveAudioData(CQuorvelDoc& doc, ViewSelection& view) {
   RegionEditResult result;
   LogSink* log = doc.GetLog();
   // The snapshot holds the audio before the removal.
-  doc.PushUndo(kUndoWithAudio, "Remove Audio Data");
+  if (!doc.PushUndo(kUndoWithAudio, "Remove Audio Data")) return result;
   int64_t a = view.loopIn;
   int64_t b = view.loopOut;
   if (a == -1 || b == -1) {
@@ -388,16 +392,15 @@ RegionEditResult RemoveAudioData(CQuorvelDoc& doc, const ViewState& view) {
 
   doc.RemoveOrphanedRegions();
   doc.SanitizeKeyRanges();
-  result.audioChanged = true;
-  result.clearBeatMarkers = true;
-  DropRegionSelection(result);
-  return Changed(doc, result, DocumentChange::kAudio);
+  view.beatMarkers.clear();
+  DropRegionSelection(view);
+  return Changed(doc, true, DocumentChange::kAudio);
 }
 
-RegionEditResult CreateSingleRegion(CQuorvelDoc& doc) {
+RegionEditResult CreateSingleRegion(CQuorvelDoc& doc, ViewSelection& view) {
   RegionEditResult result;
   LogSink* log = doc.GetLog();
-  doc.PushUndo(kUndoRegionsOnly, "Create Single Region");
+  if (!doc.PushUndo(kUndoRegionsOnly, "Create Single Region")) return result;
   if (!HasFrames(doc)) {
     Log(log, kNoAudio);
     return result;
@@ -406,13 +409,13 @@ RegionEditResult CreateSingleRegion(CQuorvelDoc& doc) {
   doc.instrument.regions = {WholeKeyboardRegion(0, frames, 60)};
   doc.instrument.hasInstrument = true;
   LogF(log, "Created single region spanning %lld samples (0 to %lld).", LL(frames), LL(frames));
-  DropRegionSelection(result);
-  return Changed(doc, result);
+  DropRegionSelection(view);
+  return Changed(doc, true);
 }
 
 bool CreateSingleRegionWithRoot(CQuorvelDoc& doc, int rootNote) {
   LogSink* log = doc.GetLog();
-  doc.PushUndo(kUndoRegionsOnly, "Create Single Region");
+  if (!doc.PushUndo(kUndoRegionsOnly, "Create Single Region")) return false;
   if (!HasFrames(doc)) {
     Log(log, kNoAudio);
     return false;

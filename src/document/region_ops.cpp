@@ -10,6 +10,15 @@ namespace {
 
 int32_t ClampKey(int64_t key) { return static_cast<int32_t>(std::clamp<int64_t>(key, 0, 127)); }
 
+// end - start exactly, also where it does not fit an int64 (the difference
+// of two int64 values always fits a uint64 magnitude).
+std::string RegionLengthText(int64_t start, int64_t end) {
+  if (end >= start) {
+    return Format("%llu", static_cast<unsigned long long>(static_cast<uint64_t>(end) - static_cast<uint64_t>(start)));
+  }
+  return Format("-%llu", static_cast<unsigned long long>(static_cast<uint64_t>(start) - static_cast<uint64_t>(end)));
+}
+
 }  // namespace
 
 void RemoveOrphanedRegions(InstrumentData& instrument, LogSink* log) {
@@ -18,10 +27,15 @@ void RemoveOrphanedRegions(InstrumentData& instrument, LogSink* log) {
   std::vector<Region> kept;
   kept.reserve(regions.size());
   for (const Region& r : regions) {
-    const int64_t size = r.endSample - r.startSample;
-    if (size < kMinRegionFrames) {
-      LogF(log, "Removed orphaned region: startSample=%lld, endSample=%lld (size=%lld samples)",
-           static_cast<long long>(r.startSample), static_cast<long long>(r.endSample), static_cast<long long>(size));
+    // Bounds read from a file can be anything: a region from -1 to INT64_MAX
+    // has a length no int64 holds. Such a region cannot describe audio and
+    // goes like any other that does not.
+    int64_t size = 0;
+    const bool overflows = __builtin_sub_overflow(r.endSample, r.startSample, &size);
+    if (overflows || size < kMinRegionFrames) {
+      LogF(log, "Removed orphaned region: startSample=%lld, endSample=%lld (size=%s samples)",
+           static_cast<long long>(r.startSample), static_cast<long long>(r.endSample),
+           RegionLengthText(r.startSample, r.endSample).c_str());
     } else {
       kept.push_back(r);
     }

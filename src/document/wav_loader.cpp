@@ -18,14 +18,57 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Reads a chunk body of |declared| bytes starting at the current position.
-// What the file holds is read; a body that runs past the end is zero-filled to
-// its declared size, by at most kMaxZeroFill bytes.
-std::vector<uint8_t> ReadBody(std::FILE* f, uint64_t declared, uint64_t available) {
+// The bytes a load reads: a file on disk or a buffer in memory. Read() copies
+// at most |count| bytes from |offset| and returns how many it copied.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual uint64_t Size() const = 0;
+  virtual size_t Read(uint64_t offset, uint8_t* out, size_t count) = 0;
+};
+
+class MemorySource final : public ByteSource {
+ public:
+  explicit MemorySource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  uint64_t Size() const override { return bytes_.size(); }
+  size_t Read(uint64_t offset, uint8_t* out, size_t count) override {
+    if (offset >= bytes_.size()) return 0;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(count, bytes_.size() - offset));
+    std::memcpy(out, bytes_.data() + offset, n);
+    return n;
+  }
+
+ private:
+  std::span<const uint8_t> bytes_;
+};
+
+class FileSource final : public ByteSource {
+ public:
+  FileSource(std::FILE* f, uint64_t size) : f_(f), size_(size) {}
+  uint64_t Size() const override { return size_; }
+  size_t Read(uint64_t offset, uint8_t* out, size_t count) override {
+    if (offset >= size_ || count == 0) return 0;
+    if (offset != pos_ && fseeko(f_, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
+    const size_t n = std::fread(out, 1, count, f_);
+    pos_ = offset + n;
+    return n;
+  }
+
+ private:
+  std::FILE* f_;
+  uint64_t size_;
+  uint64_t pos_ = 0;
+};
+
+// Reads a chunk body of |declared| bytes at |offset|. What the source holds
+// is read; a body that runs past the end is zero-filled to its declared size,
+// by at most |maxZeroFill| bytes.
+std::vector<uint8_t> ReadBody(ByteSource& src, uint64_t offset, uint64_t declared, uint64_t maxZeroFill) {
+  const uint64_t available = src.Size() > offset ? src.Size() - offset : 0;
   const uint64_t toRead = std::min(declared, available);
-  const uint64_t keep = std::min<uint64_t>(declared, toRead + CWavLoader::kMaxZeroFill);
+  const uint64_t keep = std::min<uint64_t>(declared, toRead + maxZeroFill);
   std::vector<uint8_t> body(static_cast<size_t>(keep), 0);
-  if (toRead > 0) std::fread(body.data(), 1, static_cast<size_t>(toRead), f);
+  if (toRead > 0) src.Read(offset, body.data(), static_cast<size_t>(toRead));
   return body;
 }
 
@@ -66,19 +109,22 @@ uint16_t CWavLoader::EffectiveFormatTag() const {
   return sub == kWaveFormatExtensible ? kWaveFormatPcm : sub;
 }
 
-bool CWavLoader::Load(const std::filesystem::path& path) {
-  FilePtr file(std::fopen(path.c_str(), "rb"));
-  if (!file) return false;
-  std::FILE* f = file.get();
+namespace {
 
-  if (std::fseek(f, 0, SEEK_END) != 0) return false;
-  const long endPos = std::ftell(f);
-  if (endPos < 0) return false;
-  const uint64_t fileLength = static_cast<uint64_t>(endPos);
-  std::fseek(f, 0, SEEK_SET);
+std::string FourCCText(const FourCC& id) {
+  std::string text(id.begin(), id.end());
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
+  }
+  return text;
+}
 
+// Walks the chunks of |src| into |out|. False, after the message box, when
+// the bytes are no RIFF/WAVE file or their audio cannot be found.
+bool ParseWav(ByteSource& src, std::string_view name, CWavLoader& out, WavLoadReport* report) {
+  const uint64_t fileLength = src.Size();
   uint8_t head[12] = {};
-  const size_t got = std::fread(head, 1, sizeof head, f);
+  const size_t got = src.Read(0, head, sizeof head);
   if (got < 4 || std::memcmp(head, "RIFF", 4) != 0) {
     ShowMessage("This is not a valid RIFF file.");
     return false;
@@ -89,18 +135,29 @@ bool CWavLoader::Load(const std::filesystem::path& path) {
   }
 
   CWavLoader loaded;
+  bool foundData = false;
+  uint64_t dataMissing = 0;  // bytes the last "data" chunk declares beyond the end of the file
+  // The first chunk whose declared size runs past the end of the file: when
+  // no "data" chunk was seen, that size swallowed the audio.
+  std::string overrunChunk;
+  uint64_t overrunDeclared = 0, overrunAvailable = 0;
   uint64_t pos = 12;
-  while (pos < fileLength) {
+  while (pos + 8 <= fileLength) {
     uint8_t header[8];
-    if (std::fread(header, 1, 8, f) < 8) break;
+    if (src.Read(pos, header, 8) < 8) break;
     pos += 8;
     FourCC id;
     std::memcpy(id.data(), header, 4);
     const uint64_t size = ReadLE32(header + 4);
-    const uint64_t available = fileLength > pos ? fileLength - pos : 0;
+    const uint64_t available = fileLength - pos;
+    if (size > available && overrunChunk.empty() && !FourCCIs(id, "data")) {
+      overrunChunk = FourCCText(id);
+      overrunDeclared = size;
+      overrunAvailable = available;
+    }
 
     if (FourCCIs(id, "fmt ")) {
-      std::vector<uint8_t> body = ReadBody(f, std::min<uint64_t>(size, 40), available);
+      std::vector<uint8_t> body = ReadBody(src, pos, std::min<uint64_t>(size, 40), CWavLoader::kMaxZeroFill);
       body.resize(40, 0);
       PcmFormat fmt;
       const size_t used = static_cast<size_t>(std::min<uint64_t>(size, 16));
@@ -120,21 +177,60 @@ bool CWavLoader::Load(const std::filesystem::path& path) {
         loaded.isExtensible = 0;
       }
     } else if (FourCCIs(id, "data")) {
-      loaded.data = ReadBody(f, size, available);
+      // The audio is what the file holds: padding a lying size with silence
+      // would turn a damaged 9 KB file into minutes of audio.
+      loaded.data = ReadBody(src, pos, size, 0);
+      dataMissing = size > available ? size - available : 0;
+      foundData = true;
     } else {
       RiffChunk chunk;
       chunk.id = id;
       chunk.size = static_cast<uint32_t>(size);
-      chunk.data = ReadBody(f, size, available);
+      chunk.data = ReadBody(src, pos, size, CWavLoader::kMaxZeroFill);
       loaded.chunks.push_back(std::move(chunk));
     }
     pos += size + (size & 1);
-    if (pos >= fileLength) break;
-    if (std::fseek(f, static_cast<long>(pos), SEEK_SET) != 0) break;
   }
 
-  *this = std::move(loaded);
+  if (!foundData && !overrunChunk.empty()) {
+    ShowMessage(Format("Cannot open %.*s: a chunk claims more bytes than the file holds (the \"%s\" chunk declares "
+                       "%llu bytes, the file holds %llu after its header), so the audio cannot be found.",
+                       static_cast<int>(name.size()), name.data(), overrunChunk.c_str(),
+                       static_cast<unsigned long long>(overrunDeclared),
+                       static_cast<unsigned long long>(overrunAvailable)),
+                MessageIcon::Error);
+    return false;
+  }
+  if (dataMissing > 0) {
+    const uint16_t align = loaded.format.nBlockAlign;
+    if (align != 0) loaded.data.resize(loaded.data.size() - loaded.data.size() % align);
+    if (report) {
+      report->warnings.push_back(Format("Warning: The file lacks %llu bytes of the audio data its header declares; "
+                                        "the audio ends where the file ends.",
+                                        static_cast<unsigned long long>(dataMissing)));
+    }
+  }
+  out = std::move(loaded);
   return true;
+}
+
+}  // namespace
+
+bool CWavLoader::Load(const std::filesystem::path& path, WavLoadReport* report) {
+  FilePtr file(std::fopen(path.c_str(), "rb"));
+  if (!file) return false;
+  std::FILE* f = file.get();
+  if (fseeko(f, 0, SEEK_END) != 0) return false;
+  const off_t endPos = ftello(f);
+  if (endPos < 0) return false;
+  std::rewind(f);
+  FileSource source(f, static_cast<uint64_t>(endPos));
+  return ParseWav(source, path.filename().string(), *this, report);
+}
+
+bool CWavLoader::LoadFromMemory(std::span<const uint8_t> bytes, std::string_view name, WavLoadReport* report) {
+  MemorySource source(bytes);
+  return ParseWav(source, name, *this, report);
 }
 
 size_t CWavLoader::CappedDataBytes(float maxSeconds) const {
@@ -148,8 +244,8 @@ size_t CWavLoader::CappedDataBytes(float maxSeconds) const {
 
 namespace {
 
-// Writes the whole file into an open writer and commits it.
-bool WriteWav(const CWavLoader& wav, AtomicFileWriter& writer, std::span<const uint8_t> audio, WavWriteError* error) {
+// Writes the whole file into |writer|; committing is the caller's business.
+bool WriteWav(const CWavLoader& wav, ByteSink& writer, std::span<const uint8_t> audio, WavWriteError* error) {
   auto fail = [&](std::string reason) {
     if (error) *error = WavWriteError{false, std::move(reason)};
     return false;
@@ -188,9 +284,19 @@ bool WriteWav(const CWavLoader& wav, AtomicFileWriter& writer, std::span<const u
   };
   for (const RiffChunk& c : wav.chunks) writeChunk(c.id, c.data.data(), c.data.size());
   writeChunk(MakeFourCC("data"), audio.data(), dataBytes);
+  return ok ? true : fail("write failed");
+}
 
-  ok = ok && writer.Commit();
-  return ok ? true : fail(writer.Error());
+bool WriteAndCommit(const CWavLoader& wav, AtomicFileWriter& writer, std::span<const uint8_t> audio,
+                    WavWriteError* error) {
+  if (!WriteWav(wav, writer, audio, error)) {
+    // The writer knows the system's reason.
+    if (error && !writer.Error().empty()) error->reason = writer.Error();
+    return false;
+  }
+  if (writer.Commit()) return true;
+  if (error) *error = WavWriteError{false, writer.Error()};
+  return false;
 }
 
 }  // namespace
@@ -211,7 +317,17 @@ bool CWavLoader::WriteTo(const std::filesystem::path& path, std::span<const uint
     if (error) *error = WavWriteError{true, writer.Error()};
     return false;
   }
-  return WriteWav(*this, writer, audioData, error);
+  return WriteAndCommit(*this, writer, audioData, error);
+}
+
+bool CWavLoader::WriteTo(ByteSink& sink, std::span<const uint8_t> audioData, WavWriteError* error) const {
+  return WriteWav(*this, sink, audioData, error);
+}
+
+bool CWavLoader::SaveToMemory(std::vector<uint8_t>& out, float maxSeconds, WavWriteError* error) {
+  data.resize(CappedDataBytes(maxSeconds));
+  MemoryByteSink sink(out);
+  return WriteWav(*this, sink, data, error);
 }
 
 bool CWavLoader::Save(const std::filesystem::path& path, float maxSeconds) {
@@ -224,7 +340,7 @@ bool CWavLoader::Save(const std::filesystem::path& path, float maxSeconds) {
   }
   data.resize(CappedDataBytes(maxSeconds));
   WavWriteError error;
-  if (!WriteWav(*this, writer, data, &error)) {
+  if (!WriteAndCommit(*this, writer, data, &error)) {
     ShowWavWriteError(error);
     return false;
   }
@@ -271,7 +387,15 @@ void CWavLoader::MixToMono() {
   data = std::move(mono);
   format.nChannels = 1;
   format.nBlockAlign = static_cast<uint16_t>(width);
-  format.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
+  format.nAvgBytesPerSec = static_cast<uint32_t>(format.nBlockAlign) * format.nSamplesPerSec;
+}
+
+bool ConvertedFormatFits(const PcmFormat& format) {
+  // Stereo is mixed to mono before the conversion.
+  const uint64_t channels = format.nChannels == 2 ? 1 : format.nChannels;
+  const uint64_t align = 2 * channels;
+  return align <= std::numeric_limits<uint16_t>::max() &&
+         align * format.nSamplesPerSec <= std::numeric_limits<uint32_t>::max();
 }
 
 void CWavLoader::ConvertTo16Bit() {
@@ -284,6 +408,9 @@ void CWavLoader::ConvertTo16Bit() {
   // Samples are read back to back: a block alignment that says otherwise
   // would make every sample after the first frame garbage.
   if (format.nChannels == 0 || format.nBlockAlign != format.nChannels * width) return;
+  // The 16-bit header must describe the result: a block alignment or byte
+  // rate that wraps in its field makes a file that can never be reopened.
+  if (!ConvertedFormatFits(format)) return;
 
   const size_t n = data.size() / width;
   std::vector<uint8_t> out(n * 2);
@@ -316,7 +443,7 @@ void CWavLoader::ConvertTo16Bit() {
   format.wBitsPerSample = 16;
   format.wFormatTag = kWaveFormatPcm;
   format.nBlockAlign = static_cast<uint16_t>(2 * format.nChannels);
-  format.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
+  format.nAvgBytesPerSec = static_cast<uint32_t>(format.nBlockAlign) * format.nSamplesPerSec;
 }
 
 }  // namespace zandrel

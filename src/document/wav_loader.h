@@ -21,9 +21,11 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "document/riff.h"
+#include "platform/byte_sink.h"
 
 #ifndef ZANDREL_MAX_ZERO_FILL
 #define ZANDREL_MAX_ZERO_FILL (16u << 20)
@@ -65,14 +67,24 @@ struct WavWriteError {
   std::string reason;
 };
 
+// What a load noticed about a file it could still read (a truncated audio
+// chunk, ...): one line each, starting "Warning: ", for the caller's log.
+struct WavLoadReport {
+  std::vector<std::string> warnings;
+};
+
+// True when 16-bit PCM of this format (stereo mixed to mono first) still
+// fits the header: its block alignment in 16 bits, its byte rate in 32.
+bool ConvertedFormatFits(const PcmFormat& format);
+
 // Shows the message box for a failed write: "Failed to create file for
 // saving." when the file could not be created, else the reason.
 void ShowWavWriteError(const WavWriteError& error);
 
 class CWavLoader {
  public:
-  // A truncated chunk body is zero-filled to its declared size, but never by
-  // more than this: a header claiming 4 GiB must not allocate 4 GiB. (The
+  // A truncated chunk body other than "data" is zero-filled to its declared
+  // size, but never by more than this: a header claiming 4 GiB must not allocate 4 GiB. (The
   // fuzz build lowers it so that each input stays fast.)
   static constexpr size_t kMaxZeroFill = ZANDREL_MAX_ZERO_FILL;
 
@@ -94,9 +106,15 @@ class CWavLoader {
   std::vector<RiffChunk> chunks;  // every other top-level chunk, in order
 
   // Parses the file into this loader. Returns false (and leaves the loader as
-  // it was) when the file cannot be opened (silently) or is not RIFF/WAVE
-  // (with a message box).
-  bool Load(const std::filesystem::path& path);
+  // it was) when the file cannot be opened (silently), is not RIFF/WAVE, or
+  // is damaged so that its audio cannot be found: a chunk before any "data"
+  // chunk claims more bytes than the file holds (each with a message box).
+  // A "data" chunk cut short by the end of the file keeps what the file
+  // holds, in whole frames, and adds a warning to |report|.
+  bool Load(const std::filesystem::path& path, WavLoadReport* report = nullptr);
+  // The same for a file held in memory; |name| names it in messages.
+  bool LoadFromMemory(std::span<const uint8_t> bytes, std::string_view name = "the file",
+                      WavLoadReport* report = nullptr);
 
   // Writes the loader as a WAV file. A positive maxSeconds first shortens
   // `data` to at most that duration (the loader loses the tail), but only
@@ -129,6 +147,12 @@ class CWavLoader {
   // copying its audio. Shows no box; |error| says what failed.
   bool WriteTo(const std::filesystem::path& path, std::span<const uint8_t> audioData,
                WavWriteError* error = nullptr) const;
+  // The same layout into any sink (no commit, no box). WriteTo() and Save()
+  // go through it, so the bytes are the same as a file's.
+  bool WriteTo(ByteSink& sink, std::span<const uint8_t> audioData, WavWriteError* error = nullptr) const;
+  // Save() into memory: applies the cap to `data` the same way and appends
+  // the file's bytes to |out|. False (no box) when the file would not fit.
+  bool SaveToMemory(std::vector<uint8_t>& out, float maxSeconds, WavWriteError* error = nullptr);
   // The byte count Save() keeps for maxSeconds (data.size() when uncapped).
   size_t CappedDataBytes(float maxSeconds) const;
 };

@@ -24,14 +24,37 @@ bool AtomicFileWriter::Fail(const char* what) {
 
 void AtomicFileWriter::Abort() {
   if (file_) {
-    std::fclose(file_);
+    std::fclose(file_);  // an unnamed file vanishes with its last descriptor
     file_ = nullptr;
   }
   if (!temp_.empty()) {
     ::unlink(temp_.c_str());
     temp_.clear();
   }
+  unnamed_ = false;
 }
+
+namespace {
+
+// The mode the written file gets: the mode the target had, or the mode a
+// newly created file would get.
+mode_t TargetMode(const fs::path& target) {
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0) return st.st_mode & 07777;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+// A name beside the target that no other file has yet, for the moment
+// between giving the unnamed file a name and renaming it over the target.
+std::string SiblingName(const fs::path& target, unsigned attempt) {
+  static unsigned counter = 0;
+  return "." + target.filename().string() + "." + std::to_string(::getpid()) + "-" + std::to_string(++counter) +
+         "-" + std::to_string(attempt);
+}
+
+}  // namespace
 
 bool AtomicFileWriter::Open(const fs::path& target) {
   Abort();
@@ -45,31 +68,48 @@ bool AtomicFileWriter::Open(const fs::path& target) {
   }
   fs::path folder = target_.parent_path();
   if (folder.empty()) folder = ".";
-  std::string pattern = (folder / ("." + target_.filename().string() + ".XXXXXX")).string();
-  errno = 0;
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) return Fail("cannot create a file in the target folder");
+  const mode_t mode = TargetMode(target_);
 
-  // mkstemp creates 0600; give the file the mode the target had, or the mode
-  // a newly created file would get.
-  struct stat st {};
-  mode_t mode;
-  if (::stat(target_.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
+  // An unnamed file first: a process killed while it writes leaves nothing
+  // behind, where a named temporary would stay beside the target for good.
+  errno = 0;
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    unnamed_ = true;
   } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
+    // File systems without unnamed files: a named one, removed on failure.
+    std::string pattern = (folder / ("." + target_.filename().string() + ".XXXXXX")).string();
+    errno = 0;
+    fd = ::mkstemp(pattern.data());
+    if (fd < 0) return Fail("cannot create a file in the target folder");
+    temp_ = pattern;
   }
   ::fchmod(fd, mode);
 
-  temp_ = pattern;
   file_ = ::fdopen(fd, "wb");
   if (!file_) {
     ::close(fd);
+    Abort();
     return Fail("cannot open the temporary file");
   }
   return true;
+}
+
+bool AtomicFileWriter::LinkUnnamedFile() {
+  // linkat() through /proc needs no privilege (AT_EMPTY_PATH would).
+  const std::string self = "/proc/self/fd/" + std::to_string(::fileno(file_));
+  fs::path folder = target_.parent_path();
+  if (folder.empty()) folder = ".";
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    const fs::path name = folder / SiblingName(target_, attempt);
+    errno = 0;
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      temp_ = name;
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  return Fail("cannot give the written file its name");
 }
 
 bool AtomicFileWriter::Write(const void* bytes, size_t count) {
@@ -93,6 +133,10 @@ bool AtomicFileWriter::Commit() {
   }
   if (::fsync(::fileno(file_)) != 0 && errno != EINVAL && errno != EROFS) {
     Fail("cannot flush the file to disk");
+    Abort();
+    return false;
+  }
+  if (unnamed_ && !LinkUnnamedFile()) {
     Abort();
     return false;
   }

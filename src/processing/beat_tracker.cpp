@@ -558,14 +558,14 @@ std::vector<double> FitBeatGrid(const std::vector<double>& times, double duratio
 }
 
 std::vector<double> DetectBeats(BeatDetector& detector, std::span<const uint8_t> pcm, int channels, uint32_t sampleRate,
-                                int bitsPerSample) {
+                                int bitsPerSample, unsigned threads) {
   detector.sampleRate = sampleRate;
   if (sampleRate == 0) return {};
   const FloatVec mono = PcmToMonoFloat(pcm, channels, bitsPerSample);
   if (mono.empty()) return {};
   const double duration = static_cast<double>(mono.size()) / sampleRate;
   std::vector<double> kept;
-  for (double t : TrackBeats(mono, sampleRate, detector))
+  for (double t : TrackBeats(mono, sampleRate, detector, threads))
     if (t >= 0.0 && t <= duration) kept.push_back(t);
   return FitBeatGrid(kept, duration);
 }

@@ -122,8 +122,9 @@ struct BeatDetector {
 
 // Beat times in seconds, ascending: a regular grid, or the raw beats when no
 // grid can be fitted. Empty for no audio, silence or a sample rate of 0.
+// |threads| as for TrackBeats (0 = every core).
 std::vector<double> DetectBeats(BeatDetector& detector, std::span<const uint8_t> pcm, int channels, uint32_t sampleRate,
-                                int bitsPerSample);
+                                int bitsPerSample, unsigned threads = 0);
 // frames = bytes / (bits / 8) / channels; each frame is the mean of its
 // channels: 8-bit (byte - 128) / 128, 16-bit x / 32768, 24-bit x / 8388608,
 // 32-bit read as float; other widths give 0. Non-finite values become 0.

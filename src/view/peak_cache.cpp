@@ -34,6 +34,7 @@ void PeakCache::Clear() {
 
 void PeakCache::Rebuild(const CWavLoader* audio, int64_t bucketSize) {
   Clear();
+  ++rebuilds_;
   bucket_ = std::max<int64_t>(1, bucketSize);
   if (!audio || audio->data.empty() || audio->FrameCount() == 0) return;
   audio_ = audio;

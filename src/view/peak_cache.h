@@ -41,6 +41,9 @@ class PeakCache {
   void Clear();
 
   bool empty() const { return frames_ == 0; }
+  // How often the audio was read again since construction (each is a pass
+  // over the whole file).
+  int64_t Rebuilds() const { return rebuilds_; }
   int64_t size() const;  // number of buckets
   int64_t bucketSize() const { return bucket_; }
   // Entry k, 0 <= k < size().
@@ -53,6 +56,7 @@ class PeakCache {
   const CWavLoader* audio_ = nullptr;
   int64_t frames_ = 0;
   int64_t bucket_ = 1;
+  int64_t rebuilds_ = 0;
   std::vector<Block> blocks_;
 };
 

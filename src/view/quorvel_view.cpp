@@ -178,13 +178,12 @@ void CQuorvelView::contextMenuEvent(QContextMenuEvent* event) {
                      : kind == ContextMenuKind::kEdit       ? "Edit"
                                                             : "Piano Roll";
   QMenu menu(this);
-  for (const MenuItem& item : FindContextMenu(name).items) {
-    if (item.id == 0) {
+  for (const MenuEntry& item : commands_.ContextMenu(name)) {
+    if (item.kind == MenuEntry::Kind::kSeparator) {
       menu.addSeparator();
       continue;
     }
-    QString text = QString::fromUtf8(item.text.data(), static_cast<int>(item.text.size()));
-    QAction* action = menu.addAction(text);
+    QAction* action = menu.addAction(QString::fromStdString(item.text));
     const int id = item.id;
     action->setEnabled(commands_.Enabled(id));
     if (commands_.Checkable(id)) {

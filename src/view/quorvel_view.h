@@ -14,7 +14,7 @@
 #include <functional>
 
 #include "document/quorvel_doc.h"
-#include "view/commands.h"
+#include "commands/commands.h"
 #include "view/playback.h"
 #include "view/view_model.h"
 
@@ -59,6 +59,7 @@ class CQuorvelView : public QAbstractScrollArea, public DocumentObserver {
   // DocumentObserver
   void OnAudioAboutToChange() override { StopPlayback(); }
   void OnDocumentChanged(DocumentChange change) override;
+  void OnSelectionChanged() override { viewport()->update(); }
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -116,9 +116,7 @@ int64_t ViewModel::Snap(int64_t frame) const {
   return snapToZeroCrossing && hooks.snapToZeroCrossing ? hooks.snapToZeroCrossing(frame) : frame;
 }
 
-void ViewModel::ShowSelection() {
-  if (hooks.showSelection) hooks.showSelection(loopIn, loopOut);
-}
+void ViewModel::SelectionChanged() { doc.NotifySelectionChanged(); }
 
 bool ViewModel::HandleKey(ViewKey key) {
   const bool audio = HasAudio();
@@ -136,37 +134,40 @@ bool ViewModel::HandleKey(ViewKey key) {
       cursorFrame = frames - 1;
       viewStart = static_cast<double>(frames) - FramesOnScreen();
       ClampViewStart();
+      SelectionChanged();
       return true;
     case ViewKey::kHome:
       cursorFrame = 0;
       viewStart = 0;
       ClampViewStart();
+      SelectionChanged();
       return true;
     case ViewKey::kSelectAll:
       if (!audio) return false;
       loopIn = 0;
       loopOut = frames - 1;
       loopPlayback = true;
-      ShowSelection();
+      SelectionChanged();
       Log(doc.GetLog(), "Selected entire waveform.");
       return true;
     case ViewKey::kLoopIn:
       if (cursorFrame < 0) return false;
       loopIn = Snap(cursorFrame);
       if (loopOut < 0) loopOut = frames - 1;
-      ShowSelection();
+      SelectionChanged();
       return true;
     case ViewKey::kLoopOut:
       if (cursorFrame < 0) return false;
       loopOut = Snap(cursorFrame);
       if (loopIn < 0) loopIn = 0;
       loopPlayback = true;
-      ShowSelection();
+      SelectionChanged();
       return true;
     case ViewKey::kLoop:
       if (hooks.isPlaying && hooks.isPlaying() && hooks.stopPlayback) hooks.stopPlayback();
       loopPlayback = !loopPlayback;
       Log(doc.GetLog(), loopPlayback ? "Loop playback enabled." : "Loop playback disabled.");
+      SelectionChanged();
       return true;
   }
   return false;
@@ -181,9 +182,8 @@ void ViewModel::SetCursorPosition(int64_t frame) {
 }
 
 void ViewModel::ClearSelection() {
-  loopIn = loopOut = -1;
-  loopPlayback = false;
-  ShowSelection();
+  ClearLoop();
+  SelectionChanged();
 }
 
 void ViewModel::SelectRegion(int index) {
@@ -230,7 +230,6 @@ void ViewModel::ResetForDocument() {
   if (hooks.stopPlayback) hooks.stopPlayback();
   cursorFrame = playAnchor = loopIn = loopOut = -1;
   loopPlayback = false;
-  ShowSelection();
   selectedRegion = -1;
   beatMarkers.clear();
   toolMode = ToolMode::kNormal;
@@ -241,6 +240,7 @@ void ViewModel::ResetForDocument() {
   framesPerPixel = 256.0f;
   RebuildPeakCache();
   if (hooks.showInstrument) hooks.showInstrument(DurationSeconds());
+  SelectionChanged();
 }
 
 ContextMenuKind ViewModel::ContextMenuAt(int x, int y) {
@@ -255,7 +255,7 @@ ContextMenuKind ViewModel::ContextMenuAt(int x, int y) {
           loopIn = r.startSample;
           loopOut = r.endSample;
           loopPlayback = true;
-          ShowSelection();
+          SelectionChanged();
           break;
         }
       }

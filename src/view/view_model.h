@@ -11,8 +11,12 @@
 // (truncated). viewStart may be negative: the view keeps half a page of
 // margin at both ends.
 //
-// What the model needs of the property pages and of playback reaches it
-// through ViewHooks; unset hooks do nothing. User-interface thread only.
+// The cursor and the selection (ViewSelection, which the commands change) are
+// the model's own members; every change of them is announced through the
+// document's NotifySelectionChanged, which is how the pages and the widget
+// learn of it. What the model needs of playback and of the pages otherwise
+// reaches it through ViewHooks; unset hooks do nothing. User-interface
+// thread only.
 #pragma once
 
 #include <cstdint>
@@ -60,7 +64,6 @@ enum class DropAction { kNone, kOpen, kAppend };
 enum class ViewKey { kSpace, kEnd, kHome, kSelectAll, kLoopIn, kLoopOut, kLoop };
 
 struct ViewHooks {
-  std::function<void(int64_t loopIn, int64_t loopOut)> showSelection;  // Region page
   std::function<void(const Region& region, int index)> showRegion;      // Region page
   std::function<void(double durationSeconds)> showInstrument;           // Global page
   std::function<bool()> isPlaying;
@@ -83,7 +86,7 @@ struct PaintPoint {
 // ceil(frames / 2e9) frames so positions fit 32 bits.
 ScrollBarState ComputeScrollBar(double frames, double page, double viewStart, double* unit);
 
-class ViewModel {
+class ViewModel : public ViewSelection {
  public:
   explicit ViewModel(CQuorvelDoc& doc);
 
@@ -113,14 +116,7 @@ class ViewModel {
   float framesPerPixel = 256.0f;
   double viewStart = 0.0;
   double scrollUnit = 1.0;  // frames per scroll-bar unit
-  int64_t cursorFrame = -1;
-  int64_t playAnchor = -1;
-  int64_t loopIn = -1;
-  int64_t loopOut = -1;
-  bool loopPlayback = false;
   bool playOnce = false;
-  int32_t selectedRegion = -1;
-  std::vector<int64_t> beatMarkers;
   PeakCache peakCache;
 
   // Hit rectangles of the last paint; the mouse handling tests these, so they
@@ -165,7 +161,11 @@ class ViewModel {
   bool HandleKey(ViewKey key);
 
   void SetCursorPosition(int64_t frame);
+  // Clears the selection and announces it.
   void ClearSelection();
+  // Announces a change of the cursor or selection (the document's
+  // NotifySelectionChanged).
+  void SelectionChanged();
   void SelectRegion(int index);
   int FindRegionAtSelectionCenter() const;
   int SetRegionLoopFromSelection();
@@ -179,7 +179,6 @@ class ViewModel {
   static DropAction DropDecision(size_t fileCount, bool ctrlDown, bool hasAudio);
 
  private:
-  void ShowSelection();
   int64_t Snap(int64_t frame) const;
 };
 

@@ -8,6 +8,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
 #include <QPrinter>
 #include <QPushButton>
 #include <QToolBar>
@@ -17,6 +20,7 @@
 #include "app/customize_dlg.h"
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
+#include "commands/editor_commands.h"
 #include "support/document_fakes.h"
 #include "support/temp_dir.h"
 #include "support/test_host.h"
@@ -90,27 +94,156 @@ TEST_F(AppTest, StartsWithAnEmptyUntitledDocumentAndBothPanes) {
   SaveScreenshot(frame, "empty_window");
 }
 
-TEST_F(AppTest, EveryMenuItemHasAHandlerAndItsKey) {
+// A menu as the user sees it: item texts, "-" for a separator, "[title]"
+// for a submenu.
+QStringList MenuTexts(const QMenu* menu) {
+  QStringList texts;
+  for (QAction* a : menu->actions()) {
+    if (a->isSeparator()) {
+      texts << QStringLiteral("-");
+    } else if (a->menu()) {
+      texts << QLatin1Char('[') + a->text() + QLatin1Char(']');
+    } else {
+      texts << a->text();
+    }
+  }
+  return texts;
+}
+
+// The command actions of a menu and its submenus (not the recent files).
+void CollectActions(const QMenu* menu, std::vector<QAction*>& out) {
+  for (QAction* a : menu->actions()) {
+    if (a->menu()) {
+      if (a->text() != QStringLiteral("Recent Files")) CollectActions(a->menu(), out);
+    } else if (!a->isSeparator()) {
+      out.push_back(a);
+    }
+  }
+}
+
+TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   ASSERT_TRUE(Start());
   CMainFrame& frame = app->MainFrame();
-  std::function<void(const std::vector<MainMenuEntry>&)> check = [&](const std::vector<MainMenuEntry>& entries) {
-    for (const MainMenuEntry& e : entries) {
-      if (e.id == MainMenuEntry::kSubmenu) check(e.entries);
-      if (e.id <= 0) continue;
-      EXPECT_TRUE(frame.commands.Has(e.id)) << e.text;
-      QAction* action = frame.Action(e.id);
-      ASSERT_NE(action, nullptr) << e.text;
-      EXPECT_EQ(action->text(), QString::fromUtf8(e.text.data(), static_cast<int>(e.text.size())));
-      EXPECT_EQ(action->shortcut(), QKeySequence(QString::fromUtf8(ShortcutOf(e.id).data(),
-                                                                   static_cast<int>(ShortcutOf(e.id).size()))));
-    }
-  };
-  for (const MainMenu& m : MainMenus()) check(m.entries);
+  std::map<QString, QStringList> menus;
+  QStringList titles;
+  for (QAction* a : frame.menuBar()->actions()) {
+    titles << a->text();
+    menus[a->text()] = MenuTexts(a->menu());
+  }
+  EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&Play", "&View", "&Help"}));
+  EXPECT_EQ(menus["&File"], (QStringList{"&New", "&Open...", "Save &Wav...", "-", "New Empty 1s Sample", "-",
+                                         "[Export]", "-", "Upload...", "Download...", "-", "&Print...",
+                                         "Print Pre&view", "P&rint Setup...", "-", "[Recent Files]", "-", "E&xit"}));
+  EXPECT_EQ(menus["&Edit"], (QStringList{"&Undo", "Redo", "-", "Select All", "Deselect", "-", "Split At Cursor",
+                                         "Remove Selected Region", "Delete Wav Data"}));
+  EXPECT_EQ(menus["&Play"], (QStringList{"Play/Stop", "Loop"}));
+  EXPECT_EQ(menus["&View"], (QStringList{"Customize..."}));
+  EXPECT_EQ(menus["&Help"], (QStringList{"&About Zandrel..."}));
+
+  // Each item runs its command and carries the command's key.
+  std::vector<QAction*> actions;
+  for (QAction* a : frame.menuBar()->actions()) CollectActions(a->menu(), actions);
+  ASSERT_EQ(actions.size(), 24u);
+  for (QAction* a : actions) {
+    const int id = a->data().toInt();
+    const Command* command = frame.commands.Find(id);
+    ASSERT_NE(command, nullptr) << a->text().toStdString();
+    EXPECT_TRUE(command->run) << a->text().toStdString();
+    EXPECT_EQ(a->shortcut(), QKeySequence(QString::fromStdString(command->key))) << command->text;
+  }
+  EXPECT_EQ(frame.Action(cmd::kFileSaveAs)->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
   // Keys of commands without a menu item work all the same, in the view.
   ASSERT_NE(frame.Action(cmd::kSetLoopIn), nullptr);
+  EXPECT_EQ(frame.Action(cmd::kSetLoopIn)->shortcut(), QKeySequence(QStringLiteral("I")));
   EXPECT_EQ(frame.Action(cmd::kSetLoopIn)->shortcutContext(), Qt::WidgetWithChildrenShortcut);
   EXPECT_EQ(frame.Action(cmd::kPlayStop)->shortcutContext(), Qt::WidgetWithChildrenShortcut);
   EXPECT_EQ(frame.Action(cmd::kFileSaveAs)->shortcutContext(), Qt::WindowShortcut);
+
+  // A screenshot with the Edit menu open: the window, and the menu drawn
+  // where it pops up.
+  frame.show();
+  QApplication::processEvents();
+  QAction* editTitle = frame.menuBar()->actions()[1];
+  QMenu* edit = editTitle->menu();
+  const QPoint at = frame.menuBar()->mapTo(&frame, frame.menuBar()->actionGeometry(editTitle).bottomLeft());
+  edit->popup(frame.mapToGlobal(at));
+  QApplication::processEvents();
+  QPixmap shot = frame.grab();
+  {
+    QPainter painter(&shot);
+    painter.drawPixmap(frame.mapFromGlobal(edit->pos()), edit->grab());
+  }
+  edit->hide();
+  QDir().mkpath(QStringLiteral(ZANDREL_SCREENSHOT_DIR));
+  EXPECT_TRUE(shot.save(QStringLiteral(ZANDREL_SCREENSHOT_DIR "/edit_menu_open.png")));
+}
+
+TEST_F(AppTest, EveryMenuContextMenuToolbarAndKeyEntryHasACommandOrIsBuiltLater) {
+  ASSERT_TRUE(Start());
+  CMainFrame& frame = app->MainFrame();
+  const CommandRegistry& commands = frame.commands;
+  EXPECT_THAT(commands.Problems(), ::testing::IsEmpty());
+  auto check = [&](int id, const std::string& where) {
+    const bool hasBody = commands.HasBody(id);
+    const bool later = BuiltLaterIds().count(id) != 0;
+    EXPECT_TRUE(hasBody != later) << where << ": " << id;
+    // What the user sees agrees: a command without a body is disabled.
+    if (later) {
+      EXPECT_FALSE(commands.Enabled(id)) << where << ": " << id;
+    }
+  };
+  std::vector<QAction*> actions;
+  for (QAction* a : frame.menuBar()->actions()) CollectActions(a->menu(), actions);
+  for (QAction* a : actions) check(a->data().toInt(), "menu bar " + a->text().toStdString());
+  for (std::string_view name : kContextMenuNames)
+    for (const MenuEntry& e : commands.ContextMenu(name))
+      if (e.kind == MenuEntry::Kind::kCommand) check(e.id, std::string(name));
+  for (int id : commands.DefaultToolbar())
+    if (id != 0) check(id, "toolbar");
+  for (const ToolbarSpec& bar : frame.Toolbars().Toolbars())
+    for (int id : bar.commands)
+      if (id != 0) check(id, "toolbar " + bar.name);
+  int keys = 0;
+  for (const auto& [key, id] : commands.Accelerators()) {
+    check(id, "key " + key);
+    QAction* action = frame.Action(id);
+    ASSERT_NE(action, nullptr) << key;
+    EXPECT_EQ(action->shortcut(), QKeySequence(QString::fromStdString(key)));
+    ++keys;
+  }
+  EXPECT_EQ(keys, 16);  // the accelerator table without the two pane keys (F6, Shift+F6)
+  // The 14 context-menu commands that still wait for their bodies, and Cut.
+  EXPECT_EQ(BuiltLaterIds().size(), 15u);
+}
+
+TEST_F(AppTest, DeleteWavDataRebuildsThePeaksOnceAndOnlyAfterItRan) {
+  ASSERT_TRUE(Start({QString::fromStdString(Write("tone.wav", ToneWav(20000)))}));
+  CMainFrame& frame = app->MainFrame();
+  ViewModel& model = frame.view->Model();
+  QApplication::processEvents();
+
+  // Refused (no loop points): the beat markers stay, nothing is rebuilt.
+  model.beatMarkers = {1000, 5000};
+  const int64_t before = model.peakCache.Rebuilds();
+  ASSERT_TRUE(frame.commands.Run(cmd::kDeleteWavData));
+  QApplication::processEvents();
+  EXPECT_EQ(host->Texts().back(), "Please set loop points first (loop start and loop end).");
+  EXPECT_EQ(model.beatMarkers, (std::vector<int64_t>{1000, 5000}));
+  EXPECT_EQ(model.peakCache.Rebuilds(), before);
+
+  // Accepted: one rebuild; the markers go with the removed audio, and only
+  // once the queued edit has run.
+  model.loopIn = 5000;
+  model.loopOut = 8000;
+  ASSERT_TRUE(frame.commands.Run(cmd::kDeleteWavData));
+  EXPECT_EQ(model.beatMarkers, (std::vector<int64_t>{1000, 5000}));
+  EXPECT_EQ(app->Document().FrameCount(), 20000);
+  QApplication::processEvents();
+  EXPECT_EQ(app->Document().FrameCount(), 17000);
+  EXPECT_TRUE(model.beatMarkers.empty());
+  EXPECT_EQ(model.peakCache.Rebuilds(), before + 1);
+  // The pages follow the cleared selection.
+  EXPECT_EQ(frame.propertiesPane->regionPage->Model().fields[kRegionLoopIn], "---");
 }
 
 TEST_F(AppTest, OpensTheFileNamedOnTheCommandLine) {

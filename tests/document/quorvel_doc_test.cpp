@@ -2,6 +2,8 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
+
 #include "document/instrument_chunks.h"
 #include "document_fixture.h"
 
@@ -42,7 +44,7 @@ TEST_F(OpenTest, ExtensiblePcmBecomesPlainPcmAndFourChannelsStay) {
   EXPECT_EQ(Doc().audio.isExtensible, 0);
 
   ASSERT_TRUE(Doc().LoadWav(Write("quad.wav", WavBuilder().Fmt(1, 4, 44100, 16).Data(Pcm16({1, 2, 3, 4})).Build())));
-  EXPECT_THAT(frame.Lines(), Contains("Channels: 4 (Stereo)"));
+  EXPECT_THAT(frame.Lines(), Contains("Channels: 4 (Multichannel)"));
   EXPECT_EQ(Doc().audio.format.nChannels, 4);
   EXPECT_EQ(Doc().FrameCount(), 1);
 }
@@ -50,7 +52,7 @@ TEST_F(OpenTest, ExtensiblePcmBecomesPlainPcmAndFourChannelsStay) {
 TEST_F(OpenTest, AFailedOpenLeavesTheDocumentAsItWas) {
   const Bytes json = TngeBody(R"({"regions":[{"sample.end":10},{"sample.start":10,"sample.end":20}]})");
   OpenRamp(100, 44100, {{"LIST", ListInfo({{"TNGE", json}})}});
-  Doc().PushUndo(kUndoRegionsOnly, "edit");
+  ASSERT_TRUE(Doc().PushUndo(kUndoRegionsOnly, "edit"));
   const auto lines = frame.Lines();
   const auto data = Doc().audio.data;
   observer.events.clear();
@@ -73,6 +75,12 @@ TEST_F(OpenTest, AFailedOpenLeavesTheDocumentAsItWas) {
        "Cannot open align.wav: its block alignment (3 bytes) does not match 2 channels of 16-bit samples."},
       {"double.wav", WavBuilder().Fmt(3, 1, 8000, 64).Data(Bytes(16, 0)).Build(),
        "Cannot open double.wav: 64-bit floating-point samples are not supported."},
+      // Its 16-bit form would need a block alignment of 131070 bytes.
+      {"wide.wav", WavBuilder().Fmt(1, 65535, 8000, 8).Data(Bytes(65535, 0x80)).Build(),
+       "Cannot open wide.wav: 65535 channels at 8000 Hz are more than a 16-bit WAV header can describe."},
+      {"swallowed.wav", WavBuilder().RawChunk("LIST", 5000, Text("INFO")).Fmt(1, 1, 8000, 16).Data(Pcm16({9})).Build(),
+       "Cannot open swallowed.wav: a chunk claims more bytes than the file holds (the \"LIST\" chunk declares 5000 "
+       "bytes, the file holds 38 after its header), so the audio cannot be found."},
   };
   for (const Case& c : cases) {
     EXPECT_FALSE(Doc().LoadWav(Write(c.name, c.bytes))) << c.name;
@@ -85,6 +93,26 @@ TEST_F(OpenTest, AFailedOpenLeavesTheDocumentAsItWas) {
   EXPECT_EQ(frame.Lines(), lines);
   EXPECT_EQ(Doc().GetTitle(), "ramp.wav");
   EXPECT_THAT(observer.events, IsEmpty());
+}
+
+TEST_F(OpenTest, ATruncatedDataChunkOpensWithWhatTheFileHoldsAndSaysSo) {
+  // 8.8 KB of audio whose data chunk claims 4 GiB.
+  const Bytes damaged =
+      WavBuilder().Fmt(1, 1, 44100, 16).RawChunk("data", 0xFFFFFFFF, Pcm16(std::vector<int16_t>(4400, 5))).Build();
+  const auto path = Write("damaged.wav", damaged);
+  ASSERT_TRUE(Doc().LoadWav(path));
+  EXPECT_EQ(Doc().FrameCount(), 4400);
+  EXPECT_THAT(frame.Lines(), Contains("Duration: 0.100 seconds"));
+  const auto warnings = std::count_if(frame.Lines().begin(), frame.Lines().end(),
+                                      [](const std::string& l) { return l.rfind("Warning: ", 0) == 0; });
+  EXPECT_EQ(warnings, 1);
+  EXPECT_THAT(frame.Lines(), Contains(HasSubstr("lacks 4294958495 bytes")));
+
+  // Saved in place, the file holds the audio it showed.
+  ASSERT_TRUE(Doc().OnSaveDocument(path));
+  CWavLoader back;
+  ASSERT_TRUE(back.Load(path));
+  EXPECT_EQ(back.data, Pcm16(std::vector<int16_t>(4400, 5)));
 }
 
 TEST_F(OpenTest, ReadsTheTimeLimitFromTheSettings) {
@@ -102,7 +130,7 @@ TEST_F(OpenTest, ReadsTheTimeLimitFromTheSettings) {
 
 TEST_F(OpenTest, NewDocumentIsEmptyUntitledAndHasNoHistory) {
   OpenRamp(100);
-  Doc().PushUndo(kUndoWithAudio, "x");
+  ASSERT_TRUE(Doc().PushUndo(kUndoWithAudio, "x"));
   Doc().SetModifiedFlag(true);
   observer.events.clear();
   ASSERT_TRUE(Doc().OnNewDocument());
@@ -257,6 +285,18 @@ TEST_F(SaveTest, AFailedWriteLeavesTheDocumentExactlyAsItWas) {
   EXPECT_TRUE(Doc().IsModified());
   EXPECT_EQ(Doc().GetTitle(), "ramp.wav");
   EXPECT_THAT(observer.Significant(), IsEmpty());
+}
+
+TEST_F(SaveTest, ARegionWithExtremeBoundsIsRemovedAsOrphanedOnSave) {
+  const Bytes json = TngeBody(
+      R"({"regions":[{"sample.start":-1,"sample.end":9223372036854775807},{"sample.start":0,"sample.end":500}]})");
+  OpenRamp(1000, 44100, {{"LIST", ListInfo({{"TNGE", json}})}});
+  const auto path = dir / "saved.wav";
+  ASSERT_TRUE(Doc().OnSaveDocument(path));
+  EXPECT_THAT(frame.Lines(), Contains("Removed orphaned region: startSample=-1, endSample=9223372036854775807 "
+                                      "(size=9223372036854775808 samples)"));
+  ASSERT_EQ(Doc().instrument.regions.size(), 1u);
+  EXPECT_EQ(Doc().instrument.regions[0].endSample, 500);
 }
 
 TEST_F(SaveTest, SavedFileReopensWithTheSameInstrument) {

@@ -59,25 +59,40 @@ class RegionEditsTest : public DocumentTest {
     EXPECT_EQ(Doc().audio.data, audioBefore_);
   }
 
-  static ViewState Selected(int32_t index) {
-    ViewState v;
-    v.selectedRegion = index;
-    return v;
+  // The view's state an edit reads and changes: |view|, set afresh by each
+  // helper. The selection helper also leaves a selected region, loop
+  // playback and beat markers behind, so that a test sees whether the edit
+  // cleared them.
+  ViewSelection& Selected(int32_t index) {
+    view = {};
+    view.selectedRegion = index;
+    return view;
   }
-  static ViewState Cursor(int64_t frame, int32_t selected = -1) {
-    ViewState v;
-    v.cursorFrame = frame;
-    v.selectedRegion = selected;
-    return v;
+  ViewSelection& Cursor(int64_t frame, int32_t selected = -1) {
+    view = {};
+    view.cursorFrame = frame;
+    view.selectedRegion = selected;
+    return view;
   }
-  static ViewState Selection(int64_t in, int64_t out) {
-    ViewState v;
-    v.loopIn = in;
-    v.loopOut = out;
-    return v;
+  ViewSelection& Selection(int64_t in, int64_t out) {
+    view = {};
+    view.loopIn = in;
+    view.loopOut = out;
+    view.loopPlayback = true;
+    view.selectedRegion = 1;
+    view.beatMarkers = {10, 20};
+    return view;
+  }
+  // No region selected, no selection, no loop playback.
+  void ExpectSelectionDropped() {
+    EXPECT_EQ(view.selectedRegion, -1);
+    EXPECT_EQ(view.loopIn, -1);
+    EXPECT_EQ(view.loopOut, -1);
+    EXPECT_FALSE(view.loopPlayback);
   }
 
- private:
+  ViewSelection view;
+
   InstrumentData instrumentBefore_;
   std::vector<uint8_t> audioBefore_;
 };
@@ -107,9 +122,10 @@ TEST_F(RegionEditsTest, SplitWithoutRegionsMakesTwoHalvesOfTheKeyboard) {
   EXPECT_TRUE(Doc().instrument.hasInstrument);
   EXPECT_THAT(frame.Lines(), ElementsAre("Created two new regions from split."));
   EXPECT_TRUE(r.changed);
-  EXPECT_TRUE(r.clearSelection);
+  ExpectSelectionDropped();
   EXPECT_TRUE(Doc().IsModified());
-  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kInstrument}));
+  // The views learn of the regions first, then of the cleared selection.
+  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kInstrument, Ev::kSelection}));
   ExpectUndoRestores(kUndoRegionsOnly, "Split Region");
 }
 
@@ -121,9 +137,8 @@ TEST_F(RegionEditsTest, SplitPartReachesTheNextRegionAndTakesTheKeys) {
                                      R(200, 300, -1, -1, 41, 127, 80)));
   EXPECT_THAT(frame.Lines(), ElementsAre("Region split at sample 150. Created 3 regions total."));
   EXPECT_TRUE(r.changed);
-  EXPECT_TRUE(r.clearSelection);
-  EXPECT_TRUE(r.clearRegionPane);
-  EXPECT_EQ(r.selectRegion, -1);
+  ExpectSelectionDropped();
+  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kInstrument, Ev::kSelection}));
   EXPECT_TRUE(host.Shown().empty());
   ExpectUndoRestores(kUndoRegionsOnly, "Split Region");
 }
@@ -163,7 +178,9 @@ TEST_F(RegionEditsTest, SplitRefusalsLeaveTheRegionsAndAnUndoEntry) {
       EXPECT_EQ(host.Shown()[boxesBefore + i].icon, MessageIcon::Warning);
     }
     EXPECT_FALSE(r.changed);
-    EXPECT_FALSE(r.selectRegion.has_value());
+    EXPECT_EQ(view.selectedRegion, -1);
+    EXPECT_EQ(view.cursorFrame, c.cursor);
+    EXPECT_TRUE(observer.Significant().empty());
     EXPECT_THAT(Regions(), ElementsAre(R(100, 200), R(200, 300)));
     ExpectUndoRestores(kUndoRegionsOnly, "Split Region");
   }
@@ -212,18 +229,21 @@ TEST_F(RegionEditsTest, ASplitRefusedAfterSortingFollowsTheSelectedRegion) {
   RegionEditResult r = SplitRegion(Doc(), Cursor(1000, 0));
   EXPECT_THAT(frame.Lines(), ElementsAre("Cursor is at the start of a region. Cannot split here."));
   EXPECT_THAT(Regions(), ElementsAre(R(0, 500, -1, -1, 0, 63, 30), R(1000, 2000, -1, -1, 64, 127, 70)));
-  EXPECT_EQ(r.selectRegion, 1);
-  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kInstrument}));  // the order changed
+  EXPECT_FALSE(r.changed);
+  EXPECT_EQ(view.selectedRegion, 1);
+  // The order changed, and the selected region with it.
+  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kInstrument, Ev::kSelection}));
 
   Open(5000, {R(3000, 4000), R(1000, 2000)});
   r = SplitRegion(Doc(), Cursor(500, 1));
   EXPECT_EQ(host.Texts().back(), "Cursor must be within a region to split it.");
-  EXPECT_EQ(r.selectRegion, 0);
+  EXPECT_EQ(view.selectedRegion, 0);
 
-  // Already sorted: the selection stays as it is.
+  // Already sorted: the selection stays as it is, and nobody is told.
   Open(5000, {R(1000, 2000), R(3000, 4000)});
   r = SplitRegion(Doc(), Cursor(3000, 1));
-  EXPECT_FALSE(r.selectRegion.has_value());
+  EXPECT_EQ(view.selectedRegion, 1);
+  EXPECT_TRUE(observer.Significant().empty());
 }
 
 // ----------------------------------------------------------------- delete --
@@ -234,10 +254,8 @@ TEST_F(RegionEditsTest, DeletingTheOnlyRegionLeavesNone) {
   EXPECT_TRUE(Regions().empty());
   EXPECT_THAT(frame.Lines(), ElementsAre("Region deleted and adjacent regions adjusted."));
   EXPECT_TRUE(r.changed);
-  EXPECT_FALSE(r.audioChanged);
-  EXPECT_EQ(r.selectRegion, -1);
-  EXPECT_TRUE(r.clearRegionPane);
-  EXPECT_TRUE(r.clearSelection);
+  ExpectSelectionDropped();
+  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kInstrument, Ev::kSelection}));
   EXPECT_TRUE(Doc().IsModified());
   ExpectUndoRestores(kUndoWithAudio, "Delete Region");
 }
@@ -280,7 +298,8 @@ TEST_F(RegionEditsTest, DeleteWithoutAValidSelectionOnlyLogs) {
     const RegionEditResult r = DeleteRegion(Doc(), Selected(index));
     EXPECT_THAT(frame.Lines(), ElementsAre("No valid region selected for deletion."));
     EXPECT_FALSE(r.changed);
-    EXPECT_FALSE(r.clearRegionPane);
+    EXPECT_EQ(view.selectedRegion, index);
+    EXPECT_TRUE(observer.Significant().empty());
     ExpectUndoRestores(kUndoWithAudio, "Delete Region");
   }
 }
@@ -296,14 +315,12 @@ TEST_F(RegionEditsTest, RemovingAudioNearTheStartTakesItFromFrameZero) {
   EXPECT_THAT(frame.Lines(),
               ElementsAre("Removed 1000 samples (2000 bytes) from sample 0 to 1000.", "Remaining regions: 2"));
   EXPECT_TRUE(r.changed);
-  EXPECT_TRUE(r.audioChanged);
-  EXPECT_EQ(r.selectRegion, -1);
-  EXPECT_TRUE(r.clearBeatMarkers);
-  EXPECT_TRUE(r.clearRegionPane);
-  EXPECT_TRUE(r.clearSelection);
+  ExpectSelectionDropped();
+  EXPECT_TRUE(view.beatMarkers.empty());
   EXPECT_TRUE(Doc().IsModified());
-  // Playback stops before the audio changes.
-  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kStop, Ev::kAudio}));
+  // Playback stops before the audio changes; the audio is announced once,
+  // then the cleared selection.
+  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kStop, Ev::kAudio, Ev::kSelection}));
   ExpectUndoRestores(kUndoWithAudio, "Remove Audio Data");
 }
 
@@ -324,6 +341,27 @@ TEST_F(RegionEditsTest, RemovingAudioWithoutRegionsMakesOneDefaultRegion) {
                                          "Removed 1000 samples (2000 bytes) from sample 2000 to 3000.",
                                          "Remaining regions: 1"));
   ExpectUndoRestores(kUndoWithAudio, "Remove Audio Data");
+}
+
+TEST_F(RegionEditsTest, AnAudioEditWhoseUndoStepCannotBeStoredChangesNothingWhenTheUserSaysNo) {
+  Open(10000, {R(0, 5000, -1, -1, 0, 60, 30), R(5000, 10000, -1, -1, 60, 127, 90)});
+  Doc().undoHistory.snapshotFolder = "/dev/null/cannot-exist";  // as on a full disk
+  host.Answer(MessageAnswer::No).Answer(MessageAnswer::No);
+  const RegionEditResult removed = RemoveAudioData(Doc(), Selection(2000, 3000));
+  const RegionEditResult deleted = DeleteRegion(Doc(), Selected(1));
+  EXPECT_EQ(host.PendingAnswers(), 0u);  // both asked
+  EXPECT_FALSE(removed.changed);
+  EXPECT_FALSE(deleted.changed);
+  EXPECT_EQ(Doc().instrument, instrumentBefore_);
+  EXPECT_EQ(Doc().audio.data, audioBefore_);
+  EXPECT_FALSE(Doc().IsModified());
+  EXPECT_FALSE(Doc().CanUndo());
+
+  // Yes: the edit goes on, without an undo entry.
+  host.Answer(MessageAnswer::Yes);
+  EXPECT_TRUE(RemoveAudioData(Doc(), Selection(2000, 3000)).changed);
+  EXPECT_EQ(Doc().FrameCount(), 9000);
+  EXPECT_FALSE(Doc().CanUndo());
 }
 
 TEST_F(RegionEditsTest, RemoveAudioRefusals) {
@@ -350,6 +388,12 @@ TEST_F(RegionEditsTest, RemoveAudioRefusals) {
     EXPECT_FALSE(r.changed);
     EXPECT_EQ(Doc().FrameCount(), 10000);
     EXPECT_TRUE(observer.Significant().empty());  // playback is left running
+    // A refused removal leaves the view as it was: beat markers, selection
+    // and selected region.
+    EXPECT_EQ(view.beatMarkers, (std::vector<int64_t>{10, 20}));
+    EXPECT_EQ(view.loopIn, c.in);
+    EXPECT_EQ(view.loopOut, c.out);
+    EXPECT_EQ(view.selectedRegion, 1);
     ExpectUndoRestores(kUndoWithAudio, "Remove Audio Data");
   }
 
@@ -442,9 +486,10 @@ TEST_F(RegionEditsTest, EditingALoopInOneShotModeSwitchesToKey) {
   const RegionEditResult r = EditRegion(Doc(), Selected(0), page);
   EXPECT_EQ(Regions()[0], page);
   EXPECT_EQ(Doc().instrument.params.playMode, "key");
-  EXPECT_TRUE(r.showInstrument);
   EXPECT_TRUE(r.changed);
-  EXPECT_EQ(r.selectRegion, 0);
+  EXPECT_EQ(view.selectedRegion, 0);
+  // The Global page follows the settings from this notification.
+  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kInstrument}));
   EXPECT_THAT(frame.Lines(), ElementsAre("Updated Region", "The Play Mode was changed to key"));
   EXPECT_TRUE(Doc().IsModified());
   ExpectUndoRestores(kUndoRegionsOnly, "Edit Region");
@@ -455,7 +500,7 @@ TEST_F(RegionEditsTest, EditingWithoutLoopKeepsOneShot) {
   Doc().instrument.params.playMode = "oneshot";
   const RegionEditResult r = EditRegion(Doc(), Selected(0), R(0, 9000));
   EXPECT_EQ(Doc().instrument.params.playMode, "oneshot");
-  EXPECT_FALSE(r.showInstrument);
+  EXPECT_TRUE(r.changed);
   EXPECT_THAT(frame.Lines(), ElementsAre("Updated Region"));
 }
 
@@ -465,7 +510,8 @@ TEST_F(RegionEditsTest, EditWithoutASelectedRegionOnlyLogs) {
     const RegionEditResult r = EditRegion(Doc(), Selected(index), R(0, 10));
     EXPECT_THAT(frame.Lines(), ElementsAre("No Selected Region !"));
     EXPECT_FALSE(r.changed);
-    EXPECT_FALSE(r.selectRegion.has_value());
+    EXPECT_EQ(view.selectedRegion, index);
+    EXPECT_TRUE(observer.Significant().empty());
     ExpectUndoRestores(kUndoRegionsOnly, "Edit Region");
   }
   // Regions without instrument data are not edited either.
@@ -507,20 +553,23 @@ TEST_F(RegionEditsTest, EditedRegionsAreFittedIntoTheAudio) {
     } else {
       EXPECT_THAT(frame.Lines(), ElementsAre("Updated Region", c.warning));
     }
-    EXPECT_EQ(r.selectRegion, 0);
+    EXPECT_TRUE(r.changed);
+    EXPECT_EQ(view.selectedRegion, 0);
   }
 }
 
 TEST_F(RegionEditsTest, AnEditedRegionMovesToItsPlaceByStart) {
   Open(10000, {R(0, 1000), R(1000, 2000), R(2000, 3000)});
-  RegionEditResult r = EditRegion(Doc(), Selected(0), R(2500, 2800));
+  Remember();
+  EditRegion(Doc(), Selected(0), R(2500, 2800));
   EXPECT_THAT(Regions(), ElementsAre(R(1000, 2000), R(2000, 3000), R(2500, 2800)));
-  EXPECT_EQ(r.selectRegion, 2);
+  EXPECT_EQ(view.selectedRegion, 2);
+  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kInstrument, Ev::kSelection}));
 
   // Equal starts keep their order.
-  r = EditRegion(Doc(), Selected(2), R(1000, 1500));
+  EditRegion(Doc(), Selected(2), R(1000, 1500));
   EXPECT_THAT(Regions(), ElementsAre(R(1000, 2000), R(1000, 1500), R(2000, 3000)));
-  EXPECT_EQ(r.selectRegion, 1);
+  EXPECT_EQ(view.selectedRegion, 1);
 }
 
 TEST_F(RegionEditsTest, EditWithoutAudioIsRefused) {
@@ -560,19 +609,18 @@ TEST_F(RegionEditsTest, EditGlobalParametersCopiesEveryField) {
 
 TEST_F(RegionEditsTest, CreateSingleRegionCoversTheAudio) {
   Open(5000, {R(0, 100), R(100, 5000)});
-  const RegionEditResult r = CreateSingleRegion(Doc());
+  const RegionEditResult r = CreateSingleRegion(Doc(), Selection(0, 100));
   EXPECT_THAT(Regions(), ElementsAre(R(0, 5000)));
   EXPECT_THAT(frame.Lines(), ElementsAre("Created single region spanning 5000 samples (0 to 5000)."));
   EXPECT_TRUE(r.changed);
-  EXPECT_EQ(r.selectRegion, -1);
-  EXPECT_TRUE(r.clearRegionPane);
-  EXPECT_TRUE(r.clearSelection);
+  ExpectSelectionDropped();
   ExpectUndoRestores(kUndoRegionsOnly, "Create Single Region");
 
   DestroyDoc();
   Doc();
   Remember();
-  EXPECT_FALSE(CreateSingleRegion(Doc()).changed);
+  EXPECT_FALSE(CreateSingleRegion(Doc(), Selection(0, 100)).changed);
+  EXPECT_EQ(view.selectedRegion, 1);
   EXPECT_FALSE(CreateSingleRegionWithRoot(Doc(), 60));
   EXPECT_THAT(frame.Lines(), ElementsAre("No audio data loaded.", "No audio data loaded."));
   EXPECT_EQ(Doc().undoHistory.undoStack.size(), 2u);

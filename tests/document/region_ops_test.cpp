@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace zandrel {
 namespace {
 
@@ -26,6 +28,25 @@ TEST(RegionOpsTest, NothingHappensWithoutInstrumentData) {
   TransposeRegions(d, 5, &log);
   EXPECT_EQ(d.regions, (std::vector<Region>{{0, 1}}));
   EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST(RemoveOrphanedRegionsTest, BoundsWhoseDistanceOverflowsAreRemovedWithTheirTrueSize) {
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+  InstrumentData d = With({{-1, kMax}, {kMin, 100}, {kMax, -2}, {0, 100}, {kMin, kMax}});
+  MemoryLog log;
+  RemoveOrphanedRegions(d, &log);
+  EXPECT_EQ(d.regions, (std::vector<Region>{{0, 100}}));
+  EXPECT_THAT(
+      log.Lines(),
+      ElementsAre(
+          "Removed orphaned region: startSample=-1, endSample=9223372036854775807 (size=9223372036854775808 samples)",
+          "Removed orphaned region: startSample=-9223372036854775808, endSample=100 (size=9223372036854775908 "
+          "samples)",
+          "Removed orphaned region: startSample=9223372036854775807, endSample=-2 (size=-9223372036854775809 "
+          "samples)",
+          "Removed orphaned region: startSample=-9223372036854775808, endSample=9223372036854775807 "
+          "(size=18446744073709551615 samples)"));
 }
 
 TEST(SanitizeKeyRangesTest, ClosesGapsSharesBoundariesAndKeepsRootsInside) {

@@ -23,7 +23,7 @@ class UndoTest : public DocumentTest {
   }
   // An audio edit as the processing commands make one.
   void AudioEdit(int16_t value, const std::string& what = "Gain") {
-    Doc().PushUndo(kUndoWithAudio, what);
+    ASSERT_TRUE(Doc().PushUndo(kUndoWithAudio, what));
     Doc().NotifyAudioAboutToChange();
     WriteLE16(Doc().audio.data.data(), static_cast<uint16_t>(value));
     Doc().SetModifiedFlag(true);
@@ -67,7 +67,7 @@ TEST_F(UndoTest, AudioUndoAndRedoRestoreTheBytesAndChunks) {
 
 TEST_F(UndoTest, RegionsOnlyUndoLeavesTheAudioAlone) {
   Doc().instrument.hasInstrument = true;
-  Doc().PushUndo(kUndoRegionsOnly, "Split Region");
+  ASSERT_TRUE(Doc().PushUndo(kUndoRegionsOnly, "Split Region"));
   Doc().instrument.regions.push_back({0, 500});
   const auto data = Doc().audio.data;
   observer.events.clear();
@@ -106,28 +106,55 @@ TEST_F(UndoTest, ANewEditClearsTheRedoStackAndItsSnapshots) {
   EXPECT_FALSE(fs::exists(redoSnapshot));
 }
 
-TEST_F(UndoTest, AMissingSnapshotKeepsTheHistoryAndLeavesNoFile) {
+TEST_F(UndoTest, AnUnreadableSnapshotDropsItsEntrySoOlderOnesStayReachable) {
   AudioEdit(3);
   AudioEdit(4);
-  fs::remove(Doc().undoHistory.undoStack.back().snapshotPath);
-  const auto data = Doc().audio.data;
+  const struct {
+    const char* name;
+    void (*spoil)(const fs::path&);
+  } cases[] = {
+      {"deleted", [](const fs::path& p) { fs::remove(p); }},
+      {"damaged", [](const fs::path& p) { WriteFileBytes(p, Text("not a wav")); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    AudioEdit(5);
+    const size_t entries = Doc().undoHistory.undoStack.size();
+    c.spoil(Doc().undoHistory.undoStack.back().snapshotPath);
+    frame.log.Clear();
+    const auto data = Doc().audio.data;
+    Doc().Undo();
+    EXPECT_THAT(frame.Lines(), ElementsAre("Error: Failed to restore audio from undo"));
+    EXPECT_EQ(Doc().audio.data, data);
+    EXPECT_EQ(Doc().undoHistory.undoStack.size(), entries - 1);  // the spoilt entry is gone
+    EXPECT_FALSE(Doc().CanRedo());
+    EXPECT_EQ(SnapshotFiles(), entries - 1);  // no snapshot of the failed step stays behind
+  }
+  // The older entries still work.
   Doc().Undo();
-  EXPECT_THAT(frame.Lines(), ElementsAre("Error: Failed to restore audio from undo"));
-  EXPECT_EQ(Doc().audio.data, data);
-  EXPECT_EQ(Doc().undoHistory.undoStack.size(), 2u);  // the entry is not lost
-  EXPECT_FALSE(Doc().CanRedo());
-  EXPECT_EQ(SnapshotFiles(), 1u);  // only the other entry's snapshot
+  EXPECT_EQ(FirstSample(), 3);
+  Doc().Undo();
+  EXPECT_EQ(FirstSample(), 0);
 }
 
-TEST_F(UndoTest, SnapshotsThatCannotBeWrittenRecordNothing) {
+TEST_F(UndoTest, ASnapshotThatCannotBeWrittenAsksWhetherToGoOnWithoutUndo) {
   AudioEdit(3);
   Doc().Undo();  // one redo entry
   const fs::path folder = Doc().undoHistory.snapshotFolder;
   Doc().undoHistory.snapshotFolder = "/dev/null/cannot-exist";
-  Doc().PushUndo(kUndoWithAudio, "Normalize");
-  EXPECT_THAT(frame.Lines(), Contains("Warning: Failed to save undo snapshot to temp file"));
-  EXPECT_FALSE(Doc().CanUndo());
-  EXPECT_TRUE(Doc().CanRedo());  // untouched
+  for (const MessageAnswer answer : {MessageAnswer::No, MessageAnswer::Yes}) {
+    host.Answer(answer);
+    EXPECT_EQ(Doc().PushUndo(kUndoWithAudio, "Normalize"), answer == MessageAnswer::Yes);
+    ASSERT_FALSE(host.Shown().empty());
+    EXPECT_THAT(host.Shown().back().text,
+                ::testing::StartsWith("The undo step for \"Normalize\" could not be stored: cannot create a file"));
+    EXPECT_THAT(host.Shown().back().text, ::testing::HasSubstr("go on without undo?"));
+    EXPECT_EQ(host.Shown().back().buttons, MessageButtons::YesNo);
+    EXPECT_THAT(frame.Lines(), Contains("Warning: Failed to save undo snapshot to temp file"));
+    EXPECT_FALSE(Doc().CanUndo());  // nothing recorded either way
+    EXPECT_TRUE(Doc().CanRedo());   // untouched
+  }
+  EXPECT_EQ(host.PendingAnswers(), 0u);
 
   // Redo needs a snapshot of the current audio first; without one, nothing moves.
   Doc().Redo();

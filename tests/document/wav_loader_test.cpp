@@ -110,9 +110,43 @@ TEST_F(WavLoaderTest, KeepsOtherChunksInOrderAndTheLastDataChunk) {
   EXPECT_THAT(Samples16(wav), ElementsAre(3));
 }
 
-TEST_F(WavLoaderTest, TruncatedBodyKeepsItsDeclaredSizeWithZeros) {
-  CWavLoader wav = LoadBytes(WavBuilder().Fmt(1, 1, 8000, 16).RawChunk("data", 8, Pcm16({5, 6})).Build());
-  EXPECT_THAT(Samples16(wav), ElementsAre(5, 6, 0, 0));
+TEST_F(WavLoaderTest, ATruncatedDataChunkKeepsWhatTheFileHoldsInWholeFrames) {
+  const auto path = dir_ / "short.wav";
+  const struct {
+    Bytes bytes;
+    std::vector<int16_t> samples;
+    const char* warning;
+  } cases[] = {
+      {WavBuilder().Fmt(1, 1, 8000, 16).RawChunk("data", 8, Pcm16({5, 6})).Build(), {5, 6},
+       "Warning: The file lacks 4 bytes of the audio data its header declares; the audio ends where the file ends."},
+      // Stereo: the half frame at the end goes.
+      {WavBuilder().Fmt(1, 2, 8000, 16).RawChunk("data", 100, Pcm16({1, 2, 3})).Build(), {1, 2},
+       "Warning: The file lacks 94 bytes of the audio data its header declares; the audio ends where the file ends."},
+      // The size field of a damaged 8.8 KB file: no minutes of silence.
+      {WavBuilder().Fmt(1, 1, 44100, 16).RawChunk("data", 0xFFFFFFFF, Pcm16(std::vector<int16_t>(4400, 7))).Build(),
+       std::vector<int16_t>(4400, 7),
+       "Warning: The file lacks 4294958495 bytes of the audio data its header declares; the audio ends where the file "
+       "ends."},
+  };
+  for (const auto& c : cases) {
+    WriteFileBytes(path, c.bytes);
+    CWavLoader wav;
+    WavLoadReport report;
+    ASSERT_TRUE(wav.Load(path, &report));
+    EXPECT_EQ(Samples16(wav), c.samples);
+    EXPECT_THAT(report.warnings, ElementsAre(c.warning));
+  }
+
+  // A whole file says nothing.
+  WavLoadReport report;
+  CWavLoader wav;
+  ASSERT_TRUE(wav.LoadFromMemory(MakePcm16Wav({1, 2}), "x.wav", &report));
+  EXPECT_TRUE(report.warnings.empty());
+
+  // Other chunks keep their declared size with zeros.
+  wav = LoadBytes(WavBuilder().Fmt(1, 1, 8000, 16).Data(Pcm16({5})).RawChunk("junk", 6, Text("ab")).Build());
+  ASSERT_EQ(wav.chunks.size(), 1u);
+  EXPECT_EQ(wav.chunks[0].data, (Bytes{'a', 'b', 0, 0, 0, 0}));
 
   // An incomplete chunk header ends the walk.
   wav = LoadBytes(WavBuilder().Fmt(1, 1, 8000, 16).Data(Pcm16({5})).Tail(Text("smp")).Build());
@@ -120,15 +154,74 @@ TEST_F(WavLoaderTest, TruncatedBodyKeepsItsDeclaredSizeWithZeros) {
   EXPECT_THAT(Samples16(wav), ElementsAre(5));
 }
 
+TEST_F(WavLoaderTest, AChunkRunningPastTheEndBeforeAnyDataRefusesTheFile) {
+  CWavLoader wav = LoadBytes(MakePcm16Wav({1, 2, 3}));
+  const auto path = dir_ / "swallowed.wav";
+  const struct {
+    Bytes bytes;
+    const char* message;
+  } cases[] = {
+      // The LIST chunk's size swallows the fmt and data chunks behind it.
+      {WavBuilder().RawChunk("LIST", 5000, Text("INFO")).Fmt(1, 1, 8000, 16).Data(Pcm16({9, 9})).Build(),
+       "Cannot open swallowed.wav: a chunk claims more bytes than the file holds (the \"LIST\" chunk declares 5000 "
+       "bytes, the file holds 40 after its header), so the audio cannot be found."},
+      {WavBuilder().Fmt(1, 1, 8000, 16).RawChunk("junk", 0xFFFFFFFF, Text("ab")).Build(),
+       "Cannot open swallowed.wav: a chunk claims more bytes than the file holds (the \"junk\" chunk declares "
+       "4294967295 bytes, the file holds 2 after its header), so the audio cannot be found."},
+  };
+  for (const auto& c : cases) {
+    WriteFileBytes(path, c.bytes);
+    EXPECT_FALSE(wav.Load(path));
+    ASSERT_FALSE(host_.Shown().empty());
+    EXPECT_EQ(host_.Shown().back().text, c.message);
+    EXPECT_EQ(host_.Shown().back().icon, MessageIcon::Error);
+    EXPECT_THAT(Samples16(wav), ElementsAre(1, 2, 3));  // unchanged
+  }
+}
+
 TEST_F(WavLoaderTest, AHugeDeclaredSizeDoesNotDriveTheAllocation) {
-  CWavLoader wav = LoadBytes(
-      WavBuilder().Fmt(1, 1, 8000, 16).Chunk("LIST", Text("INFO")).RawChunk("junk", 0xFFFFFFFF, Text("ab")).Build());
+  CWavLoader wav = LoadBytes(WavBuilder()
+                                 .Fmt(1, 1, 8000, 16)
+                                 .Data(Pcm16({4}))
+                                 .Chunk("LIST", Text("INFO"))
+                                 .RawChunk("junk", 0xFFFFFFFF, Text("ab"))
+                                 .Build());
   ASSERT_EQ(wav.chunks.size(), 2u);
   EXPECT_EQ(wav.chunks[1].size, 0xFFFFFFFFu);  // declared size kept for the report
   EXPECT_EQ(wav.chunks[1].data.size(), 2 + CWavLoader::kMaxZeroFill);
 
   wav = LoadBytes(WavBuilder().Fmt(1, 1, 8000, 16).RawChunk("data", 0xFFFFFFF0, Pcm16({1})).Build());
-  EXPECT_EQ(wav.data.size(), 2 + CWavLoader::kMaxZeroFill);
+  EXPECT_EQ(wav.data.size(), 2u);
+}
+
+TEST_F(WavLoaderTest, MemoryAndFilePathsReadAndWriteTheSameBytes) {
+  const Bytes file = WavBuilder()
+                         .Fmt(1, 2, 22050, 16)
+                         .Chunk("LIST", ListInfo({{"INAM", Text("name")}}))
+                         .Data(Pcm16({1, -1, 300, -300, 7, 8}))
+                         .Chunk("smpl", SmplBody(60))
+                         .Build();
+  CWavLoader fromFile = LoadBytes(file);
+  CWavLoader fromMemory;
+  ASSERT_TRUE(fromMemory.LoadFromMemory(file));
+  EXPECT_EQ(fromMemory.format, fromFile.format);
+  EXPECT_EQ(fromMemory.data, fromFile.data);
+  EXPECT_EQ(fromMemory.chunks, fromFile.chunks);
+
+  const Bytes written = SaveBytes(fromFile, 0.0001f);
+  Bytes inMemory;
+  ASSERT_TRUE(fromMemory.SaveToMemory(inMemory, 0.0001f));
+  EXPECT_EQ(inMemory, written);
+  EXPECT_EQ(fromMemory.data, fromFile.data);  // the cap applies the same way
+
+  Bytes viaSink;
+  MemoryByteSink sink(viaSink);
+  ASSERT_TRUE(fromFile.WriteTo(sink, fromFile.data));
+  EXPECT_EQ(viaSink, written);
+
+  // Refusals go the same way too.
+  EXPECT_FALSE(fromMemory.LoadFromMemory(Text("RIFX")));
+  EXPECT_EQ(host_.Texts().back(), "This is not a valid RIFF file.");
 }
 
 TEST_F(WavLoaderTest, ALoadWithoutFmtOrDataStillSucceeds) {
@@ -337,6 +430,24 @@ TEST_F(WavLoaderTest, FourChannelsStayFourChannelsAfterConversion) {
   EXPECT_EQ(wav.format.nChannels, 4);
   EXPECT_EQ(wav.format.nBlockAlign, 8);
   EXPECT_THAT(Samples16(wav), ElementsAre(0, 0, 32512, -32768));
+}
+
+TEST_F(WavLoaderTest, ConvertTo16BitLeavesFormatsWhoseHeaderWouldWrap) {
+  // 8-bit with 65535 channels: 2 x 65535 does not fit the 16-bit block
+  // alignment; a mono rate near 2^32 Hz makes a byte rate that does not fit.
+  const PcmFormat cases[] = {{1, 65535, 8000, 8000u * 65535, 65535, 8}, {1, 40000, 8000, 8000u * 40000, 40000, 8},
+                             {1, 1, 0xFFFFFFF0u, 0xFFFFFFF0u, 1, 8}};
+  for (const PcmFormat& f : cases) {
+    EXPECT_FALSE(ConvertedFormatFits(f));
+    CWavLoader wav;
+    wav.format = f;
+    wav.data.assign(f.nBlockAlign, 0x80);
+    wav.ConvertTo16Bit();
+    EXPECT_EQ(wav.format, f);
+    EXPECT_EQ(wav.data.size(), f.nBlockAlign);
+  }
+  EXPECT_TRUE(ConvertedFormatFits({1, 32767, 8000, 8000u * 32767, 32767, 8}));
+  EXPECT_TRUE(ConvertedFormatFits({1, 2, 0x7FFFFFF0u, 0, 2, 8}));  // stereo becomes mono first
 }
 
 TEST_F(WavLoaderTest, ConvertTo16BitLeavesWhatItCannotInterpret) {

@@ -1,12 +1,16 @@
 #include "platform/atomic_file.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "support/temp_dir.h"
 #include "support/file_limits.h"
@@ -88,6 +92,41 @@ TEST(AtomicFileWriterTest, AFailedWriteLeavesTheOldFile) {
   EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
   EXPECT_EQ(test::Text("precious"), ReadFileBytes(target));
   EXPECT_EQ(EntriesIn(dir.path()), 1u);
+}
+
+// A save killed half-way (the user kills the editor, the session ends) must
+// leave neither a changed target nor a temporary file beside it.
+TEST(AtomicFileWriterTest, AProcessKilledMidWriteLeavesNothingBesideTheTarget) {
+  TempDir dir;
+  const fs::path target = dir / "song.wav";
+  ASSERT_TRUE(WriteFileAtomically(target, "precious", nullptr));
+  for (const bool newFile : {false, true}) {
+    const fs::path file = newFile ? dir / "new.wav" : target;
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      AtomicFileWriter writer;
+      const std::string chunk(1 << 20, 'x');
+      const bool ok = writer.Open(file) && writer.Write(chunk) && writer.Write(chunk);
+      const char state = ok ? 'w' : 'f';
+      (void)!::write(ready[1], &state, 1);
+      for (;;) ::pause();  // mid-write: the data is written, Commit() not reached
+    }
+    char state = 0;
+    ASSERT_EQ(::read(ready[0], &state, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    ASSERT_EQ(::kill(child, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(state, 'w');
+    EXPECT_EQ(test::Text("precious"), ReadFileBytes(target));
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"song.wav"});
+  }
 }
 
 }  // namespace

@@ -24,14 +24,16 @@ class FakeFrame final : public DocumentFrame {
   int maxRegions = 8;
 };
 
-// Records "stop" for OnAudioAboutToChange and the change kinds in order.
+// Records "stop" for OnAudioAboutToChange, the change kinds and selection
+// changes in order.
 class RecordingObserver final : public DocumentObserver {
  public:
-  enum Event { kStop, kReplaced, kAudio, kInstrument, kState };
+  enum Event { kStop, kReplaced, kAudio, kInstrument, kState, kSelection };
   void OnAudioAboutToChange() override { events.push_back(kStop); }
   void OnDocumentChanged(DocumentChange change) override {
     events.push_back(static_cast<Event>(static_cast<int>(change) + 1));
   }
+  void OnSelectionChanged() override { events.push_back(kSelection); }
   // The events without kState (the modified flag and title), which many
   // operations emit as a side note.
   std::vector<Event> Significant() const;

@@ -10,17 +10,20 @@ namespace {
 using namespace zandrel::test;
 using ::testing::ElementsAre;
 
-class ViewModelTest : public DocumentTest {
+class ViewModelTest : public DocumentTest, public DocumentObserver {
  protected:
   void SetUp() override {
     OpenRamp(1000000);
     model = std::make_unique<ViewModel>(Doc());
     model->clientWidth = 1000;
     model->clientHeight = 400;
-    model->hooks.showSelection = [this](int64_t a, int64_t b) { shown.emplace_back(a, b); };
+    Doc().AddObserver(this);
     model->ResetForDocument();
     frame.log.Clear();
   }
+  void TearDown() override { Doc().RemoveObserver(this); }
+  // What the Region page would show: the selection of each announcement.
+  void OnSelectionChanged() override { shown.emplace_back(model->loopIn, model->loopOut); }
   void WithRegions(std::vector<Region> regions) {
     Doc().instrument.hasInstrument = true;
     Doc().instrument.regions = std::move(regions);

@@ -1,0 +1,60 @@
+#include "commands/editor_commands.h"
+
+namespace zandrel {
+
+const std::set<int>& BuiltLaterIds() {
+  static const std::set<int> ids = {
+      cmd::kEditCopy,          cmd::kEditCut,           cmd::kEditPaste,          cmd::kSetLeftLoopPoint,
+      cmd::kSetRightLoopPoint, cmd::kCopyPositionAsText, cmd::kRemoveRegionLoop,  cmd::kFindRootNote,
+      cmd::kNormalize,         cmd::kAutoTune,          cmd::kEditKeyBoundaries,  cmd::kSetRootNote,
+      cmd::kFadeOutExp,        cmd::kEqualPowerCrossfade, cmd::kSetInOutToZeroCrossing,
+  };
+  return ids;
+}
+
+void DeclareBuiltLaterCommands(CommandRegistry& r) {
+  // The clipboard.
+  r.Add({.id = cmd::kEditCopy,
+         .text = "&Copy",
+         .key = "Ctrl+C",
+         .contextMenus = {{"Region Bar", 300, "&Copy\tCtrl+C"}, {"Loop Region", 400, "&Copy\tCtrl+C"}}});
+  r.Add({.id = cmd::kEditCut, .text = "Cu&t", .key = "Ctrl+X"});
+  r.Add({.id = cmd::kEditPaste,
+         .text = "&Paste",
+         .key = "Ctrl+V",
+         .contextMenus = {{"Edit", 400, "&Paste\tCtrl+V"},
+                          {"Region Bar", 301, "&Paste\tCtrl+V"},
+                          {"Loop Region", 401, "&Paste\tCtrl+V"}}});
+  // Selection and snapping.
+  r.Add({.id = cmd::kSetLeftLoopPoint,
+         .text = "Set Left Loop Point",
+         .contextMenus = {{"Edit", 101}, {"Loop Region", 101}}});
+  r.Add({.id = cmd::kSetRightLoopPoint,
+         .text = "Set Right Loop Point",
+         .contextMenus = {{"Edit", 102}, {"Loop Region", 102}}});
+  r.Add({.id = cmd::kCopyPositionAsText, .text = "&Copy Position as text", .contextMenus = {{"Edit", 300}}});
+  r.Add({.id = cmd::kEditKeyBoundaries, .text = "Edit Key Boundaries", .contextMenus = {{"Piano Roll", 100}}});
+  r.Add({.id = cmd::kSetInOutToZeroCrossing,
+         .text = "Set IN/OUT to Zero Crossing",
+         .contextMenus = {{"Loop Region", 202}}});
+  // Pitch and root notes.
+  r.Add({.id = cmd::kRemoveRegionLoop, .text = "Remove Region's loop", .contextMenus = {{"Region Bar", 101}}});
+  r.Add({.id = cmd::kFindRootNote,
+         .text = "FInd Root Note",
+         .contextMenus = {{"Region Bar", 200, "Find and Set Root Note"}}});
+  r.Add({.id = cmd::kAutoTune, .text = "Tune/Repitch...", .contextMenus = {{"Region Bar", 202, "Auto-Tune..."}}});
+  r.Add({.id = cmd::kSetRootNote, .text = "Set Root Note", .contextMenus = {{"Piano Roll", 200}}});
+  // Processing.
+  r.Add({.id = cmd::kNormalize, .text = "Normalize to 92%", .contextMenus = {{"Region Bar", 201, "Normalize"}}});
+  r.Add({.id = cmd::kFadeOutExp, .text = "Fade Out EXP", .contextMenus = {{"Loop Region", 200}}});
+  r.Add({.id = cmd::kEqualPowerCrossfade, .text = "Equal-Power Crossfade", .contextMenus = {{"Loop Region", 201}}});
+}
+
+void DeclareCoreCommands(CommandRegistry& registry) {
+  DeclareMenuBar(registry);
+  DeclareDocumentCommands(registry);
+  DeclareEditCommands(registry);
+  DeclareBuiltLaterCommands(registry);
+}
+
+}  // namespace zandrel
