@@ -159,6 +159,7 @@ int main(int argc, char** argv) {
   WavSeeds(root / "fuzz_wav_file");
   WavSeeds(root / "fuzz_document");
   DeviceReplySeeds(root / "fuzz_device_replies");
+  DeviceReplySeeds(root / "fuzz_device_client");
   InstrumentSeeds(root / "fuzz_instrument_json");
   SettingsSeeds(root / "fuzz_settings");
   ProcessingSeeds(root / "fuzz_processing");

@@ -24,7 +24,7 @@ export ZANDREL_FUZZ_SCRATCH="$scratch"
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DZANDREL_BUILD_TESTS=OFF -DZANDREL_BUILD_UI=OFF -DZANDREL_BUILD_FUZZERS=ON \
   -DCMAKE_C_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" \
-  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -DZANDREL_MAX_ZERO_FILL=65536" \
+  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -DZANDREL_MAX_ZERO_FILL=4096" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 cmake --build "$build"
 

@@ -4,6 +4,7 @@
 #include "device/device_commands.h"
 
 #include <algorithm>
+#include <bitset>
 #include <limits>
 
 #include "device/sysex_link.h"
@@ -116,7 +117,7 @@ bool CEPSysExLink::InitDevice() {
 std::vector<EPFileEntry> CEPSysExLink::ListDirectory(uint16_t directoryId) {
   OperationScope operation(*this);
   std::vector<EPFileEntry> entries;
-  std::vector<bool> seen(65536, false);
+  std::bitset<65536> seen;  // by file id; on the stack, as listings are frequent
   for (uint32_t page = 0;; ++page) {
     if (page == kMaxListPages || entries.size() >= kMaxListEntries) {
       PrintErr(Format("[Warning] Listing of directory %u did not end; stopped after %u pages.",

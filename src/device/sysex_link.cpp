@@ -59,7 +59,9 @@ bool CEPSysExLink::OpenLink() {
   lock.unlock();
   out_->Send(kIdentityRequest);
   lock.lock();
-  arrived_.wait_for(lock, Scaled(kIdentityWaitMs), [&] { return identityCount_ != before; });
+  if (const std::chrono::nanoseconds limit = Scaled(kIdentityWaitMs); limit.count() > 0) {
+    arrived_.wait_for(lock, limit, [&] { return identityCount_ != before; });
+  }
   return true;
 }
 
@@ -119,8 +121,10 @@ bool CEPSysExLink::WaitReply(uint16_t sequence, EPReply& reply, int limitMs) {
     const bool neverSent = sendFailed_ && awaited_ == sequence;
     const bool giveUp = operationDepth_ > 0 && (portGone_.load() || unanswered_.load() >= kUnansweredBeforeGivingUp);
     if (neverSent || giveUp) return false;
-    const auto deadline = std::chrono::steady_clock::now() + Scaled(limitMs);
-    if (!arrived_.wait_until(lock, deadline, present)) {
+    const std::chrono::nanoseconds limit = Scaled(limitMs);
+    // A limit of nothing (a time scale of 0) waits for nothing, not even
+    // for a wake-up that could only say the limit has passed.
+    if (limit.count() <= 0 || !arrived_.wait_until(lock, std::chrono::steady_clock::now() + limit, present)) {
       if (operationDepth_ > 0) unanswered_.fetch_add(1);
       return false;
     }

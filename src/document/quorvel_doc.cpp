@@ -157,6 +157,17 @@ bool CQuorvelDoc::LoadWav(const fs::path& path) {
   CWavLoader loaded;
   WavLoadReport report;
   if (!loaded.Load(path, &report)) return false;
+  return AdoptLoaded(std::move(loaded), report, path);
+}
+
+bool CQuorvelDoc::LoadWavFromMemory(std::span<const uint8_t> bytes, const fs::path& path) {
+  CWavLoader loaded;
+  WavLoadReport report;
+  if (!loaded.LoadFromMemory(bytes, path.filename().string(), &report)) return false;
+  return AdoptLoaded(std::move(loaded), report, path);
+}
+
+bool CQuorvelDoc::AdoptLoaded(CWavLoader&& loaded, const WavLoadReport& report, const fs::path& path) {
   const std::string problem = UnsupportedFormatReason(loaded);
   if (!problem.empty()) {
     ShowMessage(Format("Cannot open %s: %s.", path.filename().c_str(), problem.c_str()), MessageIcon::Error);
@@ -248,6 +259,23 @@ bool CQuorvelDoc::OnSaveDocument(const fs::path& path) {
     ShowWavWriteError(error);
     return false;
   }
+  AdoptSaved(draft, path);
+  return true;
+}
+
+bool CQuorvelDoc::OnSaveDocument(ByteSink& sink, const fs::path& path) {
+  SaveDraft draft;
+  if (!PrepareDraft(DraftMode::kSave, draft)) return false;
+  WavWriteError error;
+  if (!draft.header.WriteTo(sink, std::span(audio.data.data(), draft.dataBytes), &error)) {
+    ShowWavWriteError(error);
+    return false;
+  }
+  AdoptSaved(draft, path);
+  return true;
+}
+
+void CQuorvelDoc::AdoptSaved(SaveDraft& draft, const fs::path& path) {
   // The file is written: the document now holds what the file holds.
   const bool cut = draft.dataBytes < audio.data.size();
   if (cut) {
@@ -261,7 +289,6 @@ bool CQuorvelDoc::OnSaveDocument(const fs::path& path) {
   modified_ = false;
   UpdateAllViews(cut ? DocumentChange::kAudio : DocumentChange::kInstrument);
   UpdateAllViews(DocumentChange::kState);
-  return true;
 }
 
 fs::path CQuorvelDoc::SaveTempCopy() {
@@ -300,6 +327,17 @@ bool CQuorvelDoc::ExportWavWithoutLimits(const fs::path& path) {
     return false;
   }
   LogF(GetLog(), "WAV file exported successfully to:\n%s", path.c_str());
+  return true;
+}
+
+bool CQuorvelDoc::ExportWavWithoutLimits(ByteSink& sink) {
+  SaveDraft draft;
+  PrepareDraft(DraftMode::kExportWithoutLimits, draft);
+  WavWriteError error;
+  if (!draft.header.WriteTo(sink, std::span(audio.data.data(), draft.dataBytes), &error)) {
+    ShowMessage(Format("Failed to export WAV file.\n%s", error.reason.c_str()), MessageIcon::Error);
+    return false;
+  }
   return true;
 }
 
