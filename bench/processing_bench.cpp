@@ -309,24 +309,25 @@ BENCHMARK(BM_Libsamplerate)
 void AddPairs(RatioReporter& reporter) {
   for (int n = 256; n <= 65536; n *= 4) {
     reporter.Add({"ComplexFFT " + std::to_string(n) + " points, forward + inverse",
-                  "BM_ComplexFFT/" + std::to_string(n), "BM_FftwSplit/" + std::to_string(n), "FFTW3 float, measured"});
+                  "BM_ComplexFFT/" + std::to_string(n), "BM_FftwSplit/" + std::to_string(n), "FFTW3 float, measured", true});
   }
   for (const auto& [threads, label] : {std::pair{1, "one thread"}, std::pair{0, "every core"}}) {
     const std::string t = std::to_string(threads);
     const std::string cores = threads == 0 ? " (" + std::to_string(DefaultThreadCount()) + " threads)" : "";
     reporter.Add({"DetectNoteSegments per minute, " + std::string(label) + cores,
                   "BM_DetectNoteSegments/threads:" + t + "/real_time", "BM_AubioPitch/yinfft/real_time",
-                  "aubio FFT-YIN"});
+                  "aubio FFT-YIN", threads == 1});
     reporter.Add({"DetectNoteSegments per minute, " + std::string(label) + cores,
-                  "BM_DetectNoteSegments/threads:" + t + "/real_time", "BM_AubioPitch/yin/real_time", "aubio YIN"});
+                  "BM_DetectNoteSegments/threads:" + t + "/real_time", "BM_AubioPitch/yin/real_time", "aubio YIN",
+                  threads == 1});
     reporter.Add({"DetectBeats per minute, " + std::string(label) + cores, "BM_DetectBeats/threads:" + t + "/real_time",
-                  "BM_AubioTempo/real_time", "aubio tempo"});
+                  "BM_AubioTempo/real_time", "aubio tempo", threads == 1});
   }
   for (size_t i = 0; i < std::size(kRateCases); ++i) {
     for (const auto& [threads, label] : {std::pair{1, "one thread"}, std::pair{0, "every core"}}) {
       reporter.Add({"ResampleSinc " + std::string(kRateCases[i].name) + ", " + label,
                     "BM_ResampleSinc/case:" + std::to_string(i) + "/threads:" + std::to_string(threads) + "/real_time",
-                    "BM_Libsamplerate/case:" + std::to_string(i) + "/real_time", "libsamplerate best"});
+                    "BM_Libsamplerate/case:" + std::to_string(i) + "/real_time", "libsamplerate best", threads == 1});
     }
   }
 }

@@ -20,6 +20,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
     std::string ours;  // benchmark run names as printed, e.g. "BM_X/256/real_time"
     std::string peer;
     std::string peerName;
+    // Both sides run on one thread: compare CPU times, which a busy machine
+    // disturbs less than wall times. Otherwise wall times are compared.
+    bool oneThread = false;
   };
 
   RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
@@ -31,8 +34,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
     for (const Run& run : runs) {
       if (run.error_occurred) continue;
       // Times in microseconds whatever unit the run printed in.
-      times_[run.benchmark_name()] = run.GetAdjustedRealTime() * benchmark::GetTimeUnitMultiplier(benchmark::kMicrosecond) /
-                                     benchmark::GetTimeUnitMultiplier(run.time_unit);
+      const double toMicroseconds = benchmark::GetTimeUnitMultiplier(benchmark::kMicrosecond) /
+                                    benchmark::GetTimeUnitMultiplier(run.time_unit);
+      times_[run.benchmark_name()] = {run.GetAdjustedRealTime() * toMicroseconds,
+                                      run.GetAdjustedCPUTime() * toMicroseconds};
     }
   }
 
@@ -41,19 +46,26 @@ class RatioReporter : public benchmark::ConsoleReporter {
     for (const Pair& pair : pairs_) {
       const auto ours = times_.find(pair.ours);
       const auto peer = times_.find(pair.peer);
-      if (ours == times_.end() || peer == times_.end() || peer->second <= 0) continue;
+      if (ours == times_.end() || peer == times_.end()) continue;
+      const double ourTime = pair.oneThread ? ours->second.cpu : ours->second.wall;
+      const double peerTime = pair.oneThread ? peer->second.cpu : peer->second.wall;
+      if (peerTime <= 0) continue;
       if (!header) {
-        std::printf("\n%-58s %12s %12s %8s\n", "ratio = our time / peer's time", "ours (us)", "peer (us)", "ratio");
+        std::printf("\n%-62s %12s %12s %8s\n", "ratio = our time / peer's time", "ours (us)", "peer (us)", "ratio");
         header = true;
       }
-      std::printf("%-58s %12.1f %12.1f %7.2fx  (peer: %s)\n", pair.label.c_str(), ours->second, peer->second,
-                  ours->second / peer->second, pair.peerName.c_str());
+      std::printf("%-62s %12.1f %12.1f %7.2fx  %s time (peer: %s)\n", pair.label.c_str(), ourTime, peerTime,
+                  ourTime / peerTime, pair.oneThread ? "CPU" : "wall", pair.peerName.c_str());
     }
   }
 
  private:
   std::vector<Pair> pairs_;
-  std::map<std::string, double> times_;
+  struct Times {
+    double wall;
+    double cpu;
+  };
+  std::map<std::string, Times> times_;
 };
 
 // Runs the registered benchmarks with |reporter| and prints its ratios.

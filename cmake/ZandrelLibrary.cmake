@@ -11,8 +11,12 @@
 # zandrel_check_core_libraries() enforces at configure time.
 function(zandrel_library)
   cmake_parse_arguments(ZL "CORE" "NAME;FOLDER" "SOURCES;DEPS" ${ARGN})
+  # A model sub-folder ("widgets/model") is staged as include/widgets/model
+  # with a link widgets/model inside it, so that it too is reached as
+  # "widgets/model/x.h" and exposes nothing of its parent folder.
   set(stage ${CMAKE_BINARY_DIR}/include/${ZL_FOLDER})
-  file(MAKE_DIRECTORY ${stage})
+  get_filename_component(link_parent ${stage}/${ZL_FOLDER} DIRECTORY)
+  file(MAKE_DIRECTORY ${stage} ${link_parent})
   file(CREATE_LINK ${CMAKE_SOURCE_DIR}/src/${ZL_FOLDER} ${stage}/${ZL_FOLDER} SYMBOLIC)
   add_library(${ZL_NAME} STATIC ${ZL_SOURCES})
   target_include_directories(${ZL_NAME} PUBLIC ${stage})

@@ -1,7 +1,8 @@
 // Runs the device client on a device that answers with arbitrary bytes
 // (device_link_fake.h has the layout of the records): connecting with its
-// listings and metadata JSON, capabilities, project trees, events, and the
-// sound and project transfers.
+// listings and metadata JSON, capabilities, project trees, the device
+// manager's list of what it loaded, events, and the sound and project
+// transfers.
 #include <cstdint>
 #include <filesystem>
 #include <ostream>
@@ -9,6 +10,7 @@
 
 #include "device/device_caps.h"
 #include "device/device_client.h"
+#include "device/device_manager_model.h"
 #include "device/sound_transfers.h"
 #include "device_link_fake.h"
 #include "fuzz_support.h"
@@ -39,8 +41,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (client.Slots().size() != 999) __builtin_trap();
     std::vector<EPAudioFormat> formats;
     client.GetAudioFormatCaps(formats);
+    // The device manager's list of what the client loaded, and each kind of line.
+    const EPDeviceSnapshot snapshot = TakeSnapshot(client);
+    const ManagerListing listing = BuildManagerListing(snapshot);
+    for (size_t row = 0; row < listing.lines.size(); ++row) {
+      if (listing.lines[row].kind == ManagerLineKind::Sound && row > 40 && row + 40 < listing.lines.size()) continue;
+      ChooseLine(listing, snapshot, static_cast<int>(row));
+    }
     if (!client.Projects().empty()) {
-      CollectUsedSoundIds(client.GetProjectTree(client.Projects().front().id));
+      const EPJson tree = client.GetProjectTree(client.Projects().front().id);
+      CollectUsedSoundIds(tree);
+      ManagerSelection project;
+      project.has = true;
+      project.SetMetadata(tree);
+      FileInfoLines(project, snapshot);
       client.DownloadProject(client.Projects().front().id, ScratchDir() / "project.tar");
     }
     client.ProcessAsyncEvents(800);

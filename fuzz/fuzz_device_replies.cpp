@@ -16,6 +16,7 @@
 #include "device/device_caps.h"
 #include "device/device_client.h"
 #include "device/device_commands.h"
+#include "device/device_manager_model.h"
 #include "device/device_metadata.h"
 #include "device/device_transfers.h"
 #include "device/sysex_link.h"
@@ -90,6 +91,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (SanitizeSoundName(text).size() > 16) __builtin_trap();
   const std::string fileName = DownloadFileName(text);
   if (fileName.find('/') != std::string::npos || fileName == "." || fileName == "..") __builtin_trap();
+
+  // The device manager's lines and trees of the same text.
+  HeaderLineInfo(text);
+  JsonScalarToText(json);
+  std::vector<std::string> treeLines;
+  PrintJsonTree(json, "", treeLines);
+  const int previewChannels = PreviewChannels(json);
+  if (previewChannels < 1 || previewChannels > 2) __builtin_trap();
+  ManagerSelection chosen;
+  chosen.has = true;
+  chosen.name = std::string(text.substr(0, 64));
+  chosen.SetMetadata(json);
+  FileInfoLines(chosen, EPDeviceSnapshot{});
+  EPDeviceSnapshot infoSnapshot;
+  infoSnapshot.deviceInfoLoaded = true;
+  infoSnapshot.deviceInfo = json;
+  for (const ManagerLine& line : BuildManagerListing(infoSnapshot).lines) HeaderLineInfo(line.text);
 
   // The link and the command set, answered by the records.
   Input input(data, size);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "kits/akai_program.h"
 #include "support/wav_builder.h"
 
 using namespace zandrel::test;
@@ -149,9 +150,78 @@ void PreviewSeeds(const fs::path& out) {
   }
   Seed(out, "mono", mono);
   Seed(out, "stereo", stereo);
+
+// Program files for fuzz_akai_program: one the writer produced, a drum kit
+// with a pad map and pads text, and one with comments and odd numbers. The
+// fuzz target keeps "a.wav" and "Samples/b.wav" beside the program.
+void AkaiSeeds(const fs::path& out) {
+  zandrel::AkaiProgram program;
+  program.type = "Keygroup";
+  zandrel::AkaiInstrument instrument;
+  instrument.number = 1;
+  instrument.lowNote = 13;
+  instrument.highNote = 140;
+  instrument.padNote = 40;
+  zandrel::AkaiLayer layer;
+  layer.active = true;
+  layer.sampleName = "a";
+  layer.rootNote = 73;
+  layer.loop = true;
+  layer.loopStart = 1;
+  layer.loopEnd = 3;
+  instrument.layers = {layer, layer};
+  program.instruments = {instrument};
+  std::string text;
+  zandrel::CAKAIParse().GenerateProgramXml(program, text);
+  Seed(out, "keygroup", Text(text));
+  Seed(out, "drum",
+       Text("<MPCVObject><Program type=\"Drum\"><ProgramPads>{\"pads\": {\"value0\": 36, \"value1\": -2}}"
+            "</ProgramPads><Instruments><Instrument number=\"1\"><Layers><Layer><Active>True</Active>"
+            "<SampleName>samples/B</SampleName><VelStart>80</VelStart></Layer></Layers></Instrument>"
+            "<Instrument number=\"2\"><Layers><Layer><Active>1</Active><SampleName>../a</SampleName></Layer>"
+            "</Layers></Instrument></Instruments><PadNoteMap><PadNote number=\"1\"><Note>-2147483648</Note>"
+            "</PadNote></PadNoteMap></Program></MPCVObject>"));
+  Seed(out, "odd",
+       Text("<?xml version=\"1.0\"?><MPCVObject><Version><Application_Version><!--v-->1</Application_Version>"
+            "</Version><Program type=\"Keygroup\"><Instruments><Instrument number=\"0x7fffffff\"><LowNote> -99999999999"
+            "</LowNote><HighNote>2147483647</HighNote><Layers><Layer><Active>true</Active><SampleName>a.WAV"
+            "</SampleName><SampleStart>5</SampleStart><SampleEnd>2</SampleEnd><RootNote>nan</RootNote>"
+            "<Volume></Volume></Layer></Layers></Instrument></Instruments></Program></MPCVObject>"));
+}
+
+// Group and sound files for fuzz_maschine_file: paths in binary noise.
+void MaschineSeeds(const fs::path& out) {
+  const auto run = [](std::string_view path) { return Cat({Bytes{0x00, 0x01, 0xFF}, Text(path), Bytes{0x00}}); };
+  Seed(out, "group", Cat({Text("NIMG"), run("Samples/Drums/Kick/Kick V24.wav"), run("Samples/Drums/Kick/Kick V48.wav"),
+                          run("C:/Lib/Samples/Drums/Snare/Snare AR50sAutumn V24.wav"), run("D:/x/no samples.wav")}));
+  Seed(out, "sound", Cat({Text("NIMS"), run("Samples/Lead/Lead C3.wav"), run("Samples/Lead/Lead C4.wav"),
+                          run("Samples/../../../etc/x.wav"), run("Samples\\Lead\\Lead F#5 V127.wav")}));
+}
+
+// Kits for fuzz_smpltrek_kit: names, then RIFF/WAVE blocks, one of them cut.
+void SmplTrekSeeds(const fs::path& out) {
+  const Bytes wav = MakePcm16Wav({1, 2, 3, 4});
+  Seed(out, "kit", Cat({Text("STK"), Bytes{0}, Text("C:\\Kits\\kick.wav"), Bytes{0}, Text("snare.WAV"), Bytes{0},
+                        wav, wav, wav}));
+  Seed(out, "hostile", Cat({Text("x.wav"), Bytes{0}, Text("RIFF"), LE32(0xFFFFFFF8u), Text("WAVE"), wav,
+                            Text("RIFF"), LE32(400), Text("WAVE"), Bytes(16, 0)}));
 }
 
 }  // namespace
+
+void TextSeed(const fs::path& folder, const std::string& name, const std::string& text) {
+  Seed(folder, name, Bytes(text.begin(), text.end()));
+}
+
+// Markdown help texts, knob presets and parameter files for fuzz_widget_texts.
+void WidgetTextSeeds(const fs::path& out) {
+  TextSeed(out, "markdown",
+           "# Title\n## Sub\n#### Deep\n- **Bold** rest with `code` and _it_\n* star\n\n```\n  *x* _y_\n```\n"
+           "```text```\na_b_c and a lone * or ` or _\n");
+  TextSeed(out, "preset", "Mix: 0.500000\nCutoff : 1000\r\nWave: Saw\nmix: 0.1\nWave: Square\nMix: nan");
+  TextSeed(out, "parameters",
+           "; Config for fuzz\r\nmix=0.250000\r\n coarse = 3 \r\nother=7\r\nCoarse=1\r\nmix=inf\r\n=2\n");
+}
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
@@ -164,5 +234,9 @@ int main(int argc, char** argv) {
   SettingsSeeds(root / "fuzz_settings");
   ProcessingSeeds(root / "fuzz_processing");
   PreviewSeeds(root / "fuzz_device_preview");
+  WidgetTextSeeds(root / "fuzz_widget_texts");
+  AkaiSeeds(root / "fuzz_akai_program");
+  MaschineSeeds(root / "fuzz_maschine_file");
+  SmplTrekSeeds(root / "fuzz_smpltrek_kit");
   return 0;
 }

@@ -9,7 +9,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libtinyxml2-dev
-  qt6-base-dev fonts-dejavu-core xvfb xauth
+  qt6-base-dev fonts-dejavu-core xvfb xauth poppler-utils
   librtaudio-dev librtmidi-dev jackd2 libjack-jackd2-dev
   librubberband-dev libsamplerate0-dev libfftw3-dev
   # Benchmark peers only: aubio (pitch and beat tracking), libsndfile (opening WAV files).
@@ -28,9 +28,20 @@ if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
 
-echo "setup: installing ${missing[*]}"
 SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    # Nothing here can install packages: say what root has to run instead.
+    echo "setup: these packages are missing: ${missing[*]}" >&2
+    echo "setup: installing them needs root, and sudo is not installed. As root, run:" >&2
+    echo "  echo 'jackd2 jackd/tweak_rt_limits boolean false' | debconf-set-selections" >&2
+    echo "  apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends ${missing[*]}" >&2
+    echo "setup: then run this command again." >&2
+    exit 1
+  fi
+  SUDO="sudo"
+fi
+echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 # jackd2 asks whether to enable realtime scheduling; answer it up front.
 echo "jackd2 jackd/tweak_rt_limits boolean false" | $SUDO debconf-set-selections

@@ -19,5 +19,6 @@ ctest --output-on-failure -j"$(nproc)" -LE jack
 # The tests labelled "jack" open real MIDI and audio ports on a private JACK
 # server. They run alone, after the rest: the dummy back end has no realtime
 # scheduling and drops MIDI events when the machine is busy, so a test that
-# lost one is given another try.
-bash ../scripts/jack.sh ctest --output-on-failure -L jack --repeat until-pass:3
+# lost one is given another try; the log says how many tries each needed.
+# With CI=true they fail rather than skip when the server cannot be started.
+bash ../scripts/jack.sh bash ../scripts/ctest_retry.sh jack 3

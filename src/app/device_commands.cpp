@@ -5,6 +5,7 @@
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
 #include "device/transfer_dialog_model.h"
+#include "device/ui/device_manager_dlg.h"
 #include "device/ui/transfer_dialogs.h"
 #include "platform/message_host.h"
 
@@ -21,6 +22,10 @@ void DeclareDeviceCommands(CommandRegistry& r, CQuorvelApp& app) {
          .text = "Download...",
          .menus = {{"&File", 401}},
          .run = [a](CommandContext&) { OnDownloadFromDevice(*a); }});
+  r.Add({.id = cmd::kDeviceManager,
+         .text = "EP Manager...",
+         .menus = {{"&Tools", 100}},
+         .run = [a](CommandContext&) { OnDeviceManager(*a); }});
 }
 
 void OnUploadToDevice(CQuorvelApp& app) {
@@ -56,6 +61,13 @@ void OnDownloadFromDevice(CQuorvelApp& app) {
   CDownloadDlg dialog(&frame);
   if (dialog.exec() == QDialog::Accepted && !dialog.DownloadPath().empty())
     OpenDownloadedSound(app, dialog.DownloadPath());
+}
+
+void OnDeviceManager(CQuorvelApp& app) {
+  CMainFrame& frame = app.MainFrame();
+  frame.view->StopPlayback();
+  CEPViewDlg dialog(nullptr, &frame);
+  dialog.exec();
 }
 
 bool OpenDownloadedSound(CQuorvelApp& app, const fs::path& file) {

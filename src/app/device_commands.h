@@ -17,11 +17,15 @@ namespace zandrel {
 
 class CQuorvelApp;
 
-// Declares "Upload..." and "Download..." (the "&File" menu).
+// Declares "Upload..." and "Download..." (the "&File" menu) and "EP
+// Manager..." (the "&Tools" menu).
 void DeclareDeviceCommands(CommandRegistry& registry, CQuorvelApp& app);
 
 void OnUploadToDevice(CQuorvelApp& app);
 void OnDownloadFromDevice(CQuorvelApp& app);
+// Stops playback and runs the device manager (device/ui/device_manager_dlg.h);
+// it changes nothing of the document.
+void OnDeviceManager(CQuorvelApp& app);
 
 // The end of a download: opens |file| as the document, untitled but named
 // after the file and marked modified, then deletes the file and its private

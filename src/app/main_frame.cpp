@@ -19,6 +19,7 @@
 #include "app/app_commands.h"
 #include "app/customize_dlg.h"
 #include "app/device_commands.h"
+#include "app/kit_commands.h"
 #include "app/quorvel_app.h"
 #include "commands/editor_commands.h"
 #include "document/region_edits.h"
@@ -50,6 +51,10 @@ class CMainFrame::FrameContext final : public CommandContext {
       task();
       frame_.RefreshActions();
     });
+  }
+  LongTaskHost* Tasks() const override {
+    frame_.taskHost_.parent = &frame_;
+    return &frame_.taskHost_;
   }
 
  private:
@@ -101,6 +106,7 @@ void CMainFrame::DeclareCommands() {
   DeclareViewCommands(commands, view->Model());
   DeclareAppCommands(commands, app_, *this);
   DeclareDeviceCommands(commands, app_);
+  DeclareKitCommands(commands, app_);
   commands.Bind(context_.get());
 }
 

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "app/output_wnd.h"
+#include "app/qt_task_host.h"
 #include "app/toolbar_layout.h"
 #include "app/region_pane.h"
 #include "document/quorvel_doc.h"
@@ -77,6 +78,9 @@ class CMainFrame final : public QMainWindow, public DocumentFrame, public Docume
   void OnFilePrintSetup();
   void PrintView(QPrinter& printer);
 
+  // Where long work waits: progress, Cancel, no edits meanwhile.
+  QtTaskHost& TaskHost() { return taskHost_; }
+
   // The window, toolbar and pane layout, kept between runs.
   void SaveWindowLayout();
   void RestoreWindowLayout();
@@ -100,6 +104,7 @@ class CMainFrame final : public QMainWindow, public DocumentFrame, public Docume
   ToolbarLayout toolbarLayout_{std::vector<int>{}};
   std::vector<QToolBar*> toolbars_;
   std::unique_ptr<QPrinter> printer_;
+  QtTaskHost taskHost_;
 };
 
 }  // namespace zandrel

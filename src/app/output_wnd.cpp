@@ -21,7 +21,12 @@ COutputList::COutputList(QWidget* parent) : QListWidget(parent) {
   });
 }
 
-void COutputList::AddLine(std::string line) { addItem(QString::fromStdString(line)); }
+void COutputList::AddLine(std::string line) {
+  // A long run (or a hostile file) must not grow the list without bound: the
+  // oldest lines give way.
+  if (static_cast<size_t>(count()) >= kMaxLogLines) delete takeItem(0);
+  addItem(QString::fromStdString(line));
+}
 
 void COutputList::RemoveLastLine() {
   if (count() > 0) delete takeItem(count() - 1);

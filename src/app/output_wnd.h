@@ -9,8 +9,9 @@
 
 namespace zandrel {
 
-// The log list. Lines are plain items in insertion order; long lines are cut
-// at the right edge (no horizontal scrolling). A right click only focuses it.
+// The log list. Lines are plain items in insertion order, at most the last
+// kMaxLogLines of them; long lines are cut at the right edge (no horizontal
+// scrolling). A right click only focuses it.
 class COutputList final : public QListWidget, public LogSink {
  public:
   explicit COutputList(QWidget* parent = nullptr);

@@ -16,6 +16,11 @@ QString Key(std::string_view section, std::string_view key) { return ToQString(s
 }  // namespace
 
 MessageAnswer QtMessageHost::Show(std::string_view text, MessageIcon icon, MessageButtons buttons) {
+  return ShowWithDefault(text, icon, buttons, MessageAnswer::Ok);
+}
+
+MessageAnswer QtMessageHost::ShowWithDefault(std::string_view text, MessageIcon icon, MessageButtons buttons,
+                                             MessageAnswer defaultAnswer) {
   QMessageBox box(parent);
   box.setWindowTitle(QStringLiteral("Zandrel"));
   box.setText(ToQString(text));
@@ -33,6 +38,12 @@ MessageAnswer QtMessageHost::Show(std::string_view text, MessageIcon icon, Messa
     case MessageButtons::YesNoCancel:
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
       break;
+  }
+  switch (defaultAnswer) {
+    case MessageAnswer::Yes: box.setDefaultButton(QMessageBox::Yes); break;
+    case MessageAnswer::No: box.setDefaultButton(QMessageBox::No); break;
+    case MessageAnswer::Cancel: box.setDefaultButton(QMessageBox::Cancel); break;
+    case MessageAnswer::Ok: break;  // the box's own choice
   }
   switch (box.exec()) {
     case QMessageBox::Ok: return MessageAnswer::Ok;

@@ -16,6 +16,8 @@ namespace zandrel {
 class QtMessageHost final : public MessageHost {
  public:
   MessageAnswer Show(std::string_view text, MessageIcon icon, MessageButtons buttons) override;
+  MessageAnswer ShowWithDefault(std::string_view text, MessageIcon icon, MessageButtons buttons,
+                                MessageAnswer defaultAnswer) override;
   // Boxes are centred on this window (the main frame once it exists).
   QWidget* parent = nullptr;
 };

@@ -1,5 +1,11 @@
 #include "app/quorvel_app.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -37,6 +43,17 @@ class CAboutDlg final : public QDialog {
   }
 };
 
+// Why |path| cannot be read as a file at all, or "" when it can.
+std::string UnreadableFileReason(const std::filesystem::path& path) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (status.type() == std::filesystem::file_type::not_found) return "the file does not exist";
+  if (status.type() == std::filesystem::file_type::directory) return "it is a folder, not a file";
+  if (ec) return ec.message();
+  if (::access(path.c_str(), R_OK) != 0) return std::strerror(errno);
+  return {};
+}
+
 }  // namespace
 
 CQuorvelApp::CQuorvelApp() = default;
@@ -65,13 +82,11 @@ bool CQuorvelApp::InitInstance(const QStringList& arguments) {
   messageHost_.parent = frame_.get();
   fileDialogs_.parent = frame_.get();
 
-  bool processed = true;
-  if (arguments.isEmpty()) {
-    processed = doc_->OnNewDocument();
-  } else {
-    processed = OpenDocumentFile(arguments.front().toStdString());
+  // A file named on the command line that cannot be opened has been
+  // reported by now; the editor still starts, with an empty document.
+  if (arguments.isEmpty() || !OpenDocumentFile(arguments.front().toStdString())) {
+    if (!doc_->OnNewDocument()) return false;
   }
-  if (!processed) return false;
   frame_->showNormal();
   return true;
 }
@@ -100,6 +115,12 @@ bool CQuorvelApp::OnFileOpen() {
 
 bool CQuorvelApp::OpenDocumentFile(const std::filesystem::path& path) {
   if (!SaveModified()) return false;
+  // The loader is silent about a file it cannot read at all; say why here
+  // (a recent file that was moved, a folder, a path typed wrong).
+  if (const std::string problem = UnreadableFileReason(path); !problem.empty()) {
+    ShowMessage(Format("Cannot open %s: %s.", path.filename().c_str(), problem.c_str()), MessageIcon::Error);
+    return false;
+  }
   if (!doc_->OnOpenDocument(path)) return false;
   recentFiles_.Add(std::filesystem::absolute(path));
   if (frame_) frame_->RebuildRecentFilesMenu();

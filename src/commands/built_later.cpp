@@ -1,4 +1,5 @@
 #include "commands/editor_commands.h"
+#include "commands/processing_commands.h"
 
 namespace zandrel {
 
@@ -6,8 +7,8 @@ const std::set<int>& BuiltLaterIds() {
   static const std::set<int> ids = {
       cmd::kEditCopy,          cmd::kEditCut,           cmd::kEditPaste,          cmd::kSetLeftLoopPoint,
       cmd::kSetRightLoopPoint, cmd::kCopyPositionAsText, cmd::kRemoveRegionLoop,  cmd::kFindRootNote,
-      cmd::kNormalize,         cmd::kAutoTune,          cmd::kEditKeyBoundaries,  cmd::kSetRootNote,
-      cmd::kFadeOutExp,        cmd::kEqualPowerCrossfade, cmd::kSetInOutToZeroCrossing,
+      cmd::kAutoTune,          cmd::kEditKeyBoundaries,  cmd::kSetRootNote,
+      cmd::kEqualPowerCrossfade, cmd::kSetInOutToZeroCrossing,
   };
   return ids;
 }
@@ -45,8 +46,6 @@ void DeclareBuiltLaterCommands(CommandRegistry& r) {
   r.Add({.id = cmd::kAutoTune, .text = "Tune/Repitch...", .contextMenus = {{"Region Bar", 202, "Auto-Tune..."}}});
   r.Add({.id = cmd::kSetRootNote, .text = "Set Root Note", .contextMenus = {{"Piano Roll", 200}}});
   // Processing.
-  r.Add({.id = cmd::kNormalize, .text = "Normalize to 92%", .contextMenus = {{"Region Bar", 201, "Normalize"}}});
-  r.Add({.id = cmd::kFadeOutExp, .text = "Fade Out EXP", .contextMenus = {{"Loop Region", 200}}});
   r.Add({.id = cmd::kEqualPowerCrossfade, .text = "Equal-Power Crossfade", .contextMenus = {{"Loop Region", 201}}});
 }
 
@@ -55,6 +54,7 @@ void DeclareCoreCommands(CommandRegistry& registry) {
   DeclareDocumentCommands(registry);
   DeclareEditCommands(registry);
   DeclareBuiltLaterCommands(registry);
+  DeclareProcessingCommands(registry);
 }
 
 }  // namespace zandrel

@@ -12,7 +12,18 @@ namespace zandrel {
 // ---------------------------------------------------------------- context --
 
 bool CommandContext::RunLongWork(LongWork& work) {
-  if (work.compute && !work.compute([](double) { return true; })) return false;
+  if (work.compute) {
+    bool finished = false;
+    LongTask task;
+    task.Start([&](TaskProgress& progress) {
+      finished = work.compute([&progress](double fraction) { return progress.Report(fraction); });
+    });
+    BlockingTaskHost blocking;
+    LongTaskHost* host = Tasks();
+    (host ? *host : blocking).Wait(task, work.title);
+    task.Join();
+    if (!finished || task.Failed() || task.CancelRequested()) return false;
+  }
   if (work.commit) work.commit();
   return true;
 }

@@ -38,6 +38,7 @@
 #include "platform/log_sink.h"
 #include "platform/message_host.h"
 #include "platform/settings.h"
+#include "processing/long_task.h"
 
 namespace zandrel {
 
@@ -58,6 +59,12 @@ inline constexpr int kNewEmptySample = 32827;
 inline constexpr int kExportOverview = 32779;
 inline constexpr int kExportInstrumentData = 32780;
 inline constexpr int kExportWavWithoutLimits = 32837;
+// Kits of other samplers
+inline constexpr int kImportMaschineGroup = 32824;
+inline constexpr int kImportWavsFromFolder = 32825;
+inline constexpr int kImportAkaiKit = 32832;
+inline constexpr int kImportSmplTrekKit = 32833;
+inline constexpr int kExportAkaiKeygroup = 32931;
 inline constexpr int kEditUndo = 57643;
 inline constexpr int kEditRedo = 57644;
 inline constexpr int kEditCopy = 57634;
@@ -93,6 +100,7 @@ inline constexpr int kFadeOutExp = 32795;
 inline constexpr int kSilence = 32796;
 inline constexpr int kNormalize = 32797;
 // Device
+inline constexpr int kDeviceManager = 32888;
 inline constexpr int kUploadToDevice = 32889;
 inline constexpr int kDownloadFromDevice = 32891;
 }  // namespace cmd
@@ -130,10 +138,13 @@ class CommandContext {
   // the event that started it, have returned. Region edits are queued this
   // way, so they read the view's state as it is when they run.
   virtual void Post(std::function<void()> task) = 0;
-  // Runs long work. Here on the calling thread, without progress; the
-  // editor's context shows progress and Cancel and keeps the window alive.
-  // True when the work was committed.
-  virtual bool RunLongWork(LongWork& work);
+  // Where long work waits (long_task.h): the editor's host shows progress
+  // and Cancel and keeps the window alive; nullptr waits without a user
+  // interface.
+  virtual LongTaskHost* Tasks() const { return nullptr; }
+  // Runs long work: |compute| on a worker thread, waiting in Tasks(), then
+  // |commit| here unless it was cancelled. True when the work was committed.
+  bool RunLongWork(LongWork& work);
 
   // A document with at least one whole frame of audio.
   bool HasAudio() const;

@@ -26,6 +26,7 @@
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -152,11 +153,18 @@ class CEPDeviceClient : public CEPSysExLink {
                              const UploadProgress& progress = {});
   // Writes sound |fileId| (a slot or an extra sound) into a WAV file at
   // |path| with the metadata as its instrument chunk.
+  // Stopped (RequestCancel) while reading, it writes nothing and fails with
+  // "Cancelled."; so does DownloadProject.
   bool DownloadSound(uint16_t fileId, const std::filesystem::path& path);
   // Deletes sound |fileId|; with strict adherence only user content.
   bool DeleteSound(uint16_t fileId);
   // Saves project |projectId| as a .tar archive at |path|.
   bool DownloadProject(uint16_t projectId, const std::filesystem::path& path);
+  // Replaces project |targetId| with the .tar archive |archive| (named
+  // "project" in the root's "projects" directory). False without a projects
+  // directory ("[Error] Could not find /projects directory." on the error
+  // stream) or when the device refused or did not acknowledge it.
+  bool RestoreProject(std::span<const uint8_t> archive, uint16_t targetId);
 
   // ---- State ----
 

@@ -119,6 +119,7 @@ std::vector<EPFileEntry> CEPSysExLink::ListDirectory(uint16_t directoryId) {
   std::vector<EPFileEntry> entries;
   std::bitset<65536> seen;  // by file id; on the stack, as listings are frequent
   for (uint32_t page = 0;; ++page) {
+    if (CancelRequested()) break;
     if (page == kMaxListPages || entries.size() >= kMaxListEntries) {
       PrintErr(Format("[Warning] Listing of directory %u did not end; stopped after %u pages.",
                       unsigned{directoryId}, page));
@@ -187,6 +188,7 @@ std::string CEPSysExLink::GetMetadataPages(uint16_t fileId) {
   OperationScope operation(*this);
   std::string text;
   for (uint32_t page = 0;; ++page) {
+    if (CancelRequested()) return text;
     if (page == kMaxMetadataPages) {
       PrintErr(Format("[Error] Metadata of file %u did not end; stopped after %u pages.", unsigned{fileId}, page));
       return {};

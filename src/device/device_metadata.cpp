@@ -300,7 +300,7 @@ std::string SanitizeSoundName(std::string_view name) {
   return out;
 }
 
-std::string DownloadFileName(std::string_view displayName) {
+std::string DownloadFileName(std::string_view displayName, std::string_view extension) {
   // Long enough for any name the device shows, short enough that the folder
   // and the extension still fit a file name.
   constexpr size_t kMaxStemBytes = 200;
@@ -310,15 +310,19 @@ std::string DownloadFileName(std::string_view displayName) {
     name.push_back(c == '/' || c == '\\' || byte < 32 || byte == 127 ? '_' : c);
   }
   if (name.empty()) name = "download";
-  const auto endsWithWav = [](std::string_view text) {
-    if (text.size() < 4) return false;
-    std::string tail(text.substr(text.size() - 4));
-    for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return tail == ".wav";
+  const auto endsWithExtension = [extension](std::string_view text) {
+    if (extension.empty()) return true;
+    if (text.size() < extension.size()) return false;
+    const std::string_view tail = text.substr(text.size() - extension.size());
+    for (size_t i = 0; i < tail.size(); ++i) {
+      const auto lower = [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); };
+      if (lower(tail[i]) != lower(extension[i])) return false;
+    }
+    return true;
   };
-  // ".." and "." never survive: either ".wav" is appended or the name already
-  // ends in it.
-  if (!endsWithWav(name)) name += ".wav";
+  // ".." and "." never survive: either the extension is appended or the name
+  // already ends in it.
+  if (!endsWithExtension(name)) name += extension;
   return name;
 }
 

@@ -77,8 +77,9 @@ std::string SanitizeSoundName(std::string_view name);
 // A file name for a sound downloaded into a folder, made from its display
 // name (which the device supplies): path separators and control characters
 // become '_', the name is kept short, an empty name becomes "download", and
-// ".wav" is appended unless it already ends so (in any case). The result
-// never names anything outside the folder it is joined to.
-std::string DownloadFileName(std::string_view displayName);
+// |extension| (".wav", ".tar", ".json") is appended unless it already ends so
+// (in any case). The result never names anything outside the folder it is
+// joined to.
+std::string DownloadFileName(std::string_view displayName, std::string_view extension = ".wav");
 
 }  // namespace zandrel

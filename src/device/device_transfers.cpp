@@ -92,7 +92,9 @@ std::optional<uint32_t> ParseProjectSize(std::span<const uint8_t> payload) {
 // ---- Reading ----
 
 void CEPSysExLink::ReadPages(std::vector<uint8_t>& out, size_t wanted, uint16_t fileId) {
+  SetProgress(out.size(), wanted);
   for (uint32_t page = 0; out.size() < wanted; ++page) {
+    if (CancelRequested()) return;
     if (page == kMaxTransferPages) {
       PrintErr(Format("[Error] Read of file %u stopped after %u pages: page numbers end there.", unsigned{fileId},
                       kMaxTransferPages));
@@ -101,6 +103,7 @@ void CEPSysExLink::ReadPages(std::vector<uint8_t>& out, size_t wanted, uint16_t 
     const std::optional<EPReply> reply = Exchange(BuildReadPage(static_cast<uint16_t>(page)), kReplyLimitMs);
     if (!reply || reply->status != 0 || reply->payload.size() < 3) return;
     out.insert(out.end(), reply->payload.begin() + 2, reply->payload.end());
+    SetProgress(std::min(out.size(), wanted), wanted);
   }
 }
 
@@ -111,6 +114,7 @@ std::vector<uint8_t> CEPSysExLink::ReadFile(uint16_t fileId, uint32_t expectedSi
                     unsigned{fileId}, expectedSize, kMaxDownloadBytes));
     return {};
   }
+  if (CancelRequested()) return {};
   const std::optional<EPReply> init = Exchange(BuildReadInit(fileId), kReplyLimitMs);
   if (!init || init->status != 0) return {};
   std::vector<uint8_t> data;
@@ -122,6 +126,7 @@ std::vector<uint8_t> CEPSysExLink::ReadFile(uint16_t fileId, uint32_t expectedSi
 std::vector<uint8_t> CEPSysExLink::ReadPreview(uint16_t fileId, uint32_t fileSize, int channels) {
   OperationScope operation(*this);
   const PreviewRequest plan = PlanPreview(fileSize, channels);
+  if (CancelRequested()) return {};
   const std::optional<EPReply> init = Exchange(BuildPreviewInit(fileId, plan.stride, plan.points), kReplyLimitMs);
   if (!init || init->status != 0) {
     PrintErr("[Error] Preview Init Failed");
@@ -136,6 +141,7 @@ std::vector<uint8_t> CEPSysExLink::ReadPreview(uint16_t fileId, uint32_t fileSiz
 std::vector<uint8_t> CEPSysExLink::DownloadProjectTar(uint16_t projectId, bool* complete) {
   OperationScope operation(*this);
   if (complete) *complete = false;
+  if (CancelRequested()) return {};
   const std::optional<EPReply> init = Exchange(BuildReadInit(projectId), kReplyLimitMs);
   if (!init || init->status != 0) {
     PrintErr("[Error] Project TAR Init Failed or Timed Out");
@@ -161,7 +167,12 @@ std::vector<uint8_t> CEPSysExLink::DownloadProjectTar(uint16_t projectId, bool* 
   data.reserve(std::min<size_t>(size, kMaxReserveBytes));
 
   uint32_t emptyPages = 0;
+  SetProgress(0, size);
   for (uint32_t page = 0; data.size() < size; ++page) {
+    if (CancelRequested()) {
+      PrintErr("\n[Warning] Project download cancelled.");
+      break;
+    }
     if (page == kMaxTransferPages) {
       PrintErr(Format("\n[Error] Project download stopped after %u pages: page numbers end there.", page));
       break;
@@ -179,6 +190,7 @@ std::vector<uint8_t> CEPSysExLink::DownloadProjectTar(uint16_t projectId, bool* 
       const size_t take = std::min(reply->payload.size() - 2, size - data.size());
       data.insert(data.end(), reply->payload.begin() + 2, reply->payload.begin() + 2 + static_cast<ptrdiff_t>(take));
       emptyPages = 0;
+      SetProgress(data.size(), size);
     } else if (++emptyPages == kMaxEmptyProjectPages) {
       // A device that keeps answering without data would otherwise be asked
       // for all 65536 pages.

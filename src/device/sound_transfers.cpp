@@ -196,6 +196,10 @@ bool CEPDeviceClient::DownloadSound(uint16_t fileId, const std::filesystem::path
   const EPJson metadata = record->metadata;
 
   std::vector<uint8_t> data = ReadFile(fileId, size);
+  if (CancelRequested()) {
+    lastError_ = "Cancelled.";
+    return false;
+  }
   // A short read would be written as a shorter sound and called a success.
   if (data.empty() || data.size() < size) {
     if (!data.empty()) PrintErr(Format("[Error] Download of file %u incomplete: %zu of %u bytes.", unsigned{fileId},
@@ -262,6 +266,10 @@ bool CEPDeviceClient::DownloadProject(uint16_t projectId, const std::filesystem:
   }
   bool complete = false;
   const std::vector<uint8_t> archive = DownloadProjectTar(projectId, &complete);
+  if (CancelRequested()) {
+    lastError_ = "Cancelled.";
+    return false;
+  }
   // A backup cut short is no backup: it is not saved as one.
   if (archive.empty() || !complete) {
     lastError_ = "Failed to download project from device.";
@@ -274,6 +282,23 @@ bool CEPDeviceClient::DownloadProject(uint16_t projectId, const std::filesystem:
   }
   if (!file.Write(archive.data(), archive.size()) || !file.Commit()) {
     lastError_ = "Failed to save TAR file.";
+    return false;
+  }
+  return true;
+}
+
+bool CEPDeviceClient::RestoreProject(std::span<const uint8_t> archive, uint16_t targetId) {
+  if (!Ready()) return false;
+  lastError_.clear();
+  const uint16_t projectsDir = FindProjectsDirectory();
+  if (projectsDir == 0xFFFF) {
+    PrintErr("[Error] Could not find /projects directory.");
+    lastError_ = "Could not find /projects directory.";
+    return false;
+  }
+  PrintOut(Format("Uploading Project directly to ID %u...", unsigned{targetId}));
+  if (!UploadProjectArchive(archive, "project", projectsDir, targetId)) {
+    lastError_ = "Failed to upload project to device.";
     return false;
   }
   return true;

@@ -128,6 +128,26 @@ class CEPSysExLink {
   // The nominal limit the latest WaitReply() was given.
   int LastWaitLimitMs() const { return lastWaitLimitMs_; }
 
+  // ---- Job control (any thread) ----
+  // A job that runs the link on a worker thread is stopped with
+  // RequestCancel(). The reads (ReadFile, ReadPreview, DownloadProjectTar,
+  // ListDirectory, GetMetadataPages) test the flag before each request and,
+  // once it is set, send nothing more and return what they have. Uploads,
+  // metadata writes, deletion and file information never test it: the device
+  // knows no abort message, and a transfer stopped halfway would leave it
+  // waiting for the rest.
+  void RequestCancel() { cancel_.store(true); }
+  void ClearCancel() { cancel_.store(false); }
+  bool CancelRequested() const { return cancel_.load(); }
+  // Bytes gathered so far by the running read, and how many it expects (0:
+  // not known yet).
+  struct JobProgress {
+    uint64_t done = 0;
+    uint64_t expected = 0;
+  };
+  JobProgress Progress() const { return {progressDone_.load(), progressExpected_.load()}; }
+  void ResetProgress() { SetProgress(0, 0); }
+
   // Marks the requests of one operation (see the file comment). Scopes nest;
   // the outermost one counts. Owner's thread only.
   class OperationScope {
@@ -203,6 +223,10 @@ class CEPSysExLink {
   void PrintErr(std::string_view line);
   // Text without a line feed (progress lines that "\r" rewrites), flushed.
   void PrintOutInline(std::string_view text);
+  void SetProgress(uint64_t done, uint64_t expected) {
+    progressExpected_.store(expected);
+    progressDone_.store(done);
+  }
   // Sends |payload| and waits up to |limitMs|; the reply, or nothing.
   std::optional<EPReply> Exchange(std::span<const uint8_t> payload, int limitMs);
 
@@ -238,6 +262,9 @@ class CEPSysExLink {
   // |unanswered_|.
   std::atomic<bool> portGone_{false};
   int operationDepth_ = 0;
+  std::atomic<bool> cancel_{false};
+  std::atomic<uint64_t> progressDone_{0};
+  std::atomic<uint64_t> progressExpected_{0};
   double timeScale_ = 1.0;
   int lastWaitLimitMs_ = 0;
 

@@ -84,10 +84,10 @@ SlotList BuildOccupiedSlotList(const std::vector<EPSoundSlot>& slots) {
 
 std::optional<std::string> UploadProgressPhase::LineFor(int percent) {
   int phase = 0;
-  const char* line = "Starting upload...";
+  std::string line = "Starting upload...";
   if (percent >= 100) {
     phase = 2;
-    line = "Upload transmission complete!";
+    line = completeLine_;
     phase_.reset();
   } else if (percent > 0) {
     phase = 1;

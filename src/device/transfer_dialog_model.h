@@ -56,10 +56,14 @@ SlotList BuildOccupiedSlotList(const std::vector<EPSoundSlot>& slots);
 // "Uploading chunks" line.
 class UploadProgressPhase {
  public:
+  // |completeLine| is the completion line of the dialog that logs.
+  explicit UploadProgressPhase(std::string completeLine = "Upload transmission complete!")
+      : completeLine_(std::move(completeLine)) {}
   // The line to log for |percent|, if any.
   std::optional<std::string> LineFor(int percent);
 
  private:
+  std::string completeLine_;
   std::optional<int> phase_;
 };
 

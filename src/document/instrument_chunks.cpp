@@ -151,7 +151,11 @@ Region ReadRegion(const json& object, size_t index, LogSink* log) {
   return region;
 }
 
-void ReadTngeText(std::string_view text, int64_t frameCount, InstrumentData& instrument, LogSink* log) {
+void ReadTngeText(std::string_view text, int64_t frameCount, InstrumentData& instrument, LogSink* targetLog) {
+  // Hostile data can hold a million bad entries: warnings of one kind are
+  // summed up rather than written a million times.
+  StepLog step(targetLog);
+  LogSink* log = step.Sink();
   while (!text.empty() && text.back() == '\0') text.remove_suffix(1);
   json object;
   try {
@@ -169,16 +173,26 @@ void ReadTngeText(std::string_view text, int64_t frameCount, InstrumentData& ins
   ReadParams(object, instrument.params, log);
 
   const auto regions = object.find("regions");
+  size_t notObjects = 0;
   if (regions != object.end() && regions->is_array()) {
     for (size_t i = 0; i < regions->size(); ++i) {
       const json& element = (*regions)[i];
+      if (element.is_object() && instrument.regions.size() >= kMaxRegionsRead) {
+        LogF(log, "Warning: TNGE holds more than %zu regions; only the first %zu are read.", kMaxRegionsRead,
+             kMaxRegionsRead);
+        break;
+      }
       if (!element.is_object()) {
-        LogF(log, "Warning: TNGE region %zu is not an object; skipped.", i + 1);
+        // Counted here rather than formatted a million times.
+        if (++notObjects <= StepLog::kMaxPerKind) LogF(log, "Warning: TNGE region %zu is not an object; skipped.", i + 1);
         continue;
       }
       instrument.regions.push_back(ReadRegion(element, i, log));
     }
   }
+
+  if (notObjects > StepLog::kMaxPerKind) LogF(log, "... and %zu more like it", notObjects - StepLog::kMaxPerKind);
+  step.Finish();  // the sums belong to the regions, before the summary line
 
   const InstrumentParams& p = instrument.params;
   if (instrument.regions.empty() && p.loopStart != kNoLoop && p.loopEnd != kNoLoop) {

@@ -27,8 +27,14 @@
 
 namespace zandrel {
 
+// The most regions a read takes from a file: the document's own limit when
+// no device sets one. Hostile data may hold millions.
+constexpr size_t kMaxRegionsRead = 1000;
+
 // Reads every "TNGE" sub-chunk of the first LIST/INFO chunk into |instrument|
 // (reset first). frameCount sizes the region made from a global loop.
+// Reading stops after kMaxRegionsRead regions, with one warning; warnings of
+// one kind are written for the first few entries and then summed up.
 void ParseInstrumentChunk(const std::vector<RiffChunk>& chunks, int64_t frameCount,
                           InstrumentData& instrument, LogSink* log);
 // smplUnityNote from the first "smpl" chunk; also the root note when no

@@ -35,30 +35,6 @@ const char* FormatName(const CWavLoader& wav) {
   }
 }
 
-// Why the editor cannot turn this file's audio into 16-bit PCM, or "" when it
-// can. Compressed formats (A-law, ADPCM, ...) would otherwise be converted as
-// if they were plain samples and come out as noise.
-std::string UnsupportedFormatReason(const CWavLoader& wav) {
-  const PcmFormat& f = wav.format;
-  if (f == PcmFormat{}) return "it has no format chunk";
-  const uint16_t tag = wav.EffectiveFormatTag();
-  if (tag != kWaveFormatPcm && tag != kWaveFormatIeeeFloat)
-    return Format("its audio is compressed or encoded (format %u), which cannot be edited", tag);
-  if (f.nChannels == 0 || f.nSamplesPerSec == 0) return "its format chunk names no channels or no sample rate";
-  const unsigned bits = f.wBitsPerSample;
-  if (tag == kWaveFormatIeeeFloat && bits != 32)
-    return Format("%u-bit floating-point samples are not supported", bits);
-  if (tag == kWaveFormatPcm && bits != 8 && bits != 16 && bits != 24 && bits != 32)
-    return Format("%u-bit samples are not supported", bits);
-  if (f.nBlockAlign != f.nChannels * (bits / 8))
-    return Format("its block alignment (%u bytes) does not match %u channels of %u-bit samples", f.nBlockAlign,
-                  f.nChannels, bits);
-  if (!ConvertedFormatFits(f))
-    return Format("%u channels at %lu Hz are more than a 16-bit WAV header can describe", f.nChannels,
-                  static_cast<unsigned long>(f.nSamplesPerSec));
-  return {};
-}
-
 std::string ChannelsName(unsigned channels) {
   if (channels == 1) return "Mono";
   if (channels == 2) return "Stereo";
@@ -254,9 +230,16 @@ bool CQuorvelDoc::PrepareDraft(DraftMode mode, SaveDraft& draft) const {
 bool CQuorvelDoc::OnSaveDocument(const fs::path& path) {
   SaveDraft draft;
   if (!PrepareDraft(DraftMode::kSave, draft)) return false;
+  // The user agreed to the cut; Undo brings the cut audio back.
+  const bool cut = draft.dataBytes < audio.data.size();
+  if (cut && !PushUndo(kUndoWithAudio, "Trim to Device Limit")) return false;
   WavWriteError error;
   if (!draft.header.WriteTo(path, std::span(audio.data.data(), draft.dataBytes), &error)) {
     ShowWavWriteError(error);
+    // Nothing was cut: the entry would restore what the document still holds.
+    if (cut && !undoHistory.undoStack.empty() && undoHistory.undoStack.back().description == "Trim to Device Limit") {
+      CUndoHistory::DeleteSnapshot(undoHistory.PopUndo());
+    }
     return false;
   }
   AdoptSaved(draft, path);
@@ -277,10 +260,10 @@ bool CQuorvelDoc::OnSaveDocument(ByteSink& sink, const fs::path& path) {
 
 void CQuorvelDoc::AdoptSaved(SaveDraft& draft, const fs::path& path) {
   // The file is written: the document now holds what the file holds.
-  const bool cut = draft.dataBytes < audio.data.size();
   if (cut) {
     NotifyAudioAboutToChange();
     audio.data.resize(draft.dataBytes);
+    LogF(GetLog(), "Duration: %.3f seconds (trimmed to the device limit)", audio.DurationSeconds());
   }
   audio.chunks = std::move(draft.header.chunks);
   instrument = std::move(draft.instrument);

@@ -21,8 +21,10 @@ std::string RegionLengthText(int64_t start, int64_t end) {
 
 }  // namespace
 
-void RemoveOrphanedRegions(InstrumentData& instrument, LogSink* log) {
+void RemoveOrphanedRegions(InstrumentData& instrument, LogSink* targetLog) {
   if (!instrument.hasInstrument) return;
+  StepLog step(targetLog);
+  LogSink* log = step.Sink();
   std::vector<Region>& regions = instrument.regions;
   std::vector<Region> kept;
   kept.reserve(regions.size());
@@ -43,8 +45,10 @@ void RemoveOrphanedRegions(InstrumentData& instrument, LogSink* log) {
   regions = std::move(kept);
 }
 
-void SanitizeKeyRanges(InstrumentData& instrument, LogSink* log) {
+void SanitizeKeyRanges(InstrumentData& instrument, LogSink* targetLog) {
   if (!instrument.hasInstrument) return;
+  StepLog step(targetLog);
+  LogSink* log = step.Sink();
   std::vector<Region>& regions = instrument.regions;
   if (regions.empty()) return;
   SortRegions(regions);

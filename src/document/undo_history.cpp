@@ -3,6 +3,7 @@
 #include <ctime>
 #include <system_error>
 
+#include "platform/temp_folder.h"
 #include "platform/text_format.h"
 
 namespace zandrel {
@@ -56,8 +57,7 @@ void CUndoHistory::Clear() {
 }
 
 fs::path CUndoHistory::MakeSnapshotPath() {
-  std::error_code ec;
-  if (!snapshotFolder.empty()) fs::create_directories(snapshotFolder, ec);  // a failure shows when the save fails
+  if (!snapshotFolder.empty()) CreatePrivateFolder(snapshotFolder);  // a failure shows when the save fails
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);

@@ -446,4 +446,25 @@ void CWavLoader::ConvertTo16Bit() {
   format.nAvgBytesPerSec = static_cast<uint32_t>(format.nBlockAlign) * format.nSamplesPerSec;
 }
 
+std::string UnsupportedFormatReason(const CWavLoader& wav) {
+  const PcmFormat& f = wav.format;
+  if (f == PcmFormat{}) return "it has no format chunk";
+  const uint16_t tag = wav.EffectiveFormatTag();
+  if (tag != kWaveFormatPcm && tag != kWaveFormatIeeeFloat)
+    return Format("its audio is compressed or encoded (format %u), which cannot be edited", tag);
+  if (f.nChannels == 0 || f.nSamplesPerSec == 0) return "its format chunk names no channels or no sample rate";
+  const unsigned bits = f.wBitsPerSample;
+  if (tag == kWaveFormatIeeeFloat && bits != 32)
+    return Format("%u-bit floating-point samples are not supported", bits);
+  if (tag == kWaveFormatPcm && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+    return Format("%u-bit samples are not supported", bits);
+  if (f.nBlockAlign != f.nChannels * (bits / 8))
+    return Format("its block alignment (%u bytes) does not match %u channels of %u-bit samples", f.nBlockAlign,
+                  f.nChannels, bits);
+  if (!ConvertedFormatFits(f))
+    return Format("%u channels at %lu Hz are more than a 16-bit WAV header can describe", f.nChannels,
+                  static_cast<unsigned long>(f.nSamplesPerSec));
+  return {};
+}
+
 }  // namespace zandrel

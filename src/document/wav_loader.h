@@ -157,4 +157,9 @@ class CWavLoader {
   size_t CappedDataBytes(float maxSeconds) const;
 };
 
+// Why the editor cannot turn this file's audio into 16-bit PCM, or "" when it
+// can. Compressed formats (A-law, ADPCM, ...) would otherwise be converted as
+// if they were plain samples and come out as noise.
+std::string UnsupportedFormatReason(const CWavLoader& wav);
+
 }  // namespace zandrel

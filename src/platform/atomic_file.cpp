@@ -8,6 +8,8 @@
 
 #include <system_error>
 
+#include "platform/temp_folder.h"
+
 namespace zandrel {
 namespace fs = std::filesystem;
 
@@ -37,10 +39,12 @@ void AtomicFileWriter::Abort() {
 namespace {
 
 // The mode the written file gets: the mode the target had, or the mode a
-// newly created file would get.
+// newly created file would get (private inside the private temporary folder).
 mode_t TargetMode(const fs::path& target) {
   struct stat st {};
   if (::stat(target.c_str(), &st) == 0) return st.st_mode & 07777;
+  // Undo snapshots hold the user's audio: private, whatever the umask.
+  if (IsInProcessTempFolder(target)) return 0600;
   const mode_t mask = ::umask(0);
   ::umask(mask);
   return 0666 & ~mask;

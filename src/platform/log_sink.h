@@ -13,6 +13,8 @@
 // thread appends; workers post their lines to it.
 #pragma once
 
+#include <cstddef>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +62,46 @@ class MemoryLog final : public LogSink {
 
  private:
   std::vector<std::string> lines_;
+};
+
+// The most lines the log pane keeps; older lines give way to newer ones.
+constexpr size_t kMaxLogLines = 10000;
+
+// One step of work (a parse, one save step) that may log the same kind of
+// line over and over, e.g. once per entry of hostile instrument data. Of each
+// kind, the first kMaxPerKind lines pass through to the target; the rest are
+// counted and summed up in one line, "... and N more like it", when the step
+// ends (Finish() or the destructor). Lines that differ only in their numbers
+// are of one kind. A step without a target logs nothing (Sink() is null).
+class StepLog final : public LogSink {
+ public:
+  static constexpr size_t kMaxPerKind = 10;
+
+  explicit StepLog(LogSink* target) : target_(target) {}
+  ~StepLog() override { Finish(); }
+  StepLog(const StepLog&) = delete;
+  StepLog& operator=(const StepLog&) = delete;
+
+  // Where the step logs: this, or nullptr when there is no target.
+  LogSink* Sink() { return target_ ? this : nullptr; }
+  // Writes the summary lines; the step may go on logging afterwards.
+  void Finish();
+
+  void Clear() override;
+  void RemoveLastLine() override;
+  size_t LineCount() const override { return target_ ? target_->LineCount() : 0; }
+
+ protected:
+  void AddLine(std::string line) override;
+
+ private:
+  struct Kind {
+    size_t seen = 0;
+    size_t order = 0;  // summaries come out in the order the kinds overflowed
+  };
+  LogSink* target_;
+  std::map<std::string, Kind> kinds_;
+  size_t overflowed_ = 0;
 };
 
 // Null-safe helpers: no sink means no main frame, so nothing is logged.

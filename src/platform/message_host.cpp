@@ -40,4 +40,8 @@ bool AskYesNo(std::string_view text, MessageIcon icon) {
   return CurrentMessageHost().Show(text, icon, MessageButtons::YesNo) == MessageAnswer::Yes;
 }
 
+bool AskYesNo(std::string_view text, MessageIcon icon, MessageAnswer defaultAnswer) {
+  return CurrentMessageHost().ShowWithDefault(text, icon, MessageButtons::YesNo, defaultAnswer) == MessageAnswer::Yes;
+}
+
 }  // namespace zandrel

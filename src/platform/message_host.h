@@ -24,6 +24,13 @@ class MessageHost {
  public:
   virtual ~MessageHost() = default;
   virtual MessageAnswer Show(std::string_view text, MessageIcon icon, MessageButtons buttons) = 0;
+  // The same with |defaultAnswer|'s button as the one Enter presses (hosts
+  // without such a button answer as Show does).
+  virtual MessageAnswer ShowWithDefault(std::string_view text, MessageIcon icon, MessageButtons buttons,
+                                        MessageAnswer defaultAnswer) {
+    (void)defaultAnswer;
+    return Show(text, icon, buttons);
+  }
 };
 
 // The host boxes currently go to. Never null.
@@ -48,5 +55,7 @@ class ScopedMessageHost {
 void ShowMessage(std::string_view text, MessageIcon icon = MessageIcon::None);
 // Asks a Yes/No question; true when the answer is Yes.
 bool AskYesNo(std::string_view text, MessageIcon icon = MessageIcon::Question);
+// The same with |defaultAnswer| (Yes or No) as the default button.
+bool AskYesNo(std::string_view text, MessageIcon icon, MessageAnswer defaultAnswer);
 
 }  // namespace zandrel

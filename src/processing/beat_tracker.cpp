@@ -180,15 +180,16 @@ void PhaseVocoderStep(PhaseVocoder& pv, const float* hop, SpectrumFrame& spectru
   std::copy(hop, hop + kBeatHopSize, pv.window.begin() + kBeatHopSize);
   std::copy(hop, hop + kBeatHopSize, pv.overlap.begin());
 
-  FloatVec windowed = pv.window;
-  FloatVecWeight(windowed, pv.hann);
-  FloatVecShift(windowed);  // zero phase at the window's centre
-  for (uint32_t i = 0; i < kBeatWindowSize; ++i) pv.fft[i] = Complex(windowed[i], 0.0f);
-  RecursiveFFT(pv.fft);
-  for (uint32_t i = 0; i < kBeatWindowSize; ++i) {
-    spectrum.magnitudes[i] = std::hypot(pv.fft[i].real(), pv.fft[i].imag());
-    spectrum.phases[i] = std::atan2(pv.fft[i].imag(), pv.fft[i].real());
-  }
+  // Windowed, with the halves swapped: zero phase at the window's centre.
+  constexpr uint32_t kHalf = kBeatWindowSize / 2;
+  for (uint32_t i = 0; i < kBeatWindowSize; ++i) pv.windowed[(i + kHalf) % kBeatWindowSize] = pv.window[i] * pv.hann[i];
+  // Only the magnitudes of the lower half are used: a real-input transform,
+  // and no phases.
+  float* const re = pv.bins.data();
+  float* const im = re + FftPlan::SplitOffset(kFluxBins);
+  pv.plan.RealForward(pv.windowed.data(), re, im);
+  spectrum.magnitudes.resize(kFluxBins);
+  for (uint32_t k = 0; k < kFluxBins; ++k) spectrum.magnitudes[k] = std::sqrt(re[k] * re[k] + im[k] * im[k]);
 }
 
 float SpectralFlux(FloatVec& memory, const SpectrumFrame& spectrum) {
@@ -230,7 +231,8 @@ float PeakPickerStep(PeakPicker& p, float onset, float* peak) {
   float sum = 0.0f;
   for (float v : p.filtered) sum += v;
   const float mean = sum / static_cast<float>(p.filtered.size());
-  FloatVec sorted = p.filtered;
+  FloatVec& sorted = p.sorted;
+  sorted = p.filtered;  // same size: no allocation
   std::nth_element(sorted.begin(), sorted.begin() + 3, sorted.end());
   const float median = sorted[3];
 

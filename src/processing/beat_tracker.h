@@ -29,6 +29,8 @@
 #include <span>
 #include <vector>
 
+#include "processing/complex_fft.h"
+
 namespace zandrel {
 
 // A float vector; its length is size().
@@ -39,17 +41,20 @@ constexpr uint32_t kBeatHopSize = 512;      // hop, samples
 constexpr uint32_t kFluxBins = kBeatWindowSize / 2 + 1;
 constexpr uint32_t kMaxBeatSampleRate = 768000;  // higher rates give no beats
 
-// The full FFT of one window.
+// The magnitudes of bins 0 .. 512 of one window's spectrum (the flux reads
+// nothing else; the upper bins mirror these for real input).
 struct SpectrumFrame {
-  FloatVec magnitudes = FloatVec(kBeatWindowSize);
-  FloatVec phases = FloatVec(kBeatWindowSize);
+  FloatVec magnitudes = FloatVec(kFluxBins);
 };
 
 struct PhaseVocoder {
-  std::vector<std::complex<float>> fft = std::vector<std::complex<float>>(kBeatWindowSize);
+  FftPlan plan{kBeatWindowSize};                // real-input transform of one window
   FloatVec window = FloatVec(kBeatWindowSize);  // the current window's samples
   FloatVec overlap = FloatVec(kBeatHopSize);    // the previous hop's samples
   FloatVec hann = FloatVec(kBeatWindowSize);    // w[i] = 0.5 (1 - cos(2 pi i / 1024))
+  FloatVec windowed = FloatVec(kBeatWindowSize);
+  // The spectrum: real parts, then the imaginary parts SplitOffset later.
+  FloatVec bins = FloatVec(2 * FftPlan::SplitOffset(kFluxBins));
 };
 
 struct PeakPicker {
@@ -61,6 +66,7 @@ struct PeakPicker {
   FloatVec kept = FloatVec(7);  // the last seven onset values, oldest first
   FloatVec filtered = FloatVec(7);
   FloatVec scratch = FloatVec(7);
+  FloatVec sorted = FloatVec(7);  // for the median
   FloatVec lastThree = FloatVec(3);  // the last three thresholded values
   FloatVec thresholded = FloatVec(1);
 };

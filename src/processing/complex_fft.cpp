@@ -1,80 +1,194 @@
 #include "processing/complex_fft.h"
 
+#include <fftw3.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <bit>
-#include <cmath>
-#include <cstddef>
-#include <numbers>
+#include <cstdint>
+#include <vector>
+#include <mutex>
 
 namespace zandrel {
+namespace {
+
+// The kinds of transform planned; FFTW's forward sign is e^(-2 pi i nk/N),
+// so ours (e^+) is its backward transform and our inverse its forward one.
+enum class Kind { kForward, kInverse, kRealForward, kRealInverse };
+constexpr size_t kKinds = 4;
+constexpr size_t kMaxLog2 = 40;
+
+// Plans by kind, log2 of the size and whether the arrays are aligned the way
+// FFTW's SIMD code wants (plans made for aligned arrays may only run on such
+// arrays). Filled once under the lock, then read without it.
+std::array<std::atomic<fftwf_plan>, kKinds * kMaxLog2 * 2> gPlans{};
+std::mutex gPlanningLock;
+
+bool Aligned(const float* p) { return fftwf_alignment_of(const_cast<float*>(p)) == 0; }
+
+// Scratch arrays for planning (FFTW_MEASURE overwrites the arrays it plans
+// on): a real array of n values, and a split array whose imaginary part lies
+// FftPlan::SplitOffset(n) floats after its real part.
+struct PlanningArrays {
+  PlanningArrays(size_t n, bool aligned) {
+    // One float past an aligned block is misaligned for every SIMD width.
+    const size_t skew = aligned ? 0 : 1;
+    const size_t size = FftPlan::SplitOffset(n + 1) + 2 * FftPlan::SplitOffset(n) + 1;
+    block = fftwf_alloc_real(size);
+    std::fill(block, block + size, 0.0f);
+    real = block + skew;
+    splitRe = block + FftPlan::SplitOffset(n + 1) + skew;
+    splitIm = splitRe + FftPlan::SplitOffset(n);
+  }
+  ~PlanningArrays() { fftwf_free(block); }
+  PlanningArrays(const PlanningArrays&) = delete;
+  PlanningArrays& operator=(const PlanningArrays&) = delete;
+  float* block = nullptr;
+  float* real = nullptr;
+  float* splitRe = nullptr;
+  float* splitIm = nullptr;
+};
+
+fftwf_plan MakePlan(Kind kind, size_t n, bool aligned) {
+  PlanningArrays scratch(n, aligned);
+  float* a = scratch.real;
+  float* b = scratch.splitRe;
+  // A real transform's spectrum has n / 2 + 1 bins, laid out for that count.
+  float* c = kind == Kind::kRealForward || kind == Kind::kRealInverse ? b + FftPlan::SplitOffset(n / 2 + 1)
+                                                                       : scratch.splitIm;
+  const unsigned flags = FFTW_MEASURE | (aligned ? 0u : FFTW_UNALIGNED);
+  fftwf_iodim dim{static_cast<int>(n), 1, 1};
+  switch (kind) {
+    case Kind::kForward:  // e^+: FFTW's forward transform with real and imaginary parts swapped
+      return fftwf_plan_guru_split_dft(1, &dim, 0, nullptr, c, b, c, b, flags);
+    case Kind::kInverse:
+      return fftwf_plan_guru_split_dft(1, &dim, 0, nullptr, b, c, b, c, flags);
+    case Kind::kRealForward:  // real a -> bins (b, c)
+      return fftwf_plan_guru_split_dft_r2c(1, &dim, 0, nullptr, a, b, c, flags);
+    case Kind::kRealInverse:  // bins (b, c) -> real a; destroys the bins
+      return fftwf_plan_guru_split_dft_c2r(1, &dim, 0, nullptr, b, c, a, flags);
+  }
+  return nullptr;
+}
+
+// The kept plan for |kind| at size n (a power of two, at least 2).
+fftwf_plan PlanFor(Kind kind, size_t n, bool aligned) {
+  const size_t slot = (static_cast<size_t>(kind) * kMaxLog2 + static_cast<size_t>(std::countr_zero(n))) * 2 +
+                      (aligned ? 1 : 0);
+  if (fftwf_plan plan = gPlans[slot].load(std::memory_order_acquire)) return plan;
+  const std::lock_guard<std::mutex> lock(gPlanningLock);
+  fftwf_plan plan = gPlans[slot].load(std::memory_order_relaxed);
+  if (plan == nullptr) {
+    plan = MakePlan(kind, n, aligned);
+    gPlans[slot].store(plan, std::memory_order_release);
+  }
+  return plan;
+}
+
+void Scale(float* v, size_t n, float factor) {
+  for (size_t i = 0; i < n; ++i) v[i] *= factor;
+}
+
+// True when im lies where a kept plan expects it: |offset| floats after re.
+bool Standard(const float* re, const float* im, size_t offset) {
+  return reinterpret_cast<uintptr_t>(im) - reinterpret_cast<uintptr_t>(re) == offset * sizeof(float);
+}
+
+// A per-thread split array in the standard layout, for arrays laid out
+// otherwise; it grows to the largest size the thread has used.
+struct SplitScratch {
+  std::vector<float> block;
+  float* re = nullptr;
+  float* im = nullptr;
+  void Reserve(size_t count) {
+    const size_t offset = FftPlan::SplitOffset(count);
+    if (block.size() < 2 * offset) block.resize(2 * offset);
+    re = block.data();
+    im = re + offset;
+  }
+};
+thread_local SplitScratch tScratch;
+
+// A plan's transform on arrays in the standard layout.
+void StandardTransform(float* re, float* im, size_t n, bool inverse) {
+  const bool aligned = Aligned(re) && Aligned(im);
+  if (inverse) {
+    fftwf_execute_split_dft(PlanFor(Kind::kInverse, n, aligned), re, im, re, im);
+    const float scale = 1.0f / static_cast<float>(n);
+    Scale(re, n, scale);
+    Scale(im, n, scale);
+  } else {
+    fftwf_execute_split_dft(PlanFor(Kind::kForward, n, aligned), im, re, im, re);
+  }
+}
+
+void Transform(float* re, float* im, size_t n, bool inverse) {
+  if (Standard(re, im, FftPlan::SplitOffset(n))) return StandardTransform(re, im, n, inverse);
+  // FFTW runs a kept split-array plan only on arrays whose imaginary part
+  // lies as far from the real part as when it was planned; other arrays go
+  // through the thread's scratch array.
+  tScratch.Reserve(n);
+  std::copy(re, re + n, tScratch.re);
+  std::copy(im, im + n, tScratch.im);
+  StandardTransform(tScratch.re, tScratch.im, n, inverse);
+  std::copy(tScratch.re, tScratch.re + n, re);
+  std::copy(tScratch.im, tScratch.im + n, im);
+}
+
+}  // namespace
 
 bool ComplexFFT(std::vector<float>& re, std::vector<float>& im, bool inverse) {
   const size_t n = re.size();
   if (im.size() != n) return false;
   if (n < 2) return true;
-  if (!std::has_single_bit(n)) return false;  // the bit reversal below would index past the arrays
-
-  // Bit-reversal permutation: element i moves to the index with its lowest
-  // log2(n) bits reversed.
-  {
-    const std::vector<float> copyRe = re;
-    const std::vector<float> copyIm = im;
-    size_t reversed = 0;
-    for (size_t i = 0; i < n; ++i) {
-      re[reversed] = copyRe[i];
-      im[reversed] = copyIm[i];
-      // Increment |reversed| as a bit-reversed counter.
-      size_t bit = n >> 1;
-      while (reversed & bit) {
-        reversed ^= bit;
-        bit >>= 1;
-      }
-      reversed |= bit;
-    }
-  }
-
-  // The twiddle sequence w_j = wlen^j restarts at (1, 0) for every block of a
-  // stage, so it is formed once per stage; the values are the ones the
-  // running product would give inside each block.
-  std::vector<float> twRe(n / 2), twIm(n / 2);
-  const double sign = inverse ? -1.0 : 1.0;
-  for (size_t len = 2; len <= n; len <<= 1) {
-    const size_t half = len / 2;
-    const double theta = sign * 2.0 * std::numbers::pi / static_cast<double>(len);
-    const float stepRe = static_cast<float>(std::cos(theta));
-    const float stepIm = static_cast<float>(std::sin(theta));
-    float wRe = 1.0f, wIm = 0.0f;
-    for (size_t j = 0; j < half; ++j) {
-      twRe[j] = wRe;
-      twIm[j] = wIm;
-      const float nextRe = wRe * stepRe - wIm * stepIm;
-      wIm = wRe * stepIm + wIm * stepRe;
-      wRe = nextRe;
-    }
-    for (size_t i = 0; i < n; i += len) {
-      float* const uRe = re.data() + i;
-      float* const uIm = im.data() + i;
-      float* const xRe = uRe + half;
-      float* const xIm = uIm + half;
-      for (size_t j = 0; j < half; ++j) {
-        const float tRe = twRe[j] * xRe[j] - twIm[j] * xIm[j];
-        const float tIm = twRe[j] * xIm[j] + twIm[j] * xRe[j];
-        const float aRe = uRe[j], aIm = uIm[j];
-        uRe[j] = aRe + tRe;
-        uIm[j] = aIm + tIm;
-        xRe[j] = aRe - tRe;
-        xIm[j] = aIm - tIm;
-      }
-    }
-  }
-
-  if (inverse) {
-    const float scale = 1.0f / static_cast<float>(n);
-    for (size_t i = 0; i < n; ++i) {
-      re[i] *= scale;
-      im[i] *= scale;
-    }
-  }
+  if (!std::has_single_bit(n) || std::countr_zero(n) >= static_cast<int>(kMaxLog2)) return false;
+  Transform(re.data(), im.data(), n, inverse);
   return true;
+}
+
+FftPlan::FftPlan(size_t n) {
+  if (n >= 2 && std::has_single_bit(n) && std::countr_zero(n) < static_cast<int>(kMaxLog2)) n_ = n;
+}
+
+void FftPlan::Complex(float* re, float* im, bool inverse) const {
+  if (Valid()) Transform(re, im, n_, inverse);
+}
+
+void FftPlan::RealForward(const float* in, float* outRe, float* outIm) const {
+  if (!Valid()) return;
+  const size_t bins = Bins();
+  float* re = outRe;
+  float* im = outIm;
+  if (!Standard(outRe, outIm, SplitOffset(bins))) {
+    tScratch.Reserve(bins);
+    re = tScratch.re;
+    im = tScratch.im;
+  }
+  const bool aligned = Aligned(in) && Aligned(re) && Aligned(im);
+  // The input is only read: FFTW's out-of-place real transforms keep it.
+  fftwf_execute_split_dft_r2c(PlanFor(Kind::kRealForward, n_, aligned), const_cast<float*>(in), re, im);
+  // FFTW's e^- spectrum is the conjugate of ours.
+  for (size_t k = 0; k < bins; ++k) outIm[k] = -im[k];
+  if (re != outRe) std::copy(re, re + bins, outRe);
+}
+
+void FftPlan::RealInverse(const float* re, const float* im, float* out) {
+  if (!Valid()) return;
+  const size_t bins = Bins();
+  const size_t offset = SplitOffset(bins);
+  scratch_.resize(2 * offset);
+  float* const scratchRe = scratch_.data();
+  float* const scratchIm = scratchRe + offset;
+  // Our inverse kernel e^- applied to Y equals FFTW's e^+ kernel applied to
+  // conj(Y), whose real part is the same for a conjugate-symmetric spectrum.
+  // The copy also keeps the bins: FFTW's complex-to-real transform destroys
+  // its input.
+  std::copy(re, re + bins, scratchRe);
+  for (size_t k = 0; k < bins; ++k) scratchIm[k] = -im[k];
+  const bool aligned = Aligned(scratchRe) && Aligned(scratchIm) && Aligned(out);
+  fftwf_execute_split_dft_c2r(PlanFor(Kind::kRealInverse, n_, aligned), scratchRe, scratchIm, out);
+  Scale(out, n_, 1.0f / static_cast<float>(n_));
 }
 
 }  // namespace zandrel

@@ -1,5 +1,7 @@
-// ComplexFFT: in-place radix-2 complex FFT on separate real and imaginary
-// float arrays, used by the spectral tools and the sound design tools.
+// ComplexFFT: in-place complex FFT on separate real and imaginary float
+// arrays, used by the spectral tools and the sound design tools, and FftPlan
+// for callers that transform many blocks of one size (spectral tools, pitch,
+// beats, the sound-design engines), with real-input transforms.
 //
 // Sign convention: the forward transform computes X[k] = sum x[n] e^(+2 pi i nk/N)
 // (the conjugate of the usual engineering convention); the inverse uses
@@ -7,11 +9,24 @@
 // For real input X[N - k] is the conjugate of X[k] either way, and
 // magnitudes do not depend on the convention.
 //
-// Arithmetic is single precision throughout, with twiddle factors formed by
-// repeated multiplication from (cos, sin) of 2 pi / len (computed in double,
-// rounded to float), so results are reproducible bit for bit on IEEE hardware.
+// The transforms are computed by FFTW3 in single precision through its
+// split-array interface. FFTW runs a kept plan only on split arrays whose
+// imaginary part lies as far from the real part as when it was planned:
+// arrays laid out that way (the imaginary part FftPlan::SplitOffset(count)
+// floats after the real part, as in one vector of 2 * SplitOffset(count)
+// floats) are transformed where they are; others, such as two separate
+// vectors, are copied through a per-thread array and back. Each size and kind is planned once per process
+// (measured plans, made under a lock because FFTW's planner is not
+// thread-safe) and kept; executing a kept plan on new arrays is thread-safe,
+// so every function here may be called from any thread at the same time.
+// The first transform of a size pays for its planning (milliseconds, up to
+// a few hundred at 65536 points). Results agree with an exact DFT to single
+// precision rounding (forward then inverse returns the input within about
+// 1e-7 relative); the last bits may differ between runs, since the measured
+// plan can differ.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 namespace zandrel {
@@ -20,5 +35,44 @@ namespace zandrel {
 // N must be a power of two and im.size() must equal N: otherwise nothing is
 // changed and the result is false. N < 2 leaves the arrays unchanged (true).
 bool ComplexFFT(std::vector<float>& re, std::vector<float>& im, bool inverse);
+
+// Transforms of one power-of-two size N, with ComplexFFT's conventions. The
+// plans behind it are shared and kept for the life of the process; the
+// object itself is cheap and holds a scratch array for RealInverse, so one
+// FftPlan is used by one thread at a time (make one per thread).
+class FftPlan {
+ public:
+  // A size below 2 or not a power of two gives a plan that is not Valid()
+  // and whose transforms do nothing.
+  explicit FftPlan(size_t n);
+
+  size_t Size() const { return n_; }
+  bool Valid() const { return n_ >= 2; }
+  // Number of bins of a real-input spectrum: N / 2 + 1.
+  size_t Bins() const { return n_ / 2 + 1; }
+
+  // Where the imaginary part of a split array of |count| values must start,
+  // in floats after its real part, for a transform without copies: count
+  // rounded up to a multiple of 16 (so both parts can be aligned alike).
+  static size_t SplitOffset(size_t count) { return (count + 15) / 16 * 16; }
+
+  // ComplexFFT on the N values at re and im, in place.
+  void Complex(float* re, float* im, bool inverse) const;
+
+  // The forward transform of N real values: bins 0 .. N/2 of what
+  // ComplexFFT returns for (in, 0), into outRe and outIm (Bins() values
+  // each; without a copy when outIm = outRe + SplitOffset(Bins())). |in| is
+  // not changed and must not overlap the output.
+  void RealForward(const float* in, float* outRe, float* outIm) const;
+
+  // The inverse of RealForward: from bins 0 .. N/2 of a spectrum whose upper
+  // half is the conjugate mirror, N real values scaled by 1/N (what
+  // ComplexFFT's inverse gives as real part). The bins are not changed.
+  void RealInverse(const float* re, const float* im, float* out);
+
+ private:
+  size_t n_ = 0;
+  std::vector<float> scratch_;
+};
 
 }  // namespace zandrel

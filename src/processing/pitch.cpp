@@ -1,6 +1,7 @@
 #include "processing/pitch.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "document/note_names.h"
@@ -43,43 +44,52 @@ double ProbeEnergy(const PcmSpan& a, int64_t frame) {
   }
 }
 
-// Channel mean of one frame, scaled to -1..1.
-float MonoAt(const PcmSpan& a, int64_t frame) {
-  const uint8_t* p = a.bytes.data() + frame * a.blockAlign;
+// Channel means of frames [first, first + count) scaled to -1..1, into out.
+// The sample format is chosen once for the whole stretch; every value is
+// formed as the frame-by-frame mean always was (channel sum in double, then
+// divided by the channel count and the full scale).
+template <int kBits>
+void MonoInto(const PcmSpan& a, int64_t first, int64_t count, float* out) {
+  const uint8_t* p = a.bytes.data() + first * a.blockAlign;
   const int channels = a.channels;
-  double sum = 0.0;
-  switch (a.bitsPerSample) {
-    case 8:
+  constexpr int kWidth = kBits / 8;
+  for (int64_t i = 0; i < count; ++i, p += a.blockAlign) {
+    double sum = 0.0;
+    if constexpr (kBits == 8) {
       for (int ch = 0; ch < channels; ++ch) sum += RawSampleAt(p + ch, 8) / 128.0;
-      return static_cast<float>(sum / channels);
-    case 16:
-      for (int ch = 0; ch < channels; ++ch) sum += RawSampleAt(p + 2 * ch, 16);
-      return static_cast<float>(sum / channels / 32768.0);
-    case 24:
-      for (int ch = 0; ch < channels; ++ch) sum += RawSampleAt(p + 3 * ch, 24);
-      return static_cast<float>(sum / channels / 8388608.0);
-    default:  // 32-bit float
-      for (int ch = 0; ch < channels; ++ch) sum += FloatSampleAt(p + 4 * ch);
-      return static_cast<float>(sum / channels);
-  }
-}
-
-// d(tau) = sum over j < terms of (x[j] - x[j + tau])^2 for tau = 0..tauMax;
-// differences and squares in float, sums in double, j ascending for every
-// lag. The lags are independent, so the loop over them is the inner one (the
-// compiler vectorises it) without changing the order of any one sum.
-void DifferenceFunction(const float* x, int64_t terms, int64_t tauMax, std::vector<double>& d) {
-  d.assign(static_cast<size_t>(tauMax + 1), 0.0);
-  double* const acc = d.data();
-  for (int64_t j = 0; j < terms; ++j) {
-    const float xj = x[j];
-    const float* const shifted = x + j;
-    for (int64_t tau = 0; tau <= tauMax; ++tau) {
-      const float diff = xj - shifted[tau];
-      acc[tau] += static_cast<double>(diff * diff);
+      out[i] = static_cast<float>(sum / channels);
+    } else if constexpr (kBits == 16) {
+      for (int ch = 0; ch < channels; ++ch) sum += RawSampleAt(p + kWidth * ch, 16);
+      out[i] = static_cast<float>(sum / channels / 32768.0);
+    } else if constexpr (kBits == 24) {
+      for (int ch = 0; ch < channels; ++ch) sum += RawSampleAt(p + kWidth * ch, 24);
+      out[i] = static_cast<float>(sum / channels / 8388608.0);
+    } else {  // 32-bit float
+      for (int ch = 0; ch < channels; ++ch) sum += FloatSampleAt(p + kWidth * ch);
+      out[i] = static_cast<float>(sum / channels);
     }
   }
 }
+
+void MonoStretch(const PcmSpan& a, int64_t first, int64_t count, float* out) {
+  switch (a.bitsPerSample) {
+    case 8:
+      return MonoInto<8>(a, first, count, out);
+    case 16:
+      return MonoInto<16>(a, first, count, out);
+    case 24:
+      return MonoInto<24>(a, first, count, out);
+    default:
+      return MonoInto<32>(a, first, count, out);
+  }
+}
+
+// The arrays of one estimate, kept from one estimate to the next.
+struct YinWorkspace {
+  std::vector<float> x;
+  YinDifference difference;
+  std::vector<double> cmnd;
+};
 
 // The start of the analysis window: the loudest of nine probes over a long
 // range, else startFrame.
@@ -101,9 +111,7 @@ int64_t LoudestStart(const PcmSpan& a, int64_t startFrame, int64_t endFrame, int
   return (bestEnergy > 0.001 && frames - best >= window) ? best : startFrame;
 }
 
-}  // namespace
-
-double EstimatePitchYin(const PcmSpan& audio, int64_t startFrame, int64_t endFrame) {
+double EstimateWith(const PcmSpan& audio, int64_t startFrame, int64_t endFrame, YinWorkspace& work) {
   const int64_t frames = audio.Frames();
   const int64_t rate = audio.sampleRate;
   if (audio.bytes.empty() || rate < 1 || startFrame < 0 || startFrame >= frames || startFrame >= endFrame) return 0.0;
@@ -114,8 +122,9 @@ double EstimatePitchYin(const PcmSpan& audio, int64_t startFrame, int64_t endFra
   const int64_t n = std::min(window, frames - start);
   if (2 * (rate / 3000) > n) return 0.0;
 
-  std::vector<float> x(static_cast<size_t>(n));
-  for (int64_t i = 0; i < n; ++i) x[i] = MonoAt(audio, start + i);
+  std::vector<float>& x = work.x;
+  x.resize(static_cast<size_t>(n));
+  MonoStretch(audio, start, n, x.data());
 
   float energy = 0.0f;
   for (float v : x) energy += v * v;
@@ -125,11 +134,11 @@ double EstimatePitchYin(const PcmSpan& audio, int64_t startFrame, int64_t endFra
   const int64_t tauMax = std::min(n / 2, rate / 40);
   if (tauMax <= tauMin) return 0.0;
 
-  std::vector<double> d;
-  DifferenceFunction(x.data(), n - tauMax, tauMax, d);
+  const std::vector<double>& d = work.difference.Compute(x.data(), n, tauMax);
 
-  // Cumulative mean normalised difference, in place.
-  std::vector<double>& cmnd = d;
+  // Cumulative mean normalised difference.
+  std::vector<double>& cmnd = work.cmnd;
+  cmnd.resize(d.size());
   double running = 0.0;
   cmnd[0] = 1.0;
   for (int64_t tau = 1; tau <= tauMax; ++tau) {
@@ -170,6 +179,57 @@ double EstimatePitchYin(const PcmSpan& audio, int64_t startFrame, int64_t endFra
   return lag > 0.0 ? static_cast<double>(rate) / lag : 0.0;
 }
 
+}  // namespace
+
+const std::vector<double>& YinDifference::Compute(const float* x, int64_t n, int64_t tauMax) {
+  d_.assign(static_cast<size_t>(std::max<int64_t>(tauMax + 1, 0)), 0.0);
+  if (n < 2 || tauMax < 1 || tauMax >= n) return d_;
+  const int64_t terms = n - tauMax;
+
+  // r(tau) = sum over j < terms of x[j] x[j + tau] is the circular
+  // correlation of the terms with the whole window; a transform of at least
+  // n points keeps j + tau (at most n - 1) from wrapping around.
+  const size_t m = std::bit_ceil(static_cast<size_t>(n));
+  if (plan_.Size() != m) plan_ = FftPlan(m);
+  const size_t bins = plan_.Bins();
+  padded_.resize(m);
+  spectrumRe_.resize(bins);
+  spectrumIm_.resize(bins);
+  prefixRe_.resize(bins);
+  prefixIm_.resize(bins);
+  correlation_.resize(m);
+
+  std::copy(x, x + n, padded_.begin());
+  std::fill(padded_.begin() + n, padded_.end(), 0.0f);
+  plan_.RealForward(padded_.data(), spectrumRe_.data(), spectrumIm_.data());
+  std::fill(padded_.begin() + terms, padded_.begin() + n, 0.0f);
+  plan_.RealForward(padded_.data(), prefixRe_.data(), prefixIm_.data());
+  // conj(B) A: the correlation of the terms (b) with the window (a).
+  for (size_t k = 0; k < bins; ++k) {
+    const float ar = spectrumRe_[k], ai = spectrumIm_[k], br = prefixRe_[k], bi = prefixIm_[k];
+    spectrumRe_[k] = br * ar + bi * ai;
+    spectrumIm_[k] = br * ai - bi * ar;
+  }
+  plan_.RealInverse(spectrumRe_.data(), spectrumIm_.data(), correlation_.data());
+
+  // energy_[i] = sum of x[j]^2 for j < i, squares in single precision as in
+  // the direct sum.
+  energy_.resize(static_cast<size_t>(n) + 1);
+  energy_[0] = 0.0;
+  for (int64_t j = 0; j < n; ++j) energy_[j + 1] = energy_[j] + static_cast<double>(x[j] * x[j]);
+  const double e0 = energy_[terms];
+  for (int64_t tau = 1; tau <= tauMax; ++tau) {
+    const double value = e0 + (energy_[tau + terms] - energy_[tau]) - 2.0 * static_cast<double>(correlation_[tau]);
+    d_[tau] = std::max(value, 0.0);  // a sum of squares; rounding must not make it negative
+  }
+  return d_;
+}
+
+double EstimatePitchYin(const PcmSpan& audio, int64_t startFrame, int64_t endFrame) {
+  YinWorkspace work;
+  return EstimateWith(audio, startFrame, endFrame, work);
+}
+
 std::vector<NoteSegment> DetectNoteSegments(const PcmSpan& audio, unsigned threads) {
   const int64_t frames = audio.Frames();
   if (frames <= 0 || audio.sampleRate < 1) return {};
@@ -181,9 +241,10 @@ std::vector<NoteSegment> DetectNoteSegments(const PcmSpan& audio, unsigned threa
   ParallelFor(
       hops, 16,
       [&](size_t begin, size_t end) {
+        YinWorkspace work;  // sized by the first hop, reused by the others
         for (size_t h = begin; h < end; ++h) {
           const int64_t p = static_cast<int64_t>(h) * kSegmentHop;
-          const double hz = EstimatePitchYin(audio, p, std::min(frames, p + kSegmentRange));
+          const double hz = EstimateWith(audio, p, std::min(frames, p + kSegmentRange), work);
           notes[h] = hz > 0.0 ? static_cast<int32_t>(std::floor(12.0 * std::log2(hz / 440.0) + 69.0 + 0.5)) : -1;
         }
       },

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "processing/complex_fft.h"
 #include "processing/sample_access.h"
 
 namespace zandrel {
@@ -24,6 +25,26 @@ struct NoteSegment {
   int64_t end = 0;    // frame after the last one (exclusive)
 
   bool operator==(const NoteSegment&) const = default;
+};
+
+// YIN's difference function: d(tau) = sum over j < n - tauMax of
+// (x[j] - x[j + tau])^2 for tau = 0 .. tauMax, every lag over the same
+// n - tauMax terms. It is computed through an FFT autocorrelation,
+// d(tau) = e(0) + e(tau) - 2 r(tau) with e(tau) the energy of the terms from
+// tau on, which equals the direct sum up to rounding (a few parts in 1e7 of
+// the signal's energy) and is never negative. The object keeps its arrays
+// and FFT plan, so that repeated calls of similar size allocate nothing; it
+// belongs to one thread at a time.
+class YinDifference {
+ public:
+  // d for x[0 .. n), 0 <= tauMax < n; the returned array (tauMax + 1
+  // values) stays valid until the next call.
+  const std::vector<double>& Compute(const float* x, int64_t n, int64_t tauMax);
+
+ private:
+  FftPlan plan_{0};
+  std::vector<float> padded_, spectrumRe_, spectrumIm_, prefixRe_, prefixIm_, correlation_;
+  std::vector<double> energy_, d_;
 };
 
 // The YIN estimate of the fundamental around [startFrame, endFrame), or 0 when

@@ -32,17 +32,20 @@ struct SelectionState {
 // - no regions: with loop playback on, [max(0, loopIn), min(loopOut, frames));
 //   otherwise the whole file [0, frames). An empty range is a range.
 // - regions present: the selection must be set (loopIn >= 0, loopOut >= 0,
-//   loopIn < loopOut); the range is [loopIn, min(loopOut, frames)) and must
+//   loopIn != loopOut); the range is [loopIn, min(loopOut, frames)) and must
 //   not be empty.
+// A selection whose points are both set but reversed (loopIn > loopOut) is
+// taken in order, as playback takes it.
 // nullopt means the command has no range: it shows its own message and stops.
-// A range that would run backwards (loop playback on with loopOut unset or
-// loopIn past the data) is no range either.
+// A range that would run backwards (loop playback on with loopOut unset, or
+// loopIn at or past the end of the data) is no range either.
 std::optional<FrameRange> ComputeProcessingRange(const SelectionState& selection, bool hasRegions, int64_t frames);
 
 // The raw selection, for the commands that work on the selection whatever the
-// regions: nullopt unless loopIn >= 0, loopOut >= 0 and loopIn < loopOut;
-// otherwise [loopIn, min(loopOut, frames)), empty (start = end = loopIn) when
-// the selection starts at or beyond the end of the data.
+// regions: nullopt unless loopIn >= 0, loopOut >= 0 and loopIn != loopOut;
+// otherwise [lo, min(hi, frames)) with the points in order, empty
+// (start = end = lo) when the selection starts at or beyond the end of the
+// data.
 std::optional<FrameRange> SelectionRange(const SelectionState& selection, int64_t frames);
 
 }  // namespace zandrel

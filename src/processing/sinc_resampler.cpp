@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <unordered_map>
+#include <vector>
 
 #include "processing/parallel.h"
 
@@ -170,48 +170,46 @@ void ApplyFilterPhases(const FilterPhase* const* phases, const float* data, cons
       out[b * kChannels + ch] = static_cast<float>(scale * (left[b][ch] + right[b][ch]));
 }
 
-// Phases formed by one worker, looked up by start filter index. The kept
-// phases hold at most kMaxCachedTaps taps (4 MiB; a phase has about 286 taps,
-// times the ratio when downsampling). Beyond that (a ratio without a short
-// period) phases are formed into a ring of kBatch scratch entries instead; a
-// batch never holds more than kBatch - 1 phases when a new one is asked for,
-// so the entry handed out is never one the open batch still uses.
-class PhaseCache {
+// The input position of successive output frames, walked the way
+// libsamplerate walks it: the fractional position is carried from frame to
+// frame (plus 1 / srcRatio, reduced to [0, 1) with the whole part moved to
+// the frame index), never formed as i * ratio. The two differ in the last
+// bits after many frames, and at ratios with many filter phases that moves
+// a rounded filter position now and then, and a sample by one LSB.
+class PositionWalker {
  public:
-  static constexpr int64_t kMaxCachedTaps = int64_t{1} << 19;
+  PositionWalker(double ratio, double filterStep)
+      : step_(1.0 / (1.0 / ratio)),  // libsamplerate is given 1 / ratio and steps by its inverse
+        filterStep_(filterStep) {}
 
-  PhaseCache(const SincFilterSpec& spec, int64_t increment)
-      : spec_(spec),
-        increment_(increment),
-        maxPhases_(static_cast<size_t>(
-            std::max<int64_t>(1, kMaxCachedTaps / (2 * (int64_t{spec.halfLen} * kFpOne / increment + 2))))) {}
+  struct Position {
+    double fraction = 0.0;  // in [0, 1)
+    int64_t whole = 0;      // input frame at or just before the position
+  };
 
-  // The phase for |startFilterIndex|, or nullptr when SincFilterOutput must do the frame.
-  const FilterPhase* Get(int startFilterIndex) {
-    if (const auto it = phases_.find(startFilterIndex); it != phases_.end())
-      return it->second.usable ? &it->second.phase : nullptr;
-    if (phases_.size() < maxPhases_) {
-      Entry& entry = phases_[startFilterIndex];
-      entry.usable = MakeFilterPhase(spec_, increment_, startFilterIndex, entry.phase);
-      return entry.usable ? &entry.phase : nullptr;
-    }
-    FilterPhase& scratch = scratch_[nextScratch_];
-    nextScratch_ = (nextScratch_ + 1) % kBatch;
-    return MakeFilterPhase(spec_, increment_, startFilterIndex, scratch) ? &scratch : nullptr;
+  void Next(Position& p) const {
+    const double next = p.fraction + step_;
+    const double fraction = FmodOne(next);
+    p.whole += std::lrint(next - fraction);
+    p.fraction = fraction;
+  }
+  // Fixed-point filter position of the output frame at p.
+  int StartFilterIndex(const Position& p) const {
+    return static_cast<int>(std::lrint(p.fraction * filterStep_ * static_cast<double>(kFpOne)));
   }
 
  private:
-  struct Entry {
-    FilterPhase phase;
-    bool usable = false;
-  };
-  const SincFilterSpec& spec_;
-  int64_t increment_;
-  size_t maxPhases_;
-  std::unordered_map<int, Entry> phases_;  // node-based: entries never move
-  FilterPhase scratch_[kBatch];
-  int nextScratch_ = 0;
+  static double FmodOne(double x) {
+    const double fraction = x - static_cast<double>(std::lrint(x));
+    return fraction < 0.0 ? fraction + 1.0 : fraction;
+  }
+  double step_;
+  double filterStep_;
 };
+
+// Output frames are converted in blocks; the walk's position at each block's
+// start is found first (a cheap pass), so the blocks can run on any thread.
+constexpr size_t kBlockFrames = size_t{1} << 15;
 
 }  // namespace
 
@@ -240,59 +238,92 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
   Int16ToFloat(in, padded.data() + h, static_cast<uint64_t>(inSamples));
 
   const double t = std::min(src, 1.0) * spec.increment;  // filter step in table entries
-  const auto increment = static_cast<int>(t * kFpOne + 0.5);
+  const auto increment = static_cast<int>(std::lrint(t * kFpOne));
   const double scale = t / spec.increment;
 
-  auto convert = [&](size_t begin, size_t end) {
-    PhaseCache cache(spec, increment);
-    const FilterPhase* batchPhases[kBatch];
-    int64_t batchIndex[kBatch];
-    size_t batchFrames[kBatch];
-    int batched = 0;
+  const PositionWalker walker(ratio, t);
+  const size_t blocks = (static_cast<size_t>(n) + kBlockFrames - 1) / kBlockFrames;
+  std::vector<PositionWalker::Position> blockStarts(blocks);
+  {
+    PositionWalker::Position p;
+    for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+      if (i % kBlockFrames == 0) blockStarts[i / kBlockFrames] = p;
+      walker.Next(p);
+    }
+  }
+
+  // Each block's frames are taken in order of their filter phase: frames of
+  // one phase share its taps, formed once, and their sums run side by side.
+  // Every frame's sum is still SincFilterOutput's, term for term.
+  auto convert = [&](size_t firstBlock, size_t endBlock) {
+    std::vector<uint64_t> order;  // start filter index << 32 | frame within the block
+    std::vector<int64_t> dataIndexOf;
+    FilterPhase phase;
     float values[kBatch * kSincMaxChannels];
     auto store = [&](size_t frame, const float* frameValues) {
       for (int ch = 0; ch < channels; ++ch) out[frame * channels + ch] = ToInt16(frameValues[ch]);
     };
-    // Computes the open batch; a partial one is filled up with its first frame.
-    auto flush = [&] {
-      if (batched == 0) return;
-      for (int b = batched; b < kBatch; ++b) {
-        batchPhases[b] = batchPhases[0];
-        batchIndex[b] = batchIndex[0];
+    for (size_t block = firstBlock; block < endBlock; ++block) {
+      const size_t begin = block * kBlockFrames;
+      const size_t end = std::min(static_cast<size_t>(n), begin + kBlockFrames);
+      order.clear();
+      dataIndexOf.resize(end - begin);
+      PositionWalker::Position p = blockStarts[block];
+      for (size_t i = begin; i < end; ++i) {
+        const int startFilterIndex = walker.StartFilterIndex(p);
+        dataIndexOf[i - begin] = h + channels * p.whole;
+        if (channels <= 2) {
+          order.push_back(static_cast<uint64_t>(static_cast<uint32_t>(startFilterIndex)) << 32 | (i - begin));
+        } else {
+          SincFilterOutput(spec.coeffs, spec.halfLen, increment, startFilterIndex, padded.data(), dataIndexOf[i - begin],
+                           channels, scale, values);
+          store(i, values);
+        }
+        walker.Next(p);
       }
-      if (channels == 1) {
-        ApplyFilterPhases<1, kBatch>(batchPhases, padded.data(), batchIndex, scale, values);
-      } else {
-        ApplyFilterPhases<2, kBatch>(batchPhases, padded.data(), batchIndex, scale, values);
-      }
-      for (int b = 0; b < batched; ++b) store(batchFrames[b], values + b * channels);
-      batched = 0;
-    };
-    for (size_t i = begin; i < end; ++i) {
-      const double position = static_cast<double>(i) * ratio;
-      const auto whole = static_cast<int64_t>(position);
-      const double fraction = position - static_cast<double>(whole);
-      const auto startFilterIndex = static_cast<int>(fraction * t * kFpOne + 0.5);
-      const int64_t dataIndex = h + channels * whole;
-      const FilterPhase* phase = channels <= 2 ? cache.Get(startFilterIndex) : nullptr;
-      // A formed phase reads exactly the samples SincFilterOutput reads; it
-      // is used only where all of them lie inside the padded input.
-      if (phase && dataIndex - channels * phase->leftBack >= 0 &&
-          dataIndex + channels * (phase->rightAhead + 1) <= paddedSize) {
-        batchPhases[batched] = phase;
-        batchIndex[batched] = dataIndex;
-        batchFrames[batched] = i;
-        if (++batched == kBatch) flush();
-      } else {
+      std::sort(order.begin(), order.end());
+
+      for (size_t g = 0; g < order.size();) {
+        const auto startFilterIndex = static_cast<int>(order[g] >> 32);
+        size_t groupEnd = g + 1;
+        while (groupEnd < order.size() && (order[groupEnd] >> 32) == (order[g] >> 32)) ++groupEnd;
+        const bool formed = MakeFilterPhase(spec, increment, startFilterIndex, phase);
+        const FilterPhase* batchPhases[kBatch] = {&phase, &phase, &phase, &phase};
+        int64_t batchIndex[kBatch];
+        size_t batchFrames[kBatch];
+        int batched = 0;
+        auto flush = [&] {
+          if (batched == 0) return;
+          for (int b = batched; b < kBatch; ++b) batchIndex[b] = batchIndex[0];
+          if (channels == 1) {
+            ApplyFilterPhases<1, kBatch>(batchPhases, padded.data(), batchIndex, scale, values);
+          } else {
+            ApplyFilterPhases<2, kBatch>(batchPhases, padded.data(), batchIndex, scale, values);
+          }
+          for (int b = 0; b < batched; ++b) store(batchFrames[b], values + b * channels);
+          batched = 0;
+        };
+        for (; g < groupEnd; ++g) {
+          const size_t local = static_cast<size_t>(order[g] & 0xFFFFFFFFu);
+          const int64_t dataIndex = dataIndexOf[local];
+          // A formed phase reads exactly the samples SincFilterOutput reads;
+          // it is used only where all of them lie inside the padded input.
+          if (formed && dataIndex - channels * phase.leftBack >= 0 &&
+              dataIndex + channels * (phase.rightAhead + 1) <= paddedSize) {
+            batchIndex[batched] = dataIndex;
+            batchFrames[batched] = begin + local;
+            if (++batched == kBatch) flush();
+          } else {
+            SincFilterOutput(spec.coeffs, spec.halfLen, increment, startFilterIndex, padded.data(), dataIndex,
+                             channels, scale, values);
+            store(begin + local, values);
+          }
+        }
         flush();
-        SincFilterOutput(spec.coeffs, spec.halfLen, increment, startFilterIndex, padded.data(), dataIndex, channels,
-                         scale, values);
-        store(i, values);
       }
     }
-    flush();
   };
-  ParallelFor(static_cast<size_t>(n), 4096, convert, threads);
+  ParallelFor(blocks, 1, convert, threads);
   return out;
 }
 

@@ -7,6 +7,11 @@
 // coefficient table, so the output equals libsamplerate's SRC_SINC_BEST_QUALITY
 // output after the same scaling, clamping and truncation, sample for sample.
 //
+// The input position of each output frame is walked as libsamplerate walks
+// it (the fraction carried from frame to frame by 1 / (1 / ratio), whole
+// frames moved out with lrint, filter positions rounded with lrint), so the
+// output is identical at every ratio, not only at ratios of small integers.
+//
 // Conventions: ratio = input frames per output frame = source rate / target
 // rate (2.0 halves the length); the output has floor(frames / ratio) frames.
 // Input samples are scaled by 2^-15 to floats; output floats are multiplied by

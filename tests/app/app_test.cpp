@@ -12,16 +12,22 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPrinter>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QToolBar>
 #include <QSettings>
 #include <QTest>
 
 #include "app/customize_dlg.h"
+#include "app/output_wnd.h"
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
 #include "commands/editor_commands.h"
+#include "platform/text_format.h"
 #include "support/document_fakes.h"
+#include "view/view_drawing.h"
+#include "view/view_geometry.h"
 #include "support/temp_dir.h"
 #include "support/test_host.h"
 #include "support/wav_builder.h"
@@ -130,20 +136,24 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
     titles << a->text();
     menus[a->text()] = MenuTexts(a->menu());
   }
-  EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&Play", "&View", "&Help"}));
-  EXPECT_EQ(menus["&File"], (QStringList{"&New", "&Open...", "Save &Wav...", "-", "New Empty 1s Sample", "-",
+  EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&Play", "&Process", "&Tools", "&View", "&Help"}));
+  EXPECT_EQ(menus["&File"], (QStringList{"&New", "&Open...", "Save &Wav...", "-", "New Empty 1s Sample", "[Import]", "-",
                                          "[Export]", "-", "Upload...", "Download...", "-", "&Print...",
                                          "Print Pre&view", "P&rint Setup...", "-", "[Recent Files]", "-", "E&xit"}));
   EXPECT_EQ(menus["&Edit"], (QStringList{"&Undo", "Redo", "-", "Select All", "Deselect", "-", "Split At Cursor",
                                          "Remove Selected Region", "Delete Wav Data"}));
   EXPECT_EQ(menus["&Play"], (QStringList{"Play/Stop", "Loop"}));
+  EXPECT_EQ(menus["&Process"], (QStringList{"Fade Out ", "Fade In", "Fade In EXP", "Fade Out EXP", "-",
+                                            "Fade Out to Reverb", "Fade Out to Delay", "-", "Silence",
+                                            "Normalize to 92%"}));
+  EXPECT_EQ(menus["&Tools"], (QStringList{"EP Manager..."}));
   EXPECT_EQ(menus["&View"], (QStringList{"Customize..."}));
   EXPECT_EQ(menus["&Help"], (QStringList{"&About Zandrel..."}));
 
   // Each item runs its command and carries the command's key.
   std::vector<QAction*> actions;
   for (QAction* a : frame.menuBar()->actions()) CollectActions(a->menu(), actions);
-  ASSERT_EQ(actions.size(), 24u);
+  ASSERT_EQ(actions.size(), 38u);
   for (QAction* a : actions) {
     const int id = a->data().toInt();
     const Command* command = frame.commands.Find(id);
@@ -212,8 +222,8 @@ TEST_F(AppTest, EveryMenuContextMenuToolbarAndKeyEntryHasACommandOrIsBuiltLater)
     ++keys;
   }
   EXPECT_EQ(keys, 16);  // the accelerator table without the two pane keys (F6, Shift+F6)
-  // The 14 context-menu commands that still wait for their bodies, and Cut.
-  EXPECT_EQ(BuiltLaterIds().size(), 15u);
+  // The 12 context-menu commands that still wait for their bodies, and Cut.
+  EXPECT_EQ(BuiltLaterIds().size(), 13u);
 }
 
 TEST_F(AppTest, DeleteWavDataRebuildsThePeaksOnceAndOnlyAfterItRan) {
@@ -260,10 +270,53 @@ TEST_F(AppTest, OpensTheFileNamedOnTheCommandLine) {
   SaveScreenshot(frame, "opened_file");
 }
 
-TEST_F(AppTest, AFileThatCannotBeOpenedEndsTheStart) {
-  const std::string path = Write("bad.wav", Text("not a wav"));
-  EXPECT_FALSE(Start({QString::fromStdString(path)}));
-  EXPECT_EQ(host->Texts(), std::vector<std::string>{"This is not a valid RIFF file."});
+TEST_F(AppTest, AFileThatCannotBeOpenedIsReportedAndTheEditorStartsEmpty) {
+  std::filesystem::create_directory(dir / "folder.wav");
+  const struct {
+    std::string path;
+    const char* message;
+  } cases[] = {
+      {(dir / "missing.wav").string(), "Cannot open missing.wav: the file does not exist."},
+      {(dir / "folder.wav").string(), "Cannot open folder.wav: it is a folder, not a file."},
+      {Write("bad.wav", Text("not a wav")), "This is not a valid RIFF file."},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(Start({QString::fromStdString(c.path)})) << c.path;
+    EXPECT_EQ(host->Texts(), std::vector<std::string>{c.message});
+    EXPECT_FALSE(app->Document().HasAudio());
+    EXPECT_EQ(app->Document().GetTitle(), "Untitled");
+    EXPECT_TRUE(app->MainFrame().isVisible());
+    app.reset();
+    dialogs.reset();
+    host.reset();
+  }
+}
+
+TEST_F(AppTest, TheLogPaneKeepsTheLastTenThousandLines) {
+  ASSERT_TRUE(Start());
+  COutputList& log = app->MainFrame().outputPane->logList();
+  log.Clear();
+  for (int i = 0; i < 10050; ++i) log.AppendLog("line " + std::to_string(i));
+  const QStringList lines = log.Lines();
+  ASSERT_EQ(lines.size(), 10000);
+  EXPECT_EQ(lines.front(), QStringLiteral("line 50"));
+  EXPECT_EQ(lines.back(), QStringLiteral("line 10049"));
+}
+
+TEST_F(AppTest, AFileWithAMillionBadRegionsOpensWithAShortLog) {
+  std::string json = R"({"regions":[)";
+  for (int i = 0; i < 1000000; ++i) json += i ? ",1" : "1";
+  json += "]}";
+  const std::string path = Write("hostile.wav", WavBuilder()
+                                                    .Fmt(1, 1, 44100, 16)
+                                                    .Chunk("LIST", ListInfo({{"TNGE", TngeBody(json)}}))
+                                                    .Data(Pcm16(std::vector<int16_t>(4410, 1)))
+                                                    .Build());
+  ASSERT_TRUE(Start({QString::fromStdString(path)}));
+  EXPECT_EQ(app->Document().FrameCount(), 4410);
+  const QStringList lines = LogLines(app->MainFrame());
+  EXPECT_TRUE(lines.contains(QStringLiteral("... and 999990 more like it")));
+  EXPECT_LT(lines.size(), 40);
 }
 
 TEST_F(AppTest, NewEmptySampleMakesOneSecondOfSilenceWithOneRegion) {
@@ -300,6 +353,54 @@ TEST_F(AppTest, CancellingTheSaveQuestionKeepsTheUnsavedDocument) {
   dialogs->Answer(dir / "kept.wav");
   EXPECT_TRUE(app->OpenDocumentFile(path));
   EXPECT_TRUE(std::filesystem::exists(dir / "kept.wav"));
+}
+
+TEST_F(AppTest, ImportsAnAkaiKitFromTheFileMenuAndExportsItAgain) {
+  // A keygroup program of three tones beside it, in a "Samples" folder and
+  // one folder up.
+  std::filesystem::create_directories(dir / "kit" / "Samples");
+  WriteFileBytes(dir / "kit" / "low.wav", ToneWav(30000));
+  WriteFileBytes(dir / "kit" / "Samples" / "mid.wav", ToneWav(20000));
+  WriteFileBytes(dir / "high.wav", ToneWav(25000));
+  std::string program = "<?xml version=\"1.0\"?><MPCVObject><Program type=\"Keygroup\"><Instruments>";
+  const char* names[] = {"low", "mid", "high"};
+  for (int i = 0; i < 3; ++i) {
+    program += Format(
+        "<Instrument number=\"%d\"><LowNote>%d</LowNote><HighNote>%d</HighNote><Layers><Layer><Active>True</Active>"
+        "<SampleName>%s</SampleName><RootNote>%d</RootNote></Layer></Layers></Instrument>",
+        i + 1, 13 + 40 * i, 13 + 40 * i + 39, names[i], 13 + 40 * i + 20);
+  }
+  program += "</Instruments></Program></MPCVObject>";
+  WriteFileBytes(dir / "kit" / "Keys.xpm", Bytes(program.begin(), program.end()));
+
+  ASSERT_TRUE(Start({QString::fromStdString(Write("tone.wav", ToneWav(1000)))}));
+  CMainFrame& frame = app->MainFrame();
+  CQuorvelDoc& doc = app->Document();
+  doc.SetModifiedFlag(true);
+  dialogs->Answer(dir / "kit" / "Keys.xpm");
+  host->Answer(MessageAnswer::No);  // the save question, asked once the program has been read
+  QAction* import = frame.Action(cmd::kImportAkaiKit);
+  ASSERT_NE(import, nullptr);
+  EXPECT_EQ(import->text(), "Import AKAI Keygroup/Kit...");
+  import->trigger();
+  EXPECT_EQ(host->Shown().front().text, "Save changes to tone.wav?");
+  EXPECT_EQ(doc.GetTitle(), "Keys");
+  EXPECT_FALSE(doc.IsModified());
+  EXPECT_EQ(doc.FrameCount(), 75000);
+  ASSERT_EQ(doc.instrument.regions.size(), 3u);
+  EXPECT_EQ(doc.instrument.regions[1].loKey, 40);
+  EXPECT_EQ(doc.instrument.regions[1].rootNote, 60);
+  EXPECT_EQ(LogLines(frame).front(), "--- Akai Kit Import: Keys.xpm ---");
+  EXPECT_TRUE(LogLines(frame).contains("MIDI Mapping: G#0 (20) to E7 (100)"));
+  SaveScreenshot(frame, "akai_kit_imported");
+
+  std::filesystem::create_directories(dir / "out");
+  dialogs->Answer(dir / "out" / "Keys.xpm");
+  frame.Action(cmd::kExportAkaiKeygroup)->trigger();
+  EXPECT_EQ(host->Shown().back().text, "Successfully exported Akai kit:\n\n" + (dir / "out" / "Keys.xpm").string() +
+                                           "\n\nExported 3 regions as WAV files.");
+  EXPECT_TRUE(std::filesystem::exists(dir / "out" / "Pad02_Note060.wav"));
+  EXPECT_FALSE(doc.IsModified());
 }
 
 TEST_F(AppTest, SaveAsAlwaysAsksAndFillsTheRecentList) {
@@ -438,16 +539,66 @@ TEST_F(AppTest, UsersBuildTheirOwnToolbarsAndTheyAreKept) {
   EXPECT_EQ(frame.findChildren<QToolBar*>().size(), 11);
 }
 
+// What a person would see on the printed page: the PDF is rendered to an
+// image (poppler's pdftoppm) and the waveform and the region bar must be on it.
 TEST_F(AppTest, PrintsTheViewOntoAPage) {
   ASSERT_TRUE(Start({QString::fromStdString(Write("tone.wav", ToneWav(20000)))}));
   CMainFrame& frame = app->MainFrame();
+  CQuorvelDoc& doc = app->Document();
+  doc.instrument.hasInstrument = true;
+  doc.instrument.regions = {Region{0, 10000, -1, -1, 0, 60, 48}, Region{10000, 20000, -1, -1, 61, 127, 72}};
+  doc.UpdateAllViews(DocumentChange::kInstrument);
   frame.show();
   QApplication::processEvents();
   QPrinter printer;
   printer.setOutputFormat(QPrinter::PdfFormat);
   printer.setOutputFileName(QString::fromStdString((dir / "view.pdf").string()));
   frame.PrintView(printer);
-  EXPECT_GT(std::filesystem::file_size(dir / "view.pdf"), 1000u);
+
+  const QString pdftoppm = QStandardPaths::findExecutable(QStringLiteral("pdftoppm"));
+  ASSERT_FALSE(pdftoppm.isEmpty()) << "pdftoppm (poppler-utils) renders the page; scripts/setup.sh installs it";
+  const QString base = QString::fromStdString((dir / "page").string());
+  QProcess render;
+  render.start(pdftoppm, {QStringLiteral("-r"), QStringLiteral("60"), QStringLiteral("-png"),
+                          QStringLiteral("-singlefile"), QString::fromStdString((dir / "view.pdf").string()), base});
+  ASSERT_TRUE(render.waitForFinished(30000));
+  ASSERT_EQ(render.exitCode(), 0) << render.readAllStandardError().toStdString();
+  const QImage page(base + QStringLiteral(".png"));
+  ASSERT_FALSE(page.isNull());
+  QDir().mkpath(QStringLiteral(ZANDREL_SCREENSHOT_DIR));
+  page.save(QStringLiteral(ZANDREL_SCREENSHOT_DIR "/printed_page.png"));
+
+  // Waveform: bright green pixels. Region bar: the first two regions' colours
+  // over the view's dark background, in the band above the waveform.
+  auto near = [](QRgb a, QRgb b) {
+    return std::abs(qRed(a) - qRed(b)) <= 12 && std::abs(qGreen(a) - qGreen(b)) <= 12 &&
+           std::abs(qBlue(a) - qBlue(b)) <= 12;
+  };
+  auto over = [](Argb argb, Argb under) {
+    const double a = (argb >> 24) / 255.0;
+    auto mix = [&](int shift) {
+      return static_cast<int>(std::lround(((argb >> shift) & 0xFF) * a + ((under >> shift) & 0xFF) * (1 - a)));
+    };
+    return qRgb(mix(16), mix(8), mix(0));
+  };
+  const QRgb region0 = over(RegionBarColor(0), view_color::kClear);
+  const QRgb region1 = over(RegionBarColor(1), view_color::kClear);
+  int green = 0, bar0 = 0, bar1 = 0, lowestBar = -1, highestGreen = page.height();
+  for (int y = 0; y < page.height(); ++y) {
+    for (int x = 0; x < page.width(); ++x) {
+      const QRgb p = page.pixel(x, y);
+      if (qGreen(p) > 200 && qRed(p) < 90 && qBlue(p) < 90) {
+        ++green;
+        highestGreen = std::min(highestGreen, y);
+      }
+      if (near(p, region0)) ++bar0, lowestBar = std::max(lowestBar, y);
+      if (near(p, region1)) ++bar1, lowestBar = std::max(lowestBar, y);
+    }
+  }
+  EXPECT_GT(green, 300) << "no waveform on the page";
+  EXPECT_GT(bar0, 100) << "no region bar on the page";
+  EXPECT_GT(bar1, 100) << "the second region is missing from the bar";
+  EXPECT_LT(lowestBar, highestGreen + page.height() / 4) << "the bar is not above the waveform";
 }
 
 TEST_F(AppTest, TheWindowLayoutIsKeptBetweenRuns) {

@@ -11,6 +11,8 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
 
@@ -19,6 +21,7 @@
 #include "device/client_fixture.h"
 #include "device/dialog_driver.h"
 #include "device/transfer_dialog_model.h"
+#include "device/ui/device_manager_dlg.h"
 #include "device/ui/transfer_dialogs.h"
 #include "platform/temp_folder.h"
 #include "support/document_fakes.h"
@@ -208,6 +211,34 @@ TEST_F(DeviceCommandsTest, ADownloadThatDoesNotOpenIsDeletedAllTheSame) {
   EXPECT_FALSE(fs::exists(folder));
   EXPECT_EQ(app->Document().GetPathName(), dir / "Kick.wav");
   EXPECT_EQ(app->Document().FrameCount(), 20000);
+}
+
+TEST_F(DeviceCommandsTest, ToolsMenuOpensTheManagerWhichConnectsAndLists) {
+  sim.WithState([](SimState& s) { s.files.AddSound(3, "003 hat", 4, R"({"name":"Hat"})").data = {1, 2, 3, 4}; });
+  ASSERT_TRUE(Start());
+  QAction* tools = nullptr;
+  for (QAction* a : app->MainFrame().menuBar()->actions()) {
+    if (a->text() == QStringLiteral("&Tools")) tools = a;
+  }
+  ASSERT_NE(tools, nullptr);
+  ASSERT_EQ(tools->menu()->actions().size(), 1);
+  EXPECT_EQ(tools->menu()->actions()[0]->text(), QStringLiteral("EP Manager..."));
+  const size_t logLines = app->MainFrame().outputPane->logList().Lines().size();
+  QStringList listed;
+  {
+    ModalDriver<CEPViewDlg> driver([&](CEPViewDlg& dialog) {
+      dialog.Client().SetConsole(&out, &err);
+      dialog.ConnectButton()->click();
+      ASSERT_TRUE(WaitUntil([&] { return !dialog.IsJobRunning() && dialog.FileList()->count() > 0; }));
+      for (int i = 0; i < dialog.FileList()->count(); ++i) listed << dialog.FileList()->item(i)->text();
+      dialog.accept();
+    });
+    tools->menu()->actions()[0]->trigger();
+    EXPECT_EQ(driver.Opened(), 1);
+  }
+  EXPECT_TRUE(listed.contains(QStringLiteral("3     003 hat        Hat")));
+  EXPECT_EQ(app->MainFrame().outputPane->logList().Lines().size(), logLines);  // no document change, no log
+  EXPECT_FALSE(app->Document().IsModified());
 }
 
 }  // namespace

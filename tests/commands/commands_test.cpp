@@ -61,16 +61,16 @@ TEST_F(CoreCommandsTest, EveryEntryHasABodyOrIsBuiltLater) {
   }
   // Built-later commands show, disabled.
   BasicCommandContext context(nullptr);
-  EXPECT_TRUE(registry.Has(cmd::kNormalize));
-  EXPECT_FALSE(registry.Enabled(cmd::kNormalize, context));
-  EXPECT_FALSE(registry.Run(cmd::kNormalize, context));
+  EXPECT_TRUE(registry.Has(cmd::kAutoTune));
+  EXPECT_FALSE(registry.Enabled(cmd::kAutoTune, context));
+  EXPECT_FALSE(registry.Run(cmd::kAutoTune, context));
 }
 
 TEST_F(CoreCommandsTest, TheMenuBarSkeletonAndTheCoreEntries) {
   const std::vector<MenuEntry> bar = registry.MenuBar();
   std::vector<std::string> names;
   for (const MenuEntry& m : bar) names.push_back(m.text);
-  EXPECT_THAT(names, ElementsAre("&File", "&Edit", "&Play", "&Process", "&View", "&Help"));
+  EXPECT_THAT(names, ElementsAre("&File", "&Edit", "&Play", "&Process", "&Tools", "&View", "&Help"));
   // The File menu holds the Export submenu and the recent-file list here.
   EXPECT_THAT(Texts(bar[0].entries), ElementsAre("[Export]", "-", "[Recent Files]"));
   EXPECT_EQ(bar[0].entries[2].kind, MenuEntry::Kind::kRecentFiles);
@@ -78,6 +78,9 @@ TEST_F(CoreCommandsTest, TheMenuBarSkeletonAndTheCoreEntries) {
                                                             "Export Overview...", "Export Instrument Data..."));
   EXPECT_THAT(Texts(bar[1].entries), ElementsAre("&Undo", "Redo", "-", "Split At Cursor", "Remove Selected Region",
                                                  "Delete Wav Data"));
+  EXPECT_THAT(Texts(bar[3].entries),
+              ElementsAre("Fade Out ", "Fade In", "Fade In EXP", "Fade Out EXP", "-", "Fade Out to Reverb",
+                          "Fade Out to Delay", "-", "Silence", "Normalize to 92%"));
   EXPECT_EQ(registry.ShortcutOf(cmd::kDeleteWavData), "Ctrl+Del");
   EXPECT_EQ(registry.ShortcutOf(cmd::kEditUndo), "Ctrl+Z");
   EXPECT_EQ(registry.ShortcutOf(cmd::kSplitAtCursor), "");
@@ -143,7 +146,7 @@ TEST(CommandRegistryTest, ProblemsNameWhatIsInconsistent) {
   registry.Add({.id = 2, .text = "B", .key = "Ctrl+A", .menus = {{"&File", 100}}, .run = body});
   registry.Add({.id = 3, .text = "C", .menus = {{"&Nowhere", 100}}, .contextMenus = {{"Nope", 1}}, .run = body});
   registry.Add({.id = 4, .text = "No body"});
-  registry.Add({.id = cmd::kNormalize, .text = "Normalize to 92%", .run = body});
+  registry.Add({.id = cmd::kAutoTune, .text = "Tune/Repitch...", .run = body});
   const std::vector<std::string> problems = registry.Problems();
   const auto mentions = [&](const std::string& text) {
     return std::count_if(problems.begin(), problems.end(),

@@ -19,9 +19,7 @@
 namespace zandrel::test {
 namespace {
 
-#define SKIP_WITHOUT_JACK()                                                                    \
-  if (!JackServerRuns()) GTEST_SKIP() << "no JACK server runs (scripts/jack.sh starts one for " \
-                                         "these tests)"
+#define SKIP_WITHOUT_JACK() ZANDREL_REQUIRE_JACK_SERVER()
 
 TEST(RtMidiBuild, HasTheJackBackEnd) {
   const std::vector<RtMidiBackend> backends = CompiledRtMidiBackends();

@@ -213,6 +213,41 @@ TEST(ParseInstrumentChunkTest, WrongTypesAndRangesAreSkippedNeverThrown) {
   }
 }
 
+TEST(ParseInstrumentChunkTest, AMillionBadRegionsAreSummedUpNotLoggedOneByOne) {
+  // 2 MB of instrument data: 10^6 regions that are not objects.
+  std::string json = R"({"regions":[)";
+  for (int i = 0; i < 1000000; ++i) json += i ? ",1" : "1";
+  json += "]}";
+  MemoryLog log;
+  InstrumentData d;
+  const auto chunks = TngeChunks(json);
+  ParseInstrumentChunk(chunks, 100, d, &log);
+  EXPECT_TRUE(d.regions.empty());
+  ASSERT_EQ(log.Lines().size(), 12u);
+  EXPECT_EQ(log.Lines()[0], "Warning: TNGE region 1 is not an object; skipped.");
+  EXPECT_EQ(log.Lines()[9], "Warning: TNGE region 10 is not an object; skipped.");
+  EXPECT_EQ(log.Lines()[10], "... and 999990 more like it");
+  EXPECT_EQ(log.Lines()[11], "Successfully parsed 'TNGE' instrument data with 0 regions.");
+}
+
+TEST(ParseInstrumentChunkTest, ReadingStopsAfterAThousandRegions) {
+  std::string json = R"({"regions":[)";
+  for (int i = 0; i < 1500; ++i) {
+    json += (i ? "," : "") + std::string(R"({"sample.start":)") + std::to_string(i * 10) + R"(,"sample.end":)" +
+            std::to_string(i * 10 + 10) + R"(,"sample.lokey":"x"})";
+  }
+  json += "]}";
+  MemoryLog log;
+  InstrumentData d;
+  ParseInstrumentChunk(TngeChunks(json), 15000, d, &log);
+  ASSERT_EQ(d.regions.size(), kMaxRegionsRead);
+  EXPECT_EQ(d.regions.back().endSample, 10000);
+  // Ten lines of the bad key, the stop, and the sum of the other 990 bad keys.
+  EXPECT_THAT(log.Lines(), Contains("Warning: TNGE holds more than 1000 regions; only the first 1000 are read."));
+  EXPECT_THAT(log.Lines(), Contains("... and 990 more like it"));
+  EXPECT_EQ(log.Lines().size(), 13u);
+}
+
 TEST(ParseInstrumentChunkTest, AcceptsFractionsAndBooleansWhereAllowed) {
   InstrumentData d;
   ParseInstrumentChunk(

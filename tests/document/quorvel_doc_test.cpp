@@ -197,6 +197,40 @@ TEST_F(SaveTest, AudioPastTheLimitIsCutOnlyAfterTheUserAgrees) {
   EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kStop, Ev::kAudio}));
 }
 
+TEST_F(SaveTest, TheCutOfASaveCanBeUndone) {
+  OpenRamp(30 * 44100);
+  AddRegions({{0, 800000}, {800000, 1323000}});
+  const InstrumentData before = Doc().instrument;
+  const auto audioBefore = Doc().audio.data;
+  frame.log.Clear();
+
+  host.Answer(MessageAnswer::Yes);
+  ASSERT_TRUE(Doc().OnSaveDocument(dir / "cut.wav"));
+  EXPECT_EQ(Doc().FrameCount(), 882000);
+  EXPECT_THAT(frame.Lines(), Contains("Duration: 20.000 seconds (trimmed to the device limit)"));
+  ASSERT_TRUE(Doc().CanUndo());
+  Doc().Undo();
+  EXPECT_EQ(Doc().audio.data, audioBefore);
+  EXPECT_EQ(Doc().instrument, before);
+  EXPECT_TRUE(Doc().IsModified());
+  EXPECT_THAT(frame.Lines(), Contains("Undo: Trim to Device Limit"));
+
+  // A save that fails after the question leaves no entry behind.
+  host.Answer(MessageAnswer::Yes);
+  EXPECT_FALSE(Doc().OnSaveDocument(dir / "no-such-folder" / "cut.wav"));
+  EXPECT_FALSE(Doc().CanUndo());
+  EXPECT_EQ(Doc().audio.data, audioBefore);
+
+  // When the undo step cannot be stored and the user will not go on, nothing
+  // is written or cut.
+  Doc().undoHistory.snapshotFolder = "/dev/null/cannot-exist";
+  host.Answer(MessageAnswer::Yes).Answer(MessageAnswer::No);
+  EXPECT_FALSE(Doc().OnSaveDocument(dir / "kept.wav"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "kept.wav"));
+  EXPECT_EQ(Doc().audio.data, audioBefore);
+  EXPECT_EQ(host.PendingAnswers(), 0u);
+}
+
 TEST_F(SaveTest, TheByteBudgetDecidesTheCut) {
   const struct {
     const char* cutoff;

@@ -1,5 +1,7 @@
 #include <gmock/gmock.h>
 
+#include <sys/stat.h>
+
 #include <regex>
 
 #include "document/quorvel_doc.h"
@@ -178,6 +180,15 @@ TEST_F(UndoTest, OpeningAndTheDocumentsEndDeleteTheSnapshots) {
   AudioEdit(5);
   DestroyDoc();
   EXPECT_FALSE(fs::exists(folder));
+}
+
+TEST_F(UndoTest, SnapshotsArePrivateToTheUser) {
+  AudioEdit(1);
+  struct stat st {};
+  ASSERT_EQ(::stat(Doc().undoHistory.undoStack.back().snapshotPath.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat(Doc().undoHistory.snapshotFolder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
 TEST_F(UndoTest, UndoWithEmptyStacksDoesNothing) {

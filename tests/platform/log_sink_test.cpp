@@ -67,5 +67,28 @@ TEST(LogHelpersTest, NullSinkMeansNoMainFrameAndIsSkipped) {
   EXPECT_THAT(log.Lines(), ElementsAre("BPM = 93.50, Beats = 4"));
 }
 
+TEST(StepLogTest, EachKindPassesTenTimesAndTheRestIsSummedUpAtTheEnd) {
+  MemoryLog target;
+  {
+    StepLog step(&target);
+    for (int i = 1; i <= 25; ++i) LogF(step.Sink(), "Warning: region %d is bad", i);
+    Log(step.Sink(), "Done once");
+    for (int i = 0; i < 12; ++i) LogF(step.Sink(), "Adjusted key from %d to -%d", i, i);
+    Log(step.Sink(), "Warning: region \"x\" is bad");  // another kind: the words differ
+  }
+  std::vector<std::string> expected;
+  for (int i = 1; i <= 10; ++i) expected.push_back("Warning: region " + std::to_string(i) + " is bad");
+  expected.push_back("Done once");
+  for (int i = 0; i < 10; ++i) expected.push_back("Adjusted key from " + std::to_string(i) + " to -" + std::to_string(i));
+  expected.push_back("Warning: region \"x\" is bad");
+  expected.push_back("... and 15 more like it");
+  expected.push_back("... and 2 more like it");
+  EXPECT_THAT(target.Lines(), ElementsAreArray(expected));
+
+  // No main frame: nothing to log into.
+  StepLog none(nullptr);
+  EXPECT_EQ(none.Sink(), nullptr);
+}
+
 }  // namespace
 }  // namespace zandrel

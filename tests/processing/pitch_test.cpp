@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <numbers>
+#include <random>
 
 namespace zandrel {
 namespace {
@@ -59,6 +61,48 @@ Audio Render(int64_t frames, const std::function<double(double)>& signal, uint16
 
 std::function<double(double)> Sine(double hz, double amplitude = 0.5) {
   return [=](double t) { return amplitude * std::sin(2 * std::numbers::pi * hz * t); };
+}
+
+// The difference function summed directly: differences and squares in
+// single precision, sums in double.
+std::vector<double> DirectDifference(const std::vector<float>& x, int64_t tauMax) {
+  const int64_t terms = static_cast<int64_t>(x.size()) - tauMax;
+  std::vector<double> d(static_cast<size_t>(tauMax + 1), 0.0);
+  for (int64_t tau = 0; tau <= tauMax; ++tau) {
+    for (int64_t j = 0; j < terms; ++j) {
+      const float diff = x[j] - x[j + tau];
+      d[tau] += static_cast<double>(diff * diff);
+    }
+  }
+  return d;
+}
+
+TEST(YinDifferenceTest, EqualsTheDirectSumOnRandomSignals) {
+  // Window and lag range at 44100 and 48000 Hz, and a small odd case; noise,
+  // and a periodic signal whose dips at the period come close to zero.
+  struct Case {
+    int64_t n, tauMax;
+    bool periodic;
+  };
+  std::mt19937 rng(17);
+  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+  YinDifference yin;  // one object for all sizes, as a worker keeps it
+  for (const Case& c : {Case{2205, 1102, false}, Case{2205, 1102, true}, Case{2400, 1200, true}, Case{37, 11, false}}) {
+    SCOPED_TRACE(testing::Message() << c.n << " / " << c.tauMax << (c.periodic ? " periodic" : " noise"));
+    std::vector<float> x(static_cast<size_t>(c.n));
+    for (size_t i = 0; i < x.size(); ++i)
+      x[i] = c.periodic ? 0.6f * static_cast<float>(std::sin(2 * std::numbers::pi * static_cast<double>(i) / 100.25)) +
+                              0.01f * u(rng)
+                        : u(rng);
+    const std::vector<double> want = DirectDifference(x, c.tauMax);
+    const std::vector<double>& got = yin.Compute(x.data(), c.n, c.tauMax);
+    ASSERT_EQ(got.size(), want.size());
+    const double largest = *std::max_element(want.begin(), want.end());
+    for (size_t tau = 0; tau < want.size(); ++tau) {
+      EXPECT_NEAR(got[tau], want[tau], 1e-4 * largest) << "tau " << tau;
+      EXPECT_GE(got[tau], 0.0) << "tau " << tau;
+    }
+  }
 }
 
 TEST(PitchTest, FindsA440WithinAFractionOfAHertzAndReportsIt) {

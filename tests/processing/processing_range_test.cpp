@@ -25,10 +25,16 @@ TEST(ProcessingRangeTest, FollowsTheSelectionRules) {
       {"no regions, loop out unset: no range rather than a backward one", {100, -1, true}, false, std::nullopt},
       {"no regions, nothing selected with loop playback on", {-1, -1, true}, false, std::nullopt},
       {"no regions, selection beyond the data", {1500, 1600, true}, false, std::nullopt},
+      {"no regions, loop in at the end of the data", {kFrames, 1200, true}, false, std::nullopt},
+      {"no regions, loop in past the data, loop out unset", {1200, -1, true}, false, std::nullopt},
+      {"no regions, reversed selection is taken in order", {300, 100, true}, false, FrameRange{100, 300}},
+      {"no regions, reversed selection reaching past the data", {5000, 900, true}, false, FrameRange{900, kFrames}},
       {"regions, selection set", {100, 200, false}, true, FrameRange{100, 200}},
       {"regions, selection clamped to the data", {900, 5000, false}, true, FrameRange{900, kFrames}},
       {"regions, no selection", {-1, -1, true}, true, std::nullopt},
-      {"regions, loop in not before loop out", {200, 200, false}, true, std::nullopt},
+      {"regions, empty selection", {200, 200, false}, true, std::nullopt},
+      {"regions, reversed selection is taken in order", {300, 100, false}, true, FrameRange{100, 300}},
+      {"regions, reversed selection with one point unset", {300, -1, false}, true, std::nullopt},
       {"regions, selection beyond the data", {1200, 1300, false}, true, std::nullopt},
   };
   for (const Case& c : cases) {
@@ -40,7 +46,9 @@ TEST(ProcessingRangeTest, RawSelectionIgnoresRegionsAndPlayback) {
   EXPECT_EQ(SelectionRange({100, 200, false}, kFrames), (FrameRange{100, 200}));
   EXPECT_EQ(SelectionRange({900, 5000, false}, kFrames), (FrameRange{900, kFrames}));
   EXPECT_EQ(SelectionRange({-1, 200, true}, kFrames), std::nullopt);
-  EXPECT_EQ(SelectionRange({300, 100, true}, kFrames), std::nullopt);
+  EXPECT_EQ(SelectionRange({300, 100, true}, kFrames), (FrameRange{100, 300}));
+  EXPECT_EQ(SelectionRange({5000, 900, true}, kFrames), (FrameRange{900, kFrames}));
+  EXPECT_EQ(SelectionRange({300, 300, true}, kFrames), std::nullopt);
   const auto beyond = SelectionRange({1200, 1300, false}, kFrames);
   ASSERT_TRUE(beyond);
   EXPECT_TRUE(beyond->Empty());

@@ -189,6 +189,33 @@ TEST(SincResamplerTest, RefusesRatiosAndChannelCountsItCannotConvert) {
   EXPECT_EQ(out.size(), 16u * 25600);
 }
 
+TEST(SincResamplerTest, EqualsLibsamplerateOverLongConversionsAtEveryRatioInUse) {
+  // Ten seconds of stereo at the ratios the commands use: the common rates
+  // both ways, a semitone each way, 2, 1/2 and 0.37. Over this many frames
+  // the input position, if it were formed as i * ratio instead of walked as
+  // libsamplerate walks it, drifts far enough to move a rounded filter
+  // position and change samples.
+  struct Case {
+    uint32_t from, to;
+  };
+  for (const Case& c : {Case{44100, 48000}, Case{48000, 44100}, Case{44100, 46722}, Case{46722, 44100}, Case{2, 1},
+                        Case{1, 2}, Case{37, 100}}) {
+    SCOPED_TRACE(testing::Message() << c.from << " -> " << c.to);
+    const uint64_t frames = 441000;
+    const auto in = MakeSignal(frames, 2, 5);
+    const double ratio = static_cast<double>(c.from) / c.to;
+    SincFilterSpec spec = SincFilterSpec::Best();
+    std::vector<int16_t> out;
+    ResampleSinc(spec, out, in.data(), frames, 2, ratio);
+    const auto n = static_cast<uint64_t>(static_cast<double>(frames) / ratio);
+    ASSERT_EQ(out.size(), 2 * n);
+    const auto expected = Reference(in, 2, ratio, n);
+    size_t differing = 0;
+    for (size_t i = 0; i < out.size(); ++i) differing += out[i] != expected[i];
+    EXPECT_EQ(differing, 0u);
+  }
+}
+
 TEST(SincResamplerTest, SteepestRatiosStayInsideTheirBuffers) {
   // Near 256 the filter is widened 256 times; its rounded step must still
   // read only the padded input (checked by the sanitizer builds) and the

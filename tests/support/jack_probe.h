@@ -1,11 +1,18 @@
 // Whether a JACK server runs for the tests (scripts/jack.sh starts a private
 // one), asked once per test program. Header-only: only the programs that open
 // real JACK ports include it, and they link libjack themselves.
+//
+// Without a server the JACK tests skip on a developer's machine, but fail in
+// CI (CI=true): there a missing server is a broken set-up, and skipped tests
+// would let it pass unnoticed.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <jack/jack.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <string_view>
 
 namespace zandrel::test {
 
@@ -25,5 +32,23 @@ inline uint32_t JackServerRate() {
 }
 
 inline bool JackServerRuns() { return JackServerRate() != 0; }
+
+// True when the JACK tests must run rather than skip.
+inline bool JackRequired() {
+  const char* ci = std::getenv("CI");
+  return ci && std::string_view(ci) == "true";
+}
+
+// Ends the current test (or its SetUp) when no server runs: a skip, or with
+// CI=true a failure.
+#define ZANDREL_REQUIRE_JACK_SERVER()                                                                   \
+  do {                                                                                                \
+    if (!::zandrel::test::JackServerRuns()) {                                                         \
+      if (::zandrel::test::JackRequired())                                                            \
+        GTEST_FAIL() << "no JACK server runs, and with CI=true the JACK tests must run "              \
+                        "(scripts/jack.sh starts one; see its output for why it did not start)";       \
+      GTEST_SKIP() << "no JACK server runs (scripts/jack.sh starts one for these tests)";             \
+    }                                                                                                 \
+  } while (0)
 
 }  // namespace zandrel::test

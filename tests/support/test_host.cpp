@@ -16,6 +16,13 @@ MessageAnswer ScriptedMessageHost::Show(std::string_view text, MessageIcon icon,
   return answer;
 }
 
+MessageAnswer ScriptedMessageHost::ShowWithDefault(std::string_view text, MessageIcon icon, MessageButtons buttons,
+                                                   MessageAnswer defaultAnswer) {
+  const MessageAnswer answer = Show(text, icon, buttons);
+  shown_.back().defaultAnswer = defaultAnswer;
+  return answer;
+}
+
 std::vector<std::string> ScriptedMessageHost::Texts() const {
   std::vector<std::string> texts;
   for (const ShownMessage& m : shown_) texts.push_back(m.text);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ struct ShownMessage {
   std::string text;
   MessageIcon icon;
   MessageButtons buttons;
+  std::optional<MessageAnswer> defaultAnswer = {};  // when the caller chose one
 };
 
 class ScriptedMessageHost final : public MessageHost {
@@ -28,6 +30,8 @@ class ScriptedMessageHost final : public MessageHost {
   }
 
   MessageAnswer Show(std::string_view text, MessageIcon icon, MessageButtons buttons) override;
+  MessageAnswer ShowWithDefault(std::string_view text, MessageIcon icon, MessageButtons buttons,
+                                MessageAnswer defaultAnswer) override;
 
   const std::vector<ShownMessage>& Shown() const { return shown_; }
   std::vector<std::string> Texts() const;

@@ -23,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 class JackPlaybackTest : public DocumentTest {
  protected:
   void SetUp() override {
-    if (JackServerRate() == 0) GTEST_SKIP() << "no JACK server runs (scripts/jack.sh starts one for these tests)";
+    ZANDREL_REQUIRE_JACK_SERVER();
   }
   void Open(uint32_t rate, int64_t frames) {
     WavBuilder b;

@@ -1,0 +1,18 @@
+// Every processing command of the editor, for the menus and the tests.
+//
+// A new command's declaration is added to the list in
+// registered_commands.cpp; the main frame registers each one under its id,
+// and the shared refusal tests run every one of them.
+#pragma once
+
+#include <vector>
+
+#include "processing/processing_command.h"
+
+namespace zandrel {
+
+const std::vector<const ProcessingCommand*>& RegisteredProcessingCommands();
+// The command with |id|, or nullptr.
+const ProcessingCommand* FindProcessingCommand(int id);
+
+}  // namespace zandrel

@@ -1,0 +1,148 @@
+// The processing commands in the running app: the Process menu, and long work
+// with its progress dialog, Cancel and closing the window meanwhile.
+#include <gmock/gmock.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <QApplication>
+#include <QDir>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+
+#include "app/main_frame.h"
+#include "app/quorvel_app.h"
+#include "commands/processing_commands.h"
+#include "support/document_fakes.h"
+#include "support/temp_dir.h"
+#include "support/test_host.h"
+#include "support/wav_builder.h"
+
+namespace zandrel {
+namespace {
+
+using namespace zandrel::test;
+
+// About three seconds in small steps; stops at Cancel.
+struct SlowWork {
+  template <SampleFormat F>
+  WorkOutcome operator()(SampleFrames<F> s, FrameRange r, TaskProgress& p) const {
+    for (int i = 0; i < 3000; ++i) {
+      if (!p.Report(i / 3000.0)) return WorkOutcome::Done();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (int64_t f = r.start; f < r.end; ++f)
+      for (int c = 0; c < s.Channels(); ++c) s.Set(f, c, 0);
+    return WorkOutcome::Done();
+  }
+};
+
+class ProcessingAppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
+    host = std::make_unique<ScriptedMessageHost>();
+    dialogs = std::make_unique<ScriptedFileDialogs>();
+    app = std::make_unique<CQuorvelApp>();
+    std::vector<int16_t> samples(44100);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(12000 * std::sin(i * 0.01));
+    WriteFileBytes(dir / "tone.wav", MakePcm16Wav(samples));
+    ASSERT_TRUE(app->InitInstance({QString::fromStdString((dir / "tone.wav").string())}));
+    slow.id = 1;
+    slow.menuText = "Slow Effect";
+    slow.undoLabel = "Slow Effect";
+    slow.work = SampleWork::Of(SlowWork{});
+  }
+  void TearDown() override {
+    if (app) app->Document().SetModifiedFlag(false);
+    app.reset();
+    dialogs.reset();
+    host.reset();
+  }
+
+  TempDir dir;
+  std::unique_ptr<CQuorvelApp> app;
+  std::unique_ptr<ScriptedMessageHost> host;
+  std::unique_ptr<ScriptedFileDialogs> dialogs;
+  ProcessingCommand slow;
+};
+
+TEST_F(ProcessingAppTest, ProcessMenuFadesWithUndo) {
+  CMainFrame& frame = app->MainFrame();
+  CQuorvelDoc& doc = app->Document();
+  const std::vector<uint8_t> before = doc.audio.data;
+  QAction* fade = frame.Action(32789);
+  ASSERT_NE(fade, nullptr);
+  EXPECT_EQ(fade->text(), QStringLiteral("Fade Out "));
+  fade->trigger();
+  EXPECT_EQ(frame.outputPane->logList().Lines().back(),
+            QStringLiteral("Applied fade-out to 44100 samples (from sample 0 to 44100)"));
+  EXPECT_TRUE(doc.IsModified());
+  ASSERT_TRUE(doc.CanUndo());
+  EXPECT_EQ(doc.undoHistory.undoStack.back().description, "Fade Out");
+  frame.Action(57643)->trigger();  // Undo
+  EXPECT_EQ(doc.audio.data, before);
+}
+
+TEST_F(ProcessingAppTest, ProgressDialogCancelChangesNothingAndBlocksEdits) {
+  CMainFrame& frame = app->MainFrame();
+  CQuorvelDoc& doc = app->Document();
+  frame.show();
+  const std::vector<uint8_t> before = doc.audio.data;
+  const size_t logLines = frame.outputPane->logList().Lines().size();
+  bool dialogSeen = false;
+  bool cursorMoved = false;
+  // Within the first 300 ms there is no dialog, but keys reach nothing.
+  const auto start = std::chrono::steady_clock::now();
+  QTimer::singleShot(100, [&] {
+    if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(250)) {
+      EXPECT_EQ(frame.TaskHost().Dialog(), nullptr);
+    }
+    const int64_t cursor = frame.view->Model().cursorFrame;
+    QTest::keyClick(frame.view, Qt::Key_End);
+    cursorMoved = frame.view->Model().cursorFrame != cursor;
+  });
+  QTimer::singleShot(700, [&] {
+    QProgressDialog* dialog = frame.TaskHost().Dialog();
+    ASSERT_NE(dialog, nullptr);
+    dialogSeen = true;
+    EXPECT_EQ(dialog->labelText(), QStringLiteral("Slow Effect"));
+    EXPECT_GT(dialog->value(), 0);
+    QDir().mkpath(QStringLiteral(ZANDREL_SCREENSHOT_DIR));
+    dialog->grab().save(QStringLiteral(ZANDREL_SCREENSHOT_DIR "/processing_progress.png"));
+    auto* cancel = dialog->findChild<QPushButton*>();
+    ASSERT_NE(cancel, nullptr);
+    QTest::mouseClick(cancel, Qt::LeftButton);
+  });
+  EXPECT_EQ(RunProcessingCommand(slow, frame.Context()), ProcessingResult::kCancelled);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+  EXPECT_TRUE(dialogSeen);
+  EXPECT_FALSE(cursorMoved);
+  EXPECT_EQ(frame.TaskHost().Dialog(), nullptr);
+  EXPECT_EQ(doc.audio.data, before);
+  EXPECT_FALSE(doc.CanUndo());
+  EXPECT_FALSE(doc.IsModified());
+  EXPECT_EQ(frame.outputPane->logList().Lines().size(), logLines);
+}
+
+TEST_F(ProcessingAppTest, ClosingTheWindowDuringWorkCancelsItThenCloses) {
+  CMainFrame& frame = app->MainFrame();
+  CQuorvelDoc& doc = app->Document();
+  frame.show();
+  const std::vector<uint8_t> before = doc.audio.data;
+  QTimer::singleShot(200, [&] { frame.close(); });
+  EXPECT_EQ(RunProcessingCommand(slow, frame.Context()), ProcessingResult::kCancelled);
+  EXPECT_EQ(doc.audio.data, before);
+  EXPECT_FALSE(doc.CanUndo());
+  // The close asked for meanwhile happens once the command has returned.
+  EXPECT_TRUE(frame.isVisible());
+  QTest::qWait(50);
+  EXPECT_FALSE(frame.isVisible());
+}
+
+}  // namespace
+}  // namespace zandrel
