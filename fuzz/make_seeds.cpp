@@ -150,6 +150,7 @@ void PreviewSeeds(const fs::path& out) {
   }
   Seed(out, "mono", mono);
   Seed(out, "stereo", stereo);
+}
 
 // Program files for fuzz_akai_program: one the writer produced, a drum kit
 // with a pad map and pads text, and one with comments and odd numbers. The

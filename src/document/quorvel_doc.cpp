@@ -228,13 +228,29 @@ bool CQuorvelDoc::PrepareDraft(DraftMode mode, SaveDraft& draft) const {
 }
 
 bool CQuorvelDoc::OnSaveDocument(const fs::path& path) {
+  return SaveDocumentWith(
+      [&path](const CWavLoader& header, std::span<const uint8_t> audio, WavWriteError* error) {
+        return header.WriteTo(path, audio, error);
+      },
+      path);
+}
+
+bool CQuorvelDoc::OnSaveDocument(ByteSink& sink, const fs::path& path) {
+  return SaveDocumentWith(
+      [&sink](const CWavLoader& header, std::span<const uint8_t> audio, WavWriteError* error) {
+        return header.WriteTo(sink, audio, error);
+      },
+      path);
+}
+
+bool CQuorvelDoc::SaveDocumentWith(const SaveWriter& write, const fs::path& path) {
   SaveDraft draft;
   if (!PrepareDraft(DraftMode::kSave, draft)) return false;
   // The user agreed to the cut; Undo brings the cut audio back.
   const bool cut = draft.dataBytes < audio.data.size();
   if (cut && !PushUndo(kUndoWithAudio, "Trim to Device Limit")) return false;
   WavWriteError error;
-  if (!draft.header.WriteTo(path, std::span(audio.data.data(), draft.dataBytes), &error)) {
+  if (!write(draft.header, std::span(audio.data.data(), draft.dataBytes), &error)) {
     ShowWavWriteError(error);
     // Nothing was cut: the entry would restore what the document still holds.
     if (cut && !undoHistory.undoStack.empty() && undoHistory.undoStack.back().description == "Trim to Device Limit") {
@@ -242,23 +258,6 @@ bool CQuorvelDoc::OnSaveDocument(const fs::path& path) {
     }
     return false;
   }
-  AdoptSaved(draft, path);
-  return true;
-}
-
-bool CQuorvelDoc::OnSaveDocument(ByteSink& sink, const fs::path& path) {
-  SaveDraft draft;
-  if (!PrepareDraft(DraftMode::kSave, draft)) return false;
-  WavWriteError error;
-  if (!draft.header.WriteTo(sink, std::span(audio.data.data(), draft.dataBytes), &error)) {
-    ShowWavWriteError(error);
-    return false;
-  }
-  AdoptSaved(draft, path);
-  return true;
-}
-
-void CQuorvelDoc::AdoptSaved(SaveDraft& draft, const fs::path& path) {
   // The file is written: the document now holds what the file holds.
   if (cut) {
     NotifyAudioAboutToChange();
@@ -272,6 +271,7 @@ void CQuorvelDoc::AdoptSaved(SaveDraft& draft, const fs::path& path) {
   modified_ = false;
   UpdateAllViews(cut ? DocumentChange::kAudio : DocumentChange::kInstrument);
   UpdateAllViews(DocumentChange::kState);
+  return true;
 }
 
 fs::path CQuorvelDoc::SaveTempCopy() {

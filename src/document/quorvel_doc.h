@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -198,8 +199,12 @@ class CQuorvelDoc {
   bool PrepareDraft(DraftMode mode, SaveDraft& draft) const;
   // Takes a loaded file into the document (LoadWav's second half).
   bool AdoptLoaded(CWavLoader&& loaded, const WavLoadReport& report, const std::filesystem::path& path);
-  // Takes a written save into the document (OnSaveDocument's second half).
-  void AdoptSaved(SaveDraft& draft, const std::filesystem::path& path);
+  // Writes the file (header, then the audio) somewhere; false with |error| set.
+  using SaveWriter =
+      std::function<bool(const CWavLoader& header, std::span<const uint8_t> audio, WavWriteError* error)>;
+  // The save: the steps, the trim's undo entry, the writing, then the
+  // document takes what was written.
+  bool SaveDocumentWith(const SaveWriter& write, const std::filesystem::path& path);
   void Step(bool undo);
   // The text file a report goes to, named after the document plus |suffix|.
   std::optional<std::filesystem::path> AskReportFile(const char* suffix) const;
