@@ -75,8 +75,10 @@ fftwf_plan MakePlan(Kind kind, size_t n, bool aligned) {
 }
 
 // Kept plans of sizes that are not powers of two (FftPlan only), by kind,
-// size and alignment; read and written under the planning lock.
-std::map<std::tuple<int, size_t, bool>, fftwf_plan> gOtherPlans;
+// size and alignment; read and written under the planning lock. Never
+// destroyed: the plans live as long as the process, and a map torn down at
+// exit would leave them unreachable while other threads may still plan.
+std::map<std::tuple<int, size_t, bool>, fftwf_plan>& gOtherPlans = *new std::map<std::tuple<int, size_t, bool>, fftwf_plan>;
 
 // The kept plan for |kind| at size n (at least 2).
 fftwf_plan PlanFor(Kind kind, size_t n, bool aligned) {
