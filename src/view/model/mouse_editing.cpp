@@ -10,7 +10,7 @@
 #include "platform/text_format.h"
 #include "processing/sample_access.h"
 #include "processing/snapping.h"
-#include "view/view_geometry.h"
+#include "view/model/view_geometry.h"
 
 namespace zandrel {
 namespace {

@@ -19,7 +19,7 @@
 
 #include "document/instrument.h"
 #include "view/model/piano_key_layout.h"
-#include "view/view_model.h"
+#include "view/model/view_model.h"
 
 namespace zandrel {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "view/view_model.h"
+#include "view/model/view_model.h"
 
 namespace zandrel {
 

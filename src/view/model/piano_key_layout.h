@@ -13,7 +13,7 @@
 
 #include "document/instrument.h"
 #include "notes/piano_keys.h"  // IsBlackKey
-#include "view/rect.h"
+#include "view/model/rect.h"
 
 namespace zandrel {
 

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 
 #include "document/document_fixture.h"
-#include "view/view_drawing.h"
+#include "view/model/view_drawing.h"
 
 namespace zandrel {
 namespace {
