@@ -1,10 +1,15 @@
 // Opens arbitrary bytes as the document, edits it with undo and redo, and
-// runs the save pipeline and the reports into the scratch folder.
+// runs the save pipeline and the reports, in memory: only the undo
+// snapshots, which are files by design, go to the scratch folder.
 #include <cstdint>
 #include <filesystem>
+#include <span>
+#include <vector>
 
 #include "document/quorvel_doc.h"
+#include "document/reports.h"
 #include "fuzz_support.h"
+#include "platform/byte_sink.h"
 
 using namespace zandrel;
 
@@ -26,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CQuorvelDoc doc;
   doc.SetFrame(&frame);
   doc.undoHistory.snapshotFolder = fuzz::ScratchDir() / "undo";
-  if (!doc.LoadWav(fuzz::WriteInput(data, size, "document.wav"))) return 0;
+  if (!doc.LoadWavFromMemory(std::span(data, size), "document.wav")) return 0;
 
   if (!doc.PushUndo(kUndoWithAudio, "fuzz")) return 0;
   if (!doc.audio.data.empty()) doc.audio.data.resize(doc.audio.data.size() / 2);
@@ -37,14 +42,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   doc.Undo();
   doc.Redo();
 
-  const std::filesystem::path out = fuzz::ScratchDir() / "saved.wav";
-  if (doc.OnSaveDocument(out)) {
+  std::vector<uint8_t> saved;
+  MemoryByteSink sink(saved);
+  if (doc.OnSaveDocument(sink, "saved.wav")) {
     CQuorvelDoc again;
     again.undoHistory.snapshotFolder = fuzz::ScratchDir() / "undo2";
-    if (!again.LoadWav(out)) __builtin_trap();  // what we wrote must open
+    if (!again.LoadWavFromMemory(saved, "saved.wav")) __builtin_trap();  // what we wrote must open
   }
-  doc.ExportWavWithoutLimits(fuzz::ScratchDir() / "export.wav");
-  doc.WriteWavOverview(fuzz::ScratchDir() / "overview.txt");
-  doc.WriteInstrumentOverview(fuzz::ScratchDir() / "instrument.txt");
+  std::vector<uint8_t> exported;
+  MemoryByteSink exportSink(exported);
+  doc.ExportWavWithoutLimits(exportSink);
+  WavOverviewText(doc.audio, doc.GetPathName().string());
+  InstrumentOverviewText(doc.instrument, doc.GetPathName().string());
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "platform/message_host.h"
@@ -25,22 +26,37 @@ QuietHost g_host;
 
 }  // namespace
 
+namespace {
+
+// Never destroyed: the exit handler that removes the folder runs after the
+// static objects of this file may have gone.
+const std::filesystem::path* g_scratch = nullptr;
+
+void RemoveScratch() {
+  std::error_code ec;
+  if (g_scratch) std::filesystem::remove_all(*g_scratch, ec);
+}
+
+std::filesystem::path ScratchBase() {
+  std::error_code ec;
+  if (const char* chosen = std::getenv("ZANDREL_FUZZ_SCRATCH"); chosen && std::filesystem::is_directory(chosen, ec)) {
+    return chosen;
+  }
+  // tmpfs when there is one: a disk would make every write cost more.
+  return std::filesystem::is_directory("/dev/shm", ec) ? "/dev/shm" : std::filesystem::temp_directory_path();
+}
+
+}  // namespace
+
 const std::filesystem::path& ScratchDir() {
-  static const std::filesystem::path dir = [] {
-    // tmpfs when there is one: every input is written and saved, and a disk
-    // would make each fsync cost milliseconds.
-    std::error_code ec;
-    const std::filesystem::path base =
-        std::filesystem::is_directory("/dev/shm", ec) ? "/dev/shm" : std::filesystem::temp_directory_path();
-    std::string pattern = (base / "zandrel-fuzz-XXXXXX").string();
+  static const std::filesystem::path* dir = [] {
+    std::string pattern = (ScratchBase() / "zandrel-fuzz-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) std::abort();
-    std::atexit([] {
-      std::error_code ec;
-      std::filesystem::remove_all(ScratchDir(), ec);
-    });
-    return std::filesystem::path(pattern);
+    g_scratch = new std::filesystem::path(pattern);
+    std::atexit(RemoveScratch);
+    return g_scratch;
   }();
-  return dir;
+  return *dir;
 }
 
 std::filesystem::path WriteInput(const uint8_t* data, size_t size, const char* name) {

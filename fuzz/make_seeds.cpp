@@ -1,5 +1,7 @@
 // Writes a small seed corpus for each fuzz target into the folder given on
 // the command line: <folder>/<target>/<seed>.
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -93,6 +95,62 @@ void DeviceReplySeeds(const fs::path& out) {
   Seed(out, "client", Cat({session, transfers, client}));
 }
 
+void InstrumentSeeds(const fs::path& out) {
+  Seed(out, "global",
+       Text(R"({"sound.playmode":"loop","sound.rootnote":60,"sound.pitch":-3,"sound.pan":4,"sound.amplitude":90,)"
+            R"("sound.loopstart":10,"sound.loopend":900,"sound.bpm":93.5,"envelope.attack":5,"envelope.release":20,)"
+            R"("time.mode":"off","sample.mode":"single"})"));
+  std::string many = R"({"sample.mode":"multi","regions":[)";
+  for (int i = 0; i < 1500; ++i) {
+    if (i) many += ',';
+    many += R"({"sample.start":)" + std::to_string(i * 10) + R"(,"sample.end":)" + std::to_string(i * 10 + 10) +
+            R"(,"sample.lokey":0,"sample.hikey":127,"sound.rootnote":60,"sound.loopstart":-1,"sound.loopend":-1})";
+  }
+  many += "]}";
+  Seed(out, "many-regions", Text(many));
+  Seed(out, "not-objects", Text(R"({"regions":[1,2,"x",null,[],{"sample.start":0,"sample.end":5}]})"));
+}
+
+void SettingsSeeds(const fs::path& out) {
+  Seed(out, "layout", Text("Standard,57600,57601,0,57603\nMine,32771,0,32772\nSecond,,x,-1\n\n\n\n\n\n\n\n\n"
+                           "/home/user/kick.wav\n\n/tmp/b.wav\nrelative.wav"));
+  Seed(out, "empty", Bytes{});
+}
+
+// Header of fuzz_processing: channels, format, block alignment, pitch window,
+// rate (LE), ratio (LE double).
+Bytes ProcessingHeader(uint8_t channels, uint8_t format, uint32_t rate, double ratio) {
+  Bytes header = {channels, format, 0, 0x80};
+  for (int i = 0; i < 4; ++i) header.push_back(static_cast<uint8_t>(rate >> (8 * i)));
+  uint64_t bits = 0;
+  std::memcpy(&bits, &ratio, 8);
+  for (int i = 0; i < 8; ++i) header.push_back(static_cast<uint8_t>(bits >> (8 * i)));
+  return header;
+}
+
+void ProcessingSeeds(const fs::path& out) {
+  std::vector<int16_t> tone;
+  for (int i = 0; i < 2048; ++i) tone.push_back(static_cast<int16_t>(12000 * std::sin(i * 2 * 3.14159265 * 220 / 8000)));
+  std::vector<int16_t> clicks(4096, 0);
+  for (size_t i = 0; i < clicks.size(); i += 500) clicks[i] = 30000;
+  Seed(out, "tone", Cat({ProcessingHeader(1, 1, 8000, 8000.0 / 11025), Pcm16(tone)}));
+  Seed(out, "clicks", Cat({ProcessingHeader(2, 1, 1000, 0.5), Pcm16(clicks)}));
+  Seed(out, "float", Cat({ProcessingHeader(1, 7, 44100, 2.0), FloatLE(0.5f), FloatLE(-0.25f), FloatLE(1e30f)}));
+}
+
+void PreviewSeeds(const fs::path& out) {
+  Bytes mono = {1, 0x2C, 0x01, 0xC8, 0x00, 0x40, 0x3E, 0, 0};
+  Bytes stereo = {2, 0x2C, 0x01, 0xC8, 0x00, 0x70, 0x17, 0, 0};
+  for (int i = 0; i < 800; ++i) {
+    const auto value = static_cast<int16_t>((i * 97) % 30000 - 15000);
+    mono.push_back(static_cast<uint8_t>(value));
+    mono.push_back(static_cast<uint8_t>(value >> 8));
+    stereo.push_back(static_cast<uint8_t>(-value));
+    stereo.push_back(static_cast<uint8_t>(-value >> 8));
+  }
+  Seed(out, "mono", mono);
+  Seed(out, "stereo", stereo);
+}
 
 // Program files for fuzz_akai_program: one the writer produced, a drum kit
 // with a pad map and pads text, and one with comments and odd numbers. The
@@ -172,6 +230,11 @@ int main(int argc, char** argv) {
   WavSeeds(root / "fuzz_wav_file");
   WavSeeds(root / "fuzz_document");
   DeviceReplySeeds(root / "fuzz_device_replies");
+  DeviceReplySeeds(root / "fuzz_device_client");
+  InstrumentSeeds(root / "fuzz_instrument_json");
+  SettingsSeeds(root / "fuzz_settings");
+  ProcessingSeeds(root / "fuzz_processing");
+  PreviewSeeds(root / "fuzz_device_preview");
   WidgetTextSeeds(root / "fuzz_widget_texts");
   AkaiSeeds(root / "fuzz_akai_program");
   MaschineSeeds(root / "fuzz_maschine_file");

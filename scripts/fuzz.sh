@@ -1,17 +1,30 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang and runs each for a bounded time from
-# a generated seed corpus. A crash, a leak or a sanitizer report fails the run.
+# Builds the libFuzzer targets with clang and runs them side by side, each for
+# a bounded time from a generated seed corpus. A crash, a leak or a sanitizer
+# report fails the run.
 #   ZANDREL_FUZZ_SECONDS  seconds per target (default 60)
+#   ZANDREL_FUZZ_BUILD    build folder (default build-fuzz)
+# A target's own options (a longer -max_len, a -dict=...) are read from
+# fuzz/<target>.options: one option per line, '#' starts a comment line, and
+# paths are relative to the repository root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${ZANDREL_FUZZ_SECONDS:-60}
-build=build-fuzz
+build=${ZANDREL_FUZZ_BUILD:-build-fuzz}
+
+# Every target makes its scratch folder in here; it goes when this script
+# ends, however the targets ended (a crashing target skips its own clean-up).
+shm=/dev/shm
+[ -d "$shm" ] && [ -w "$shm" ] || shm=${TMPDIR:-/tmp}
+scratch=$(mktemp -d "$shm/zandrel-fuzz-run.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+export ZANDREL_FUZZ_SCRATCH="$scratch"
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DZANDREL_BUILD_TESTS=OFF -DZANDREL_BUILD_UI=OFF -DZANDREL_BUILD_FUZZERS=ON \
   -DCMAKE_C_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" \
-  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -DZANDREL_MAX_ZERO_FILL=65536" \
+  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -DZANDREL_MAX_ZERO_FILL=4096" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 cmake --build "$build"
 
@@ -25,8 +38,15 @@ names=()
 for target in $targets; do
   name=$(basename "$target")
   mkdir -p "$corpus/$name" "$build/artifacts/$name"
-  echo "fuzz: running $name for ${seconds}s"
-  "$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=0 \
+  options=()
+  if [ -f "fuzz/$name.options" ]; then
+    while IFS= read -r line || [ -n "$line" ]; do
+      case "$line" in '' | '#'*) continue ;; esac
+      options+=("$line")
+    done <"fuzz/$name.options"
+  fi
+  echo "fuzz: running $name for ${seconds}s ${options[*]}"
+  "$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 "${options[@]}" \
     -artifact_prefix="$build/artifacts/$name/" "$corpus/$name" >"$build/$name.log" 2>&1 &
   pids+=($!)
   names+=("$name")
@@ -35,7 +55,8 @@ done
 failed=0
 for i in "${!pids[@]}"; do
   if wait "${pids[$i]}"; then
-    echo "fuzz: ${names[$i]} ok ($(grep -c '^#' "$build/${names[$i]}.log" || true) status lines)"
+    echo "fuzz: ${names[$i]} ok ($(grep -m1 -o 'number_of_executed_units: *[0-9]*' "$build/${names[$i]}.log" | grep -o '[0-9]*$' || true) runs," \
+      "$(grep -m1 -o 'average_exec_per_sec: *[0-9]*' "$build/${names[$i]}.log" | grep -o '[0-9]*$' || true) per second)"
   else
     echo "fuzz: ${names[$i]} FAILED; last lines of its log:"
     tail -n 60 "$build/${names[$i]}.log"

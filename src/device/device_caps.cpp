@@ -99,11 +99,6 @@ uint32_t ChooseUploadRate(const EPAudioFormat& format, uint32_t sourceRate) {
   return target;
 }
 
-int MaxUploadChannels(const EPAudioFormat& format) {
-  if (format.channels.empty()) return 2;
-  return *std::max_element(format.channels.begin(), format.channels.end());
-}
-
 std::vector<uint16_t> CollectUsedSoundIds(const EPJson& projectTree) {
   std::vector<uint16_t> ids;
   // The array under |key| of |object|, or nullptr.

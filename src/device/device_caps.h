@@ -51,9 +51,6 @@ bool ParseAudioFormats(const EPJson& deviceInfo, std::vector<EPAudioFormat>& for
 // rate, else 46875 Hz. A result outside the sane range becomes 46875 Hz.
 uint32_t ChooseUploadRate(const EPAudioFormat& format, uint32_t sourceRate);
 
-// The most channels |format| accepts; 2 when it lists none.
-int MaxUploadChannels(const EPAudioFormat& format);
-
 // The distinct sound numbers (ascending) that the pads of a project tree
 // play: each pad's metadata "sym" when it is an integer in 1..65535.
 std::vector<uint16_t> CollectUsedSoundIds(const EPJson& projectTree);

@@ -4,6 +4,7 @@
 #include "device/device_commands.h"
 
 #include <algorithm>
+#include <bitset>
 #include <limits>
 
 #include "device/sysex_link.h"
@@ -116,7 +117,7 @@ bool CEPSysExLink::InitDevice() {
 std::vector<EPFileEntry> CEPSysExLink::ListDirectory(uint16_t directoryId) {
   OperationScope operation(*this);
   std::vector<EPFileEntry> entries;
-  std::vector<bool> seen(65536, false);
+  std::bitset<65536> seen;  // by file id; on the stack, as listings are frequent
   for (uint32_t page = 0;; ++page) {
     if (CancelRequested()) break;
     if (page == kMaxListPages || entries.size() >= kMaxListEntries) {
@@ -129,15 +130,14 @@ std::vector<EPFileEntry> CEPSysExLink::ListDirectory(uint16_t directoryId) {
     AppendU16BE(payload, directoryId);
     const std::optional<EPReply> reply = Exchange(payload, kReplyLimitMs);
     if (!reply || reply->status != 0 || reply->payload.size() <= 2) break;
-    std::vector<EPFileEntry> pageEntries = ParseListingPage(reply->payload, directoryId);
-    // A page that brings no file not listed before (no entry at all, or a
-    // page the device repeats) cannot be followed by anything new.
-    bool fresh = false;
-    for (const EPFileEntry& entry : pageEntries) {
-      if (!seen[entry.id]) fresh = seen[entry.id] = true;
+    // A page of 3 to 8 bytes holds no entry and the listing goes on; only
+    // a short page, a missing reply, an error or the page cap end it. A file
+    // the device lists a second time is kept once.
+    for (EPFileEntry& entry : ParseListingPage(reply->payload, directoryId)) {
+      if (seen[entry.id]) continue;
+      seen[entry.id] = true;
+      entries.push_back(std::move(entry));
     }
-    if (!fresh) break;
-    for (EPFileEntry& entry : pageEntries) entries.push_back(std::move(entry));
   }
   return entries;
 }

@@ -130,10 +130,6 @@ EPUploadResult CEPDeviceClient::UploadSound(const std::filesystem::path& wavPath
   if (!GetAudioFormatCaps(formats) || formats.empty()) {
     return fail("Failed to get device audio format capabilities");
   }
-  if (channels > MaxUploadChannels(formats.front())) {
-    return fail(Format("The device accepts at most %d channels; this file has %d.", MaxUploadChannels(formats.front()),
-                       channels));
-  }
   const uint32_t targetRate = ChooseUploadRate(formats.front(), sourceRate);
 
   if (wav.format.wBitsPerSample != 16) wav.ConvertTo16Bit();

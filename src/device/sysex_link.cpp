@@ -50,7 +50,7 @@ bool CEPSysExLink::OpenLink() {
     out_.reset();
     return false;
   }
-  silent_.store(false);
+  ResetSilence();
 
   // The identity reply sets the device byte and the SKU text; it normally
   // comes within milliseconds, so the wait ends as soon as it is there.
@@ -59,7 +59,9 @@ bool CEPSysExLink::OpenLink() {
   lock.unlock();
   out_->Send(kIdentityRequest);
   lock.lock();
-  arrived_.wait_for(lock, Scaled(kIdentityWaitMs), [&] { return identityCount_ != before; });
+  if (const std::chrono::nanoseconds limit = Scaled(kIdentityWaitMs); limit.count() > 0) {
+    arrived_.wait_for(lock, limit, [&] { return identityCount_ != before; });
+  }
   return true;
 }
 
@@ -73,7 +75,7 @@ void CEPSysExLink::CloseLink() {
     out_->Close();
     out_.reset();
   }
-  silent_.store(false);
+  ResetSilence();
   closing_.exchange(false);
 }
 
@@ -100,6 +102,8 @@ uint16_t CEPSysExLink::SendRequest(std::span<const uint8_t> payload) {
                       frame.size(), out_->MaxMessageBytes()));
     } else {
       sent = out_->Send(frame);
+      // A port that takes no message of a size it carries has lost its device.
+      if (!sent) portGone_.store(true);
     }
   }
   if (!sent) {
@@ -115,11 +119,13 @@ bool CEPSysExLink::WaitReply(uint16_t sequence, EPReply& reply, int limitMs) {
   const auto present = [&] { return replyReady_ && pendingReply_.sequence == sequence; };
   if (!present()) {
     const bool neverSent = sendFailed_ && awaited_ == sequence;
-    const bool giveUp = operationDepth_ > 0 && silent_.load();
+    const bool giveUp = operationDepth_ > 0 && (portGone_.load() || unanswered_.load() >= kUnansweredBeforeGivingUp);
     if (neverSent || giveUp) return false;
-    const auto deadline = std::chrono::steady_clock::now() + Scaled(limitMs);
-    if (!arrived_.wait_until(lock, deadline, present)) {
-      if (operationDepth_ > 0) silent_.store(true);
+    const std::chrono::nanoseconds limit = Scaled(limitMs);
+    // A limit of nothing (a time scale of 0) waits for nothing, not even
+    // for a wake-up that could only say the limit has passed.
+    if (limit.count() <= 0 || !arrived_.wait_until(lock, std::chrono::steady_clock::now() + limit, present)) {
+      if (operationDepth_ > 0) unanswered_.fetch_add(1);
       return false;
     }
   }
@@ -142,16 +148,16 @@ void CEPSysExLink::ParseIncoming(std::span<const uint8_t> message) {
       std::lock_guard lock(mutex_);
       if (identity->sku) sku_ = *identity->sku;
       ++identityCount_;
+      unanswered_.store(0);
     }
-    silent_.store(false);
     arrived_.notify_all();
     return;
   }
   std::optional<EPReply> reply = ParseReplyFrame(message);
   if (!reply) return;
-  silent_.store(false);
   {
     std::lock_guard lock(mutex_);
+    unanswered_.store(0);
     if (awaited_ != -1 && awaited_ == reply->sequence) {
       pendingReply_ = *reply;
       replyReady_ = true;
@@ -207,8 +213,14 @@ std::optional<EPReply> CEPSysExLink::Exchange(std::span<const uint8_t> payload, 
   return reply;
 }
 
+void CEPSysExLink::ResetSilence() {
+  std::lock_guard lock(mutex_);
+  unanswered_.store(0);
+  portGone_.store(false);
+}
+
 CEPSysExLink::OperationScope::OperationScope(CEPSysExLink& link) : link_(link) {
-  if (link_.operationDepth_++ == 0) link_.silent_.store(false);
+  if (link_.operationDepth_++ == 0) link_.ResetSilence();
 }
 
 CEPSysExLink::OperationScope::~OperationScope() { --link_.operationDepth_; }

@@ -22,10 +22,14 @@
 //
 // Every wait has a nominal limit in milliseconds (kReplyLimitMs and so on)
 // that is multiplied by the link's time scale, so tests can run timeouts in
-// milliseconds. Within one operation (OperationScope; each command opens one)
-// a request that went unanswered makes the operation's further waits fail at
-// once, until the device sends anything again: a device that stops answering
-// costs one limit per operation, not one per request.
+// milliseconds. Every request waits its own full limit, so one lost reply
+// costs one request, not the rest of its operation. Within one operation
+// (OperationScope; each command opens one) the waits fail at once only when
+// the device is plainly gone: the output port refused a request, or two
+// consecutive requests went unanswered with nothing received in between.
+// Anything from the device ends that state; so does the next operation. A
+// device that stops answering thus costs two limits per operation, not one
+// per request.
 #pragma once
 
 #include <atomic>
@@ -60,6 +64,9 @@ class CEPSysExLink {
   static constexpr int kSelectLimitMs = 500;       // kCmdSoundSelect
   static constexpr int kProjectEndLimitMs = 15000; // end marker of a project upload
   static constexpr int kIdentityWaitMs = 200;      // identity reply when opening
+  // Consecutive unanswered requests, with nothing received in between, after
+  // which the rest of the operation fails at once.
+  static constexpr int kUnansweredBeforeGivingUp = 2;
   // The longest message taken from the device: the device's messages are
   // sized for receive buffers of this many bytes. Longer ones are dropped.
   static constexpr size_t kMaxIncomingBytes = 65536;
@@ -161,8 +168,9 @@ class CEPSysExLink {
   // kCmdInit: learns the device's maximum message size.
   bool InitDevice();
   // kCmdList, page by page; the entries gathered until a page with fewer than
-  // 3 bytes, a page without a new entry, a missing reply or an error status
-  // (bounded by kMaxListPages and kMaxListEntries).
+  // 3 bytes, a missing reply or an error status (bounded by kMaxListPages and
+  // kMaxListEntries). A page without an entry does not end the listing; a
+  // file listed twice is kept once.
   std::vector<EPFileEntry> ListDirectory(uint16_t directoryId);
   // kCmdFileInfo. An entry with id 0 unless the device sent a record;
   // |status| tells a missing file from a missing answer.
@@ -235,6 +243,8 @@ class CEPSysExLink {
   // page brings no data.
   void ReadPages(std::vector<uint8_t>& out, size_t wanted, uint16_t fileId);
   std::chrono::nanoseconds Scaled(int limitMs) const;
+  // Forgets unanswered requests and a refused send.
+  void ResetSilence();
 
   MidiSystem* midi_;
   std::unique_ptr<MidiInPort> in_;
@@ -244,9 +254,13 @@ class CEPSysExLink {
   uint32_t maxMessageSize_ = kDefaultMaxMessageSize;
   std::atomic<uint16_t> sequence_{0};
   std::atomic<bool> closing_{false};
-  // Set when a wait inside an operation ran out; cleared by any message from
-  // the device and by the start of the next operation.
-  std::atomic<bool> silent_{false};
+  // Requests in a row whose wait ran out with nothing received meanwhile;
+  // cleared by any message from the device, by the start of the next
+  // operation and by opening or closing.
+  std::atomic<int> unanswered_{0};
+  // The output port refused a request (the device is gone); cleared like
+  // |unanswered_|.
+  std::atomic<bool> portGone_{false};
   int operationDepth_ = 0;
   std::atomic<bool> cancel_{false};
   std::atomic<uint64_t> progressDone_{0};

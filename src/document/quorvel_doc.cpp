@@ -133,6 +133,17 @@ bool CQuorvelDoc::LoadWav(const fs::path& path) {
   CWavLoader loaded;
   WavLoadReport report;
   if (!loaded.Load(path, &report)) return false;
+  return AdoptLoaded(std::move(loaded), report, path);
+}
+
+bool CQuorvelDoc::LoadWavFromMemory(std::span<const uint8_t> bytes, const fs::path& path) {
+  CWavLoader loaded;
+  WavLoadReport report;
+  if (!loaded.LoadFromMemory(bytes, path.filename().string(), &report)) return false;
+  return AdoptLoaded(std::move(loaded), report, path);
+}
+
+bool CQuorvelDoc::AdoptLoaded(CWavLoader&& loaded, const WavLoadReport& report, const fs::path& path) {
   const std::string problem = UnsupportedFormatReason(loaded);
   if (!problem.empty()) {
     ShowMessage(Format("Cannot open %s: %s.", path.filename().c_str(), problem.c_str()), MessageIcon::Error);
@@ -217,13 +228,29 @@ bool CQuorvelDoc::PrepareDraft(DraftMode mode, SaveDraft& draft) const {
 }
 
 bool CQuorvelDoc::OnSaveDocument(const fs::path& path) {
+  return SaveDocumentWith(
+      [&path](const CWavLoader& header, std::span<const uint8_t> audio, WavWriteError* error) {
+        return header.WriteTo(path, audio, error);
+      },
+      path);
+}
+
+bool CQuorvelDoc::OnSaveDocument(ByteSink& sink, const fs::path& path) {
+  return SaveDocumentWith(
+      [&sink](const CWavLoader& header, std::span<const uint8_t> audio, WavWriteError* error) {
+        return header.WriteTo(sink, audio, error);
+      },
+      path);
+}
+
+bool CQuorvelDoc::SaveDocumentWith(const SaveWriter& write, const fs::path& path) {
   SaveDraft draft;
   if (!PrepareDraft(DraftMode::kSave, draft)) return false;
   // The user agreed to the cut; Undo brings the cut audio back.
   const bool cut = draft.dataBytes < audio.data.size();
   if (cut && !PushUndo(kUndoWithAudio, "Trim to Device Limit")) return false;
   WavWriteError error;
-  if (!draft.header.WriteTo(path, std::span(audio.data.data(), draft.dataBytes), &error)) {
+  if (!write(draft.header, std::span(audio.data.data(), draft.dataBytes), &error)) {
     ShowWavWriteError(error);
     // Nothing was cut: the entry would restore what the document still holds.
     if (cut && !undoHistory.undoStack.empty() && undoHistory.undoStack.back().description == "Trim to Device Limit") {
@@ -283,6 +310,17 @@ bool CQuorvelDoc::ExportWavWithoutLimits(const fs::path& path) {
     return false;
   }
   LogF(GetLog(), "WAV file exported successfully to:\n%s", path.c_str());
+  return true;
+}
+
+bool CQuorvelDoc::ExportWavWithoutLimits(ByteSink& sink) {
+  SaveDraft draft;
+  PrepareDraft(DraftMode::kExportWithoutLimits, draft);
+  WavWriteError error;
+  if (!draft.header.WriteTo(sink, std::span(audio.data.data(), draft.dataBytes), &error)) {
+    ShowMessage(Format("Failed to export WAV file.\n%s", error.reason.c_str()), MessageIcon::Error);
+    return false;
+  }
   return true;
 }
 

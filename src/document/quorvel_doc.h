@@ -22,7 +22,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -125,6 +127,9 @@ class CQuorvelDoc {
   // Opens a WAV file into the document. On failure the document (audio,
   // instrument, history and log) is left exactly as it was.
   bool LoadWav(const std::filesystem::path& path);
+  // The same for a file's bytes held in memory; |path| names the file (title,
+  // messages, log) as if it had been read from there.
+  bool LoadWavFromMemory(std::span<const uint8_t> bytes, const std::filesystem::path& path);
 
   // ------------------------------------------------------------ saving --
   // Prepares the instrument for the device (orphans, key ranges, time limit
@@ -132,6 +137,9 @@ class CQuorvelDoc {
   // copy: only a written file changes the document, which then holds what the
   // file holds, takes the path and is no longer modified.
   bool OnSaveDocument(const std::filesystem::path& path);
+  // The same save with the file's bytes going to |sink| instead; the
+  // document then takes |path| as its file as after a save to disk.
+  bool OnSaveDocument(ByteSink& sink, const std::filesystem::path& path);
   // The same steps without the question, into a file in the process's private
   // temporary folder named after the document ("<base>.wav"); the document
   // is not changed. Returns the file's path, empty on failure.
@@ -139,6 +147,8 @@ class CQuorvelDoc {
   // The steps without the time limit and with a region cap of 10000 into
   // |path|; the document is not changed.
   bool ExportWavWithoutLimits(const std::filesystem::path& path);
+  // The same export into |sink|, without the log line.
+  bool ExportWavWithoutLimits(ByteSink& sink);
   // Command "Export Wav Without EP restrictions...": asks for the file.
   void OnExportWavWithoutLimits();
 
@@ -187,6 +197,14 @@ class CQuorvelDoc {
   enum class DraftMode { kSave, kTempCopy, kExportWithoutLimits };
   // Runs the save steps on a copy; false when the user refused the cut.
   bool PrepareDraft(DraftMode mode, SaveDraft& draft) const;
+  // Takes a loaded file into the document (LoadWav's second half).
+  bool AdoptLoaded(CWavLoader&& loaded, const WavLoadReport& report, const std::filesystem::path& path);
+  // Writes the file (header, then the audio) somewhere; false with |error| set.
+  using SaveWriter =
+      std::function<bool(const CWavLoader& header, std::span<const uint8_t> audio, WavWriteError* error)>;
+  // The save: the steps, the trim's undo entry, the writing, then the
+  // document takes what was written.
+  bool SaveDocumentWith(const SaveWriter& write, const std::filesystem::path& path);
   void Step(bool undo);
   // The text file a report goes to, named after the document plus |suffix|.
   std::optional<std::filesystem::path> AskReportFile(const char* suffix) const;

@@ -65,9 +65,6 @@ TEST(UploadRate, FromTheFirstFormat) {
   for (const Case& c : cases) {
     EXPECT_EQ(ChooseUploadRate(c.format, c.source), c.target) << c.format.minRate << ".." << c.format.maxRate;
   }
-  EXPECT_EQ(MaxUploadChannels({"pcm", 0, 0, 0, {}, {}}), 2);
-  EXPECT_EQ(MaxUploadChannels({"pcm", 0, 0, 0, {2, 1}, {}}), 2);
-  EXPECT_EQ(MaxUploadChannels({"pcm", 0, 0, 0, {1}, {}}), 1);
 }
 
 TEST(UsedSounds, FromThePadsOfAProjectTree) {

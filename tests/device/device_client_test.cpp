@@ -76,6 +76,32 @@ TEST_F(ClientTest, ConnectListsSlotsFurtherSoundsAndProjects) {
   EXPECT_EQ(client.LastError(), "Already connected");
 }
 
+TEST_F(ClientTest, OneLostMetadataReplyCostsOnlyThatSound) {
+  sim.WithState([](SimState& s) {
+    for (uint16_t slot = 1; slot <= 5; ++slot) {
+      s.files.AddSound(slot, "s.pcm", 10, R"({"name":"S)" + std::to_string(slot) + R"("})");
+    }
+    s.files.AddDirectory(3001, kSimProjectsDir, "P01");
+  });
+  client.SetTimeScale(kShortScale);
+  // The device information is the first metadata read; the third sound's
+  // reply is lost.
+  sim.InjectFault({.kind = SimFaultKind::NoReply, .command = kSimCmdMetadata, .skip = 3});
+  ASSERT_TRUE(client.Connect()) << client.LastError();
+  for (int slot = 1; slot <= 5; ++slot) {
+    const EPSoundSlot& record = client.Slots()[static_cast<size_t>(slot - 1)];
+    ASSERT_TRUE(record.occupied) << slot;
+    if (slot == 3) {
+      EXPECT_TRUE(record.metadata.is_null());
+    } else {
+      EXPECT_EQ(record.displayName, "S" + std::to_string(slot));
+    }
+  }
+  ASSERT_EQ(client.Projects().size(), 1u);
+  EXPECT_EQ(client.Projects()[0].id, 3001);
+  EXPECT_EQ(err.Text(), "[Error] Failed to fetch metadata page 0\n");
+}
+
 TEST_F(ClientTest, DirectoriesAreFoundByExactNameAndFlagTheLastOneWinning) {
   sim.WithState([](SimState& s) {
     s.files = SimFileSystem();

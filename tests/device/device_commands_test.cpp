@@ -185,19 +185,40 @@ TEST_F(CommandTest, ListingEndsAtAMissingReplyOrAnErrorWithWhatItHas) {
   EXPECT_EQ(link.ListDirectory(kSimSoundsDir).size(), 6u);
 }
 
+TEST_F(CommandTest, APageWithoutAnEntryDoesNotEndTheListing) {
+  // Pages 0 and 2 hold 3 to 8 bytes (no entry), page 4 is short.
+  sim.SetHandler(kSimCmdList, [](const SimRequest& request, SimState&) {
+    const int page = (request.payload[1] << 8) | request.payload[2];
+    switch (page) {
+      case 1: return SimReply::Ok(Bytes{0, 0, 0x00, 0x07, 0x10, 0, 0, 0, 1, 'a', 0});
+      case 3: return SimReply::Ok(Bytes{0, 0, 0x00, 0x08, 0x10, 0, 0, 0, 2, 'b', 0});
+      case 4: return SimReply::Ok(Bytes{0, 0});
+      default: return SimReply::Ok(Bytes(static_cast<size_t>(3 + page), 0x00));
+    }
+  });
+  const std::vector<EPFileEntry> entries = link.ListDirectory(kSimRootDir);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0], (EPFileEntry{7, kSimRootDir, 1, 0x10, "a"}));
+  EXPECT_EQ(entries[1], (EPFileEntry{8, kSimRootDir, 2, 0x10, "b"}));
+  EXPECT_EQ(Payloads(kCmdList).size(), 5u);
+  EXPECT_EQ(err.Text(), "");
+}
+
 TEST_F(CommandTest, ListingIsBoundedAgainstADeviceThatNeverEndsIt) {
-  // Pages without any entry: 3 to 8 bytes.
+  // Pages without any entry: 3 to 8 bytes, for ever.
   sim.SetHandler(kSimCmdList, [](const SimRequest&, SimState&) { return SimReply::Ok(Bytes(5, 0x00)); });
   EXPECT_TRUE(link.ListDirectory(kSimRootDir).empty());
-  EXPECT_EQ(Payloads(kCmdList).size(), 1u);
+  EXPECT_EQ(Payloads(kCmdList).size(), kMaxListPages);
+  EXPECT_TRUE(err.WaitFor("[Warning] Listing of directory 0 did not end; stopped after 4096 pages.\n"));
 
-  // The same page again and again.
+  // The same page again and again: its files once each.
   sim.ClearRequests();
+  err.Clear();
   sim.SetHandler(kSimCmdList, [](const SimRequest&, SimState&) {
     return SimReply::Ok(Bytes{0, 0, 0x00, 0x07, 0x10, 0, 0, 0, 1, 'a', 0, 0x00, 0x08, 0x10, 0, 0, 0, 1, 'b', 0});
   });
   EXPECT_EQ(link.ListDirectory(kSimRootDir).size(), 2u);
-  EXPECT_EQ(Payloads(kCmdList).size(), 2u);
+  EXPECT_EQ(Payloads(kCmdList).size(), kMaxListPages);
 
   // A new entry on every page, for ever.
   sim.ClearRequests();
@@ -457,29 +478,30 @@ TEST_F(CommandTest, RepliesOutOfTheOrdinaryLeaveTheNextCommandIntact) {
   EXPECT_EQ(link.ListDirectory(kSimRootDir).size(), 2u);
 }
 
-TEST_F(CommandTest, AnUnpluggedDeviceCostsOneLimitPerOperation) {
+TEST_F(CommandTest, AnUnpluggedDeviceCostsTwoLimitsPerOperation) {
   const double scale = 0.05;  // 250 ms per limit
   link.SetTimeScale(scale);
   sim.WithState([](SimState& s) {
     s.listEntriesPerPage = 1;
     for (uint16_t slot = 1; slot <= 10; ++slot) s.files.AddSound(slot, "x", 1, "{}");
   });
-  sim.InjectFault({.kind = SimFaultKind::Unplug, .command = kSimCmdList, .skip = 3});
+  sim.InjectFault({.kind = SimFaultKind::Unplug, .command = kSimCmdList, .skip = 6});
   const auto start = Clock::now();
   std::vector<EPFileEntry> entries = link.ListDirectory(kSimSoundsDir);
-  EXPECT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries.size(), 6u);
   {
     // What a client does next: one metadata read per sound, as one operation.
     CEPSysExLink::OperationScope operation(link);
     for (const EPFileEntry& entry : entries) EXPECT_EQ(link.GetMetadataPages(entry.id), "");
   }
   const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-  // Two limits (the listing's and the first read's); four without the
-  // fail-fast rule.
-  EXPECT_LT(elapsed, 3.5 * CEPSysExLink::kReplyLimitMs * scale);
-  EXPECT_EQ(err.Text(),
-            "[Error] Failed to fetch metadata page 0\n[Error] Failed to fetch metadata page 0\n"
-            "[Error] Failed to fetch metadata page 0\n");
+  // Three limits (the listing's and the first two reads'); seven without
+  // the fail-fast rule.
+  EXPECT_GE(elapsed, 3 * CEPSysExLink::kReplyLimitMs * scale);
+  EXPECT_LT(elapsed, 5 * CEPSysExLink::kReplyLimitMs * scale);
+  std::string failures;
+  for (int i = 0; i < 6; ++i) failures += "[Error] Failed to fetch metadata page 0\n";
+  EXPECT_EQ(err.Text(), failures);
 
   // Plugged in again, the device answers the next operation.
   sim.SetUnplugged(false);

@@ -347,6 +347,41 @@ TEST_F(SaveTest, SavedFileReopensWithTheSameInstrument) {
   EXPECT_EQ(Doc().instrument.params.smplUnityNote, 60);
 }
 
+TEST_F(SaveTest, InMemoryOpenSaveAndExportGiveTheBytesOfTheFiles) {
+  const Bytes file = WavBuilder().Fmt(1, 2, 44100, 24).Data(Bytes(6 * 1000, 0x11)).Build();
+  ASSERT_TRUE(Doc().LoadWav(Write("disk.wav", file)));
+  const std::vector<std::string> fromDisk = frame.Lines();
+  AddRegions({{0, 500}, {500, 1000}});
+  ASSERT_TRUE(Doc().OnSaveDocument(dir / "disk-saved.wav"));
+  ASSERT_TRUE(Doc().ExportWavWithoutLimits(dir / "disk-export.wav"));
+
+  CQuorvelDoc memory;
+  FakeFrame memoryFrame;
+  memory.SetFrame(&memoryFrame);
+  ASSERT_TRUE(memory.LoadWavFromMemory(file, dir / "disk.wav"));
+  EXPECT_EQ(memoryFrame.Lines(), fromDisk);
+  EXPECT_EQ(memory.GetTitle(), "disk.wav");
+  memory.instrument.hasInstrument = true;
+  memory.instrument.regions = {{0, 500}, {500, 1000}};
+  memory.SetModifiedFlag(true);
+  Bytes saved;
+  MemoryByteSink sink(saved);
+  ASSERT_TRUE(memory.OnSaveDocument(sink, dir / "memory-saved.wav"));
+  EXPECT_EQ(saved, ReadFileBytes(dir / "disk-saved.wav"));
+  EXPECT_FALSE(memory.IsModified());
+  EXPECT_EQ(memory.GetPathName(), dir / "memory-saved.wav");
+  EXPECT_FALSE(std::filesystem::exists(dir / "memory-saved.wav"));
+  Bytes exported;
+  MemoryByteSink exportSink(exported);
+  ASSERT_TRUE(memory.ExportWavWithoutLimits(exportSink));
+  EXPECT_EQ(exported, ReadFileBytes(dir / "disk-export.wav"));
+
+  // Bytes that are no WAV file leave the document as it was.
+  EXPECT_FALSE(memory.LoadWavFromMemory(Text("hello"), "text.wav"));
+  EXPECT_EQ(memory.GetPathName(), dir / "memory-saved.wav");
+  EXPECT_EQ(memory.instrument.regions.size(), 2u);
+}
+
 TEST_F(SaveTest, TempCopyAndExportNeverChangeTheDocument) {
   settings.SetString("Settings", "MaxCutoffTime", "100");  // 1 s
   OpenRamp(2 * 44100, 44100, {{"cue ", Bytes(28, 0)}});
