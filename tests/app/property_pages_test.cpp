@@ -74,7 +74,9 @@ class PropertyPagesTest : public ::testing::Test {
     EXPECT_TRUE(answered);
     QApplication::processEvents();  // the posted request
   }
+  // Exactly these frames: the zero-crossing snap would move them.
   void SelectSelection(int64_t in, int64_t out) {
+    View().snapToZeroCrossing = false;
     View().SetCursorPosition(in);
     View().HandleKey(ViewKey::kLoopIn);
     View().SetCursorPosition(out);

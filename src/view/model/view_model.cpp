@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "platform/settings.h"
+#include "processing/sample_access.h"
+#include "processing/snapping.h"
 
 namespace zandrel {
 
@@ -113,7 +115,9 @@ bool ViewModel::Wheel(int delta, double mouseX, bool altDown) {
 }
 
 int64_t ViewModel::Snap(int64_t frame) const {
-  return snapToZeroCrossing && hooks.snapToZeroCrossing ? hooks.snapToZeroCrossing(frame) : frame;
+  if (!snapToZeroCrossing) return frame;
+  if (hooks.snapToZeroCrossing) return hooks.snapToZeroCrossing(frame);
+  return FindRisingZeroCrossing(PcmSpan::Of(doc.audio), frame);
 }
 
 void ViewModel::SelectionChanged() { doc.NotifySelectionChanged(); }

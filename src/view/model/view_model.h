@@ -69,7 +69,8 @@ struct ViewHooks {
   std::function<bool()> isPlaying;
   std::function<void()> startPlayback;
   std::function<void()> stopPlayback;
-  std::function<int64_t(int64_t)> snapToZeroCrossing;  // identity until set
+  // The zero-crossing snap; unset, the nearest rising crossing of the audio.
+  std::function<int64_t(int64_t)> snapToZeroCrossing;
   // Selects region |index| with its sustain loop (or the whole region), as a
   // click on it does; |suffix| is added to the log line.
   std::function<void(int index, const std::string& suffix, bool recentre)> selectRegionWithLoop;

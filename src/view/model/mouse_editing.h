@@ -1,0 +1,120 @@
+// Editing with the mouse in the waveform view, without a window.
+//
+// The widget turns its mouse events into Press, Move and Release (points in
+// client pixels, the modifier keys of that event) and asks CursorAt for the
+// shape to show; everything else happens here, on the ViewModel and its
+// document: the hit tests, the drag state machine (ViewModel::dragOperation),
+// snapping, the magnifier's placement, the region-only undo entries recorded
+// at the grab, and what a release finishes.
+//
+// Hit rectangles of the markers, the selection bar and the region bar are the
+// ones the last paint recorded in the ViewModel; the region loop handles, the
+// tool handles and the piano strip's records are computed from the same
+// geometry the drawing uses. User-interface thread only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "document/instrument.h"
+#include "view/model/piano_key_layout.h"
+#include "view/model/view_model.h"
+
+namespace zandrel {
+
+struct MouseModifiers {
+  bool ctrl = false;
+  bool shift = false;
+  bool alt = false;
+};
+
+enum class CursorShape {
+  kDefault,           // the framework's arrow
+  kPaint,             // the Paint tool's cursor
+  kHand,              // the selection bar with the Time Stretch tool
+  kMove,              // the selection bar: four-way move
+  kResizeHorizontal,  // markers, boundaries, handles
+  kCrosshair,         // a new selection would start here
+};
+
+class MouseEditing {
+ public:
+  explicit MouseEditing(ViewModel& view);
+
+  // Left button. False when the framework's handling applies (no audio, or
+  // no drag in progress for Move and Release).
+  bool Press(int x, int y, MouseModifiers mods);
+  bool Move(int x, int y, MouseModifiers mods);
+  bool Release(int x, int y, MouseModifiers mods);
+  CursorShape CursorAt(int x, int y, MouseModifiers mods) const;
+
+  // Selects region |index| with its loop (or the whole region when it has
+  // none, or when the same looped region was chosen last time with its loop).
+  void SelectRegionWithLoop(int index, const std::string& suffix, bool recentre);
+  bool SelectRegionFromPianoStrip(int x, int y);
+  bool BeginBoundaryDrag(int x, int y);
+  bool SelectRegionFromRegionBar(int x, int y);
+  // Live moves of the grabbed region boundary and key boundary.
+  void DragRegionBoundary(int64_t frame);
+  void DragKeyBoundary(int x, int y, bool ctrlDown);
+
+  // The beat grid of the Beats timeline (unchanged in other timelines, and
+  // while Ctrl is held except during a new-selection drag).
+  int64_t SnapToBeatGrid(int64_t frame) const;
+  // The nearest rising zero crossing (ViewHooks::snapToZeroCrossing when set).
+  int64_t SnapToZeroCrossing(int64_t frame) const;
+
+  // Hit boxes of region |index|'s loop handles (empty without a loop).
+  Rect RegionLoopStartHandle(int index) const;
+  Rect RegionLoopEndHandle(int index) const;
+  // The Time Stretch / right Retime handle and the left Retime handle.
+  Rect ToolRightHandle() const;
+  Rect RetimeLeftHandle() const;
+  PianoHitRecords PianoRecords() const;
+
+  // Drag state.
+  int dragRegion = -1;
+  bool dragRegionEnd = false;
+  int dragKeyRegion = -1;
+  bool dragKeyIsLow = false;
+  int lastClickedRegion = -1;
+  bool lastClickWasLoop = false;
+  int64_t dragAnchorFrame = 0;
+  int64_t dragOrigLoopIn = -1;
+  int64_t dragOrigLoopOut = -1;
+  int64_t rearrangeSrcStart = -1;
+  int64_t rearrangeSrcEnd = -1;
+  bool stretchInPlace = false;
+  int64_t stretchOrigIn = -1;
+  int64_t stretchOrigOut = -1;
+  int64_t retimeOrigIn = -1;
+  int64_t retimeOrigOut = -1;
+  bool paintAboveCentre = false;  // the Paint stroke began above the zero line
+  bool captured = false;  // the widget holds the mouse while this is set
+
+ private:
+  bool HasInstrument() const;
+  bool ValidRegion(int index) const;
+  int64_t FrameAt(int x) const { return view_.FrameAtX(x); }
+  // Zero snap where the moves and boundary drags apply it: option on and the
+  // timeline not Beats.
+  int64_t ZeroSnapIfApplies(int64_t frame) const;
+  void ShowRegion(int index);
+  bool PlayingNow() const;
+  void Stop();
+  void Start();
+  void Capture(DragOperation op);
+  // The region-only undo entry of a grab; false when the user declined.
+  bool RecordRegionUndo(const char* description);
+  void UpdateLoopEdge(int64_t frame, bool inEdge);
+  void FinishRegionDrag(DragOperation op);
+  void FinishSelection();
+
+  ViewModel& view_;
+  CQuorvelDoc& doc_;
+  MouseModifiers mods_;
+  std::vector<Region> regionsAtGrab_;
+};
+
+}  // namespace zandrel
