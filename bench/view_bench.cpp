@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "document/quorvel_doc.h"
-#include "view/view_drawing.h"
+#include "view/model/view_drawing.h"
 #include "view/view_painter.h"
 
 namespace zandrel {

@@ -1,5 +1,8 @@
 # zandrel_library(NAME <target> FOLDER <folder> [CORE] SOURCES ... [DEPS ...])
 #
+# <folder> is a folder of src/ ("view") or the display-free sub-folder of one
+# ("view/model", included as "view/model/x.h").
+#
 # One library per source folder. A library's headers are reachable as
 # "<folder>/header.h" only by the targets that link it (directly or through a
 # public dependency): each folder is exposed through a staging directory that

@@ -5,7 +5,7 @@
 #include <functional>
 #include <map>
 
-#include "app/toolbar_layout.h"
+#include "app/model/toolbar_layout.h"
 
 class QListWidget;
 class QPushButton;

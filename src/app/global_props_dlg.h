@@ -12,7 +12,7 @@
 #include <array>
 #include <vector>
 
-#include "app/global_page_model.h"
+#include "app/model/global_page_model.h"
 #include "app/property_page.h"
 #include "widgets/color_edit.h"
 #include "widgets/flat_button.h"

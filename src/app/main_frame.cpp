@@ -23,7 +23,7 @@
 #include "app/quorvel_app.h"
 #include "commands/editor_commands.h"
 #include "document/region_edits.h"
-#include "view/view_commands.h"
+#include "view/model/view_commands.h"
 #include "platform/message_host.h"
 #include "platform/settings.h"
 #include "platform/text_format.h"

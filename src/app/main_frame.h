@@ -13,8 +13,8 @@
 #include <memory>
 
 #include "app/output_wnd.h"
+#include "app/model/toolbar_layout.h"
 #include "app/qt_task_host.h"
-#include "app/toolbar_layout.h"
 #include "app/region_pane.h"
 #include "document/quorvel_doc.h"
 #include "commands/commands.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <utility>
 
-#include "app/page_model_parts.h"
+#include "app/model/page_model_parts.h"
 #include "widgets/color_edit.h"
 
 namespace zandrel {

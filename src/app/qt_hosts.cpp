@@ -53,7 +53,7 @@ MessageAnswer QtMessageHost::ShowWithDefault(std::string_view text, MessageIcon 
   }
 }
 
-QString QtFilterFromWindows(const std::string& filter) {
+QString QtFilterFromPipeList(const std::string& filter) {
   const QStringList parts = ToQString(filter).split('|', Qt::SkipEmptyParts);
   QStringList out;
   for (int i = 0; i + 1 < parts.size(); i += 2) {
@@ -67,7 +67,7 @@ QString QtFilterFromWindows(const std::string& filter) {
 }
 
 std::optional<std::filesystem::path> QtFileDialogs::AskSaveFile(const SaveFileRequest& request) {
-  QFileDialog dialog(parent, QString(), PathToQString(request.defaultPath), QtFilterFromWindows(request.filter));
+  QFileDialog dialog(parent, QString(), PathToQString(request.defaultPath), QtFilterFromPipeList(request.filter));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(ToQString(request.defaultExtension));
   if (!request.promptOverwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite);
@@ -77,7 +77,7 @@ std::optional<std::filesystem::path> QtFileDialogs::AskSaveFile(const SaveFileRe
 
 std::optional<std::filesystem::path> QtFileDialogs::AskOpenFile(const OpenFileRequest& request) {
   const QString file = QFileDialog::getOpenFileName(parent, QString(), PathToQString(request.defaultPath),
-                                                    QtFilterFromWindows(request.filter));
+                                                    QtFilterFromPipeList(request.filter));
   if (file.isEmpty()) return std::nullopt;
   return ToPath(file);
 }

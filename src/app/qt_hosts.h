@@ -42,6 +42,6 @@ class QtSettingsStore final : public SettingsStore {
 };
 
 // "WAV Files (*.wav)|*.wav|All Files (*.*)|*.*||" as a Qt filter list.
-QString QtFilterFromWindows(const std::string& filter);
+QString QtFilterFromPipeList(const std::string& filter);
 
 }  // namespace zandrel

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "app/qt_hosts.h"
-#include "app/recent_files.h"
+#include "app/model/recent_files.h"
 #include "document/quorvel_doc.h"
 
 namespace zandrel {

@@ -17,7 +17,7 @@
 #include "app/property_page.h"
 #include "app/region_props_dlg.h"
 #include "document/quorvel_doc.h"
-#include "view/view_model.h"
+#include "view/model/view_model.h"
 
 namespace zandrel {
 

@@ -12,7 +12,7 @@
 #include <array>
 
 #include "app/property_page.h"
-#include "app/region_page_model.h"
+#include "app/model/region_page_model.h"
 #include "widgets/color_edit.h"
 #include "widgets/flat_button.h"
 

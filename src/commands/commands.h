@@ -13,12 +13,14 @@
 // and ends with the document's typed notification):
 //
 //   registry.Add({.id = cmd::kSilence, .text = "Silence",
-//                 .menus = {{"&Process", 300}},          // order; a new hundred starts a group
+//                 .menus = {{"&Audio", 300}},          // order; a new hundred starts a group
 //                 .contextMenus = {{"Loop Region", 250}},
 //                 .enabled = [](const CommandContext& c) { return c.HasAudio(); },
 //                 .run = [](CommandContext& c) { SilenceSelection(*c.Document(), c.Selection()); }});
 //
-// and, if the id was waiting in BuiltLaterIds(), take it out of that list.
+// If the id was waiting as a placeholder (DeclareBuiltLaterCommands), move
+// its places into the new declaration and take the placeholder and its id in
+// BuiltLaterIds() out (an id declared twice throws).
 //
 // Bodies and rules run on the user-interface thread. They reach the
 // document, the view's cursor and selection, playback and the platform hosts

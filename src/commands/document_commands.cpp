@@ -8,7 +8,7 @@ void DeclareMenuBar(CommandRegistry& r) {
   r.AddMenu({"&File/Recent Files", 600, true});
   r.AddMenu({"&Edit", 200});
   r.AddMenu({"&Play", 300});
-  r.AddMenu({"&Process", 400});
+  r.AddMenu({"&Audio", 400});
   r.AddMenu({"&Tools", 700});
   r.AddMenu({"&View", 800});
   r.AddMenu({"&Help", 900});

@@ -7,7 +7,7 @@
 namespace zandrel {
 namespace {
 
-// Where each command shows besides the "&Process" menu: order there (a new
+// Where each command shows besides the "&Audio" menu: order there (a new
 // hundred starts a group) and its context-menu places.
 struct Placement {
   int order;
@@ -48,7 +48,7 @@ void DeclareProcessingCommands(CommandRegistry& registry) {
     Command command;
     command.id = c->id;
     command.text = std::string(c->menuText);
-    command.menus = {{"&Process", it != Placements().end() ? it->second.order : next++}};
+    command.menus = {{"&Audio", it != Placements().end() ? it->second.order : next++}};
     if (it != Placements().end()) command.contextMenus = it->second.contextMenus;
     // Always enabled: without audio the command says so itself.
     command.run = [c](CommandContext& context) { RunProcessingCommand(*c, context); };

@@ -1,5 +1,5 @@
 // The processing commands (processing/registered_commands.h) as editor
-// commands: each declaration becomes a Command in the "&Process" menu (and
+// commands: each declaration becomes a Command in the "&Audio" menu (and
 // its context menus) whose body runs the shared processing steps on the
 // context's document and selection, with long work waiting in the context's
 // task host.

@@ -33,7 +33,7 @@ bool ContainsNoCase(std::string_view haystack, std::string_view needle) {
 // The metadata text of a selection: indented by 2, bad UTF-8 replaced.
 std::string IndentedDump(const EPJson& value) {
   if (value.is_null()) return {};
-  return value.dump(2, ' ', false, EPJson::error_handler_t::replace);
+  return DumpDeviceJson(value, 2);
 }
 
 // A whole number under |key| of |metadata|, or |fallback| when there is none

@@ -48,7 +48,9 @@ EPJson ParseDeviceJson(std::string_view text) {
   return value.is_discarded() ? EPJson() : value;
 }
 
-std::string DumpDeviceJson(const EPJson& value) { return value.dump(-1, ' ', false, EPJson::error_handler_t::replace); }
+std::string DumpDeviceJson(const EPJson& value, int indent) {
+  return value.dump(indent, ' ', false, EPJson::error_handler_t::replace);
+}
 
 // ---- Validity ----
 

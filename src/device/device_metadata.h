@@ -38,8 +38,9 @@ inline constexpr int kMaxDeviceJsonDepth = 64;
 // The JSON value of |text| up to its first zero byte; null when the text is
 // empty, does not parse or nests too deeply.
 EPJson ParseDeviceJson(std::string_view text);
-// Compact text (no blanks); invalid UTF-8 in strings is replaced.
-std::string DumpDeviceJson(const EPJson& value);
+// Compact text (no blanks), or indented by |indent| spaces per level when it
+// is 0 or more; invalid UTF-8 in strings is replaced.
+std::string DumpDeviceJson(const EPJson& value, int indent = -1);
 
 // The fallback values the upload hands to BuildDeviceMetadata for what the
 // instrument chunk does not supply. Loop points count frames at the source

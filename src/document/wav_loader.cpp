@@ -347,6 +347,31 @@ bool CWavLoader::Save(const std::filesystem::path& path, float maxSeconds) {
   return true;
 }
 
+namespace {
+
+// One mixing or conversion pass over every frame, with the sample width fixed
+// at compile time: no switch per sample. |out| may be |in| itself (the
+// result is never wider than what it is made from, and frame i is written
+// only after it was read), so the passes need no second buffer.
+template <size_t kWidth, typename Mix>
+void MixFrames(const uint8_t* in, uint8_t* out, size_t frames, size_t align, Mix mix) {
+  for (size_t i = 0; i < frames; ++i) mix(in + i * align, in + i * align + kWidth, out + i * kWidth);
+}
+
+template <size_t kWidth, typename Convert>
+void ConvertSamples(const uint8_t* in, uint8_t* out, size_t n, Convert convert) {
+  for (size_t i = 0; i < n; ++i) WriteLE16(out + 2 * i, static_cast<uint16_t>(static_cast<int16_t>(convert(in + i * kWidth))));
+}
+
+// Gives the buffer's unused capacity back once a pass has shrunk the audio:
+// a loaded file's bytes are only needed until they are converted.
+void Fit(std::vector<uint8_t>& data, size_t size) {
+  data.resize(size);
+  data.shrink_to_fit();
+}
+
+}  // namespace
+
 void CWavLoader::MixToMono() {
   if (format.nChannels != 2) return;
   const size_t width = format.wBitsPerSample / 8;
@@ -355,36 +380,44 @@ void CWavLoader::MixToMono() {
   if (align < 2 * width) return;  // a frame must hold both samples
 
   const size_t frames = data.size() / align;
-  std::vector<uint8_t> mono(frames * width);
-  const bool isFloat = IsFloat();
-  for (size_t i = 0; i < frames; ++i) {
-    const uint8_t* l = data.data() + i * align;
-    const uint8_t* r = l + width;
-    uint8_t* out = mono.data() + i * width;
-    switch (width) {
-      case 1:
+  uint8_t* const p = data.data();
+  switch (width) {
+    case 1:
+      MixFrames<1>(p, p, frames, align, [](const uint8_t* l, const uint8_t* r, uint8_t* out) {
         *out = static_cast<uint8_t>((static_cast<unsigned>(*l) + *r) >> 1);
-        break;
-      case 2: {
+      });
+      break;
+    case 2:
+      MixFrames<2>(p, p, frames, align, [](const uint8_t* l, const uint8_t* r, uint8_t* out) {
         const int sum = static_cast<int16_t>(ReadLE16(l)) + static_cast<int16_t>(ReadLE16(r));
         WriteLE16(out, static_cast<uint16_t>(static_cast<int16_t>(sum / 2)));
-        break;
-      }
-      case 3:
+      });
+      break;
+    case 3:
+      MixFrames<3>(p, p, frames, align, [](const uint8_t* l, const uint8_t* r, uint8_t* out) {
         Store24(out, (SignExtend24(l) + SignExtend24(r)) / 2);
-        break;
-      case 4:
-        if (isFloat) {
+      });
+      break;
+    case 4:
+      if (IsFloat()) {
+        MixFrames<4>(p, p, frames, align, [](const uint8_t* l, const uint8_t* r, uint8_t* out) {
           WriteLEFloat(out, (ReadLEFloat(l) + ReadLEFloat(r)) * 0.5f);
-        } else {
-          const int64_t sum = static_cast<int64_t>(static_cast<int32_t>(ReadLE32(l))) +
-                              static_cast<int32_t>(ReadLE32(r));
+        });
+      } else {
+        MixFrames<4>(p, p, frames, align, [](const uint8_t* l, const uint8_t* r, uint8_t* out) {
+          const int64_t sum = static_cast<int64_t>(static_cast<int32_t>(ReadLE32(l))) + static_cast<int32_t>(ReadLE32(r));
           WriteLE32(out, static_cast<uint32_t>(static_cast<int32_t>(sum / 2)));
-        }
-        break;
-    }
+        });
+      }
+      break;
   }
-  data = std::move(mono);
+  // Keep the larger buffer when a conversion to 16-bit follows in place
+  // (it shrinks the audio once more); 16-bit audio is final here.
+  if (width == 2) {
+    Fit(data, frames * width);
+  } else {
+    data.resize(frames * width);
+  }
   format.nChannels = 1;
   format.nBlockAlign = static_cast<uint16_t>(width);
   format.nAvgBytesPerSec = static_cast<uint32_t>(format.nBlockAlign) * format.nSamplesPerSec;
@@ -413,33 +446,32 @@ void CWavLoader::ConvertTo16Bit() {
   if (!ConvertedFormatFits(format)) return;
 
   const size_t n = data.size() / width;
-  std::vector<uint8_t> out(n * 2);
-  const bool isFloat = IsFloat();
-  for (size_t i = 0; i < n; ++i) {
-    const uint8_t* p = data.data() + i * width;
-    int32_t s = 0;
-    if (bits == 8) {
-      s = (static_cast<int32_t>(*p) - 128) * 256;
-    } else if (bits == 24) {
-      s = (SignExtend24(p) + 128) >> 8;
-    } else if (isFloat) {
-      float x = ReadLEFloat(p);
-      if (std::isnan(x)) {
-        s = 0;
-      } else {
+  const uint8_t* const in = data.data();
+  if (bits == 8) {  // the only conversion that widens the audio: a new buffer
+    std::vector<uint8_t> out(n * 2);
+    ConvertSamples<1>(in, out.data(), n, [](const uint8_t* p) { return (static_cast<int32_t>(*p) - 128) * 256; });
+    data = std::move(out);
+  } else {
+    uint8_t* const out = data.data();
+    if (bits == 24) {
+      ConvertSamples<3>(in, out, n, [](const uint8_t* p) { return std::min((SignExtend24(p) + 128) >> 8, 32767); });
+    } else if (IsFloat()) {
+      ConvertSamples<4>(in, out, n, [](const uint8_t* p) {
+        float x = ReadLEFloat(p);
+        if (std::isnan(x)) return 0;
         x = std::clamp(x, -1.0f, 1.0f);
         float y = x * 32767.0f;
         y = (y >= 0.0f) ? y + 0.5f : y - 0.5f;
-        s = static_cast<int32_t>(y);
-      }
+        return std::min(static_cast<int32_t>(y), 32767);
+      });
     } else {
-      const int64_t v = static_cast<int32_t>(ReadLE32(p));
-      s = static_cast<int32_t>((v + 32768) >> 16);
+      ConvertSamples<4>(in, out, n, [](const uint8_t* p) {
+        const int64_t v = static_cast<int32_t>(ReadLE32(p));
+        return std::min(static_cast<int32_t>((v + 32768) >> 16), 32767);
+      });
     }
-    s = std::min(s, 32767);
-    WriteLE16(out.data() + 2 * i, static_cast<uint16_t>(static_cast<int16_t>(s)));
+    Fit(data, n * 2);
   }
-  data = std::move(out);
   format.wBitsPerSample = 16;
   format.wFormatTag = kWaveFormatPcm;
   format.nBlockAlign = static_cast<uint16_t>(2 * format.nChannels);

@@ -1,5 +1,5 @@
 // Colours as the pages, the note picker and the flat button take them:
-// COLORREF values 0x00BBGGRR, red in the lowest byte. The widgets turn them
+// ColorRef values 0x00BBGGRR, red in the lowest byte. The widgets turn them
 // into toolkit colours through one helper (widgets/qt_colors.h), so the byte
 // order is decided in one place.
 #pragma once

@@ -76,8 +76,9 @@ bool AtomicFileWriter::Open(const fs::path& target) {
 
   // An unnamed file first: a process killed while it writes leaves nothing
   // behind, where a named temporary would stay beside the target for good.
+  // Naming it later goes through /proc; without /proc the named file it is.
   errno = 0;
-  int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  int fd = ::access("/proc/self/fd", X_OK) == 0 ? ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1;
   if (fd >= 0) {
     unnamed_ = true;
   } else {

@@ -1,6 +1,7 @@
 #include "processing/beat_tracker.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -457,9 +458,17 @@ std::vector<double> TrackBeats(const FloatVec& mono, uint32_t sampleRate, BeatDe
   if (tt.step < 2) return {};
 
   // Two seconds of silence let the tracker predict the beats near the end.
-  FloatVec signal(mono);
-  signal.resize(mono.size() + 2 * static_cast<size_t>(sampleRate), 0.0f);
-  const size_t hops = signal.size() / kBeatHopSize;
+  // Hops inside the audio are read where they are; the others are formed in
+  // a small array (the audio's end, then silence), never a padded copy of
+  // the whole signal.
+  const size_t hops = (mono.size() + 2 * static_cast<size_t>(sampleRate)) / kBeatHopSize;
+  auto hopAt = [&mono](size_t h, std::array<float, kBeatHopSize>& formed) -> const float* {
+    const size_t first = h * kBeatHopSize;
+    if (first + kBeatHopSize <= mono.size()) return mono.data() + first;
+    formed.fill(0.0f);
+    if (first < mono.size()) std::copy(mono.begin() + static_cast<std::ptrdiff_t>(first), mono.end(), formed.begin());
+    return formed.data();
+  };
 
   // The onset of a hop depends on that hop and the two before it only, so the
   // hops are analysed in parallel chunks, each primed with those two hops.
@@ -470,8 +479,9 @@ std::vector<double> TrackBeats(const FloatVec& mono, uint32_t sampleRate, BeatDe
         PhaseVocoder vocoder = NewPhaseVocoder();
         FloatVec memory(kFluxBins, 0.0f);
         SpectrumFrame spectrum;
+        std::array<float, kBeatHopSize> formed;
         for (size_t h = begin >= 2 ? begin - 2 : 0; h < end; ++h) {
-          const float onset = HopOnset(vocoder, memory, spectrum, signal.data() + h * kBeatHopSize);
+          const float onset = HopOnset(vocoder, memory, spectrum, hopAt(h, formed));
           if (h >= begin) onsets[h] = onset;
         }
       },
@@ -479,8 +489,9 @@ std::vector<double> TrackBeats(const FloatVec& mono, uint32_t sampleRate, BeatDe
 
   std::vector<double> times;
   const double duration = static_cast<double>(mono.size()) / sampleRate;
+  std::array<float, kBeatHopSize> formed;
   for (size_t h = 0; h < hops; ++h) {
-    if (AdvanceTempoTracker(tt, signal.data() + h * kBeatHopSize, onsets[h]) == 0.0f) continue;
+    if (AdvanceTempoTracker(tt, hopAt(h, formed), onsets[h]) == 0.0f) continue;
     const double t = static_cast<double>(tt.lastBeat) / sampleRate;
     if (t <= duration) times.push_back(t);
   }

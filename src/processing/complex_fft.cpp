@@ -8,7 +8,9 @@
 #include <bit>
 #include <cstdint>
 #include <vector>
+#include <map>
 #include <mutex>
+#include <tuple>
 
 namespace zandrel {
 namespace {
@@ -72,8 +74,18 @@ fftwf_plan MakePlan(Kind kind, size_t n, bool aligned) {
   return nullptr;
 }
 
-// The kept plan for |kind| at size n (a power of two, at least 2).
+// Kept plans of sizes that are not powers of two (FftPlan only), by kind,
+// size and alignment; read and written under the planning lock.
+std::map<std::tuple<int, size_t, bool>, fftwf_plan> gOtherPlans;
+
+// The kept plan for |kind| at size n (at least 2).
 fftwf_plan PlanFor(Kind kind, size_t n, bool aligned) {
+  if (!std::has_single_bit(n) || std::countr_zero(n) >= static_cast<int>(kMaxLog2)) {
+    const std::lock_guard<std::mutex> lock(gPlanningLock);
+    fftwf_plan& plan = gOtherPlans[{static_cast<int>(kind), n, aligned}];
+    if (plan == nullptr) plan = MakePlan(kind, n, aligned);
+    return plan;
+  }
   const size_t slot = (static_cast<size_t>(kind) * kMaxLog2 + static_cast<size_t>(std::countr_zero(n))) * 2 +
                       (aligned ? 1 : 0);
   if (fftwf_plan plan = gPlans[slot].load(std::memory_order_acquire)) return plan;
@@ -148,11 +160,35 @@ bool ComplexFFT(std::vector<float>& re, std::vector<float>& im, bool inverse) {
 }
 
 FftPlan::FftPlan(size_t n) {
-  if (n >= 2 && std::has_single_bit(n) && std::countr_zero(n) < static_cast<int>(kMaxLog2)) n_ = n;
+  if (n >= 2 && n <= (size_t{1} << 30)) n_ = n;
+}
+
+fftwf_plan FftPlan::Plan(int kind, bool aligned) const {
+  fftwf_plan& plan = plans_[static_cast<size_t>(kind) * 2 + (aligned ? 1 : 0)];
+  if (plan == nullptr) plan = PlanFor(static_cast<Kind>(kind), n_, aligned);
+  return plan;
 }
 
 void FftPlan::Complex(float* re, float* im, bool inverse) const {
-  if (Valid()) Transform(re, im, n_, inverse);
+  if (!Valid()) return;
+  if (!Standard(re, im, SplitOffset(n_))) {
+    tScratch.Reserve(n_);
+    std::copy(re, re + n_, tScratch.re);
+    std::copy(im, im + n_, tScratch.im);
+    Complex(tScratch.re, tScratch.im, inverse);
+    std::copy(tScratch.re, tScratch.re + n_, re);
+    std::copy(tScratch.im, tScratch.im + n_, im);
+    return;
+  }
+  const bool aligned = Aligned(re) && Aligned(im);
+  if (inverse) {
+    fftwf_execute_split_dft(Plan(static_cast<int>(Kind::kInverse), aligned), re, im, re, im);
+    const float scale = 1.0f / static_cast<float>(n_);
+    Scale(re, n_, scale);
+    Scale(im, n_, scale);
+  } else {
+    fftwf_execute_split_dft(Plan(static_cast<int>(Kind::kForward), aligned), im, re, im, re);
+  }
 }
 
 void FftPlan::RealForward(const float* in, float* outRe, float* outIm) const {
@@ -167,7 +203,7 @@ void FftPlan::RealForward(const float* in, float* outRe, float* outIm) const {
   }
   const bool aligned = Aligned(in) && Aligned(re) && Aligned(im);
   // The input is only read: FFTW's out-of-place real transforms keep it.
-  fftwf_execute_split_dft_r2c(PlanFor(Kind::kRealForward, n_, aligned), const_cast<float*>(in), re, im);
+  fftwf_execute_split_dft_r2c(Plan(static_cast<int>(Kind::kRealForward), aligned), const_cast<float*>(in), re, im);
   // FFTW's e^- spectrum is the conjugate of ours.
   for (size_t k = 0; k < bins; ++k) outIm[k] = -im[k];
   if (re != outRe) std::copy(re, re + bins, outRe);
@@ -187,7 +223,7 @@ void FftPlan::RealInverse(const float* re, const float* im, float* out) {
   std::copy(re, re + bins, scratchRe);
   for (size_t k = 0; k < bins; ++k) scratchIm[k] = -im[k];
   const bool aligned = Aligned(scratchRe) && Aligned(scratchIm) && Aligned(out);
-  fftwf_execute_split_dft_c2r(PlanFor(Kind::kRealInverse, n_, aligned), scratchRe, scratchIm, out);
+  fftwf_execute_split_dft_c2r(Plan(static_cast<int>(Kind::kRealInverse), aligned), scratchRe, scratchIm, out);
   Scale(out, n_, 1.0f / static_cast<float>(n_));
 }
 

@@ -26,8 +26,11 @@
 // plan can differ.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <vector>
+
+struct fftwf_plan_s;  // FFTW's plan; fftw3.h stays out of this header
 
 namespace zandrel {
 
@@ -42,8 +45,9 @@ bool ComplexFFT(std::vector<float>& re, std::vector<float>& im, bool inverse);
 // FftPlan is used by one thread at a time (make one per thread).
 class FftPlan {
  public:
-  // A size below 2 or not a power of two gives a plan that is not Valid()
-  // and whose transforms do nothing.
+  // Any size from 2 up (unlike ComplexFFT, not only powers of two; FFTW is
+  // fastest for sizes whose factors are 2, 3, 5 and 7). A size below 2 gives
+  // a plan that is not Valid() and whose transforms do nothing.
   explicit FftPlan(size_t n);
 
   size_t Size() const { return n_; }
@@ -71,7 +75,11 @@ class FftPlan {
   void RealInverse(const float* re, const float* im, float* out);
 
  private:
+  // The kept plan of one kind (see complex_fft.cpp), looked up once.
+  fftwf_plan_s* Plan(int kind, bool aligned) const;
+
   size_t n_ = 0;
+  mutable std::array<fftwf_plan_s*, 8> plans_{};
   std::vector<float> scratch_;
 };
 

@@ -12,7 +12,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 
-#include "view/view_drawing.h"
+#include "view/model/view_drawing.h"
 #include "view/view_painter.h"
 
 namespace zandrel {
@@ -105,8 +105,8 @@ void CQuorvelView::OnDocumentChanged(DocumentChange change) {
       OnUpdate();
       break;
     case DocumentChange::kAudio:
-      RebuildPeakCache();
-      model_.ClampViewStart();
+      SyncClientSize();
+      model_.Follow(change);
       UpdateScrollBar();
       viewport()->update();
       break;

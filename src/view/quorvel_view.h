@@ -15,8 +15,8 @@
 
 #include "document/quorvel_doc.h"
 #include "commands/commands.h"
-#include "view/playback.h"
-#include "view/view_model.h"
+#include "view/model/playback.h"
+#include "view/model/view_model.h"
 
 namespace zandrel {
 

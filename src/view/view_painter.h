@@ -6,7 +6,7 @@
 
 #include <QPainter>
 
-#include "view/view_drawing.h"
+#include "view/model/view_drawing.h"
 
 namespace zandrel {
 

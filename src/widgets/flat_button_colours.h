@@ -3,7 +3,7 @@
 // A scheme is derived from one base colour: the hover and pressed colours
 // keep the base's hue and saturation and scale its lightness. The HSL
 // conversions are written out here rather than taken from the toolkit,
-// whose integer rounding gives other colours. Colours are COLORREF values.
+// whose integer rounding gives other colours. Colours are ColorRef values.
 #pragma once
 
 #include "notes/colorref.h"

@@ -1,4 +1,4 @@
-// The one conversion from COLORREF values (0x00BBGGRR) to Qt colours.
+// The one conversion from ColorRef values (0x00BBGGRR) to Qt colours.
 #pragma once
 
 #include <QColor>

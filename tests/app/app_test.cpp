@@ -26,8 +26,8 @@
 #include "commands/editor_commands.h"
 #include "platform/text_format.h"
 #include "support/document_fakes.h"
-#include "view/view_drawing.h"
-#include "view/view_geometry.h"
+#include "view/model/view_drawing.h"
+#include "view/model/view_geometry.h"
 #include "support/temp_dir.h"
 #include "support/test_host.h"
 #include "support/wav_builder.h"
@@ -136,14 +136,14 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
     titles << a->text();
     menus[a->text()] = MenuTexts(a->menu());
   }
-  EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&Play", "&Process", "&Tools", "&View", "&Help"}));
+  EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&Play", "&Audio", "&Tools", "&View", "&Help"}));
   EXPECT_EQ(menus["&File"], (QStringList{"&New", "&Open...", "Save &Wav...", "-", "New Empty 1s Sample", "[Import]", "-",
                                          "[Export]", "-", "Upload...", "Download...", "-", "&Print...",
                                          "Print Pre&view", "P&rint Setup...", "-", "[Recent Files]", "-", "E&xit"}));
   EXPECT_EQ(menus["&Edit"], (QStringList{"&Undo", "Redo", "-", "Select All", "Deselect", "-", "Split At Cursor",
                                          "Remove Selected Region", "Delete Wav Data"}));
   EXPECT_EQ(menus["&Play"], (QStringList{"Play/Stop", "Loop"}));
-  EXPECT_EQ(menus["&Process"], (QStringList{"Fade Out ", "Fade In", "Fade In EXP", "Fade Out EXP", "-",
+  EXPECT_EQ(menus["&Audio"], (QStringList{"Fade Out ", "Fade In", "Fade In EXP", "Fade Out EXP", "-",
                                             "Fade Out to Reverb", "Fade Out to Delay", "-", "Silence",
                                             "Normalize to 92%"}));
   EXPECT_EQ(menus["&Tools"], (QStringList{"EP Manager..."}));

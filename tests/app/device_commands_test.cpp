@@ -23,6 +23,7 @@
 #include "device/transfer_dialog_model.h"
 #include "device/ui/device_manager_dlg.h"
 #include "device/ui/transfer_dialogs.h"
+#include "platform/audio_output.h"
 #include "platform/temp_folder.h"
 #include "support/document_fakes.h"
 
@@ -215,7 +216,13 @@ TEST_F(DeviceCommandsTest, ADownloadThatDoesNotOpenIsDeletedAllTheSame) {
 
 TEST_F(DeviceCommandsTest, ToolsMenuOpensTheManagerWhichConnectsAndLists) {
   sim.WithState([](SimState& s) { s.files.AddSound(3, "003 hat", 4, R"({"name":"Hat"})").data = {1, 2, 3, 4}; });
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(SaveThreeRegionSample(dir / "Kick.wav"));
+  ASSERT_TRUE(Start({QString::fromStdString((dir / "Kick.wav").string())}));
+  MemoryAudioOutput output;
+  ScopedAudioOutput outputScope(&output);
+  app->MainFrame().view->StartPlayback();
+  ASSERT_TRUE(app->MainFrame().view->IsPlaying());
+  bool playingInside = true;
   QAction* tools = nullptr;
   for (QAction* a : app->MainFrame().menuBar()->actions()) {
     if (a->text() == QStringLiteral("&Tools")) tools = a;
@@ -227,6 +234,7 @@ TEST_F(DeviceCommandsTest, ToolsMenuOpensTheManagerWhichConnectsAndLists) {
   QStringList listed;
   {
     ModalDriver<CEPViewDlg> driver([&](CEPViewDlg& dialog) {
+      playingInside = app->MainFrame().view->IsPlaying();
       dialog.Client().SetConsole(&out, &err);
       dialog.ConnectButton()->click();
       ASSERT_TRUE(WaitUntil([&] { return !dialog.IsJobRunning() && dialog.FileList()->count() > 0; }));
@@ -236,6 +244,7 @@ TEST_F(DeviceCommandsTest, ToolsMenuOpensTheManagerWhichConnectsAndLists) {
     tools->menu()->actions()[0]->trigger();
     EXPECT_EQ(driver.Opened(), 1);
   }
+  EXPECT_FALSE(playingInside);  // playback stopped before the manager opened
   EXPECT_TRUE(listed.contains(QStringLiteral("3     003 hat        Hat")));
   EXPECT_EQ(app->MainFrame().outputPane->logList().Lines().size(), logLines);  // no document change, no log
   EXPECT_FALSE(app->Document().IsModified());

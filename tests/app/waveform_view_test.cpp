@@ -18,7 +18,7 @@
 #include "support/temp_dir.h"
 #include "support/test_host.h"
 #include "support/wav_builder.h"
-#include "view/view_drawing.h"
+#include "view/model/view_drawing.h"
 
 namespace zandrel {
 namespace {

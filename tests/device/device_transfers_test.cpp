@@ -390,5 +390,37 @@ TEST_F(ProjectDownloadTest, TheInitReplyIsChecked) {
   }
 }
 
+// ---- Job control ----
+
+TEST_F(TransferTest, AStoppedJobReadsNothingMoreButWritesGoOn) {
+  sim.WithState([](SimState& s) {
+    s.files.AddSound(1, "a", 4000, R"({"name":"a"})").data = Bytes(4000, 1);
+    s.files.AddDirectory(3001, kSimProjectsDir, "P01").data = Bytes(100, 2);
+  });
+  link.RequestCancel();
+  ASSERT_TRUE(link.CancelRequested());
+  EXPECT_TRUE(link.ReadFile(1, 4000).empty());
+  EXPECT_TRUE(link.ReadPreview(1, 4000, 1).empty());
+  EXPECT_TRUE(link.DownloadProjectTar(3001).empty());
+  EXPECT_TRUE(link.ListDirectory(0).empty());
+  EXPECT_EQ(link.GetMetadataPages(1), "");
+  EXPECT_TRUE(sim.Requests().empty());
+
+  // The device knows no abort: writes, deletion and file information ignore the flag.
+  EXPECT_TRUE(link.SetMetadata(1, R"({"name":"b"})"));
+  EXPECT_EQ(link.GetFileInfo(1).id, 1);
+  EXPECT_TRUE(link.UploadFile(Bytes(100, 3), "c", kSimSoundsDir, 2, "{}"));
+  EXPECT_TRUE(link.DeleteFile(1));
+  EXPECT_EQ(Payloads(kCmdUpload).size(), 3u);  // init, one chunk, end marker
+
+  link.ClearCancel();
+  EXPECT_EQ(link.ReadFile(2, 100), Bytes(100, 3));
+  const CEPSysExLink::JobProgress progress = link.Progress();
+  EXPECT_EQ(progress.expected, 100u);
+  EXPECT_EQ(progress.done, 100u);
+  link.ResetProgress();
+  EXPECT_EQ(link.Progress().expected, 0u);
+}
+
 }  // namespace
 }  // namespace zandrel::test

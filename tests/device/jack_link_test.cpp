@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "client_fixture.h"
+#include "device/device_manager_model.h"
 #include "device/sysex_link.h"
 #include "link_fixture.h"
 #include "platform/rtmidi/rtmidi_system.h"
@@ -186,6 +187,49 @@ TEST_F(JackClientTest, OneMegabyteUpload) {
   CWavLoader down;
   ASSERT_TRUE(down.Load(dir / "down.wav"));
   EXPECT_EQ(down.data, Pcm16(Sine(kFrames, 440, 46875)));
+}
+
+// The device manager's jobs over the same ports: connect, a sound's details
+// with its preview and select notice, and its download.
+struct ManagerEndpoint : CDeviceManagerModel {
+  using CDeviceManagerModel::CDeviceManagerModel;
+  void SetConsole(std::ostream* out, std::ostream* err) { Client().SetConsole(out, err); }
+  void CloseLink() { Client().Disconnect(); }
+};
+
+class JackManagerTest : public JackSimTest<ManagerEndpoint> {
+ protected:
+  TempDir dir;
+  ManagerEndpoint& model = endpoint;
+};
+
+TEST_F(JackManagerTest, ConnectPreviewAndDownloadOverRealPorts) {
+  const Bytes audio = Pcm16(Sine(6000, 440, 46875));
+  sim.WithState([&](SimState& s) {
+    s.files.AddSound(1, "001 kick", static_cast<uint32_t>(audio.size()), R"({"name":"Kick","channels":1})").data =
+        audio;
+  });
+  const ManagerOutcome connected = model.Connect();
+  ASSERT_TRUE(connected.ok) << model.Client().LastError() << midi.LastError();
+  const EPDeviceSnapshot snapshot = TakeSnapshot(model.Client());
+  const ManagerListing listing = BuildManagerListing(snapshot);
+  const auto row = std::find_if(listing.lines.begin(), listing.lines.end(),
+                                [](const ManagerLine& line) { return line.text.starts_with("1     001 kick"); });
+  ASSERT_NE(row, listing.lines.end()) << err.Text();
+  const LineChoice choice = ChooseLine(listing, snapshot, static_cast<int>(row - listing.lines.begin()));
+
+  const SelectionDetails details = model.LoadDetails(choice.selection, choice.metadataKnown);
+  EXPECT_TRUE(details.previewRead);
+  EXPECT_FALSE(details.preview.empty());
+  EXPECT_EQ(sim.WithState([](SimState& s) { return s.lastSelected; }), 1);
+
+  const ManagerOutcome downloaded = model.Download(choice.selection, dir / "Kick.wav");
+  ASSERT_TRUE(downloaded.ok) << model.Client().LastError();
+  CWavLoader wav;
+  ASSERT_TRUE(wav.Load(dir / "Kick.wav"));
+  EXPECT_EQ(wav.data, audio);
+  EXPECT_EQ(sim.FramingErrors(), 0);
+  EXPECT_EQ(sim.SequenceErrors(), 0);
 }
 
 }  // namespace

@@ -354,6 +354,30 @@ TEST_F(WavLoaderTest, MixToMonoAveragesEachWidth) {
   EXPECT_EQ(static_cast<int32_t>(ReadLE32(wav.data.data())), 0x7FFFFFFF);  // no overflow
 }
 
+TEST_F(WavLoaderTest, MixingAndConvertingALongFileInPlaceKeepsEveryFrame) {
+  // Both passes reuse the loaded bytes: every later frame must still be read
+  // before an earlier result overwrites it.
+  CWavLoader wav;
+  wav.format = {1, 2, 44100, 0, 6, 24};
+  const int frames = 5000;
+  std::vector<int32_t> left(frames), right(frames);
+  for (int i = 0; i < frames; ++i) {
+    left[i] = (i * 7919) % 8388607 - 4194304;
+    right[i] = 4194303 - (i * 104729) % 8388607;
+    for (int32_t v : {left[i], right[i]})
+      for (int b = 0; b < 3; ++b) wav.data.push_back(static_cast<uint8_t>(v >> (8 * b)));
+  }
+  wav.MixToMono();
+  wav.ConvertTo16Bit();
+  ASSERT_EQ(wav.data.size(), 2u * frames);
+  const std::vector<int16_t> got = Samples16(wav);
+  for (int i = 0; i < frames; ++i) {
+    const int32_t mean = (left[i] + right[i]) / 2;
+    ASSERT_EQ(got[i], std::min((mean + 128) >> 8, 32767)) << "frame " << i;
+  }
+  EXPECT_EQ(wav.format, (PcmFormat{1, 1, 44100, 88200, 2, 16}));
+}
+
 TEST_F(WavLoaderTest, MixToMonoLeavesOtherLayoutsAlone) {
   const struct {
     PcmFormat format;

@@ -224,8 +224,35 @@ TEST(FftPlanTest, RealForwardKeepsOurSignConvention) {
   EXPECT_NEAR(im[3], 16.0f, 1e-4f);
 }
 
-TEST(FftPlanTest, SizesThatAreNotPowersOfTwoGiveNoPlan) {
-  for (size_t n : {0u, 1u, 12u, 1000u}) {
+TEST(FftPlanTest, OtherSizesMatchADoublePrecisionDft) {
+  // Plans of any size (ComplexFFT itself takes only powers of two).
+  for (size_t n : {12u, 1000u, 2304u}) {
+    SCOPED_TRACE(n);
+    FftPlan plan(n);
+    ASSERT_TRUE(plan.Valid());
+    const auto re0 = Random(n, 12), im0 = Random(n, 13);
+    std::vector<double> wantRe, wantIm;
+    ReferenceDft(re0, im0, +1, wantRe, wantIm);
+    auto re = re0, im = im0;
+    plan.Complex(re.data(), im.data(), false);
+    EXPECT_LT(RelativeError(re, im, wantRe, wantIm), 1e-6);
+
+    // The real transform: bins 0 .. n/2 of the DFT of (re0, 0).
+    const std::vector<float> zero(n, 0.0f);
+    ReferenceDft(re0, zero, +1, wantRe, wantIm);
+    std::vector<float> bins(2 * FftPlan::SplitOffset(plan.Bins()));
+    float* binsRe = bins.data();
+    float* binsIm = binsRe + FftPlan::SplitOffset(plan.Bins());
+    plan.RealForward(re0.data(), binsRe, binsIm);
+    std::vector<float> gotRe(binsRe, binsRe + plan.Bins()), gotIm(binsIm, binsIm + plan.Bins());
+    wantRe.resize(plan.Bins());
+    wantIm.resize(plan.Bins());
+    EXPECT_LT(RelativeError(gotRe, gotIm, wantRe, wantIm), 1e-6);
+  }
+}
+
+TEST(FftPlanTest, SizesBelowTwoGiveNoPlan) {
+  for (size_t n : {0u, 1u}) {
     FftPlan plan(n);
     EXPECT_FALSE(plan.Valid()) << n;
     std::vector<float> re(16, 0.5f), im(16, 0.25f);

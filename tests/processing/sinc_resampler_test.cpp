@@ -190,18 +190,21 @@ TEST(SincResamplerTest, RefusesRatiosAndChannelCountsItCannotConvert) {
 }
 
 TEST(SincResamplerTest, EqualsLibsamplerateOverLongConversionsAtEveryRatioInUse) {
-  // Ten seconds of stereo at the ratios the commands use: the common rates
-  // both ways, a semitone each way, 2, 1/2 and 0.37. Over this many frames
-  // the input position, if it were formed as i * ratio instead of walked as
-  // libsamplerate walks it, drifts far enough to move a rounded filter
-  // position and change samples.
+  // Stereo at the ratios the commands use: the common rates both ways, a
+  // semitone each way, 2, 1/2 and 0.37. A semitone has thousands of filter
+  // phases: there, over a minute, an input position formed as i * ratio
+  // instead of walked as libsamplerate walks it drifts far enough to move
+  // rounded filter positions and change a few samples by one LSB.
   struct Case {
     uint32_t from, to;
+    uint64_t frames;
   };
-  for (const Case& c : {Case{44100, 48000}, Case{48000, 44100}, Case{44100, 46722}, Case{46722, 44100}, Case{2, 1},
-                        Case{1, 2}, Case{37, 100}}) {
+  constexpr uint64_t kTenSeconds = 441000, kMinute = 2646000;
+  for (const Case& c : {Case{44100, 48000, kTenSeconds}, Case{48000, 44100, kTenSeconds}, Case{44100, 46722, kMinute},
+                        Case{46722, 44100, kMinute}, Case{2, 1, kTenSeconds}, Case{1, 2, kTenSeconds},
+                        Case{37, 100, kTenSeconds}}) {
     SCOPED_TRACE(testing::Message() << c.from << " -> " << c.to);
-    const uint64_t frames = 441000;
+    const uint64_t frames = c.frames;
     const auto in = MakeSignal(frames, 2, 5);
     const double ratio = static_cast<double>(c.from) / c.to;
     SincFilterSpec spec = SincFilterSpec::Best();

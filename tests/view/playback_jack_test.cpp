@@ -12,7 +12,7 @@
 #include "document/document_fixture.h"
 #include "platform/rtaudio/rtaudio_output.h"
 #include "support/jack_probe.h"
-#include "view/playback.h"
+#include "view/model/playback.h"
 
 namespace zandrel {
 namespace {

@@ -113,7 +113,7 @@ TEST(FlatButtonTest, SetColorRepaintsInTheNewScheme) {
   button.resize(150, 24);
   button.SetColor(0xDBD0FF, 1.04, 0.96);
   EXPECT_EQ(PixelOf(button, 2, 2), ToQColor(0xDBD0FF));
-  EXPECT_EQ(ToQColor(0xDBD0FF), QColor(0xFF, 0xD0, 0xDB));  // COLORREF is 0x00BBGGRR
+  EXPECT_EQ(ToQColor(0xDBD0FF), QColor(0xFF, 0xD0, 0xDB));  // ColorRef is 0x00BBGGRR
 }
 
 TEST(ColorEditTest, KeepsTheStyleColoursUntilABackgroundIsSet) {

@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 #include <QWheelEvent>
 #include <cmath>
@@ -143,6 +144,31 @@ TEST(KnobControlTest, PaintsTheArcUpToTheValue) {
   EXPECT_EQ(image.pixelColor(50 + 12, 49).red(), 0xFF);  // white body beside it
 }
 
+TEST(KnobControlTest, HoverShowsThePointerInTheAccentColour) {
+  CKnobControl knob;
+  knob.resize(100, 120);
+  knob.Model().value = 0.5f;  // the pointer runs straight up from the centre
+  const QPoint onPointer(50, 49 - 10);
+  EXPECT_EQ(knob.grab().toImage().pixelColor(onPointer), QColor(0x96, 0x96, 0x96));
+  QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), knob.mapToGlobal(QPointF(5, 5)));
+  QApplication::sendEvent(&knob, &enter);
+  EXPECT_EQ(knob.Model().mouseState, KnobMouseState::kHover);
+  EXPECT_EQ(knob.grab().toImage().pixelColor(onPointer), ToQColor(knob.Model().accentColour));
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(&knob, &leave);
+  EXPECT_EQ(knob.Model().mouseState, KnobMouseState::kIdle);
+  // Leaving during a drag keeps the drag.
+  QTest::mousePress(&knob, Qt::LeftButton, {}, QPoint(50, 60));
+  QApplication::sendEvent(&knob, &leave);
+  EXPECT_EQ(knob.Model().mouseState, KnobMouseState::kDragging);
+  // The right button shows the value while it is held.
+  QTest::mouseRelease(&knob, Qt::LeftButton, {}, QPoint(50, 60));
+  QTest::mousePress(&knob, Qt::RightButton, {}, QPoint(50, 60));
+  EXPECT_TRUE(knob.Model().valueDisplay);
+  QTest::mouseRelease(&knob, Qt::RightButton, {}, QPoint(50, 60));
+  EXPECT_FALSE(knob.Model().valueDisplay);
+}
+
 TEST(KnobControlTest, SectionsAndLabelRowsIgnoreTheMouse) {
   CKnobControl row;
   row.resize(200, 15);
@@ -234,12 +260,15 @@ TEST(KnobPanelTest, ScreenshotOfAPanel) {
   EXPECT_GT(outsideTheMiddle, 10);
 }
 
-// A dialog of one tool with its parameter file removed before and after.
+// A dialog of one tool with its parameter file removed before and after. The
+// file is named after the test: the tests of this program may run at once.
 class UniversalDlgTest : public testing::Test {
  protected:
   void SetUp() override {
+    config = std::string("zandrel_test_") + testing::UnitTest::GetInstance()->current_test_info()->name();
+    header = QStringLiteral("; Config for ") + QString::fromStdString(config) + QLatin1Char('\n');
     CUniversalDlg probe;
-    probe.configName = kConfig;
+    probe.configName = config;
     path = probe.ConfigIniPath();
     ASSERT_FALSE(path.isEmpty());
     QFile::remove(path);
@@ -249,7 +278,7 @@ class UniversalDlgTest : public testing::Test {
   // Mix 0..1 (0.5), Coarse -12..12 (0), Attack 0..1000 (10) and a section.
   void Fill(CUniversalDlg& dlg) {
     dlg.title = "Granular Cloud";
-    dlg.configName = kConfig;
+    dlg.configName = config;
     dlg.AddKnob("mix", "Mix", "%.0f%%", 0.0f, 1.0f, 0.5f, 0xFF9632);
     dlg.AddKnob("coarse", "Coarse", "%+.0f st", -12.0f, 12.0f, 0.0f, MakeColorRef(220, 80, 60));
     dlg.AddKnob("attack", "Attack", "%.0f ms", 0.0f, 1000.0f, 10.0f, MakeColorRef(60, 170, 90));
@@ -264,7 +293,8 @@ class UniversalDlgTest : public testing::Test {
     return QString::fromUtf8(f.readAll());
   }
 
-  static constexpr const char* kConfig = "zandrel_test_granular";
+  std::string config;
+  QString header;  // the first line of the file
   QString path;
 };
 
@@ -340,13 +370,14 @@ TEST_F(UniversalDlgTest, OkWritesTheFileAndTheNextOpeningShowsIt) {
     // Read back after the modal loop.
     EXPECT_FLOAT_EQ(dlg.GetParamValue("coarse"), 6.0f);
   }
-  EXPECT_EQ(FileText(), QStringLiteral("; Config for zandrel_test_granular\n"
-                                       "attack=10.000000\n"
+  EXPECT_EQ(FileText(), header + QStringLiteral("attack=10.000000\n"
                                        "coarse=6.000000\n"
                                        "mix=0.250000\n"));
   CUniversalDlg again;
   Fill(again);
+  again.SetPreviewCallback([] {});
   again.show();
+  EXPECT_TRUE(again.PreviewButton()->isVisible());
   EXPECT_FLOAT_EQ(again.GetParamValue("coarse"), 6.0f);
   EXPECT_FLOAT_EQ(again.GetParamValue("mix"), 0.25f);
   EXPECT_EQ(KnobOf(again, "coarse")->Model().DisplayText(), "Coarse");
@@ -368,7 +399,7 @@ TEST_F(UniversalDlgTest, CancelWritesNothing) {
   {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("; Config for zandrel_test_granular\nmix=0.1\n");
+    f.write((header + QStringLiteral("mix=0.1\n")).toUtf8());
   }
   CUniversalDlg dlg;
   Fill(dlg);
@@ -376,7 +407,21 @@ TEST_F(UniversalDlgTest, CancelWritesNothing) {
   EXPECT_FLOAT_EQ(dlg.GetParamValue("mix"), 0.1f);
   KnobOf(dlg, "mix")->SetNormalizedValue(0.9f);
   dlg.CancelButton()->click();
-  EXPECT_EQ(FileText(), QStringLiteral("; Config for zandrel_test_granular\nmix=0.1\n"));
+  EXPECT_EQ(FileText(), header + QStringLiteral("mix=0.1\n"));
+}
+
+TEST_F(UniversalDlgTest, TheDataFolderIsMadeWhenMissing) {
+  const QString previous = QCoreApplication::applicationName();
+  QCoreApplication::setApplicationName(QStringLiteral("zandrel-test-%1").arg(QCoreApplication::applicationPid()));
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+  QDir(folder).removeRecursively();
+  CUniversalDlg dlg;
+  EXPECT_TRUE(dlg.ConfigIniPath().isEmpty());  // no config name, no file
+  dlg.configName = "tool";
+  EXPECT_EQ(dlg.ConfigIniPath(), folder + QStringLiteral("/tool.ini"));
+  EXPECT_TRUE(QDir(folder).exists());
+  QDir(folder).removeRecursively();
+  QCoreApplication::setApplicationName(previous);
 }
 
 TEST_F(UniversalDlgTest, GrowsWhenTheKnobsNeedMoreThanTheArea) {

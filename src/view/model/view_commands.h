@@ -3,7 +3,7 @@
 #pragma once
 
 #include "commands/commands.h"
-#include "view/view_model.h"
+#include "view/model/view_model.h"
 
 namespace zandrel {
 

@@ -1,9 +1,9 @@
-#include "view/view_geometry.h"
+#include "view/model/view_geometry.h"
 
 #include <algorithm>
 
 #include "document/region_ops.h"
-#include "view/view_model.h"
+#include "view/model/view_model.h"
 
 namespace zandrel {
 namespace {

@@ -1,4 +1,4 @@
-#include "view/view_drawing.h"
+#include "view/model/view_drawing.h"
 
 #include <algorithm>
 #include <cmath>

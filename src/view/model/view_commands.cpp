@@ -1,4 +1,4 @@
-#include "view/view_commands.h"
+#include "view/model/view_commands.h"
 
 namespace zandrel {
 

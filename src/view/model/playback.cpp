@@ -1,4 +1,4 @@
-#include "view/playback.h"
+#include "view/model/playback.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "app/toolbar_layout.h"
+#include "app/model/toolbar_layout.h"
 
 #include <charconv>
 #include <sstream>

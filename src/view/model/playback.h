@@ -28,7 +28,7 @@
 #include <mutex>
 
 #include "platform/audio_output.h"
-#include "view/view_model.h"
+#include "view/model/view_model.h"
 
 namespace zandrel {
 

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/page_model_parts.h"
+#include "app/model/page_model_parts.h"
 #include "document/instrument.h"
 #include "notes/colorref.h"
 
@@ -37,7 +37,7 @@ enum RegionField {
 };
 
 // Region i is coloured by entry i mod 10 of the view's region palette
-// (kRegionPalette), as a COLORREF value.
+// (kRegionPalette), as a ColorRef value.
 ColorRef RegionPageColour(int index);
 
 // The two tints of a region colour, channel by channel, rounded down:

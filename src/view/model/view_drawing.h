@@ -22,8 +22,8 @@
 #include <string_view>
 #include <vector>
 
-#include "view/view_geometry.h"
-#include "view/view_model.h"
+#include "view/model/view_geometry.h"
+#include "view/model/view_model.h"
 
 namespace zandrel {
 

@@ -1,10 +1,10 @@
-#include "app/global_page_model.h"
+#include "app/model/global_page_model.h"
 
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
 
-#include "app/page_text.h"
+#include "app/model/page_text.h"
 #include "document/note_names.h"
 #include "document/region_edits.h"
 #include "platform/text_format.h"

@@ -1,4 +1,4 @@
-#include "view/view_geometry.h"
+#include "view/model/view_geometry.h"
 
 #include <gmock/gmock.h>
 

@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "document/quorvel_doc.h"
-#include "view/peak_cache.h"
-#include "view/rect.h"
+#include "view/model/peak_cache.h"
+#include "view/model/rect.h"
 
 namespace zandrel {
 
@@ -171,6 +171,10 @@ class ViewModel : public ViewSelection {
   int SetRegionLoopFromSelection();
   // The state after the document was opened, created or changed by undo.
   void ResetForDocument();
+  // The model's part of following a change of the document: a replaced
+  // document resets the view (ResetForDocument), changed audio rebuilds the
+  // peaks once and keeps the scroll position inside the audio.
+  void Follow(DocumentChange change);
 
   // Which context menu a right click at (x, y) opens, applying what the
   // click does first (selects a region in the region bar, moves the cursor

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <limits>
 
-#include "app/global_page_model.h"
-#include "app/page_text.h"
-#include "app/region_page_model.h"
+#include "app/model/global_page_model.h"
+#include "app/model/page_text.h"
+#include "app/model/region_page_model.h"
 
 namespace zandrel {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/recent_files.h"
+#include "app/model/recent_files.h"
 
 #include <algorithm>
 #include <string>

@@ -1,4 +1,4 @@
-#include "view/peak_cache.h"
+#include "view/model/peak_cache.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "view/view_model.h"
+#include "view/model/view_model.h"
 
 #include <algorithm>
 #include <cmath>
@@ -241,6 +241,15 @@ void ViewModel::ResetForDocument() {
   RebuildPeakCache();
   if (hooks.showInstrument) hooks.showInstrument(DurationSeconds());
   SelectionChanged();
+}
+
+void ViewModel::Follow(DocumentChange change) {
+  if (change == DocumentChange::kReplaced) {
+    ResetForDocument();
+  } else if (change == DocumentChange::kAudio) {
+    RebuildPeakCache();
+    ClampViewStart();
+  }
 }
 
 ContextMenuKind ViewModel::ContextMenuAt(int x, int y) {

@@ -1,4 +1,4 @@
-#include "view/view_model.h"
+#include "view/model/view_model.h"
 
 #include <gmock/gmock.h>
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/page_model_parts.h"
+#include "app/model/page_model_parts.h"
 #include "document/instrument.h"
 #include "notes/colorref.h"
 

@@ -8,7 +8,7 @@
 // downwards.
 //
 // Colours are ARGB, 0xAARRGGBB. The window system's colour values that the
-// pages and widgets exchange (COLORREF, 0x00BBGGRR, notes/colorref.h) meet
+// pages and widgets exchange (ColorRef, 0x00BBGGRR, notes/colorref.h) meet
 // ARGB only through the two helpers below.
 #pragma once
 
@@ -18,7 +18,7 @@
 
 #include "document/quorvel_doc.h"
 #include "notes/colorref.h"
-#include "view/rect.h"
+#include "view/model/rect.h"
 
 namespace zandrel {
 

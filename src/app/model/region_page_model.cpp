@@ -1,9 +1,9 @@
-#include "app/region_page_model.h"
+#include "app/model/region_page_model.h"
 
-#include "app/page_text.h"
+#include "app/model/page_text.h"
 #include "document/note_names.h"
 #include "platform/text_format.h"
-#include "view/view_geometry.h"
+#include "view/model/view_geometry.h"
 
 namespace zandrel {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/page_text.h"
+#include "app/model/page_text.h"
 
 #include <algorithm>
 #include <cctype>
