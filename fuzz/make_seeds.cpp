@@ -224,6 +224,27 @@ void WidgetTextSeeds(const fs::path& out) {
            "; Config for fuzz\r\nmix=0.250000\r\n coarse = 3 \r\nother=7\r\nCoarse=1\r\nmix=inf\r\n=2\n");
 }
 
+// Audio clipboard blocks: one with a region at the document's rate, one
+// without at another rate.
+Bytes ClipboardBlock(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t frames, bool region) {
+  auto le64 = [](int64_t v) {
+    return Cat({LE32(static_cast<uint32_t>(v)), LE32(static_cast<uint32_t>(static_cast<uint64_t>(v) >> 32))});
+  };
+  const uint32_t n = frames * channels * (bits / 8);
+  Bytes regionBytes =
+      region ? Cat({LE32(1), le64(0), le64(1000), le64(100), le64(-1), LE32(36), LE32(72), LE32(60)}) : Bytes(48, 0);
+  Bytes pcm(n);
+  for (uint32_t i = 0; i < n; ++i) pcm[i] = static_cast<uint8_t>(i * 37);
+  return Cat({Text("QRVL"), LE32(1), LE16(channels), LE32(rate), LE16(bits), le64(100), le64(100 + frames),
+              le64(frames), regionBytes, LE32(7), LE32(n), pcm});
+}
+
+void ClipboardSeeds(const fs::path& out) {
+  Seed(out, "region", ClipboardBlock(1, 44100, 16, 32, true));
+  Seed(out, "rate", ClipboardBlock(1, 48000, 16, 200, false));
+  Seed(out, "stereo24", ClipboardBlock(2, 44100, 24, 8, true));
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   const fs::path root = argv[1];
@@ -239,5 +260,6 @@ int main(int argc, char** argv) {
   AkaiSeeds(root / "fuzz_akai_program");
   MaschineSeeds(root / "fuzz_maschine_file");
   SmplTrekSeeds(root / "fuzz_smpltrek_kit");
+  ClipboardSeeds(root / "fuzz_audio_clipboard");
   return 0;
 }
