@@ -316,12 +316,8 @@ bool ExportAkaiKeygroup(const CQuorvelDoc& doc, const fs::path& xpm) {
 }
 
 void OnImportAkaiKit(CQuorvelDoc& doc, const SaveModifiedCallback& saveModified) {
-  OpenFileRequest request;
-  request.defaultPath = CurrentSettings().GetString("Settings", "AkaiKitLastDir", "");
-  request.filter = kAkaiFilter;
-  const std::optional<fs::path> file = AskOpenFile(request);
+  const std::optional<fs::path> file = AskKitFile("AkaiKitLastDir", kAkaiFilter);
   if (!file) return;
-  CurrentSettings().SetString("Settings", "AkaiKitLastDir", FolderOf(*file));
   ImportAkaiKit(doc, *file, saveModified);
 }
 

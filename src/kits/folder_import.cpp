@@ -239,12 +239,8 @@ void OnImportWavsFromFolder(CQuorvelDoc& doc, const SaveModifiedCallback& saveMo
 
 void OnImportSmplTrekKit(CQuorvelDoc& doc, const SaveModifiedCallback& saveModified) {
   if (saveModified && !saveModified()) return;
-  OpenFileRequest request;
-  request.defaultPath = CurrentSettings().GetString("Settings", "StkImportLastDir", "");
-  request.filter = kStkFilter;
-  const std::optional<fs::path> file = AskOpenFile(request);
+  const std::optional<fs::path> file = AskKitFile("StkImportLastDir", kStkFilter);
   if (!file) return;
-  CurrentSettings().SetString("Settings", "StkImportLastDir", FolderOf(*file));
   ImportSmplTrekKit(doc, *file);
 }
 

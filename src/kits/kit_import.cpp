@@ -4,7 +4,9 @@
 
 #include "document/note_names.h"
 #include "kits/kit_text.h"
+#include "platform/file_dialogs.h"
 #include "platform/message_host.h"
+#include "platform/settings.h"
 #include "platform/text_format.h"
 
 namespace zandrel {
@@ -162,5 +164,14 @@ void EndKitReplace(CQuorvelDoc& doc) {
 }
 
 std::string FolderOf(const fs::path& path) { return path.parent_path().string(); }
+
+std::optional<fs::path> AskKitFile(const std::string& lastDirValue, const std::string& filter) {
+  OpenFileRequest request;
+  request.defaultPath = CurrentSettings().GetString("Settings", lastDirValue, "");
+  request.filter = filter;
+  std::optional<fs::path> file = AskOpenFile(request);
+  if (file) CurrentSettings().SetString("Settings", lastDirValue, FolderOf(*file));
+  return file;
+}
 
 }  // namespace zandrel

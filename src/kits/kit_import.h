@@ -86,5 +86,8 @@ void EndKitReplace(CQuorvelDoc& doc);
 
 // The folder part of a chosen path, as stored in the "...LastDir" settings.
 std::string FolderOf(const std::filesystem::path& path);
+// Asks for a kit file to open, starting in the folder kept in the settings
+// value "Settings"/|lastDirValue|, and keeps the chosen file's folder there.
+std::optional<std::filesystem::path> AskKitFile(const std::string& lastDirValue, const std::string& filter);
 
 }  // namespace zandrel

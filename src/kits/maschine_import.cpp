@@ -259,12 +259,8 @@ bool ImportMaschineFile(CQuorvelDoc& doc, const fs::path& file) {
 
 void OnImportMaschineGroup(CQuorvelDoc& doc, const SaveModifiedCallback& saveModified) {
   if (saveModified && !saveModified()) return;
-  OpenFileRequest request;
-  request.defaultPath = CurrentSettings().GetString("Settings", "MaschineLastDir", "");
-  request.filter = kMaschineFilter;
-  const std::optional<fs::path> file = AskOpenFile(request);
+  const std::optional<fs::path> file = AskKitFile("MaschineLastDir", kMaschineFilter);
   if (!file) return;
-  CurrentSettings().SetString("Settings", "MaschineLastDir", FolderOf(*file));
   ImportMaschineFile(doc, *file);
 }
 

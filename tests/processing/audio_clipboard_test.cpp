@@ -10,6 +10,7 @@
 
 #include "platform/text_format.h"
 #include "processing/sinc_resampler.h"
+#include "support/region_frames.h"
 #include "support/test_host.h"
 
 namespace zandrel::test {
@@ -53,25 +54,6 @@ AudioClipboardBlock Block(int64_t frames, uint32_t rate = 44100) {
   b.pcm.resize(s.size() * 2);
   std::memcpy(b.pcm.data(), s.data(), b.pcm.size());
   return b;
-}
-
-Region R(int64_t start, int64_t end, int64_t loopStart = kNoLoop, int64_t loopEnd = kNoLoop) {
-  Region r;
-  r.startSample = start;
-  r.endSample = end;
-  r.loopStart = loopStart;
-  r.loopEnd = loopEnd;
-  return r;
-}
-
-struct Frames {
-  int64_t start, end, loopStart, loopEnd;
-  bool operator==(const Frames&) const = default;
-};
-std::vector<Frames> FramesOf(const InstrumentData& inst) {
-  std::vector<Frames> out;
-  for (const Region& r : inst.regions) out.push_back({r.startSample, r.endSample, r.loopStart, r.loopEnd});
-  return out;
 }
 
 uint64_t LeAt(const std::vector<uint8_t>& b, size_t offset, size_t size) {

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "document/instrument_chunks.h"
+#include "support/region_frames.h"
 #include "support/test_host.h"
 #include "support/wav_builder.h"
 
@@ -32,25 +33,6 @@ int16_t SampleAt(const CWavLoader& a, int64_t frame) {
   int16_t v = 0;
   std::memcpy(&v, a.data.data() + frame * 2, 2);
   return v;
-}
-
-Region R(int64_t start, int64_t end, int64_t loopStart = kNoLoop, int64_t loopEnd = kNoLoop) {
-  Region r;
-  r.startSample = start;
-  r.endSample = end;
-  r.loopStart = loopStart;
-  r.loopEnd = loopEnd;
-  return r;
-}
-
-struct Frames {
-  int64_t start, end, loopStart, loopEnd;
-  bool operator==(const Frames&) const = default;
-};
-std::vector<Frames> FramesOf(const InstrumentData& inst) {
-  std::vector<Frames> out;
-  for (const Region& r : inst.regions) out.push_back({r.startSample, r.endSample, r.loopStart, r.loopEnd});
-  return out;
 }
 
 // ------------------------------------------------------------ Add Silence --
