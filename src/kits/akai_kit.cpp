@@ -121,21 +121,15 @@ bool ImportAkaiKit(CQuorvelDoc& doc, const fs::path& xpm, const SaveModifiedCall
   }
 
   // ------------------------------------------------------------ commit --
-  size_t total = 0;
-  for (const AkaiKitSample& s : samples) total += s.pcm.size();
-  BeginKitReplace(doc, loader.Rate(), total);
+  BeginKitReplace(doc, loader.Rate(), TotalPcmBytes(samples), drum ? "key" : "legato");
   std::stable_sort(samples.begin(), samples.end(),
                    [](const AkaiKitSample& a, const AkaiKitSample& b) { return a.rootNote < b.rootNote; });
 
   InstrumentData& inst = doc.instrument;
-  inst.hasInstrument = true;
-  inst.params.playMode = drum ? "key" : "legato";
-  inst.params.rootNote = 60;
   inst.params.pitch = 0;
   inst.params.attack = 0;
   inst.params.release = drum ? 255 : 0;
   inst.params.timeMode = "off";
-  inst.params.sampleMode = "multi";
 
   int64_t frames = 0;
   for (const AkaiKitSample& s : samples) {

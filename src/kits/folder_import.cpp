@@ -109,14 +109,8 @@ bool ImportWavFolder(CQuorvelDoc& doc, const fs::path& folder, bool detectNotes,
   }
 
   // ------------------------------------------------------------ commit --
-  size_t total = 0;
-  for (const FolderSample& f : loaded) total += f.pcm.size();
-  BeginKitReplace(doc, loader.Rate(), total);
+  BeginKitReplace(doc, loader.Rate(), TotalPcmBytes(loaded), "key");
   InstrumentData& inst = doc.instrument;
-  inst.hasInstrument = true;
-  inst.params.playMode = "key";
-  inst.params.rootNote = 60;
-  inst.params.sampleMode = "multi";
   inst.params.pitch = 0;
   inst.params.attack = 0;
   inst.params.release = 0;

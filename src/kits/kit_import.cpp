@@ -106,11 +106,16 @@ std::optional<std::vector<uint8_t>> KitSampleLoader::Load(const fs::path& path) 
 
 PcmFormat KitFormat(uint32_t rate) { return PcmFormat{kWaveFormatPcm, 1, rate, rate * 2, 2, 16}; }
 
-void BeginKitReplace(CQuorvelDoc& doc, uint32_t rate, size_t totalBytes) {
+void BeginKitReplace(CQuorvelDoc& doc, uint32_t rate, size_t totalBytes, const std::string& playMode) {
   doc.ClearAudio();  // stops playback first
   if (LogSink* log = doc.GetLog()) log->Clear();
   doc.audio.format = KitFormat(rate);
   doc.audio.data.reserve(totalBytes);
+  InstrumentData& inst = doc.instrument;
+  inst.hasInstrument = true;
+  inst.params.playMode = playMode;
+  inst.params.rootNote = 60;
+  inst.params.sampleMode = "multi";
 }
 
 void SetKitIdentity(CQuorvelDoc& doc, const std::string& title) {

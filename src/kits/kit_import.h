@@ -69,8 +69,17 @@ class KitSampleLoader {
 PcmFormat KitFormat(uint32_t rate);
 
 // Stops playback, empties the document (audio, instrument data) and its log,
-// and gives it the kit's format with room for |totalBytes| of audio.
-void BeginKitReplace(CQuorvelDoc& doc, uint32_t rate, size_t totalBytes);
+// gives it the kit's format with room for |totalBytes| of audio, and starts a
+// multi-sample instrument with |playMode| and root note 60.
+void BeginKitReplace(CQuorvelDoc& doc, uint32_t rate, size_t totalBytes, const std::string& playMode);
+
+// The PCM bytes of a kit's loaded samples together (each has a |pcm| vector).
+template <class Sample>
+size_t TotalPcmBytes(const std::vector<Sample>& samples) {
+  size_t total = 0;
+  for (const Sample& s : samples) total += s.pcm.size();
+  return total;
+}
 // Clears the history, the path name and sets the title.
 void SetKitIdentity(CQuorvelDoc& doc, const std::string& title);
 // "Audio Format", "Channels", "Sample Rate", "Bits Per Sample", (with

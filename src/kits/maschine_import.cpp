@@ -188,14 +188,8 @@ bool ImportMaschineFile(CQuorvelDoc& doc, const fs::path& file) {
                      [](const MaschineSample& a, const MaschineSample& b) { return a.note < b.note; });
 
   // ------------------------------------------------------------ commit --
-  size_t total = 0;
-  for (const MaschineSample& s : samples) total += s.pcm.size();
-  BeginKitReplace(doc, loader.Rate(), total);
+  BeginKitReplace(doc, loader.Rate(), TotalPcmBytes(samples), "key");
   InstrumentData& inst = doc.instrument;
-  inst.hasInstrument = true;
-  inst.params.playMode = "key";
-  inst.params.rootNote = 60;
-  inst.params.sampleMode = "multi";
 
   const size_t count = samples.size();
   int64_t frames = 0;
