@@ -1,4 +1,5 @@
 #include "commands/editor_commands.h"
+#include "commands/pitch_time_commands.h"
 #include "commands/processing_commands.h"
 
 namespace zandrel {
@@ -55,6 +56,7 @@ void DeclareCoreCommands(CommandRegistry& registry) {
   DeclareEditCommands(registry);
   DeclareBuiltLaterCommands(registry);
   DeclareProcessingCommands(registry);
+  DeclareRateCommands(registry);
 }
 
 }  // namespace zandrel
