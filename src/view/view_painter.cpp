@@ -41,6 +41,7 @@ int AlignmentFlags(TextAlign align) {
     case TextAlign::kLeftMiddle: return Qt::AlignLeft | Qt::AlignVCenter;
     case TextAlign::kCentre: return Qt::AlignCenter;
     case TextAlign::kCentreTop: return Qt::AlignHCenter | Qt::AlignTop;
+    case TextAlign::kLeftTop: return Qt::AlignLeft | Qt::AlignTop;
   }
   return Qt::AlignCenter;
 }
