@@ -586,14 +586,21 @@ TEST_F(AppTest, PrintsTheViewOntoAPage) {
   };
   const QRgb region0 = over(RegionBarColor(0), view_color::kClear);
   const QRgb region1 = over(RegionBarColor(1), view_color::kClear);
-  int green = 0, bar0 = 0, bar1 = 0, lowestBar = -1, highestGreen = page.height();
+  int green = 0, bar0 = 0, bar1 = 0, lowestBar = -1, highestGreen = page.height(), lowestGreen = -1;
   for (int y = 0; y < page.height(); ++y) {
     for (int x = 0; x < page.width(); ++x) {
       const QRgb p = page.pixel(x, y);
       if (qGreen(p) > 200 && qRed(p) < 90 && qBlue(p) < 90) {
         ++green;
         highestGreen = std::min(highestGreen, y);
+        lowestGreen = std::max(lowestGreen, y);
       }
+    }
+  }
+  // The piano strip below the waveform shows the regions' colours too.
+  for (int y = 0; y < lowestGreen; ++y) {
+    for (int x = 0; x < page.width(); ++x) {
+      const QRgb p = page.pixel(x, y);
       if (near(p, region0)) ++bar0, lowestBar = std::max(lowestBar, y);
       if (near(p, region1)) ++bar1, lowestBar = std::max(lowestBar, y);
     }
