@@ -116,7 +116,14 @@ void PaintDrawList(QPainter& p, const DrawList& list) {
   for (const DrawOp& op : list.Ops()) {
     switch (op.kind) {
       case DrawOp::Kind::kFillRect:
-        if (op.w > 0 && op.h > 0) p.fillRect(QRectF(op.x, op.y, op.w, op.h), QColor::fromRgba(op.color));
+        if (op.w > 0 && op.h > 0) {
+          // Whole-pixel rectangles (nearly all) take the painter's integer path.
+          const QRectF rect(op.x, op.y, op.w, op.h);
+          if (rect == QRectF(rect.toRect()))
+            p.fillRect(rect.toRect(), QColor::fromRgba(op.color));
+          else
+            p.fillRect(rect, QColor::fromRgba(op.color));
+        }
         break;
       case DrawOp::Kind::kOutlineRect:
         if (op.w > 0 && op.h > 0) {
