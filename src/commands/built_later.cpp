@@ -6,24 +6,15 @@ namespace zandrel {
 
 const std::set<int>& BuiltLaterIds() {
   static const std::set<int> ids = {
-      cmd::kSetLeftLoopPoint,
-      cmd::kSetRightLoopPoint, cmd::kCopyPositionAsText, cmd::kRemoveRegionLoop,  cmd::kFindRootNote,
-      cmd::kAutoTune,          cmd::kEditKeyBoundaries,  cmd::kSetRootNote,
+      cmd::kRemoveRegionLoop,  cmd::kFindRootNote,
+      cmd::kAutoTune,          cmd::kSetRootNote,
       cmd::kEqualPowerCrossfade, cmd::kSetInOutToZeroCrossing,
   };
   return ids;
 }
 
 void DeclareBuiltLaterCommands(CommandRegistry& r) {
-  // Selection and snapping.
-  r.Add({.id = cmd::kSetLeftLoopPoint,
-         .text = "Set Left Loop Point",
-         .contextMenus = {{"Edit", 101}, {"Loop Region", 101}}});
-  r.Add({.id = cmd::kSetRightLoopPoint,
-         .text = "Set Right Loop Point",
-         .contextMenus = {{"Edit", 102}, {"Loop Region", 102}}});
-  r.Add({.id = cmd::kCopyPositionAsText, .text = "&Copy Position as text", .contextMenus = {{"Edit", 300}}});
-  r.Add({.id = cmd::kEditKeyBoundaries, .text = "Edit Key Boundaries", .contextMenus = {{"Piano Roll", 100}}});
+  // Snapping.
   r.Add({.id = cmd::kSetInOutToZeroCrossing,
          .text = "Set IN/OUT to Zero Crossing",
          .contextMenus = {{"Loop Region", 202}}});
