@@ -329,9 +329,9 @@ bool AppendWavFile(CommandContext& c, const std::filesystem::path& path) {
     }
     auto fit = [&] { refusal = PrepareAppendSource(file, format, name, lines); };
     if (!RunConversion(c, "Resampling " + name, fit)) return false;
-    // Beats found at the old length no longer line up.
-    c.Selection().beatMarkers.clear();
-    c.Document()->NotifySelectionChanged();
+    // Beats found before the conversion no longer line up (the view learns
+    // of it with the append's notifications).
+    if (!refusal) c.Selection().beatMarkers.clear();
   } else {
     refusal = PrepareAppendSource(file, format, name, lines);
   }
