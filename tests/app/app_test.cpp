@@ -151,7 +151,8 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   EXPECT_EQ(menus["&Audio"], (QStringList{"Fade Out ", "Fade In", "Fade In EXP", "Fade Out EXP", "-",
                                             "Fade Out to Reverb", "Fade Out to Delay", "-", "Silence",
                                             "Normalize to 92%"}));
-  EXPECT_EQ(menus["&Tools"], (QStringList{"EP Manager..."}));
+  EXPECT_EQ(menus["&Tools"], (QStringList{"EP Manager...", "-", "Transpose...", "Distribute Notes (Percussive)",
+                                          "Distribute Notes (Melodic)", "Historic and World Tunings..."}));
   EXPECT_EQ(menus["&View"], (QStringList{"Customize...", "-", "Time", "Frames", "Beats", "-", "Snap To Zero Crossing",
                                          "Show loupe when dragging", "Edit Key Boundaries", "Follow Playhead",
                                          "Sroll Wheel is Zoom", "-", "Play animation on empty screen",
