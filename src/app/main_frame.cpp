@@ -22,6 +22,7 @@
 #include "app/customize_dlg.h"
 #include "app/device_commands.h"
 #include "app/kit_commands.h"
+#include "app/pitch_dialogs.h"
 #include "app/quorvel_app.h"
 #include "commands/editor_commands.h"
 #include "document/region_edits.h"
@@ -111,6 +112,7 @@ void CMainFrame::DeclareCommands() {
   DeclareAppCommands(commands, app_, *this);
   DeclareDeviceCommands(commands, app_);
   DeclareKitCommands(commands, app_);
+  DeclarePitchAppCommands(commands, view->Model(), this);
   commands.Bind(context_.get());
 }
 
