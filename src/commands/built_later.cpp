@@ -1,4 +1,5 @@
 #include "commands/editor_commands.h"
+#include "commands/loop_commands.h"
 #include "commands/processing_commands.h"
 
 namespace zandrel {
@@ -8,7 +9,6 @@ const std::set<int>& BuiltLaterIds() {
       cmd::kEditCopy,          cmd::kEditCut,           cmd::kEditPaste,          cmd::kSetLeftLoopPoint,
       cmd::kSetRightLoopPoint, cmd::kCopyPositionAsText, cmd::kRemoveRegionLoop,  cmd::kFindRootNote,
       cmd::kAutoTune,          cmd::kEditKeyBoundaries,  cmd::kSetRootNote,
-      cmd::kEqualPowerCrossfade, cmd::kSetInOutToZeroCrossing,
   };
   return ids;
 }
@@ -35,9 +35,6 @@ void DeclareBuiltLaterCommands(CommandRegistry& r) {
          .contextMenus = {{"Edit", 102}, {"Loop Region", 102}}});
   r.Add({.id = cmd::kCopyPositionAsText, .text = "&Copy Position as text", .contextMenus = {{"Edit", 300}}});
   r.Add({.id = cmd::kEditKeyBoundaries, .text = "Edit Key Boundaries", .contextMenus = {{"Piano Roll", 100}}});
-  r.Add({.id = cmd::kSetInOutToZeroCrossing,
-         .text = "Set IN/OUT to Zero Crossing",
-         .contextMenus = {{"Loop Region", 202}}});
   // Pitch and root notes.
   r.Add({.id = cmd::kRemoveRegionLoop, .text = "Remove Region's loop", .contextMenus = {{"Region Bar", 101}}});
   r.Add({.id = cmd::kFindRootNote,
@@ -45,8 +42,6 @@ void DeclareBuiltLaterCommands(CommandRegistry& r) {
          .contextMenus = {{"Region Bar", 200, "Find and Set Root Note"}}});
   r.Add({.id = cmd::kAutoTune, .text = "Tune/Repitch...", .contextMenus = {{"Region Bar", 202, "Auto-Tune..."}}});
   r.Add({.id = cmd::kSetRootNote, .text = "Set Root Note", .contextMenus = {{"Piano Roll", 200}}});
-  // Processing.
-  r.Add({.id = cmd::kEqualPowerCrossfade, .text = "Equal-Power Crossfade", .contextMenus = {{"Loop Region", 201}}});
 }
 
 void DeclareCoreCommands(CommandRegistry& registry) {
@@ -55,6 +50,7 @@ void DeclareCoreCommands(CommandRegistry& registry) {
   DeclareEditCommands(registry);
   DeclareBuiltLaterCommands(registry);
   DeclareProcessingCommands(registry);
+  DeclareLoopCommands(registry);
 }
 
 }  // namespace zandrel

@@ -70,7 +70,7 @@ TEST_F(CoreCommandsTest, TheMenuBarSkeletonAndTheCoreEntries) {
   const std::vector<MenuEntry> bar = registry.MenuBar();
   std::vector<std::string> names;
   for (const MenuEntry& m : bar) names.push_back(m.text);
-  EXPECT_THAT(names, ElementsAre("&File", "&Edit", "&Play", "&Audio", "&Tools", "&View", "&Help"));
+  EXPECT_THAT(names, ElementsAre("&File", "&Edit", "&Play", "&Selection", "&Audio", "&Tools", "&View", "&Help"));
   // The File menu holds the Export submenu and the recent-file list here.
   EXPECT_THAT(Texts(bar[0].entries), ElementsAre("[Export]", "-", "[Recent Files]"));
   EXPECT_EQ(bar[0].entries[2].kind, MenuEntry::Kind::kRecentFiles);
@@ -78,7 +78,7 @@ TEST_F(CoreCommandsTest, TheMenuBarSkeletonAndTheCoreEntries) {
                                                             "Export Overview...", "Export Instrument Data..."));
   EXPECT_THAT(Texts(bar[1].entries), ElementsAre("&Undo", "Redo", "-", "Split At Cursor", "Remove Selected Region",
                                                  "Delete Wav Data"));
-  EXPECT_THAT(Texts(bar[3].entries),
+  EXPECT_THAT(Texts(bar[4].entries),
               ElementsAre("Fade Out ", "Fade In", "Fade In EXP", "Fade Out EXP", "-", "Fade Out to Reverb",
                           "Fade Out to Delay", "-", "Silence", "Normalize to 92%"));
   EXPECT_EQ(registry.ShortcutOf(cmd::kDeleteWavData), "Ctrl+Del");

@@ -2,6 +2,7 @@
 // bursts and an instrument-like tone, and a view of them as PcmSpan.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
