@@ -84,6 +84,7 @@ void BM_Ncc(benchmark::State& state) {
 // Threads: 0 = every core, 1 = one.
 BENCHMARK(BM_SlowReference)->Arg(10)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_Slow)->ArgsProduct({{5, 10, 20}, {0}})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_Slow)->Args({10, 1})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_Pyramid)->ArgsProduct({{5, 10, 20}, {0}})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_Pyramid)->Args({20, 1})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_Ncc)->ArgsProduct({{5, 10, 20}, {0}})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
@@ -98,6 +99,8 @@ int main(int argc, char** argv) {
   RatioReporter reporter;
   reporter.Add({"slow engine, 10 s (goal <= 0.10)", "BM_Slow/10/0/iterations:2/real_time",
                 "BM_SlowReference/10/iterations:1/real_time", "literal single-threaded search"});
+  reporter.Add({"slow engine on one thread, 10 s", "BM_Slow/10/1/iterations:2/real_time",
+                "BM_SlowReference/10/iterations:1/real_time", "literal single-threaded search", true});
   reporter.Add({"pyramid engine, 20 s (goal: ours <= 500 ms)", "BM_Pyramid/20/0/iterations:3/real_time",
                 "BM_Pyramid/20/1/iterations:2/real_time", "itself on one thread"});
   reporter.Add({"correlation engine, 20 s (goal: ours <= 500 ms)", "BM_Ncc/20/0/iterations:3/real_time",

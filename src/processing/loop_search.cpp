@@ -453,13 +453,17 @@ LoopSearchResult findLoopSlow(const LoopSource& s, const LoopProgress& progress,
   // only grow, so the partial score is a lower bound of the final one.
   std::vector<std::vector<LoopCandidate>> perEnd(ends.size());
   std::vector<uint8_t> anyPerEnd(ends.size(), 0);
+  // Every chunk's tenth best is an upper bound of the final tenth best, and
+  // so is the lowest of them: the chunks share it.
   std::atomic<size_t> done{0};
+  std::atomic<double> sharedBound{std::numeric_limits<double>::infinity()};
   const int ch = s.channels;
   const double* values = s.values.data();
   ParallelFor(ends.size(), 4, [&](size_t b, size_t eEnd) {
     std::vector<double> best;  // the chunk's ten lowest scores, a max-heap
     double threshold = std::numeric_limits<double>::infinity();
     for (size_t j = b; j < eEnd; ++j) {
+      threshold = std::min(threshold, sharedBound.load(std::memory_order_relaxed));
       if (gate.Stopped()) return;
       const int64_t e = ends[j];
       const double ee = endEnergy[j];
@@ -481,8 +485,10 @@ LoopSearchResult findLoopSlow(const LoopSource& s, const LoopProgress& progress,
           const int64_t n = mm * ch;
           double sum = 0;
           bool pruned = false;
-          for (int64_t k = 0; k < n;) {
-            const int64_t stop = std::min(n, k + 256);
+          // Checked after 32 values, then at doubling spans up to 256: most
+          // pairs lose within the first few dozen frames.
+          for (int64_t k = 0, span = 32; k < n; span = std::min<int64_t>(256, 2 * span)) {
+            const int64_t stop = std::min(n, k + span);
             for (; k < stop; ++k) {
               const double d = x[k] - y[k];
               sum += d * d;
@@ -503,7 +509,12 @@ LoopSearchResult findLoopSlow(const LoopSource& s, const LoopProgress& progress,
             std::pop_heap(best.begin(), best.end());
             best.pop_back();
           }
-          if (best.size() == 10) threshold = best.front();
+          if (best.size() == 10 && best.front() < threshold) {
+            threshold = best.front();
+            double shared = sharedBound.load(std::memory_order_relaxed);
+            while (threshold < shared && !sharedBound.compare_exchange_weak(shared, threshold)) {
+            }
+          }
         }
       }
       const size_t finished = done.fetch_add(1) + 1;
@@ -800,31 +811,26 @@ int64_t NearestRisingZeroCrossing(const std::vector<float>& s, int64_t p) {
 }
 
 // sum(T[i] S[o + i]) / sqrt(sum T^2 sum S[o + i]^2); 0 past the signal's
-// end or without energy. Eight running sums (a fixed order) let the loop
-// use the vector unit.
-float NormalizedCrossCorrelation(const float* t, size_t n, double templateEnergy, const std::vector<float>& s,
-                                 int64_t o) {
+// end or without energy. |t| and |s| hold the values times 32768 (the raw
+// 16-bit samples): their products and sums are whole numbers below 2^53, so
+// every order of summation gives the same exact double, and the loop keeps
+// eight sums the vector unit can run side by side. The window energies come
+// from |squares|, exact prefix sums of s^2.
+float NormalizedCrossCorrelation(const double* t, size_t n, double templateEnergy, const std::vector<double>& s,
+                                 const std::vector<double>& squares, int64_t o) {
   if (o < 0 || static_cast<size_t>(o) + n > s.size()) return 0.0f;
-  const float* x = s.data() + o;
-  double dot[8] = {}, energy[8] = {};
+  const double* x = s.data() + o;
+  double dot[8] = {};
   size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    for (int k = 0; k < 8; ++k) {
-      dot[k] += static_cast<double>(t[i + k]) * x[i + k];
-      energy[k] += static_cast<double>(x[i + k]) * x[i + k];
-    }
-  }
-  for (; i < n; ++i) {
-    dot[0] += static_cast<double>(t[i]) * x[i];
-    energy[0] += static_cast<double>(x[i]) * x[i];
-  }
-  double d = 0, e = 0;
-  for (int k = 0; k < 8; ++k) {
-    d += dot[k];
-    e += energy[k];
-  }
-  const double root = std::sqrt(templateEnergy * e);
-  if (root < 1e-9) return 0.0f;
+  for (; i + 8 <= n; i += 8)
+    for (int k = 0; k < 8; ++k) dot[k] += t[i + k] * x[i + k];
+  for (; i < n; ++i) dot[0] += t[i] * x[i];
+  double d = 0;
+  for (double v : dot) d += v;
+  const double energy = squares[static_cast<size_t>(o) + n] - squares[static_cast<size_t>(o)];
+  // In raw units: the 1e-9 limit of values -1..1 times 32768^2.
+  const double root = std::sqrt(templateEnergy * std::max(0.0, energy));
+  if (root < 1e-9 * 1073741824.0) return 0.0f;
   return static_cast<float>(d / root);
 }
 
@@ -848,24 +854,24 @@ LoopSearchResult findLoopNcc(const NccInput& in, const LoopProgress& progress, u
     r.message = "Search area too small for minimum loop length.";
     return r;
   }
-  const float* t = s.data() + m;
-  double templateEnergy = 0;
-  {
-    double e[8] = {};
-    int64_t i = 0;
-    for (; i + 8 <= n; i += 8)
-      for (int k = 0; k < 8; ++k) e[k] += static_cast<double>(t[i + k]) * t[i + k];
-    for (; i < n; ++i) e[0] += static_cast<double>(t[i]) * t[i];
-    for (double v : e) templateEnergy += v;
-  }
   const size_t count = static_cast<size_t>((last - rs + 3) / 4);
+  // Raw 16-bit values (exact: the signal holds raw / 32768) and the exact
+  // prefix sums of their squares.
+  std::vector<double> raw(s.size()), squares(s.size() + 1, 0.0);
+  for (size_t i = 0; i < s.size(); ++i) {
+    raw[i] = static_cast<double>(s[i]) * 32768.0;
+    squares[i + 1] = squares[i] + raw[i] * raw[i];
+  }
+  const double* t = raw.data() + m;
+  const double templateEnergy = squares[static_cast<size_t>(m + n)] - squares[static_cast<size_t>(m)];
   std::vector<float> scores(count);
   ProgressGate gate(progress);
   std::atomic<size_t> done{0};
   ParallelFor(count, 256, [&](size_t b, size_t e) {
     for (size_t i = b; i < e; ++i) {
       if ((i & 1023) == 0 && gate.Stopped()) return;
-      scores[i] = NormalizedCrossCorrelation(t, static_cast<size_t>(n), templateEnergy, s, rs + 4 * static_cast<int64_t>(i));
+      scores[i] = NormalizedCrossCorrelation(t, static_cast<size_t>(n), templateEnergy, raw, squares,
+                                             rs + 4 * static_cast<int64_t>(i));
     }
     const size_t finished = done.fetch_add(e - b) + (e - b);
     gate.Report(0.95 * static_cast<double>(finished) / count);
