@@ -267,36 +267,35 @@ void AlignPhase(CommandContext& c) {
 }  // namespace
 
 void DeclareLoopCommands(CommandRegistry& r) {
-  r.AddMenu({"&Selection", 350});
   r.Add({.id = cmd::kHanningCrossfade,
          .text = "Hanning Crossfade",
-         .menus = {{"&Selection", 100}},
+         .menus = {{"&Selection", 200}},
          .run = [](CommandContext& c) { LoopCrossfade(c, CrossfadeShape::kHanning); }});
   r.Add({.id = cmd::kEqualPowerCrossfade,
          .text = "Equal-Power Crossfade",
-         .menus = {{"&Selection", 101}},
+         .menus = {{"&Selection", 201}},
          .contextMenus = {{"Loop Region", 201}},
          .run = [](CommandContext& c) { LoopCrossfade(c, CrossfadeShape::kEqualPower); }});
-  r.Add({.id = cmd::kAlignPhase, .text = "Align Phase", .menus = {{"&Selection", 102}}, .run = AlignPhase});
+  r.Add({.id = cmd::kAlignPhase, .text = "Align Phase", .menus = {{"&Selection", 202}}, .run = AlignPhase});
   r.Add({.id = cmd::kFindLoopPointsSlow,
          .text = "Find Looping Points (Slow)",
-         .menus = {{"&Selection", 200}},
+         .menus = {{"&Selection", 300}},
          .run = [](CommandContext& c) { FindLoopPoints(c, false, "Find Looping Points (Slow)"); }});
   r.Add({.id = cmd::kFindLoopPointsPyramid,
          .text = "Find Looping Points (Pyramid)",
-         .menus = {{"&Selection", 201}},
+         .menus = {{"&Selection", 301}},
          .run = [](CommandContext& c) { FindLoopPoints(c, true, "Find Looping Points (Pyramid)"); }});
   r.Add({.id = cmd::kFindLoopPointsNcc,
          .text = "Find Looping Points NCC",
-         .menus = {{"&Selection", 202}},
+         .menus = {{"&Selection", 302}},
          .run = FindLoopPointsNcc});
   r.Add({.id = cmd::kAlignLoopingPoints,
          .text = "Align Looping Points (+/-200ms)",
-         .menus = {{"&Selection", 300}},
+         .menus = {{"&Selection", 400}},
          .run = AlignLoopingPoints});
   r.Add({.id = cmd::kSetInOutToZeroCrossing,
          .text = "Set IN/OUT to Zero Crossing",
-         .menus = {{"&Selection", 301}},
+         .menus = {{"&Selection", 401}},
          .contextMenus = {{"Loop Region", 202}},
          .run = SnapSelectionToZeroCrossings});
 }

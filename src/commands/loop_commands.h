@@ -1,4 +1,5 @@
-// The loop tools as editor commands, in the "&Selection" menu: the three
+// The loop tools as editor commands, in the "&Selection" menu (after its
+// first group): the three
 // loop-point searches, the +/-200 ms alignment, the zero-crossing snap of the
 // selection, the two loop crossfades and Align Phase.
 //
