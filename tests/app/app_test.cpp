@@ -148,8 +148,8 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   EXPECT_EQ(menus["&Region"], (QStringList{"Add Silence...", "Remove All Silences", "-", "Remove All Regions"}));
   EXPECT_EQ(menus["&Play"], (QStringList{"Play/Stop", "Loop"}));
   EXPECT_EQ(menus["&Selection"],
-            (QStringList{"Delete everyting outside", "-", "Hanning Crossfade", "Equal-Power Crossfade", "Align Phase", "-", "Find Looping Points (Slow)",
-                         "Find Looping Points (Pyramid)", "Find Looping Points NCC", "-",
+            (QStringList{"Delete everyting outside", "-", "Hanning Crossfade", "Equal-Power Crossfade", "Align Phase",
+                         "-", "Find Looping Points (Slow)", "Find Looping Points (Pyramid)", "Find Looping Points NCC", "-",
                          "Align Looping Points (+/-200ms)", "Set IN/OUT to Zero Crossing"}));
   EXPECT_EQ(menus["&Audio"], (QStringList{"Fade Out ", "Fade In", "Fade In EXP", "Fade Out EXP", "-",
                                             "Fade Out to Reverb", "Fade Out to Delay", "-", "Silence",

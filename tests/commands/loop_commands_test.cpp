@@ -66,7 +66,7 @@ TEST_F(LoopCommandsTest, TheToolsShowInTheSelectionMenuAndHaveBodies) {
   for (const MenuEntry& menu : registry.MenuBar())
     if (menu.text == "&Selection")
       for (const MenuEntry& e : menu.entries) items.push_back(e.kind == MenuEntry::Kind::kSeparator ? "-" : e.text);
-  EXPECT_THAT(items, ElementsAre("Hanning Crossfade", "Equal-Power Crossfade", "Align Phase", "-",
+  EXPECT_THAT(items, ElementsAre("Delete everyting outside", "-", "Hanning Crossfade", "Equal-Power Crossfade", "Align Phase", "-",
                                  "Find Looping Points (Slow)", "Find Looping Points (Pyramid)",
                                  "Find Looping Points NCC", "-", "Align Looping Points (+/-200ms)",
                                  "Set IN/OUT to Zero Crossing"));
