@@ -279,15 +279,15 @@ void DeclareLoopCommands(CommandRegistry& r) {
   r.Add({.id = cmd::kAlignPhase, .text = "Align Phase", .menus = {{"&Selection", 202}}, .run = AlignPhase});
   r.Add({.id = cmd::kFindLoopPointsSlow,
          .text = "Find Looping Points (Slow)",
-         .menus = {{"&Selection", 300}},
+         .menus = {{"&Selection", 310}},
          .run = [](CommandContext& c) { FindLoopPoints(c, false, "Find Looping Points (Slow)"); }});
   r.Add({.id = cmd::kFindLoopPointsPyramid,
          .text = "Find Looping Points (Pyramid)",
-         .menus = {{"&Selection", 301}},
+         .menus = {{"&Selection", 311}},
          .run = [](CommandContext& c) { FindLoopPoints(c, true, "Find Looping Points (Pyramid)"); }});
   r.Add({.id = cmd::kFindLoopPointsNcc,
          .text = "Find Looping Points NCC",
-         .menus = {{"&Selection", 302}},
+         .menus = {{"&Selection", 312}},
          .run = FindLoopPointsNcc});
   r.Add({.id = cmd::kAlignLoopingPoints,
          .text = "Align Looping Points (+/-200ms)",
