@@ -1,4 +1,5 @@
 #include "commands/editor_commands.h"
+#include "commands/loop_commands.h"
 #include "commands/pitch_time_commands.h"
 #include "commands/audio_edit_commands.h"
 #include "commands/processing_commands.h"
@@ -6,19 +7,12 @@
 namespace zandrel {
 
 const std::set<int>& BuiltLaterIds() {
-  static const std::set<int> ids = {
-      cmd::kEqualPowerCrossfade, cmd::kSetInOutToZeroCrossing,
-  };
+  static const std::set<int> ids = {};
   return ids;
 }
 
-void DeclareBuiltLaterCommands(CommandRegistry& r) {
-  // Snapping.
-  r.Add({.id = cmd::kSetInOutToZeroCrossing,
-         .text = "Set IN/OUT to Zero Crossing",
-         .contextMenus = {{"Loop Region", 202}}});
-  // Processing.
-  r.Add({.id = cmd::kEqualPowerCrossfade, .text = "Equal-Power Crossfade", .contextMenus = {{"Loop Region", 201}}});
+void DeclareBuiltLaterCommands(CommandRegistry& /*registry*/) {
+  // Every declared command has its body now; a new placeholder goes here.
 }
 
 void DeclareCoreCommands(CommandRegistry& registry) {
@@ -29,6 +23,7 @@ void DeclareCoreCommands(CommandRegistry& registry) {
   DeclareBuiltLaterCommands(registry);
   DeclareProcessingCommands(registry);
   DeclareRateCommands(registry);
+  DeclareLoopCommands(registry);
 }
 
 }  // namespace zandrel

@@ -24,8 +24,9 @@ void DeclareEditCommands(CommandRegistry& registry);
 // The commands that show in the menus and keys already but whose bodies
 // later work builds; they show disabled.
 void DeclareBuiltLaterCommands(CommandRegistry& registry);
-// All of the above, the clipboard and length edits (audio_edit_commands.h)
-// and the processing commands (processing_commands.h).
+// All of the above, the clipboard and length edits (audio_edit_commands.h),
+// the processing commands (processing_commands.h) and the loop tools
+// (loop_commands.h).
 void DeclareCoreCommands(CommandRegistry& registry);
 
 // The ids declared without a body. Giving one of them its body means taking

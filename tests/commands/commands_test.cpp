@@ -52,13 +52,13 @@ TEST_F(CoreCommandsTest, EveryEntryHasABodyOrIsBuiltLater) {
       EXPECT_NE(registry.HasBody(e.id), BuiltLaterIds().count(e.id) != 0) << name << ": " << e.text;
     }
   }
-  // Built-later commands show, disabled.
+  // Built-later commands show, disabled (every command has its body now).
   BasicCommandContext context(nullptr);
-  ASSERT_FALSE(BuiltLaterIds().empty());
-  const int waiting = *BuiltLaterIds().begin();
-  EXPECT_TRUE(registry.Has(waiting));
-  EXPECT_FALSE(registry.Enabled(waiting, context));
-  EXPECT_FALSE(registry.Run(waiting, context));
+  for (int waiting : BuiltLaterIds()) {
+    EXPECT_TRUE(registry.Has(waiting));
+    EXPECT_FALSE(registry.Enabled(waiting, context));
+    EXPECT_FALSE(registry.Run(waiting, context));
+  }
 }
 
 TEST_F(CoreCommandsTest, TheMenuBarSkeletonAndTheCoreEntries) {
@@ -75,7 +75,11 @@ TEST_F(CoreCommandsTest, TheMenuBarSkeletonAndTheCoreEntries) {
                           "Export Selection..."));
   EXPECT_THAT(Texts(bar[1].entries), ElementsAre("&Undo", "Redo", "-", "Cu&t", "&Copy", "&Paste", "Paste in Place", "-",
                                                  "Split At Cursor", "Remove Selected Region", "Delete Wav Data"));
-  EXPECT_THAT(Texts(bar[4].entries), ElementsAre("Delete everyting outside"));
+  EXPECT_THAT(Texts(bar[4].entries),
+              ElementsAre("Delete everyting outside", "-", "Hanning Crossfade", "Equal-Power Crossfade", "Align Phase",
+                          "-", "Find Looping Points (Slow)", "Find Looping Points (Pyramid)",
+                          "Find Looping Points NCC", "-", "Align Looping Points (+/-200ms)",
+                          "Set IN/OUT to Zero Crossing"));
   EXPECT_THAT(Texts(bar[5].entries),
               ElementsAre("Add Silence...", "Remove All Silences", "-", "Remove All Regions"));
   EXPECT_THAT(Texts(bar[3].entries),
@@ -147,7 +151,8 @@ TEST(CommandRegistryTest, ProblemsNameWhatIsInconsistent) {
   registry.Add({.id = 3, .text = "C", .menus = {{"&Nowhere", 100}}, .contextMenus = {{"Nope", 1}}, .run = body});
   registry.Add({.id = 4, .text = "No body"});
   // A body for a command still listed as waiting for one.
-  registry.Add({.id = *BuiltLaterIds().begin(), .text = "Waiting", .run = body});
+  const bool anyWaiting = !BuiltLaterIds().empty();
+  if (anyWaiting) registry.Add({.id = *BuiltLaterIds().begin(), .text = "Waiting", .run = body});
   const std::vector<std::string> problems = registry.Problems();
   const auto mentions = [&](const std::string& text) {
     return std::count_if(problems.begin(), problems.end(),
@@ -159,8 +164,8 @@ TEST(CommandRegistryTest, ProblemsNameWhatIsInconsistent) {
   EXPECT_EQ(mentions("undeclared menu Nope"), 1);
   EXPECT_EQ(mentions("submenu &Lost/Sub has no parent"), 1);
   EXPECT_EQ(mentions("command 4 has no body and is not listed"), 1);
-  EXPECT_EQ(mentions("has a body but is listed as built later"), 1);
-  EXPECT_EQ(problems.size(), 7u) << ::testing::PrintToString(problems);
+  EXPECT_EQ(mentions("has a body but is listed as built later"), anyWaiting ? 1 : 0);
+  EXPECT_EQ(problems.size(), anyWaiting ? 7u : 6u) << ::testing::PrintToString(problems);
 }
 
 TEST(CommandKeysTest, PlainKeysHaveNeitherCtrlNorAlt) {
