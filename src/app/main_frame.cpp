@@ -20,6 +20,7 @@
 #include "app/customize_dlg.h"
 #include "app/device_commands.h"
 #include "app/kit_commands.h"
+#include "app/tool_commands.h"
 #include "app/quorvel_app.h"
 #include "commands/editor_commands.h"
 #include "document/region_edits.h"
@@ -107,6 +108,7 @@ void CMainFrame::DeclareCommands() {
   DeclareAppCommands(commands, app_, *this);
   DeclareDeviceCommands(commands, app_);
   DeclareKitCommands(commands, app_);
+  DeclareToolCommands(commands, app_);
   commands.Bind(context_.get());
 }
 

@@ -146,14 +146,14 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   EXPECT_EQ(menus["&Audio"], (QStringList{"Fade Out ", "Fade In", "Fade In EXP", "Fade Out EXP", "-",
                                             "Fade Out to Reverb", "Fade Out to Delay", "-", "Silence",
                                             "Normalize to 92%"}));
-  EXPECT_EQ(menus["&Tools"], (QStringList{"EP Manager..."}));
+  EXPECT_EQ(menus["&Tools"], (QStringList{"EP Manager...", "-", "Loop Maker (MIDI/MPC to wav)", "Mini Sampler Player..."}));
   EXPECT_EQ(menus["&View"], (QStringList{"Customize..."}));
   EXPECT_EQ(menus["&Help"], (QStringList{"&About Zandrel..."}));
 
   // Each item runs its command and carries the command's key.
   std::vector<QAction*> actions;
   for (QAction* a : frame.menuBar()->actions()) CollectActions(a->menu(), actions);
-  ASSERT_EQ(actions.size(), 38u);
+  ASSERT_EQ(actions.size(), 40u);
   for (QAction* a : actions) {
     const int id = a->data().toInt();
     const Command* command = frame.commands.Find(id);
