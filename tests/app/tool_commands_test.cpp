@@ -296,6 +296,36 @@ TEST_F(ToolCommandsTest, MiniSamplerPlaysFromMidiAndTheKeyboardAndCommitsTheEnve
   EXPECT_EQ(doc.instrument.params.release, 5);
 }
 
+TEST_F(ToolCommandsTest, MiniSamplerReleasesHeldKeysWhenItLosesTheKeyboard) {
+  ASSERT_TRUE(StartWithKit());
+  MemoryAudioOutput output;
+  ScopedAudioOutput outputScope(&output);
+  CQuorvelDoc& doc = app->Document();
+  CPlayInstrumentDlg dialog(&doc.audio, &doc.instrument);
+  dialog.setWindowModality(Qt::ApplicationModal);
+  dialog.show();
+  ASSERT_TRUE(WaitUntil([&] { return QApplication::activeModalWidget() == &dialog; }));
+  QTest::keyPress(&dialog, Qt::Key_Z);  // 48: the hat's region
+  EXPECT_EQ(dialog.Status()->text(), QStringLiteral("Note: 48 (C3) | Region: 3 | Root: 42 (F#2) | Vel: 100"));
+  output.Pull(4096);
+  const double held = Rms(output.Played(), 2048);
+  // Another window takes the keyboard while Z is still down: its key-up will never come.
+  QWidget other;
+  other.show();
+  other.activateWindow();
+  QApplication::processEvents();
+  if (dialog.isActiveWindow()) {
+    QEvent deactivate(QEvent::ActivationChange);
+    QApplication::sendEvent(&dialog, &deactivate);
+  }
+  output.Pull(8192);
+  const double after = Rms(output.Played(), 2048);
+  EXPECT_GT(held, 0.1);
+  EXPECT_LT(after, 0.001);  // the note was released and has faded
+  dialog.reject();
+  EXPECT_FALSE(output.IsOpen());
+}
+
 TEST_F(ToolCommandsTest, MiniSamplerNeedsAudioAndRegions) {
   ASSERT_TRUE(Start());
   ToolsItem(QStringLiteral("Mini Sampler Player..."))->trigger();
