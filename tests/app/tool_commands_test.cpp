@@ -117,15 +117,6 @@ TEST_F(ToolCommandsTest, LoopMakerRendersTheRememberedPatternAndPlaysItInALoop) 
   CurrentSettings().SetString("RenderAkai", "BPM", "120.0");
   CurrentSettings().SetString("RenderAkai", "CustomMapping", "A#2>D2");
 
-  // The editor selects the auditioned region (as its region bar does) before it plays it.
-  int selectedRegion = -1;
-  ViewModel& view = app->MainFrame().view->Model();
-  view.hooks.selectRegionWithLoop = [&](int index, const std::string&, bool) {
-    selectedRegion = index;
-    const Region& r = app->Document().instrument.regions[static_cast<size_t>(index)];
-    view.loopIn = r.startSample;
-    view.loopOut = r.endSample - 1;
-  };
   QAction* item = ToolsItem(QStringLiteral("Loop Maker (MIDI/MPC to wav)"));
   ASSERT_NE(item, nullptr);
   bool loaded = false, played = false, auditioned = false;
@@ -173,7 +164,10 @@ TEST_F(ToolCommandsTest, LoopMakerRendersTheRememberedPatternAndPlaysItInALoop) 
   EXPECT_EQ(clickedRoot, 38);
   EXPECT_EQ(clickedNote, 46);
   EXPECT_TRUE(auditioned);
-  EXPECT_EQ(selectedRegion, 1);  // the snare
+  // The editor selected the snare's region, with its frames as the loop, and played it.
+  const ViewModel& view = app->MainFrame().view->Model();
+  EXPECT_EQ(view.selectedRegion, 1);
+  EXPECT_EQ(view.loopIn, 4410);
   app->MainFrame().view->StopPlayback();  // before the output goes
   EXPECT_TRUE(host->Texts().empty());
   EXPECT_FALSE(app->Document().IsModified());
