@@ -147,7 +147,7 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
                                          "Delete Wav Data"}));
   EXPECT_EQ(menus["&Selection"], (QStringList{"Delete everyting outside", "-", "Estimate Pitch"}));
   EXPECT_EQ(menus["&Region"], (QStringList{"Add Silence...", "Remove All Silences", "-", "Remove All Regions", "-",
-                                           "Create Single Region"}));
+                                            "Create Single Region"}));
   EXPECT_EQ(menus["&Play"], (QStringList{"Play/Stop", "Loop"}));
   EXPECT_EQ(menus["&Audio"], (QStringList{"Fade Out ", "Fade In", "Fade In EXP", "Fade Out EXP", "-",
                                             "Fade Out to Reverb", "Fade Out to Delay", "-", "Silence",
