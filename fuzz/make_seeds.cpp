@@ -7,6 +7,7 @@
 
 #include "kits/akai_program.h"
 #include "support/wav_builder.h"
+#include "tools/midi_builder.h"
 
 using namespace zandrel::test;
 namespace fs = std::filesystem;
@@ -245,6 +246,27 @@ void ClipboardSeeds(const fs::path& out) {
   Seed(out, "stereo24", ClipboardBlock(2, 44100, 24, 8, true));
 }
 
+namespace {
+
+// Drum patterns for fuzz_midi_file and fuzz_mpc_pattern.
+void MidiSeeds(const fs::path& out) {
+  const Bytes drums = Join({NoteOn(0, 36, 100), NoteOff(240, 36), NoteOn(720, 38, 90), {0x00, 0x26, 0x00},
+                            NoteOn(960, 42, 64), NoteOff(120, 42), EndOfTrack()});
+  Seed(out, "format0", Join({MidiHeader(0, 1, 960), Track(drums)}));
+  Seed(out, "format1", Join({MidiHeader(1, 2, 480), Track(Join({Tempo(0, 500000), EndOfTrack()})), Track(drums)}));
+  Seed(out, "sysex", Join({MidiHeader(0, 1, 96), Track(Join({{0x00, 0xF0, 0x03, 0x7E, 0x01, 0xF7}, drums}))}));
+}
+
+void MpcSeeds(const fs::path& out) {
+  Seed(out, "two-bars", Text(R"({"pattern":{"length":7680,"events":[)"
+                             R"({"type":2,"time":0,"len":240,"1":36,"2":1.0,"3":0,"mod":0,"modVal":0.5},)"
+                             R"({"type":2,"time":960,"1":38,"2":0.5},{"type":1,"time":0,"1":0},)"
+                             R"({"type":2,"time":"4800","len":120,"1":42,"2":0.8}]}})"));
+  Seed(out, "negative", Text(R"({"events":[{"type":2,"time":-960,"1":46,"2":1}]})"));
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   const fs::path root = argv[1];
@@ -261,5 +283,7 @@ int main(int argc, char** argv) {
   MaschineSeeds(root / "fuzz_maschine_file");
   SmplTrekSeeds(root / "fuzz_smpltrek_kit");
   ClipboardSeeds(root / "fuzz_audio_clipboard");
+  MidiSeeds(root / "fuzz_midi_file");
+  MpcSeeds(root / "fuzz_mpc_pattern");
   return 0;
 }

@@ -24,6 +24,7 @@
 #include "app/device_commands.h"
 #include "app/kit_commands.h"
 #include "app/pitch_dialogs.h"
+#include "app/tool_commands.h"
 #include "app/quorvel_app.h"
 #include "commands/editor_commands.h"
 #include "document/region_edits.h"
@@ -120,6 +121,7 @@ void CMainFrame::DeclareCommands() {
   DeclareAppCommands(commands, app_, *this);
   DeclareDeviceCommands(commands, app_);
   DeclareKitCommands(commands, app_);
+  DeclareToolCommands(commands, app_);
   noteDialogs_ = std::make_unique<QtNoteDialogs>(this);
   DeclareNoteCommands(commands, *noteDialogs_);
   DeclarePitchAppCommands(commands, view->Model(), this);

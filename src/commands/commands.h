@@ -123,6 +123,9 @@ inline constexpr int kNormalize = 32797;
 inline constexpr int kDeviceManager = 32888;
 inline constexpr int kUploadToDevice = 32889;
 inline constexpr int kDownloadFromDevice = 32891;
+// Sampling and performance tools
+inline constexpr int kLoopMaker = 32835;
+inline constexpr int kMiniSamplerPlayer = 32892;
 }  // namespace cmd
 
 // The four context menus of the view, by the band under the mouse.

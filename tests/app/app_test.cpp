@@ -161,8 +161,10 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
                          "Resample to 46.875kHz (Medieval)", "Downsample to 16kHz (voice)", "-", "Time Stretch...",
                          "Pitch Shift..."}));
   EXPECT_EQ(menus["&Notes"], (QStringList{"FInd Root Note", "Find Root Notes (All Regions)"}));
-  EXPECT_EQ(menus["&Tools"], (QStringList{"EP Manager...", "-", "Transpose...", "Distribute Notes (Percussive)",
-                                          "Distribute Notes (Melodic)", "Historic and World Tunings..."}));
+  EXPECT_EQ(menus["&Tools"], (QStringList{"EP Manager...", "-", "Loop Maker (MIDI/MPC to wav)",
+                                          "Mini Sampler Player...", "-", "Transpose...",
+                                          "Distribute Notes (Percussive)", "Distribute Notes (Melodic)",
+                                          "Historic and World Tunings..."}));
   EXPECT_EQ(menus["&View"], (QStringList{"Customize...", "-", "Time", "Frames", "Beats", "-", "Snap To Zero Crossing",
                                          "Show loupe when dragging", "Edit Key Boundaries", "Follow Playhead",
                                          "Sroll Wheel is Zoom", "-", "Play animation on empty screen",
@@ -172,7 +174,7 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   // Each item runs its command and carries the command's key.
   std::vector<QAction*> actions;
   for (QAction* a : frame.menuBar()->actions()) CollectActions(a->menu(), actions);
-  ASSERT_EQ(actions.size(), 85u);
+  ASSERT_EQ(actions.size(), 87u);
   for (QAction* a : actions) {
     const int id = a->data().toInt();
     const Command* command = frame.commands.Find(id);
