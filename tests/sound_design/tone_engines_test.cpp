@@ -121,6 +121,32 @@ TEST(ToneEngineTest, HelpersGiveTheirDefiningValues) {
   EXPECT_EQ(FramesForSeconds(INFINITY, 44100), 0u);
 }
 
+TEST(ToneEngineTest, NewParameterBlocksHoldTheirDefaults) {
+  const BasicWaveParams b;
+  EXPECT_EQ(b.shape, 2);
+  EXPECT_FALSE(b.secondOn);
+  EXPECT_EQ(b.secondShape, 2);
+  EXPECT_FLOAT_EQ(b.secondDetune, -0.07f);
+  EXPECT_FLOAT_EQ(b.secondMix, 0.5f);
+  EXPECT_EQ(b.attack, 0.0f);
+  EXPECT_EQ(b.release, 0.0f);
+  EXPECT_EQ(b.cutoff, 1.0f);
+  EXPECT_EQ(b.resonance, 0.0f);
+  EXPECT_EQ(b.noise, 0.0f);
+  EXPECT_EQ(b.unisonVoices, 1);
+  EXPECT_FLOAT_EQ(b.unisonDetune, 0.1f);
+  EXPECT_FLOAT_EQ(b.stereoSpread, 0.5f);
+  EXPECT_TRUE(b.loopExact);
+  const StringParams s;
+  EXPECT_THAT((std::vector<float>{s.damping, s.feedback, s.pluckPosition, s.bodyTone, s.detuneSpread, s.width}),
+              ::testing::Pointwise(::testing::FloatEq(), std::vector<float>{0.5f, 0.99f, 0.5f, 1.0f, 0.1f, 0.5f}));
+  EXPECT_EQ(s.strings, 1);
+  const PianoParams p;
+  EXPECT_THAT((std::vector<float>{p.hammer, p.stiffness, p.decay, p.reserved, p.keyWidth}),
+              ::testing::Pointwise(::testing::FloatEq(), std::vector<float>{0.5f, 0.0f, 0.98f, 0.1f, 1.0f}));
+  EXPECT_EQ(p.strings, 1);
+}
+
 TEST(ToneEngineTest, ExciteBuildsTheLoopAndCombsOnlyInsideThePluckRange) {
   ToneWorkspace w;
   std::span<float> storage = w.Floats(64);
