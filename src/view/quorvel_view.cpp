@@ -339,7 +339,10 @@ void CQuorvelView::paintEvent(QPaintEvent*) {
 
 void CQuorvelView::Render(QImage& image) {
   DrawList picture;
-  ViewDrawing(model_, picture).OnDraw(image.width(), image.height());
+  ViewDrawing drawing(model_, picture);
+  const ToolDragState drag = mouse_.ToolDrag();
+  drawing.toolDrag = &drag;
+  drawing.OnDraw(image.width(), image.height());
   QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing, true);
   p.setRenderHint(QPainter::TextAntialiasing, true);

@@ -1,5 +1,6 @@
 #include "view/model/mouse_editing.h"
 
+#include "view/model/audio_tools.h"
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -442,7 +443,11 @@ bool MouseEditing::Move(int x, int y, MouseModifiers mods) {
   if (op == kDragNone || !view_.HasAudio()) return false;
   const int64_t frames = view_.FrameCount();
   const int64_t u = std::clamp<int64_t>(SnapToBeatGrid(FrameAt(x)), 0, frames - 1);
-  if (op == kDragPaint) return true;  // the stroke belongs to the Paint tool
+  if (op == kDragPaint) {
+    const ViewLayout layout = ComputeViewLayout(view_.clientWidth, view_.clientHeight, view_.editKeyBoundaries);
+    AddPaintPoint(view_.paintPoints, u, PaintLevelAt(y, layout.Top(), layout.areaHeight, paintAboveCentre));
+    return true;
+  }
 
   const bool loupeDrag = op == kDragLoopIn || op == kDragLoopOut || op == kDragRegionBoundary ||
                          op == kDragRegionLoopStart || op == kDragRegionLoopEnd;
@@ -590,8 +595,9 @@ bool MouseEditing::Release(int /*x*/, int /*y*/, MouseModifiers mods) {
   const DragOperation op = view_.dragOperation;
   if (op == kDragNone) return false;
   if (op == kDragPaint) {
-    // Applying the painted levels is the Paint tool's edit.
+    const std::vector<PaintPoint> stroke = std::move(view_.paintPoints);
     view_.paintPoints.clear();
+    ApplyPaintedLevels(doc_, stroke);
     view_.dragOperation = kDragNone;
     captured = false;
     return true;
@@ -614,14 +620,21 @@ bool MouseEditing::Release(int /*x*/, int /*y*/, MouseModifiers mods) {
     FinishRegionDrag(op);
   }
   if (op == kDragMoveSelection && view_.rearrangeActive) {
+    ApplyRearrange(doc_, view_, rearrangeSrcStart, rearrangeSrcEnd, view_.rearrangeMode);
     view_.rearrangeActive = false;
     view_.rearrangeMode = 0;
   }
   if ((op == kDragLoopIn || op == kDragLoopOut) && view_.stretchActive) {
+    if (view_.loopOut < view_.loopIn) std::swap(view_.loopIn, view_.loopOut);
+    ApplyTimeStretchTool(doc_, view_, stretchOrigIn, stretchOrigOut, stretchInPlace);
     view_.stretchActive = false;
     stretchInPlace = false;
   }
-  if ((op == kDragLoopIn || op == kDragLoopOut) && view_.retimeActive) view_.retimeActive = false;
+  if ((op == kDragLoopIn || op == kDragLoopOut) && view_.retimeActive) {
+    if (view_.loopOut < view_.loopIn) std::swap(view_.loopIn, view_.loopOut);
+    ApplyRetime(doc_, view_, retimeOrigIn, retimeOrigOut, op == kDragLoopOut);
+    view_.retimeActive = false;
+  }
   if (view_.loopOut < view_.loopIn) std::swap(view_.loopIn, view_.loopOut);
   view_.dragOperation = kDragNone;
   captured = false;

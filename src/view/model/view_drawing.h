@@ -26,6 +26,10 @@
 #include "view/model/view_model.h"
 
 namespace zandrel {
+struct ToolDragState;
+}
+
+namespace zandrel {
 
 struct PointF {
   float x = 0.0f;
@@ -127,9 +131,11 @@ class ViewDrawing {
   void DrawTimeRuler() {}
   void DrawBeatRuler() {}
   void DrawPianoStrip() {}
-  void DrawRearrangeTool() {}
-  void DrawTimeStretchTool() {}
-  void DrawRetimeTool() {}
+  // The tool overlays (tool_overlays.h), drawn from |toolDrag| when set.
+  void DrawRearrangeTool();
+  void DrawTimeStretchTool();
+  void DrawRetimeTool();
+  const ToolDragState* toolDrag = nullptr;
 
   const ViewLayout& Layout() const { return layout_; }
 
