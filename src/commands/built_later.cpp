@@ -1,30 +1,18 @@
 #include "commands/editor_commands.h"
 #include "commands/pitch_time_commands.h"
+#include "commands/audio_edit_commands.h"
 #include "commands/processing_commands.h"
 
 namespace zandrel {
 
 const std::set<int>& BuiltLaterIds() {
   static const std::set<int> ids = {
-      cmd::kEditCopy,          cmd::kEditCut,           cmd::kEditPaste,
       cmd::kEqualPowerCrossfade, cmd::kSetInOutToZeroCrossing,
   };
   return ids;
 }
 
 void DeclareBuiltLaterCommands(CommandRegistry& r) {
-  // The clipboard.
-  r.Add({.id = cmd::kEditCopy,
-         .text = "&Copy",
-         .key = "Ctrl+C",
-         .contextMenus = {{"Region Bar", 300, "&Copy\tCtrl+C"}, {"Loop Region", 400, "&Copy\tCtrl+C"}}});
-  r.Add({.id = cmd::kEditCut, .text = "Cu&t", .key = "Ctrl+X"});
-  r.Add({.id = cmd::kEditPaste,
-         .text = "&Paste",
-         .key = "Ctrl+V",
-         .contextMenus = {{"Edit", 400, "&Paste\tCtrl+V"},
-                          {"Region Bar", 301, "&Paste\tCtrl+V"},
-                          {"Loop Region", 401, "&Paste\tCtrl+V"}}});
   // Snapping.
   r.Add({.id = cmd::kSetInOutToZeroCrossing,
          .text = "Set IN/OUT to Zero Crossing",
@@ -37,6 +25,7 @@ void DeclareCoreCommands(CommandRegistry& registry) {
   DeclareMenuBar(registry);
   DeclareDocumentCommands(registry);
   DeclareEditCommands(registry);
+  DeclareAudioEditCommands(registry);
   DeclareBuiltLaterCommands(registry);
   DeclareProcessingCommands(registry);
   DeclareRateCommands(registry);

@@ -10,6 +10,7 @@
 #include "platform/text_format.h"
 #include "processing/sample_access.h"
 #include "processing/stretch.h"
+#include "view/model/view_geometry.h"
 
 namespace zandrel {
 namespace {
@@ -392,6 +393,27 @@ bool ApplyRetime(CQuorvelDoc& doc, ViewSelection& view, int64_t origIn, int64_t 
   Log(doc, Format("Audio retimed by %.2fx. Loop: %lld samples -> %lld samples. Total size preserved.", loopRatio,
                   LL(l), LL(n)));
   return true;
+}
+
+void ConnectAudioTools(MouseEditing& mouse, ViewModel& model) {
+  MouseEditing* m = &mouse;
+  ViewModel* v = &model;
+  mouse.tools.paintStroke = [m, v](int, int y, int64_t frame) {
+    const ViewLayout layout = ComputeViewLayout(v->clientWidth, v->clientHeight, v->editKeyBoundaries);
+    AddPaintPoint(v->paintPoints, frame, PaintLevelAt(y, layout.Top(), layout.areaHeight, m->paintAboveCentre));
+  };
+  mouse.tools.applyPaintedLevels = [v] { ApplyPaintedLevels(v->doc, v->paintPoints); };
+  mouse.tools.applyRearrange = [m, v] {
+    ApplyRearrange(v->doc, *v, m->rearrangeSrcStart, m->rearrangeSrcEnd, v->rearrangeMode);
+  };
+  mouse.tools.applyTimeStretch = [m, v](bool inPlace) {
+    if (v->loopOut < v->loopIn) std::swap(v->loopIn, v->loopOut);
+    ApplyTimeStretchTool(v->doc, *v, m->stretchOrigIn, m->stretchOrigOut, inPlace);
+  };
+  mouse.tools.applyRetime = [m, v] {
+    if (v->loopOut < v->loopIn) std::swap(v->loopIn, v->loopOut);
+    ApplyRetime(v->doc, *v, m->retimeOrigIn, m->retimeOrigOut, v->dragOperation == kDragLoopOut);
+  };
 }
 
 }  // namespace zandrel

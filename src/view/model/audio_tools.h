@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "document/quorvel_doc.h"
+#include "view/model/mouse_editing.h"
 #include "view/model/view_model.h"
 
 namespace zandrel {
@@ -64,5 +65,9 @@ bool ApplyTimeStretchTool(CQuorvelDoc& doc, ViewSelection& view, int64_t origIn,
 // Both parts are stretched into temporaries and brought to exactly their
 // lengths before anything is written.
 bool ApplyRetime(CQuorvelDoc& doc, ViewSelection& view, int64_t origIn, int64_t origOut, bool rightHandle);
+
+// Hands the four edits above to the mouse handling of |model|'s view, which
+// calls them as the tools' strokes and drags end.
+void ConnectAudioTools(MouseEditing& mouse, ViewModel& model);
 
 }  // namespace zandrel

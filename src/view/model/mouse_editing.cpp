@@ -1,6 +1,5 @@
 #include "view/model/mouse_editing.h"
 
-#include "view/model/audio_tools.h"
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -444,8 +443,7 @@ bool MouseEditing::Move(int x, int y, MouseModifiers mods) {
   const int64_t frames = view_.FrameCount();
   const int64_t u = std::clamp<int64_t>(SnapToBeatGrid(FrameAt(x)), 0, frames - 1);
   if (op == kDragPaint) {
-    const ViewLayout layout = ComputeViewLayout(view_.clientWidth, view_.clientHeight, view_.editKeyBoundaries);
-    AddPaintPoint(view_.paintPoints, u, PaintLevelAt(y, layout.Top(), layout.areaHeight, paintAboveCentre));
+    if (tools.paintStroke) tools.paintStroke(x, y, u);
     return true;
   }
 
@@ -595,9 +593,8 @@ bool MouseEditing::Release(int /*x*/, int /*y*/, MouseModifiers mods) {
   const DragOperation op = view_.dragOperation;
   if (op == kDragNone) return false;
   if (op == kDragPaint) {
-    const std::vector<PaintPoint> stroke = std::move(view_.paintPoints);
+    if (tools.applyPaintedLevels) tools.applyPaintedLevels();
     view_.paintPoints.clear();
-    ApplyPaintedLevels(doc_, stroke);
     view_.dragOperation = kDragNone;
     captured = false;
     return true;
@@ -620,19 +617,17 @@ bool MouseEditing::Release(int /*x*/, int /*y*/, MouseModifiers mods) {
     FinishRegionDrag(op);
   }
   if (op == kDragMoveSelection && view_.rearrangeActive) {
-    ApplyRearrange(doc_, view_, rearrangeSrcStart, rearrangeSrcEnd, view_.rearrangeMode);
+    if (tools.applyRearrange) tools.applyRearrange();
     view_.rearrangeActive = false;
     view_.rearrangeMode = 0;
   }
   if ((op == kDragLoopIn || op == kDragLoopOut) && view_.stretchActive) {
-    if (view_.loopOut < view_.loopIn) std::swap(view_.loopIn, view_.loopOut);
-    ApplyTimeStretchTool(doc_, view_, stretchOrigIn, stretchOrigOut, stretchInPlace);
+    if (tools.applyTimeStretch) tools.applyTimeStretch(stretchInPlace);
     view_.stretchActive = false;
     stretchInPlace = false;
   }
   if ((op == kDragLoopIn || op == kDragLoopOut) && view_.retimeActive) {
-    if (view_.loopOut < view_.loopIn) std::swap(view_.loopIn, view_.loopOut);
-    ApplyRetime(doc_, view_, retimeOrigIn, retimeOrigOut, op == kDragLoopOut);
+    if (tools.applyRetime) tools.applyRetime();
     view_.retimeActive = false;
   }
   if (view_.loopOut < view_.loopIn) std::swap(view_.loopIn, view_.loopOut);
