@@ -1,6 +1,8 @@
 // Loads arbitrary bytes as a WAV file, brings the audio into the editor's
-// form, reads and rewrites the instrument chunks and saves the result, all in
-// memory (the file paths go through the same reading and writing).
+// form both ways (passes over the loaded bytes, and converting while reading,
+// which must agree), reads and rewrites the instrument chunks and saves the
+// result, all in memory (the file paths go through the same reading and
+// writing).
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -17,8 +19,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   CWavLoader wav;
   if (!wav.LoadFromMemory(std::span(data, size), "input.wav")) return 0;
+  const bool editable = UnsupportedFormatReason(wav).empty();
   wav.MixToMono();
   wav.ConvertTo16Bit();
+
+  // The editor's own reading converts while it reads, block by block: it
+  // must come to what the passes over the loaded bytes make (audio the
+  // editor refuses stays as stored).
+  {
+    CWavLoader converted;
+    if (!converted.LoadFromMemoryForEditing(std::span(data, size), "input.wav")) __builtin_trap();
+    if (editable && (converted.format != wav.format || converted.data != wav.data)) __builtin_trap();
+    if (!editable && converted.data.size() > size) __builtin_trap();
+  }
 
   MemoryLog log;
   InstrumentData instrument;

@@ -34,6 +34,8 @@ std::string ReadName(std::span<const uint8_t> bytes, size_t& at) {
 
 std::vector<EPFileEntry> ParseListingPage(std::span<const uint8_t> payload, uint16_t directoryId) {
   std::vector<EPFileEntry> entries;
+  // Every entry but the last ends in its name's 0 byte: at most one per 8 bytes.
+  if (payload.size() >= 9) entries.reserve((payload.size() - 2) / 8 + 1);
   size_t at = 2;  // bytes 0-1 are not the listing's
   while (at + 7 <= payload.size()) {
     EPFileEntry entry;

@@ -377,7 +377,7 @@ bool CQuorvelDoc::PushUndo(int kind, const std::string& description) {
       error.reason = "there is no temporary folder";
     } else {
       entry.snapshotPath = undoHistory.MakeSnapshotPath();
-      stored = audio.WriteTo(entry.snapshotPath, audio.data, &error);
+      stored = audio.WriteSnapshot(entry.snapshotPath, &error);
     }
     if (!stored) {
       Log(GetLog(), "Warning: Failed to save undo snapshot to temp file");
@@ -415,7 +415,9 @@ void CQuorvelDoc::Step(bool undo) {
     // is still good and may work once there is room.
     current.kind = kUndoWithAudio;
     current.snapshotPath = undoHistory.MakeSnapshotPath();
-    if (undoHistory.snapshotFolder.empty() || !audio.Save(current.snapshotPath, -1.0f)) {
+    WavWriteError error;
+    if (undoHistory.snapshotFolder.empty() || !audio.WriteSnapshot(current.snapshotPath, &error)) {
+      if (!undoHistory.snapshotFolder.empty()) ShowWavWriteError(error);
       Log(log, undo ? "Error: Failed to save redo snapshot" : "Error: Failed to save undo snapshot");
       from.push_back(std::move(entry));
       return;

@@ -1,6 +1,11 @@
 #include "document/wav_loader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -8,15 +13,11 @@
 
 #include "platform/atomic_file.h"
 #include "platform/message_host.h"
+#include "platform/scratch_file.h"
 #include "platform/text_format.h"
 
 namespace zandrel {
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // The bytes a load reads: a file on disk or a buffer in memory. Read() copies
 // at most |count| bytes from |offset| and returns how many it copied.
@@ -55,22 +56,31 @@ class MemorySource final : public ByteSource {
   std::span<const uint8_t> bytes_;
 };
 
+// A file read with positioned reads straight into the caller's buffer: no
+// stream buffer, no seeks.
 class FileSource final : public ByteSource {
  public:
-  FileSource(std::FILE* f, uint64_t size) : f_(f), size_(size) {}
+  FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+  ~FileSource() override { ::close(fd_); }
   uint64_t Size() const override { return size_; }
   size_t Read(uint64_t offset, uint8_t* out, size_t count) override {
-    if (offset >= size_ || count == 0) return 0;
-    if (offset != pos_ && fseeko(f_, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
-    const size_t n = std::fread(out, 1, count, f_);
-    pos_ = offset + n;
-    return n;
+    if (offset >= size_) return 0;
+    count = static_cast<size_t>(std::min<uint64_t>(count, size_ - offset));
+    size_t done = 0;
+    while (done < count) {
+      const ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    return done;
   }
 
  private:
-  std::FILE* f_;
+  int fd_;
   uint64_t size_;
-  uint64_t pos_ = 0;
 };
 
 // Reads a chunk body of |declared| bytes at |offset|. What the source holds
@@ -243,14 +253,14 @@ bool ParseWav(ByteSource& src, std::string_view name, CWavLoader& out, WavLoadRe
 namespace {
 
 bool LoadFile(const std::filesystem::path& path, CWavLoader& out, WavLoadReport* report, bool forEditing) {
-  FilePtr file(std::fopen(path.c_str(), "rb"));
-  if (!file) return false;
-  std::FILE* f = file.get();
-  if (fseeko(f, 0, SEEK_END) != 0) return false;
-  const off_t endPos = ftello(f);
-  if (endPos < 0) return false;
-  std::rewind(f);
-  FileSource source(f, static_cast<uint64_t>(endPos));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || st.st_size < 0) {
+    ::close(fd);
+    return false;
+  }
+  FileSource source(fd, static_cast<uint64_t>(st.st_size));
   return ParseWav(source, path.filename().string(), out, report, forEditing);
 }
 
@@ -360,6 +370,21 @@ bool CWavLoader::WriteTo(const std::filesystem::path& path, std::span<const uint
     return false;
   }
   return WriteAndCommit(*this, writer, audioData, error);
+}
+
+bool CWavLoader::WriteSnapshot(const std::filesystem::path& path, WavWriteError* error) const {
+  ScratchFileWriter file;
+  if (!file.Open(path)) {
+    if (error) *error = WavWriteError{true, file.Error()};
+    return false;
+  }
+  if (!WriteWav(*this, file, data, error)) {
+    if (error && !file.Error().empty()) error->reason = file.Error();
+    return false;
+  }
+  if (file.Commit()) return true;
+  if (error) *error = WavWriteError{false, file.Error()};
+  return false;
 }
 
 bool CWavLoader::WriteTo(ByteSink& sink, std::span<const uint8_t> audioData, WavWriteError* error) const {

@@ -162,6 +162,10 @@ class CWavLoader {
   // Save() into memory: applies the cap to `data` the same way and appends
   // the file's bytes to |out|. False (no box) when the file would not fit.
   bool SaveToMemory(std::vector<uint8_t>& out, float maxSeconds, WavWriteError* error = nullptr);
+  // Writes the whole loader (the layout Save() writes) to a file only this
+  // process reads back, an undo snapshot: in place, private, not synced to
+  // disk, and removed again when the write fails. Shows no box.
+  bool WriteSnapshot(const std::filesystem::path& path, WavWriteError* error = nullptr) const;
   // The byte count Save() keeps for maxSeconds (data.size() when uncapped).
   size_t CappedDataBytes(float maxSeconds) const;
 };
