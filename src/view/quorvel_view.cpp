@@ -14,6 +14,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 
+#include "view/model/audio_tools.h"
 #include "view/model/view_drawing.h"
 #include "view/view_painter.h"
 
@@ -50,6 +51,7 @@ CQuorvelView::CQuorvelView(CQuorvelDoc& doc, CommandRegistry& commands, QWidget*
   model_.hooks.stopPlayback = [this] { StopPlayback(); };
   model_.hooks.startPlayback = [this] { StartPlayback(); };
   model_.hooks.repaint = [this] { viewport()->update(); };
+  ConnectAudioTools(mouse_, model_);
   model_.hooks.selectRegionWithLoop = [this](int index, const std::string& suffix, bool recentre) {
     const double before = model_.viewStart;
     mouse_.SelectRegionWithLoop(index, suffix, recentre);
@@ -339,7 +341,10 @@ void CQuorvelView::paintEvent(QPaintEvent*) {
 
 void CQuorvelView::Render(QImage& image) {
   DrawList picture;
-  ViewDrawing(model_, picture).OnDraw(image.width(), image.height());
+  ViewDrawing drawing(model_, picture);
+  const ToolDragState drag = mouse_.ToolDrag();
+  drawing.toolDrag = &drag;
+  drawing.OnDraw(image.width(), image.height());
   QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing, true);
   p.setRenderHint(QPainter::TextAntialiasing, true);

@@ -20,6 +20,7 @@
 
 #include "document/instrument.h"
 #include "view/model/piano_key_layout.h"
+#include "view/model/tool_overlays.h"
 #include "view/model/view_model.h"
 
 namespace zandrel {
@@ -101,6 +102,10 @@ class MouseEditing {
   Rect ToolRightHandle() const;
   Rect RetimeLeftHandle() const;
   PianoHitRecords PianoRecords() const;
+  // The spans a tool drag keeps, for the overlays.
+  ToolDragState ToolDrag() const {
+    return {rearrangeSrcStart, rearrangeSrcEnd, stretchInPlace, stretchOrigIn, stretchOrigOut, retimeOrigIn, retimeOrigOut};
+  }
 
   // Drag state.
   int dragRegion = -1;

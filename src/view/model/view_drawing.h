@@ -27,6 +27,10 @@
 #include "view/model/view_model.h"
 
 namespace zandrel {
+struct ToolDragState;
+}
+
+namespace zandrel {
 
 struct PointF {
   float x = 0.0f;
@@ -132,15 +136,18 @@ class ViewDrawing {
   // (piano_strip_drawing.cpp). Its hit records are ComputePianoHitRecords.
   void DrawPianoStrip();
 
+  // The overlays of the Rearrange, Time Stretch and Retime tools
+  // (tool_overlays.h), drawn with the spans of |toolDrag| when it is set.
+  void DrawRearrangeTool();
+  void DrawTimeStretchTool();
+  void DrawRetimeTool();
+  const ToolDragState* toolDrag = nullptr;
+
   // Parts of the picture drawn by other painters, not built yet: the screen
-  // without audio, the spectrum and the overlays of the editing tools. Each
-  // runs where it belongs in the order.
+  // without audio and the spectrum. Each runs where it belongs in the order.
   void DrawEmptyScreen();
   void BuildSpectrum() {}
   void DrawSpectrumOverlay() {}
-  void DrawRearrangeTool() {}
-  void DrawTimeStretchTool() {}
-  void DrawRetimeTool() {}
 
   const ViewLayout& Layout() const { return layout_; }
 

@@ -1,0 +1,127 @@
+// The four audio tools dragged with real mouse events on the offscreen view:
+// the document afterwards, and a screenshot of each overlay mid-drag.
+#include <gmock/gmock.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QSettings>
+#include <QTest>
+
+#include <cmath>
+
+#include "app/main_frame.h"
+#include "app/quorvel_app.h"
+#include "support/document_fakes.h"
+#include "support/temp_dir.h"
+#include "support/test_host.h"
+#include "support/wav_builder.h"
+
+namespace zandrel {
+namespace {
+
+using namespace zandrel::test;
+using ::testing::Contains;
+
+constexpr int kFrames = 176400;  // four seconds
+
+class AudioToolsWidgetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
+    std::vector<int16_t> s(kFrames);
+    for (int i = 0; i < kFrames; ++i)
+      s[static_cast<size_t>(i)] =
+          static_cast<int16_t>(12000 * std::sin(2 * M_PI * i / 100.0) * (0.4 + 0.6 * std::sin(i / 20000.0)));
+    WriteFileBytes(dir / "tone.wav", MakePcm16Wav(s));
+    host = std::make_unique<ScriptedMessageHost>();
+    dialogs = std::make_unique<ScriptedFileDialogs>();
+    app = std::make_unique<CQuorvelApp>();
+    ASSERT_TRUE(app->InitInstance({QString::fromStdString((dir / "tone.wav").string())}));
+    frame = &app->MainFrame();
+    view = frame->view;
+    frame->show();
+    QApplication::setActiveWindow(frame);
+    QApplication::processEvents();
+    ViewModel& m = view->Model();
+    m.framesPerPixel = 200.0f;
+    m.viewStart = 0;
+    m.snapToZeroCrossing = false;
+    m.loopIn = 40000;
+    m.loopOut = 60000;
+    view->RebuildPeakCache();
+    view->viewport()->repaint();
+  }
+  void TearDown() override {
+    if (app) app->Document().SetModifiedFlag(false);
+    app.reset();
+    dialogs.reset();
+    host.reset();
+  }
+  ViewModel& Model() { return view->Model(); }
+  CQuorvelDoc& Doc() { return app->Document(); }
+  int WaveY() { return (Model().WaveTop() + Model().WaveBottom()) / 2; }
+  QStringList LogLines() { return frame->outputPane->logList().Lines(); }
+  // Press at |from|, move to |to| in steps, shoot the view, release.
+  void Drag(QPoint from, QPoint to, const QString& shot, Qt::KeyboardModifiers mods = {}) {
+    QWidget* vp = view->viewport();
+    QTest::mousePress(vp, Qt::LeftButton, mods, from);
+    for (int i = 1; i <= 5; ++i) {
+      const QPoint p = from + (to - from) * i / 5;
+      QMouseEvent move(QEvent::MouseMove, p, vp->mapToGlobal(p), Qt::NoButton, Qt::LeftButton, mods);
+      QApplication::sendEvent(vp, &move);
+    }
+    vp->repaint();
+    QDir().mkpath(QStringLiteral(ZANDREL_SCREENSHOT_DIR));
+    EXPECT_TRUE(view->BackBuffer().save(QStringLiteral(ZANDREL_SCREENSHOT_DIR "/") + shot + ".png"));
+    QTest::mouseRelease(vp, Qt::LeftButton, mods, to);
+  }
+
+  TempDir dir;
+  std::unique_ptr<CQuorvelApp> app;
+  std::unique_ptr<ScriptedMessageHost> host;
+  std::unique_ptr<ScriptedFileDialogs> dialogs;
+  CMainFrame* frame = nullptr;
+  CQuorvelView* view = nullptr;
+};
+
+TEST_F(AudioToolsWidgetTest, TimeStretchHandleDragLengthensTheFile) {
+  Model().toolMode = ToolMode::kTimeStretch;
+  Drag(QPoint(300, WaveY()), QPoint(350, WaveY()), "tool_time_stretch_drag");
+  EXPECT_EQ(Doc().FrameCount(), kFrames + 10000);
+  EXPECT_EQ(Model().loopIn, 40000);
+  EXPECT_EQ(Model().loopOut, 70000);
+  EXPECT_EQ(Doc().undoHistory.undoStack.back().description, "Time Stretch");
+}
+
+TEST_F(AudioToolsWidgetTest, RetimeHandleDragKeepsTheLength) {
+  Model().toolMode = ToolMode::kRetime;
+  Drag(QPoint(300, WaveY()), QPoint(325, WaveY()), "tool_retime_drag");
+  EXPECT_EQ(Doc().FrameCount(), kFrames);
+  EXPECT_EQ(Model().loopOut, 65000);
+  EXPECT_THAT(LogLines(), Contains(QStringLiteral(
+                              "Audio retimed by 1.25x. Loop: 20000 samples -> 25000 samples. Total size preserved.")));
+}
+
+TEST_F(AudioToolsWidgetTest, RearrangeBarDragMovesTheAudio) {
+  Model().toolMode = ToolMode::kRearrange;
+  view->viewport()->repaint();  // records the selection bar
+  const std::vector<uint8_t> before = Doc().audio.data;
+  Drag(QPoint(250, Model().WaveTop() + 20), QPoint(350, Model().WaveTop() + 20), "tool_rearrange_drag");
+  EXPECT_EQ(Doc().FrameCount(), kFrames);
+  EXPECT_EQ(Model().loopIn, 60000);
+  // The source now sits at 60000; its old place before that is silent.
+  EXPECT_TRUE(std::equal(before.begin() + 80000, before.begin() + 120000, Doc().audio.data.begin() + 120000));
+  EXPECT_EQ(Doc().audio.data[90000], 0);
+  EXPECT_THAT(LogLines(), Contains(QStringLiteral("Audio moved by 20000 samples (right). Loop region: [60000 - 80000]")));
+}
+
+TEST_F(AudioToolsWidgetTest, PaintStrokeAppliesTheLevels) {
+  Model().toolMode = ToolMode::kPaint;
+  const int top = Model().WaveTop() + 5;
+  Drag(QPoint(100, top), QPoint(600, top), "tool_paint_drag");
+  EXPECT_THAT(LogLines(), Contains(QStringLiteral("Levels applied based on painted envelope.")));
+  EXPECT_EQ(Doc().undoHistory.undoStack.back().description, "Paint Levels");
+}
+
+}  // namespace
+}  // namespace zandrel
