@@ -17,6 +17,7 @@
 #include <functional>
 
 #include "app/app_commands.h"
+#include "app/chop_tempo_dialogs.h"
 #include "app/customize_dlg.h"
 #include "app/device_commands.h"
 #include "app/kit_commands.h"
@@ -107,6 +108,7 @@ void CMainFrame::DeclareCommands() {
   DeclareAppCommands(commands, app_, *this);
   DeclareDeviceCommands(commands, app_);
   DeclareKitCommands(commands, app_);
+  DeclareChopTempoAppCommands(commands, view->Model(), this);
   commands.Bind(context_.get());
 }
 

@@ -9,6 +9,7 @@ void DeclareMenuBar(CommandRegistry& r) {
   r.AddMenu({"&Edit", 200});
   r.AddMenu({"&Play", 300});
   r.AddMenu({"&Audio", 400});
+  r.AddMenu({"&Region", 500});
   r.AddMenu({"&Tools", 700});
   r.AddMenu({"&View", 800});
   r.AddMenu({"&Help", 900});

@@ -136,7 +136,7 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
     titles << a->text();
     menus[a->text()] = MenuTexts(a->menu());
   }
-  EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&Play", "&Audio", "&Tools", "&View", "&Help"}));
+  EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&Play", "&Audio", "&Region", "&Tools", "&View", "&Help"}));
   EXPECT_EQ(menus["&File"], (QStringList{"&New", "&Open...", "Save &Wav...", "-", "New Empty 1s Sample", "[Import]", "-",
                                          "[Export]", "-", "Upload...", "Download...", "-", "&Print...",
                                          "Print Pre&view", "P&rint Setup...", "-", "[Recent Files]", "-", "E&xit"}));
@@ -146,6 +146,9 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   EXPECT_EQ(menus["&Audio"], (QStringList{"Fade Out ", "Fade In", "Fade In EXP", "Fade Out EXP", "-",
                                             "Fade Out to Reverb", "Fade Out to Delay", "-", "Silence",
                                             "Normalize to 92%"}));
+  EXPECT_EQ(menus["&Region"], (QStringList{"Auto Chop (Percussive Simple)", "Auto Chop (Melodic Simple)",
+                                             "Auto Chop (Melodic by Frequency)", "-", "Find BPM from length",
+                                             "Find BPM from Transients", "Find Beats", "Adjust Loop to BPM..."}));
   EXPECT_EQ(menus["&Tools"], (QStringList{"EP Manager..."}));
   EXPECT_EQ(menus["&View"], (QStringList{"Customize..."}));
   EXPECT_EQ(menus["&Help"], (QStringList{"&About Zandrel..."}));
@@ -153,7 +156,7 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   // Each item runs its command and carries the command's key.
   std::vector<QAction*> actions;
   for (QAction* a : frame.menuBar()->actions()) CollectActions(a->menu(), actions);
-  ASSERT_EQ(actions.size(), 38u);
+  ASSERT_EQ(actions.size(), 45u);
   for (QAction* a : actions) {
     const int id = a->data().toInt();
     const Command* command = frame.commands.Find(id);
