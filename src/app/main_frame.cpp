@@ -8,6 +8,8 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QCloseEvent>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -104,7 +106,9 @@ CMainFrame::~CMainFrame() {
 
 void CMainFrame::DeclareCommands() {
   DeclareCoreCommands(commands);
-  DeclareViewCommands(commands, view->Model());
+  DeclareViewCommands(commands, view->Model(), [](const std::string& text) {
+    QGuiApplication::clipboard()->setText(QString::fromStdString(text));
+  });
   DeclareAppCommands(commands, app_, *this);
   DeclareDeviceCommands(commands, app_);
   DeclareKitCommands(commands, app_);

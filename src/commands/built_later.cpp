@@ -5,9 +5,9 @@ namespace zandrel {
 
 const std::set<int>& BuiltLaterIds() {
   static const std::set<int> ids = {
-      cmd::kEditCopy,          cmd::kEditCut,           cmd::kEditPaste,          cmd::kSetLeftLoopPoint,
-      cmd::kSetRightLoopPoint, cmd::kCopyPositionAsText, cmd::kRemoveRegionLoop,  cmd::kFindRootNote,
-      cmd::kAutoTune,          cmd::kEditKeyBoundaries,  cmd::kSetRootNote,
+      cmd::kEditCopy,          cmd::kEditCut,           cmd::kEditPaste,
+      cmd::kRemoveRegionLoop,  cmd::kFindRootNote,
+      cmd::kAutoTune,          cmd::kSetRootNote,
       cmd::kEqualPowerCrossfade, cmd::kSetInOutToZeroCrossing,
   };
   return ids;
@@ -26,15 +26,7 @@ void DeclareBuiltLaterCommands(CommandRegistry& r) {
          .contextMenus = {{"Edit", 400, "&Paste\tCtrl+V"},
                           {"Region Bar", 301, "&Paste\tCtrl+V"},
                           {"Loop Region", 401, "&Paste\tCtrl+V"}}});
-  // Selection and snapping.
-  r.Add({.id = cmd::kSetLeftLoopPoint,
-         .text = "Set Left Loop Point",
-         .contextMenus = {{"Edit", 101}, {"Loop Region", 101}}});
-  r.Add({.id = cmd::kSetRightLoopPoint,
-         .text = "Set Right Loop Point",
-         .contextMenus = {{"Edit", 102}, {"Loop Region", 102}}});
-  r.Add({.id = cmd::kCopyPositionAsText, .text = "&Copy Position as text", .contextMenus = {{"Edit", 300}}});
-  r.Add({.id = cmd::kEditKeyBoundaries, .text = "Edit Key Boundaries", .contextMenus = {{"Piano Roll", 100}}});
+  // Snapping.
   r.Add({.id = cmd::kSetInOutToZeroCrossing,
          .text = "Set IN/OUT to Zero Crossing",
          .contextMenus = {{"Loop Region", 202}}});

@@ -92,6 +92,16 @@ inline constexpr int kRemoveRegionLoop = 32866;
 inline constexpr int kSetRootNote = 32868;
 inline constexpr int kSelectAll = 32877;
 inline constexpr int kDeselect = 32912;
+// View settings
+inline constexpr int kSnapToZeroCrossing = 32778;
+inline constexpr int kTrimToEpLimits = 32788;
+inline constexpr int kFollowPlayhead = 32802;
+inline constexpr int kTimelineFrames = 32816;
+inline constexpr int kPlayAnimation = 32817;
+inline constexpr int kTimelineBeats = 32880;
+inline constexpr int kTimelineTime = 32881;
+inline constexpr int kScrollWheelZoom = 32887;
+inline constexpr int kShowLoupe = 32922;
 // Processing: fades, silence, normalize
 inline constexpr int kFadeOut = 32789;
 inline constexpr int kFadeOutToReverb = 32790;

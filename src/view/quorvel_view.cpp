@@ -6,6 +6,8 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
+#include <QPixmap>
 #include <QPainter>
 #include <QScrollBar>
 #include <QUrl>
@@ -16,6 +18,30 @@
 #include "view/view_painter.h"
 
 namespace zandrel {
+namespace {
+
+MouseModifiers ModifiersOf(Qt::KeyboardModifiers m) {
+  return {m.testFlag(Qt::ControlModifier), m.testFlag(Qt::ShiftModifier), m.testFlag(Qt::AltModifier)};
+}
+
+// The Paint tool's cursor: a small ring with a dot, its hot spot the dot.
+const QCursor& PaintCursor() {
+  static const QCursor cursor = [] {
+    QPixmap pixmap(17, 17);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(QPen(Qt::black, 3));
+    p.drawEllipse(QPointF(8.5, 8.5), 6, 6);
+    p.setPen(QPen(Qt::white, 1.5));
+    p.drawEllipse(QPointF(8.5, 8.5), 6, 6);
+    p.fillRect(7, 7, 3, 3, Qt::white);
+    return QCursor(pixmap, 8, 8);
+  }();
+  return cursor;
+}
+
+}  // namespace
 
 CQuorvelView::CQuorvelView(CQuorvelDoc& doc, CommandRegistry& commands, QWidget* parent)
     : QAbstractScrollArea(parent), doc_(doc), commands_(commands), model_(doc) {
@@ -23,6 +49,12 @@ CQuorvelView::CQuorvelView(CQuorvelDoc& doc, CommandRegistry& commands, QWidget*
   model_.hooks.isPlaying = [this] { return IsPlaying(); };
   model_.hooks.stopPlayback = [this] { StopPlayback(); };
   model_.hooks.startPlayback = [this] { StartPlayback(); };
+  model_.hooks.repaint = [this] { viewport()->update(); };
+  model_.hooks.selectRegionWithLoop = [this](int index, const std::string& suffix, bool recentre) {
+    const double before = model_.viewStart;
+    mouse_.SelectRegionWithLoop(index, suffix, recentre);
+    AfterMouse(before);
+  };
   playheadTimer_.setInterval(Playback::kPlayheadIntervalMs);
   connect(&playheadTimer_, &QTimer::timeout, this, &CQuorvelView::OnPlayheadTick);
   playback_.stateChanged = [this](bool playing) {
@@ -39,6 +71,8 @@ CQuorvelView::CQuorvelView(CQuorvelDoc& doc, CommandRegistry& commands, QWidget*
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+  // The cursor shape follows the mouse without a button held.
+  viewport()->setMouseTracking(true);
   doc_.AddObserver(this);
 }
 
@@ -144,9 +178,108 @@ void CQuorvelView::wheelEvent(QWheelEvent* event) {
 
 void CQuorvelView::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
+    case Qt::Key_Control:
+      // Ctrl turns a click into a new selection: the shape says so at once.
+      UpdateCursorShape(viewport()->mapFromGlobal(QCursor::pos()), event->modifiers());
+      QAbstractScrollArea::keyPressEvent(event);
+      return;
     case Qt::Key_Home: HandleKey(ViewKey::kHome); return;
     case Qt::Key_End: HandleKey(ViewKey::kEnd); return;
     default: QAbstractScrollArea::keyPressEvent(event);
+  }
+}
+
+void CQuorvelView::keyReleaseEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Control)
+    UpdateCursorShape(viewport()->mapFromGlobal(QCursor::pos()), event->modifiers());
+  QAbstractScrollArea::keyReleaseEvent(event);
+}
+
+// ---------------------------------------------------------------- mouse --
+
+void CQuorvelView::UpdateCursorShape(QPoint pos, Qt::KeyboardModifiers modifiers) {
+  if (model_.dragOperation != kDragNone) return;  // the grab keeps its shape
+  SyncClientSize();
+  switch (mouse_.CursorAt(pos.x(), pos.y(), ModifiersOf(modifiers))) {
+    case CursorShape::kDefault: viewport()->unsetCursor(); break;
+    case CursorShape::kPaint: viewport()->setCursor(PaintCursor()); break;
+    case CursorShape::kHand: viewport()->setCursor(Qt::PointingHandCursor); break;
+    case CursorShape::kMove: viewport()->setCursor(Qt::SizeAllCursor); break;
+    case CursorShape::kResizeHorizontal: viewport()->setCursor(Qt::SizeHorCursor); break;
+    case CursorShape::kCrosshair: viewport()->setCursor(Qt::CrossCursor); break;
+  }
+}
+
+void CQuorvelView::AfterMouse(double viewStartBefore) {
+  if (model_.viewStart != viewStartBefore) UpdateScrollBar();
+  viewport()->update();
+}
+
+void CQuorvelView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) {
+    QAbstractScrollArea::mousePressEvent(event);
+    return;
+  }
+  SyncClientSize();
+  const double before = model_.viewStart;
+  const QPoint p = event->position().toPoint();
+  // The shape of what is grabbed stays for the whole drag.
+  UpdateCursorShape(p, event->modifiers());
+  if (mouse_.Press(p.x(), p.y(), ModifiersOf(event->modifiers()))) {
+    event->accept();
+    AfterMouse(before);
+  } else {
+    QAbstractScrollArea::mousePressEvent(event);
+  }
+}
+
+void CQuorvelView::mouseMoveEvent(QMouseEvent* event) {
+  SyncClientSize();
+  const QPoint p = event->position().toPoint();
+  // Qt keeps sending moves to the viewport that was pressed, wherever the
+  // mouse goes, for as long as the button is held: that is the capture.
+  if (model_.dragOperation != kDragNone && (event->buttons() & Qt::LeftButton)) {
+    const double before = model_.viewStart;
+    if (mouse_.Move(p.x(), p.y(), ModifiersOf(event->modifiers()))) {
+      event->accept();
+      AfterMouse(before);
+      return;
+    }
+  }
+  UpdateCursorShape(p, event->modifiers());
+  QAbstractScrollArea::mouseMoveEvent(event);
+}
+
+void CQuorvelView::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) {
+    QAbstractScrollArea::mouseReleaseEvent(event);
+    return;
+  }
+  SyncClientSize();
+  const QPoint p = event->position().toPoint();
+  const double before = model_.viewStart;
+  const bool handled = mouse_.Release(p.x(), p.y(), ModifiersOf(event->modifiers()));
+  AfterMouse(before);
+  UpdateCursorShape(p, event->modifiers());
+  if (handled)
+    event->accept();
+  else
+    QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+void CQuorvelView::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) {
+    QAbstractScrollArea::mouseDoubleClickEvent(event);
+    return;
+  }
+  SyncClientSize();
+  const double before = model_.viewStart;
+  const QPoint p = event->position().toPoint();
+  if (mouse_.DoubleClick(p.x(), p.y(), ModifiersOf(event->modifiers()))) {
+    event->accept();
+    AfterMouse(before);
+  } else {
+    QAbstractScrollArea::mouseDoubleClickEvent(event);
   }
 }
 

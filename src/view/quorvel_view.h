@@ -1,7 +1,9 @@
 // CQuorvelView: the waveform view widget.
 //
-// A thin Qt layer over ViewModel: it turns wheel, key, scroll-bar, drop and
-// context-menu events into model calls, follows the document through
+// A thin Qt layer over ViewModel: it turns wheel, key, scroll-bar, drop,
+// context-menu and mouse events into model calls (the mouse through
+// MouseEditing, which owns every rule of clicks and drags; the widget only
+// sets the cursor shape it chooses), follows the document through
 // DocumentObserver, paints the picture of view_drawing.h into an off-screen
 // ARGB image that is then copied to the screen, and plays the document
 // (playback.h) with a 50 ms playhead timer. The horizontal scroll bar is the
@@ -15,6 +17,7 @@
 
 #include "document/quorvel_doc.h"
 #include "commands/commands.h"
+#include "view/model/mouse_editing.h"
 #include "view/model/playback.h"
 #include "view/model/view_model.h"
 
@@ -29,6 +32,7 @@ class CQuorvelView : public QAbstractScrollArea, public DocumentObserver {
 
   ViewModel& Model() { return model_; }
   const ViewModel& Model() const { return model_; }
+  MouseEditing& Mouse() { return mouse_; }
   CQuorvelDoc& GetDocument() { return doc_; }
 
   // Playback through the current audio output. StopPlayback keeps the stop
@@ -69,6 +73,11 @@ class CQuorvelView : public QAbstractScrollArea, public DocumentObserver {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
 
  private:
@@ -77,11 +86,17 @@ class CQuorvelView : public QAbstractScrollArea, public DocumentObserver {
   // rectangles of what it drew.
   void Render(QImage& image);
   void SyncClientSize();
+  // Sets the viewport's cursor to the shape for the mouse at |pos|.
+  void UpdateCursorShape(QPoint pos, Qt::KeyboardModifiers modifiers);
+  // After a mouse event the model handled: the scroll bar follows a moved
+  // view, the picture is repainted.
+  void AfterMouse(double viewStartBefore);
 
   CQuorvelDoc& doc_;
   CommandRegistry& commands_;
   ViewModel model_;
   Playback playback_{model_};
+  MouseEditing mouse_{model_};
   QTimer playheadTimer_;
   QImage backBuffer_;
   bool settingScrollBar_ = false;

@@ -32,19 +32,13 @@ class CoreCommandsTest : public ::testing::Test {
   CommandRegistry registry;
 };
 
-TEST_F(CoreCommandsTest, TheFourContextMenusHoldTheirItemsInOrder) {
-  EXPECT_THAT(Texts(registry.ContextMenu("Edit")),
-              ElementsAre("Split Region", "Set Left Loop Point", "Set Right Loop Point", "-", "&Undo\tCtrl+Z",
-                          "Redo\tCtrl+Y", "-", "&Copy Position as text", "-", "&Paste\tCtrl+V"));
+// The view adds its own entries to the other three menus (the view's
+// commands test checks all four in full).
+TEST_F(CoreCommandsTest, TheRegionBarMenuHoldsItsItemsInOrder) {
   EXPECT_THAT(Texts(registry.ContextMenu("Region Bar")),
               ElementsAre("Remove Region", "Remove Region's loop", "Remove and Delete Wave", "-",
                           "Find and Set Root Note", "Normalize", "Auto-Tune...", "-", "&Copy\tCtrl+C",
                           "&Paste\tCtrl+V"));
-  EXPECT_THAT(Texts(registry.ContextMenu("Piano Roll")), ElementsAre("Edit Key Boundaries", "-", "Set Root Note"));
-  EXPECT_THAT(Texts(registry.ContextMenu("Loop Region")),
-              ElementsAre("Split Region", "Set Left Loop Point", "Set Right Loop Point", "-", "Fade Out EXP",
-                          "Equal-Power Crossfade", "Set IN/OUT to Zero Crossing", "-", "&Undo\tCtrl+Z",
-                          "Redo\tCtrl+Y", "-", "&Copy\tCtrl+C", "&Paste\tCtrl+V"));
   EXPECT_THROW(registry.ContextMenu("Nope"), std::out_of_range);
   // The entries carry the commands' ids, whatever their text at the place.
   EXPECT_EQ(registry.ContextMenu("Region Bar")[2].id, cmd::kDeleteWavData);

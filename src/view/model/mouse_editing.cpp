@@ -49,6 +49,9 @@ void MouseEditing::Capture(DragOperation op) {
 
 void MouseEditing::ShowRegion(int index) {
   if (!ValidRegion(index)) return;
+  // The page edits the selected region: the region it shows must be that one,
+  // or its "Update" would write this region's values over another.
+  view_.selectedRegion = index;
   if (view_.hooks.showRegion) view_.hooks.showRegion(doc_.instrument.regions[static_cast<size_t>(index)], index);
   if (view_.hooks.showInstrument) view_.hooks.showInstrument(view_.DurationSeconds());
 }
@@ -623,6 +626,33 @@ bool MouseEditing::Release(int /*x*/, int /*y*/, MouseModifiers mods) {
   view_.dragOperation = kDragNone;
   captured = false;
   regionsAtGrab_.clear();
+  return true;
+}
+
+bool MouseEditing::DoubleClick(int x, int y, MouseModifiers mods) {
+  mods_ = mods;
+  if (!view_.HasAudio()) return false;
+  if (y >= view_.clientHeight - view_.PianoStripHeight()) {
+    view_.editKeyBoundaries = !view_.editKeyBoundaries;
+    return true;
+  }
+  if (y < kRegionBarHeight) return Press(x, y, mods);
+  if (!HasInstrument()) return true;
+  const int64_t f = FrameAt(x);
+  const auto& regions = doc_.instrument.regions;
+  for (size_t i = 0; i < regions.size(); ++i) {
+    const Region& r = regions[i];
+    if (r.startSample <= f && f < r.endSample) {
+      const bool playing = PlayingNow();
+      if (playing) Stop();
+      SelectRegionWithLoop(static_cast<int>(i),
+                           Format("via double-click (keys %d-%d: %s-%s)", r.loKey, r.hiKey,
+                                  MidiNoteName(r.loKey).c_str(), MidiNoteName(r.hiKey).c_str()),
+                           false);
+      if (playing) Start();
+      break;
+    }
+  }
   return true;
 }
 

@@ -47,6 +47,11 @@ class MouseEditing {
   bool Press(int x, int y, MouseModifiers mods);
   bool Move(int x, int y, MouseModifiers mods);
   bool Release(int x, int y, MouseModifiers mods);
+  // Left double click, which arrives between the first click's release and
+  // the second release: toggles key-boundary editing in the piano strip,
+  // counts as a press in the region bar, and selects the region under the
+  // mouse in the waveform area. False without audio.
+  bool DoubleClick(int x, int y, MouseModifiers mods);
   CursorShape CursorAt(int x, int y, MouseModifiers mods) const;
 
   // Selects region |index| with its loop (or the whole region when it has

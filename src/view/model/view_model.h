@@ -74,6 +74,8 @@ struct ViewHooks {
   // Selects region |index| with its sustain loop (or the whole region), as a
   // click on it does; |suffix| is added to the log line.
   std::function<void(int index, const std::string& suffix, bool recentre)> selectRegionWithLoop;
+  // A display setting changed: paint again.
+  std::function<void()> repaint;
 };
 
 // One point of the envelope the Paint tool draws: a frame and a level, the

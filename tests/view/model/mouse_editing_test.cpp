@@ -499,6 +499,8 @@ TEST_F(KeyDragTest, LowKeyHandleFollowsTheMouseWithinTheRootNotes) {
   EXPECT_EQ(Log().back(), "Region 2 loKey set to 70 (A#4), Region 1 hiKey set to 69 (A4)");
   EXPECT_TRUE(Doc().IsModified());
   EXPECT_THAT(shownRegions, Contains(1));
+  // The region the pages show is the selected one, which their Update edits.
+  EXPECT_EQ(view->selectedRegion, 1);
 }
 
 TEST_F(KeyDragTest, CtrlLowKeyDragMovesTheLaterRegionsAlong) {
@@ -617,6 +619,44 @@ TEST_F(MouseEditingTest, ToolHandlesStartTheirDrags) {
   EXPECT_EQ(view->dragOperation, kDragLoopIn);
   mouse->Release(100, 200, {});
   EXPECT_FALSE(view->retimeActive);
+}
+
+TEST_F(MouseEditingTest, DoubleClickTogglesKeyEditingOrSelectsTheRegionUnderTheMouse) {
+  Region looped = MakeRegion(30000, 90000, 60, 71, 64);
+  looped.loopStart = 40000;
+  looped.loopEnd = 80000;
+  WithRegions({MakeRegion(0, 30000, 0, 59, 48), looped});
+  Paint();
+  // The piano strip (y 360..399): key-boundary editing on, and off again.
+  ASSERT_TRUE(mouse->DoubleClick(500, 390, {}));
+  EXPECT_TRUE(view->editKeyBoundaries);
+  EXPECT_EQ(view->WaveBottom(), 280);
+  ASSERT_TRUE(mouse->DoubleClick(500, 390, {}));
+  EXPECT_FALSE(view->editKeyBoundaries);
+
+  // The waveform area: the region under the mouse with its loop, not
+  // re-centred, the keys in the log line.
+  frame.log.Clear();
+  ASSERT_TRUE(mouse->DoubleClick(500, 200, {}));
+  EXPECT_EQ(view->selectedRegion, 1);
+  EXPECT_EQ(view->loopIn, 40000);
+  EXPECT_EQ(view->loopOut, 80000);
+  EXPECT_EQ(view->viewStart, 0.0);
+  EXPECT_THAT(Log(), ElementsAre("Region 2 selected via double-click (keys 60-71: C4-B4). Sustain loop activated "
+                                 "(40000 - 80000). Cursor set to 30000."));
+  EXPECT_EQ(view->dragOperation, kDragNone);
+
+  // The region bar: a press, here the grab of region 1's end boundary.
+  ASSERT_TRUE(mouse->DoubleClick(300, 20, {}));
+  EXPECT_EQ(view->dragOperation, kDragRegionBoundary);
+  mouse->Release(300, 20, {});
+
+  // Beyond the audio's regions: nothing is chosen.
+  frame.log.Clear();
+  view->viewStart = 950000;
+  Paint();
+  ASSERT_TRUE(mouse->DoubleClick(500, 200, {}));
+  EXPECT_TRUE(Log().empty());
 }
 
 TEST_F(MouseEditingTest, NoAudioLeavesTheClickToTheFramework) {

@@ -64,6 +64,123 @@ TEST_F(ViewCommandsTest, SelectionCommandsChangeTheModelAndAnnounceIt) {
   EXPECT_THAT(frame.Lines(), ElementsAre("Selected entire waveform.", "Loop playback disabled."));
 }
 
+// A menu as texts, "-" for a separator.
+std::vector<std::string> Texts(const std::vector<MenuEntry>& entries) {
+  std::vector<std::string> out;
+  for (const MenuEntry& e : entries) out.push_back(e.kind == MenuEntry::Kind::kSeparator ? "-" : e.text);
+  return out;
+}
+
+TEST_F(ViewCommandsTest, TheFourContextMenusHoldTheirItemsInOrder) {
+  EXPECT_THAT(Texts(registry.ContextMenu("Edit")),
+              ElementsAre("Split Region", "Set Left Loop Point", "Set Right Loop Point", "-", "&Undo\tCtrl+Z",
+                          "Redo\tCtrl+Y", "-", "&Copy Position as text", "-", "&Paste\tCtrl+V"));
+  EXPECT_THAT(Texts(registry.ContextMenu("Region Bar")),
+              ElementsAre("Remove Region", "Remove Region's loop", "Remove and Delete Wave", "-",
+                          "Find and Set Root Note", "Normalize", "Auto-Tune...", "-", "&Copy\tCtrl+C",
+                          "&Paste\tCtrl+V"));
+  EXPECT_THAT(Texts(registry.ContextMenu("Piano Roll")), ElementsAre("Edit Key Boundaries", "-", "Set Root Note"));
+  EXPECT_THAT(Texts(registry.ContextMenu("Loop Region")),
+              ElementsAre("Split Region", "Set Left Loop Point", "Set Right Loop Point", "-", "Fade Out EXP",
+                          "Equal-Power Crossfade", "Set IN/OUT to Zero Crossing", "-", "&Undo\tCtrl+Z",
+                          "Redo\tCtrl+Y", "-", "&Copy\tCtrl+C", "&Paste\tCtrl+V"));
+}
+
+TEST_F(ViewCommandsTest, LeftAndRightLoopPointsNeedTheCursorAndSnapToRisingCrossings) {
+  // Without a cursor both are greyed out and do nothing.
+  model->SetCursorPosition(-1);
+  model->cursorFrame = -1;
+  EXPECT_FALSE(registry.Enabled(cmd::kSetLeftLoopPoint, *context));
+  EXPECT_FALSE(registry.Enabled(cmd::kSetRightLoopPoint, *context));
+  EXPECT_FALSE(registry.Run(cmd::kSetRightLoopPoint, *context));
+  EXPECT_EQ(model->loopOut, -1);
+
+  // The ramp rises through zero at frame 1 only (16-bit samples 0, 1, 2, ...
+  // wrap at 32768 to -32768 and rise again at 65537): with the snap on a
+  // cursor within 10 ms of frame 1 lands there.
+  model->SetCursorPosition(300);
+  ASSERT_TRUE(registry.Enabled(cmd::kSetRightLoopPoint, *context));
+  ASSERT_TRUE(registry.Run(cmd::kSetRightLoopPoint, *context));
+  EXPECT_EQ(model->loopIn, 0);
+  EXPECT_EQ(model->loopOut, 1);
+  EXPECT_TRUE(model->loopPlayback);
+
+  model->snapToZeroCrossing = false;
+  model->SetCursorPosition(12000);
+  ASSERT_TRUE(registry.Run(cmd::kSetRightLoopPoint, *context));
+  model->SetCursorPosition(4000);
+  ASSERT_TRUE(registry.Run(cmd::kSetLeftLoopPoint, *context));
+  EXPECT_EQ(model->loopIn, 4000);
+  EXPECT_EQ(model->loopOut, 12000);
+}
+
+TEST_F(ViewCommandsTest, CopyPositionPutsTheCursorFrameOnTheClipboard) {
+  CommandRegistry own;
+  std::vector<std::string> clipboard;
+  DeclareViewCommands(own, *model, [&](const std::string& text) { clipboard.push_back(text); });
+  model->cursorFrame = -1;
+  EXPECT_FALSE(own.Run(cmd::kCopyPositionAsText, *context));
+  model->SetCursorPosition(12345);
+  ASSERT_TRUE(own.Run(cmd::kCopyPositionAsText, *context));
+  EXPECT_THAT(clipboard, ElementsAre("12345"));
+}
+
+TEST_F(ViewCommandsTest, SettingsTogglesKeepTheirValuesAndCheckMarks) {
+  MemorySettings settings;
+  ScopedSettingsStore scope(&settings);
+  int repaints = 0;
+  model->hooks.repaint = [&] { ++repaints; };
+
+  struct Case {
+    int id;
+    bool ViewModel::*flag;
+    const char* key;  // nullptr: not kept
+  };
+  const Case cases[] = {
+      {cmd::kShowLoupe, &ViewModel::showLoupe, "ShowLoupeWhenDragging"},
+      {cmd::kScrollWheelZoom, &ViewModel::scrollWheelZoom, "ScrollWheelZoom"},
+      {cmd::kPlayAnimation, &ViewModel::playAnimation, "PlayAnimationOnEmptyScreen"},
+      {cmd::kEditKeyBoundaries, &ViewModel::editKeyBoundaries, nullptr},
+      {cmd::kFollowPlayhead, &ViewModel::followPlayhead, nullptr},
+      {cmd::kSnapToZeroCrossing, &ViewModel::snapToZeroCrossing, nullptr},
+  };
+  for (const Case& c : cases) {
+    const bool before = (*model).*c.flag;
+    ASSERT_TRUE(registry.Run(c.id, *context)) << c.id;
+    EXPECT_EQ((*model).*c.flag, !before) << c.id;
+    EXPECT_EQ(registry.Checked(c.id, *context), !before) << c.id;
+    if (c.key) {
+      EXPECT_EQ(settings.GetInt("Settings", c.key, -1), before ? 0 : 1) << c.key;
+    }
+    ASSERT_TRUE(registry.Run(c.id, *context));
+    EXPECT_EQ((*model).*c.flag, before) << c.id;
+  }
+  // The snap starts on and says what it became.
+  EXPECT_THAT(frame.Lines(), ElementsAre("Snap to zero-crossing disabled.", "Snap to zero-crossing enabled."));
+  EXPECT_GT(repaints, 0);
+
+  // One timeline at a time.
+  ASSERT_TRUE(registry.Run(cmd::kTimelineBeats, *context));
+  EXPECT_EQ(model->timelineMode, TimelineMode::kBeats);
+  EXPECT_TRUE(registry.Checked(cmd::kTimelineBeats, *context));
+  EXPECT_FALSE(registry.Checked(cmd::kTimelineTime, *context));
+  ASSERT_TRUE(registry.Run(cmd::kTimelineFrames, *context));
+  EXPECT_EQ(model->timelineMode, TimelineMode::kFrames);
+
+  // The save's limit: off, then back to 20 seconds, without marking the
+  // document modified.
+  Doc().timeLimit = 20.0f;
+  Doc().SetModifiedFlag(false);
+  ASSERT_TRUE(registry.Run(cmd::kTrimToEpLimits, *context));
+  EXPECT_EQ(Doc().timeLimit, -1.0f);
+  EXPECT_EQ(settings.GetInt("Settings", "MaxCutoffTime", 0), 100000);
+  EXPECT_FALSE(registry.Checked(cmd::kTrimToEpLimits, *context));
+  ASSERT_TRUE(registry.Run(cmd::kTrimToEpLimits, *context));
+  EXPECT_EQ(Doc().timeLimit, 20.0f);
+  EXPECT_EQ(settings.GetInt("Settings", "MaxCutoffTime", 0), 2000);
+  EXPECT_FALSE(Doc().IsModified());
+}
+
 TEST_F(ViewCommandsTest, PlayStopShowsPlaybackAsItsCheckMark) {
   int starts = 0;
   int stops = 0;
