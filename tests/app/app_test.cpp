@@ -145,7 +145,8 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   EXPECT_EQ(menus["&Play"], (QStringList{"Play/Stop", "Loop"}));
   EXPECT_EQ(menus["&Audio"], (QStringList{"Fade Out ", "Fade In", "Fade In EXP", "Fade Out EXP", "-",
                                             "Fade Out to Reverb", "Fade Out to Delay", "-", "Silence",
-                                            "Normalize to 92%"}));
+                                            "Normalize to 92%", "-", "Adaptive Noise Gate", "Adaptive Compressor", "-",
+                                            "Spectral Isolation (Percussive)", "Spectral Cleanup (Melodic)"}));
   EXPECT_EQ(menus["&Region"], (QStringList{"Auto Chop (Percussive Simple)", "Auto Chop (Melodic Simple)",
                                              "Auto Chop (Melodic by Frequency)", "-", "Find BPM from length",
                                              "Find BPM from Transients", "Find Beats", "Adjust Loop to BPM..."}));
@@ -159,7 +160,7 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   // Each item runs its command and carries the command's key.
   std::vector<QAction*> actions;
   for (QAction* a : frame.menuBar()->actions()) CollectActions(a->menu(), actions);
-  ASSERT_EQ(actions.size(), 55u);
+  ASSERT_EQ(actions.size(), 59u);
   for (QAction* a : actions) {
     const int id = a->data().toInt();
     const Command* command = frame.commands.Find(id);

@@ -103,5 +103,21 @@ TEST_F(ChopTempoAppTest, AdjustLoopToBpmDialogComputesAndRefuses) {
   EXPECT_FLOAT_EQ(app->Document().instrument.params.bpm, 100.0f);
 }
 
+TEST_F(ChopTempoAppTest, DynamicsAndSpectralCommandsRunFromTheAudioMenuWithUndo) {
+  CMainFrame& frame = app->MainFrame();
+  CQuorvelDoc& doc = app->Document();
+  const std::vector<uint8_t> original = doc.audio.data;
+  for (int id : {32909, 32910, 32911, 32920}) {
+    QAction* action = frame.Action(id);
+    ASSERT_NE(action, nullptr) << id;
+    action->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return doc.audio.data != original; })) << id;
+    EXPECT_TRUE(doc.CanUndo());
+    doc.Undo();
+    EXPECT_EQ(doc.audio.data, original) << id;
+  }
+  EXPECT_TRUE(host->Texts().empty());
+}
+
 }  // namespace
 }  // namespace zandrel
