@@ -1,4 +1,5 @@
 #include "commands/editor_commands.h"
+#include "commands/pitch_time_commands.h"
 #include "commands/processing_commands.h"
 
 namespace zandrel {
@@ -47,6 +48,7 @@ void DeclareCoreCommands(CommandRegistry& registry) {
   DeclareEditCommands(registry);
   DeclareBuiltLaterCommands(registry);
   DeclareProcessingCommands(registry);
+  DeclareRateCommands(registry);
 }
 
 }  // namespace zandrel

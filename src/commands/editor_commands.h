@@ -12,8 +12,8 @@ namespace zandrel {
 
 // The menus of the menu bar, by order: "&File" 100 (with its submenus
 // "Export" at 300 and the recent-file list at 600), "&Edit" 200, "&Play" 300,
-// "&Audio" 400, "&Tools" 700, "&View" 800, "&Help" 900. A menu that holds nothing is not
-// shown.
+// "&Audio" 400, "&ReTime" 500, "&Region" 550, "&Tools" 700, "&View" 800,
+// "&Help" 900. A menu that holds nothing is not shown.
 void DeclareMenuBar(CommandRegistry& registry);
 // Undo, Redo and the document's exports and reports.
 void DeclareDocumentCommands(CommandRegistry& registry);

@@ -132,14 +132,14 @@ void CQuorvelDoc::ClearAudio() {
 bool CQuorvelDoc::LoadWav(const fs::path& path) {
   CWavLoader loaded;
   WavLoadReport report;
-  if (!loaded.Load(path, &report)) return false;
+  if (!loaded.LoadForEditing(path, &report)) return false;
   return AdoptLoaded(std::move(loaded), report, path);
 }
 
 bool CQuorvelDoc::LoadWavFromMemory(std::span<const uint8_t> bytes, const fs::path& path) {
   CWavLoader loaded;
   WavLoadReport report;
-  if (!loaded.LoadFromMemory(bytes, path.filename().string(), &report)) return false;
+  if (!loaded.LoadFromMemoryForEditing(bytes, path.filename().string(), &report)) return false;
   return AdoptLoaded(std::move(loaded), report, path);
 }
 
@@ -155,8 +155,6 @@ bool CQuorvelDoc::AdoptLoaded(CWavLoader&& loaded, const WavLoadReport& report, 
   LogSink* log = GetLog();
   if (log) log->Clear();
 
-  audio.MixToMono();
-  audio.ConvertTo16Bit();
   ParseInstrumentChunk();
   ReadSmplChunk();
   ReadAcidChunk();

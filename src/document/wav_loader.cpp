@@ -25,6 +25,15 @@ class ByteSource {
   virtual ~ByteSource() = default;
   virtual uint64_t Size() const = 0;
   virtual size_t Read(uint64_t offset, uint8_t* out, size_t count) = 0;
+  // The |count| bytes at |offset|, read into |scratch| (what the source does
+  // not hold reads as zero). A source in memory hands out its own bytes.
+  virtual const uint8_t* View(uint64_t offset, size_t count, std::vector<uint8_t>& scratch) {
+    if (scratch.size() < count) scratch.resize(count);
+    const size_t got = Read(offset, scratch.data(), count);
+    std::fill(scratch.begin() + static_cast<std::ptrdiff_t>(got), scratch.begin() + static_cast<std::ptrdiff_t>(count),
+              uint8_t{0});
+    return scratch.data();
+  }
 };
 
 class MemorySource final : public ByteSource {
@@ -36,6 +45,10 @@ class MemorySource final : public ByteSource {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(count, bytes_.size() - offset));
     std::memcpy(out, bytes_.data() + offset, n);
     return n;
+  }
+  const uint8_t* View(uint64_t offset, size_t count, std::vector<uint8_t>& scratch) override {
+    if (offset <= bytes_.size() && count <= bytes_.size() - offset) return bytes_.data() + offset;
+    return ByteSource::View(offset, count, scratch);
   }
 
  private:
@@ -119,9 +132,13 @@ std::string FourCCText(const FourCC& id) {
   return text;
 }
 
+void ReadAudioForEditing(ByteSource& src, uint64_t offset, uint64_t held, CWavLoader& wav);
+
 // Walks the chunks of |src| into |out|. False, after the message box, when
-// the bytes are no RIFF/WAVE file or their audio cannot be found.
-bool ParseWav(ByteSource& src, std::string_view name, CWavLoader& out, WavLoadReport* report) {
+// the bytes are no RIFF/WAVE file or their audio cannot be found. The audio
+// is read once the walk is over, when the format is known: as stored, or
+// |forEditing| mixed and converted on the way in.
+bool ParseWav(ByteSource& src, std::string_view name, CWavLoader& out, WavLoadReport* report, bool forEditing) {
   const uint64_t fileLength = src.Size();
   uint8_t head[12] = {};
   const size_t got = src.Read(0, head, sizeof head);
@@ -136,6 +153,7 @@ bool ParseWav(ByteSource& src, std::string_view name, CWavLoader& out, WavLoadRe
 
   CWavLoader loaded;
   bool foundData = false;
+  uint64_t dataOffset = 0, dataHeld = 0;  // where the last "data" chunk's bytes are
   uint64_t dataMissing = 0;  // bytes the last "data" chunk declares beyond the end of the file
   // The first chunk whose declared size runs past the end of the file: when
   // no "data" chunk was seen, that size swallowed the audio.
@@ -179,8 +197,9 @@ bool ParseWav(ByteSource& src, std::string_view name, CWavLoader& out, WavLoadRe
     } else if (FourCCIs(id, "data")) {
       // The audio is what the file holds: padding a lying size with silence
       // would turn a damaged 9 KB file into minutes of audio.
-      loaded.data = ReadBody(src, pos, size, 0);
-      dataMissing = size > available ? size - available : 0;
+      dataOffset = pos;
+      dataHeld = std::min(size, available);
+      dataMissing = size - dataHeld;
       foundData = true;
     } else {
       RiffChunk chunk;
@@ -203,12 +222,17 @@ bool ParseWav(ByteSource& src, std::string_view name, CWavLoader& out, WavLoadRe
   }
   if (dataMissing > 0) {
     const uint16_t align = loaded.format.nBlockAlign;
-    if (align != 0) loaded.data.resize(loaded.data.size() - loaded.data.size() % align);
+    if (align != 0) dataHeld -= dataHeld % align;
     if (report) {
       report->warnings.push_back(Format("Warning: The file lacks %llu bytes of the audio data its header declares; "
                                         "the audio ends where the file ends.",
                                         static_cast<unsigned long long>(dataMissing)));
     }
+  }
+  if (forEditing) {
+    ReadAudioForEditing(src, dataOffset, dataHeld, loaded);
+  } else if (foundData) {
+    loaded.data = ReadBody(src, dataOffset, dataHeld, 0);
   }
   out = std::move(loaded);
   return true;
@@ -216,7 +240,9 @@ bool ParseWav(ByteSource& src, std::string_view name, CWavLoader& out, WavLoadRe
 
 }  // namespace
 
-bool CWavLoader::Load(const std::filesystem::path& path, WavLoadReport* report) {
+namespace {
+
+bool LoadFile(const std::filesystem::path& path, CWavLoader& out, WavLoadReport* report, bool forEditing) {
   FilePtr file(std::fopen(path.c_str(), "rb"));
   if (!file) return false;
   std::FILE* f = file.get();
@@ -225,12 +251,28 @@ bool CWavLoader::Load(const std::filesystem::path& path, WavLoadReport* report) 
   if (endPos < 0) return false;
   std::rewind(f);
   FileSource source(f, static_cast<uint64_t>(endPos));
-  return ParseWav(source, path.filename().string(), *this, report);
+  return ParseWav(source, path.filename().string(), out, report, forEditing);
+}
+
+}  // namespace
+
+bool CWavLoader::Load(const std::filesystem::path& path, WavLoadReport* report) {
+  return LoadFile(path, *this, report, false);
 }
 
 bool CWavLoader::LoadFromMemory(std::span<const uint8_t> bytes, std::string_view name, WavLoadReport* report) {
   MemorySource source(bytes);
-  return ParseWav(source, name, *this, report);
+  return ParseWav(source, name, *this, report, false);
+}
+
+bool CWavLoader::LoadForEditing(const std::filesystem::path& path, WavLoadReport* report) {
+  return LoadFile(path, *this, report, true);
+}
+
+bool CWavLoader::LoadFromMemoryForEditing(std::span<const uint8_t> bytes, std::string_view name,
+                                          WavLoadReport* report) {
+  MemorySource source(bytes);
+  return ParseWav(source, name, *this, report, true);
 }
 
 size_t CWavLoader::CappedDataBytes(float maxSeconds) const {
@@ -349,6 +391,67 @@ bool CWavLoader::Save(const std::filesystem::path& path, float maxSeconds) {
 
 namespace {
 
+// The sample arithmetic of the mixing and conversion passes, one function per
+// width, shared by the passes over loaded bytes and the block-wise read.
+
+// Stereo means, truncated toward zero (8-bit: the floor of unsigned values).
+uint8_t Mean8(const uint8_t* l, const uint8_t* r) { return static_cast<uint8_t>((static_cast<unsigned>(*l) + *r) >> 1); }
+int16_t Mean16(const uint8_t* l, const uint8_t* r) {
+  const int sum = static_cast<int16_t>(ReadLE16(l)) + static_cast<int16_t>(ReadLE16(r));
+  return static_cast<int16_t>(sum / 2);
+}
+int32_t Mean24(const uint8_t* l, const uint8_t* r) { return (SignExtend24(l) + SignExtend24(r)) / 2; }
+int32_t Mean32(const uint8_t* l, const uint8_t* r) {
+  const int64_t sum = static_cast<int64_t>(static_cast<int32_t>(ReadLE32(l))) + static_cast<int32_t>(ReadLE32(r));
+  return static_cast<int32_t>(sum / 2);
+}
+float MeanFloat(const uint8_t* l, const uint8_t* r) { return (ReadLEFloat(l) + ReadLEFloat(r)) * 0.5f; }
+
+// One sample of each width as 16-bit, rounded to nearest, clipped.
+int32_t From8(uint8_t v) { return (static_cast<int32_t>(v) - 128) * 256; }
+int32_t From24(int32_t v) { return std::min((v + 128) >> 8, 32767); }
+int32_t From32(int32_t v) { return std::min(static_cast<int32_t>((static_cast<int64_t>(v) + 32768) >> 16), 32767); }
+int32_t FromFloat(float x) {
+  if (std::isnan(x)) return 0;
+  x = std::clamp(x, -1.0f, 1.0f);
+  float y = x * 32767.0f;
+  y = (y >= 0.0f) ? y + 0.5f : y - 0.5f;
+  return std::min(static_cast<int32_t>(y), 32767);
+}
+
+// Whether MixToMono() changes this format, and what it makes of it.
+bool MixApplies(const PcmFormat& f) {
+  if (f.nChannels != 2) return false;
+  const size_t width = f.wBitsPerSample / 8;
+  if (width < 1 || width > 4 || f.wBitsPerSample % 8 != 0) return false;
+  return f.nBlockAlign >= 2 * width;  // a frame must hold both samples
+}
+void SetMixedFormat(PcmFormat& f) {
+  f.nChannels = 1;
+  f.nBlockAlign = static_cast<uint16_t>(f.wBitsPerSample / 8);
+  f.nAvgBytesPerSec = static_cast<uint32_t>(f.nBlockAlign) * f.nSamplesPerSec;
+}
+
+// Whether ConvertTo16Bit() changes audio of this format (when it holds any),
+// and what it makes of it.
+bool ConversionApplies(const PcmFormat& f) {
+  if (f.wBitsPerSample == 16 && f.wFormatTag == kWaveFormatPcm) return false;
+  const uint16_t bits = f.wBitsPerSample;
+  if (bits != 8 && bits != 24 && bits != 32) return false;
+  // Samples are read back to back: a block alignment that says otherwise
+  // would make every sample after the first frame garbage.
+  if (f.nChannels == 0 || f.nBlockAlign != f.nChannels * (bits / 8)) return false;
+  // The 16-bit header must describe the result: a block alignment or byte
+  // rate that wraps in its field makes a file that can never be reopened.
+  return ConvertedFormatFits(f);
+}
+void SetConvertedFormat(PcmFormat& f) {
+  f.wBitsPerSample = 16;
+  f.wFormatTag = kWaveFormatPcm;
+  f.nBlockAlign = static_cast<uint16_t>(2 * f.nChannels);
+  f.nAvgBytesPerSec = static_cast<uint32_t>(f.nBlockAlign) * f.nSamplesPerSec;
+}
+
 // One mixing or conversion pass over every frame, with the sample width fixed
 // at compile time: no switch per sample. |out| may be |in| itself (the
 // result is never wider than what it is made from, and frame i is written
@@ -370,43 +473,121 @@ void Fit(std::vector<uint8_t>& data, size_t size) {
   data.shrink_to_fit();
 }
 
+// Bytes of the file read per block when the audio is converted as it is
+// read: small enough to stay in the processor's cache.
+constexpr size_t kReadBlockBytes = size_t{1} << 17;
+
+// Reads |units| units of kUnit bytes at |offset| (a stereo frame when mixing,
+// else one sample) and appends each as one 16-bit sample to |out|, a block at
+// a time: the file's own bytes are never held whole.
+template <size_t kUnit, typename ToSample>
+void ReadConverted(ByteSource& src, uint64_t offset, size_t units, std::vector<uint8_t>& out, ToSample toSample) {
+  constexpr size_t kUnitsPerBlock = kReadBlockBytes / kUnit;
+  std::vector<uint8_t> scratch;
+  out.clear();
+  out.reserve(2 * units);
+  for (size_t done = 0; done < units;) {
+    const size_t n = std::min(kUnitsPerBlock, units - done);
+    const uint8_t* in = src.View(offset + done * kUnit, n * kUnit, scratch);
+    const size_t at = out.size();
+    out.resize(at + 2 * n);  // grows within the reserve: only this block's pages are touched
+    ConvertSamples<kUnit>(in, out.data() + at, n, toSample);
+    done += n;
+  }
+}
+
+// Reads the |held| bytes of audio at |offset| into |wav| as MixToMono() and
+// ConvertTo16Bit() would leave them. Audio of a format the editor does not
+// take is read as stored.
+void ReadAudioForEditing(ByteSource& src, uint64_t offset, uint64_t held, CWavLoader& wav) {
+  PcmFormat f = wav.format;
+  const bool supported = UnsupportedFormatReason(wav).empty();
+  const bool mix = supported && MixApplies(f);
+  if (mix) SetMixedFormat(f);
+  const bool convert = supported && ConversionApplies(f);
+  const size_t width = f.wBitsPerSample / 8;
+  // A supported stereo frame is exactly its two samples.
+  const size_t unitBytes = mix ? 2 * width : width;
+  const size_t units = unitBytes ? static_cast<size_t>(held / unitBytes) : 0;
+  if (!(mix || convert) || units == 0) {
+    wav.data = ReadBody(src, offset, held, 0);
+    if (supported) {
+      wav.MixToMono();
+      wav.ConvertTo16Bit();
+    }
+    return;
+  }
+  std::vector<uint8_t>& out = wav.data;
+  const bool isFloat = wav.IsFloat();
+  if (mix) {
+    switch (width) {
+      case 1:
+        ReadConverted<2>(src, offset, units, out, [](const uint8_t* p) { return From8(Mean8(p, p + 1)); });
+        break;
+      case 2:
+        ReadConverted<4>(src, offset, units, out, [](const uint8_t* p) { return Mean16(p, p + 2); });
+        break;
+      case 3:
+        ReadConverted<6>(src, offset, units, out, [](const uint8_t* p) { return From24(Mean24(p, p + 3)); });
+        break;
+      default:
+        if (isFloat) {
+          ReadConverted<8>(src, offset, units, out, [](const uint8_t* p) { return FromFloat(MeanFloat(p, p + 4)); });
+        } else {
+          ReadConverted<8>(src, offset, units, out, [](const uint8_t* p) { return From32(Mean32(p, p + 4)); });
+        }
+        break;
+    }
+  } else {
+    switch (width) {
+      case 1:
+        ReadConverted<1>(src, offset, units, out, [](const uint8_t* p) { return From8(*p); });
+        break;
+      case 3:
+        ReadConverted<3>(src, offset, units, out, [](const uint8_t* p) { return From24(SignExtend24(p)); });
+        break;
+      default:
+        if (isFloat) {
+          ReadConverted<4>(src, offset, units, out, [](const uint8_t* p) { return FromFloat(ReadLEFloat(p)); });
+        } else {
+          ReadConverted<4>(src, offset, units, out,
+                           [](const uint8_t* p) { return From32(static_cast<int32_t>(ReadLE32(p))); });
+        }
+        break;
+    }
+  }
+  if (convert) SetConvertedFormat(f);
+  wav.format = f;
+}
+
 }  // namespace
 
 void CWavLoader::MixToMono() {
-  if (format.nChannels != 2) return;
+  if (!MixApplies(format)) return;
   const size_t width = format.wBitsPerSample / 8;
-  if (width < 1 || width > 4 || format.wBitsPerSample % 8 != 0) return;
   const size_t align = format.nBlockAlign;
-  if (align < 2 * width) return;  // a frame must hold both samples
-
   const size_t frames = data.size() / align;
   uint8_t* const p = data.data();
   switch (width) {
     case 1:
-      MixFrames<1>(p, p, frames, align, [](const uint8_t* l, const uint8_t* r, uint8_t* out) {
-        *out = static_cast<uint8_t>((static_cast<unsigned>(*l) + *r) >> 1);
-      });
+      MixFrames<1>(p, p, frames, align, [](const uint8_t* l, const uint8_t* r, uint8_t* out) { *out = Mean8(l, r); });
       break;
     case 2:
       MixFrames<2>(p, p, frames, align, [](const uint8_t* l, const uint8_t* r, uint8_t* out) {
-        const int sum = static_cast<int16_t>(ReadLE16(l)) + static_cast<int16_t>(ReadLE16(r));
-        WriteLE16(out, static_cast<uint16_t>(static_cast<int16_t>(sum / 2)));
+        WriteLE16(out, static_cast<uint16_t>(Mean16(l, r)));
       });
       break;
     case 3:
-      MixFrames<3>(p, p, frames, align, [](const uint8_t* l, const uint8_t* r, uint8_t* out) {
-        Store24(out, (SignExtend24(l) + SignExtend24(r)) / 2);
-      });
+      MixFrames<3>(p, p, frames, align,
+                   [](const uint8_t* l, const uint8_t* r, uint8_t* out) { Store24(out, Mean24(l, r)); });
       break;
     case 4:
       if (IsFloat()) {
-        MixFrames<4>(p, p, frames, align, [](const uint8_t* l, const uint8_t* r, uint8_t* out) {
-          WriteLEFloat(out, (ReadLEFloat(l) + ReadLEFloat(r)) * 0.5f);
-        });
+        MixFrames<4>(p, p, frames, align,
+                     [](const uint8_t* l, const uint8_t* r, uint8_t* out) { WriteLEFloat(out, MeanFloat(l, r)); });
       } else {
         MixFrames<4>(p, p, frames, align, [](const uint8_t* l, const uint8_t* r, uint8_t* out) {
-          const int64_t sum = static_cast<int64_t>(static_cast<int32_t>(ReadLE32(l))) + static_cast<int32_t>(ReadLE32(r));
-          WriteLE32(out, static_cast<uint32_t>(static_cast<int32_t>(sum / 2)));
+          WriteLE32(out, static_cast<uint32_t>(Mean32(l, r)));
         });
       }
       break;
@@ -418,9 +599,7 @@ void CWavLoader::MixToMono() {
   } else {
     data.resize(frames * width);
   }
-  format.nChannels = 1;
-  format.nBlockAlign = static_cast<uint16_t>(width);
-  format.nAvgBytesPerSec = static_cast<uint32_t>(format.nBlockAlign) * format.nSamplesPerSec;
+  SetMixedFormat(format);
 }
 
 bool ConvertedFormatFits(const PcmFormat& format) {
@@ -432,50 +611,26 @@ bool ConvertedFormatFits(const PcmFormat& format) {
 }
 
 void CWavLoader::ConvertTo16Bit() {
-  if (data.empty()) return;
-  if (format.wBitsPerSample == 16 && format.wFormatTag == kWaveFormatPcm) return;
-  const size_t width = format.wBitsPerSample / 8;
-  if (width < 1) return;
+  if (data.empty() || !ConversionApplies(format)) return;
   const uint16_t bits = format.wBitsPerSample;
-  if (bits != 8 && bits != 24 && bits != 32) return;
-  // Samples are read back to back: a block alignment that says otherwise
-  // would make every sample after the first frame garbage.
-  if (format.nChannels == 0 || format.nBlockAlign != format.nChannels * width) return;
-  // The 16-bit header must describe the result: a block alignment or byte
-  // rate that wraps in its field makes a file that can never be reopened.
-  if (!ConvertedFormatFits(format)) return;
-
-  const size_t n = data.size() / width;
+  const size_t n = data.size() / (bits / 8);
   const uint8_t* const in = data.data();
   if (bits == 8) {  // the only conversion that widens the audio: a new buffer
     std::vector<uint8_t> out(n * 2);
-    ConvertSamples<1>(in, out.data(), n, [](const uint8_t* p) { return (static_cast<int32_t>(*p) - 128) * 256; });
+    ConvertSamples<1>(in, out.data(), n, [](const uint8_t* p) { return From8(*p); });
     data = std::move(out);
   } else {
     uint8_t* const out = data.data();
     if (bits == 24) {
-      ConvertSamples<3>(in, out, n, [](const uint8_t* p) { return std::min((SignExtend24(p) + 128) >> 8, 32767); });
+      ConvertSamples<3>(in, out, n, [](const uint8_t* p) { return From24(SignExtend24(p)); });
     } else if (IsFloat()) {
-      ConvertSamples<4>(in, out, n, [](const uint8_t* p) {
-        float x = ReadLEFloat(p);
-        if (std::isnan(x)) return 0;
-        x = std::clamp(x, -1.0f, 1.0f);
-        float y = x * 32767.0f;
-        y = (y >= 0.0f) ? y + 0.5f : y - 0.5f;
-        return std::min(static_cast<int32_t>(y), 32767);
-      });
+      ConvertSamples<4>(in, out, n, [](const uint8_t* p) { return FromFloat(ReadLEFloat(p)); });
     } else {
-      ConvertSamples<4>(in, out, n, [](const uint8_t* p) {
-        const int64_t v = static_cast<int32_t>(ReadLE32(p));
-        return std::min(static_cast<int32_t>((v + 32768) >> 16), 32767);
-      });
+      ConvertSamples<4>(in, out, n, [](const uint8_t* p) { return From32(static_cast<int32_t>(ReadLE32(p))); });
     }
     Fit(data, n * 2);
   }
-  format.wBitsPerSample = 16;
-  format.wFormatTag = kWaveFormatPcm;
-  format.nBlockAlign = static_cast<uint16_t>(2 * format.nChannels);
-  format.nAvgBytesPerSec = static_cast<uint32_t>(format.nBlockAlign) * format.nSamplesPerSec;
+  SetConvertedFormat(format);
 }
 
 std::string UnsupportedFormatReason(const CWavLoader& wav) {

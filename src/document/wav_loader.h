@@ -7,7 +7,8 @@
 // nBlockAlign, and FrameCount() guards a zero block alignment.
 //
 // The editor's reading sequence is Load, MixToMono, ConvertTo16Bit, after
-// which `data` holds 16-bit PCM at the file's own rate. Save writes the
+// which `data` holds 16-bit PCM at the file's own rate; LoadForEditing does
+// all three in one pass over the audio. Save writes the
 // format record, the kept chunks in list order and then "data"; every WAV file
 // the system writes goes out through it, so it fixes their layout.
 //
@@ -115,6 +116,14 @@ class CWavLoader {
   // The same for a file held in memory; |name| names it in messages.
   bool LoadFromMemory(std::span<const uint8_t> bytes, std::string_view name = "the file",
                       WavLoadReport* report = nullptr);
+  // Load() followed by MixToMono() and ConvertTo16Bit(), with the same
+  // result, but the audio is mixed and converted while it is read, a block
+  // at a time, straight into `data`: the file's own samples are never held
+  // whole beside the result. Audio of a format UnsupportedFormatReason()
+  // names is loaded as stored, neither mixed nor converted.
+  bool LoadForEditing(const std::filesystem::path& path, WavLoadReport* report = nullptr);
+  bool LoadFromMemoryForEditing(std::span<const uint8_t> bytes, std::string_view name = "the file",
+                                WavLoadReport* report = nullptr);
 
   // Writes the loader as a WAV file. A positive maxSeconds first shortens
   // `data` to at most that duration (the loader loses the tail), but only

@@ -72,14 +72,12 @@ void KitSampleLoader::LogFailed(std::string_view path) const { LogF(log_, failed
 
 std::optional<std::vector<uint8_t>> KitSampleLoader::Load(const fs::path& path) {
   CWavLoader wav;
-  if (!wav.Load(path)) {
+  if (!wav.LoadForEditing(path)) {
     LogFailed(path.string());
     return std::nullopt;
   }
   std::string reason = UnsupportedFormatReason(wav);
   if (reason.empty()) {
-    wav.MixToMono();
-    wav.ConvertTo16Bit();
     const PcmFormat& f = wav.format;
     // Files of more than two channels are not mixed; appended as they are
     // they would play as noise.

@@ -64,7 +64,8 @@ TEST_F(CoreCommandsTest, TheMenuBarSkeletonAndTheCoreEntries) {
   const std::vector<MenuEntry> bar = registry.MenuBar();
   std::vector<std::string> names;
   for (const MenuEntry& m : bar) names.push_back(m.text);
-  EXPECT_THAT(names, ElementsAre("&File", "&Edit", "&Play", "&Audio", "&Region", "&Tools", "&View", "&Help"));
+  EXPECT_THAT(names, ElementsAre("&File", "&Edit", "&Play", "&Audio", "&ReTime/ReSample", "&Region", "&Tools", "&View",
+                                 "&Help"));
   // The File menu holds the Export submenu and the recent-file list here.
   EXPECT_THAT(Texts(bar[0].entries), ElementsAre("[Export]", "-", "[Recent Files]"));
   EXPECT_EQ(bar[0].entries[2].kind, MenuEntry::Kind::kRecentFiles);

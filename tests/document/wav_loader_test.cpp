@@ -378,6 +378,94 @@ TEST_F(WavLoaderTest, MixingAndConvertingALongFileInPlaceKeepsEveryFrame) {
   EXPECT_EQ(wav.format, (PcmFormat{1, 1, 44100, 88200, 2, 16}));
 }
 
+// Bytes of every value (noise, NaN and infinite floats, odd lengths).
+Bytes NoiseBytes(size_t n, uint32_t seed) {
+  Bytes out(n);
+  for (uint8_t& b : out) {
+    seed = seed * 1664525u + 1013904223u;
+    b = static_cast<uint8_t>(seed >> 24);
+  }
+  return out;
+}
+
+TEST_F(WavLoaderTest, LoadingForEditingEqualsLoadingThenMixingAndConverting) {
+  // The editor converts while it reads, a block of the file at a time; the
+  // result must be what loading and the two passes make of the same file.
+  // Long bodies cross several blocks and end in the middle of one, some in
+  // the middle of a frame.
+  const size_t kLong = 300001;
+  const struct {
+    Bytes file;
+    const char* what;
+  } cases[] = {
+      {WavBuilder().Fmt(1, 2, 44100, 24).Data(NoiseBytes(kLong, 1)).Build(), "24-bit stereo"},
+      {WavBuilder().Fmt(1, 2, 44100, 8).Data(NoiseBytes(kLong, 2)).Build(), "8-bit stereo"},
+      {WavBuilder().Fmt(1, 2, 44100, 16).Data(NoiseBytes(kLong, 3)).Build(), "16-bit stereo"},
+      {WavBuilder().Fmt(1, 2, 44100, 32).Data(NoiseBytes(kLong, 4)).Build(), "32-bit stereo"},
+      {WavBuilder().Fmt(3, 2, 44100, 32).Data(NoiseBytes(kLong, 5)).Build(), "float stereo"},
+      {WavBuilder().Fmt(1, 1, 44100, 24).Data(NoiseBytes(kLong, 6)).Build(), "24-bit mono"},
+      {WavBuilder().Fmt(1, 1, 44100, 8).Data(NoiseBytes(kLong, 7)).Build(), "8-bit mono"},
+      {WavBuilder().Fmt(3, 1, 44100, 32).Data(NoiseBytes(kLong, 8)).Build(), "float mono"},
+      {WavBuilder().Fmt(1, 1, 44100, 32).Data(NoiseBytes(kLong, 9)).Build(), "32-bit mono"},
+      {WavBuilder().Fmt(1, 4, 44100, 24).Data(NoiseBytes(kLong, 10)).Build(), "24-bit, four channels"},
+      {WavBuilder().Fmt(1, 1, 44100, 16).Data(NoiseBytes(1001, 11)).Build(), "16-bit mono"},
+      {WavBuilder().Chunk("fmt ", ExtensibleFmtRecord(2, 48000, 16, 1)).Data(NoiseBytes(999, 12)).Build(),
+       "extensible 16-bit stereo"},
+      {WavBuilder().Chunk("fmt ", ExtensibleFmtRecord(2, 48000, 32, 3)).Data(NoiseBytes(999, 13)).Build(),
+       "extensible float stereo"},
+      {WavBuilder().Fmt(1, 2, 8000, 24).RawChunk("data", 5000, NoiseBytes(1003, 14)).Build(),
+       "truncated data chunk"},
+      {WavBuilder().Fmt(1, 2, 8000, 24).Data({}).Build(), "empty data chunk"},
+      {WavBuilder().Fmt(1, 2, 8000, 24).Data(NoiseBytes(5, 15)).Build(), "less than a frame"},
+      {WavBuilder().Fmt(1, 2, 8000, 24).Build(), "no data chunk"},
+      {WavBuilder().Data(NoiseBytes(600, 16)).Fmt(1, 2, 8000, 24).Build(), "format after the audio"},
+      {WavBuilder().Fmt(1, 2, 8000, 8).Data(NoiseBytes(64, 17)).Fmt(1, 2, 8000, 24).Data(NoiseBytes(66, 18)).Build(),
+       "two formats, two data chunks"},
+      {WavBuilder().Fmt(2, 2, 8000, 4).Data(NoiseBytes(600, 19)).Build(), "ADPCM, left as stored"},
+      {WavBuilder().Fmt(1, 2, 8000, 24, 8).Data(NoiseBytes(600, 20)).Build(), "padded frames, left as stored"},
+      {WavBuilder().Fmt(1, 2, 8000, 12).Data(NoiseBytes(600, 21)).Build(), "12-bit, left as stored"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto path = dir_ / "in.wav";
+    WriteFileBytes(path, c.file);
+    CWavLoader expected;
+    WavLoadReport expectedReport;
+    ASSERT_TRUE(expected.Load(path, &expectedReport));
+    if (UnsupportedFormatReason(expected).empty()) {
+      expected.MixToMono();
+      expected.ConvertTo16Bit();
+    }
+
+    CWavLoader fromFile, fromMemory;
+    WavLoadReport fileReport, memoryReport;
+    ASSERT_TRUE(fromFile.LoadForEditing(path, &fileReport));
+    ASSERT_TRUE(fromMemory.LoadFromMemoryForEditing(c.file, "in.wav", &memoryReport));
+    for (const CWavLoader* got : {&fromFile, &fromMemory}) {
+      EXPECT_EQ(got->format, expected.format);
+      EXPECT_EQ(got->isExtensible, expected.isExtensible);
+      EXPECT_EQ(got->chunks, expected.chunks);
+      ASSERT_EQ(got->data.size(), expected.data.size());
+      EXPECT_TRUE(got->data == expected.data);
+    }
+    EXPECT_EQ(fileReport.warnings, expectedReport.warnings);
+    EXPECT_EQ(memoryReport.warnings, expectedReport.warnings);
+  }
+}
+
+TEST_F(WavLoaderTest, LoadingForEditingRefusesWhatLoadingRefuses) {
+  CWavLoader wav;
+  EXPECT_FALSE(wav.LoadForEditing(dir_ / "missing.wav"));
+  const Bytes swallowed =
+      WavBuilder().RawChunk("LIST", 5000, Text("INFO")).Fmt(1, 2, 8000, 24).Data(NoiseBytes(60, 1)).Build();
+  EXPECT_FALSE(wav.LoadFromMemoryForEditing(swallowed, "swallowed.wav"));
+  ASSERT_FALSE(host_.Shown().empty());
+  EXPECT_THAT(host_.Shown().back().text, ::testing::StartsWith("Cannot open swallowed.wav: a chunk claims more"));
+  EXPECT_FALSE(wav.LoadFromMemoryForEditing(Text("RIFX\x04\0\0\0WAVE")));
+  EXPECT_EQ(host_.Shown().back().text, "This is not a valid RIFF file.");
+  EXPECT_TRUE(wav.data.empty());
+}
+
 TEST_F(WavLoaderTest, MixToMonoLeavesOtherLayoutsAlone) {
   const struct {
     PcmFormat format;
