@@ -9,8 +9,8 @@
 #include <QPrinter>
 #include <QApplication>
 #include <QClipboard>
-#include <QGuiApplication>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStyle>
@@ -19,10 +19,12 @@
 #include <functional>
 
 #include "app/app_commands.h"
+#include "commands/audio_edit_commands.h"
 #include "app/chop_tempo_dialogs.h"
 #include "app/customize_dlg.h"
 #include "app/device_commands.h"
 #include "app/kit_commands.h"
+#include "app/pitch_dialogs.h"
 #include "app/quorvel_app.h"
 #include "commands/editor_commands.h"
 #include "document/region_edits.h"
@@ -30,6 +32,7 @@
 #include "platform/message_host.h"
 #include "platform/settings.h"
 #include "platform/text_format.h"
+#include "notes/ui/note_dialogs.h"
 
 namespace zandrel {
 namespace {
@@ -72,6 +75,10 @@ CMainFrame::CMainFrame(CQuorvelApp& app, CQuorvelDoc& doc)
   view = new CQuorvelView(doc_, commands, this);
   setCentralWidget(view);
   view->openWavFile = [this](const QString& path) { app_.OpenDocumentFile(path.toStdString()); };
+  view->appendWavFile = [this](const QString& path) {
+    AppendWavFile(*context_, path.toStdString());
+    RefreshActions();
+  };
 
   outputPane = new COutputWnd(this);
   addDockWidget(Qt::BottomDockWidgetArea, outputPane);
@@ -93,6 +100,8 @@ CMainFrame::CMainFrame(CQuorvelApp& app, CQuorvelDoc& doc)
   UpdateTitle();
   resize(1200, 760);
   RestoreWindowLayout();
+  // Paste follows what the desktop clipboard offers, whoever put it there.
+  connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &CMainFrame::RefreshActions);
 }
 
 CommandContext& CMainFrame::Context() { return *context_; }
@@ -112,6 +121,9 @@ void CMainFrame::DeclareCommands() {
   DeclareAppCommands(commands, app_, *this);
   DeclareDeviceCommands(commands, app_);
   DeclareKitCommands(commands, app_);
+  noteDialogs_ = std::make_unique<QtNoteDialogs>(this);
+  DeclareNoteCommands(commands, *noteDialogs_);
+  DeclarePitchAppCommands(commands, view->Model(), this);
   DeclareChopTempoAppCommands(commands, view->Model(), this);
   commands.Bind(context_.get());
 }

@@ -63,6 +63,8 @@ CQuorvelApp::~CQuorvelApp() {
   doc_.reset();
   SetFileDialogHost(previousFileDialogs_);
   SetMessageHost(previousMessageHost_);
+  SetParameterDialogHost(previousParameterDialogs_);
+  SetClipboardHost(previousClipboard_);
   SetSettingsStore(nullptr);
 }
 
@@ -75,12 +77,17 @@ bool CQuorvelApp::InitInstance(const QStringList& arguments) {
   if (previousMessageHost_) SetMessageHost(previousMessageHost_);
   previousFileDialogs_ = SetFileDialogHost(&fileDialogs_);
   if (previousFileDialogs_) SetFileDialogHost(previousFileDialogs_);
+  previousParameterDialogs_ = SetParameterDialogHost(&parameterDialogs_);
+  if (previousParameterDialogs_) SetParameterDialogHost(previousParameterDialogs_);
+  // Two editors in one process (tests) share the one desktop clipboard.
+  previousClipboard_ = SetClipboardHost(&clipboard_);
   recentFiles_.Load();
 
   doc_ = std::make_unique<CQuorvelDoc>();
   frame_ = std::make_unique<CMainFrame>(*this, *doc_);
   messageHost_.parent = frame_.get();
   fileDialogs_.parent = frame_.get();
+  parameterDialogs_.parent = frame_.get();
 
   // A file named on the command line that cannot be opened has been
   // reported by now; the editor still starts, with an empty document.

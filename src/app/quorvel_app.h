@@ -12,7 +12,9 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/qt_clipboard.h"
 #include "app/qt_hosts.h"
+#include "app/qt_parameter_dialogs.h"
 #include "app/model/recent_files.h"
 #include "document/quorvel_doc.h"
 
@@ -35,6 +37,7 @@ class CQuorvelApp final : public QObject {
   CQuorvelDoc& Document() { return *doc_; }
   CMainFrame& MainFrame() { return *frame_; }
   RecentFileList& RecentFiles() { return recentFiles_; }
+  QtParameterDialogs& ParameterDialogs() { return parameterDialogs_; }
 
   // File commands. Each returns whether it went through.
   bool OnFileNew();
@@ -51,9 +54,13 @@ class CQuorvelApp final : public QObject {
   // Hosts installed before the app started (a test's) are kept.
   MessageHost* previousMessageHost_ = nullptr;
   FileDialogHost* previousFileDialogs_ = nullptr;
+  ClipboardHost* previousClipboard_ = nullptr;
+  ParameterDialogHost* previousParameterDialogs_ = nullptr;
   std::unique_ptr<QtSettingsStore> settings_;
   QtMessageHost messageHost_;
   QtFileDialogs fileDialogs_;
+  QtClipboardHost clipboard_;
+  QtParameterDialogs parameterDialogs_;
   std::unique_ptr<CQuorvelDoc> doc_;
   std::unique_ptr<CMainFrame> frame_;
   RecentFileList recentFiles_;

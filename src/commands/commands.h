@@ -72,6 +72,14 @@ inline constexpr int kEditRedo = 57644;
 inline constexpr int kEditCopy = 57634;
 inline constexpr int kEditCut = 57635;
 inline constexpr int kEditPaste = 57637;
+// The audio clipboard, Append and the edits of length and region list
+inline constexpr int kPasteInPlace = 32908;
+inline constexpr int kAppendWav = 32829;
+inline constexpr int kAddSilence = 32847;
+inline constexpr int kDeleteOutsideLoop = 32850;
+inline constexpr int kRemoveAllSilences = 32876;
+inline constexpr int kRemoveAllRegions = 32886;
+inline constexpr int kExportSelection = 32916;
 // View
 inline constexpr int kPlayStop = 32772;
 inline constexpr int kLoop = 32773;

@@ -1,5 +1,7 @@
 #include "commands/editor_commands.h"
 
+#include "commands/audio_edit_commands.h"
+
 namespace zandrel {
 
 void DeclareMenuBar(CommandRegistry& r) {
@@ -9,8 +11,10 @@ void DeclareMenuBar(CommandRegistry& r) {
   r.AddMenu({"&Edit", 200});
   r.AddMenu({"&Play", 300});
   r.AddMenu({"&Audio", 400});
-  r.AddMenu({.path = "&ReTime", .order = 500, .title = "&ReTime/ReSample"});
-  r.AddMenu({"&Region", 550});
+  r.AddMenu({"&Selection", 450});
+  r.AddMenu({"&Region", 500});
+  r.AddMenu({.path = "&ReTime", .order = 550, .title = "&ReTime/ReSample"});
+  r.AddMenu({"&Notes", 600});
   r.AddMenu({"&Tools", 700});
   r.AddMenu({"&View", 800});
   r.AddMenu({"&Help", 900});
@@ -25,7 +29,12 @@ void DeclareDocumentCommands(CommandRegistry& r) {
          .contextMenus = {{"Edit", 200, "&Undo\tCtrl+Z"}, {"Loop Region", 300, "&Undo\tCtrl+Z"}},
          .toolbar = 200,
          .enabled = [](const CommandContext& c) { return c.Document() && c.Document()->CanUndo(); },
-         .run = [](CommandContext& c) { c.Document()->OnEditUndo(); }});
+         .run =
+             [](CommandContext& c) {
+               // Undoing a lengthening edit shortens the audio under the cursor.
+               c.Document()->OnEditUndo();
+               ClampCursorToAudio(*c.Document(), c.Selection());
+             }});
   r.Add({.id = cmd::kEditRedo,
          .text = "Redo",
          .key = "Ctrl+Y",
@@ -33,7 +42,11 @@ void DeclareDocumentCommands(CommandRegistry& r) {
          .contextMenus = {{"Edit", 201, "Redo\tCtrl+Y"}, {"Loop Region", 301, "Redo\tCtrl+Y"}},
          .toolbar = 201,
          .enabled = [](const CommandContext& c) { return c.Document() && c.Document()->CanRedo(); },
-         .run = [](CommandContext& c) { c.Document()->OnEditRedo(); }});
+         .run =
+             [](CommandContext& c) {
+               c.Document()->OnEditRedo();
+               ClampCursorToAudio(*c.Document(), c.Selection());
+             }});
   r.Add({.id = cmd::kExportWavWithoutLimits,
          .text = "Export Wav Without EP restrictions...",
          .menus = {{"&File/Export", 100}},

@@ -12,8 +12,9 @@ namespace zandrel {
 
 // The menus of the menu bar, by order: "&File" 100 (with its submenus
 // "Export" at 300 and the recent-file list at 600), "&Edit" 200, "&Play" 300,
-// "&Audio" 400, "&ReTime" 500, "&Region" 550, "&Tools" 700, "&View" 800,
-// "&Help" 900. A menu that holds nothing is not shown.
+// "&Audio" 400, "&Selection" 450, "&Region" 500, "&ReTime" 550, "&Notes" 600,
+// "&Tools" 700, "&View" 800, "&Help" 900. A menu that holds nothing is not
+// shown.
 void DeclareMenuBar(CommandRegistry& registry);
 // Undo, Redo and the document's exports and reports.
 void DeclareDocumentCommands(CommandRegistry& registry);
@@ -24,7 +25,8 @@ void DeclareEditCommands(CommandRegistry& registry);
 // The commands that show in the menus and keys already but whose bodies
 // later work builds; they show disabled.
 void DeclareBuiltLaterCommands(CommandRegistry& registry);
-// All of the above, and the processing commands (processing_commands.h).
+// All of the above, the clipboard and length edits (audio_edit_commands.h)
+// and the processing commands (processing_commands.h).
 void DeclareCoreCommands(CommandRegistry& registry);
 
 // The ids declared without a body. Giving one of them its body means taking

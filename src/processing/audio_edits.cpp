@@ -29,7 +29,9 @@ int64_t ClampLoop(int64_t p, int64_t lo, int64_t hi) { return p == kNoLoop ? kNo
 
 // ------------------------------------------------------------ Add Silence --
 
-float SilenceSeconds(float coarse, float fine) { return std::trunc(coarse) + fine; }
+// printf's "%.0f" rounds to the nearest whole number, ties to even, as
+// nearbyint does in the default rounding mode.
+float SilenceSeconds(float coarse, float fine) { return std::nearbyint(coarse) + fine; }
 
 int64_t SilenceFrames(uint32_t rate, float seconds) {
   const double frames = std::trunc(static_cast<double>(static_cast<float>(rate) * seconds));

@@ -26,8 +26,9 @@ namespace zandrel {
 
 // ------------------------------------------------------------ Add Silence --
 
-// Add Silence's length from its two knobs: whole seconds of |coarse|
-// (truncated toward zero) plus |fine|, in single precision.
+// Add Silence's length from its two knobs: the whole seconds the "coarse"
+// knob shows (its "%.0f s" value) plus |fine|, in single precision. The
+// user gets exactly the length the knob showed.
 float SilenceSeconds(float coarse, float fine);
 // The frames inserted for |seconds| at |rate| (truncated toward zero).
 int64_t SilenceFrames(uint32_t rate, float seconds);

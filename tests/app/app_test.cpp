@@ -136,22 +136,35 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
     titles << a->text();
     menus[a->text()] = MenuTexts(a->menu());
   }
-  EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&Play", "&Audio", "&ReTime/ReSample", "&Region", "&Tools",
-                                 "&View", "&Help"}));
-  EXPECT_EQ(menus["&File"], (QStringList{"&New", "&Open...", "Save &Wav...", "-", "New Empty 1s Sample", "[Import]", "-",
+  EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&Play", "&Audio", "&Selection", "&Region",
+                                 "&ReTime/ReSample", "&Notes", "&Tools", "&View", "&Help"}));
+  EXPECT_EQ(menus["&File"], (QStringList{"&New", "&Open...", "Save &Wav...", "-", "New Empty 1s Sample",
+                                         "Append Wav...", "[Import]", "-",
                                          "[Export]", "-", "Upload...", "Download...", "-", "&Print...",
                                          "Print Pre&view", "P&rint Setup...", "-", "[Recent Files]", "-", "E&xit"}));
-  EXPECT_EQ(menus["&Edit"], (QStringList{"&Undo", "Redo", "-", "Select All", "Deselect", "-", "Split At Cursor",
-                                         "Remove Selected Region", "Delete Wav Data"}));
+  EXPECT_EQ(menus["&Edit"], (QStringList{"&Undo", "Redo", "-", "Select All", "Deselect", "Cu&t", "&Copy", "&Paste",
+                                         "Paste in Place", "-", "Split At Cursor", "Remove Selected Region",
+                                         "Delete Wav Data"}));
+  EXPECT_EQ(menus["&Selection"], (QStringList{"Delete everyting outside", "-", "Estimate Pitch"}));
+  EXPECT_EQ(menus["&Region"],
+            (QStringList{"Add Silence...", "Remove All Silences", "-", "Remove All Regions", "-", "Create Single Region",
+                         "-", "Auto Chop (Percussive Simple)", "Auto Chop (Melodic Simple)",
+                         "Auto Chop (Melodic by Frequency)", "-", "Find BPM from length", "Find BPM from Transients",
+                         "Find Beats", "Adjust Loop to BPM..."}));
   EXPECT_EQ(menus["&Play"], (QStringList{"Play/Stop", "Loop"}));
   EXPECT_EQ(menus["&Audio"], (QStringList{"Fade Out ", "Fade In", "Fade In EXP", "Fade Out EXP", "-",
                                             "Fade Out to Reverb", "Fade Out to Delay", "-", "Silence",
-                                            "Normalize to 92%", "-", "Adaptive Noise Gate", "Adaptive Compressor", "-",
+                                            "Normalize to 92%", "-", "Auto-Tune to Root", "Tune/Repitch...", "-",
+                                            "Adaptive Noise Gate", "Adaptive Compressor", "-",
                                             "Spectral Isolation (Percussive)", "Spectral Cleanup (Melodic)"}));
-  EXPECT_EQ(menus["&Region"], (QStringList{"Auto Chop (Percussive Simple)", "Auto Chop (Melodic Simple)",
-                                             "Auto Chop (Melodic by Frequency)", "-", "Find BPM from length",
-                                             "Find BPM from Transients", "Find Beats", "Adjust Loop to BPM..."}));
-  EXPECT_EQ(menus["&Tools"], (QStringList{"EP Manager..."}));
+  EXPECT_EQ(menus["&ReTime/ReSample"],
+            (QStringList{"Double Time (pitch shift +12)", "SP-1200 Repitch (+5 semi)", "-", "Downsample to 44kHz",
+                         "Downsample to 22kHz", "Downsample to 22kHz with Double Time",
+                         "Resample to 46.875kHz (Medieval)", "Downsample to 16kHz (voice)", "-", "Time Stretch...",
+                         "Pitch Shift..."}));
+  EXPECT_EQ(menus["&Notes"], (QStringList{"FInd Root Note", "Find Root Notes (All Regions)"}));
+  EXPECT_EQ(menus["&Tools"], (QStringList{"EP Manager...", "-", "Transpose...", "Distribute Notes (Percussive)",
+                                          "Distribute Notes (Melodic)", "Historic and World Tunings..."}));
   EXPECT_EQ(menus["&View"], (QStringList{"Customize...", "-", "Time", "Frames", "Beats", "-", "Snap To Zero Crossing",
                                          "Show loupe when dragging", "Edit Key Boundaries", "Follow Playhead",
                                          "Sroll Wheel is Zoom", "-", "Play animation on empty screen",
@@ -161,7 +174,7 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   // Each item runs its command and carries the command's key.
   std::vector<QAction*> actions;
   for (QAction* a : frame.menuBar()->actions()) CollectActions(a->menu(), actions);
-  ASSERT_EQ(actions.size(), 66u);
+  ASSERT_EQ(actions.size(), 88u);
   for (QAction* a : actions) {
     const int id = a->data().toInt();
     const Command* command = frame.commands.Find(id);
@@ -230,8 +243,8 @@ TEST_F(AppTest, EveryMenuContextMenuToolbarAndKeyEntryHasACommandOrIsBuiltLater)
     ++keys;
   }
   EXPECT_EQ(keys, 16);  // the accelerator table without the two pane keys (F6, Shift+F6)
-  // The 8 context-menu commands that still wait for their bodies, and Cut.
-  EXPECT_EQ(BuiltLaterIds().size(), 9u);
+  // The context-menu commands that still wait for their bodies.
+  EXPECT_EQ(BuiltLaterIds().size(), 2u);
 }
 
 TEST_F(AppTest, DeleteWavDataRebuildsThePeaksOnceAndOnlyAfterItRan) {
@@ -591,14 +604,21 @@ TEST_F(AppTest, PrintsTheViewOntoAPage) {
   };
   const QRgb region0 = over(RegionBarColor(0), view_color::kClear);
   const QRgb region1 = over(RegionBarColor(1), view_color::kClear);
-  int green = 0, bar0 = 0, bar1 = 0, lowestBar = -1, highestGreen = page.height();
+  int green = 0, bar0 = 0, bar1 = 0, lowestBar = -1, highestGreen = page.height(), lowestGreen = -1;
   for (int y = 0; y < page.height(); ++y) {
     for (int x = 0; x < page.width(); ++x) {
       const QRgb p = page.pixel(x, y);
       if (qGreen(p) > 200 && qRed(p) < 90 && qBlue(p) < 90) {
         ++green;
         highestGreen = std::min(highestGreen, y);
+        lowestGreen = std::max(lowestGreen, y);
       }
+    }
+  }
+  // The piano strip below the waveform shows the regions' colours too.
+  for (int y = 0; y < lowestGreen; ++y) {
+    for (int x = 0; x < page.width(); ++x) {
+      const QRgb p = page.pixel(x, y);
       if (near(p, region0)) ++bar0, lowestBar = std::max(lowestBar, y);
       if (near(p, region1)) ++bar1, lowestBar = std::max(lowestBar, y);
     }

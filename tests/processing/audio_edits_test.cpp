@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "document/instrument_chunks.h"
+#include "platform/text_format.h"
 #include "support/region_frames.h"
 #include "support/test_host.h"
 #include "support/wav_builder.h"
@@ -38,8 +40,13 @@ int16_t SampleAt(const CWavLoader& a, int64_t frame) {
 // ------------------------------------------------------------ Add Silence --
 
 TEST(AddSilence, LengthFromTheKnobs) {
-  EXPECT_FLOAT_EQ(SilenceSeconds(1.7f, 0.25f), 1.25f);  // the coarse knob counts whole seconds
-  EXPECT_EQ(SilenceFrames(44100, SilenceSeconds(1.7f, 0.25f)), 55125);
+  // The coarse knob shows "2 s" at 1.7: two seconds go in, not one.
+  EXPECT_FLOAT_EQ(SilenceSeconds(1.7f, 0.25f), 2.25f);
+  EXPECT_EQ(SilenceFrames(44100, SilenceSeconds(1.7f, 0.25f)), 99225);
+  for (float coarse : {0.0f, 0.4f, 0.5f, 0.6f, 1.2f, 1.5f, 2.5f, 2.51f, 19.6f, 20.0f}) {
+    const float shown = std::stof(Format("%.0f", static_cast<double>(coarse)));
+    EXPECT_FLOAT_EQ(SilenceSeconds(coarse, 0.0f), shown) << coarse;
+  }
   EXPECT_EQ(SilenceFrames(44100, SilenceSeconds(0, 0)), 0);
   EXPECT_EQ(SilenceLogLine(0, 0), "Inserted 0.00 seconds (0 samples) of silence");
   EXPECT_EQ(SilenceLogLine(1.25f, 55125), "Inserted 1.25 seconds (55125 samples) of silence");

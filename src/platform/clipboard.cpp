@@ -1,0 +1,28 @@
+#include "platform/clipboard.h"
+
+namespace zandrel {
+namespace {
+ClipboardHost* g_host = nullptr;
+}
+
+ClipboardHost* CurrentClipboardHost() { return g_host; }
+
+ClipboardHost* SetClipboardHost(ClipboardHost* host) {
+  ClipboardHost* previous = g_host;
+  g_host = host;
+  return previous;
+}
+
+std::optional<std::vector<uint8_t>> MemoryClipboard::GetData(std::string_view type) const {
+  if (!HasData(type)) return std::nullopt;
+  return bytes_;
+}
+
+bool MemoryClipboard::SetData(std::string_view type, std::vector<uint8_t> bytes) {
+  held_ = true;
+  type_ = std::string(type);
+  bytes_ = std::move(bytes);
+  return true;
+}
+
+}  // namespace zandrel
