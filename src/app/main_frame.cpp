@@ -20,6 +20,7 @@
 
 #include "app/app_commands.h"
 #include "commands/audio_edit_commands.h"
+#include "app/chop_tempo_dialogs.h"
 #include "app/customize_dlg.h"
 #include "app/device_commands.h"
 #include "app/kit_commands.h"
@@ -125,6 +126,7 @@ void CMainFrame::DeclareCommands() {
   noteDialogs_ = std::make_unique<QtNoteDialogs>(this);
   DeclareNoteCommands(commands, *noteDialogs_);
   DeclarePitchAppCommands(commands, view->Model(), this);
+  DeclareChopTempoAppCommands(commands, view->Model(), this);
   commands.Bind(context_.get());
 }
 

@@ -24,6 +24,10 @@ const std::map<int, Placement>& Placements() {
       {cmd::kFadeOutToDelay, {201, {}}},
       {cmd::kSilence, {300, {}}},
       {cmd::kNormalize, {301, {{"Region Bar", 201, "Normalize"}}}},
+      {32909, {600, {}}},  // Adaptive Noise Gate
+      {32910, {601, {}}},  // Adaptive Compressor
+      {32911, {700, {}}},  // Spectral Isolation (Percussive)
+      {32920, {701, {}}},  // Spectral Cleanup (Melodic)
   };
   return placements;
 }

@@ -1,5 +1,6 @@
 #include "processing/registered_commands.h"
 
+#include "processing/dynamics.h"
 #include "processing/level_commands.h"
 
 namespace zandrel {
@@ -8,6 +9,7 @@ const std::vector<const ProcessingCommand*>& RegisteredProcessingCommands() {
   static const std::vector<const ProcessingCommand*> all = [] {
     std::vector<const ProcessingCommand*> v;
     for (const ProcessingCommand& c : LevelCommands()) v.push_back(&c);
+    for (const ProcessingCommand& c : DynamicsCommands()) v.push_back(&c);
     return v;
   }();
   return all;

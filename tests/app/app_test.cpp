@@ -145,8 +145,11 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   EXPECT_EQ(menus["&Edit"], (QStringList{"&Undo", "Redo", "-", "Select All", "Deselect", "Cu&t", "&Copy", "&Paste",
                                          "Paste in Place", "-", "Split At Cursor", "Remove Selected Region",
                                          "Delete Wav Data"}));
-  EXPECT_EQ(menus["&Region"], (QStringList{"Add Silence...", "Remove All Silences", "-", "Remove All Regions", "-",
-                                           "Create Single Region"}));
+  EXPECT_EQ(menus["&Region"],
+            (QStringList{"Add Silence...", "Remove All Silences", "-", "Remove All Regions", "-", "Create Single Region",
+                         "-", "Auto Chop (Percussive Simple)", "Auto Chop (Melodic Simple)",
+                         "Auto Chop (Melodic by Frequency)", "-", "Find BPM from length", "Find BPM from Transients",
+                         "Find Beats", "Adjust Loop to BPM..."}));
   EXPECT_EQ(menus["&Play"], (QStringList{"Play/Stop", "Loop"}));
   EXPECT_EQ(menus["&Selection"],
             (QStringList{"Delete everyting outside", "-", "Hanning Crossfade", "Equal-Power Crossfade", "Align Phase",
@@ -154,7 +157,9 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
                          "Align Looping Points (+/-200ms)", "Set IN/OUT to Zero Crossing"}));
   EXPECT_EQ(menus["&Audio"], (QStringList{"Fade Out ", "Fade In", "Fade In EXP", "Fade Out EXP", "-",
                                             "Fade Out to Reverb", "Fade Out to Delay", "-", "Silence",
-                                            "Normalize to 92%", "-", "Auto-Tune to Root", "Tune/Repitch..."}));
+                                            "Normalize to 92%", "-", "Auto-Tune to Root", "Tune/Repitch...", "-",
+                                            "Adaptive Noise Gate", "Adaptive Compressor", "-",
+                                            "Spectral Isolation (Percussive)", "Spectral Cleanup (Melodic)"}));
   EXPECT_EQ(menus["&ReTime/ReSample"],
             (QStringList{"Double Time (pitch shift +12)", "SP-1200 Repitch (+5 semi)", "-", "Downsample to 44kHz",
                          "Downsample to 22kHz", "Downsample to 22kHz with Double Time",
@@ -174,7 +179,7 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   // Each item runs its command and carries the command's key.
   std::vector<QAction*> actions;
   for (QAction* a : frame.menuBar()->actions()) CollectActions(a->menu(), actions);
-  ASSERT_EQ(actions.size(), 87u);
+  ASSERT_EQ(actions.size(), 98u);
   for (QAction* a : actions) {
     const int id = a->data().toInt();
     const Command* command = frame.commands.Find(id);

@@ -84,7 +84,9 @@ TEST_F(CoreCommandsTest, TheMenuBarSkeletonAndTheCoreEntries) {
               ElementsAre("Add Silence...", "Remove All Silences", "-", "Remove All Regions"));
   EXPECT_THAT(Texts(bar[3].entries),
               ElementsAre("Fade Out ", "Fade In", "Fade In EXP", "Fade Out EXP", "-", "Fade Out to Reverb",
-                          "Fade Out to Delay", "-", "Silence", "Normalize to 92%"));
+                          "Fade Out to Delay", "-", "Silence", "Normalize to 92%", "-", "Adaptive Noise Gate",
+                          "Adaptive Compressor", "-", "Spectral Isolation (Percussive)",
+                          "Spectral Cleanup (Melodic)"));
   EXPECT_EQ(registry.ShortcutOf(cmd::kDeleteWavData), "Ctrl+Del");
   EXPECT_EQ(registry.ShortcutOf(cmd::kEditUndo), "Ctrl+Z");
   EXPECT_EQ(registry.ShortcutOf(cmd::kSplitAtCursor), "");

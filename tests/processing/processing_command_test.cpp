@@ -51,6 +51,14 @@ const Expected kExpected[] = {
     {32796, false, kNoLoopSet, "Invalid loop region.", nullptr, "Unsupported bit depth: 12-bit", false, "Silence",
      false},
     {32797, false, kNoLoopSet, kNoLoopSet, nullptr, "Unsupported bit depth: 12-bit", false, "Normalize", false},
+    {32909, false, "No valid loop region set.", "No valid loop region set.", nullptr, "Unsupported bit depth: 12-bit",
+     false, "Adaptive Noise Gate", false},
+    {32910, false, "No valid loop region set.", "No valid loop region set.", "Unsupported bit depth: 24-bit",
+     "Unsupported bit depth: 12-bit", false, "Adaptive Compressor", false},
+    {32911, true, "Please select a region first.", "Please select a region first.", nullptr,
+     "Unsupported bit depth: 12-bit", false, "Spectral Denoise", false},
+    {32920, true, "Please select a region first.", "Please select a region first.", nullptr,
+     "Unsupported bit depth: 12-bit", false, "Spectral Denoise", false},
 };
 
 const DepthCase k16{SampleFormat::kS16, 16, false, "16-bit"};

@@ -1,0 +1,307 @@
+#include "processing/dynamics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "processing/complex_fft.h"
+
+namespace zandrel {
+namespace {
+
+// One-pole coefficient for a time constant of |seconds|.
+double Coefficient(uint32_t rate, double seconds) { return 1.0 - std::exp(-1.0 / (rate * seconds)); }
+
+// Normalised reading (full scale = 1) and writing of each integer format;
+// 32-bit float is not handled by these commands.
+template <SampleFormat F>
+double ReadScale() {
+  if constexpr (F == SampleFormat::kU8) return 128.0;
+  if constexpr (F == SampleFormat::kS16) return 32768.0;
+  if constexpr (F == SampleFormat::kS24) return 8388608.0;
+  if constexpr (F == SampleFormat::kS32) return 2147483648.0;
+  return 1.0;
+}
+
+// The raw value written for a normalised |v| (clamped to -1..1, truncated).
+template <SampleFormat F>
+int64_t WriteRaw(double v) {
+  v = std::clamp(v, -1.0, 1.0);
+  if constexpr (F == SampleFormat::kU8) return static_cast<int64_t>(v * 127.0 + 128.0) - 128;
+  if constexpr (F == SampleFormat::kS16) return static_cast<int64_t>(v * 32767.0);
+  if constexpr (F == SampleFormat::kS24) return static_cast<int64_t>(v * 8388607.0);
+  if constexpr (F == SampleFormat::kS32) return static_cast<int64_t>(v * 2147483647.0);
+  return 0;
+}
+
+constexpr int64_t kProgressStep = 65536;
+
+bool Progress(TaskProgress& p, int64_t done, int64_t total) {
+  return p.Report(total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 1.0);
+}
+
+}  // namespace
+
+template <SampleFormat F>
+WorkOutcome GateWork::operator()(SampleFrames<F> s, FrameRange r, TaskProgress& p) const {
+  if constexpr (F == SampleFormat::kF32) {
+    return WorkOutcome::Done();
+  } else {
+    const uint32_t rate = s.SampleRate();
+    const double attack = Coefficient(rate, 0.010), release = Coefficient(rate, 0.150);
+    const double rise = Coefficient(rate, 0.500), fall = Coefficient(rate, 0.050);
+    const double scale = 1.0 / ReadScale<F>();
+    const int channels = s.Channels();
+    double floor = 0.05, gain = 1.0;
+    for (int64_t f = r.start; f < r.end; ++f) {
+      if ((f - r.start) % kProgressStep == 0 && !Progress(p, f - r.start, r.Length())) return WorkOutcome::Done();
+      double peak = 0.0;
+      for (int c = 0; c < channels; ++c) peak = std::max(peak, std::fabs(s.Get(f, c) * scale));
+      floor += (peak - floor) * (floor > peak ? fall : rise);
+      floor = std::max(0.001, floor);
+      const double target = peak > 3.0 * floor ? 1.0 : 0.0;
+      gain += (target - gain) * (target > gain ? attack : release);
+      for (int c = 0; c < channels; ++c) s.Set(f, c, WriteRaw<F>(s.Get(f, c) * scale * gain));
+    }
+    return WorkOutcome::Done();
+  }
+}
+
+template <SampleFormat F>
+WorkOutcome CompressorWork::operator()(SampleFrames<F> s, FrameRange r, TaskProgress& p) const {
+  if constexpr (F != SampleFormat::kS16) {
+    if (report) *report = {};
+    return WorkOutcome::Done();
+  } else {
+    const uint32_t rate = s.SampleRate();
+    const double levelC = Coefficient(rate, 0.300), attack = Coefficient(rate, 0.002);
+    const double fastRelease = Coefficient(rate, 0.050), slowRelease = Coefficient(rate, 0.500);
+    const int channels = s.Channels();
+    // 20 log10(peak) > 20 log10(level) + 6 exactly when peak > level x 10^0.3:
+    // the logarithms are taken only for frames above the threshold.
+    const double overThreshold = std::pow(10.0, 6.0 / 20.0);
+    double level = 0.05, gain = 1.0, maxReduction = 0.0;
+    int32_t compressedPeak = 0;
+    const int64_t total = 2 * r.Length();
+    for (int64_t f = r.start; f < r.end; ++f) {
+      if ((f - r.start) % kProgressStep == 0 && !Progress(p, f - r.start, total)) return WorkOutcome::Done();
+      double peak = 0.0;
+      for (int c = 0; c < channels; ++c) peak = std::max(peak, std::fabs(s.Get(f, c) / 32768.0));
+      level += (peak - level) * levelC;
+      level = std::max(1e-6, level);
+      double reduction = 0.0;
+      double target = 1.0;
+      if (peak > 1e-7 && peak > level * overThreshold) {
+        const double threshold = 20.0 * std::log10(level) + 6.0;
+        const double peakDb = 20.0 * std::log10(peak);
+        if (peakDb > threshold) {
+          reduction = -0.75 * (peakDb - threshold);
+          target = std::pow(10.0, reduction / 20.0);
+        }
+      }
+      gain += (target - gain) * (target < gain ? attack : (gain < 0.8 ? slowRelease : fastRelease));
+      for (int c = 0; c < channels; ++c) {
+        const auto v = static_cast<int32_t>(WriteRaw<F>(s.Get(f, c) / 32768.0 * gain));
+        s.Set(f, c, v);
+        compressedPeak = std::max(compressedPeak, std::abs(v));
+      }
+      maxReduction = std::min(maxReduction, reduction);
+    }
+    // Half the largest reduction back, but never so much that a sample
+    // would be clipped: at most full scale over the compressed peak.
+    double makeup = std::pow(10.0, std::fabs(maxReduction) * 0.5 / 20.0);
+    if (compressedPeak > 0) makeup = std::min(makeup, 32768.0 / compressedPeak);
+    makeup = std::max(makeup, 1.0);
+    for (int64_t f = r.start; f < r.end; ++f) {
+      if ((f - r.start) % kProgressStep == 0 && !Progress(p, r.Length() + f - r.start, total))
+        return WorkOutcome::Done();
+      for (int c = 0; c < channels; ++c) s.Set(f, c, WriteRaw<F>(s.Get(f, c) / 32768.0 * makeup));
+    }
+    if (report) *report = {maxReduction, 20.0 * std::log10(makeup)};
+    return WorkOutcome::Done();
+  }
+}
+
+bool SpectralDenoiseChannel(std::vector<float>& x, const SpectralDenoiseSettings& settings,
+                            const std::function<bool()>& keepGoing) {
+  constexpr int64_t kSize = 2048, kHop = 512, kBins = kSize / 2 + 1, kPad = 1536;
+  const auto count = static_cast<int64_t>(x.size());
+  if (count < 1) return true;  // nothing to clean; never index an empty channel
+
+  float inPeak = 0.0f;
+  for (float v : x) inPeak = std::max(inPeak, std::fabs(v));
+
+  // Mirrored at both ends, edge samples included.
+  std::vector<float> padded(static_cast<size_t>(count + 2 * kPad));
+  std::copy(x.begin(), x.end(), padded.begin() + kPad);
+  for (int64_t k = 0; k < kPad; ++k) {
+    padded[static_cast<size_t>(kPad - 1 - k)] = x[static_cast<size_t>(std::min(k, count - 1))];
+    padded[static_cast<size_t>(count + kPad + k)] = x[static_cast<size_t>(std::max<int64_t>(0, count - 1 - k))];
+  }
+  // Enough frames that every sample of the range lies under four windows,
+  // the last ones included (frames up to (count + 1535) / 512); fewer would
+  // fade the end of the range out.
+  const int64_t frames = (count + kPad + kHop - 1) / kHop + 1;
+
+  std::vector<float> window(kSize);
+  for (int64_t k = 0; k < kSize; ++k)
+    window[static_cast<size_t>(k)] = std::sin(static_cast<float>(k) * std::numbers::pi_v<float> * (1.0f / 2048.0f));
+
+  FftPlan plan(kSize);
+  const size_t offset = FftPlan::SplitOffset(kBins);
+  std::vector<float> frame(kSize), spectrum(2 * offset), resynth(kSize);
+  float* re = spectrum.data();
+  float* im = spectrum.data() + offset;
+  auto analyse = [&](int64_t f) {
+    const int64_t base = f * kHop;
+    for (int64_t k = 0; k < kSize; ++k) {
+      const int64_t at = base + k;
+      const float v = at < static_cast<int64_t>(padded.size()) ? padded[static_cast<size_t>(at)] : 0.0f;
+      frame[static_cast<size_t>(k)] = v;
+    }
+  };
+
+  // Pass 1: each bin's magnitudes over the frames that are not silent.
+  std::vector<float> magnitudes(static_cast<size_t>(kBins * frames));
+  int64_t kept = 0;
+  for (int64_t f = 0; f < frames; ++f) {
+    if (keepGoing && f % 64 == 0 && !keepGoing()) return false;
+    analyse(f);
+    double energy = 0.0;
+    for (float v : frame) energy += static_cast<double>(v) * v;
+    if (std::sqrt(energy / kSize) < 1e-4) continue;
+    for (int64_t k = 0; k < kSize; ++k) frame[static_cast<size_t>(k)] *= window[static_cast<size_t>(k)];
+    plan.RealForward(frame.data(), re, im);
+    for (int64_t b = 0; b < kBins; ++b)
+      magnitudes[static_cast<size_t>(b * frames + kept)] = std::sqrt(re[b] * re[b] + im[b] * im[b]);
+    ++kept;
+  }
+
+  std::vector<float> raw(kBins, 1e-5f);
+  for (int64_t b = 0; b < kBins && kept > 0; ++b) {
+    float* list = magnitudes.data() + b * frames;
+    const auto index =
+        std::min<int64_t>(static_cast<int64_t>(static_cast<float>(kept) * settings.percentile), kept - 1);
+    std::nth_element(list, list + index, list + kept);
+    raw[static_cast<size_t>(b)] = std::max(list[index], 1e-6f);
+  }
+  magnitudes.clear();
+  magnitudes.shrink_to_fit();
+  std::vector<float> noise = raw;
+  for (int64_t b = 2; b <= kBins - 4; ++b) {
+    float sum = 0.0f;
+    for (int64_t d = -2; d <= 2; ++d) sum += raw[static_cast<size_t>(b + d)];
+    noise[static_cast<size_t>(b)] = sum * 0.2f;
+  }
+
+  // Pass 2: mask and overlap-add.
+  std::vector<float> mask(kBins, 1.0f);
+  std::vector<float> out(static_cast<size_t>(count + 5120), 0.0f);
+  for (int64_t f = 0; f < frames; ++f) {
+    if (keepGoing && f % 64 == 0 && !keepGoing()) return false;
+    analyse(f);
+    for (int64_t k = 0; k < kSize; ++k) frame[static_cast<size_t>(k)] *= window[static_cast<size_t>(k)];
+    plan.RealForward(frame.data(), re, im);
+    for (int64_t b = 0; b < kBins; ++b) {
+      const float m = std::sqrt(re[b] * re[b] + im[b] * im[b]);
+      const float t = 5.0f * noise[static_cast<size_t>(b)];
+      float value = 1.0f;
+      if (m < t) {
+        const float q = m / (t + 1e-9f);
+        value = q * q;
+      }
+      value = std::max(value, settings.maskFloor);
+      float& state = mask[static_cast<size_t>(b)];
+      state = settings.newWeight * value + settings.previousWeight * state;
+      re[b] *= state;
+      im[b] *= state;
+    }
+    plan.RealInverse(re, im, resynth.data());
+    float* acc = out.data() + f * kHop;
+    for (int64_t k = 0; k < kSize; ++k)
+      acc[k] += window[static_cast<size_t>(k)] * resynth[static_cast<size_t>(k)] * 0.5f;
+  }
+
+  float outPeak = 0.0f;
+  for (int64_t i = 0; i < count; ++i) {
+    x[static_cast<size_t>(i)] = out[static_cast<size_t>(kPad + i)];
+    outPeak = std::max(outPeak, std::fabs(x[static_cast<size_t>(i)]));
+  }
+  if (outPeak > 1e-5f) {
+    const float g = inPeak / outPeak;
+    for (float& v : x) v *= g;
+  }
+  return true;
+}
+
+template <SampleFormat F>
+WorkOutcome SpectralDenoiseWork::operator()(SampleFrames<F> s, FrameRange r, TaskProgress& p) const {
+  if constexpr (F == SampleFormat::kF32) {
+    return WorkOutcome::Done();
+  } else {
+    const int64_t count = r.Length();
+    if (count < 1) return WorkOutcome::Refuse("Please select a region first.");
+    const int channels = s.Channels();
+    const double scale = 1.0 / ReadScale<F>();
+    std::vector<float> x(static_cast<size_t>(count));
+    for (int c = 0; c < channels; ++c) {
+      for (int64_t i = 0; i < count; ++i) x[static_cast<size_t>(i)] = static_cast<float>(s.Get(r.start + i, c) * scale);
+      const bool done = SpectralDenoiseChannel(x, settings, [&] { return p.Report((c + 0.5) / channels); });
+      if (!done) return WorkOutcome::Done();
+      for (int64_t i = 0; i < count; ++i) s.Set(r.start + i, c, WriteRaw<F>(x[static_cast<size_t>(i)]));
+      if (!p.Report(static_cast<double>(c + 1) / channels)) return WorkOutcome::Done();
+    }
+    return WorkOutcome::Done();
+  }
+}
+
+#define ZANDREL_INSTANTIATE_DYNAMICS(Work)                                                              \
+  template WorkOutcome Work::operator()(SampleFrames<SampleFormat::kU8>, FrameRange, TaskProgress&) const;  \
+  template WorkOutcome Work::operator()(SampleFrames<SampleFormat::kS16>, FrameRange, TaskProgress&) const; \
+  template WorkOutcome Work::operator()(SampleFrames<SampleFormat::kS24>, FrameRange, TaskProgress&) const; \
+  template WorkOutcome Work::operator()(SampleFrames<SampleFormat::kS32>, FrameRange, TaskProgress&) const; \
+  template WorkOutcome Work::operator()(SampleFrames<SampleFormat::kF32>, FrameRange, TaskProgress&) const;
+ZANDREL_INSTANTIATE_DYNAMICS(GateWork)
+ZANDREL_INSTANTIATE_DYNAMICS(CompressorWork)
+ZANDREL_INSTANTIATE_DYNAMICS(SpectralDenoiseWork)
+
+const std::vector<ProcessingCommand>& DynamicsCommands() {
+  static const std::vector<ProcessingCommand> commands = [] {
+    constexpr std::string_view kNoLoop = "No valid loop region set.";
+    std::vector<ProcessingCommand> v;
+    ProcessingCommand gate;
+    gate.id = 32909;
+    gate.menuText = "Adaptive Noise Gate";
+    gate.rangeFailureText = kNoLoop;
+    gate.depths = DepthSet::AllIntegers();
+    gate.undoLabel = "Adaptive Noise Gate";
+    gate.work = SampleWork::Of(GateWork{});
+    v.push_back(gate);
+    ProcessingCommand compressor = gate;
+    compressor.id = 32910;
+    compressor.menuText = "Adaptive Compressor";
+    compressor.undoLabel = "Adaptive Compressor";
+    // Its level arithmetic is for 16-bit samples; other depths are refused
+    // rather than recorded as an edit that changes nothing.
+    compressor.depths = DepthSet::Only16();
+    compressor.work = SampleWork::Of(CompressorWork{});
+    v.push_back(compressor);
+    auto spectral = [](int id, std::string_view text, SpectralDenoiseSettings settings) {
+      ProcessingCommand c;
+      c.id = id;
+      c.menuText = text;
+      c.silentWithoutAudio = true;
+      c.rangeFailureText = "Please select a region first.";
+      c.depths = DepthSet::AllIntegers();
+      c.undoLabel = "Spectral Denoise";
+      c.work = SampleWork::Of(SpectralDenoiseWork{settings});
+      return c;
+    };
+    v.push_back(spectral(32911, "Spectral Isolation (Percussive)", SpectralDenoiseSettings::Percussive()));
+    v.push_back(spectral(32920, "Spectral Cleanup (Melodic)", SpectralDenoiseSettings::Melodic()));
+    return v;
+  }();
+  return commands;
+}
+
+}  // namespace zandrel

@@ -1,0 +1,120 @@
+#include "processing/tempo.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include "platform/text_format.h"
+#include "processing/auto_chop.h"
+
+namespace zandrel {
+
+LengthTempo BpmFromLength(double seconds) {
+  LengthTempo best{240.0 / seconds, 4};
+  double bestError = 1.0;
+  for (int beats : {1, 2, 4, 8, 16, 32, 64, 128}) {
+    const double bpm = beats * 60.0 / seconds;
+    if (bpm < 50.0 || bpm > 190.0) continue;
+    const double error = std::fabs(bpm - std::round(bpm));
+    if (bestError - 0.001 > error || (std::fabs(error - bestError) < 0.001 && bpm > best.bpm)) {
+      best = {bpm, beats};
+      bestError = error;
+    }
+  }
+  return best;
+}
+
+TransientTempo BpmFromTransients(const PcmSpan& audio, int64_t start, int64_t end) {
+  TransientTempo out;
+  const uint32_t rate = audio.sampleRate;
+  const int64_t blockLength = ChopBlockLength(rate);
+  const std::vector<float> level = BlockLevels(audio, start, end, blockLength);
+  const auto count = static_cast<int64_t>(level.size());
+  if (count == 0 || rate == 0) return out;
+
+  double sum = 0.0;
+  for (float v : level) sum += v;
+  const double threshold = std::max(0.001, sum / static_cast<double>(count)) * 1.5;
+  const int64_t spacing = (static_cast<int64_t>(rate) * 150 / 1000) / blockLength;
+
+  int64_t previous = -spacing;
+  for (int64_t i = 1; i + 1 < count; ++i) {
+    const float v = level[static_cast<size_t>(i)];
+    if (v > threshold && v > level[static_cast<size_t>(i - 1)] && v >= level[static_cast<size_t>(i + 1)] &&
+        i - previous > spacing) {
+      out.peaks.push_back(start + i * blockLength);
+      previous = i;
+    }
+  }
+  if (out.peaks.size() < 2) return out;
+
+  std::map<int, int> histogram;
+  for (size_t i = 1; i < out.peaks.size(); ++i) {
+    const double t = static_cast<double>(out.peaks[i] - out.peaks[i - 1]) / rate;
+    if (t < 0.2) continue;
+    const double bpm = 60.0 / t;
+    if (bpm >= 60.0 && bpm <= 200.0) {
+      ++histogram[static_cast<int>(bpm + 0.5)];
+    } else if (bpm > 200.0 && bpm < 400.0) {
+      ++histogram[static_cast<int>(bpm / 2.0 + 0.5)];
+    } else if (bpm >= 30.0 && bpm < 60.0) {
+      ++histogram[static_cast<int>(2.0 * bpm + 0.5)];
+    }
+  }
+  if (histogram.empty()) {
+    out.outcome = TransientTempo::Outcome::kInconsistent;
+    return out;
+  }
+  int bestCount = 0;
+  for (const auto& [bpm, n] : histogram) {
+    if (n > bestCount) {  // ascending keys: a tie keeps the lower BPM
+      bestCount = n;
+      out.histogramBpm = bpm;
+    }
+  }
+  const double duration = static_cast<double>(end - start) / rate;
+  int beats = std::max(1, static_cast<int>(out.histogramBpm * duration / 60.0 + 0.5));
+  double bpm = beats * 60.0 / duration;
+  while (bpm < 75.0) {
+    bpm *= 2.0;
+    beats *= 2;
+  }
+  while (bpm > 175.0) {
+    bpm /= 2.0;
+    beats /= 2;
+  }
+  out.bpm = bpm;
+  out.beats = std::max(1, beats);
+  out.outcome = TransientTempo::Outcome::kFound;
+  return out;
+}
+
+double MedianBeatBpm(const std::vector<double>& beatTimes) {
+  if (beatTimes.size() < 2) return 0.0;
+  std::vector<double> bpms;
+  for (size_t i = 1; i < beatTimes.size(); ++i) {
+    const double d = beatTimes[i] - beatTimes[i - 1];
+    if (d > 0.0) bpms.push_back(60.0 / d);
+  }
+  if (bpms.empty()) return 0.0;
+  std::sort(bpms.begin(), bpms.end());
+  const size_t n = bpms.size();
+  return n % 2 ? bpms[n / 2] : (bpms[n / 2 - 1] + bpms[n / 2]) / 2.0;
+}
+
+int64_t BeatsLengthFrames(double bpm, double beats, uint32_t rate) {
+  return static_cast<int64_t>(60.0 / bpm * beats * rate);
+}
+
+std::string AdjustResultText(double bpm, double beats, int64_t currentLength, uint32_t rate) {
+  if (!(bpm > 0.0)) return "Invalid BPM";
+  if (!(beats > 0.0)) return "Invalid beats";
+  if (bpm < kMinAdjustBpm || bpm > kMaxAdjustBpm) return Format("BPM must be %.0f to %.0f", kMinAdjustBpm, kMaxAdjustBpm);
+  const int64_t delta = BeatsLengthFrames(bpm, beats, rate) - currentLength;
+  const double r = rate ? static_cast<double>(rate) : 1.0;
+  if (delta >= 1) return Format("Will add %.3f seconds (%lld samples)", delta / r, static_cast<long long>(delta));
+  if (delta < 0) return Format("Will cut %.3f seconds (%lld samples)", -delta / r, static_cast<long long>(-delta));
+  return "No change needed";
+}
+
+}  // namespace zandrel

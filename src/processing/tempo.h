@@ -1,0 +1,54 @@
+// Tempo estimates of a sample: from its length, from its volume transients
+// and from detected beats, and the arithmetic of fitting the audio to a
+// whole number of beats. Pure functions; any thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "processing/sample_access.h"
+
+namespace zandrel {
+
+// The tempo that makes |seconds| a whole number of beats: beats 1, 2, 4 ...
+// 128 with a tempo in 50..190 BPM, the one closest to a whole BPM winning
+// (the faster on a tie); 4 beats at 240 / seconds when none qualifies.
+struct LengthTempo {
+  double bpm = 0.0;
+  int beats = 4;
+};
+LengthTempo BpmFromLength(double seconds);
+
+// The tempo of the volume transients of [start, end): block levels as for
+// auto-chop, peaks above 1.5 x their mean at least 150 ms apart, a histogram
+// of the whole BPM of their intervals (folded into 60..200), then refined to a
+// whole number of beats over the range's duration within 75..175 BPM.
+struct TransientTempo {
+  enum class Outcome { kFound, kTooFewPeaks, kInconsistent };
+  Outcome outcome = Outcome::kTooFewPeaks;
+  int histogramBpm = 0;  // the most counted BPM (the lowest on a tie)
+  double bpm = 0.0;      // refined
+  int beats = 0;
+  std::vector<int64_t> peaks;  // frames
+};
+TransientTempo BpmFromTransients(const PcmSpan& audio, int64_t start, int64_t end);
+
+// The median of 60 / (t[i] - t[i - 1]) over the positive differences of
+// beat times in seconds; 0 when there is none.
+double MedianBeatBpm(const std::vector<double>& beatTimes);
+
+// Tempos the Adjust Loop to BPM dialog accepts.
+constexpr double kMinAdjustBpm = 20.0;
+constexpr double kMaxAdjustBpm = 999.0;
+
+// trunc(60 / bpm x beats x rate): the length of |beats| beats at |bpm|.
+int64_t BeatsLengthFrames(double bpm, double beats, uint32_t rate);
+
+// "Will add %.3f seconds (%lld samples)", "Will cut ..." or "No change
+// needed" for a target against the current length; "Invalid BPM" and
+// "Invalid beats" for values the dialog refuses.
+std::string AdjustResultText(double bpm, double beats, int64_t currentLength, uint32_t rate);
+
+}  // namespace zandrel

@@ -1,0 +1,123 @@
+// The chop and tempo commands in the running app: the Region menu, the
+// auto-chop dialog with its help text and the Adjust Loop to BPM dialog,
+// driven as a user would, with screenshots.
+#include <gmock/gmock.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSettings>
+#include <QSlider>
+#include <QTest>
+
+#include "app/chop_tempo_dialogs.h"
+#include "app/main_frame.h"
+#include "app/quorvel_app.h"
+#include "device/dialog_driver.h"
+#include "support/document_fakes.h"
+#include "support/generated_audio.h"
+#include "support/temp_dir.h"
+#include "support/test_host.h"
+#include "support/wav_builder.h"
+#include "widgets/markdown_text_ctrl.h"
+
+namespace zandrel {
+namespace {
+
+using namespace zandrel::test;
+
+class ChopTempoAppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
+    host = std::make_unique<ScriptedMessageHost>();
+    dialogs = std::make_unique<ScriptedFileDialogs>();
+    app = std::make_unique<CQuorvelApp>();
+    WriteFileBytes(dir / "loop.wav", MakePcm16Wav(RenderMono(6 * 44100, 44100, DrumHits(HitTimes(12, 0.5)))));
+    ASSERT_TRUE(app->InitInstance({QString::fromStdString((dir / "loop.wav").string())}));
+  }
+  void TearDown() override {
+    if (app) app->Document().SetModifiedFlag(false);
+    app.reset();
+    dialogs.reset();
+    host.reset();
+  }
+
+  TempDir dir;
+  std::unique_ptr<CQuorvelApp> app;
+  std::unique_ptr<ScriptedMessageHost> host;
+  std::unique_ptr<ScriptedFileDialogs> dialogs;
+};
+
+TEST_F(ChopTempoAppTest, AutoChopFromTheRegionMenuWithItsDialog) {
+  CMainFrame& frame = app->MainFrame();
+  QAction* chop = frame.Action(32819);
+  ASSERT_NE(chop, nullptr);
+  EXPECT_EQ(chop->text(), QStringLiteral("Auto Chop (Percussive Simple)"));
+  QString label;
+  ModalDriver<CAutoChopDlg> driver([&](CAutoChopDlg& dlg) {
+    dlg.resize(480, 360);
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Autochop"));
+    EXPECT_EQ(dlg.Slider()->value(), 19);
+    EXPECT_EQ(dlg.SpacingEdit()->text(), QStringLiteral("200"));
+    EXPECT_EQ(dlg.Help()->MarkdownText(), AutoChopHelpText(false));
+    dlg.Slider()->setValue(25);
+    label = dlg.ThresholdLabel()->text();
+    SaveScreenshot(dlg, QStringLiteral("auto_chop_dialog"));
+    dlg.accept();
+  });
+  chop->trigger();
+  ASSERT_TRUE(WaitUntil([&] { return driver.Opened() == 1 && !QApplication::activeModalWidget(); }));
+  EXPECT_EQ(label, QStringLiteral("Threshold: 2.5 (Lower is more sensitive)"));
+  EXPECT_EQ(app->Document().instrument.regions.size(), 12u);
+  EXPECT_EQ(QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel"))
+                .value(QStringLiteral("AutoChopSettings/Sensitivity"))
+                .toInt(),
+            25);
+  frame.view->viewport()->repaint();
+  SaveScreenshot(frame, QStringLiteral("auto_chopped_loop"));
+}
+
+TEST_F(ChopTempoAppTest, AdjustLoopToBpmDialogComputesAndRefuses) {
+  CMainFrame& frame = app->MainFrame();
+  QAction* adjust = frame.Action(32907);
+  ASSERT_NE(adjust, nullptr);
+  QString result;
+  ModalDriver<CAdjustToBpmDlg> driver([&](CAdjustToBpmDlg& dlg) {
+    // 6 s at 120 BPM is 12 beats; 100 BPM over 12 beats is 7.2 s.
+    EXPECT_EQ(dlg.BeatsEdit()->text(), QStringLiteral("12"));
+    dlg.BpmEdit()->setText(QStringLiteral("0.01"));
+    dlg.accept();  // refused: the dialog stays
+    dlg.BpmEdit()->setText(QStringLiteral("100"));
+    result = dlg.ResultLabel()->text();
+    SaveScreenshot(dlg, QStringLiteral("adjust_to_bpm_dialog"));
+    dlg.accept();
+  });
+  adjust->trigger();
+  ASSERT_TRUE(WaitUntil([&] { return driver.Opened() == 1 && !QApplication::activeModalWidget(); }));
+  ASSERT_FALSE(host->Texts().empty());
+  EXPECT_EQ(host->Texts()[0], "Please enter a BPM value from 20 to 999.");
+  // trunc(60 / 100 x 12 x 44100) truncates 317519.99... in double precision.
+  EXPECT_EQ(result, QStringLiteral("Will add 1.200 seconds (52919 samples)"));
+  EXPECT_EQ(app->Document().FrameCount(), 317519);
+  EXPECT_FLOAT_EQ(app->Document().instrument.params.bpm, 100.0f);
+}
+
+TEST_F(ChopTempoAppTest, DynamicsAndSpectralCommandsRunFromTheAudioMenuWithUndo) {
+  CMainFrame& frame = app->MainFrame();
+  CQuorvelDoc& doc = app->Document();
+  const std::vector<uint8_t> original = doc.audio.data;
+  for (int id : {32909, 32910, 32911, 32920}) {
+    QAction* action = frame.Action(id);
+    ASSERT_NE(action, nullptr) << id;
+    action->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return doc.audio.data != original; })) << id;
+    EXPECT_TRUE(doc.CanUndo());
+    doc.Undo();
+    EXPECT_EQ(doc.audio.data, original) << id;
+  }
+  EXPECT_TRUE(host->Texts().empty());
+}
+
+}  // namespace
+}  // namespace zandrel

@@ -1,0 +1,91 @@
+// Tempo estimates: from the length, from the transients of a click track,
+// the median of beat intervals, and the Adjust Loop to BPM arithmetic.
+#include "processing/tempo.h"
+
+#include <gtest/gtest.h>
+
+#include "support/generated_audio.h"
+#include "support/wav_builder.h"
+
+namespace zandrel {
+namespace {
+
+using namespace zandrel::test;
+
+TEST(TempoTest, BpmFromLength) {
+  struct Case {
+    double seconds;
+    double bpm;
+    int beats;
+  };
+  const Case cases[] = {
+      {2.0, 120.0, 4},  // 120 and 60 are both whole: the faster wins
+      {0.3, 800.0, 4},  // every candidate is above 190
+      {8.0, 120.0, 16},
+      {1.0, 120.0, 2},
+  };
+  for (const Case& c : cases) {
+    const LengthTempo t = BpmFromLength(c.seconds);
+    EXPECT_NEAR(t.bpm, c.bpm, 1e-9) << c.seconds;
+    EXPECT_EQ(t.beats, c.beats) << c.seconds;
+  }
+}
+
+PcmSpan SpanOf(const std::vector<uint8_t>& bytes, uint32_t rate) {
+  PcmSpan s;
+  s.bytes = bytes;
+  s.channels = 1;
+  s.sampleRate = rate;
+  s.blockAlign = 2;
+  s.bitsPerSample = 16;
+  return s;
+}
+
+TEST(TempoTest, TransientsOfAClickTrackAt120Bpm) {
+  const std::vector<uint8_t> pcm = Pcm16(RenderMono(8 * 44100, 44100, Clicks(HitTimes(16, 0.5))));
+  const TransientTempo t = BpmFromTransients(SpanOf(pcm, 44100), 0, 8 * 44100);
+  ASSERT_EQ(t.outcome, TransientTempo::Outcome::kFound);
+  EXPECT_EQ(t.histogramBpm, 120);
+  EXPECT_EQ(t.beats, 16);
+  EXPECT_NEAR(t.bpm, 120.0, 1e-9);
+  EXPECT_EQ(t.peaks.size(), 15u);  // the click in block 0 has no block before it
+}
+
+TEST(TempoTest, TransientsRefusals) {
+  // One click: too few peaks.
+  const std::vector<uint8_t> one = Pcm16(RenderMono(44100, 44100, Clicks({0.5})));
+  EXPECT_EQ(BpmFromTransients(SpanOf(one, 44100), 0, 44100).outcome, TransientTempo::Outcome::kTooFewPeaks);
+  // Clicks 0.17 s apart: every interval is under 0.2 s.
+  const std::vector<uint8_t> fast = Pcm16(RenderMono(44100, 44100, Clicks(HitTimes(5, 0.17, 0.05))));
+  EXPECT_EQ(BpmFromTransients(SpanOf(fast, 44100), 0, 44100).outcome, TransientTempo::Outcome::kInconsistent);
+}
+
+TEST(TempoTest, TransientsBelow200HzStillWork) {
+  // A block length of rate / 200 would be 0 here.
+  const std::vector<uint8_t> pcm = Pcm16(RenderMono(8 * 150, 150, Clicks(HitTimes(8, 1.0), 0.9)));
+  const TransientTempo t = BpmFromTransients(SpanOf(pcm, 150), 0, 8 * 150);
+  EXPECT_NE(t.outcome, TransientTempo::Outcome::kFound);  // a 5 ms click is under one frame here
+}
+
+TEST(TempoTest, MedianOfBeatIntervals) {
+  EXPECT_EQ(MedianBeatBpm({}), 0.0);
+  EXPECT_EQ(MedianBeatBpm({1.0}), 0.0);
+  EXPECT_NEAR(MedianBeatBpm({0.0, 0.5, 1.0, 1.6}), 120.0, 1e-9);       // 120, 120, 100
+  EXPECT_NEAR(MedianBeatBpm({0.0, 0.5, 1.1, 1.1, 1.5}), 120.0, 1e-9);  // 120, 100, 150 (0 skipped)
+  EXPECT_NEAR(MedianBeatBpm({0.0, 0.5, 1.0, 1.6, 2.1}), 120.0, 1e-9);  // 100, 120, 120, 120
+  EXPECT_NEAR(MedianBeatBpm({0.0, 1.0, 1.5}), 90.0, 1e-9);             // 60 and 120
+}
+
+TEST(TempoTest, AdjustArithmetic) {
+  EXPECT_EQ(BeatsLengthFrames(120.0, 4, 44100), 88200);
+  EXPECT_EQ(BeatsLengthFrames(100.0, 4, 44100), 105840);
+  EXPECT_EQ(AdjustResultText(120.0, 4, 90000, 44100), "Will cut 0.041 seconds (1800 samples)");
+  EXPECT_EQ(AdjustResultText(100.0, 4, 90000, 44100), "Will add 0.359 seconds (15840 samples)");
+  EXPECT_EQ(AdjustResultText(120.0, 4, 88200, 44100), "No change needed");
+  EXPECT_EQ(AdjustResultText(0.0, 4, 88200, 44100), "Invalid BPM");
+  EXPECT_EQ(AdjustResultText(120.0, 0, 88200, 44100), "Invalid beats");
+  EXPECT_EQ(AdjustResultText(0.01, 4, 88200, 44100), "BPM must be 20 to 999");
+}
+
+}  // namespace
+}  // namespace zandrel
