@@ -1,5 +1,6 @@
 #include "commands/editor_commands.h"
 #include "commands/audio_edit_commands.h"
+#include "commands/pitch_time_commands.h"
 #include "commands/processing_commands.h"
 
 namespace zandrel {
@@ -36,6 +37,7 @@ void DeclareCoreCommands(CommandRegistry& registry) {
   DeclareAudioEditCommands(registry);
   DeclareBuiltLaterCommands(registry);
   DeclareProcessingCommands(registry);
+  DeclareRateCommands(registry);
 }
 
 }  // namespace zandrel

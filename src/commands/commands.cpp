@@ -131,7 +131,7 @@ std::vector<MenuEntry> CommandRegistry::MenuItems(const std::string& path, bool 
       if (ParentOf(m.path) != path || m.path.find('/') == std::string::npos) continue;
       MenuEntry e;
       e.kind = m.recentFiles ? MenuEntry::Kind::kRecentFiles : MenuEntry::Kind::kSubmenu;
-      e.text = LeafOf(m.path);
+      e.text = m.title.empty() ? LeafOf(m.path) : m.title;
       if (!m.recentFiles) e.entries = MenuItems(m.path, false);
       items.push_back({m.order, std::move(e)});
     }
@@ -151,7 +151,8 @@ std::vector<MenuEntry> CommandRegistry::MenuBar() const {
     if (m.path.find('/') == std::string::npos) top.push_back(&m);
   std::stable_sort(top.begin(), top.end(), [](const MenuDecl* a, const MenuDecl* b) { return a->order < b->order; });
   std::vector<MenuEntry> bar;
-  for (const MenuDecl* m : top) bar.push_back({MenuEntry::Kind::kSubmenu, 0, m->path, MenuItems(m->path, false)});
+  for (const MenuDecl* m : top)
+    bar.push_back({MenuEntry::Kind::kSubmenu, 0, m->title.empty() ? m->path : m->title, MenuItems(m->path, false)});
   return bar;
 }
 

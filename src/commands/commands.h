@@ -233,6 +233,7 @@ struct MenuDecl {
   std::string path;
   int order = 0;
   bool recentFiles = false;
+  std::string title = {};  // shown instead of the path's last part (for a title holding a "/")
 };
 
 // One entry of a built menu.
