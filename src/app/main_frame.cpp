@@ -30,6 +30,7 @@
 #include "platform/message_host.h"
 #include "platform/settings.h"
 #include "platform/text_format.h"
+#include "notes/ui/note_dialogs.h"
 
 namespace zandrel {
 namespace {
@@ -118,6 +119,8 @@ void CMainFrame::DeclareCommands() {
   DeclareAppCommands(commands, app_, *this);
   DeclareDeviceCommands(commands, app_);
   DeclareKitCommands(commands, app_);
+  noteDialogs_ = std::make_unique<QtNoteDialogs>(this);
+  DeclareNoteCommands(commands, *noteDialogs_);
   commands.Bind(context_.get());
 }
 

@@ -26,6 +26,8 @@ class QToolBar;
 
 namespace zandrel {
 
+class NoteDialogs;
+
 class CQuorvelApp;
 
 class CMainFrame final : public QMainWindow, public DocumentFrame, public DocumentObserver {
@@ -105,6 +107,8 @@ class CMainFrame final : public QMainWindow, public DocumentFrame, public Docume
   std::vector<QToolBar*> toolbars_;
   std::unique_ptr<QPrinter> printer_;
   QtTaskHost taskHost_;
+  // The note tools' dialogs, run by their commands.
+  std::unique_ptr<NoteDialogs> noteDialogs_;
 };
 
 }  // namespace zandrel

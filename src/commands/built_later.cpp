@@ -1,6 +1,6 @@
 #include "commands/editor_commands.h"
-#include "commands/audio_edit_commands.h"
 #include "commands/pitch_time_commands.h"
+#include "commands/audio_edit_commands.h"
 #include "commands/processing_commands.h"
 
 namespace zandrel {

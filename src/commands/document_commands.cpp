@@ -12,8 +12,8 @@ void DeclareMenuBar(CommandRegistry& r) {
   r.AddMenu({"&Play", 300});
   r.AddMenu({"&Audio", 400});
   r.AddMenu({"&Selection", 450});
-  r.AddMenu({.path = "&ReTime", .order = 500, .title = "&ReTime/ReSample"});
-  r.AddMenu({"&Region", 550});
+  r.AddMenu({"&Region", 500});
+  r.AddMenu({.path = "&ReTime", .order = 550, .title = "&ReTime/ReSample"});
   r.AddMenu({"&Tools", 700});
   r.AddMenu({"&View", 800});
   r.AddMenu({"&Help", 900});

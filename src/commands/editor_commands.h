@@ -12,7 +12,7 @@ namespace zandrel {
 
 // The menus of the menu bar, by order: "&File" 100 (with its submenus
 // "Export" at 300 and the recent-file list at 600), "&Edit" 200, "&Play" 300,
-// "&Audio" 400, "&Selection" 450, "&ReTime/ReSample" 500, "&Region" 550,
+// "&Audio" 400, "&Selection" 450, "&Region" 500, "&ReTime/ReSample" 550,
 // "&Tools" 700, "&View" 800, "&Help" 900. A menu that holds nothing is not
 // shown.
 void DeclareMenuBar(CommandRegistry& registry);

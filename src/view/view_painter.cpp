@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QPen>
 #include <QPolygonF>
+#include <algorithm>
 #include <vector>
 
 namespace zandrel {
@@ -10,6 +11,7 @@ namespace {
 
 // Qt puts pixel centres at +0.5; the picture puts them at integer points.
 constexpr qreal kCentre = 0.5;
+constexpr size_t kSmoothPolygonPoints = 64;
 
 QPointF At(const PointF& p) { return QPointF(p.x + kCentre, p.y + kCentre); }
 
@@ -20,9 +22,71 @@ QPolygonF Points(const std::vector<PointF>& points) {
   return polygon;
 }
 
+// Lines that run along a pixel row or column with a whole-pixel width cover
+// whole pixels: smoothing them changes nothing but their ends and costs a
+// great deal for the waveform's columns and the grids.
+bool AxisAligned(const DrawOp& op) {
+  if (op.penWidth != static_cast<float>(static_cast<int>(op.penWidth))) return false;
+  for (size_t i = 0; i + 1 < op.points.size(); i += 2)
+    if (op.points[i].x != op.points[i + 1].x && op.points[i].y != op.points[i + 1].y) return false;
+  return true;
+}
+
+// Turns antialiasing off for its lifetime when |on|.
+class Sharp {
+ public:
+  Sharp(QPainter& p, bool on) : p_(p), restore_(on && p.testRenderHint(QPainter::Antialiasing)) {
+    if (restore_) p_.setRenderHint(QPainter::Antialiasing, false);
+  }
+  ~Sharp() {
+    if (restore_) p_.setRenderHint(QPainter::Antialiasing, true);
+  }
+  Sharp(const Sharp&) = delete;
+  Sharp& operator=(const Sharp&) = delete;
+
+ private:
+  QPainter& p_;
+  bool restore_;
+};
+
+// The waveform's columns, opaque one-pixel vertical lines, written straight
+// into the painter's image: filling them one by one costs the painter a span
+// per row of each column, several milliseconds for a wide view. Only for an
+// ARGB image painted without transformation or clipping; false otherwise,
+// and nothing is written.
+bool WriteOpaqueColumns(QPainter& p, const DrawOp& op) {
+  if ((op.color >> 24) != 0xFF || p.hasClipping() || !p.transform().isIdentity() ||
+      p.compositionMode() != QPainter::CompositionMode_SourceOver)
+    return false;
+  auto* image = dynamic_cast<QImage*>(p.device());
+  // The painter holds the image's own pixels (a shared image would be copied
+  // by bits() and the painter would go on drawing into the old ones).
+  if (!image || !image->isDetached() || (image->format() != QImage::Format_ARGB32_Premultiplied && image->format() != QImage::Format_ARGB32 &&
+                 image->format() != QImage::Format_RGB32))
+    return false;
+  for (size_t i = 0; i + 1 < op.points.size(); i += 2)
+    if (op.points[i].x != op.points[i + 1].x) return false;
+  const int width = image->width();
+  const int height = image->height();
+  const qsizetype stride = image->bytesPerLine() / 4;
+  auto* bits = reinterpret_cast<uint32_t*>(image->bits());
+  for (size_t i = 0; i + 1 < op.points.size(); i += 2) {
+    const int x = qRound(op.points[i].x);
+    if (x < 0 || x >= width) continue;
+    const int y1 = std::max(0, qRound(std::min(op.points[i].y, op.points[i + 1].y)));
+    const int y2 = std::min(height - 1, qRound(std::max(op.points[i].y, op.points[i + 1].y)));
+    uint32_t* pixel = bits + static_cast<qsizetype>(y1) * stride + x;
+    for (int y = y1; y <= y2; ++y, pixel += stride) *pixel = op.color;
+  }
+  return true;
+}
+
 QPen Pen(const DrawOp& op) {
   QPen pen(QColor::fromRgba(op.color));
   pen.setWidthF(op.penWidth);
+  // One-pixel lines take the painter's fast path for hairlines; at the
+  // view's 1:1 scale they look the same.
+  pen.setCosmetic(op.penWidth <= 1.0f);
   if (op.dotted) pen.setStyle(Qt::DotLine);
   pen.setCapStyle(Qt::FlatCap);
   return pen;
@@ -41,6 +105,7 @@ int AlignmentFlags(TextAlign align) {
     case TextAlign::kLeftMiddle: return Qt::AlignLeft | Qt::AlignVCenter;
     case TextAlign::kCentre: return Qt::AlignCenter;
     case TextAlign::kCentreTop: return Qt::AlignHCenter | Qt::AlignTop;
+    case TextAlign::kLeftTop: return Qt::AlignLeft | Qt::AlignTop;
   }
   return Qt::AlignCenter;
 }
@@ -51,7 +116,14 @@ void PaintDrawList(QPainter& p, const DrawList& list) {
   for (const DrawOp& op : list.Ops()) {
     switch (op.kind) {
       case DrawOp::Kind::kFillRect:
-        if (op.w > 0 && op.h > 0) p.fillRect(QRectF(op.x, op.y, op.w, op.h), QColor::fromRgba(op.color));
+        if (op.w > 0 && op.h > 0) {
+          // Whole-pixel rectangles (nearly all) take the painter's integer path.
+          const QRectF rect(op.x, op.y, op.w, op.h);
+          if (rect == QRectF(rect.toRect()))
+            p.fillRect(rect.toRect(), QColor::fromRgba(op.color));
+          else
+            p.fillRect(rect, QColor::fromRgba(op.color));
+        }
         break;
       case DrawOp::Kind::kOutlineRect:
         if (op.w > 0 && op.h > 0) {
@@ -60,14 +132,31 @@ void PaintDrawList(QPainter& p, const DrawList& list) {
           p.drawRect(QRectF(op.x + kCentre, op.y + kCentre, op.w, op.h));
         }
         break;
-      case DrawOp::Kind::kLine:
+      case DrawOp::Kind::kLine: {
+        const Sharp sharp(p, AxisAligned(op));
         p.setPen(Pen(op));
         p.drawLine(At(op.points[0]), At(op.points[1]));
         break;
+      }
       case DrawOp::Kind::kLines: {
+        if (op.penWidth == 1.0f && !op.dotted && AxisAligned(op)) {
+          if (WriteOpaqueColumns(p, op)) break;
+          // One-pixel rows and columns are rectangles one pixel wide, which
+          // the painter fills far faster than it strokes lines.
+          const QColor colour = QColor::fromRgba(op.color);
+          for (size_t i = 0; i + 1 < op.points.size(); i += 2) {
+            const PointF& a = op.points[i];
+            const PointF& b = op.points[i + 1];
+            const int x1 = qRound(std::min(a.x, b.x)), x2 = qRound(std::max(a.x, b.x));
+            const int y1 = qRound(std::min(a.y, b.y)), y2 = qRound(std::max(a.y, b.y));
+            p.fillRect(QRect(x1, y1, x2 - x1 + 1, y2 - y1 + 1), colour);
+          }
+          break;
+        }
         std::vector<QLineF> lines;
         lines.reserve(op.points.size() / 2);
         for (size_t i = 0; i + 1 < op.points.size(); i += 2) lines.emplace_back(At(op.points[i]), At(op.points[i + 1]));
+        const Sharp sharp(p, AxisAligned(op));
         p.setPen(Pen(op));
         p.drawLines(lines.data(), static_cast<int>(lines.size()));
         break;
@@ -82,6 +171,9 @@ void PaintDrawList(QPainter& p, const DrawList& list) {
         if (op.points.size() >= 3) {
           p.setPen(op.outline ? QPen(QColor::fromRgba(op.outline), op.penWidth) : QPen(Qt::NoPen));
           p.setBrush(QColor::fromRgba(op.color));
+          // A polygon of many points is a waveform's envelope, one vertex per
+          // pixel column: smoothing its edges costs much and shows little.
+          const Sharp sharp(p, op.points.size() > kSmoothPolygonPoints);
           p.drawPolygon(Points(op.points), Qt::OddEvenFill);
           p.setBrush(Qt::NoBrush);
         }

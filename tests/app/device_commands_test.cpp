@@ -228,7 +228,7 @@ TEST_F(DeviceCommandsTest, ToolsMenuOpensTheManagerWhichConnectsAndLists) {
     if (a->text() == QStringLiteral("&Tools")) tools = a;
   }
   ASSERT_NE(tools, nullptr);
-  ASSERT_EQ(tools->menu()->actions().size(), 1);
+  ASSERT_FALSE(tools->menu()->actions().isEmpty());
   EXPECT_EQ(tools->menu()->actions()[0]->text(), QStringLiteral("EP Manager..."));
   const size_t logLines = app->MainFrame().outputPane->logList().Lines().size();
   QStringList listed;

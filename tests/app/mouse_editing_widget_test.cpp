@@ -276,5 +276,23 @@ TEST_F(MouseEditingWidgetTest, LeftAndRightLoopPointsFromTheContextMenu) {
   EXPECT_FALSE(Doc().IsModified());
 }
 
+TEST_F(MouseEditingWidgetTest, DragsRepaintWithoutRebuildingThePeaks) {
+  const int64_t before = Model().peakCache.Rebuilds();
+  auto drag = [&](QPoint from, QPoint to, Qt::KeyboardModifiers mods = {}) {
+    QTest::mousePress(Viewport(), Qt::LeftButton, mods, from);
+    for (int i = 1; i <= 8; ++i) {
+      QTest::mouseMove(Viewport(), from + (to - from) * i / 8);
+      Paint();
+    }
+    QTest::mouseRelease(Viewport(), Qt::LeftButton, mods, to);
+    Paint();
+  };
+  drag(QPoint(At(60000), 20), QPoint(At(90000), 20));                                  // a region boundary
+  drag(QPoint(At(20000), WaveY()), QPoint(At(40000), WaveY()), Qt::ControlModifier);  // a new selection
+  drag(QPoint(At(10000), WaveY()), QPoint(At(50000), WaveY()));                        // the cursor
+  EXPECT_NE(Doc().instrument.regions[0].endSample, 60000);  // the boundary did move
+  EXPECT_EQ(Model().peakCache.Rebuilds(), before);
+}
+
 }  // namespace
 }  // namespace zandrel

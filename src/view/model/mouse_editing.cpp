@@ -442,7 +442,10 @@ bool MouseEditing::Move(int x, int y, MouseModifiers mods) {
   if (op == kDragNone || !view_.HasAudio()) return false;
   const int64_t frames = view_.FrameCount();
   const int64_t u = std::clamp<int64_t>(SnapToBeatGrid(FrameAt(x)), 0, frames - 1);
-  if (op == kDragPaint) return true;  // the stroke belongs to the Paint tool
+  if (op == kDragPaint) {
+    if (tools.paintStroke) tools.paintStroke(x, y, u);
+    return true;
+  }
 
   const bool loupeDrag = op == kDragLoopIn || op == kDragLoopOut || op == kDragRegionBoundary ||
                          op == kDragRegionLoopStart || op == kDragRegionLoopEnd;
@@ -590,7 +593,7 @@ bool MouseEditing::Release(int /*x*/, int /*y*/, MouseModifiers mods) {
   const DragOperation op = view_.dragOperation;
   if (op == kDragNone) return false;
   if (op == kDragPaint) {
-    // Applying the painted levels is the Paint tool's edit.
+    if (tools.applyPaintedLevels) tools.applyPaintedLevels();
     view_.paintPoints.clear();
     view_.dragOperation = kDragNone;
     captured = false;
@@ -614,14 +617,19 @@ bool MouseEditing::Release(int /*x*/, int /*y*/, MouseModifiers mods) {
     FinishRegionDrag(op);
   }
   if (op == kDragMoveSelection && view_.rearrangeActive) {
+    if (tools.applyRearrange) tools.applyRearrange();
     view_.rearrangeActive = false;
     view_.rearrangeMode = 0;
   }
   if ((op == kDragLoopIn || op == kDragLoopOut) && view_.stretchActive) {
+    if (tools.applyTimeStretch) tools.applyTimeStretch(stretchInPlace);
     view_.stretchActive = false;
     stretchInPlace = false;
   }
-  if ((op == kDragLoopIn || op == kDragLoopOut) && view_.retimeActive) view_.retimeActive = false;
+  if ((op == kDragLoopIn || op == kDragLoopOut) && view_.retimeActive) {
+    if (tools.applyRetime) tools.applyRetime();
+    view_.retimeActive = false;
+  }
   if (view_.loopOut < view_.loopIn) std::swap(view_.loopIn, view_.loopOut);
   view_.dragOperation = kDragNone;
   captured = false;

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,9 +39,32 @@ enum class CursorShape {
   kCrosshair,         // a new selection would start here
 };
 
+// The edits of the editing tools, which their own code supplies: the drags
+// that start them are handled here, what they do to the audio is theirs.
+// Unset, a drag of the tool changes only the selection.
+struct ToolEdits {
+  // A mouse move during a Paint stroke: (x, y) in client pixels, |frame| the
+  // frame under the mouse (beat-snapped, within the audio).
+  std::function<void(int x, int y, int64_t frame)> paintStroke;
+  // The Paint stroke ended: ViewModel::paintPoints holds it (emptied after).
+  std::function<void()> applyPaintedLevels;
+  // A selection dragged with the Rearrange tool was dropped: the source is
+  // rearrangeSrcStart..rearrangeSrcEnd, the target the selection, the way
+  // ViewModel::rearrangeMode.
+  std::function<void()> applyRearrange;
+  // The Time Stretch handle was released: stretchOrigIn..stretchOrigOut
+  // becomes the selection; |inPlace| when Alt was held.
+  std::function<void(bool inPlace)> applyTimeStretch;
+  // A Retime handle was released: retimeOrigIn..retimeOrigOut becomes the
+  // selection.
+  std::function<void()> applyRetime;
+};
+
 class MouseEditing {
  public:
   explicit MouseEditing(ViewModel& view);
+
+  ToolEdits tools;
 
   // Left button. False when the framework's handling applies (no audio, or
   // no drag in progress for Move and Release).

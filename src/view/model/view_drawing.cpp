@@ -37,9 +37,10 @@ void DrawList::Line(std::string_view tag, float x1, float y1, float x2, float y2
   op.points = {{x1, y1}, {x2, y2}};
 }
 
-void DrawList::Lines(std::string_view tag, std::vector<PointF> segments, Argb color, float penWidth) {
+void DrawList::Lines(std::string_view tag, std::vector<PointF> segments, Argb color, float penWidth, bool dotted) {
   DrawOp& op = Add(DrawOp::Kind::kLines, tag, color);
   op.penWidth = penWidth;
+  op.dotted = dotted;
   op.points = std::move(segments);
 }
 

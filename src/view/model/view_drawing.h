@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "view/model/ruler_ticks.h"
 #include "view/model/view_geometry.h"
 #include "view/model/view_model.h"
 
@@ -46,7 +47,7 @@ constexpr FontSpec UiFont(float points, bool bold) { return FontSpec{kUiFontFami
 
 // How a text sits in its rectangle. Texts never wrap and are clipped to the
 // rectangle.
-enum class TextAlign : uint8_t { kLeftMiddle, kCentre, kCentreTop };
+enum class TextAlign : uint8_t { kLeftMiddle, kCentre, kCentreTop, kLeftTop };
 
 struct DrawOp {
   enum class Kind : uint8_t {
@@ -77,7 +78,8 @@ class DrawList {
   void OutlineRect(std::string_view tag, float x, float y, float w, float h, Argb color, float penWidth);
   void Line(std::string_view tag, float x1, float y1, float x2, float y2, Argb color, float penWidth = 1.0f,
             bool dotted = false);
-  void Lines(std::string_view tag, std::vector<PointF> segments, Argb color, float penWidth = 1.0f);
+  void Lines(std::string_view tag, std::vector<PointF> segments, Argb color, float penWidth = 1.0f,
+             bool dotted = false);
   void Polyline(std::string_view tag, std::vector<PointF> points, Argb color, float penWidth);
   void Polygon(std::string_view tag, std::vector<PointF> points, Argb fill, Argb outline, float penWidth = 1.0f);
   void Text(std::string_view tag, std::string text, float x, float y, float w, float h, FontSpec font, Argb color,
@@ -116,17 +118,26 @@ class ViewDrawing {
   void DrawSelection();
   void DrawPaintLevelsEnvelope();
   void DrawLoupe();
+  // The ruler's base line at y0 and its ticks with their labels.
+  void DrawRulerTicks(const std::vector<RulerTick>& ticks, int y0);
+
+  // The ruler along the bottom of the waveform area, one by the timeline
+  // (ruler_drawing.cpp): frame numbers, minutes and seconds, or bars and
+  // beats with the beat grid over the whole area.
+  void DrawSampleRuler();
+  void DrawTimeRuler();
+  void DrawBeatRuler();
+  // The strip of MIDI keys along the bottom with each region's key range,
+  // its root and, while key boundaries are edited, the boundary handles
+  // (piano_strip_drawing.cpp). Its hit records are ComputePianoHitRecords.
+  void DrawPianoStrip();
 
   // Parts of the picture drawn by other painters, not built yet: the screen
-  // without audio, the spectrum, the rulers, the piano strip and the overlays
-  // of the editing tools. Each runs where it belongs in the order.
+  // without audio, the spectrum and the overlays of the editing tools. Each
+  // runs where it belongs in the order.
   void DrawEmptyScreen();
   void BuildSpectrum() {}
   void DrawSpectrumOverlay() {}
-  void DrawSampleRuler() {}
-  void DrawTimeRuler() {}
-  void DrawBeatRuler() {}
-  void DrawPianoStrip() {}
   void DrawRearrangeTool() {}
   void DrawTimeStretchTool() {}
   void DrawRetimeTool() {}

@@ -621,6 +621,54 @@ TEST_F(MouseEditingTest, ToolHandlesStartTheirDrags) {
   EXPECT_FALSE(view->retimeActive);
 }
 
+TEST_F(MouseEditingTest, ToolEditsRunOnceWhenTheirDragsEnd) {
+  std::vector<std::string> calls;
+  mouse->tools.paintStroke = [&](int x, int, int64_t frame) {
+    calls.push_back("stroke " + std::to_string(x) + " " + std::to_string(frame));
+  };
+  mouse->tools.applyPaintedLevels = [&] { calls.push_back("paint " + std::to_string(view->paintPoints.size())); };
+  mouse->tools.applyRearrange = [&] {
+    calls.push_back("rearrange " + std::to_string(mouse->rearrangeSrcStart) + ".." +
+                    std::to_string(mouse->rearrangeSrcEnd) + " to " + std::to_string(view->loopIn) + " mode " +
+                    std::to_string(view->rearrangeMode));
+  };
+  mouse->tools.applyTimeStretch = [&](bool inPlace) {
+    calls.push_back(std::string("stretch ") + (inPlace ? "in place " : "") + std::to_string(view->loopOut));
+  };
+  mouse->tools.applyRetime = [&] { calls.push_back("retime " + std::to_string(view->loopIn)); };
+
+  view->toolMode = ToolMode::kPaint;
+  Paint();
+  ASSERT_TRUE(mouse->Press(100, 100, {}));
+  mouse->Move(150, 120, {});
+  mouse->Release(150, 120, {});
+  EXPECT_TRUE(view->paintPoints.empty());
+
+  view->toolMode = ToolMode::kRearrange;
+  view->loopIn = 10000;
+  view->loopOut = 20000;
+  Paint();
+  ASSERT_TRUE(mouse->Press(150, 60, {}));  // the selection bar, 13..33 px below the area's top
+  mouse->Move(350, 60, {.shift = true});
+  mouse->Release(350, 60, {.shift = true});
+
+  view->toolMode = ToolMode::kTimeStretch;
+  Paint();
+  ASSERT_TRUE(mouse->Press(400, 200, {}));  // on the new selection's end, 40000
+  mouse->Move(450, 200, {.alt = true});
+  mouse->Release(450, 200, {.alt = true});
+
+  view->toolMode = ToolMode::kRetime;
+  Paint();
+  ASSERT_TRUE(mouse->Press(300, 200, {}));  // the left handle at 30000
+  mouse->Move(280, 200, {});
+  mouse->Release(280, 200, {});
+
+  EXPECT_THAT(calls, ElementsAre("stroke 150 15000", "paint 1", "rearrange 10000..20000 to 30000 mode 2",
+                                 "stretch in place 45000", "retime 28000"));
+  EXPECT_FALSE(view->rearrangeActive || view->stretchActive || view->retimeActive);
+}
+
 TEST_F(MouseEditingTest, DoubleClickTogglesKeyEditingOrSelectsTheRegionUnderTheMouse) {
   Region looped = MakeRegion(30000, 90000, 60, 71, 64);
   looped.loopStart = 40000;

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "document/document_fixture.h"
+#include "view/model/piano_key_layout.h"
 
 namespace zandrel {
 namespace {
@@ -441,6 +442,160 @@ TEST_F(ViewDrawingTest, PaintToolEnvelope) {
   model->toolMode = ToolMode::kNormal;
   Draw();
   EXPECT_THAT(Ops("paint-envelope"), IsEmpty());
+}
+
+}  // namespace
+}  // namespace zandrel
+
+namespace zandrel {
+namespace {
+
+using ::testing::Contains;
+
+// Labels of the texts carrying |tag|, in drawing order.
+std::vector<std::string> Labels(const DrawList& list, std::string_view tag) {
+  std::vector<std::string> out;
+  for (const DrawOp* op : list.Find(tag)) out.push_back(op->text);
+  return out;
+}
+
+class RulerDrawingTest : public ViewDrawingTest {};
+
+TEST_F(RulerDrawingTest, EachTimelineDrawsItsOwnRulerAlongTheAreasBottom) {
+  OpenConstant(441000);  // ten seconds
+  Zoom(256.0f);
+  // Time (the default): ticks every half second, 86 pixels apart.
+  Draw();
+  const DrawOp& base = One("ruler-line");
+  EXPECT_EQ(base.points[0], (PointF{0, 440}));  // the area's bottom (460) - 20
+  EXPECT_EQ(base.points[1], (PointF{800, 440}));
+  const std::vector<std::string> time = Labels(list, "ruler-label");
+  ASSERT_GE(time.size(), 3u);
+  EXPECT_THAT(std::vector<std::string>(time.begin(), time.begin() + 3), ElementsAre("00:00.0", "00:00.5", "00:01.0"));
+  const DrawOp& label = *Ops("ruler-label")[1];
+  EXPECT_THAT(Rect4(label), ElementsAre(86 - 50, 445, 100, 15));  // 22050 / 256 = 86.1
+  EXPECT_EQ(label.color, 0xFFC8C8C8u);
+  const DrawOp& ticks = One("ruler-ticks");
+  EXPECT_EQ(ticks.points[2], (PointF{86, 440}));
+  EXPECT_EQ(ticks.points[3], (PointF{86, 445}));
+  EXPECT_THAT(Ops("beat-grid"), IsEmpty());
+
+  // Frames: the step of 20000 frames gives "0", "20k", "40k".
+  model->timelineMode = TimelineMode::kFrames;
+  Draw();
+  const std::vector<std::string> frames = Labels(list, "ruler-label");
+  ASSERT_GE(frames.size(), 3u);
+  EXPECT_THAT(std::vector<std::string>(frames.begin(), frames.begin() + 3), ElementsAre("0", "20k", "40k"));
+
+  // Beats at 120 BPM (tempo 0 counts as 120): bars of 88200 frames with
+  // their numbers, beats with theirs, and every subdivision at this zoom.
+  model->timelineMode = TimelineMode::kBeats;
+  Doc().instrument.params.bpm = 0.0f;
+  Draw();
+  EXPECT_THAT(Ops("ruler-label"), IsEmpty());
+  const std::vector<std::string> bars = Labels(list, "bar-number");
+  ASSERT_GE(bars.size(), 2u);
+  EXPECT_EQ(bars[0], "1");
+  EXPECT_EQ(bars[1], "2");
+  EXPECT_EQ(Ops("bar-number")[1]->x, 344 - 20);  // 88200 / 256 = 344.5
+  EXPECT_THAT(Labels(list, "beat-number"), Contains(".2"));
+  const DrawOp& bar = One("beat-grid-bar");
+  EXPECT_EQ(bar.penWidth, 2.0f);
+  EXPECT_EQ(bar.points[0], (PointF{0, 40}));  // from the area's top to the base line
+  EXPECT_EQ(bar.points[1], (PointF{0, 440}));
+  bool dotted = false;
+  for (const DrawOp* op : Ops("beat-grid")) dotted = dotted || (op->dotted && op->color == 0x783C3C3Cu);
+  EXPECT_TRUE(dotted);  // the eighths
+
+  // Zoomed out to 1024 frames per pixel only the bars remain.
+  Zoom(1024.0f);
+  Draw();
+  EXPECT_THAT(Ops("beat-grid"), IsEmpty());
+  EXPECT_THAT(Ops("beat-number"), IsEmpty());
+  EXPECT_THAT(Labels(list, "bar-number"), Contains("2"));
+}
+
+TEST_F(RulerDrawingTest, NothingIsMarkedLeftOfTheAudiosStart) {
+  OpenConstant(441000);
+  Zoom(256.0f, -256.0 * 100);  // frame 0 at x 100
+  Draw();
+  for (const DrawOp* op : Ops("ruler-label")) EXPECT_GE(op->x + 50, 100) << op->text;
+  EXPECT_EQ(Labels(list, "ruler-label").front(), "00:00.0");
+}
+
+class PianoStripDrawingTest : public ViewDrawingTest {
+ protected:
+  void SetUp() override { OpenConstant(100000); }
+};
+
+TEST_F(PianoStripDrawingTest, CompactStripShowsKeysRangesAndRoots) {
+  // 800 pixels: 800 / 88 < 15, so 53 keys of 15 px from key 38, offset 2.
+  SetRegions({{0, 50000, -1, -1, 0, 59, 48}, {50000, 100000, -1, -1, 60, 127, 64}});
+  Draw();
+  const PianoKeyLayout keys = PianoKeyLayout::For(kWidth, false);
+  ASSERT_EQ(keys.lowestKey, 38);
+  ASSERT_EQ(keys.offset, 2);
+  // The strip is the last thing drawn, from y 460 down.
+  const DrawOp& strip = One("piano-strip");
+  EXPECT_THAT(Rect4(strip), ElementsAre(0, 460, 800, 40));
+  const auto whites = Ops("piano-white-key");
+  EXPECT_EQ(whites.size(), 31u);  // the white keys among 38..90
+  EXPECT_EQ(whites.front()->x, static_cast<float>(keys.X1(38)));
+  // Octave numbers: key 60 is labelled 4, at its left edge + 2, 12 px above the bottom.
+  bool four = false;
+  for (const DrawOp* op : Ops("piano-octave"))
+    if (op->text == "4") four = op->x == keys.X1(60) + 2 && op->y == 488;
+  EXPECT_TRUE(four);
+  // Key ranges: 24 px high (0.6 x 40), alpha 0x8C on white keys, 0x78 on black ones.
+  bool sawWhite = false, sawBlack = false;
+  for (const DrawOp* op : Ops("piano-range")) {
+    EXPECT_EQ(op->kind, DrawOp::Kind::kFillRect);
+    EXPECT_EQ(op->h, 24);
+    sawWhite = sawWhite || op->color == ((kRegionPalette[1] & 0xFFFFFFu) | 0x8C000000u);
+    sawBlack = sawBlack || op->color == ((kRegionPalette[1] & 0xFFFFFFu) | 0x78000000u);
+  }
+  EXPECT_TRUE(sawWhite && sawBlack);
+  // Root markers: 8 px high at ys + 29; no region numbers and no handles here.
+  const auto roots = Ops("piano-root");
+  ASSERT_EQ(roots.size(), 2u);
+  EXPECT_THAT(Rect4(*roots[1]), ElementsAre(keys.X1(64) + 2, 489, 15 - 6, 8));
+  EXPECT_EQ(roots[1]->color, kRegionPalette[1]);
+  EXPECT_THAT(Ops("piano-region-number"), IsEmpty());
+  EXPECT_THAT(Ops("piano-handle"), IsEmpty());
+}
+
+TEST_F(PianoStripDrawingTest, SharedKeyIsSplitAndItsHandleShowsBothColours) {
+  SetRegions({{0, 50000, -1, -1, 0, 60, 48}, {50000, 100000, -1, -1, 60, 127, 64}});
+  model->editKeyBoundaries = true;
+  Draw();
+  const PianoKeyLayout keys = PianoKeyLayout::For(kWidth, true);
+  const float x1 = static_cast<float>(keys.X1(60));
+  const float x2 = static_cast<float>(keys.X2(60));
+  const float ys = static_cast<float>(kHeight - 120);
+  // Key 60: region 0's upper-left half, region 1's lower-right half.
+  std::vector<std::vector<PointF>> triangles;
+  for (const DrawOp* op : Ops("piano-range"))
+    if (op->kind == DrawOp::Kind::kPolygon) triangles.push_back(op->points);
+  EXPECT_THAT(triangles, ElementsAre(ElementsAre(PointF{x1, ys}, PointF{x2, ys}, PointF{x1, ys + 72}),
+                                     ElementsAre(PointF{x1, ys + 72}, PointF{x2, ys + 72}, PointF{x2, ys})));
+  // Region 1's low handle: 3 px in its colour below, 2 px in region 0's
+  // half-bright colour above. Region 0 has no high handle; region 1 has
+  // none either, key 128 is past the keys shown.
+  const DrawOp& handle = One("piano-handle");
+  EXPECT_EQ(handle.points[0], (PointF{x1, ys + 72}));
+  EXPECT_EQ(handle.penWidth, 3.0f);
+  EXPECT_EQ(handle.color, kRegionPalette[1]);
+  const DrawOp& shared = One("piano-handle-shared");
+  EXPECT_EQ(shared.points[0], (PointF{x1, ys}));
+  EXPECT_EQ(shared.points[1], (PointF{x1, ys + 72}));
+  EXPECT_EQ(shared.penWidth, 2.0f);
+  EXPECT_EQ(shared.color, 0xFF23415Au);  // 0x4682B4 halved, opaque
+  // Root markers of the tall strip: 20 px high at ys + 90, numbered.
+  const auto roots = Ops("piano-root");
+  ASSERT_EQ(roots.size(), 2u);
+  EXPECT_EQ(roots[0]->y, ys + 90);
+  EXPECT_EQ(roots[0]->h, 20);
+  EXPECT_THAT(Labels(list, "piano-region-number"), ElementsAre("1", "2"));
 }
 
 }  // namespace

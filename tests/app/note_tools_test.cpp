@@ -1,0 +1,219 @@
+// The note tools in the running app: the four commands through the menu,
+// their dialogs driven as a user would, and screenshots of each dialog.
+#include <gmock/gmock.h>
+
+#include <cmath>
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+
+#include "app/main_frame.h"
+#include "app/quorvel_app.h"
+#include "notes/ui/note_dialogs.h"
+#include "support/document_fakes.h"
+#include "support/temp_dir.h"
+#include "support/test_host.h"
+#include "support/wav_builder.h"
+#include "widgets/markdown_text_ctrl.h"
+#include "widgets/note_select_dlg.h"
+#include "widgets/piano_selector_wnd.h"
+
+namespace zandrel {
+namespace {
+
+using namespace zandrel::test;
+using ::testing::ElementsAre;
+
+QString Shot(const char* name) {
+  QDir().mkpath(QStringLiteral(ZANDREL_SCREENSHOT_DIR));
+  return QStringLiteral(ZANDREL_SCREENSHOT_DIR "/") + QString::fromUtf8(name);
+}
+
+class NoteToolsAppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
+    host = std::make_unique<ScriptedMessageHost>();
+    dialogs = std::make_unique<ScriptedFileDialogs>();
+    app = std::make_unique<CQuorvelApp>();
+    // Three tones of a quarter second each: A2, A3, A4.
+    std::vector<int16_t> samples;
+    for (double hz : {110.0, 220.0, 440.0})
+      for (int i = 0; i < 11025; ++i) samples.push_back(static_cast<int16_t>(12000 * std::sin(2 * M_PI * hz * i / 44100)));
+    WriteFileBytes(dir / "tones.wav", MakePcm16Wav(samples));
+    ASSERT_TRUE(app->InitInstance({QString::fromStdString((dir / "tones.wav").string())}));
+    CQuorvelDoc& doc = app->Document();
+    doc.instrument.hasInstrument = true;
+    doc.instrument.regions.clear();
+    for (int i = 0; i < 3; ++i) {
+      Region r;
+      r.startSample = i * 11025;
+      r.endSample = r.startSample + 11025;
+      r.rootNote = 45 + 12 * i;
+      doc.instrument.regions.push_back(r);
+    }
+  }
+  void TearDown() override {
+    if (app) app->Document().SetModifiedFlag(false);
+    app.reset();
+    dialogs.reset();
+    host.reset();
+  }
+
+  // Triggers the menu item |id|; |user| acts on the dialog it opens.
+  template <class Dialog>
+  void RunWithDialog(int id, const std::function<void(Dialog&)>& user) {
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      seen = true;
+      user(*dialog);
+    });
+    QAction* action = app->MainFrame().Action(id);
+    ASSERT_NE(action, nullptr);
+    action->trigger();
+    EXPECT_TRUE(seen);
+  }
+
+  std::vector<int> Keys(int32_t Region::*field) {
+    std::vector<int> out;
+    for (const Region& r : app->Document().instrument.regions) out.push_back(r.*field);
+    return out;
+  }
+
+  TempDir dir;
+  std::unique_ptr<CQuorvelApp> app;
+  std::unique_ptr<ScriptedMessageHost> host;
+  std::unique_ptr<ScriptedFileDialogs> dialogs;
+};
+
+TEST_F(NoteToolsAppTest, TransposeDialogOctaveButtons) {
+  RunWithDialog<CTransposeDlg>(cmd::kTranspose, [](CTransposeDlg& d) {
+    EXPECT_EQ(d.windowTitle(), QStringLiteral("Shift/Transpose all notes by semitones"));
+    EXPECT_EQ(d.ValueEdit()->text(), QStringLiteral("0"));
+    EXPECT_EQ(d.ValueEdit()->selectedText(), QStringLiteral("0"));
+    EXPECT_EQ(d.Help()->MarkdownText(), CTransposeDlg::HelpText());
+    d.OctaveUpButton()->click();
+    EXPECT_EQ(d.ValueEdit()->text(), QStringLiteral("12"));
+    d.PlayHigherButton()->click();
+    EXPECT_EQ(d.ValueEdit()->text(), QStringLiteral("-12"));
+    d.OctaveDownButton()->click();
+    QTest::qWait(20);
+    d.grab().save(Shot("transpose_dialog.png"));
+    d.accept();
+  });
+  EXPECT_THAT(Keys(&Region::rootNote), ElementsAre(33, 45, 57));
+  EXPECT_EQ(app->Document().undoHistory.undoStack.back().description, "Transpose");
+  app->MainFrame().Action(57643)->trigger();  // Undo
+  EXPECT_THAT(Keys(&Region::rootNote), ElementsAre(45, 57, 69));
+}
+
+TEST_F(NoteToolsAppTest, PercussiveDialogPicksAKeyAndRemembersIt) {
+  RunWithDialog<CSpreadNotesNMDlg>(cmd::kDistributePercussive, [](CSpreadNotesNMDlg& d) {
+    EXPECT_EQ(d.StartNoteEdit()->text(), QStringLiteral("G3"));
+    EXPECT_TRUE(d.ScaleRadio(1)->isChecked());
+    EXPECT_EQ(d.NoteLabel()->text(), QStringLiteral("Start Note"));
+    d.ScaleRadio(3)->click();
+    EXPECT_EQ(d.NoteLabel()->text(), QStringLiteral("Key Note"));
+    // The picker: click D4 and press OK.
+    QTimer::singleShot(0, [] {
+      auto* picker = qobject_cast<CNoteSelectDlg*>(QApplication::activeModalWidget());
+      ASSERT_NE(picker, nullptr);
+      EXPECT_EQ(picker->rootNote, 55);
+      EXPECT_EQ(picker->selectMode, 2);
+      EXPECT_EQ(picker->highNote, 128);
+      picker->resultNote = 62;
+      picker->accept();
+    });
+    d.PickButton()->click();
+    EXPECT_EQ(d.StartNoteEdit()->text(), QStringLiteral("D4"));
+    QTest::qWait(20);
+    d.grab().save(Shot("distribute_percussive_dialog.png"));
+    d.accept();
+  });
+  EXPECT_THAT(Keys(&Region::rootNote), ElementsAre(62, 64, 66));
+  EXPECT_EQ(app->MainFrame().outputPane->logList().Lines().back(),
+            QStringLiteral("Distributed 3 regions using Major (D4 Key) scale starting from D4."));
+  // Stored in the user's settings, and offered the next time.
+  QSettings settings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel"));
+  RunWithDialog<CSpreadNotesNMDlg>(cmd::kDistributePercussive, [](CSpreadNotesNMDlg& d) {
+    EXPECT_EQ(d.StartNoteEdit()->text(), QStringLiteral("D4"));
+    EXPECT_TRUE(d.ScaleRadio(3)->isChecked());
+    d.reject();
+  });
+  EXPECT_EQ(app->Document().undoHistory.undoStack.size(), 1u);
+}
+
+TEST_F(NoteToolsAppTest, MelodicDialogEstimatesRoots) {
+  for (Region& r : app->Document().instrument.regions) r.rootNote = 0;
+  RunWithDialog<CSpreadNotesMelodicDlg>(cmd::kDistributeMelodic, [](CSpreadNotesMelodicDlg& d) {
+    EXPECT_TRUE(d.RootRadio(0)->isChecked());
+    EXPECT_TRUE(d.DistributionRadio(0)->isChecked());
+    d.RootRadio(1)->click();
+    d.DistributionRadio(1)->click();
+    QTest::qWait(20);
+    d.grab().save(Shot("distribute_melodic_dialog.png"));
+    d.accept();
+  });
+  EXPECT_THAT(Keys(&Region::rootNote), ElementsAre(45, 57, 69));
+  EXPECT_THAT(Keys(&Region::loKey), ElementsAre(0, 46, 58));
+  EXPECT_THAT(Keys(&Region::hiKey), ElementsAre(46, 58, 127));
+}
+
+TEST_F(NoteToolsAppTest, RemapDialogShowsThePlanAndProcesses) {
+  std::string quality;
+  RunWithDialog<CNon12TETRemapDlg>(cmd::kTuningRemap, [&](CNon12TETRemapDlg& d) {
+    EXPECT_EQ(d.windowTitle(), QStringLiteral("Micro Tonal, Historic and World Tuning"));
+    EXPECT_EQ(d.RegionsEdit()->text(), QStringLiteral("3 (A2, A3, A4)"));
+    EXPECT_EQ(d.BaseOctaveEdit()->text(), QStringLiteral("C3 - C4"));
+    EXPECT_EQ(d.TuningList()->count(), 251);
+    EXPECT_EQ(d.TuningList()->currentRow(), 1);
+    EXPECT_EQ(d.MappingTable()->count(), 9);
+    // A header hands the selection to the first tuning below it.
+    d.TuningList()->setCurrentRow(5);
+    EXPECT_EQ(d.TuningList()->currentRow(), 6);
+    // The box shows the description's CR LF line breaks as plain breaks.
+    EXPECT_EQ(d.DescriptionEdit()->toPlainText(),
+              QString::fromStdString(d.Model().Presets()[6].description).remove(QLatin1Char('\r')));
+    d.TuningList()->setCurrentRow(3);
+    EXPECT_EQ(d.MappingTable()->item(1)->data(Qt::UserRole).toStringList(),
+              (QStringList{"C", "C3 (48)", "A2 (45)", "+3.0st", "+0.0c", "+300c", "C3", "87%"}));
+    EXPECT_EQ(d.MappingTable()->item(3)->data(Qt::UserRole).toStringList()[4], QStringLiteral("-13.7c"));
+    quality = d.QualityEdit()->text().toStdString();
+    EXPECT_EQ(quality, "Overall quality: 87% (Very Good), Max pitch shift: \u00B1" "5 semitones");
+    d.show();
+    QTest::qWait(50);
+    d.grab().save(Shot("tuning_remap_dialog.png"));
+    // "No" keeps the dialog open; "Yes" processes.
+    host->Answer(MessageAnswer::No);
+    d.ProcessButton()->click();
+    EXPECT_TRUE(d.isVisible());
+    host->Answer(MessageAnswer::Yes);
+    d.ProcessButton()->click();
+  });
+  const std::vector<std::string> boxes = host->Texts();
+  ASSERT_EQ(boxes.size(), 3u);
+  EXPECT_EQ(boxes[0], "This will replace all current regions with 8 new regions optimized for EP Major Scale mode.\n\n"
+                      "Tuning: 5-Limit Just Intonation\nBase octave: C3\nQuality: " +
+                          quality + "\n\nContinue?");
+  EXPECT_EQ(boxes[2],
+            "Successfully created 8 microtuned regions for EP Major Scale mode.\n\nBase octave: C3-C4\nGlobal "
+            "root: C3 (MIDI 48)\nTuning: 5-Limit Just Intonation");
+  CQuorvelDoc& doc = app->Document();
+  EXPECT_THAT(Keys(&Region::rootNote), ElementsAre(48, 50, 52, 53, 55, 57, 59, 60));
+  EXPECT_EQ(doc.instrument.regions.back().endSample, doc.FrameCount());
+  EXPECT_EQ(doc.undoHistory.undoStack.back().description, "Non-12TET Microtuning Remap");
+}
+
+}  // namespace
+}  // namespace zandrel
