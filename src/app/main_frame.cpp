@@ -23,6 +23,7 @@
 #include "app/customize_dlg.h"
 #include "app/device_commands.h"
 #include "app/kit_commands.h"
+#include "app/pitch_dialogs.h"
 #include "app/quorvel_app.h"
 #include "commands/editor_commands.h"
 #include "document/region_edits.h"
@@ -121,6 +122,7 @@ void CMainFrame::DeclareCommands() {
   DeclareKitCommands(commands, app_);
   noteDialogs_ = std::make_unique<QtNoteDialogs>(this);
   DeclareNoteCommands(commands, *noteDialogs_);
+  DeclarePitchAppCommands(commands, view->Model(), this);
   commands.Bind(context_.get());
 }
 

@@ -7,8 +7,6 @@ namespace zandrel {
 
 const std::set<int>& BuiltLaterIds() {
   static const std::set<int> ids = {
-      cmd::kRemoveRegionLoop,  cmd::kFindRootNote,
-      cmd::kAutoTune,          cmd::kSetRootNote,
       cmd::kEqualPowerCrossfade, cmd::kSetInOutToZeroCrossing,
   };
   return ids;
@@ -19,13 +17,6 @@ void DeclareBuiltLaterCommands(CommandRegistry& r) {
   r.Add({.id = cmd::kSetInOutToZeroCrossing,
          .text = "Set IN/OUT to Zero Crossing",
          .contextMenus = {{"Loop Region", 202}}});
-  // Pitch and root notes.
-  r.Add({.id = cmd::kRemoveRegionLoop, .text = "Remove Region's loop", .contextMenus = {{"Region Bar", 101}}});
-  r.Add({.id = cmd::kFindRootNote,
-         .text = "FInd Root Note",
-         .contextMenus = {{"Region Bar", 200, "Find and Set Root Note"}}});
-  r.Add({.id = cmd::kAutoTune, .text = "Tune/Repitch...", .contextMenus = {{"Region Bar", 202, "Auto-Tune..."}}});
-  r.Add({.id = cmd::kSetRootNote, .text = "Set Root Note", .contextMenus = {{"Piano Roll", 200}}});
   // Processing.
   r.Add({.id = cmd::kEqualPowerCrossfade, .text = "Equal-Power Crossfade", .contextMenus = {{"Loop Region", 201}}});
 }

@@ -14,6 +14,7 @@ void DeclareMenuBar(CommandRegistry& r) {
   r.AddMenu({"&Selection", 450});
   r.AddMenu({"&Region", 500});
   r.AddMenu({.path = "&ReTime", .order = 550, .title = "&ReTime/ReSample"});
+  r.AddMenu({"&Notes", 600});
   r.AddMenu({"&Tools", 700});
   r.AddMenu({"&View", 800});
   r.AddMenu({"&Help", 900});

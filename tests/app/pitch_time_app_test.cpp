@@ -8,9 +8,15 @@
 #include <QDir>
 #include <QMenu>
 #include <QMenuBar>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSettings>
+#include <QTimer>
 
 #include "app/main_frame.h"
+#include "app/pitch_dialogs.h"
+#include "widgets/color_edit.h"
 #include "app/quorvel_app.h"
 #include "support/document_fakes.h"
 #include "support/temp_dir.h"
@@ -80,6 +86,76 @@ TEST_F(PitchTimeAppTest, DownsampleFromTheReTimeMenuConvertsTheDocumentAndClears
   EXPECT_TRUE(app->MainFrame().outputPane->logList().Lines().contains(
       QStringLiteral("Sample rate conversion complete! 44100 Hz to 22050 Hz")));
   Screenshot(app->MainFrame(), "after_downsample_22k");
+}
+
+// Runs |fill| on the modal dialog of type D once it is open, then presses OK.
+template <class D>
+void WhenOpen(std::function<void(D&)> fill) {
+  QTimer::singleShot(0, [fill] {
+    auto* d = qobject_cast<D*>(QApplication::activeModalWidget());
+    ASSERT_NE(d, nullptr);
+    fill(*d);
+    d->okButton->click();
+  });
+}
+
+TEST_F(PitchTimeAppTest, TimeStretchFromItsMenuHalvesTheLength) {
+  CQuorvelDoc& doc = app->Document();
+  doc.instrument.params.bpm = 120;
+  QAction* item = Item(QStringLiteral("&ReTime/ReSample"), QStringLiteral("Time Stretch..."));
+  ASSERT_NE(item, nullptr);
+  bool shown = false;
+  WhenOpen<CTimestretchDlg>([&](CTimestretchDlg& d) {
+    EXPECT_EQ(d.fromBpmEdit->text(), QStringLiteral("120"));
+    EXPECT_EQ(d.fromBeatsEdit->text(), QStringLiteral("4"));
+    d.doubleSpeedButton->click();
+    EXPECT_EQ(d.toBpmEdit->text(), QStringLiteral("240"));
+    Screenshot(d, "time_stretch_dialog");
+    shown = true;
+  });
+  item->trigger();
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(doc.FrameCount(), 44100);
+  EXPECT_EQ(doc.instrument.params.bpm, 240.0f);
+  EXPECT_TRUE(doc.CanUndo());
+}
+
+TEST_F(PitchTimeAppTest, PitchShiftFromItsMenuKeepsTheLength) {
+  CQuorvelDoc& doc = app->Document();
+  doc.instrument.hasInstrument = true;
+  doc.instrument.regions = {Region{0, 88200, -1, -1, 60, 127, 64}};
+  QAction* item = Item(QStringLiteral("&ReTime/ReSample"), QStringLiteral("Pitch Shift..."));
+  ASSERT_NE(item, nullptr);
+  WhenOpen<CPitchShiftDlg>([&](CPitchShiftDlg& d) {
+    d.semitonesEdit->setText(QStringLiteral("12"));
+    Screenshot(d, "pitch_shift_dialog");
+  });
+  item->trigger();
+  EXPECT_EQ(doc.FrameCount(), 88200);
+  EXPECT_EQ(doc.instrument.regions[0].rootNote, 76);
+  EXPECT_EQ(doc.instrument.regions[0].loKey, 72);
+}
+
+TEST_F(PitchTimeAppTest, PitchCorrectionDialogShowsTheTargetAndHidesAnInTuneRow) {
+  PitchCorrectionValues v;
+  v.measuredHz = 445.0;
+  v.noteText = v.targetNoteText = "A4";
+  v.outOfTuneCents = 19.56;
+  CPitchCorrectDlg d(v);
+  EXPECT_EQ(d.targetHzEdit->text(), QStringLiteral("440.00"));
+  EXPECT_EQ(d.totalEdit->text(), QStringLiteral("-19.56"));
+  d.extraCentsEdit->setText(QStringLiteral("100"));
+  emit d.extraCentsEdit->textEdited(QStringLiteral("100"));
+  EXPECT_EQ(d.targetHzEdit->text(), QStringLiteral("466.16"));
+  Screenshot(d, "pitch_correction_dialog");
+  EXPECT_TRUE(d.outOfTuneEdit->isVisible());
+
+  v.outOfTuneCents = 0;
+  v.labelText = "Root Note Frequency";
+  CPitchCorrectDlg silent(v);
+  silent.show();
+  EXPECT_FALSE(silent.outOfTuneEdit->isVisible());
+  EXPECT_EQ(silent.measuredLabel->text(), QStringLiteral("Root Note Frequency"));
 }
 
 }  // namespace

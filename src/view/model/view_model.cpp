@@ -257,6 +257,8 @@ void ViewModel::Follow(DocumentChange change) {
 }
 
 ContextMenuKind ViewModel::ContextMenuAt(int x, int y) {
+  contextMenuX = x;
+  contextMenuY = y;
   if (y < kRegionBarHeight) {
     const InstrumentData& inst = doc.instrument;
     if (inst.hasInstrument && x >= 0 && x < clientWidth) {

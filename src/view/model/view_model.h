@@ -99,6 +99,9 @@ class ViewModel : public ViewSelection {
   // Window size in pixels.
   int clientWidth = 0;
   int clientHeight = 0;
+  // Where the last context menu was asked for (client pixels), -1 before any.
+  int contextMenuX = -1;
+  int contextMenuY = -1;
 
   // Display settings ("Settings" section, default on).
   bool playAnimation = true;

@@ -6,6 +6,7 @@
 
 #include "commands/editor_commands.h"
 #include "document/document_fixture.h"
+#include "view/model/pitch_commands.h"
 #include "view/model/view_model.h"
 
 namespace zandrel {
@@ -13,6 +14,14 @@ namespace {
 
 using namespace zandrel::test;
 using ::testing::ElementsAre;
+
+// The pitch commands share the context menus; their dialogs are not opened here.
+class NoPitchDialogs final : public PitchDialogs {
+ public:
+  bool RunTimeStretch(TimeStretchValues&) override { return false; }
+  bool RunPitchShift(int&) override { return false; }
+  bool RunPitchCorrection(PitchCorrectionValues&) override { return false; }
+};
 
 class ViewCommandsTest : public DocumentTest, public DocumentObserver {
  protected:
@@ -24,6 +33,7 @@ class ViewCommandsTest : public DocumentTest, public DocumentObserver {
     model->ResetForDocument();
     DeclareCoreCommands(registry);
     DeclareViewCommands(registry, *model);
+    DeclarePitchCommands(registry, *model, noDialogs);
     context = std::make_unique<BasicCommandContext>(&Doc(), model.get());
     // The view follows the document as the widget does.
     Doc().AddObserver(this);
@@ -34,6 +44,7 @@ class ViewCommandsTest : public DocumentTest, public DocumentObserver {
   void OnSelectionChanged() override { ++selectionNotes; }
 
   std::unique_ptr<ViewModel> model;
+  NoPitchDialogs noDialogs;
   CommandRegistry registry;
   std::unique_ptr<BasicCommandContext> context;
   int selectionNotes = 0;

@@ -1,0 +1,91 @@
+// Time stretch and pitch shift of a loader's 16-bit PCM: StretchWav changes
+// the length without the pitch, the pitch without the length, or both.
+//
+// The stretching itself is behind the small Stretcher interface: the
+// editor's is Rubber Band's offline finer engine; tests put a deterministic
+// stand-in in its place (ScopedStretcher). StretchWav fixes the contract
+// whatever the stretcher: exactly N = trunc(F x a / b) output frames for F
+// input frames (a stretcher's longer or shorter result is trimmed or padded
+// with silence, and the result says by how much), samples as value / 32768
+// in and trunc(clamp(y x 32767)) out (a NaN written as 0), and failure,
+// leaving the audio as it was, for inputs too short to stretch.
+//
+// Everything here holds no state except the installed stretcher, which the
+// user-interface thread sets; StretchWav itself may run on a worker thread
+// over a loader nobody else touches.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "document/wav_loader.h"
+
+namespace zandrel {
+
+struct StretchResult {
+  bool success = false;
+  double seconds = 0.0;  // new length in seconds (output frames / rate); 0 on failure
+  // Frames the stretcher's own output was off by (positive: it was longer
+  // and was trimmed; negative: it was padded). 0 when it came out exact.
+  int64_t lengthCorrection = 0;
+};
+
+// Limits of one stretch: the length may change by a factor 1/16 .. 16 and
+// the pitch by -48 .. +48 semitones.
+constexpr double kMaxStretchRatio = 16.0;
+constexpr double kMaxTransposeSemitones = 48.0;
+
+class Stretcher {
+ public:
+  virtual ~Stretcher() = default;
+  // Stretches |in| (one vector per channel, all of one length F) at |rate|
+  // into |out| (one vector per channel) of about |outFrames| frames,
+  // transposed by |pitchScale| (2.0 is an octave up). False on failure.
+  virtual bool Stretch(const std::vector<std::vector<float>>& in, uint32_t rate, int64_t outFrames,
+                       double pitchScale, std::vector<std::vector<float>>& out) = 0;
+};
+
+// Rubber Band's offline finer (R3) engine: the whole input is studied, then
+// processed in blocks, its output drained after each block and at the end.
+class RubberBandStretch final : public Stretcher {
+ public:
+  bool Stretch(const std::vector<std::vector<float>>& in, uint32_t rate, int64_t outFrames, double pitchScale,
+               std::vector<std::vector<float>>& out) override;
+};
+
+// The stretcher StretchWav uses: the installed one, else Rubber Band.
+Stretcher& CurrentStretcher();
+// Installs |stretcher| (not owned; nullptr restores Rubber Band) and returns
+// the one before.
+Stretcher* SetStretcher(Stretcher* stretcher);
+
+class ScopedStretcher {
+ public:
+  explicit ScopedStretcher(Stretcher* s) : previous_(SetStretcher(s)) {}
+  ~ScopedStretcher() { SetStretcher(previous_); }
+  ScopedStretcher(const ScopedStretcher&) = delete;
+  ScopedStretcher& operator=(const ScopedStretcher&) = delete;
+
+ private:
+  Stretcher* previous_;
+};
+
+// Channel vectors of |frames| frames: sample x 2^-15 for 16-bit data, zeros
+// for other depths.
+void DeinterleavePcm16(const CWavLoader& wav, std::vector<std::vector<float>>& channels, int64_t frames);
+// out[i x channels + c] = trunc(clamp(y x 32767, -32768, 32767)); NaN gives 0.
+void InterleavePcm16(const std::vector<std::vector<float>>& channels, std::vector<int16_t>& out, int64_t frames,
+                     int channels_);
+
+// The shortest input the stretch accepts at |rate| when the output plays at
+// |playbackRate| (F / N): half a 120-ms analysis block on each side.
+double MinimumStretchInput(uint32_t rate, double playbackRate);
+
+// Stretches |wav| from a to b (the new length is frames x a / b) and moves
+// its pitch by |semitones|. Failure, with the audio unchanged: no audio, a
+// or b not positive, not 16-bit, fewer than one output frame, a length
+// factor or transposition outside the limits, too short an input, or the
+// stretcher failed.
+StretchResult StretchWav(CWavLoader& wav, double a, double b, double semitones);
+
+}  // namespace zandrel
