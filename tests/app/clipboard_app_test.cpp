@@ -9,10 +9,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QUrl>
 #include <QSettings>
 
 #include "app/main_frame.h"
@@ -213,6 +215,49 @@ TEST_F(ClipboardAppTest, RegionMenuRemovesAllRegionsAfterAsking) {
   EXPECT_EQ(frame.outputPane->logList().Lines().back(), QStringLiteral("All regions removed."));
   ASSERT_EQ(host->Texts().size(), 1u);
   EXPECT_EQ(host->Texts()[0], "Are you sure you want to remove all 2 region(s)?\n\nThis action can be undone.");
+}
+
+TEST_F(ClipboardAppTest, AFileDroppedWithCtrlIsAppendedAsANewRegion) {
+  first = Start("tone.wav", MakePcm16Wav(std::vector<int16_t>(1000, 100)));
+  WriteFileBytes(dir / "tail.wav", MakePcm16Wav(std::vector<int16_t>(500, -200)));
+  CMainFrame& frame = first->MainFrame();
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(QString::fromStdString((dir / "tail.wav").string()))});
+  QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::ControlModifier);
+  QApplication::sendEvent(frame.view->viewport(), &enter);
+  ASSERT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::ControlModifier);
+  QApplication::sendEvent(frame.view->viewport(), &drop);
+
+  const CQuorvelDoc& doc = first->Document();
+  EXPECT_EQ(doc.GetTitle(), "tone.wav");
+  EXPECT_EQ(doc.FrameCount(), 1500);
+  EXPECT_EQ(SampleAt(doc, 999), 100);
+  EXPECT_EQ(SampleAt(doc, 1000), -200);
+  ASSERT_EQ(doc.instrument.regions.size(), 1u);
+  EXPECT_EQ(doc.instrument.regions[0].startSample, 1000);
+  EXPECT_EQ(doc.instrument.regions[0].endSample, 1500);
+  EXPECT_EQ(frame.outputPane->logList().Lines().back(), QStringLiteral("Total audio duration: 0.034 seconds"));
+}
+
+TEST_F(ClipboardAppTest, SelectionMenuKeepsOnlyTheSelection) {
+  std::vector<int16_t> ramp(10000);
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(i);
+  first = Start("ramp.wav", MakePcm16Wav(ramp));
+  CMainFrame& frame = first->MainFrame();
+  frame.view->Model().loopIn = 2500;
+  frame.view->Model().loopOut = 4000;
+  frame.view->Model().cursorFrame = 9000;
+  host->Answer(MessageAnswer::Yes);
+  MenuItem(frame, QStringLiteral("&Selection"), QStringLiteral("Delete everyting outside"))->trigger();
+  const CQuorvelDoc& doc = first->Document();
+  EXPECT_EQ(doc.FrameCount(), 1500);
+  EXPECT_EQ(SampleAt(doc, 0), 2500);
+  EXPECT_EQ(frame.view->Model().cursorFrame, 0);
+  EXPECT_EQ(frame.view->Model().loopOut, 1500);
+  // The default region over the kept audio, and one step to undo.
+  EXPECT_EQ(frame.outputPane->logList().Lines().back(), QStringLiteral("Remaining regions: 1"));
+  EXPECT_EQ(doc.undoHistory.undoStack.back().description, "Delete Outside Loop");
 }
 
 }  // namespace
