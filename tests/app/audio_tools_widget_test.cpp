@@ -9,6 +9,7 @@
 
 #include <cmath>
 
+#include "app/editor_on_file.h"
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
 #include "support/document_fakes.h"
@@ -24,22 +25,14 @@ using ::testing::Contains;
 
 constexpr int kFrames = 176400;  // four seconds
 
-class AudioToolsWidgetTest : public ::testing::Test {
+class AudioToolsWidgetTest : public EditorOnFileTest {
  protected:
   void SetUp() override {
-    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
     std::vector<int16_t> s(kFrames);
     for (int i = 0; i < kFrames; ++i)
       s[static_cast<size_t>(i)] =
           static_cast<int16_t>(12000 * std::sin(2 * M_PI * i / 100.0) * (0.4 + 0.6 * std::sin(i / 20000.0)));
-    WriteFileBytes(dir / "tone.wav", MakePcm16Wav(s));
-    host = std::make_unique<ScriptedMessageHost>();
-    dialogs = std::make_unique<ScriptedFileDialogs>();
-    app = std::make_unique<CQuorvelApp>();
-    ASSERT_TRUE(app->InitInstance({QString::fromStdString((dir / "tone.wav").string())}));
-    frame = &app->MainFrame();
-    view = frame->view;
-    frame->show();
+    ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tone.wav", MakePcm16Wav(s)));
     QApplication::setActiveWindow(frame);
     QApplication::processEvents();
     ViewModel& m = view->Model();
@@ -50,12 +43,6 @@ class AudioToolsWidgetTest : public ::testing::Test {
     m.loopOut = 60000;
     view->RebuildPeakCache();
     view->viewport()->repaint();
-  }
-  void TearDown() override {
-    if (app) app->Document().SetModifiedFlag(false);
-    app.reset();
-    dialogs.reset();
-    host.reset();
   }
   ViewModel& Model() { return view->Model(); }
   CQuorvelDoc& Doc() { return app->Document(); }
@@ -76,12 +63,6 @@ class AudioToolsWidgetTest : public ::testing::Test {
     QTest::mouseRelease(vp, Qt::LeftButton, mods, to);
   }
 
-  TempDir dir;
-  std::unique_ptr<CQuorvelApp> app;
-  std::unique_ptr<ScriptedMessageHost> host;
-  std::unique_ptr<ScriptedFileDialogs> dialogs;
-  CMainFrame* frame = nullptr;
-  CQuorvelView* view = nullptr;
 };
 
 TEST_F(AudioToolsWidgetTest, TimeStretchHandleDragLengthensTheFile) {

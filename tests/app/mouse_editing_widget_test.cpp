@@ -12,6 +12,7 @@
 
 #include <cmath>
 
+#include "app/editor_on_file.h"
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
 #include "document/note_names.h"
@@ -40,18 +41,10 @@ Bytes ToneWav(int frames) {
   return MakePcm16Wav(samples);
 }
 
-class MouseEditingWidgetTest : public ::testing::Test {
+class MouseEditingWidgetTest : public EditorOnFileTest {
  protected:
   void SetUp() override {
-    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
-    WriteFileBytes(dir / "tone.wav", ToneWav(kFrames));
-    host = std::make_unique<ScriptedMessageHost>();
-    dialogs = std::make_unique<ScriptedFileDialogs>();
-    app = std::make_unique<CQuorvelApp>();
-    ASSERT_TRUE(app->InitInstance({QString::fromStdString((dir / "tone.wav").string())}));
-    frame = &app->MainFrame();
-    view = frame->view;
-    frame->show();
+    ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tone.wav", ToneWav(kFrames)));
     QApplication::setActiveWindow(frame);
     view->setFocus();
     QApplication::processEvents();
@@ -71,12 +64,6 @@ class MouseEditingWidgetTest : public ::testing::Test {
     m.viewStart = 0;
     view->RebuildPeakCache();
     Paint();
-  }
-  void TearDown() override {
-    if (app) app->Document().SetModifiedFlag(false);
-    app.reset();
-    dialogs.reset();
-    host.reset();
   }
   ViewModel& Model() { return view->Model(); }
   CQuorvelDoc& Doc() { return app->Document(); }
@@ -113,12 +100,6 @@ class MouseEditingWidgetTest : public ::testing::Test {
     return chosen;
   }
 
-  TempDir dir;
-  std::unique_ptr<CQuorvelApp> app;
-  std::unique_ptr<ScriptedMessageHost> host;
-  std::unique_ptr<ScriptedFileDialogs> dialogs;
-  CMainFrame* frame = nullptr;
-  CQuorvelView* view = nullptr;
 };
 
 TEST_F(MouseEditingWidgetTest, ClickSetsTheCursorOnARisingZeroCrossing) {

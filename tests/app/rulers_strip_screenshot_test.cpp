@@ -8,6 +8,7 @@
 
 #include <cmath>
 
+#include "app/editor_on_file.h"
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
 #include "support/document_fakes.h"
@@ -35,18 +36,10 @@ Bytes DecayingTonesWav(int frames) {
   return MakePcm16Wav(samples);
 }
 
-class RulersAndStripTest : public ::testing::Test {
+class RulersAndStripTest : public EditorOnFileTest {
  protected:
   void SetUp() override {
-    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
-    WriteFileBytes(dir / "tones.wav", DecayingTonesWav(kFrames));
-    host = std::make_unique<ScriptedMessageHost>();
-    dialogs = std::make_unique<ScriptedFileDialogs>();
-    app = std::make_unique<CQuorvelApp>();
-    ASSERT_TRUE(app->InitInstance({QString::fromStdString((dir / "tones.wav").string())}));
-    frame = &app->MainFrame();
-    view = frame->view;
-    frame->show();
+    ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tones.wav", DecayingTonesWav(kFrames)));
     QApplication::processEvents();
     CQuorvelDoc& doc = app->Document();
     doc.instrument.hasInstrument = true;
@@ -55,12 +48,6 @@ class RulersAndStripTest : public ::testing::Test {
                               {150000, 300000, 180000, 280000, 55, 67, 60},
                               {300000, kFrames, -1, -1, 68, 76, 72}};
     doc.UpdateAllViews(DocumentChange::kInstrument);
-  }
-  void TearDown() override {
-    if (app) app->Document().SetModifiedFlag(false);
-    app.reset();
-    dialogs.reset();
-    host.reset();
   }
   ViewModel& Model() { return view->Model(); }
   const QImage& Paint() {
@@ -81,12 +68,6 @@ class RulersAndStripTest : public ::testing::Test {
     return false;
   }
 
-  TempDir dir;
-  std::unique_ptr<CQuorvelApp> app;
-  std::unique_ptr<ScriptedMessageHost> host;
-  std::unique_ptr<ScriptedFileDialogs> dialogs;
-  CMainFrame* frame = nullptr;
-  CQuorvelView* view = nullptr;
 };
 
 TEST_F(RulersAndStripTest, ScreenshotsOfEachRulerAndTheStripAtThreeZooms) {
