@@ -47,9 +47,15 @@ inline void RenderPatternBytes(std::span<const uint8_t> bytes, bool midi) {
   in.kitStartText = bytes.empty() ? "C2" : (bytes[0] & 1 ? "C3" : "x");
   in.custom = ParseCustomMapping("C2>D2, 40>200, A#2>F#2");
   const LoopRenderResult r = RenderPatternLoop(in);
-  if (!r.ok) __builtin_trap();  // every loaded pattern renders at this tempo
-  if (r.frames != LoopFrames(load.bars, in.tempo, 1000) || r.wav.data.size() != static_cast<size_t>(r.frames) * 2)
-    __builtin_trap();
+  const int64_t frames = LoopFrames(load.bars, in.tempo, 1000);
+  // At this tempo the longest patterns run past ten minutes: those are refused
+  // with a message, every shorter one renders to exactly its length.
+  if (frames < 1) {
+    if (r.ok || r.message.empty()) __builtin_trap();
+    return;
+  }
+  if (!r.ok) __builtin_trap();
+  if (r.frames != frames || r.wav.data.size() != static_cast<size_t>(r.frames) * 2) __builtin_trap();
 }
 
 }  // namespace zandrel::fuzz
