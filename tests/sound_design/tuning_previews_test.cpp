@@ -88,8 +88,12 @@ TEST(TuningPreviewsTest, ScaleNotesSitInTheirSlots) {
       const size_t slot = i * 30870;
       EXPECT_EQ(buffer[slot], 100 * (i + 1)) << "pad " << i;
       EXPECT_EQ(buffer[slot + heard - 1], 100 * (i + 1)) << "pad " << i;
-      if (slot + heard < buffer.size()) EXPECT_EQ(buffer[slot + heard], 0) << "pad " << i;
-      if (slot > 0) EXPECT_EQ(buffer[slot - 1], 0) << "pad " << i;
+      if (slot + heard < buffer.size()) {
+        EXPECT_EQ(buffer[slot + heard], 0) << "pad " << i;
+      }
+      if (slot > 0) {
+        EXPECT_EQ(buffer[slot - 1], 0) << "pad " << i;
+      }
     }
   }
   // A renderer that returns nothing leaves silence.
