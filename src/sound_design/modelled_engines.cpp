@@ -101,24 +101,42 @@ size_t WaveguideLength(uint32_t sampleRate) { return sampleRate / 20 + 100; }
 
 }  // namespace
 
+namespace {
+
+// The peaking equaliser's coefficients for one centre, bandwidth and gain:
+// the same arithmetic as PeakingEqStep, worked out once per note where the
+// centre does not move.
+struct PeakingEq {
+  float b0, b1, b2, a0, a1, a2;
+
+  PeakingEq(float centre, float bandwidth, float gain, uint32_t sampleRate) {
+    const float rate = static_cast<float>(sampleRate);
+    const float w0 = kTwoPi * std::min(0.45f * rate, centre) / rate;
+    const float sine = std::sin(w0);
+    const float alpha = sine * std::sinh(std::log(2.0f) / 2.0f * bandwidth * w0 / sine);
+    const float a = std::sqrt(gain);
+    b0 = 1.0f + alpha * a;
+    b1 = -2.0f * std::cos(w0);
+    b2 = 1.0f - alpha * a;
+    a0 = 1.0f + alpha / a;
+    a1 = -2.0f * std::cos(w0);
+    a2 = 1.0f - alpha / a;
+  }
+
+  float Step(float x, BiquadState& s) const {
+    const float y = Flushed((b0 * x + b1 * s.x1 + b2 * s.x2 - a1 * s.y1 - a2 * s.y2) / a0);
+    s.x2 = s.x1;
+    s.x1 = x;
+    s.y2 = s.y1;
+    s.y1 = y;
+    return y;
+  }
+};
+
+}  // namespace
+
 float PeakingEqStep(float x, float centre, float bandwidth, float gain, uint32_t sampleRate, BiquadState& s) {
-  const float rate = static_cast<float>(sampleRate);
-  const float w0 = kTwoPi * std::min(0.45f * rate, centre) / rate;
-  const float sine = std::sin(w0);
-  const float alpha = sine * std::sinh(std::log(2.0f) / 2.0f * bandwidth * w0 / sine);
-  const float a = std::sqrt(gain);
-  const float b0 = 1.0f + alpha * a;
-  const float b1 = -2.0f * std::cos(w0);
-  const float b2 = 1.0f - alpha * a;
-  const float a0 = 1.0f + alpha / a;
-  const float a1 = -2.0f * std::cos(w0);
-  const float a2 = 1.0f - alpha / a;
-  const float y = Flushed((b0 * x + b1 * s.x1 + b2 * s.x2 - a1 * s.y1 - a2 * s.y2) / a0);
-  s.x2 = s.x1;
-  s.x1 = x;
-  s.y2 = s.y1;
-  s.y1 = y;
-  return y;
+  return PeakingEq(centre, bandwidth, gain, sampleRate).Step(x, s);
 }
 
 float BandPassStep(float x, float centre, float q, uint32_t sampleRate, BiquadState& s) {
@@ -237,7 +255,8 @@ size_t RenderFluteNote(FluteVoiceState& state, float frequency, uint64_t frames,
   const float g1 = std::tan(kPi * std::min(fmax, 800.0f + 500.0f * p.breathBrightness) / rate);
   const float g2 = std::tan(kPi * std::min(fmax, 2200.0f + 1000.0f * p.breathBrightness) / rate);
   const float drive = p.growl * 0.4f + 1.1f;
-  const float eq2Centre = 2400.0f + 1000.0f * (p.darkness - 0.5f);
+  const PeakingEq eq1(1200.0f, 0.7f, 2.0f, sampleRate);
+  const PeakingEq eq2(2400.0f + 1000.0f * (p.darkness - 0.5f), 0.9f, 1.5f, sampleRate);
   const auto guideLength = static_cast<float>(length);
 
   double vibratoPhase = 0, phase = 0;
@@ -293,9 +312,9 @@ size_t RenderFluteNote(FluteVoiceState& state, float frequency, uint64_t frames,
 
     float y = ((1.0f - p.waveguideMix) * excitation + p.waveguideMix * r) * tremolo;
     if (p.formant > 0) {
-      const float e1 = PeakingEqStep(y, 1200.0f, 0.7f, 2.0f, sampleRate, state.eq1);
+      const float e1 = eq1.Step(y, state.eq1);
       const float g = (1.0f - p.formant) * y + p.formant * e1;
-      const float e2 = PeakingEqStep(g, eq2Centre, 0.9f, 1.5f, sampleRate, state.eq2);
+      const float e2 = eq2.Step(g, state.eq2);
       y = 0.3f * e2 + 0.7f * g;
     }
     const float yg = y * p.gain;
