@@ -1,0 +1,144 @@
+#include "sound_design/vocoder.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "processing/complex_fft.h"
+#include "sound_design/loop_synth.h"
+
+namespace zandrel {
+namespace {
+
+constexpr int kFftSize = 2048;
+constexpr int kHop = 512;
+
+int32_t TruncateKnob(float value) {
+  if (std::isnan(value)) return 0;
+  return static_cast<int32_t>(std::clamp(value, -1.0e9f, 1.0e9f));
+}
+
+}  // namespace
+
+VocoderCarrier BuildVocoderCarrier(std::span<const int16_t> loop, int channels, uint32_t sampleRate) {
+  // The robot with the loop's own magnitudes: no crossfade, no gate, no comb,
+  // no frequency change.
+  LoopSynthParams params;
+  params.cycleOffset = 0.0f;
+  params.amount = 1.0f;
+  params.crossfadeMs = 0.0f;
+  params.cycleCount = 1;
+  SpectralMorphParams morph;
+  morph.shift = 0;
+  morph.dull = 0.0f;
+  morph.hollow = 0;
+  const LoopSynthResult robot = SynthesizeMorphLoop(loop, channels, sampleRate, params, morph);
+  if (robot.Empty() || robot.period == 0) return {};
+
+  VocoderCarrier out;
+  out.carrier.assign(robot.samples.begin() + robot.loopStart * channels,
+                     robot.samples.begin() + robot.loopEnd * channels);
+  // The modulator starts at the loop's first frame, the carrier at the
+  // detected crossing.
+  out.modulator.assign(out.carrier.size(), 0);
+  std::copy_n(loop.begin(), std::min(loop.size(), out.modulator.size()), out.modulator.begin());
+  return out;
+}
+
+VocoderResult RunVocoder(std::span<const int16_t> carrier, std::span<const int16_t> modulator, int channels,
+                         int bitsPerSample, const VocoderParams& params) {
+  VocoderResult result;
+  if (carrier.empty() || modulator.empty() || bitsPerSample != 16 || carrier.size() != modulator.size())
+    return result;
+  result.samples = VocoderProcess(carrier, modulator, channels, 1.0f, params);
+  result.success = !result.samples.empty();
+  return result;
+}
+
+std::vector<int16_t> VocoderProcess(std::span<const int16_t> carrier, std::span<const int16_t> modulator,
+                                    int channels, float weight, const VocoderParams& params) {
+  if (channels <= 0 || carrier.size() != modulator.size()) return {};
+  const int64_t ch = channels;
+  const int64_t frames = static_cast<int64_t>(carrier.size()) / ch;
+  if (frames == 0) return {};
+  std::vector<int16_t> out(carrier.size(), 0);
+
+  std::vector<float> w(kFftSize);
+  for (int i = 0; i < kFftSize; ++i)
+    w[i] = (1.0f - std::cos(static_cast<float>(i) * 6.2831855f / 2047.0f)) * 0.5f;
+
+  const float smooth = std::isnan(params.envelopeSmooth) ? 0.0f : std::clamp(params.envelopeSmooth, 0.0f, 0.999f);
+  const float phaseMix = params.phaseMix;
+  const int64_t shift = params.binShift;
+
+  const FftPlan plan(kFftSize);
+  // Split arrays laid out as the plan wants them: imaginary right after real.
+  std::vector<float> specC(2 * kFftSize);
+  std::vector<float> specM(2 * kFftSize);
+  std::vector<float> specOut(2 * kFftSize);
+  float* reC = specC.data();
+  float* imC = specC.data() + kFftSize;
+  float* reM = specM.data();
+  float* imM = specM.data() + kFftSize;
+  float* reOut = specOut.data();
+  float* imOut = specOut.data() + kFftSize;
+  std::vector<float> envelope(kFftSize);
+  std::vector<float> magC(kFftSize);
+  std::vector<float> phaseC(kFftSize);
+  std::vector<float> phaseM(kFftSize);
+  std::vector<float> acc(static_cast<size_t>(frames));
+  constexpr float kToUnit = 1.0f / 32768.0f;
+
+  for (int64_t c = 0; c < ch; ++c) {
+    // The envelope restarts from silence for every channel.
+    std::fill(envelope.begin(), envelope.end(), 0.0f);
+    std::fill(acc.begin(), acc.end(), 0.0f);
+    for (int64_t start = 0; start < frames; start += kHop) {
+      // Frames past the end are padded with silence, not wrapped.
+      const int valid = static_cast<int>(std::min<int64_t>(kFftSize, frames - start));
+      for (int l = 0; l < valid; ++l) {
+        const size_t at = static_cast<size_t>((start + l) * ch + c);
+        reC[l] = static_cast<float>(carrier[at]) * kToUnit * w[l];
+        reM[l] = static_cast<float>(modulator[at]) * kToUnit * w[l];
+      }
+      std::fill(reC + valid, reC + kFftSize, 0.0f);
+      std::fill(reM + valid, reM + kFftSize, 0.0f);
+      std::fill_n(imC, kFftSize, 0.0f);
+      std::fill_n(imM, kFftSize, 0.0f);
+      plan.Complex(reC, imC, false);
+      plan.Complex(reM, imM, false);
+
+      for (int b = 0; b < kFftSize; ++b) {
+        envelope[b] =
+            (std::sqrt(reM[b] * reM[b] + imM[b] * imM[b]) + 0.000000000001f) * (1.0f - smooth) + smooth * envelope[b];
+        magC[b] = std::sqrt(reC[b] * reC[b] + imC[b] * imC[b]) + 0.000000000001f;
+        phaseC[b] = std::atan2(imC[b], reC[b]);
+        phaseM[b] = std::atan2(imM[b], reM[b]);
+      }
+      // Every bin alike; the upper half is not mirrored from the lower.
+      for (int m = 0; m < kFftSize; ++m) {
+        const auto j = static_cast<size_t>(std::clamp<int64_t>(m + shift, 0, kFftSize - 1));
+        const float amplitude = (1.0f - weight) * magC[m] + weight * envelope[j];
+        const float phase = phaseM[j] * phaseMix + (1.0f - phaseMix) * phaseC[m];
+        reOut[m] = std::cos(phase) * amplitude;
+        imOut[m] = std::sin(phase) * amplitude;
+      }
+      plan.Complex(reOut, imOut, true);
+      for (int l = 0; l < valid; ++l) acc[start + l] += reOut[l] * w[l] * 0.6666667f;
+    }
+    for (int64_t i = 0; i < frames; ++i) {
+      const double v = std::round(static_cast<double>(acc[i]) * 32768.0);
+      out[i * ch + c] = static_cast<int16_t>(std::clamp(v, -32768.0, 32767.0));
+    }
+  }
+  return out;
+}
+
+VocoderParams VocoderParamsFromKnobs(const VocoderKnobs& knobs) {
+  VocoderParams params;
+  params.binShift = TruncateKnob(knobs.shiftBins);
+  params.phaseMix = knobs.phaseMix;
+  params.envelopeSmooth = knobs.envelopeSmooth;
+  return params;
+}
+
+}  // namespace zandrel
