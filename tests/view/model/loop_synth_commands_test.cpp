@@ -318,3 +318,61 @@ TEST_F(LoopSynthCommandsTest, RunsContinueTheRandomSequence) {
 
 }  // namespace
 }  // namespace zandrel
+
+namespace zandrel {
+namespace {
+
+// The length formula, restated from the tools' help: the loop times "Loop
+// Length", truncated, rounded to whole loops when blended.
+int64_t ExpectedFrames(int64_t n, int64_t product, float mix) {
+  if (mix >= 1.0f) return product;
+  return n * std::max<int64_t>(1, (product + n / 2) / n);
+}
+
+TEST(LoopSynthKnobCornersTest, EveryCornerGivesTheFormulasLength) {
+  struct Loop {
+    int64_t frames;
+    int channels;
+    uint32_t rate;
+  } loops[] = {{1, 1, 8000}, {9, 2, 44100}, {513, 1, 192000}, {44100, 2, 8000}, {44100, 1, 44100}};
+  // Each knob at its minimum, at its maximum, and the two alternations.
+  const std::vector<LoopToolSpec> specs = LoopToolSpecs();
+  for (const LoopToolSpec& spec : specs) {
+    if (spec.tool != LoopTool::kGranularCloud && spec.tool != LoopTool::kFrequencyCloud) continue;
+    std::vector<ParameterValues> corners(4);
+    size_t k = 0;
+    for (const ParameterItem& item : spec.items) {
+      if (item.section) continue;
+      corners[0][item.key] = item.minimum;
+      corners[1][item.key] = item.maximum;
+      corners[2][item.key] = k % 2 ? item.maximum : item.minimum;
+      corners[3][item.key] = k % 2 ? item.minimum : item.maximum;
+      ++k;
+    }
+    for (const Loop& l : loops) {
+      std::vector<int16_t> samples(static_cast<size_t>(l.frames * l.channels));
+      for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>((i * 7919) % 20000 - 10000);
+      const LoopPcm pcm{samples, l.channels, l.rate};
+      for (const ParameterValues& v : corners) {
+        Rand15 random(1);
+        const LoopToolOutput out = spec.engine(pcm, v, random, {}, false);
+        int64_t product = 0;
+        float mix = 1.0f;
+        if (spec.tool == LoopTool::kGranularCloud) {
+          const GranularParams p = GranularFromKnobs(v);
+          product = static_cast<int64_t>(static_cast<double>(l.frames) * p.lengthRatio);
+          mix = p.mix;
+        } else {
+          const PaulStretchParams p = PaulStretchFromKnobs(v, false);
+          product = static_cast<int64_t>(static_cast<float>(l.frames) * p.lengthRatio);
+          mix = p.mix;
+        }
+        EXPECT_EQ(static_cast<int64_t>(out.samples.size()), ExpectedFrames(l.frames, product, mix) * l.channels)
+            << spec.title << " frames " << l.frames << " rate " << l.rate << " mix " << mix;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zandrel
