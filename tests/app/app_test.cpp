@@ -168,7 +168,8 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
                          "Pitch Shift..."}));
   EXPECT_EQ(menus["&Notes"], (QStringList{"FInd Root Note", "Find Root Notes (All Regions)"}));
   EXPECT_EQ(menus["&Tools"], (QStringList{"EP Manager...", "-", "Loop Maker (MIDI/MPC to wav)",
-                                          "Mini Sampler Player...", "-", "Transpose...",
+                                          "Mini Sampler Player...", "MultiSample Robot (Midi+Audio)...", "-",
+                                          "Transpose...",
                                           "Distribute Notes (Percussive)", "Distribute Notes (Melodic)",
                                           "Historic and World Tunings..."}));
   EXPECT_EQ(menus["&View"], (QStringList{"Customize...", "-", "Time", "Frames", "Beats", "-", "Snap To Zero Crossing",
@@ -180,7 +181,7 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   // Each item runs its command and carries the command's key.
   std::vector<QAction*> actions;
   for (QAction* a : frame.menuBar()->actions()) CollectActions(a->menu(), actions);
-  ASSERT_EQ(actions.size(), 100u);
+  ASSERT_EQ(actions.size(), 101u);
   for (QAction* a : actions) {
     const int id = a->data().toInt();
     const Command* command = frame.commands.Find(id);
