@@ -252,8 +252,10 @@ std::vector<LoopToolSpec> LoopToolSpecs() {
 
 void RunLoopTool(CommandContext& c, ViewModel& model, const LoopToolSpec& spec, Rand15& random) {
   CQuorvelDoc& doc = model.doc;
-  // The tools read the audio as 16-bit samples, the document's depth.
-  if (!model.HasAudio() || doc.audio.format.wBitsPerSample != 16 || !spec.engine) return;
+  if (!model.HasAudio() || (!spec.engine && !spec.prepare)) return;
+  // The engines read 16-bit samples, the document's depth; the Vocoder says
+  // so itself (in its preparation), the others do nothing on other depths.
+  if (!spec.prepare && doc.audio.format.wBitsPerSample != 16) return;
   const auto range = FindRange(spec, model);
   if (!range) {
     if (spec.range == LoopRangeRule::kProcessingRangeRegion)
@@ -272,6 +274,15 @@ void RunLoopTool(CommandContext& c, ViewModel& model, const LoopToolSpec& spec, 
   std::memcpy(copy->data(), doc.audio.data.data() + range->start * static_cast<int64_t>(block),
               copy->size() * sizeof(int16_t));
   const LoopPcm loop{*copy, channels, format.nSamplesPerSec};
+  LoopToolEngine engine = spec.engine;
+  if (spec.prepare) {
+    std::string message;
+    engine = spec.prepare(loop, format.wBitsPerSample, message);
+    if (!engine) {
+      if (!message.empty()) ShowMessage(message);
+      return;
+    }
+  }
 
   ParameterDialogRequest request;
   request.title = spec.title;
@@ -286,7 +297,7 @@ void RunLoopTool(CommandContext& c, ViewModel& model, const LoopToolSpec& spec, 
       bar(p);
       return true;
     };
-    LoopToolOutput out = spec.engine(loop, values, random, progress, /*preview=*/true);
+    LoopToolOutput out = engine(loop, values, random, progress, /*preview=*/true);
     if (out.loopStart >= 0 && out.loopEnd > out.loopStart) {
       // The pitch-cycle tools play their body, without the lead-in.
       const int64_t frames = static_cast<int64_t>(out.samples.size()) / channels;
@@ -309,7 +320,7 @@ void RunLoopTool(CommandContext& c, ViewModel& model, const LoopToolSpec& spec, 
                 .compute =
                     [&](const std::function<bool(double)>& progress) {
                       bool stopped = false;
-                      out = spec.engine(
+                      out = engine(
                           loop, *values, random,
                           [&](int p) {
                             stopped = stopped || !progress(p / 100.0);
@@ -355,7 +366,7 @@ void DeclareLoopSynthCommands(CommandRegistry& registry, ViewModel& model, std::
   if (!random) random = std::make_shared<Rand15>(1);
   ViewModel* m = &model;
   for (LoopToolSpec& spec : LoopToolSpecs()) {
-    if (!spec.engine) continue;
+    if (!spec.engine && !spec.prepare) continue;
     Command command;
     command.id = spec.id;
     command.text = spec.menuText;

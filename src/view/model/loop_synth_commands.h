@@ -56,6 +56,13 @@ struct LoopToolOutput {
 using LoopToolEngine = std::function<LoopToolOutput(const LoopPcm& loop, const ParameterValues& values,
                                                     Rand15& random, const CloudProgress& progress, bool preview)>;
 
+// Work a tool does on the loop copy before its dialog opens (the Vocoder
+// builds its carrier): returns the engine the dialog and OK use, or an empty
+// engine and the message to show instead of the dialog. |bitsPerSample| is
+// the document's.
+using LoopToolPrepare =
+    std::function<LoopToolEngine(const LoopPcm& loop, int bitsPerSample, std::string& message)>;
+
 // How a tool finds its range.
 enum class LoopRangeRule {
   kLoopSelection,          // the loop selection, clamped to the audio
@@ -77,6 +84,7 @@ struct LoopToolSpec {
   std::vector<ParameterItem> items;  // knobs in order, then the help text
   std::string emptyMessage;          // shown when OK's result is empty; empty = nothing
   LoopToolEngine engine;
+  LoopToolPrepare prepare = {};      // optional; when set it gives the engine instead
 };
 
 // The five tools' tables (knobs, texts, ids), the two clouds with their
