@@ -106,6 +106,7 @@ inline constexpr int kTrimToEpLimits = 32788;
 inline constexpr int kFollowPlayhead = 32802;
 inline constexpr int kTimelineFrames = 32816;
 inline constexpr int kPlayAnimation = 32817;
+inline constexpr int kSpectrum = 32875;
 inline constexpr int kTimelineBeats = 32880;
 inline constexpr int kTimelineTime = 32881;
 inline constexpr int kScrollWheelZoom = 32887;
