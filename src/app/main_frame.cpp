@@ -29,6 +29,7 @@
 #include "app/quorvel_app.h"
 #include "commands/editor_commands.h"
 #include "document/region_edits.h"
+#include "view/model/loop_synth_commands.h"
 #include "view/model/view_commands.h"
 #include "platform/message_host.h"
 #include "platform/settings.h"
@@ -127,6 +128,7 @@ void CMainFrame::DeclareCommands() {
   DeclareNoteCommands(commands, *noteDialogs_);
   DeclarePitchAppCommands(commands, view->Model(), this);
   DeclareChopTempoAppCommands(commands, view->Model(), this);
+  DeclareLoopSynthCommands(commands, view->Model());
   commands.Bind(context_.get());
 }
 

@@ -87,6 +87,7 @@ void QtTaskHost::Wait(LongTask& task, std::string_view title) {
       dialog_->show();
     }
     if (dialog_) dialog_->setValue(static_cast<int>(task.Progress() * 100.0));
+    task.PollProgress();
   });
   poll.start();
   loop.exec();

@@ -15,6 +15,7 @@ bool CommandContext::RunLongWork(LongWork& work) {
   if (work.compute) {
     bool finished = false;
     LongTask task;
+    task.onProgress = work.onProgress;
     task.Start([&](TaskProgress& progress) {
       finished = work.compute([&progress](double fraction) { return progress.Report(fraction); });
     });
@@ -23,6 +24,7 @@ bool CommandContext::RunLongWork(LongWork& work) {
     (host ? *host : blocking).Wait(task, work.title);
     task.Join();
     if (!finished || task.Failed() || task.CancelRequested()) return false;
+    task.PollProgress();
   }
   if (work.commit) work.commit();
   return true;

@@ -142,6 +142,9 @@ struct LongWork {
   std::string title;
   std::function<bool(const std::function<bool(double)>& progress)> compute;
   std::function<void()> commit;
+  // Optional: the progress as the host sees it, on the user-interface thread
+  // while the work runs, and once more when it has ended uncancelled.
+  std::function<void(double)> onProgress = {};
 };
 
 // What a command's body and rules can reach. The main frame provides the

@@ -24,10 +24,11 @@ const std::map<int, Placement>& Placements() {
       {cmd::kFadeOutToDelay, {201, {}}},
       {cmd::kSilence, {300, {}}},
       {cmd::kNormalize, {301, {{"Region Bar", 201, "Normalize"}}}},
-      {32909, {600, {}}},  // Adaptive Noise Gate
-      {32910, {601, {}}},  // Adaptive Compressor
-      {32911, {700, {}}},  // Spectral Isolation (Percussive)
-      {32920, {701, {}}},  // Spectral Cleanup (Melodic)
+      // 600: the loop re-synthesis tools (view/model/loop_synth_commands.cpp)
+      {32909, {700, {}}},  // Adaptive Noise Gate
+      {32910, {701, {}}},  // Adaptive Compressor
+      {32911, {800, {}}},  // Spectral Isolation (Percussive)
+      {32920, {801, {}}},  // Spectral Cleanup (Melodic)
   };
   return placements;
 }

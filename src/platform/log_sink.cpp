@@ -24,7 +24,10 @@ std::vector<std::string> SplitLogLines(std::string_view text) {
 }
 
 void LogSink::AppendLog(std::string_view text) {
-  for (std::string& line : SplitLogLines(text)) AddLine(std::move(line));
+  for (std::string& line : SplitLogLines(text)) {
+    AddLine(std::move(line));
+    ++appended_;
+  }
   if (LineCount() > 0) ScrollToEnd();
 }
 

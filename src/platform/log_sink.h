@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
@@ -39,10 +40,17 @@ class LogSink {
 
   // Progress: replaces the last line with |text|.
   void ReplaceLastLine(std::string_view text);
+  // How many lines were ever appended: a progress reporter that remembers
+  // this and LineCount() after its own line knows whether that line is
+  // still the last one.
+  uint64_t LinesAppended() const { return appended_; }
 
  protected:
   virtual void AddLine(std::string line) = 0;
   virtual void ScrollToEnd() {}
+
+ private:
+  uint64_t appended_ = 0;
 };
 
 // A log held in memory: for tests, and for work that runs without a window.

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -28,10 +29,21 @@ struct ParameterItem {
   uint32_t colour = 0xFF9632;  // accent, 0x00BBGGRR
 };
 
+// Reports a preview's progress in whole percent to the dialog's bar; 100
+// (or -1) hides the bar again.
+using PreviewProgress = std::function<void(int percent)>;
+
 struct ParameterDialogRequest {
   std::string title;
   std::string configName;  // the tool's parameter file; empty for none
   std::vector<ParameterItem> items;
+  // Optional live preview: called on the user-interface thread with the
+  // knobs' current values when the user asks for one (and, with
+  // autoPreview, shortly after a knob changed). It runs synchronously; the
+  // dialog does not answer meanwhile, so the progress reports repaint the
+  // bar without handling other events.
+  std::function<void(const std::map<std::string, float>& values, const PreviewProgress& progress)> preview = {};
+  bool autoPreview = false;
 
   ParameterDialogRequest& Knob(std::string key, std::string label, std::string format, float minimum,
                                float maximum, float defaultValue, uint32_t colour);

@@ -49,6 +49,11 @@ void LongTask::Join() {
   if (thread_.joinable()) thread_.join();
 }
 
-void BlockingTaskHost::Wait(LongTask& task, std::string_view /*title*/) { task.Join(); }
+void BlockingTaskHost::Wait(LongTask& task, std::string_view /*title*/) {
+  if (task.onProgress) {
+    while (!task.WaitFor(std::chrono::milliseconds(20))) task.PollProgress();
+  }
+  task.Join();
+}
 
 }  // namespace zandrel

@@ -74,6 +74,16 @@ class LongTask {
   // Waits for the worker thread to end.
   void Join();
 
+  // Optional: called on the user-interface thread with Progress() each time
+  // the waiting host looks at the task (about every 30 ms in the app), for
+  // work that shows its progress somewhere besides the host's bar (a log
+  // line). Set before Start().
+  std::function<void(double)> onProgress;
+  // What hosts call while they wait: onProgress with Progress(), if set.
+  void PollProgress() {
+    if (onProgress) onProgress(Progress());
+  }
+
  private:
   TaskProgress progress_;
   std::atomic<bool> done_{false};

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -52,6 +53,7 @@ class ScriptedParameterDialogs final : public ParameterDialogHost {
   }
   std::optional<ParameterValues> Ask(const ParameterDialogRequest& request) override {
     requests.push_back(request);
+    if (during) during(request);
     if (answers_.empty()) {
       ADD_FAILURE() << "Unscripted parameter dialog";
       return std::nullopt;
@@ -62,6 +64,8 @@ class ScriptedParameterDialogs final : public ParameterDialogHost {
   }
 
   std::vector<ParameterDialogRequest> requests;
+  // Runs while a dialog is "open", before it is answered (a test previews here).
+  std::function<void(const ParameterDialogRequest&)> during;
 
  private:
   std::deque<std::optional<ParameterValues>> answers_;

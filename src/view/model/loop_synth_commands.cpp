@@ -1,0 +1,380 @@
+#include "view/model/loop_synth_commands.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <optional>
+
+#include "platform/audio_output.h"
+#include "platform/message_host.h"
+#include "platform/text_format.h"
+#include "processing/pcm_preview_source.h"
+#include "processing/processing_range.h"
+
+namespace zandrel {
+namespace {
+
+constexpr const char* kSetLoopPoints = "Please set valid loop points first.";
+constexpr const char* kSelectRegion = "Please select a region to use as the source.";
+// The Frequency Cloud's preview renders at most this many loop lengths.
+constexpr float kPreviewLengthLimit = 4.0f;
+
+// 0x00BBGGRR from the tables' R, G, B.
+constexpr uint32_t Rgb(uint32_t r, uint32_t g, uint32_t b) { return r | (g << 8) | (b << 16); }
+
+ParameterItem Knob(std::string key, std::string label, std::string format, float minimum, float maximum,
+                   float defaultValue, uint32_t colour) {
+  return ParameterItem{false, std::move(key), std::move(label), std::move(format), minimum, maximum, defaultValue,
+                       colour};
+}
+ParameterItem Help(std::string text) {
+  ParameterItem item;
+  item.section = true;
+  item.label = std::move(text);
+  return item;
+}
+
+float Value(const ParameterValues& values, const std::string& key, float fallback) {
+  const auto it = values.find(key);
+  return it == values.end() ? fallback : it->second;
+}
+
+void Log(const CQuorvelDoc& doc, const std::string& line) {
+  if (LogSink* log = doc.GetLog()) log->AppendLog(line);
+}
+
+// The looping preview sound of one command run. Stop() is the stop
+// contract: once it returns the output reads nothing of the old PCM, which
+// is freed with the source.
+class PreviewSound {
+ public:
+  ~PreviewSound() { Stop(); }
+  void Stop() {
+    if (!source_) return;
+    CurrentAudioOutput().Leave(source_.get());
+    source_.reset();
+  }
+  void Play(std::vector<int16_t> pcm, uint32_t rate, int channels) {
+    Stop();
+    source_ = std::make_shared<PcmPreviewSource>(std::move(pcm), rate, channels, /*loop=*/true);
+    // A refused sound leaves the dialog silent; the preview says nothing.
+    if (!CurrentAudioOutput().Join(source_)) source_.reset();
+  }
+
+ private:
+  std::shared_ptr<PcmPreviewSource> source_;
+};
+
+// The Frequency Cloud's running log line: "Generating PaulStretch... n%"
+// replaces the previous progress line while that is still the log's last
+// line, and is appended below whatever was logged since otherwise.
+class ProgressLogLine {
+ public:
+  explicit ProgressLogLine(LogSink* log) : log_(log) {}
+  void Start(const std::string& text) { Write(text, false); }
+  void Percent(int percent) {
+    if (percent == last_) return;
+    last_ = percent;
+    Write(Format("Generating PaulStretch... %d%%", percent), true);
+  }
+
+ private:
+  void Write(const std::string& text, bool replace) {
+    if (!log_) return;
+    if (replace && written_ && log_->LinesAppended() == appended_ && log_->LineCount() == count_ && count_ > 0)
+      log_->RemoveLastLine();
+    log_->AppendLog(text);
+    written_ = true;
+    appended_ = log_->LinesAppended();
+    count_ = log_->LineCount();
+  }
+
+  LogSink* log_;
+  bool written_ = false;
+  uint64_t appended_ = 0;
+  size_t count_ = 0;
+  int last_ = -1;
+};
+
+std::optional<FrameRange> FindRange(const LoopToolSpec& spec, const ViewModel& model) {
+  const int64_t frames = model.FrameCount();
+  if (spec.range == LoopRangeRule::kLoopSelection) {
+    // A selection reaching past the audio is cut to it; what is left must
+    // still be a range.
+    if (model.loopIn < 0 || model.loopOut <= model.loopIn) return std::nullopt;
+    const int64_t end = std::min(model.loopOut, frames);
+    if (model.loopIn >= end) return std::nullopt;
+    return FrameRange{model.loopIn, end};
+  }
+  auto range = ComputeProcessingRange({model.loopIn, model.loopOut, model.loopPlayback},
+                                      !model.doc.instrument.regions.empty(), frames);
+  if (range && range->Empty()) return std::nullopt;
+  return range;
+}
+
+LoopToolOutput Plain(std::vector<int16_t> samples) {
+  LoopToolOutput out;
+  out.samples = std::move(samples);
+  return out;
+}
+
+}  // namespace
+
+GranularParams GranularFromKnobs(const ParameterValues& v) {
+  GranularParams p;
+  p.lengthRatio = Value(v, "duration", 200.0f) / 100.0;
+  p.grainMs = Value(v, "grain_size", 800.0f);
+  p.density = Value(v, "density", 4.0f);
+  p.jitter = Value(v, "jitter", 0.01f);
+  p.loopFadeMs = Value(v, "xfade", 750.0f);
+  p.mix = Value(v, "mix", 1.0f);
+  return p;
+}
+
+PaulStretchParams PaulStretchFromKnobs(const ParameterValues& v, bool preview) {
+  PaulStretchParams p;
+  p.stretch = PaulStretchFactor(Value(v, "str_coarse", 4.0f), Value(v, "str_fine", 0.0f));
+  p.windowMs = Value(v, "window", 250.0f);
+  p.lengthRatio = Value(v, "duration", 200.0f) / 100.0f;
+  if (preview) p.lengthRatio = std::min(p.lengthRatio, kPreviewLengthLimit);
+  p.position = Value(v, "position", 0.0f);
+  p.loopFadeMs = Value(v, "xfade", 750.0f);
+  p.mix = Value(v, "mix", 1.0f);
+  return p;
+}
+
+std::vector<LoopToolSpec> LoopToolSpecs() {
+  const std::string pitchCycleHelp =
+      "Offset: Start of loop synthesis.\nMix: 100% = Pure Robot, 0% = Crossfaded Original.\nX-Fade: Smooths the "
+      "original audio boundary.";
+  std::vector<LoopToolSpec> specs;
+  specs.push_back({.tool = LoopTool::kInfiniteSustain,
+                   .id = cmd::kInfiniteSustainSynth,
+                   .menuText = "Infinite Sustain Synth",
+                   .menuOrder = 600,
+                   .title = "Synthesize Loop",
+                   .configName = "synthesize_loop_mix",
+                   .undoLabel = "Synthesize Loop",
+                   .successLog = "Synthesized loop with mix.",
+                   .range = LoopRangeRule::kLoopSelection,
+                   .items = {Knob("cycleOffset", "Offset", "%.0f %%", 0, 90, 0, Rgb(50, 150, 255)),
+                             Knob("xfade", "Orig X-Fade", "%.0f ms", 0, 1000, 200, Rgb(171, 42, 0)),
+                             Knob("step", "Step", "%.0f", 1, 20, 1, Rgb(171, 42, 0)),
+                             Knob("mix", "Mix", "%.0f %%", 0, 100, 100, Rgb(255, 100, 100)), Help(pitchCycleHelp)},
+                   .emptyMessage = "Could not detect fundamental frequency.",
+                   .engine = {}});
+  specs.push_back({.tool = LoopTool::kMorphLoop,
+                   .id = cmd::kMorphLoop,
+                   .menuText = "Morpher...",
+                   .menuOrder = 601,
+                   .title = "Morph Loop",
+                   .configName = "synthesize_loop_mix",
+                   .undoLabel = "Synthesize Loop",
+                   .successLog = "Synthesized perfect loop (Mix 0).",
+                   .range = LoopRangeRule::kLoopSelection,
+                   .items = {Knob("cycleOffset", "Offset", "%.0f %%", 0, 90, 0, Rgb(50, 150, 255)),
+                             Knob("xfade", "Orig X-Fade", "%.0f ms", 0, 1000, 200, Rgb(171, 42, 0)),
+                             Knob("morph", "Morph", "%.0f %%", 0, 100, 100, Rgb(255, 100, 100)),
+                             Knob("shift", "Morph Timbre", "%+.0f", -30, 30, 0, Rgb(200, 100, 255)),
+                             Knob("dull", "Morph Gate", "%.2f", 0, 1, 0, Rgb(100, 200, 255)),
+                             Knob("hollow", "Morph Comb", "%.0f", 1, 10, 1, Rgb(255, 100, 100)), Help(pitchCycleHelp)},
+                   .emptyMessage = "Could not detect fundamental frequency.",
+                   .engine = {}});
+  specs.push_back({.tool = LoopTool::kGranularCloud,
+                   .id = cmd::kGranularCloud,
+                   .menuText = "Granular Cloud...",
+                   .menuOrder = 602,
+                   .title = "Granular Cloud Settings",
+                   .configName = "granular",
+                   .undoLabel = "Granular Cloud",
+                   .successLog = "Generated Slow Granular Cloud.",
+                   .range = LoopRangeRule::kProcessingRange,
+                   .items = {Knob("duration", "Loop Length", "%.0f %%", 100, 600, 200, Rgb(50, 150, 255)),
+                             Knob("grain_size", "Grain Size", "%.0f ms", 50, 2000, 800, Rgb(50, 150, 255)),
+                             Knob("density", "Density", "%.0fx", 2, 16, 4, Rgb(50, 150, 255)),
+                             Knob("jitter", "Pitch Jitter", "%.2f", 0, 0.2f, 0.01f, Rgb(50, 150, 255)),
+                             Knob("xfade", "Loop Fade", "%.0f ms", 0, 1500, 750, Rgb(171, 42, 0)),
+                             Knob("mix", "Mix", "%.0f %%", 0, 1, 1, Rgb(255, 100, 100)),
+                             Help("Generate a lush granular texture from the current loop. Loop Length is percentage "
+                                  "of source loop. When using Mix, length is always quantized to exact loop "
+                                  "multiples for seamless looping.")},
+                   .emptyMessage = {},
+                   .engine = [](const LoopPcm& loop, const ParameterValues& v, Rand15& random,
+                                const CloudProgress& progress, bool /*preview*/) {
+                     return Plain(GenerateGranularCloud(loop, GranularFromKnobs(v), random, progress));
+                   }});
+  specs.push_back({.tool = LoopTool::kFrequencyCloud,
+                   .id = cmd::kFrequencyCloud,
+                   .menuText = "Frequency Cloud...",
+                   .menuOrder = 603,
+                   .title = "Frequency Cloud (Paul's Stretch)",
+                   .configName = "paulstretch",
+                   .undoLabel = "PaulStretch Slice",
+                   .successLog = "Generated PaulStretch Slice.",
+                   .range = LoopRangeRule::kProcessingRangeRegion,
+                   .items = {Knob("str_coarse", "Str. Coarse", "%.0fx", 1, 50, 4, Rgb(50, 150, 255)),
+                             Knob("str_fine", "Str. Fine", "%+.2fx", -1, 1, 0, Rgb(100, 200, 255)),
+                             Knob("window", "Window", "%.0f ms", 20, 1000, 250, Rgb(50, 150, 255)),
+                             Knob("duration", "Loop Length", "%.0f %%", 100, 1000, 200, Rgb(171, 42, 0)),
+                             Knob("position", "Position", "%.0f %%", 0, 1, 0, Rgb(171, 42, 0)),
+                             Knob("xfade", "Loop Fade", "%.0f ms", 0, 1500, 750, Rgb(171, 42, 0)),
+                             Knob("mix", "Mix", "%.2f", 0, 1, 1, Rgb(255, 100, 100)),
+                             Help("Generates a specific slice of the stretched universe. Loop Length is the "
+                                  "percentage of source loop. Mix: Blend with original. When using Mix, length is "
+                                  "quantized to exact loop multiples.")},
+                   .emptyMessage = {},
+                   .engine = [](const LoopPcm& loop, const ParameterValues& v, Rand15& random,
+                                const CloudProgress& progress, bool preview) {
+                     return Plain(PaulStretchSlice(loop, PaulStretchFromKnobs(v, preview), random, progress));
+                   }});
+  specs.push_back({.tool = LoopTool::kVocoder,
+                   .id = cmd::kVocoder,
+                   .menuText = "Vocoder...",
+                   .menuOrder = -1,
+                   .title = "Vocoder",
+                   .configName = "vocoder_params",
+                   .undoLabel = "Vocoder",
+                   .successLog = "Vocoder applied.",
+                   .range = LoopRangeRule::kLoopSelection,
+                   .items = {Knob("shiftBins", "Frequency Shift", "%+.0f bins", -60, 60, 0, Rgb(200, 100, 255)),
+                             Knob("phaseMix", "Phase Mix", "%.2f", 0, 1, 0, Rgb(50, 150, 255)),
+                             Knob("envelopeSmooth", "Envelope Smooth", "%.2f", 0, 0.99f, 0.6f, Rgb(100, 200, 255)),
+                             Help("Frequency Shift: Shifts the modulator spectrum.\nPhase Mix: 0=Carrier phase "
+                                  "(classic), 1=Modulator phase.\nEnvelope Smooth: Higher values = smoother vocoder "
+                                  "sound.")},
+                   .emptyMessage = "Vocoder processing failed.",
+                   .engine = {}});
+  // SEAM: the engines of Infinite Sustain Synth, Morph Loop and Vocoder
+  // (the pitch-cycle and vocoder engines) are wired here once they exist;
+  // until then those three commands are not declared.
+  return specs;
+}
+
+void RunLoopTool(CommandContext& c, ViewModel& model, const LoopToolSpec& spec, Rand15& random) {
+  CQuorvelDoc& doc = model.doc;
+  if (!model.HasAudio() || (!spec.engine && !spec.prepare)) return;
+  // The engines read 16-bit samples, the document's depth; the Vocoder says
+  // so itself (in its preparation), the others do nothing on other depths.
+  if (!spec.prepare && doc.audio.format.wBitsPerSample != 16) return;
+  const auto range = FindRange(spec, model);
+  if (!range) {
+    if (spec.range == LoopRangeRule::kProcessingRangeRegion)
+      ShowMessage(kSelectRegion);
+    else
+      ShowMessage(kSetLoopPoints, MessageIcon::Information);
+    return;
+  }
+  c.StopPlayback();
+
+  // The loop copy: the engines and the previews read only this.
+  const PcmFormat format = doc.audio.format;
+  const int channels = std::max(1, static_cast<int>(format.nBlockAlign / 2));
+  const size_t block = format.nBlockAlign;
+  auto copy = std::make_shared<std::vector<int16_t>>(static_cast<size_t>(range->Length()) * block / 2);
+  std::memcpy(copy->data(), doc.audio.data.data() + range->start * static_cast<int64_t>(block),
+              copy->size() * sizeof(int16_t));
+  const LoopPcm loop{*copy, channels, format.nSamplesPerSec};
+  LoopToolEngine engine = spec.engine;
+  if (spec.prepare) {
+    std::string message;
+    engine = spec.prepare(loop, format.wBitsPerSample, message);
+    if (!engine) {
+      if (!message.empty()) ShowMessage(message);
+      return;
+    }
+  }
+
+  ParameterDialogRequest request;
+  request.title = spec.title;
+  request.configName = spec.configName;
+  request.items = spec.items;
+  request.autoPreview = true;
+  PreviewSound sound;
+  request.preview = [&](const ParameterValues& values, const PreviewProgress& bar) {
+    sound.Stop();
+    CloudProgress progress;
+    if (spec.tool == LoopTool::kFrequencyCloud && bar) progress = [&bar](int p) {
+      bar(p);
+      return true;
+    };
+    LoopToolOutput out = engine(loop, values, random, progress, /*preview=*/true);
+    if (out.loopStart >= 0 && out.loopEnd > out.loopStart) {
+      // The pitch-cycle tools play their body, without the lead-in.
+      const int64_t frames = static_cast<int64_t>(out.samples.size()) / channels;
+      if (out.loopEnd > frames) return;
+      out.samples = std::vector<int16_t>(out.samples.begin() + out.loopStart * channels,
+                                         out.samples.begin() + out.loopEnd * channels);
+    }
+    if (!out.samples.empty()) sound.Play(std::move(out.samples), format.nSamplesPerSec, channels);
+  };
+  const std::optional<ParameterValues> values = AskParameters(request);
+  sound.Stop();
+  if (!values) return;
+
+  // The engine once more, off this thread, on the copy.
+  ProgressLogLine logLine(doc.GetLog());
+  const bool frequencyCloud = spec.tool == LoopTool::kFrequencyCloud;
+  if (frequencyCloud) logLine.Start(Format("Starting PaulStretch... %d%%", 0));
+  LoopToolOutput out;
+  LongWork work{.title = spec.title,
+                .compute =
+                    [&](const std::function<bool(double)>& progress) {
+                      bool stopped = false;
+                      out = engine(
+                          loop, *values, random,
+                          [&](int p) {
+                            stopped = stopped || !progress(p / 100.0);
+                            return !stopped;
+                          },
+                          /*preview=*/false);
+                      return !stopped;
+                    },
+                .commit = {},
+                .onProgress = {}};
+  if (frequencyCloud)
+    work.onProgress = [&logLine](double fraction) { logLine.Percent(static_cast<int>(std::lround(fraction * 100.0))); };
+  if (!c.RunLongWork(work)) return;  // cancelled: nothing changed
+  if (out.samples.empty()) {
+    if (!spec.emptyMessage.empty()) ShowMessage(spec.emptyMessage);
+    return;
+  }
+
+  if (!doc.PushUndo(kUndoWithAudio, spec.undoLabel)) return;
+  doc.NotifyAudioAboutToChange();
+  LoopPoints points{model.loopIn, model.loopOut};
+  SpliceLoopResult(spec.tool, doc.audio, doc.instrument, points, range->start, range->end,
+                   {out.samples, out.loopStart, out.loopEnd});
+  model.loopIn = points.loopIn;
+  model.loopOut = points.loopOut;
+  if (model.cursorFrame > doc.FrameCount()) model.cursorFrame = doc.FrameCount();
+  doc.SetModifiedFlag(true);
+  doc.UpdateAllViews(DocumentChange::kAudio);
+
+  if (spec.tool != LoopTool::kFrequencyCloud) {
+    const int region = model.SetRegionLoopFromSelection();
+    if (region >= 0) {
+      if (model.hooks.showRegion) model.hooks.showRegion(doc.instrument.regions[region], region);
+      if (model.hooks.showInstrument) model.hooks.showInstrument(model.DurationSeconds());
+      if (spec.tool != LoopTool::kGranularCloud) Log(doc, spec.successLog);
+    }
+  }
+  model.SelectionChanged();
+  if (spec.tool == LoopTool::kGranularCloud || frequencyCloud) Log(doc, spec.successLog);
+}
+
+void DeclareLoopSynthCommands(CommandRegistry& registry, ViewModel& model, std::shared_ptr<Rand15> random) {
+  if (!random) random = std::make_shared<Rand15>(1);
+  ViewModel* m = &model;
+  for (LoopToolSpec& spec : LoopToolSpecs()) {
+    if (!spec.engine && !spec.prepare) continue;
+    Command command;
+    command.id = spec.id;
+    command.text = spec.menuText;
+    if (spec.menuOrder >= 0) command.menus = {{"&Audio", spec.menuOrder}};
+    auto shared = std::make_shared<LoopToolSpec>(std::move(spec));
+    command.run = [m, shared, random](CommandContext& c) { RunLoopTool(c, *m, *shared, *random); };
+    registry.Add(std::move(command));
+  }
+}
+
+}  // namespace zandrel
