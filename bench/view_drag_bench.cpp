@@ -1,7 +1,8 @@
 // A paint during a drag: a region boundary of a ten-minute document (44.1 kHz
 // mono 16-bit, three regions) dragged in a 1600 x 600 view with the ruler and
 // the piano strip, at the finest zoom (0.5 frames per pixel) and with the
-// whole file on screen, for each of the three rulers. Each iteration moves
+// whole file on screen, for each of the three rulers; and the same for the
+// drags of the Rearrange, Time Stretch and Retime tools with their overlays. Each iteration moves
 // the mouse one step (MouseEditing::Move) and paints the view as the widget
 // does: the picture, then its rendering into the ARGB image. The frame
 // budget is 8 ms; after the runs the table shows our wall and CPU times
@@ -119,6 +120,50 @@ void BM_PaintDuringBoundaryDrag(benchmark::State& state) {
   state.SetLabel(std::string(whole ? "whole file, " : "finest zoom, ") + kTimelineNames[state.range(1)] + " ruler");
 }
 BENCHMARK(BM_PaintDuringBoundaryDrag)
+    ->ArgsProduct({{0, 1}, {0, 1, 2}})
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
+
+// A paint during a drag of one of the three tools that draw an overlay:
+// range(0) as above; range(1): 0 Rearrange (the selection bar moved), 1 Time
+// Stretch (the right handle), 2 Retime (the right handle). The release's
+// edit is not part of the paint: the drag is let go without it.
+void BM_PaintDuringToolDrag(benchmark::State& state) {
+  Scene& scene = TheScene();
+  ViewModel& m = *scene.model;
+  const bool whole = state.range(0) == 1;
+  const float fpp = whole ? static_cast<float>(kFrames) / kWidth : 0.5f;
+  scene.Zoom(fpp, whole ? 0.0 : 13000000.0, TimelineMode::kTime);
+  m.snapToZeroCrossing = true;
+  const ToolMode tools[] = {ToolMode::kRearrange, ToolMode::kTimeStretch, ToolMode::kRetime};
+  const char* const names[] = {"Rearrange", "Time Stretch", "Retime"};
+  m.toolMode = tools[state.range(1)];
+  QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
+  PaintInto(scene, image);  // records the hit rectangles
+  const int64_t rebuildsBefore = m.peakCache.Rebuilds();
+  const bool bar = m.toolMode == ToolMode::kRearrange;
+  const int y = bar ? m.WaveTop() + 20 : (m.WaveTop() + m.WaveBottom()) / 2;
+  const int x0 = bar ? 400 : 500;
+  if (!scene.mouse->Press(x0, y, {}) || !(m.rearrangeActive || m.stretchActive || m.retimeActive)) {
+    state.SkipWithError("the tool's drag did not start");
+    m.toolMode = ToolMode::kNormal;
+    return;
+  }
+  int step = 0;
+  for (auto _ : state) {
+    const int x = x0 + 100 + (step++ % 200);  // back and forth over 200 pixels
+    scene.mouse->Move(x, y, {});
+    PaintInto(scene, image);
+    benchmark::DoNotOptimize(image.constBits());
+  }
+  m.rearrangeActive = m.stretchActive = m.retimeActive = false;
+  scene.mouse->Release(x0, y, {});
+  m.toolMode = ToolMode::kNormal;
+  scene.doc.undoHistory.Clear();
+  state.counters["peak_rebuilds"] = static_cast<double>(m.peakCache.Rebuilds() - rebuildsBefore);
+  state.SetLabel(std::string(whole ? "whole file, " : "finest zoom, ") + names[state.range(1)] + " tool");
+}
+BENCHMARK(BM_PaintDuringToolDrag)
     ->ArgsProduct({{0, 1}, {0, 1, 2}})
     ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond);

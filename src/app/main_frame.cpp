@@ -150,7 +150,10 @@ void CMainFrame::FillMenu(QMenu* menu, const std::vector<MenuEntry>& entries) {
           QAction* own = new QAction(Text(e.text), this);
           own->setData(e.id);
           const int id = e.id;
-          connect(own, &QAction::triggered, this, [this, id] { commands.Run(id); });
+          connect(own, &QAction::triggered, this, [this, id] {
+            commands.Run(id);
+            RefreshActions();
+          });
           connect(action, &QAction::changed, own, [own, action] {
             own->setEnabled(action->isEnabled());
             own->setCheckable(action->isCheckable());
@@ -182,7 +185,13 @@ void CMainFrame::BuildMenus() {
       }
     }
     const int commandId = id;
-    connect(action, &QAction::triggered, this, [this, commandId] { commands.Run(commandId); });
+    // A checkable item toggles itself when chosen; the command's own rule
+    // decides (the mouse tools are one at a time), so every mark is read
+    // again afterwards.
+    connect(action, &QAction::triggered, this, [this, commandId] {
+      commands.Run(commandId);
+      RefreshActions();
+    });
     actions_[id] = action;
   }
   for (const MenuEntry& m : commands.MenuBar()) {

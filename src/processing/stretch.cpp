@@ -34,21 +34,37 @@ bool RubberBandStretch::Stretch(const std::vector<std::vector<float>>& in, uint3
     for (size_t c = 0; c < channels; ++c) inPtr[c] = in[c].data() + at;
   };
 
-  // Room for the expected output and a block of slack; anything beyond is
-  // read and dropped so that the stretcher can finish.
+  // Room for the expected output and a block of slack, reserved once; each
+  // piece is retrieved straight into it. Anything beyond is read and dropped
+  // so that the stretcher can finish.
   const size_t capacity = static_cast<size_t>(outFrames) + kBlock;
-  out.assign(channels, std::vector<float>(capacity, 0.0f));
-  std::vector<std::vector<float>> spill(channels, std::vector<float>(kBlock));
+  out.resize(channels);
+  for (auto& v : out) {
+    v.clear();
+    v.reserve(capacity);
+  }
+  std::vector<std::vector<float>> spill;
   std::vector<float*> outPtr(channels);
   size_t got = 0;
   const auto drain = [&](int available) {
     while (available > 0) {
       const size_t room = capacity - got;
       const size_t n = std::min<size_t>(static_cast<size_t>(available), room > 0 ? room : kBlock);
-      for (size_t c = 0; c < channels; ++c) outPtr[c] = room > 0 ? out[c].data() + got : spill[c].data();
+      if (room > 0) {
+        for (size_t c = 0; c < channels; ++c) {
+          out[c].resize(got + n);  // within the reserve: no reallocation
+          outPtr[c] = out[c].data() + got;
+        }
+      } else {
+        if (spill.empty()) spill.assign(channels, std::vector<float>(kBlock));
+        for (size_t c = 0; c < channels; ++c) outPtr[c] = spill[c].data();
+      }
       const size_t read = rb.retrieve(outPtr.data(), n);
+      if (room > 0) {
+        got += read;
+        for (auto& v : out) v.resize(got);
+      }
       if (read == 0) break;
-      if (room > 0) got += read;
       available -= static_cast<int>(read);
     }
   };
@@ -94,32 +110,49 @@ Stretcher* SetStretcher(Stretcher* stretcher) {
   return previous;
 }
 
-void DeinterleavePcm16(const CWavLoader& wav, std::vector<std::vector<float>>& channels, int64_t frames) {
-  const int count = static_cast<int>(channels.size());
-  for (auto& v : channels) v.assign(static_cast<size_t>(std::max<int64_t>(frames, 0)), 0.0f);
-  if (wav.format.wBitsPerSample != 16 || count == 0) return;
-  const size_t available = wav.data.size() / sizeof(int16_t);
-  for (int64_t i = 0; i < frames; ++i)
-    for (int c = 0; c < count; ++c) {
-      const size_t k = static_cast<size_t>(i) * count + c;
-      if (k >= available) return;
-      int16_t v;
-      std::memcpy(&v, wav.data.data() + k * sizeof(int16_t), sizeof v);
-      channels[c][static_cast<size_t>(i)] = static_cast<float>(v) * (1.0f / 32768.0f);
-    }
+namespace {
+
+int16_t SampleAt(const uint8_t* bytes, size_t index) {
+  int16_t v;
+  std::memcpy(&v, bytes + index * sizeof(int16_t), sizeof v);
+  return v;
 }
 
-void InterleavePcm16(const std::vector<std::vector<float>>& channels, std::vector<int16_t>& out, int64_t frames,
-                     int count) {
-  out.assign(static_cast<size_t>(frames) * count, 0);
-  for (int64_t i = 0; i < frames; ++i)
-    for (int c = 0; c < count; ++c) {
-      const auto& ch = channels[static_cast<size_t>(c)];
-      const float y = static_cast<size_t>(i) < ch.size() ? ch[static_cast<size_t>(i)] : 0.0f;
-      if (std::isnan(y)) continue;  // left at 0
-      out[static_cast<size_t>(i) * count + c] =
-          static_cast<int16_t>(std::clamp(y * 32767.0f, -32768.0f, 32767.0f));
+int16_t ToPcm16(float y) {
+  if (std::isnan(y)) return 0;
+  return static_cast<int16_t>(std::clamp(y * 32767.0f, -32768.0f, 32767.0f));
+}
+
+}  // namespace
+
+void DeinterleavePcm16(const CWavLoader& wav, std::vector<std::vector<float>>& channels, int64_t frames) {
+  const size_t count = channels.size();
+  const size_t n = static_cast<size_t>(std::max<int64_t>(frames, 0));
+  const bool pcm16 = wav.format.wBitsPerSample == 16 && count > 0;
+  const size_t whole = pcm16 ? std::min(n, wav.data.size() / (count * sizeof(int16_t))) : 0;
+  const uint8_t* bytes = wav.data.data();
+  for (size_t c = 0; c < count; ++c) {
+    // Filled in one pass from the samples (no zeroing first); frames past
+    // the data stay silent.
+    std::vector<float>& v = channels[c];
+    v.clear();
+    v.reserve(n);
+    for (size_t i = 0; i < whole; ++i)
+      v.push_back(static_cast<float>(SampleAt(bytes, i * count + c)) * (1.0f / 32768.0f));
+    v.resize(n, 0.0f);
+  }
+}
+
+void InterleavePcm16(const std::vector<std::vector<float>>& channels, uint8_t* out, int64_t frames, int count) {
+  const size_t n = static_cast<size_t>(std::max<int64_t>(frames, 0));
+  for (int c = 0; c < count; ++c) {
+    const auto& ch = channels[static_cast<size_t>(c)];
+    const size_t have = std::min(n, ch.size());
+    for (size_t i = 0; i < n; ++i) {
+      const int16_t v = i < have ? ToPcm16(ch[i]) : int16_t{0};
+      std::memcpy(out + (i * static_cast<size_t>(count) + static_cast<size_t>(c)) * sizeof(int16_t), &v, sizeof v);
     }
+  }
 }
 
 double MinimumStretchInput(uint32_t rate, double playbackRate) {
@@ -152,10 +185,10 @@ StretchResult StretchWav(CWavLoader& wav, double a, double b, double semitones) 
   in = {};
   StretchResult result;
   result.lengthCorrection = static_cast<int64_t>(out[0].size()) - n;
-  std::vector<int16_t> pcm;
-  InterleavePcm16(out, pcm, n, channels);  // pads with silence or drops the excess
-  wav.data.resize(pcm.size() * sizeof(int16_t));
-  std::memcpy(wav.data.data(), pcm.data(), wav.data.size());
+  // Written straight into the audio's bytes, padded with silence or cut to
+  // exactly n frames.
+  wav.data.resize(static_cast<size_t>(n) * static_cast<size_t>(channels) * sizeof(int16_t));
+  InterleavePcm16(out, wav.data.data(), n, channels);
   wav.format.nBlockAlign = static_cast<uint16_t>(channels * 2);
   wav.format.nAvgBytesPerSec = static_cast<uint32_t>(channels) * 2 * rate;
   result.success = true;

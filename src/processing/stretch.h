@@ -73,9 +73,10 @@ class ScopedStretcher {
 // Channel vectors of |frames| frames: sample x 2^-15 for 16-bit data, zeros
 // for other depths.
 void DeinterleavePcm16(const CWavLoader& wav, std::vector<std::vector<float>>& channels, int64_t frames);
-// out[i x channels + c] = trunc(clamp(y x 32767, -32768, 32767)); NaN gives 0.
-void InterleavePcm16(const std::vector<std::vector<float>>& channels, std::vector<int16_t>& out, int64_t frames,
-                     int channels_);
+// The 16-bit little-endian samples of |frames| frames into |out| (room for
+// frames x count samples): out[i x count + c] = trunc(clamp(y x 32767,
+// -32768, 32767)); NaN and frames past a channel's end give 0.
+void InterleavePcm16(const std::vector<std::vector<float>>& channels, uint8_t* out, int64_t frames, int count);
 
 // The shortest input the stretch accepts at |rate| when the output plays at
 // |playbackRate| (F / N): half a 120-ms analysis block on each side.

@@ -144,10 +144,11 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
                                          "Print Pre&view", "P&rint Setup...", "-", "[Recent Files]", "-", "E&xit"}));
   EXPECT_EQ(menus["&Edit"], (QStringList{"&Undo", "Redo", "-", "Select All", "Deselect", "Cu&t", "&Copy", "&Paste",
                                          "Paste in Place", "-", "Split At Cursor", "Remove Selected Region",
-                                         "Delete Wav Data"}));
+                                         "Delete Wav Data", "-", "Normal Tool", "Paint Tool", "Selection Tool",
+                                         "Rearange Tool ", "Time Stretch Tool\n", "Retime Tool"}));
   EXPECT_EQ(menus["&Region"],
             (QStringList{"Add Silence...", "Remove All Silences", "-", "Remove All Regions", "-", "Create Single Region",
-                         "-", "Auto Chop (Percussive Simple)", "Auto Chop (Melodic Simple)",
+                         "Create Single Region Instrument +Pitch+LP", "-", "Auto Chop (Percussive Simple)", "Auto Chop (Melodic Simple)",
                          "Auto Chop (Melodic by Frequency)", "-", "Find BPM from length", "Find BPM from Transients",
                          "Find Beats", "Adjust Loop to BPM..."}));
   EXPECT_EQ(menus["&Play"], (QStringList{"Play/Stop", "Loop"}));
@@ -181,7 +182,7 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   // Each item runs its command and carries the command's key.
   std::vector<QAction*> actions;
   for (QAction* a : frame.menuBar()->actions()) CollectActions(a->menu(), actions);
-  ASSERT_EQ(actions.size(), 102u);
+  ASSERT_EQ(actions.size(), 107u);
   for (QAction* a : actions) {
     const int id = a->data().toInt();
     const Command* command = frame.commands.Find(id);

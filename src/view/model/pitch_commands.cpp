@@ -7,6 +7,7 @@
 #include "document/note_names.h"
 #include "document/region_edits.h"
 #include "platform/text_format.h"
+#include "processing/loop_search.h"
 #include "processing/pitch.h"
 #include "processing/processing_range.h"
 #include "processing/repitch.h"
@@ -69,6 +70,22 @@ void OnEstimatePitch(CommandContext& c, ViewModel& model) {
 
 // ----------------------------------------------------- Create Single Region --
 
+// After the regions became one: it is selected, with the whole of it as the
+// selection and the cursor at its start.
+void SelectTheSingleRegion(ViewModel& model) {
+  CQuorvelDoc& doc = model.doc;
+  model.ClearSelection();
+  model.loopPlayback = true;
+  model.selectedRegion = 0;
+  if (!doc.instrument.regions.empty()) {
+    const Region& r = doc.instrument.regions[0];
+    model.loopIn = r.startSample;
+    model.loopOut = r.endSample;
+    model.SetCursorPosition(r.startSample);
+    ShowRegion(model, 0);
+  }
+}
+
 void OnCreateSingleRegion(CommandContext&, ViewModel& model) {
   CQuorvelDoc& doc = model.doc;
   if (doc.instrument.regions.size() > 1 &&
@@ -80,15 +97,55 @@ void OnCreateSingleRegion(CommandContext&, ViewModel& model) {
     return;
   }
   if (!CreateSingleRegionWithRoot(doc, -1)) return;
-  model.ClearSelection();
-  model.loopPlayback = true;
-  model.selectedRegion = 0;
-  if (!doc.instrument.regions.empty()) {
-    const Region& r = doc.instrument.regions[0];
-    model.loopIn = r.startSample;
-    model.loopOut = r.endSample;
-    model.SetCursorPosition(r.startSample);
-    ShowRegion(model, 0);
+  SelectTheSingleRegion(model);
+  model.SelectionChanged();
+}
+
+// Create Single Region Instrument +Pitch+LP: the single region gets the
+// root note the whole file sounds at and the loop the pyramid search finds.
+// The "Create Single Region" entry undoes all of it.
+void OnCreateSingleRegionInstrument(CommandContext& c, ViewModel& model) {
+  CQuorvelDoc& doc = model.doc;
+  if (doc.instrument.regions.size() > 1 &&
+      !AskYesNo("This will delete all existing regions and create a single region spanning the entire audio file. "
+                "Continue?"))
+    return;
+  if (!model.HasAudio()) {
+    ShowMessage(kNoAudio, MessageIcon::Warning);
+    return;
+  }
+  const int64_t frames = doc.FrameCount();
+  const double hz = Estimate(doc, 0, frames);
+  const int root = hz > 0 ? std::clamp(TruncatedNote(hz), 0, 127) : doc.instrument.params.rootNote;
+  if (!CreateSingleRegionWithRoot(doc, root)) return;
+  SelectTheSingleRegion(model);
+  model.SelectionChanged();
+  Log(doc, Format("Single region created and selected (root note: %d).", root));
+
+  // The loop search over the whole file, off this thread.
+  LoopSource source = LoopSource::Copy(PcmSpan::Of(doc.audio), LoopSearchRange{0, frames, -1});
+  LoopSearchResult found;
+  LongWork work{.title = "Find Looping Points (Pyramid)",
+                .compute =
+                    [&](const std::function<bool(double)>& progress) {
+                      found = findLoopPyramid(source, progress);
+                      return !found.cancelled;
+                    },
+                .commit = {}};
+  if (!c.RunLongWork(work)) return;
+  for (const std::string& line : found.log) Log(doc, line);
+  if (!found.found) {
+    if (!found.message.empty()) ShowMessage(found.message);
+    return;
+  }
+  model.loopIn = found.loopIn;
+  model.loopOut = found.loopOut;
+  if (ValidRegion(doc, model.selectedRegion)) {
+    Region& r = doc.instrument.regions[model.selectedRegion];
+    r.loopStart = model.loopIn;
+    r.loopEnd = model.loopOut;
+    doc.UpdateAllViews(DocumentChange::kInstrument);
+    ShowRegion(model, model.selectedRegion);
   }
   model.SelectionChanged();
 }
@@ -497,6 +554,8 @@ void DeclarePitchCommands(CommandRegistry& r, ViewModel& model, PitchDialogs& di
          .run = on(OnEstimatePitch)});
   r.Add({.id = cmd::kCreateSingleRegion, .text = "Create Single Region", .menus = {{"&Region", 300}},
          .run = on(OnCreateSingleRegion)});
+  r.Add({.id = cmd::kCreateSingleRegionInstrument, .text = "Create Single Region Instrument +Pitch+LP",
+         .menus = {{"&Region", 301}}, .run = on(OnCreateSingleRegionInstrument)});
   r.Add({.id = cmd::kAutoTuneToRoot, .text = "Auto-Tune to Root", .menus = {{"&Audio", 500}},
          .run = on(OnAutoTuneToRoot)});
   r.Add({.id = cmd::kAutoTune,

@@ -1,9 +1,10 @@
 // The view's commands that measure pitch and set root notes from it, re-tune
 // the selection to a note, stretch or shift the whole sample, and the small
 // region commands that share their menus: Estimate Pitch, Create Single
-// Region, Auto-Tune to Root, Tune/Repitch..., Find Root Note, Find Root Notes
-// (All Regions), Remove Region's loop, Set Root Note (piano strip), Time
-// Stretch... and Pitch Shift....
+// Region, Create Single Region Instrument +Pitch+LP, Auto-Tune to Root,
+// Tune/Repitch..., Find Root Note, Find Root Notes (All Regions), Remove
+// Region's loop, Set Root Note (piano strip), Time Stretch... and Pitch
+// Shift....
 //
 // The analysis and the audio work are in processing/ (pitch.h, repitch.h,
 // stretch.h); the dialogs reach the commands through PitchDialogs, which the

@@ -1,6 +1,7 @@
 #include "view/model/view_commands.h"
 
 #include <utility>
+#include <vector>
 
 #include "platform/text_format.h"
 
@@ -153,6 +154,27 @@ void DeclareViewCommands(CommandRegistry& r, ViewModel& model,
            CurrentSettings().SetInt("Settings", "MaxCutoffTime", on ? 2000 : 100000);
            Repaint(*m);
          }});
+
+  // The mouse tools, one at a time. Choosing the tool in use again goes
+  // back to Normal; each item is checked while its tool is in use.
+  auto tool = [m](int id, const char* text, ToolMode mode, std::vector<CommandPlace> menus, int toolbar) {
+    return Command{.id = id,
+                   .text = text,
+                   .menus = std::move(menus),
+                   .toolbar = toolbar,
+                   .checked = [m, mode](const CommandContext&) { return m->toolMode == mode; },
+                   .run = [m, mode](CommandContext&) {
+                     m->toolMode = mode != ToolMode::kNormal && m->toolMode == mode ? ToolMode::kNormal : mode;
+                     Repaint(*m);
+                   }};
+  };
+  r.Add(tool(cmd::kNormalTool, "Normal Tool", ToolMode::kNormal, {{"&Edit", 500}}, 300));
+  r.Add(tool(cmd::kNormalSpare, "Normal ", ToolMode::kNormal, {}, -1));
+  r.Add(tool(cmd::kPaintTool, "Paint Tool", ToolMode::kPaint, {{"&Edit", 501}}, 301));
+  r.Add(tool(cmd::kSelectionTool, "Selection Tool", ToolMode::kSelection, {{"&Edit", 502}}, 302));
+  r.Add(tool(cmd::kRearrangeTool, "Rearange Tool ", ToolMode::kRearrange, {{"&Edit", 503}}, 303));
+  r.Add(tool(cmd::kTimeStretchTool, "Time Stretch Tool\n", ToolMode::kTimeStretch, {{"&Edit", 504}}, 304));
+  r.Add(tool(cmd::kRetimeTool, "Retime Tool", ToolMode::kRetime, {{"&Edit", 505}}, 305));
 }
 
 }  // namespace zandrel

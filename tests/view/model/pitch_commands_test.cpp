@@ -301,6 +301,66 @@ TEST_F(PitchCommandsTest, RemoveRegionLoopAndCreateSingleRegion) {
   EXPECT_EQ(host.PendingAnswers(), 0u);
 }
 
+TEST_F(PitchCommandsTest, CreateSingleRegionInstrumentTakesTheRootAndALoopAndUndoesAsOne) {
+  // A4 sounding over two regions of other roots.
+  Doc().instrument.regions = {R(0, 44100, 100, 4000), R(44100, 88200)};
+  Doc().instrument.regions[0].rootNote = 40;
+  Doc().instrument.regions[1].rootNote = 52;
+  const std::vector<Region> before = Doc().instrument.regions;
+  const size_t entries = Doc().undoHistory.undoStack.size();
+
+  host.Answer(MessageAnswer::No);  // two regions: it asks first
+  ASSERT_TRUE(Run(cmd::kCreateSingleRegionInstrument));
+  EXPECT_EQ(Doc().instrument.regions, before);
+
+  host.Answer(MessageAnswer::Yes);
+  ASSERT_TRUE(Run(cmd::kCreateSingleRegionInstrument));
+  ASSERT_EQ(Doc().instrument.regions.size(), 1u);
+  const Region& r = Doc().instrument.regions[0];
+  EXPECT_EQ(r.startSample, 0);
+  EXPECT_EQ(r.endSample, 88200);
+  EXPECT_EQ(r.rootNote, 69);
+  EXPECT_EQ(Doc().instrument.params.rootNote, 69);
+  EXPECT_THAT(frame.Lines(), Contains("Single region created and selected (root note: 69)."));
+  // The search's loop is the region's loop and the selection.
+  ASSERT_TRUE(r.HasLoop());
+  EXPECT_EQ(model->selectedRegion, 0);
+  EXPECT_EQ(model->loopIn, r.loopStart);
+  EXPECT_EQ(model->loopOut, r.loopEnd);
+  EXPECT_GE(r.loopStart, 0);
+  EXPECT_LE(r.loopEnd, 88200);
+  // It loops without a jump: a whole number of the tone's periods, so the
+  // samples at both ends agree.
+  const double period = 44100.0 / 440.0;
+  const double periods = static_cast<double>(r.loopEnd - r.loopStart) / period;
+  EXPECT_NEAR(periods, std::round(periods), 0.05);
+  EXPECT_GT(periods, 10);
+  EXPECT_TRUE(Doc().IsModified());
+
+  // One entry, the region edit's, takes all of it back.
+  ASSERT_EQ(Doc().undoHistory.undoStack.size(), entries + 1);
+  EXPECT_EQ(Doc().undoHistory.undoStack.back().description, "Create Single Region");
+  Doc().OnEditUndo();
+  EXPECT_EQ(Doc().instrument.regions, before);
+}
+
+TEST_F(PitchCommandsTest, CreateSingleRegionInstrumentOnSilenceKeepsTheInstrumentsRoot) {
+  Tone(44100, {}, 440.0);  // silence, no regions
+  Doc().instrument.params.rootNote = 50;
+  ASSERT_TRUE(Run(cmd::kCreateSingleRegionInstrument));
+  EXPECT_EQ(host.PendingAnswers(), 0u);
+  ASSERT_EQ(Doc().instrument.regions.size(), 1u);
+  EXPECT_EQ(Doc().instrument.regions[0].rootNote, 50);
+  EXPECT_THAT(frame.Lines(), Contains("Single region created and selected (root note: 50)."));
+
+  // Without audio it says so and changes nothing.
+  Doc().audio.data.clear();
+  Doc().instrument.regions.clear();
+  ASSERT_TRUE(Run(cmd::kCreateSingleRegionInstrument));
+  EXPECT_EQ(host.Texts().back(), "No audio data loaded.");
+  EXPECT_TRUE(Doc().instrument.regions.empty());
+}
+
 TEST_F(PitchCommandsTest, EstimatePitchReportsTheSelection) {
   Select(0, 0, 20000);
   model->loopPlayback = true;

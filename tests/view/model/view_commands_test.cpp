@@ -193,6 +193,62 @@ TEST_F(ViewCommandsTest, SettingsTogglesKeepTheirValuesAndCheckMarks) {
   EXPECT_FALSE(Doc().IsModified());
 }
 
+TEST_F(ViewCommandsTest, ToolCommandsChooseOneToolAtATime) {
+  int repaints = 0;
+  model->hooks.repaint = [&] { ++repaints; };
+  const int tools[] = {cmd::kNormalTool,     cmd::kNormalSpare,      cmd::kPaintTool, cmd::kSelectionTool,
+                       cmd::kRearrangeTool, cmd::kTimeStretchTool, cmd::kRetimeTool};
+  // The mark shows the tool in use, on every item of it.
+  auto marked = [&] {
+    std::vector<int> ids;
+    for (int id : tools)
+      if (registry.Checked(id, *context)) ids.push_back(id);
+    return ids;
+  };
+  EXPECT_THAT(marked(), ElementsAre(cmd::kNormalTool, cmd::kNormalSpare));
+
+  struct Case {
+    int id;
+    ToolMode mode;
+  };
+  const Case cases[] = {{cmd::kPaintTool, ToolMode::kPaint},
+                        {cmd::kSelectionTool, ToolMode::kSelection},
+                        {cmd::kRearrangeTool, ToolMode::kRearrange},
+                        {cmd::kTimeStretchTool, ToolMode::kTimeStretch},
+                        {cmd::kRetimeTool, ToolMode::kRetime}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    model->toolMode = ToolMode::kNormal;
+    EXPECT_TRUE(registry.Enabled(c.id, *context));
+    const int paints = repaints;
+    ASSERT_TRUE(registry.Run(c.id, *context));
+    EXPECT_EQ(model->toolMode, c.mode);
+    EXPECT_THAT(marked(), ElementsAre(c.id));
+    EXPECT_GT(repaints, paints);
+    // From another tool straight to this one.
+    model->toolMode = c.mode == ToolMode::kPaint ? ToolMode::kRetime : ToolMode::kPaint;
+    ASSERT_TRUE(registry.Run(c.id, *context));
+    EXPECT_EQ(model->toolMode, c.mode);
+    // Chosen again: back to Normal.
+    ASSERT_TRUE(registry.Run(c.id, *context));
+    EXPECT_EQ(model->toolMode, ToolMode::kNormal);
+    // Both Normal items end any tool and stay on Normal.
+    for (int normal : {cmd::kNormalTool, cmd::kNormalSpare}) {
+      model->toolMode = c.mode;
+      ASSERT_TRUE(registry.Run(normal, *context));
+      EXPECT_EQ(model->toolMode, ToolMode::kNormal);
+      ASSERT_TRUE(registry.Run(normal, *context));
+      EXPECT_EQ(model->toolMode, ToolMode::kNormal);
+    }
+  }
+  // Their texts, as the menus show them; "Normal " is only in no menu.
+  EXPECT_EQ(registry.Find(cmd::kRearrangeTool)->text, "Rearange Tool ");
+  EXPECT_EQ(registry.Find(cmd::kTimeStretchTool)->text, "Time Stretch Tool\n");
+  EXPECT_EQ(registry.Find(cmd::kNormalSpare)->text, "Normal ");
+  EXPECT_TRUE(registry.Find(cmd::kNormalSpare)->menus.empty());
+  EXPECT_EQ(registry.PlainText(cmd::kTimeStretchTool), "Time Stretch Tool");
+}
+
 TEST_F(ViewCommandsTest, SpectrumToggleAndAudioChangesInvalidateTheCachedSpectrum) {
   const Command* spectrum = registry.Find(cmd::kSpectrum);
   ASSERT_NE(spectrum, nullptr);
