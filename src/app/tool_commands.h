@@ -2,7 +2,10 @@
 // Player..." plays the instrument live (tools/ui/play_instrument_dlg.h) and
 // commits a moved envelope as one undoable change when it closes; "Loop
 // Maker (MIDI/MPC to wav)" renders a drum pattern onto the loaded kit
-// (tools/ui/render_akai_dlg.h) without changing the document.
+// (tools/ui/render_akai_dlg.h) without changing the document; "Circular
+// Loop Sampler..." records loops from an audio input
+// (tools/ui/loop_sampler_dlg.h) and loads the chosen take as the document's
+// audio, one undoable change.
 #pragma once
 
 #include "commands/commands.h"
@@ -15,5 +18,6 @@ void DeclareToolCommands(CommandRegistry& registry, CQuorvelApp& app);
 
 void OnMiniSamplerPlayer(CQuorvelApp& app);
 void OnLoopMaker(CQuorvelApp& app);
+void OnCircularLoopSampler(CQuorvelApp& app);
 
 }  // namespace zandrel

@@ -167,7 +167,7 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
                          "Pitch Shift..."}));
   EXPECT_EQ(menus["&Notes"], (QStringList{"FInd Root Note", "Find Root Notes (All Regions)"}));
   EXPECT_EQ(menus["&Tools"], (QStringList{"EP Manager...", "-", "Loop Maker (MIDI/MPC to wav)",
-                                          "Mini Sampler Player...", "-", "Transpose...",
+                                          "Mini Sampler Player...", "Circular Loop Sampler...", "-", "Transpose...",
                                           "Distribute Notes (Percussive)", "Distribute Notes (Melodic)",
                                           "Historic and World Tunings..."}));
   EXPECT_EQ(menus["&View"], (QStringList{"Customize...", "-", "Time", "Frames", "Beats", "-", "Snap To Zero Crossing",
@@ -179,7 +179,7 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   // Each item runs its command and carries the command's key.
   std::vector<QAction*> actions;
   for (QAction* a : frame.menuBar()->actions()) CollectActions(a->menu(), actions);
-  ASSERT_EQ(actions.size(), 98u);
+  ASSERT_EQ(actions.size(), 99u);
   for (QAction* a : actions) {
     const int id = a->data().toInt();
     const Command* command = frame.commands.Find(id);

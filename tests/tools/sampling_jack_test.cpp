@@ -83,7 +83,8 @@ TEST(RtAudioInputJack, CapturesASineFromAnOutputClientAtItsPitchAndLevel) {
   ASSERT_TRUE(player.ok) << player.error;
   RtAudioInput input(AudioBackend::kJack, "zandrel-capture");
   const std::string identity = IdentityOf(input, "zandrel-sine-out");
-  ASSERT_EQ(identity, "JACK: zandrel-sine-out");
+  ASSERT_FALSE(identity.empty());
+  EXPECT_EQ(identity.substr(identity.find(": ")), ": zandrel-sine-out");  // "<back end>: <name>"
 
   std::vector<int16_t> captured(44100 * 2);
   std::atomic<size_t> written{0};

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cmath>
 
 #include "platform/rate_converter.h"
 

@@ -56,8 +56,8 @@ int LatencyFrames(const std::string& latencyMs, uint32_t rate) {
 
 bool LoopLengthAllowed(int64_t loopFrames, uint32_t rate) {
   // Whole frames: 0.1 s at 44.1 kHz is exactly 4410.
-  const int64_t lo = static_cast<int64_t>(std::llround(kMinLoopSeconds * rate));
-  const int64_t hi = static_cast<int64_t>(std::llround(kMaxLoopSeconds * rate));
+  const int64_t lo = static_cast<int64_t>(std::llround(kMinSamplerLoopSeconds * rate));
+  const int64_t hi = static_cast<int64_t>(std::llround(kMaxSamplerLoopSeconds * rate));
   return loopFrames >= lo && loopFrames <= hi;
 }
 

@@ -40,8 +40,8 @@ namespace zandrel {
 inline constexpr uint32_t kLoopSamplerRate = 44100;
 // Loops outside this range are refused (a short loop leaves the timer no
 // time to collect takes; a long one makes takes of many megabytes).
-inline constexpr double kMinLoopSeconds = 0.1;
-inline constexpr double kMaxLoopSeconds = 120.0;
+inline constexpr double kMinSamplerLoopSeconds = 0.1;
+inline constexpr double kMaxSamplerLoopSeconds = 120.0;
 inline constexpr char kLoopLengthRangeText[] = "Loop length must be 0.1 to 120 seconds";
 inline constexpr int kMaxTakes = 8;
 
