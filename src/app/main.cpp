@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "app/quorvel_app.h"
+#include "platform/rtaudio/rtaudio_input.h"
 #include "platform/rtaudio/rtaudio_output.h"
 #include "platform/rtmidi/rtmidi_system.h"
 
@@ -11,6 +12,9 @@ int main(int argc, char** argv) {
   // the application object, whose view leaves it on the way out.
   zandrel::RtAudioOutput audioOutput;
   zandrel::ScopedAudioOutput audioScope(&audioOutput);
+  // The machine's audio inputs, where the recording tools capture.
+  zandrel::RtAudioInput audioInput;
+  zandrel::ScopedAudioInput inputScope(&audioInput);
   // The machine's MIDI ports, where the device dialogs look for the device.
   zandrel::RtMidiSystem midi(zandrel::RtMidiBackend::Default);
   zandrel::SetMidiSystem(&midi);

@@ -4,6 +4,8 @@
 #include "app/quorvel_app.h"
 #include "commands/envelope_command.h"
 #include "platform/message_host.h"
+#include "tools/sampling/loop_take_intake.h"
+#include "tools/ui/loop_sampler_dlg.h"
 #include "tools/ui/play_instrument_dlg.h"
 #include "tools/sampling/multisample_intake.h"
 #include "tools/ui/multisample_dlg.h"
@@ -25,6 +27,35 @@ void DeclareToolCommands(CommandRegistry& r, CQuorvelApp& app) {
          .text = "MultiSample Robot (Midi+Audio)...",
          .menus = {{"&Tools", 202}},
          .run = [a](CommandContext&) { OnMultisampleRobot(*a); }});
+  r.Add({.id = cmd::kCircularLoopSampler,
+         .text = "Circular Loop Sampler...",
+         .menus = {{"&Tools", 203}},
+         .run = [a](CommandContext&) { OnCircularLoopSampler(*a); }});
+}
+
+void OnCircularLoopSampler(CQuorvelApp& app) {
+  if (!app.SaveModified()) return;
+  CQuorvelDoc& doc = app.Document();
+  CMainFrame& frame = app.MainFrame();
+  frame.view->StopPlayback();
+  std::vector<int16_t> take;
+  std::string tempo, bars;
+  {
+    CLoopSamplerDlg dialog(doc.GetLog(), &frame);
+    if (dialog.exec() != QDialog::Accepted) return;
+    take = dialog.Result();
+    tempo = dialog.TempoText();
+    bars = dialog.BarsText();
+  }
+  if (take.empty()) {
+    ShowMessage(kNoTakeText);
+    return;
+  }
+  const LoopIntakeResult result = TakeLoopIntoDocument(doc, take, tempo, bars);
+  if (!result.changed) return;
+  frame.view->Model().timelineMode = TimelineMode::kBeats;
+  frame.view->viewport()->update();
+  if (LogSink* log = doc.GetLog()) log->AppendLog(result.log);
 }
 
 void OnMiniSamplerPlayer(CQuorvelApp& app) {

@@ -5,7 +5,10 @@
 // (tools/ui/render_akai_dlg.h) without changing the document; "MultiSample
 // Robot (Midi+Audio)..." samples an external instrument note by note
 // (tools/ui/multisample_dlg.h) and, when the user leaves with "Done", replaces
-// the document's sample with the result as one undoable change.
+// the document's sample with the result as one undoable change; "Circular
+// Loop Sampler..." records loops from an audio input
+// (tools/ui/loop_sampler_dlg.h) and loads the chosen take as the document's
+// audio, one undoable change.
 #pragma once
 
 #include "commands/commands.h"
@@ -19,5 +22,6 @@ void DeclareToolCommands(CommandRegistry& registry, CQuorvelApp& app);
 void OnMiniSamplerPlayer(CQuorvelApp& app);
 void OnLoopMaker(CQuorvelApp& app);
 void OnMultisampleRobot(CQuorvelApp& app);
+void OnCircularLoopSampler(CQuorvelApp& app);
 
 }  // namespace zandrel

@@ -128,6 +128,7 @@ inline constexpr int kDownloadFromDevice = 32891;
 inline constexpr int kLoopMaker = 32835;
 inline constexpr int kMiniSamplerPlayer = 32892;
 inline constexpr int kMultisampleRobot = 32839;
+inline constexpr int kCircularLoopSampler = 32917;
 }  // namespace cmd
 
 // The four context menus of the view, by the band under the mouse.

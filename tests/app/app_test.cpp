@@ -169,7 +169,8 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
                          "Pitch Shift..."}));
   EXPECT_EQ(menus["&Notes"], (QStringList{"FInd Root Note", "Find Root Notes (All Regions)"}));
   EXPECT_EQ(menus["&Tools"], (QStringList{"EP Manager...", "-", "Loop Maker (MIDI/MPC to wav)",
-                                          "Mini Sampler Player...", "MultiSample Robot (Midi+Audio)...", "-",
+                                          "Mini Sampler Player...", "MultiSample Robot (Midi+Audio)...",
+                                          "Circular Loop Sampler...", "-",
                                           "Transpose...",
                                           "Distribute Notes (Percussive)", "Distribute Notes (Melodic)",
                                           "Historic and World Tunings..."}));

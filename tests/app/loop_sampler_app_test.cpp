@@ -1,0 +1,275 @@
+// The circular loop sampler through the "&Tools" menu, offscreen: an audio
+// input in memory (the test pushes a generated tone), an output without a
+// device, scripted message boxes and file choosers.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+#include <cmath>
+#include <cstring>
+
+#include "app/main_frame.h"
+#include "app/output_wnd.h"
+#include "app/quorvel_app.h"
+#include "device/dialog_driver.h"
+#include "platform/audio_input.h"
+#include "platform/audio_output.h"
+#include "platform/settings.h"
+#include "support/document_fakes.h"
+#include "support/temp_dir.h"
+#include "support/test_host.h"
+#include "support/wav_builder.h"
+#include "tools/ui/loop_sampler_dlg.h"
+#include "view/quorvel_view.h"
+#include "widgets/level_displays.h"
+#include "widgets/markdown_text_ctrl.h"
+
+namespace zandrel::test {
+namespace {
+namespace fs = std::filesystem;
+
+// |frames| of a 441 Hz sine at half scale, from frame |from| of the tone.
+std::vector<int16_t> Tone(int64_t from, int64_t frames) {
+  std::vector<int16_t> pcm(static_cast<size_t>(frames));
+  for (int64_t i = 0; i < frames; ++i)
+    pcm[static_cast<size_t>(i)] = static_cast<int16_t>(16384 * std::sin(2 * M_PI * 441.0 * (from + i) / 44100.0));
+  return pcm;
+}
+
+class LoopSamplerAppTest : public ::testing::Test {
+ protected:
+  void SetUp() override { QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear(); }
+  void TearDown() override {
+    if (app) app->Document().SetModifiedFlag(false);
+    app.reset();
+  }
+  bool Start(const QStringList& args = {}) {
+    app = std::make_unique<CQuorvelApp>();
+    return app->InitInstance(args);
+  }
+  QAction* ToolsItem(const QString& text) {
+    for (QAction* menu : app->MainFrame().menuBar()->actions())
+      if (menu->text() == QStringLiteral("&Tools"))
+        for (QAction* a : menu->menu()->actions())
+          if (a->text() == text) return a;
+    return nullptr;
+  }
+  QStringList LogLines() { return app->MainFrame().outputPane->logList().Lines(); }
+
+  TempDir dir;
+  ScriptedMessageHost host;
+  ScriptedFileDialogs dialogs;
+  MemoryAudioInput input;
+  ScopedAudioInput inputScope{&input};
+  MemoryAudioOutput output;
+  ScopedAudioOutput outputScope{&output};
+  std::unique_ptr<CQuorvelApp> app;
+};
+
+TEST_F(LoopSamplerAppTest, FirstRunIsOfflineWithTheDefaultSettingsAndTheHelp) {
+  input.AddDevice("Mic", 1);
+  ASSERT_TRUE(Start());
+  QAction* item = ToolsItem(QStringLiteral("Circular Loop Sampler..."));
+  ASSERT_NE(item, nullptr);
+  bool checked = false;
+  ModalDriver<CLoopSamplerDlg> driver([&](CLoopSamplerDlg& d) {
+    EXPECT_EQ(d.windowTitle(), QStringLiteral("Circular Loop Sampler"));
+    EXPECT_EQ(d.TempoEdit()->text(), QStringLiteral("120"));
+    EXPECT_EQ(d.BarsEdit()->text(), QStringLiteral("2"));
+    EXPECT_EQ(d.NumeratorEdit()->text(), QStringLiteral("4"));
+    EXPECT_EQ(d.DenominatorEdit()->text(), QStringLiteral("4"));
+    EXPECT_EQ(d.LatencyEdit()->text(), QStringLiteral("50"));
+    EXPECT_EQ(d.CrossfadeEdit()->text(), QStringLiteral("100"));
+    EXPECT_FALSE(d.MonitorCheck()->isChecked());
+    EXPECT_EQ(d.DeviceList()->count(), 2);
+    EXPECT_EQ(d.DeviceList()->currentItem()->text(), QStringLiteral("Offline"));
+    EXPECT_FALSE(d.InputOpen());
+    EXPECT_TRUE(d.Strip()->offline);
+    EXPECT_TRUE(d.Help()->isVisible());
+    EXPECT_FALSE(d.TakeStack()->isVisible());
+    EXPECT_EQ(d.RecVolumeLabel()->text(), QStringLiteral("Rec Volume 100%"));
+    // The latency arrows stop at 500 and 0; the edit itself takes 1000.
+    d.LatencyEdit()->setText(QStringLiteral("500"));
+    d.OnLatencyStep(1);
+    EXPECT_EQ(d.LatencyEdit()->text(), QStringLiteral("500"));
+    d.LatencyEdit()->setText(QStringLiteral("0"));
+    d.OnLatencyStep(-1);
+    EXPECT_EQ(d.LatencyEdit()->text(), QStringLiteral("0"));
+    d.LatencyEdit()->setText(QStringLiteral("1000"));
+    EXPECT_EQ(d.Engine().LatencyFramesNow(), 44100);
+    d.LatencyEdit()->setText(QStringLiteral("50"));
+    // A loop outside 0.1..120 s arms nothing and says why.
+    d.TempoEdit()->setText(QStringLiteral("1"));
+    d.OnRecord();
+    EXPECT_FALSE(d.Engine().Armed());
+    EXPECT_EQ(d.Strip()->statusText, QStringLiteral("Loop length must be 0.1 to 120 seconds"));
+    EXPECT_TRUE(d.RecordButton()->isEnabled());
+    d.TempoEdit()->setText(QStringLiteral("120"));
+    SaveScreenshot(d, "tools_loop_sampler_offline");
+    checked = true;
+    d.reject();
+  });
+  item->trigger();
+  EXPECT_TRUE(checked);
+  EXPECT_EQ(driver.Opened(), 1);
+  // Close saved the seven settings.
+  EXPECT_EQ(CurrentSettings().GetString("LoopSampler", "Tempo", ""), "120");
+  EXPECT_EQ(CurrentSettings().GetString("LoopSampler", "UserLatencyMS", ""), "50");
+  EXPECT_FALSE(app->Document().HasAudio());
+}
+
+TEST_F(LoopSamplerAppTest, RecordsTakesWithTheSpaceBarExportsOneAndLoadsItAsAnUndoableLoop) {
+  input.AddDevice("Mic", 1);
+  ASSERT_TRUE(Start());  // installs the settings store
+  CurrentSettings().SetString("LoopSampler", "AudioInUniqueId", "Memory: Mic");
+  // An older document whose loop lies beyond any take.
+  WavBuilder().Fmt(1, 1, 22050, 16).Data(Pcm16(std::vector<int16_t>(300000, 7))).WriteTo(dir / "old.wav");
+  ASSERT_TRUE(app->Document().LoadWav(dir / "old.wav"));
+  app->Document().instrument.params.loopStart = 200000;
+  app->Document().instrument.params.loopEnd = 290000;
+  const std::vector<uint8_t> oldAudio = app->Document().audio.data;
+
+  const fs::path exported = dir / "take.wav";
+  WriteFileBytes(exported, Text("an earlier file"));
+  dialogs.Answer(dir / "no such folder" / "x.wav").Answer(exported);
+  std::vector<int16_t> expectedTake;
+  int takes = 0;
+  ModalDriver<CLoopSamplerDlg> driver([&](CLoopSamplerDlg& d) {
+    ASSERT_TRUE(d.InputOpen());
+    EXPECT_EQ(d.DeviceList()->currentItem()->text(), QStringLiteral("Mic"));
+    EXPECT_EQ(input.OpenedRate(), 44100u);
+    EXPECT_EQ(input.OpenedChannels(), 1);
+    EXPECT_FALSE(d.Help()->isVisible());
+    // Space in an edit arms recording and types nothing.
+    d.TempoEdit()->setFocus();
+    QTest::keyClick(d.TempoEdit(), Qt::Key_Space);
+    EXPECT_EQ(d.TempoEdit()->text(), QStringLiteral("120"));
+    EXPECT_TRUE(d.Engine().Armed());
+    EXPECT_FALSE(d.RecordButton()->isEnabled());
+    EXPECT_FALSE(d.TempoEdit()->isEnabled());
+    // Two whole loops of 176400 frames and a little of a third.
+    int64_t g = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+      const std::vector<int16_t> loop = Tone(g, 176400);
+      ASSERT_TRUE(input.Push(loop));
+      g += 176400;
+      d.OnTimer();
+    }
+    input.Push(Tone(g, 4410));
+    d.OnTimer();
+    EXPECT_GT(d.Meter()->Model().Level(), 40);
+    EXPECT_TRUE(d.Strip()->recording);
+    QTest::keyClick(d.CrossfadeEdit(), Qt::Key_Space);  // stop
+    EXPECT_FALSE(d.Engine().Recording());
+    EXPECT_TRUE(d.RecordButton()->isEnabled());
+    EXPECT_FALSE(d.StopButton()->isEnabled());
+    takes = d.TakeStack()->takeCount;
+    // One monitor block per input block: each push is cut into blocks of
+    // 1024 frames (173 per loop, 5 for the last push).
+    EXPECT_EQ(d.Engine().Monitor()->Pushed() + d.Engine().Monitor()->Dropped(), 2u * 173 + 5);
+
+    // Export with nothing selected, then take 2 (slot 1).
+    d.OnExportTake();
+    const CTakeStackDisplay* stack = d.TakeStack();
+    const int laneH = LaneHeight(stack->height(), stack->laneCount);
+    QTest::mouseClick(d.TakeStack(), Qt::LeftButton, {}, QPoint(100, 2 + (laneH + 2) + laneH / 2));
+    EXPECT_EQ(d.TakeStack()->selectedTake, 1);
+    d.OnExportTake();  // the folder does not exist: an error, nothing written
+    d.OnExportTake();
+    expectedTake = BuildTakeBuffer(d.Engine().Takes(), 1, 100);
+    d.OnPlayTake();
+    EXPECT_EQ(d.PlayButton()->text(), QStringLiteral("Stop"));
+    EXPECT_EQ(d.Strip()->statusText, QStringLiteral("Playing Take 2"));
+    output.Pull(4096);
+    SaveScreenshot(d, "tools_loop_sampler_takes");
+    d.OnStop();  // ends playback only
+    EXPECT_EQ(d.PlayButton()->text(), QStringLiteral("Play Take"));
+    d.LoadButton()->click();
+  });
+  ToolsItem(QStringLiteral("Circular Loop Sampler..."))->trigger();
+  ASSERT_EQ(driver.Opened(), 1);
+  EXPECT_EQ(takes, 3);
+
+  const std::vector<std::string> texts = host.Texts();
+  ASSERT_EQ(texts.size(), 3u);
+  EXPECT_EQ(texts[0], "Please select a take to export.");
+  EXPECT_EQ(texts[1].rfind("Error writing WAV file:\n", 0), 0u);
+  EXPECT_EQ(texts[2], "Take 2 exported successfully to:\n" + exported.string() + "\n\nCrossfade applied: 100 ms");
+  EXPECT_EQ(dialogs.saveRequests.back().defaultPath, fs::path("Take_2.wav"));
+  // The exported file: the 44-byte header and the crossfaded take.
+  const std::vector<uint8_t> bytes = ReadFileBytes(exported);
+  ASSERT_EQ(bytes.size(), 44u + 352800u);
+  EXPECT_EQ(std::memcmp(bytes.data(), "RIFF", 4), 0);
+  uint32_t riff = 0, rate = 0, data = 0;
+  std::memcpy(&riff, bytes.data() + 4, 4);
+  std::memcpy(&rate, bytes.data() + 24, 4);
+  std::memcpy(&data, bytes.data() + 40, 4);
+  EXPECT_EQ(riff, 352800u + 36);
+  EXPECT_EQ(rate, 44100u);
+  EXPECT_EQ(data, 352800u);
+  EXPECT_EQ(std::memcmp(bytes.data() + 44, expectedTake.data(), 352800), 0);
+
+  // The loaded take: 4.00 s, 8 beats, a loop at 120 BPM, shown in beats.
+  CQuorvelDoc& doc = app->Document();
+  EXPECT_EQ(doc.FrameCount(), 176400);
+  EXPECT_EQ(std::memcmp(doc.audio.data.data(), expectedTake.data(), 352800), 0);
+  EXPECT_EQ(doc.instrument.params.beats, 8);
+  EXPECT_EQ(doc.instrument.params.bars, 2);
+  EXPECT_EQ(doc.instrument.params.playMode, "loop");
+  EXPECT_EQ(doc.instrument.params.timeMode, "bpm");
+  EXPECT_EQ(doc.instrument.params.loopStart, -1);
+  EXPECT_EQ(app->MainFrame().view->Model().timelineMode, TimelineMode::kBeats);
+  const QStringList log = LogLines();
+  EXPECT_TRUE(log.contains(QStringLiteral("Loop recorded successfully: 4.00 seconds, 44100 Hz, 16-bit, Mono")));
+  EXPECT_TRUE(log.contains(QStringLiteral("Tempo set to 120.0 BPM, display switched to beats")));
+  EXPECT_EQ(input.OpenStreams(), 0);
+  EXPECT_FALSE(output.IsOpen());
+  SaveScreenshot(app->MainFrame(), "tools_loop_sampler_loaded");
+
+  // One undo step brings the old sample back, loop and all.
+  app->Document().Undo();
+  EXPECT_EQ(doc.audio.data, oldAudio);
+  EXPECT_EQ(doc.instrument.params.loopStart, 200000);
+}
+
+TEST_F(LoopSamplerAppTest, ADeviceChangeWhileRecordingGivesBackRecordAndTheEdits) {
+  input.AddDevice("Mic", 1);
+  input.AddDevice("Line", 1);
+  ASSERT_TRUE(Start());  // installs the settings store
+  CurrentSettings().SetString("LoopSampler", "AudioInUniqueId", "Memory: Mic");
+  bool done = false;
+  ModalDriver<CLoopSamplerDlg> driver([&](CLoopSamplerDlg& d) {
+    d.OnRecord();
+    input.Push(Tone(0, 5000));
+    EXPECT_TRUE(d.Engine().Recording());
+    d.DeviceList()->setCurrentRow(2);  // Line
+    EXPECT_EQ(CurrentSettings().GetString("LoopSampler", "AudioInUniqueId", ""), "Memory: Line");
+    EXPECT_FALSE(d.Engine().Recording());
+    EXPECT_TRUE(d.RecordButton()->isEnabled());
+    EXPECT_FALSE(d.StopButton()->isEnabled());
+    EXPECT_TRUE(d.TempoEdit()->isEnabled());
+    EXPECT_TRUE(d.InputOpen());
+    d.OnTimer();
+    EXPECT_EQ(d.TakeStack()->takeCount, 0);  // the take in progress is lost
+    d.OnRecord();
+    EXPECT_TRUE(d.Engine().Armed());
+    d.OnStop();
+    done = true;
+    d.LoadButton()->click();  // no take selected: an empty result
+  });
+  ToolsItem(QStringLiteral("Circular Loop Sampler..."))->trigger();
+  EXPECT_TRUE(done);
+  EXPECT_EQ(host.Texts(), (std::vector<std::string>{"No take was selected or recorded."}));
+  EXPECT_FALSE(app->Document().HasAudio());
+}
+
+}  // namespace
+}  // namespace zandrel::test
