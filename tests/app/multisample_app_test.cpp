@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -285,6 +286,39 @@ TEST_F(MultisampleDialogTest, RunShowsProgressAndStartEndsASoundingTest) {
   EXPECT_EQ(settings.GetString("Multisample", "WaitTime", ""), "0.05");
   dialog.OnDone();
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+TEST_F(MultisampleDialogTest, DoneDuringARunStopsItAndKeepsTheFinishedNotes) {
+  PlayingWaiter waiter(instrument);
+  std::atomic<bool> holding{false};
+  waiter.onWait = [&](int number) {
+    if (number != 4) return;  // the hold of the third note hangs until the run is aborted
+    holding = true;
+    waiter.WaitInterrupted();
+  };
+  CMultisampleDLG dialog(nullptr, &waiter, std::chrono::milliseconds(50));
+  dialog.show();
+  dialog.HoldEdit()->setText(QStringLiteral("0.2"));
+  dialog.WaitEdit()->setText(QStringLiteral("0"));
+  dialog.OnStartStop();
+  ASSERT_TRUE(WaitUntil([&] { return holding.load(); }));
+  // The close box is refused while recording.
+  dialog.close();
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(host.Texts().back(),
+            "Cannot close dialog while recording is in progress.\n\nPlease stop the recording first using the "
+            "'Stop' button.");
+  dialog.DoneButton()->click();
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_FALSE(dialog.Sampling());
+  EXPECT_EQ(dialog.Status()->text(), QStringLiteral("Stopped."));
+  QApplication::processEvents();  // what the worker queued before it ended
+  EXPECT_EQ(dialog.Status()->text(), QStringLiteral("Stopped."));
+  ASSERT_EQ(dialog.ResultRegions().size(), 2u);
+  EXPECT_EQ(dialog.ResultRegions()[1].rootNote, 60);
+  const auto messages = instrument.Messages();
+  ASSERT_EQ(messages.size(), 6u);  // the third note got its note-off
+  EXPECT_EQ(messages[5], (std::vector<uint8_t>{0x80, 63, 0}));
 }
 
 TEST_F(MultisampleDialogTest, StartRefusalsShowTheirMessages) {

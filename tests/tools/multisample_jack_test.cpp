@@ -82,7 +82,9 @@ TEST(MultisampleJack, ThreeNotesFromASimulatedInstrumentAtTheirPitch) {
   MultisampleMidiOut midi;
   SteadyWaiter waiter;
   std::atomic<bool> done{false};
-  MultisampleRun run(midi, waiter, MultisampleEvents{.done = [&] { done = true; }});
+  MultisampleEvents events;
+  events.done = [&] { done = true; };
+  MultisampleRun run(midi, waiter, events);
   MultisampleSetup setup;
   setup.startNote = 57;
   setup.endNote = 69;

@@ -433,13 +433,12 @@ void CMultisampleDLG::LoadSettings() {
   channel_->setText(QStringLiteral("1"));
 }
 
-void CMultisampleDLG::SaveSettings() {
+void CMultisampleDLG::SaveSettings(const Values* read) {
   SettingsStore& s = CurrentSettings();
-  Values v;
-  const bool numbers = ReadValues(v);
   s.SetString(kSection, "StartNote", S(from_->text()));
   s.SetString(kSection, "EndNote", S(to_->text()));
-  if (!numbers) return;
+  if (!read) return;  // a field was not a number: the numbers stay as stored
+  const Values& v = *read;
   s.SetInt(kSection, "SampleInterval", v.interval);
   s.SetInt(kSection, "KeyVelocity", v.velocity);
   s.SetInt(kSection, "NormalizeLevel", normalize_->isChecked() ? 1 : 0);
@@ -667,7 +666,7 @@ void CMultisampleDLG::StartSampling() {
   CloseInputMonitor();
   Values v;
   const bool numbers = ReadValues(v);
-  SaveSettings();
+  SaveSettings(numbers ? &v : nullptr);
   if (!numbers) {
     start_->setText(QStringLiteral("Start Sampling"));
     return;

@@ -134,7 +134,8 @@ class CMultisampleDLG : public QDialog {
   // The note fields only (never refused).
   Values ReadNotes() const;
   void LoadSettings();
-  void SaveSettings();
+  // The run's settings; |read| null when a number field was refused.
+  void SaveSettings(const Values* read);
   void RestoreSelections();
   void OnAudioInSelChange();
   void OnMidiOutSelChange();
