@@ -5,6 +5,8 @@
 #include "commands/envelope_command.h"
 #include "platform/message_host.h"
 #include "tools/ui/play_instrument_dlg.h"
+#include "tools/sampling/multisample_intake.h"
+#include "tools/ui/multisample_dlg.h"
 #include "tools/ui/render_akai_dlg.h"
 
 namespace zandrel {
@@ -19,6 +21,10 @@ void DeclareToolCommands(CommandRegistry& r, CQuorvelApp& app) {
          .text = "Mini Sampler Player...",
          .menus = {{"&Tools", 201}},
          .run = [a](CommandContext&) { OnMiniSamplerPlayer(*a); }});
+  r.Add({.id = cmd::kMultisampleRobot,
+         .text = "MultiSample Robot (Midi+Audio)...",
+         .menus = {{"&Tools", 202}},
+         .run = [a](CommandContext&) { OnMultisampleRobot(*a); }});
 }
 
 void OnMiniSamplerPlayer(CQuorvelApp& app) {
@@ -51,6 +57,13 @@ void OnLoopMaker(CQuorvelApp& app) {
   CRenderAkaiDlg dialog(&doc.audio, &doc.instrument, [&frame](int root) { frame.view->PlayRegionByRootNote(root); },
                         &frame);
   dialog.exec();
+}
+
+void OnMultisampleRobot(CQuorvelApp& app) {
+  if (!app.SaveModified()) return;
+  CMultisampleDLG dialog(&app.MainFrame());
+  if (dialog.exec() != QDialog::Accepted) return;
+  TakeMultisampleIntoDocument(app.Document(), dialog.ResultAudio(), dialog.ResultRegions());
 }
 
 }  // namespace zandrel

@@ -106,6 +106,7 @@ inline constexpr int kTrimToEpLimits = 32788;
 inline constexpr int kFollowPlayhead = 32802;
 inline constexpr int kTimelineFrames = 32816;
 inline constexpr int kPlayAnimation = 32817;
+inline constexpr int kSpectrum = 32875;
 inline constexpr int kTimelineBeats = 32880;
 inline constexpr int kTimelineTime = 32881;
 inline constexpr int kScrollWheelZoom = 32887;
@@ -126,6 +127,7 @@ inline constexpr int kDownloadFromDevice = 32891;
 // Sampling and performance tools
 inline constexpr int kLoopMaker = 32835;
 inline constexpr int kMiniSamplerPlayer = 32892;
+inline constexpr int kMultisampleRobot = 32839;
 }  // namespace cmd
 
 // The four context menus of the view, by the band under the mouse.

@@ -57,6 +57,8 @@ CQuorvelView::CQuorvelView(CQuorvelDoc& doc, CommandRegistry& commands, QWidget*
     mouse_.SelectRegionWithLoop(index, suffix, recentre);
     AfterMouse(before);
   };
+  animationTimer_.setInterval(kAnimationIntervalMs);
+  connect(&animationTimer_, &QTimer::timeout, this, &CQuorvelView::OnAnimationTick);
   playheadTimer_.setInterval(Playback::kPlayheadIntervalMs);
   connect(&playheadTimer_, &QTimer::timeout, this, &CQuorvelView::OnPlayheadTick);
   playback_.stateChanged = [this](bool playing) {
@@ -80,6 +82,8 @@ CQuorvelView::CQuorvelView(CQuorvelDoc& doc, CommandRegistry& commands, QWidget*
 
 CQuorvelView::~CQuorvelView() {
   StopPlayback();
+  animationTimer_.stop();
+  model_.animationTimer = 0;
   doc_.RemoveObserver(this);
 }
 
@@ -101,6 +105,24 @@ void CQuorvelView::OnPlayheadTick() {
   const Playback::TickResult tick = playback_.Tick();
   if (tick.scrolled) UpdateScrollBar();
   viewport()->update();
+}
+
+void CQuorvelView::OnAnimationTick() {
+  SyncClientSize();
+  AnimationTick(model_.animation, SteadySeconds(), model_.pointer, model_.clientWidth, model_.clientHeight);
+  viewport()->update();
+}
+
+void CQuorvelView::SyncAnimationTimer() {
+  if (model_.animationTimer != 0 && !animationTimer_.isActive())
+    animationTimer_.start();
+  else if (model_.animationTimer == 0 && animationTimer_.isActive())
+    animationTimer_.stop();
+}
+
+void CQuorvelView::leaveEvent(QEvent* event) {
+  model_.pointer.reset();
+  QAbstractScrollArea::leaveEvent(event);
 }
 
 void CQuorvelView::UpdateScrollBar() {
@@ -238,6 +260,12 @@ void CQuorvelView::mousePressEvent(QMouseEvent* event) {
 void CQuorvelView::mouseMoveEvent(QMouseEvent* event) {
   SyncClientSize();
   const QPoint p = event->position().toPoint();
+  // The empty screen's particles are drawn toward the pointer while it is
+  // inside the client area.
+  if (viewport()->rect().contains(p))
+    model_.pointer = PointerPosition{event->position().x(), event->position().y()};
+  else
+    model_.pointer.reset();
   // Qt keeps sending moves to the viewport that was pressed, wherever the
   // mouse goes, for as long as the button is held: that is the capture.
   if (model_.dragOperation != kDragNone && (event->buttons() & Qt::LeftButton)) {
@@ -335,6 +363,8 @@ void CQuorvelView::paintEvent(QPaintEvent*) {
   const QSize size = viewport()->size();
   if (backBuffer_.size() != size) backBuffer_ = QImage(size, QImage::Format_ARGB32_Premultiplied);
   Render(backBuffer_);
+  // The drawing started or stopped the empty screen's animation.
+  SyncAnimationTimer();
   QPainter screen(viewport());
   screen.drawImage(0, 0, backBuffer_);
 }

@@ -6,8 +6,9 @@
 // sets the cursor shape it chooses), follows the document through
 // DocumentObserver, paints the picture of view_drawing.h into an off-screen
 // ARGB image that is then copied to the screen, and plays the document
-// (playback.h) with a 50 ms playhead timer. The horizontal scroll bar is the
-// scroll area's own.
+// (playback.h) with a 50 ms playhead timer. The empty screen's animation
+// runs on a 33 ms timer that the drawing starts and stops. The horizontal
+// scroll bar is the scroll area's own.
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -44,6 +45,10 @@ class CQuorvelView : public QAbstractScrollArea, public DocumentObserver {
   // The playhead tick, every 50 ms while playing.
   void OnPlayheadTick();
   bool PlayheadTimerActive() const { return playheadTimer_.isActive(); }
+  // The empty screen's animation tick, every 33 ms while the animation runs
+  // (the drawing starts and stops it).
+  void OnAnimationTick();
+  const QTimer& AnimationTimer() const { return animationTimer_; }
   Playback& GetPlayback() { return playback_; }
 
   void RebuildPeakCache();
@@ -79,6 +84,7 @@ class CQuorvelView : public QAbstractScrollArea, public DocumentObserver {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyReleaseEvent(QKeyEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
+  void leaveEvent(QEvent* event) override;
 
  private:
   void OnUpdate();
@@ -86,6 +92,8 @@ class CQuorvelView : public QAbstractScrollArea, public DocumentObserver {
   // rectangles of what it drew.
   void Render(QImage& image);
   void SyncClientSize();
+  // Runs the animation timer while the model's animationTimer is set.
+  void SyncAnimationTimer();
   // Sets the viewport's cursor to the shape for the mouse at |pos|.
   void UpdateCursorShape(QPoint pos, Qt::KeyboardModifiers modifiers);
   // After a mouse event the model handled: the scroll bar follows a moved
@@ -98,6 +106,7 @@ class CQuorvelView : public QAbstractScrollArea, public DocumentObserver {
   Playback playback_{model_};
   MouseEditing mouse_{model_};
   QTimer playheadTimer_;
+  QTimer animationTimer_;
   QImage backBuffer_;
   bool settingScrollBar_ = false;
 };

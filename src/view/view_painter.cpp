@@ -1,6 +1,7 @@
 #include "view/view_painter.h"
 
 #include <QFont>
+#include <QLinearGradient>
 #include <QPen>
 #include <QPolygonF>
 #include <algorithm>
@@ -170,11 +171,34 @@ void PaintDrawList(QPainter& p, const DrawList& list) {
       case DrawOp::Kind::kPolygon:
         if (op.points.size() >= 3) {
           p.setPen(op.outline ? QPen(QColor::fromRgba(op.outline), op.penWidth) : QPen(Qt::NoPen));
-          p.setBrush(QColor::fromRgba(op.color));
+          if (op.gradientColor != 0) {
+            // Repeats beyond its two ends, as a tiled gradient brush does.
+            QLinearGradient gradient(0, op.gradientY1 + kCentre, 0, op.gradientY2 + kCentre);
+            gradient.setColorAt(0, QColor::fromRgba(op.color));
+            gradient.setColorAt(1, QColor::fromRgba(op.gradientColor));
+            gradient.setSpread(QGradient::RepeatSpread);
+            p.setBrush(gradient);
+          } else {
+            p.setBrush(QColor::fromRgba(op.color));
+          }
           // A polygon of many points is a waveform's envelope, one vertex per
           // pixel column: smoothing its edges costs much and shows little.
           const Sharp sharp(p, op.points.size() > kSmoothPolygonPoints);
           p.drawPolygon(Points(op.points), Qt::OddEvenFill);
+          p.setBrush(Qt::NoBrush);
+        }
+        break;
+      case DrawOp::Kind::kEllipse:
+        if (op.w > 0 && op.h > 0) {
+          if (op.outline != 0 && op.penWidth > 0) {
+            QPen pen(QColor::fromRgba(op.outline));
+            pen.setWidthF(op.penWidth);
+            p.setPen(pen);
+          } else {
+            p.setPen(Qt::NoPen);
+          }
+          p.setBrush(op.color != 0 ? QBrush(QColor::fromRgba(op.color)) : QBrush(Qt::NoBrush));
+          p.drawEllipse(QRectF(op.x + kCentre, op.y + kCentre, op.w, op.h));
           p.setBrush(Qt::NoBrush);
         }
         break;

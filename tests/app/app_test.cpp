@@ -167,19 +167,20 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
                          "Pitch Shift..."}));
   EXPECT_EQ(menus["&Notes"], (QStringList{"FInd Root Note", "Find Root Notes (All Regions)"}));
   EXPECT_EQ(menus["&Tools"], (QStringList{"EP Manager...", "-", "Loop Maker (MIDI/MPC to wav)",
-                                          "Mini Sampler Player...", "-", "Transpose...",
+                                          "Mini Sampler Player...", "MultiSample Robot (Midi+Audio)...", "-",
+                                          "Transpose...",
                                           "Distribute Notes (Percussive)", "Distribute Notes (Melodic)",
                                           "Historic and World Tunings..."}));
   EXPECT_EQ(menus["&View"], (QStringList{"Customize...", "-", "Time", "Frames", "Beats", "-", "Snap To Zero Crossing",
                                          "Show loupe when dragging", "Edit Key Boundaries", "Follow Playhead",
-                                         "Sroll Wheel is Zoom", "-", "Play animation on empty screen",
+                                         "Sroll Wheel is Zoom", "Spectrum", "-", "Play animation on empty screen",
                                          "Trim to EP limits (~20s)"}));
   EXPECT_EQ(menus["&Help"], (QStringList{"&About Zandrel..."}));
 
   // Each item runs its command and carries the command's key.
   std::vector<QAction*> actions;
   for (QAction* a : frame.menuBar()->actions()) CollectActions(a->menu(), actions);
-  ASSERT_EQ(actions.size(), 98u);
+  ASSERT_EQ(actions.size(), 100u);
   for (QAction* a : actions) {
     const int id = a->data().toInt();
     const Command* command = frame.commands.Find(id);

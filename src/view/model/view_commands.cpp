@@ -120,6 +120,16 @@ void DeclareViewCommands(CommandRegistry& r, ViewModel& model,
          .menus = {{"&View", 304}},
          .checked = [m](const CommandContext&) { return m->scrollWheelZoom; },
          .run = [m](CommandContext&) { Toggle(m->scrollWheelZoom, "ScrollWheelZoom"); }});
+  r.Add({.id = cmd::kSpectrum,
+         .text = "Spectrum",
+         .menus = {{"&View", 305}},
+         .checked = [m](const CommandContext&) { return m->showSpectrum; },
+         .run = [m](CommandContext&) {
+           m->showSpectrum = !m->showSpectrum;
+           // Switched on, the first paint computes the spectrum at once.
+           m->spectrum.Invalidate();
+           Repaint(*m);
+         }});
   r.Add({.id = cmd::kPlayAnimation,
          .text = "Play animation on empty screen",
          .menus = {{"&View", 400}},

@@ -1,8 +1,8 @@
 // The view's own commands: Play/Stop, Loop, Set Loop In/Out and Set
 // Left/Right Loop Point, Select All, Deselect, Copy Position, and the
 // display and editing settings (timeline, zero-crossing snap, magnifier,
-// key-boundary editing, following the playhead, wheel zoom, the empty
-// screen's animation, the save's time limit). Their bodies work on the model
+// key-boundary editing, following the playhead, wheel zoom, the spectrum,
+// the empty screen's animation, the save's time limit). Their bodies work on the model
 // given here.
 #pragma once
 

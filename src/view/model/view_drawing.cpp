@@ -57,6 +57,25 @@ void DrawList::Polygon(std::string_view tag, std::vector<PointF> points, Argb fi
   op.points = std::move(points);
 }
 
+void DrawList::GradientPolygon(std::string_view tag, std::vector<PointF> points, Argb top, float y1, Argb bottom,
+                               float y2, Argb outline, float penWidth) {
+  DrawOp& op = Add(DrawOp::Kind::kPolygon, tag, top);
+  op.outline = outline;
+  op.penWidth = penWidth;
+  op.points = std::move(points);
+  op.gradientColor = bottom;
+  op.gradientY1 = y1;
+  op.gradientY2 = y2;
+}
+
+void DrawList::Ellipse(std::string_view tag, float x, float y, float w, float h, Argb fill, Argb outline,
+                       float penWidth) {
+  DrawOp& op = Add(DrawOp::Kind::kEllipse, tag, fill);
+  op.outline = outline;
+  op.penWidth = penWidth;
+  op.x = x, op.y = y, op.w = w, op.h = h;
+}
+
 void DrawList::Text(std::string_view tag, std::string text, float x, float y, float w, float h, FontSpec font,
                     Argb color, TextAlign align) {
   DrawOp& op = Add(DrawOp::Kind::kText, tag, color);
@@ -93,9 +112,11 @@ void ViewDrawing::OnDraw(int width, int height) {
   layout_ = ComputeViewLayout(width, height, model_.editKeyBoundaries);
   const ViewLayout& l = layout_;
   if (!model_.HasAudio() || model_.peakCache.empty()) {
-    DrawEmptyScreen();
+    DrawEmptyView();
     return;
   }
+  // The animation belongs to the empty screen only.
+  model_.animationTimer = 0;
   out_.FillRect("clear", 0, 0, static_cast<float>(width), static_cast<float>(height), view_color::kClear);
   model_.regionBarRect = l.regionBar;
   const std::optional<TrimLimit> limit = TrimLimitOf(doc_);
@@ -182,13 +203,83 @@ void ViewDrawing::OnDraw(int width, int height) {
   DrawPianoStrip();
 }
 
-void ViewDrawing::DrawEmptyScreen() {
-  // The drop invitation, without the particle animation.
+void ViewDrawing::DrawEmptyView() {
   const float w = static_cast<float>(layout_.width);
   const float h = static_cast<float>(layout_.height);
   out_.FillRect("clear", 0, 0, w, h, 0xFF000000);
-  out_.Text("drop-hint", "DROP WAV FILE HERE", 0, h - 50, w, 50, FontSpec{kUiFontFamily, 24.0f, false}, 0xFF808080,
-            TextAlign::kCentre);
+  if (model_.playAnimation) {
+    if (model_.animationTimer == 0) {
+      InitParticles(model_.animation, SteadySeconds());
+      model_.animationTimer = kAnimationTimerId;
+    }
+    DrawEmptyScreen();
+    return;
+  }
+  model_.animationTimer = 0;
+  out_.Text("drop-hint", "DROP WAV FILE HERE", 0, h - 50, w, 50, FontSpec{kUiFontFamily, 24.0f, false},
+            view_color::kDropHint, TextAlign::kCentre);
+}
+
+void ViewDrawing::DrawEmptyScreen() {
+  const int width = layout_.width;
+  const int height = layout_.height;
+  const ParticleAnimation& a = model_.animation;
+  for (const Particle& p : a.particles) {
+    const ParticleSprite s = ProjectParticle(a, p, width, height);
+    if (!s.visible) continue;
+    if (p.glow < 0.1f) {
+      // A faint ring: deep particles blue, near ones pale cyan.
+      const float b = s.brightness;
+      const auto r = static_cast<uint32_t>(b * 100.0f);
+      const auto g = static_cast<uint32_t>((1.0f - b) * 100.0f + b * 255.0f);
+      const auto bl = static_cast<uint32_t>((1.0f - b) * 150.0f + b * 255.0f);
+      const Argb ring = 0x06000000u | (r << 16) | (g << 8) | bl;
+      out_.Ellipse("particle-ring", s.x - 5, s.y - 5, 10, 10, 0, ring, 5.0f);
+      out_.Ellipse("particle-ring", s.x - 5, s.y - 5, 10, 10, 0, 0x06E6FFFF, 1.5f);
+    }
+    if (p.glow > 0.01f) {
+      for (int i = 0; i <= 5; ++i) {
+        const GlowCircle c = GlowCircleAt(i, s.size, p.glow);
+        if (c.diameter <= 1.0f || c.alpha <= 0) continue;
+        const Argb colour = (static_cast<uint32_t>(c.alpha) << 24) | (p.colour & 0x00FFFFFFu);
+        out_.Ellipse("particle-glow", s.x - c.diameter / 2, s.y - c.diameter / 2, c.diameter, c.diameter, colour, 0,
+                     0.0f);
+      }
+    }
+  }
+  out_.Text("drop-hint", "DROP WAV FILE HERE", 0, static_cast<float>(height - 50), static_cast<float>(width), 50,
+            FontSpec{kUiFontFamily, 24.0f, false}, DropHintColour(a, width, height), TextAlign::kCentre);
+}
+
+void ViewDrawing::BuildSpectrum() {
+  model_.spectrum.Build(doc_.audio, model_.viewStart, model_.framesPerPixel, layout_.width);
+}
+
+void ViewDrawing::DrawSpectrumOverlay() {
+  const std::vector<float>& spectrum = model_.spectrum.Values();
+  if (!model_.showSpectrum || spectrum.empty() || !model_.HasAudio()) return;
+  const SpectrumCurve curve =
+      ComputeSpectrumCurve(spectrum, doc_.audio.format.nSamplesPerSec, layout_.width, model_.editKeyBoundaries);
+  if (curve.xs >= curve.xe) return;
+  const int g = layout_.areaHeight / 3;
+  if (g <= 0) return;
+  const int y0 = layout_.Top() + layout_.areaHeight - g;
+  const int yb = y0 + g;
+  const auto fyb = static_cast<float>(yb);
+  const auto yOf = [&](float v) { return static_cast<float>(yb - static_cast<int>(static_cast<float>(g) * v)); };
+  std::vector<PointF> figure;
+  figure.reserve(static_cast<size_t>(curve.xe - curve.xs) + 2);
+  figure.push_back({static_cast<float>(curve.xs), fyb});
+  for (int x = curve.xs; x < curve.xe; ++x)
+    figure.push_back({static_cast<float>(x), yOf(curve.values[static_cast<size_t>(x)])});
+  figure.push_back({static_cast<float>(curve.xe), fyb});
+  out_.GradientPolygon("spectrum", std::move(figure), view_color::kSpectrumTop, static_cast<float>(y0),
+                       view_color::kSpectrumBottom, fyb, view_color::kSpectrumOutline);
+  for (const SpectrumPeak& peak : curve.peaks) {
+    const auto x = static_cast<float>(peak.x);
+    out_.Line(peak.strongest ? "spectrum-peak" : "spectrum-minor-peak", x, yOf(peak.value), x, fyb,
+              peak.strongest ? view_color::kSpectrumPeak : view_color::kSpectrumMinorPeak);
+  }
 }
 
 void ViewDrawing::DrawRegionBar() {

@@ -60,7 +60,11 @@ struct DrawOp {
     kLine,         // points[0] to points[1]
     kLines,        // separate segments: points[0]-points[1], points[2]-points[3], ...
     kPolyline,     // connected line through `points`
-    kPolygon,      // `points` filled with `color` (alternate rule), outlined with `outline` unless it is 0
+    kPolygon,      // `points` filled with `color` (alternate rule), outlined with `outline` unless it is 0;
+                   // with `gradientColor` set, the fill runs from `color` at y `gradientY1` down to
+                   // `gradientColor` at y `gradientY2` (repeating beyond)
+    kEllipse,      // the ellipse in the rectangle, filled with `color` unless it is 0, outlined with
+                   // `outline` and `penWidth` unless that is 0
     kText,         // `text` in `font` and `color`, placed by `align` in the rectangle
   };
   Kind kind = Kind::kFillRect;
@@ -69,7 +73,9 @@ struct DrawOp {
   Argb outline = 0;
   float penWidth = 1.0f;
   bool dotted = false;
-  float x = 0.0f, y = 0.0f, w = 0.0f, h = 0.0f;  // rectangle of kFillRect, kOutlineRect and kText
+  float x = 0.0f, y = 0.0f, w = 0.0f, h = 0.0f;  // rectangle of kFillRect, kOutlineRect, kEllipse and kText
+  Argb gradientColor = 0;
+  float gradientY1 = 0.0f, gradientY2 = 0.0f;
   std::vector<PointF> points;
   std::string text;
   FontSpec font;
@@ -86,6 +92,10 @@ class DrawList {
              bool dotted = false);
   void Polyline(std::string_view tag, std::vector<PointF> points, Argb color, float penWidth);
   void Polygon(std::string_view tag, std::vector<PointF> points, Argb fill, Argb outline, float penWidth = 1.0f);
+  // A polygon filled with a vertical gradient from |top| at y1 to |bottom| at y2.
+  void GradientPolygon(std::string_view tag, std::vector<PointF> points, Argb top, float y1, Argb bottom, float y2,
+                       Argb outline, float penWidth = 1.0f);
+  void Ellipse(std::string_view tag, float x, float y, float w, float h, Argb fill, Argb outline, float penWidth);
   void Text(std::string_view tag, std::string text, float x, float y, float w, float h, FontSpec font, Argb color,
             TextAlign align);
 
@@ -143,11 +153,18 @@ class ViewDrawing {
   void DrawRetimeTool();
   const ToolDragState* toolDrag = nullptr;
 
-  // Parts of the picture drawn by other painters, not built yet: the screen
-  // without audio and the spectrum. Each runs where it belongs in the order.
+  // The screen without audio: the drop hint, and with the animation setting
+  // on the particles (DrawEmptyScreen). It starts the animation timer
+  // (model's animationTimer) when it is not running, with a new swarm, and
+  // stops it when the setting is off; the first paint with audio stops it.
+  void DrawEmptyView();
   void DrawEmptyScreen();
-  void BuildSpectrum() {}
-  void DrawSpectrumOverlay() {}
+
+  // The "Spectrum" display (spectrum.h): the analysis of the visible range
+  // unless the cached one is still valid, and the curve with its peak lines
+  // over the bottom third of the waveform area.
+  void BuildSpectrum();
+  void DrawSpectrumOverlay();
 
   const ViewLayout& Layout() const { return layout_; }
 
@@ -176,6 +193,12 @@ inline constexpr Argb kTrimLine = 0xFFFF0000;
 inline constexpr Argb kTrimShade = 0x8C780000;
 inline constexpr Argb kLoopMarkerOn = 0xFFFF6400;
 inline constexpr Argb kLoopMarkerOff = 0x8000C8FF;
+inline constexpr Argb kSpectrumTop = 0xA000FFFF;
+inline constexpr Argb kSpectrumBottom = 0x280064C8;
+inline constexpr Argb kSpectrumOutline = 0xC864FFFF;
+inline constexpr Argb kSpectrumPeak = 0xFFFF0000;
+inline constexpr Argb kSpectrumMinorPeak = 0x78FF3232;
+inline constexpr Argb kDropHint = 0xFF808080;
 }  // namespace view_color
 
 }  // namespace zandrel

@@ -9,7 +9,7 @@
 
 namespace zandrel {
 
-ViewModel::ViewModel(CQuorvelDoc& d) : doc(d) {}
+ViewModel::ViewModel(CQuorvelDoc& d) : doc(d) { InitParticles(animation, SteadySeconds()); }
 
 void ViewModel::LoadSettings() {
   const SettingsStore& s = CurrentSettings();
@@ -33,6 +33,8 @@ double ViewModel::DurationSeconds() const {
 }
 
 void ViewModel::RebuildPeakCache() {
+  // The peaks follow the audio, and so must the spectrum.
+  spectrum.Invalidate();
   const int64_t bucket = std::max<int64_t>(1, static_cast<int64_t>(framesPerPixel));
   if (!HasAudio()) {
     peakCache.Clear();
@@ -242,6 +244,7 @@ void ViewModel::ResetForDocument() {
   dragOperation = kDragNone;
   viewStart = 0;
   framesPerPixel = 256.0f;
+  spectrum.Invalidate();
   RebuildPeakCache();
   if (hooks.showInstrument) hooks.showInstrument(DurationSeconds());
   SelectionChanged();

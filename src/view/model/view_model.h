@@ -21,12 +21,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "document/quorvel_doc.h"
+#include "view/model/particles.h"
 #include "view/model/peak_cache.h"
 #include "view/model/rect.h"
+#include "view/model/spectrum.h"
 
 namespace zandrel {
 
@@ -124,6 +127,18 @@ class ViewModel : public ViewSelection {
   double scrollUnit = 1.0;  // frames per scroll-bar unit
   bool playOnce = false;
   PeakCache peakCache;
+  // The "Spectrum" display's last analysis; invalidated by the toggle and by
+  // every change of the audio or the document.
+  SpectrumCache spectrum;
+
+  // The empty screen's animation. animationTimer is the id of its 33 ms
+  // timer while it runs (kAnimationTimerId), 0 otherwise: the drawing starts
+  // and stops it, the widget runs a timer while it is set.
+  ParticleAnimation animation;
+  int animationTimer = 0;
+  // The mouse pointer while it lies inside the client area (the particles'
+  // attraction).
+  std::optional<PointerPosition> pointer;
 
   // Hit rectangles of the last paint; the mouse handling tests these, so they
   // always describe what is on the screen.

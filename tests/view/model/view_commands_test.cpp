@@ -154,6 +154,7 @@ TEST_F(ViewCommandsTest, SettingsTogglesKeepTheirValuesAndCheckMarks) {
       {cmd::kEditKeyBoundaries, &ViewModel::editKeyBoundaries, nullptr},
       {cmd::kFollowPlayhead, &ViewModel::followPlayhead, nullptr},
       {cmd::kSnapToZeroCrossing, &ViewModel::snapToZeroCrossing, nullptr},
+      {cmd::kSpectrum, &ViewModel::showSpectrum, nullptr},
   };
   for (const Case& c : cases) {
     const bool before = (*model).*c.flag;
@@ -190,6 +191,25 @@ TEST_F(ViewCommandsTest, SettingsTogglesKeepTheirValuesAndCheckMarks) {
   EXPECT_EQ(Doc().timeLimit, 20.0f);
   EXPECT_EQ(settings.GetInt("Settings", "MaxCutoffTime", 0), 2000);
   EXPECT_FALSE(Doc().IsModified());
+}
+
+TEST_F(ViewCommandsTest, SpectrumToggleAndAudioChangesInvalidateTheCachedSpectrum) {
+  const Command* spectrum = registry.Find(cmd::kSpectrum);
+  ASSERT_NE(spectrum, nullptr);
+  EXPECT_EQ(spectrum->text, "Spectrum");
+  auto build = [&] { return model->spectrum.Build(Doc().audio, model->viewStart, model->framesPerPixel, 500); };
+  ASSERT_TRUE(build());
+  ASSERT_FALSE(build());
+  ASSERT_TRUE(registry.Run(cmd::kSpectrum, *context));
+  EXPECT_TRUE(model->showSpectrum);
+  EXPECT_TRUE(model->spectrum.IsInvalid());
+  ASSERT_TRUE(build());
+  // Whatever changed the audio, the next paint computes the spectrum again.
+  Doc().UpdateAllViews(DocumentChange::kAudio);
+  EXPECT_TRUE(model->spectrum.IsInvalid());
+  ASSERT_TRUE(build());
+  Doc().UpdateAllViews(DocumentChange::kReplaced);
+  EXPECT_TRUE(model->spectrum.IsInvalid());
 }
 
 TEST_F(ViewCommandsTest, PlayStopShowsPlaybackAsItsCheckMark) {

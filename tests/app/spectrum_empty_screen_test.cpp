@@ -1,0 +1,180 @@
+// The spectrum display over the piano axis and the empty screen's animation
+// in the running app, with screenshots and checks of what they show.
+#include <gmock/gmock.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QTest>
+#include <QTimer>
+
+#include <cmath>
+
+#include "app/editor_on_file.h"
+#include "commands/commands.h"
+#include "view/quorvel_view.h"
+#include "view/model/piano_key_layout.h"
+
+namespace zandrel {
+namespace {
+
+using namespace zandrel::test;
+
+// Ten seconds of A4 with its second and third harmonics, 20 and 30 dB down.
+Bytes A4WithHarmonicsWav() {
+  std::vector<int16_t> samples(441000);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    const double t = static_cast<double>(i) / 44100.0;
+    samples[i] = static_cast<int16_t>(12000 * std::sin(2 * M_PI * 440 * t) + 1200 * std::sin(2 * M_PI * 880 * t) +
+                                      380 * std::sin(2 * M_PI * 1320 * t));
+  }
+  return MakePcm16Wav(samples);
+}
+
+void SaveImage(const QImage& image, const QString& name) {
+  QDir().mkpath(QStringLiteral(ZANDREL_SCREENSHOT_DIR));
+  image.save(QStringLiteral(ZANDREL_SCREENSHOT_DIR "/") + name + ".png");
+}
+
+// Pixels of |image| in column x between rows y1 and y2 that are (nearly) pure red.
+int RedPixels(const QImage& image, int x, int y1, int y2) {
+  int count = 0;
+  for (int y = y1; y < y2; ++y) {
+    const QRgb p = image.pixel(x, y);
+    if (qRed(p) > 230 && qGreen(p) < 40 && qBlue(p) < 40) ++count;
+  }
+  return count;
+}
+
+class SpectrumAppTest : public EditorOnFileTest {};
+
+TEST_F(SpectrumAppTest, ViewMenuTogglesTheSpectrumOverThePianoAxis) {
+  ASSERT_NO_FATAL_FAILURE(OpenEditorOn("a4.wav", A4WithHarmonicsWav()));
+  QAction* toggle = frame->Action(cmd::kSpectrum);
+  ASSERT_NE(toggle, nullptr);
+  EXPECT_EQ(toggle->text(), QStringLiteral("Spectrum"));
+  EXPECT_TRUE(toggle->isCheckable());
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(frame));
+  QApplication::processEvents();
+  view->viewport()->repaint();
+  const QImage before = view->BackBuffer().copy();
+
+  toggle->trigger();
+  EXPECT_TRUE(view->Model().showSpectrum);
+  view->viewport()->repaint();
+  const QImage image = view->BackBuffer().copy();
+  ASSERT_FALSE(image.isNull());
+  SaveImage(image, QStringLiteral("spectrum_over_piano_axis"));
+  frame->grab().save(QStringLiteral(ZANDREL_SCREENSHOT_DIR "/spectrum_window.png"));
+
+  // The red line of the strongest peak stands in the column of key 69, in the
+  // bottom third of the waveform area; nothing red was there before.
+  const int width = image.width();
+  const int bottom = image.height() - kPianoStripHeight;
+  const int bandTop = bottom - (bottom - kRegionBarHeight) / 3;
+  const PianoKeyLayout keys = PianoKeyLayout::For(width, false);
+  int redInKey = 0, redBefore = 0, redElsewhere = 0;
+  for (int x = 0; x < width; ++x) {
+    const int red = RedPixels(image, x, bandTop, bottom);
+    if (x >= keys.X1(69) && x < keys.X2(69)) {
+      redInKey += red;
+      redBefore += RedPixels(before, x, bandTop, bottom);
+    } else if (x < keys.X1(69) - 2 || x > keys.X2(69) + 2) {
+      redElsewhere += red;
+    }
+  }
+  EXPECT_GT(redInKey, 20);
+  EXPECT_EQ(redBefore, 0);
+  EXPECT_EQ(redElsewhere, 0);
+  // The curve's cyan rises over key 81 (the octave) too, with a fainter line.
+  int cyan = 0;
+  for (int y = bandTop; y < bottom; ++y) {
+    const QRgb p = image.pixel((keys.X1(81) + keys.X2(81)) / 2 - 1, y);
+    cyan += qBlue(p) > 150 && qGreen(p) > 150;
+  }
+  EXPECT_GT(cyan, 3);
+
+  toggle->trigger();
+  view->viewport()->repaint();
+  int redAfter = 0;
+  for (int x = keys.X1(69); x < keys.X2(69); ++x) redAfter += RedPixels(view->BackBuffer(), x, bandTop, bottom);
+  EXPECT_EQ(redAfter, 0);
+}
+
+class EmptyScreenAppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
+    host = std::make_unique<ScriptedMessageHost>();
+    dialogs = std::make_unique<ScriptedFileDialogs>();
+    app = std::make_unique<CQuorvelApp>();
+    ASSERT_TRUE(app->InitInstance({}));
+    frame = &app->MainFrame();
+    view = frame->view;
+    frame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame));
+    QApplication::processEvents();
+  }
+  void TearDown() override {
+    if (app) app->Document().SetModifiedFlag(false);
+    app.reset();
+    dialogs.reset();
+    host.reset();
+  }
+
+  TempDir dir;
+  std::unique_ptr<ScriptedMessageHost> host;
+  std::unique_ptr<ScriptedFileDialogs> dialogs;
+  std::unique_ptr<CQuorvelApp> app;
+  CMainFrame* frame = nullptr;
+  CQuorvelView* view = nullptr;
+};
+
+TEST_F(EmptyScreenAppTest, AnimationRunsOnTheEmptyViewAndStopsForAudio) {
+  view->viewport()->repaint();
+  const QTimer& timer = view->AnimationTimer();
+  EXPECT_TRUE(timer.isActive());
+  EXPECT_EQ(timer.interval(), 33);
+  EXPECT_EQ(view->Model().animation.particles.size(), 320u);
+  // The timer itself advances the phase.
+  const float phase = view->Model().animation.animationPhase;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view->Model().animation.animationPhase >= phase + 0.03f; }, 5000));
+
+  // Two frames a second apart, with the pointer in the window's upper left.
+  view->Model().pointer = PointerPosition{100, 80};
+  for (int i = 0; i < 60; ++i) view->OnAnimationTick();
+  view->viewport()->repaint();
+  const QImage first = view->BackBuffer().copy();
+  SaveImage(first, QStringLiteral("animation_frame_1"));
+  for (int i = 0; i < 30; ++i) view->OnAnimationTick();
+  view->viewport()->repaint();
+  const QImage second = view->BackBuffer().copy();
+  SaveImage(second, QStringLiteral("animation_frame_2"));
+  EXPECT_NE(first, second);
+  // Particles are drawn: the frame is not all black above the hint.
+  int lit = 0;
+  for (int y = 0; y < first.height() - 50; y += 2)
+    for (int x = 0; x < first.width(); x += 2) lit += qGray(first.pixel(x, y)) > 20;
+  EXPECT_GT(lit, 50);
+
+  // Audio stops the animation on its first paint; a new empty document
+  // starts it again with a full swarm.
+  WriteFileBytes(dir / "tone.wav", MakePcm16Wav(std::vector<int16_t>(44100, 1000)));
+  ASSERT_TRUE(app->OpenDocumentFile(dir / "tone.wav"));
+  view->viewport()->repaint();
+  EXPECT_FALSE(timer.isActive());
+  view->Model().animation.particles.resize(20);
+  ASSERT_TRUE(app->OnFileNew());
+  view->viewport()->repaint();
+  EXPECT_TRUE(timer.isActive());
+  EXPECT_EQ(view->Model().animation.particles.size(), 320u);
+
+  // The setting off: the grey hint only, and no timer.
+  QAction* setting = frame->Action(cmd::kPlayAnimation);
+  ASSERT_NE(setting, nullptr);
+  setting->trigger();
+  view->viewport()->repaint();
+  EXPECT_FALSE(timer.isActive());
+}
+
+}  // namespace
+}  // namespace zandrel

@@ -1,0 +1,130 @@
+// The multisample robot on a real audio server: a simulated instrument (an
+// RtMidi virtual input that sounds a sine at the note's pitch through an
+// RtAudio output client while its note is held) is sampled note by note
+// through RtMidi and RtAudioInput in real time. scripts/jack.sh starts a
+// private server; without one the test is skipped, saying so.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <numbers>
+#include <thread>
+#include <vector>
+
+#include "platform/rtaudio/rtaudio_input.h"
+#include "platform/rtaudio/rtaudio_output.h"
+#include "platform/rtmidi/rtmidi_system.h"
+#include "processing/pitch.h"
+#include "processing/sample_access.h"
+#include "support/jack_probe.h"
+#include "tools/sampling/multisample_run.h"
+
+namespace zandrel {
+namespace {
+
+double NoteHz(int note) { return 440.0 * std::pow(2.0, (note - 69) / 12.0); }
+
+// Sounds the held note as a sine at half scale; silence without one.
+class SineVoice final : public AudioSource {
+ public:
+  uint32_t SampleRate() const override { return 44100; }
+  int Channels() const override { return 1; }
+  void Render(float* out, size_t frames) override {
+    const int note = note_.load(std::memory_order_relaxed);
+    const double step = note >= 0 ? 2 * std::numbers::pi * NoteHz(note) / 44100.0 : 0.0;
+    for (size_t i = 0; i < frames; ++i) {
+      out[i] = note >= 0 ? static_cast<float>(0.5 * std::sin(phase_)) : 0.0f;
+      phase_ = std::fmod(phase_ + step, 2 * std::numbers::pi);
+    }
+  }
+  std::atomic<int> note_{-1};
+
+ private:
+  double phase_ = 0.0;
+};
+
+TEST(MultisampleJack, ThreeNotesFromASimulatedInstrumentAtTheirPitch) {
+  ZANDREL_REQUIRE_JACK_SERVER();
+  // The instrument: its MIDI input and its audio output.
+  RtMidiSystem instrumentMidi{RtMidiBackend::Jack, "zandrel-robot-synth"};
+  auto voice = std::make_shared<SineVoice>();
+  std::mutex lock;
+  std::vector<std::vector<uint8_t>> received;
+  std::unique_ptr<MidiInPort> keys = instrumentMidi.OpenVirtualInput("keys", [&](std::span<const uint8_t> m) {
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      received.emplace_back(m.begin(), m.end());
+    }
+    if (m.size() == 3 && (m[0] & 0xF0) == 0x90 && m[2] > 0) voice->note_.store(m[1]);
+    if (m.size() == 3 && (m[0] & 0xF0) == 0x80 && voice->note_.load() == m[1]) voice->note_.store(-1);
+  });
+  ASSERT_NE(keys, nullptr) << instrumentMidi.LastError();
+  RtAudioOutput output{AudioBackend::kJack, "zandrel-robot-voice"};
+  ScopedAudioOutput outputScope(&output);
+  std::string error;
+  ASSERT_TRUE(CurrentAudioOutput().Join(voice, &error)) << error;
+
+  // The robot: finds the instrument's ports by name.
+  RtMidiSystem robotMidi{RtMidiBackend::Jack, "zandrel-robot"};
+  const std::vector<std::string> outputs = robotMidi.OutputNames();
+  size_t midiIndex = outputs.size();
+  for (size_t i = 0; i < outputs.size(); ++i)
+    if (outputs[i].find("zandrel-robot-synth") != std::string::npos) midiIndex = i;
+  ASSERT_LT(midiIndex, outputs.size());
+  RtAudioInput input(AudioBackend::kJack, "zandrel-robot-capture");
+  std::string identity;
+  for (const AudioInputDevice& d : input.Devices())
+    if (d.name.find("zandrel-robot-voice") != std::string::npos) identity = d.identity;
+  ASSERT_FALSE(identity.empty());
+
+  MultisampleMidiOut midi;
+  SteadyWaiter waiter;
+  std::atomic<bool> done{false};
+  MultisampleRun run(midi, waiter, MultisampleEvents{.done = [&] { done = true; }});
+  MultisampleSetup setup;
+  setup.startNote = 57;
+  setup.endNote = 69;
+  setup.interval = 6;
+  setup.velocity = 100;
+  setup.holdSeconds = 0.4;
+  setup.waitSeconds = 0.1;
+  setup.autoTrim = true;  // the server's latency comes off the front
+  setup.midiSystem = &robotMidi;
+  setup.midiOutput = midiIndex;
+  setup.audioInput = &input;
+  setup.audioIdentity = identity;
+  ASSERT_EQ(run.Start(setup), "");
+  for (int i = 0; i < 500 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(done);
+  run.Join();
+  CurrentAudioOutput().Leave(voice.get());
+
+  const std::vector<Region>& regions = run.Regions();
+  ASSERT_EQ(regions.size(), 3u);
+  PcmSpan span;
+  span.bytes = {reinterpret_cast<const uint8_t*>(run.Audio().data()), run.Audio().size() * 2};
+  span.channels = 1;
+  span.sampleRate = 44100;
+  span.blockAlign = 2;
+  span.bitsPerSample = 16;
+  const int notes[] = {57, 63, 69};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(regions[i].rootNote, notes[i]);
+    EXPECT_GT(regions[i].Length(), 44100 / 5) << notes[i];  // most of the 0.4 s hold
+    const double hz = EstimatePitchYin(span, regions[i].startSample, regions[i].endSample);
+    EXPECT_NEAR(hz, NoteHz(notes[i]), NoteHz(notes[i]) * 0.01) << notes[i];
+  }
+  EXPECT_EQ(regions[2].hiKey, 127);
+  // A note-off for every note-on, each before the next note-on.
+  std::lock_guard<std::mutex> hold(lock);
+  ASSERT_EQ(received.size(), 6u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(received[2 * i], (std::vector<uint8_t>{0x90, static_cast<uint8_t>(notes[i]), 100}));
+    EXPECT_EQ(received[2 * i + 1], (std::vector<uint8_t>{0x80, static_cast<uint8_t>(notes[i]), 0}));
+  }
+}
+
+}  // namespace
+}  // namespace zandrel
