@@ -265,6 +265,32 @@ void MpcSeeds(const fs::path& out) {
   Seed(out, "negative", Text(R"({"events":[{"type":2,"time":-960,"1":46,"2":1}]})"));
 }
 
+// Headers of fuzz_micro_synth: engine, root, rate, frames, channels, mix, then
+// knob entries (id, float).
+void MicroSynthSeeds(const fs::path& out) {
+  const auto header = [](uint8_t engine, int root, uint32_t rate, int frames, uint8_t channels) {
+    return Bytes{engine,
+                 static_cast<uint8_t>(root),
+                 static_cast<uint8_t>(root >> 8),
+                 static_cast<uint8_t>(rate),
+                 static_cast<uint8_t>(rate >> 8),
+                 static_cast<uint8_t>(rate >> 16),
+                 static_cast<uint8_t>(frames),
+                 static_cast<uint8_t>(frames >> 8),
+                 channels,
+                 100};
+  };
+  const auto knob = [](uint8_t id, float value) {
+    Bytes entry = {id, 0, 0, 0, 0};
+    std::memcpy(entry.data() + 1, &value, sizeof value);
+    return entry;
+  };
+  for (uint8_t engine = 0; engine < 10; ++engine)
+    Seed(out, "engine" + std::to_string(engine), Cat({header(engine, 60, 44100, 4410, 1), Bytes{0x81, 2, 0, 0, 0}, knob(11, 0.5f)}));
+  Seed(out, "high-octave", Cat({header(0, 127, 8000, 3000, 2), Bytes{0x81, 4, 0, 0, 0}, knob(4, 8.0f), knob(8, 0.0f)}));
+  Seed(out, "low-brass", Cat({header(9, 0, 192000, 20000, 1), Bytes{0x81, 0, 0, 0, 0}, knob(125, 0.5f), knob(130, 10.0f)}));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -285,5 +311,6 @@ int main(int argc, char** argv) {
   ClipboardSeeds(root / "fuzz_audio_clipboard");
   MidiSeeds(root / "fuzz_midi_file");
   MpcSeeds(root / "fuzz_mpc_pattern");
+  MicroSynthSeeds(root / "fuzz_micro_synth");
   return 0;
 }

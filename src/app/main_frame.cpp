@@ -35,6 +35,7 @@
 #include "platform/settings.h"
 #include "platform/text_format.h"
 #include "notes/ui/note_dialogs.h"
+#include "sound_design/ui/simple_synth_dlg.h"
 
 namespace zandrel {
 namespace {
@@ -127,6 +128,7 @@ void CMainFrame::DeclareCommands() {
   noteDialogs_ = std::make_unique<QtNoteDialogs>(this);
   DeclareNoteCommands(commands, *noteDialogs_);
   DeclarePitchAppCommands(commands, view->Model(), this);
+  DeclareMicroSynthAppCommand(commands, this);
   DeclareChopTempoAppCommands(commands, view->Model(), this);
   DeclareLoopSynthCommands(commands, view->Model());
   commands.Bind(context_.get());

@@ -56,6 +56,8 @@ class CKnobPanel {
 
   bool SaveText(const std::filesystem::path& path) const { return model_->SaveTextFile(path); }
   bool LoadText(const std::filesystem::path& path) { return model_->LoadTextFile(path); }
+  // The synth dialogs' settings files: see KnobPanelModel::LoadTextIgnoringCase.
+  bool LoadTextIgnoringCase(const std::filesystem::path& path) { return model_->LoadTextFileIgnoringCase(path); }
 
  private:
   KnobPanelModel ownModel_;

@@ -160,7 +160,7 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
                                             "Fade Out to Reverb", "Fade Out to Delay", "-", "Silence",
                                             "Normalize to 92%", "-", "Auto-Tune to Root", "Tune/Repitch...", "-",
                                             "Granular Cloud...", "Frequency Cloud...", "-",
-                                            "Adaptive Noise Gate", "Adaptive Compressor", "-",
+                                            "Adaptive Noise Gate", "Adaptive Compressor", "Micro Synth Shaper...", "-",
                                             "Spectral Isolation (Percussive)", "Spectral Cleanup (Melodic)"}));
   EXPECT_EQ(menus["&ReTime/ReSample"],
             (QStringList{"Double Time (pitch shift +12)", "SP-1200 Repitch (+5 semi)", "-", "Downsample to 44kHz",

@@ -1,6 +1,7 @@
 #include "widgets/model/knob_panel_model.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include "platform/atomic_file.h"
@@ -199,7 +200,17 @@ std::string KnobPanelModel::SaveText() const {
   return text;
 }
 
-void KnobPanelModel::LoadText(std::string_view text) {
+void KnobPanelModel::LoadText(std::string_view text) { ApplyText(text, false); }
+
+void KnobPanelModel::LoadTextIgnoringCase(std::string_view text) { ApplyText(text, true); }
+
+void KnobPanelModel::ApplyText(std::string_view text, bool ignoreCase) {
+  const auto same = [ignoreCase](std::string_view a, std::string_view b) {
+    if (!ignoreCase) return a == b;
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+             return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+  };
   for (std::string_view line : SplitTextLines(text)) {
     line = TrimBlanks(line);
     const size_t colon = line.find(':');
@@ -208,18 +219,22 @@ void KnobPanelModel::LoadText(std::string_view text) {
     const std::string_view valueText = TrimBlanks(line.substr(colon + 1));
     KnobModel* knob = nullptr;
     for (const auto& [id, param] : params) {
-      if (param.label == name && (knob = FindKnob(id))) break;
+      if (same(param.label, name) && (knob = FindKnob(id))) break;
     }
     if (!knob) continue;
     if (knob->kind == kKnobSelector) {
       // A stale preset naming an item that no longer exists leaves the
-      // selector alone rather than walking it to the last item.
+      // selector alone rather than walking it to the last item; the synth
+      // settings files walk it there, as their format always did.
+      bool found = false;
       for (size_t i = 0; i < knob->items.size(); ++i) {
-        if (knob->items[i].label == valueText) {
+        if (same(knob->items[i].label, valueText)) {
           knob->SetSelectedIndex(static_cast<int>(i));
+          found = true;
           break;
         }
       }
+      if (!found && ignoreCase && !knob->items.empty()) knob->SetSelectedIndex(static_cast<int>(knob->items.size()) - 1);
     } else if (IsFullWidth(knob->kind)) {
       continue;
     } else {
@@ -238,6 +253,13 @@ bool KnobPanelModel::LoadTextFile(const std::filesystem::path& path) {
   std::string text;
   if (!ReadWholeFile(path, &text)) return false;
   LoadText(text);
+  return true;
+}
+
+bool KnobPanelModel::LoadTextFileIgnoringCase(const std::filesystem::path& path) {
+  std::string text;
+  if (!ReadWholeFile(path, &text)) return false;
+  LoadTextIgnoringCase(text);
   return true;
 }
 

@@ -96,9 +96,17 @@ class KnobPanelModel {
   // takes the number (clamped to its range, 0 when the text is no number) and
   // keeps its value on "nan", "inf" or an overflow.
   void LoadText(std::string_view text);
+  // The same with the rules of the engine settings files of the synth
+  // dialogs: labels and item names compare ignoring case, and a selector
+  // whose line names no item walks through its items and stays on the last.
+  void LoadTextIgnoringCase(std::string_view text);
   // Files: the save is atomic; both return false on a file error.
   bool SaveTextFile(const std::filesystem::path& path) const;
   bool LoadTextFile(const std::filesystem::path& path);
+  bool LoadTextFileIgnoringCase(const std::filesystem::path& path);
+
+ private:
+  void ApplyText(std::string_view text, bool ignoreCase);
 };
 
 // (value - minimum) / (maximum - minimum), or 0 for an empty range.
