@@ -134,18 +134,6 @@ TEST(SynthMapping, ParameterBlocksFromTheDefaultKnobs) {
   EXPECT_FLOAT_EQ(MapCymbalParams(Defaults(kEngineCymbal)).attack, 0.0f);
 }
 
-// The flute's fundamental dominates, so its rising zero crossings count it.
-TEST(SynthMapping, FlutePlaysTheRootsPitch) {
-  SynthStates states;
-  std::vector<int16_t> out;
-  for (const int engine : {kEngineFlute}) {
-    SynthKnobValues knobs = Defaults(engine);
-    knobs.values[60] = 0.0f;  // no vibrato
-    ASSERT_FALSE(RenderSynth(engine, knobs, 57, 44100, 1, 44100, states, out).refused) << engine;
-    EXPECT_NEAR(CrossingsPerSecond(out, 1, 44100), 220.0, 220.0 * 0.03) << engine;
-  }
-}
-
 TEST(SynthMapping, KnobCasesOfTheBasicWaveform) {
   struct Case {
     int id;
