@@ -156,13 +156,11 @@ SynthKnobValues DefaultKnobValues(const SynthEngine& engine) {
   return knobs;
 }
 
-#if ZANDREL_SYNTH_SECOND_ENGINE_SET
 SynthStates::SynthStates() {
   flute.seed = 778899;
   formant.seed = 224466;
   brass.seed = 192837;
 }
-#endif
 
 float SynthFrequency(const SynthKnobValues& knobs, int root) {
   float factor = 1.0f;
@@ -233,7 +231,6 @@ DrumParams MapDrumParams(const SynthKnobValues& k) {
   return p;
 }
 
-#if ZANDREL_SYNTH_SECOND_ENGINE_SET
 CymbalParams MapCymbalParams(const SynthKnobValues& k) {
   CymbalParams p;
   p.tone = k.Value(50);
@@ -255,9 +252,9 @@ FluteParams MapFluteParams(const SynthKnobValues& k) {
   p.gain = 0.8f;
   p.harmonics = k.Value(66);
   p.darkness = 1.0f - k.Value(67);
-  p.overtoneRolloff = 1.8f;
-  p.overtoneEnvelopeFollow = 1.0f;
-  p.airChiff = k.Value(62);
+  p.rollOff = 1.8f;
+  p.envelopeFollow = 1.0f;
+  p.air = k.Value(62);
   p.formant = k.Value(70);
   p.breathBrightness = k.Value(71);
   p.breathAttack = k.Value(72);
@@ -314,7 +311,6 @@ BrassParams MapBrassParams(const SynthKnobValues& k) {
   p.gain = 0.8f;
   return p;
 }
-#endif
 
 SynthRenderResult RenderSynth(int engine, const SynthKnobValues& knobs, int root, uint32_t sampleRate,
                               uint16_t channels, uint64_t frames, SynthStates& states, std::vector<int16_t>& out) {
@@ -338,7 +334,6 @@ SynthRenderResult RenderSynth(int engine, const SynthKnobValues& knobs, int root
     case kEngineDrum:
       written = RenderAnalogDrum(states.seeds[3], frames, sampleRate, channels, MapDrumParams(knobs), span);
       break;
-#if ZANDREL_SYNTH_SECOND_ENGINE_SET
     case kEngineCymbal:
       written = RenderMetallicCymbal(frames, sampleRate, channels, MapCymbalParams(knobs), span);
       break;
@@ -346,7 +341,7 @@ SynthRenderResult RenderSynth(int engine, const SynthKnobValues& knobs, int root
       written = RenderFluteNote(states.flute, f, frames, sampleRate, channels, MapFluteParams(knobs), span);
       break;
     case kEngineBowed:
-      written = RenderBowedString(f, frames, sampleRate, channels, MapBowedParams(knobs), span);
+      written = RenderBowedString(f, frames, sampleRate, channels, MapBowedParams(knobs), w, span);
       break;
     case kEngineVoice:
       written = RenderFormantVoice(states.formant, f, frames, sampleRate, channels, MapVoiceParams(knobs), span);
@@ -354,15 +349,6 @@ SynthRenderResult RenderSynth(int engine, const SynthKnobValues& knobs, int root
     case kEngineBrass:
       written = RenderBrass(states.brass, f, frames, sampleRate, channels, MapBrassParams(knobs), span);
       break;
-#else
-    case kEngineCymbal:
-    case kEngineFlute:
-    case kEngineBowed:
-    case kEngineVoice:
-    case kEngineBrass:
-      written = 0;  // not built yet: see ZANDREL_SYNTH_SECOND_ENGINE_SET
-      break;
-#endif
     default:
       written = RenderBasicWaveform(states.seeds[0], f, frames, sampleRate, channels, MapBasicWaveParams(knobs), w,
                                     span);

@@ -23,16 +23,10 @@
 #include <vector>
 
 #include "sound_design/tone_engine.h"
+#include "sound_design/modelled_engines.h"
 #include "sound_design/tone_engines.h"
 #include "widgets/model/knob_panel_model.h"
 
-// The five engines of the second set (cymbal, flute, bowed string, formant
-// voice, brass) are built on another branch. Until they are merged this
-// switch stays 0 and those five engines refuse every note; set it to 1 once
-// sound_design/tone_engines_b.h exists.
-#ifndef ZANDREL_SYNTH_SECOND_ENGINE_SET
-#define ZANDREL_SYNTH_SECOND_ENGINE_SET 0
-#endif
 
 namespace zandrel {
 
@@ -85,12 +79,10 @@ SynthKnobValues DefaultKnobValues(const SynthEngine& engine);
 struct SynthStates {
   uint32_t seeds[4] = {12345, 54321, 24680, 112233};
   ToneWorkspace workspace;
-#if ZANDREL_SYNTH_SECOND_ENGINE_SET
   FluteVoiceState flute;
   FormantVoiceState formant;
   BrassVoiceState brass;
   SynthStates();
-#endif
 };
 
 // The note the knobs ask for: its frequency (the root's, times the octave
@@ -111,13 +103,11 @@ BasicWaveParams MapBasicWaveParams(const SynthKnobValues& knobs);
 StringParams MapStringParams(const SynthKnobValues& knobs);
 PianoParams MapPianoParams(const SynthKnobValues& knobs);
 DrumParams MapDrumParams(const SynthKnobValues& knobs);
-#if ZANDREL_SYNTH_SECOND_ENGINE_SET
 CymbalParams MapCymbalParams(const SynthKnobValues& knobs);
 FluteParams MapFluteParams(const SynthKnobValues& knobs);
 BowedParams MapBowedParams(const SynthKnobValues& knobs);
 VoiceParams MapVoiceParams(const SynthKnobValues& knobs);
 BrassParams MapBrassParams(const SynthKnobValues& knobs);
-#endif
 
 struct SynthRenderResult {
   bool refused = false;

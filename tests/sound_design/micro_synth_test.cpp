@@ -123,6 +123,15 @@ TEST(SynthMapping, ParameterBlocksFromTheDefaultKnobs) {
   EXPECT_FLOAT_EQ(drum.basePitch, 55.0f);
   EXPECT_FLOAT_EQ(drum.snap, 0.2f);
   EXPECT_FLOAT_EQ(drum.gain, 0.8f);
+  const BowedParams bowed = MapBowedParams(Defaults(kEngineBowed));
+  EXPECT_FLOAT_EQ(bowed.bowSpeed, 0.28f * 0.33f + 0.05f);
+  EXPECT_FLOAT_EQ(bowed.bowPosition, 0.35f * 0.45f + 0.05f);
+  EXPECT_FLOAT_EQ(bowed.release, bowed.attack + 0.1f);
+  EXPECT_FLOAT_EQ(MapFluteParams(Defaults(kEngineFlute)).darkness, 1.0f - 0.5f);
+  EXPECT_FLOAT_EQ(MapFluteParams(Defaults(kEngineFlute)).airLoss, 0.15f);
+  EXPECT_FLOAT_EQ(MapVoiceParams(Defaults(kEngineVoice)).breath, 0.2f * 0.2f);
+  EXPECT_FLOAT_EQ(MapBrassParams(Defaults(kEngineBrass)).vibratoSpeed, 5.0f);
+  EXPECT_FLOAT_EQ(MapCymbalParams(Defaults(kEngineCymbal)).attack, 0.0f);
 }
 
 TEST(SynthMapping, KnobCasesOfTheBasicWaveform) {
@@ -227,11 +236,6 @@ TEST(SynthRender, KnobCornersGiveTheLengthOrARefusal) {
   SynthStates states;
   std::vector<int16_t> out;
   for (const auto& [index, engine] : Table()) {
-#if !ZANDREL_SYNTH_SECOND_ENGINE_SET
-    if (index == kEngineCymbal || index == kEngineFlute || index == kEngineBowed || index == kEngineVoice ||
-        index == kEngineBrass)
-      continue;
-#endif
     const bool hasOctave = engine.knobs.front().id == kSynthOctaveId;
     for (const KnobParam& knob : engine.knobs) {
       if (!knob.items.empty()) continue;  // selectors are walked through below
