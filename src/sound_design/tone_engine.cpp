@@ -24,6 +24,26 @@ float NextNoise(uint32_t& state) {
   return static_cast<float>(state & 0x7FFFu) * (1.0f / 16384.0f) - 1.0f;
 }
 
+double AdvancePhase(double phase, double increment) {
+  phase += increment;
+  return phase - std::floor(phase);
+}
+
+uint32_t NoteSeed(float frequency, uint32_t offset) {
+  const float held = std::clamp(FiniteOr0(frequency), -2147483648.0f, 2147483520.0f);
+  return static_cast<uint32_t>(static_cast<int32_t>(held)) + offset;
+}
+
+int64_t FramesFromFloat(float value) {
+  if (!(value > 0.0f)) return 0;
+  return static_cast<int64_t>(std::min(value, 9.0e15f));
+}
+
+bool FitsToneOutput(uint64_t frames, uint16_t channels, std::span<const int16_t> out) {
+  const size_t samples = ToneSamples(frames, channels);
+  return samples > 0 && out.size() >= samples;
+}
+
 SvfOutput SvfStep(SvfState& state, float x, float g, float k) {
   const float hp = (x - (k + g) * state.s1 - state.s2) / (1.0f + k * g + g * g);
   const float bp = state.s1 + g * hp;

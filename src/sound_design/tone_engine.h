@@ -43,6 +43,25 @@ size_t ToneSamples(uint64_t frames, uint16_t channels);
 // [-1, 1). A state of 0 stays 0 (a constant -1).
 float NextNoise(uint32_t& state);
 
+// A phase advanced by |increment| and wrapped into [0, 1) with
+// phase - floor(phase), so that an increment of 1 or more (a note at or above
+// the rate) still stays in range.
+double AdvancePhase(double phase, double increment);
+
+// (int32 frequency) + offset as the seed of a note: the same note always
+// starts from the same noise. A frequency beyond int32 is held at its limit,
+// a non-finite one counts as 0, so the conversion is always defined.
+uint32_t NoteSeed(float frequency, uint32_t offset);
+
+// A frame count from a float (an envelope length): 0 for a value that is not
+// positive (NaN included), at most 9e15, so any knob value converts without
+// undefined behaviour.
+int64_t FramesFromFloat(float value);
+
+// True when |out| has room for a note of |frames| frames in |channels| (1 or
+// 2) and the note is not empty.
+bool FitsToneOutput(uint64_t frames, uint16_t channels, std::span<const int16_t> out);
+
 // Trapezoidal state-variable filter: g = tan(pi fc / rate), k = 1 / Q.
 struct SvfState {
   float s1 = 0;

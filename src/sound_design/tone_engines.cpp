@@ -21,31 +21,6 @@ float VoiceOffset(int i, int n) {
   return n < 2 ? 0.0f : static_cast<float>(i) / static_cast<float>(n - 1) - 0.5f;
 }
 
-// A frame count from a float (an envelope length) held inside [0, 2^53], so
-// that any knob value, however wild, converts without undefined behaviour.
-int64_t FrameCount(float value) {
-  if (!(value > 0.0f)) return 0;
-  return static_cast<int64_t>(std::min(value, 9.0e15f));
-}
-
-// (int32 frequency) + offset as the seed of a note: the same note always
-// starts from the same noise. Frequencies beyond int32 are held at its limit.
-uint32_t NoteSeed(float frequency, uint32_t offset) {
-  const float held = std::clamp(frequency, -2147483648.0f, 2147483520.0f);
-  return static_cast<uint32_t>(static_cast<int32_t>(held)) + offset;
-}
-
-// Phase advance that stays in [0, 1) even for increments of 1 or more.
-double Advance(double phase, double increment) {
-  phase += increment;
-  return phase - std::floor(phase);
-}
-
-bool FitsOutput(uint64_t frames, uint16_t channels, std::span<int16_t> out) {
-  const size_t samples = ToneSamples(frames, channels);
-  return samples > 0 && out.size() >= samples;
-}
-
 // One oscillator of the main pass, band-limited where the shape has steps.
 float OscillatorValue(int shape, double phase, double increment, uint32_t& seed) {
   const auto t = static_cast<float>(phase);
@@ -99,7 +74,7 @@ void WriteFrame(std::span<int16_t> out, uint64_t i, uint16_t channels, float lef
 
 size_t RenderBasicWaveform(uint32_t& seed, float frequency, uint64_t frames, uint32_t sampleRate, uint16_t channels,
                            const BasicWaveParams& raw, ToneWorkspace& workspace, std::span<int16_t> out) {
-  if (sampleRate == 0 || !FitsOutput(frames, channels, out)) return 0;
+  if (sampleRate == 0 || !FitsToneOutput(frames, channels, out)) return 0;
   const float seconds = static_cast<float>(frames) / static_cast<float>(sampleRate);
   if (!(frequency > 0.0f) || !std::isfinite(frequency) || !(seconds > 0.001f)) return 0;
   const BasicWaveParams p = Sanitised(raw);
@@ -161,8 +136,8 @@ size_t RenderBasicWaveform(uint32_t& seed, float frequency, uint64_t frames, uin
       for (OscillatorVoice& v : workspace.voices) {
         float x = mix1 * OscillatorShape(p.shape, static_cast<float>(v.phase1));
         if (p.secondOn) x += p.secondMix * OscillatorShape(p.secondShape, static_cast<float>(v.phase2));
-        v.phase1 = Advance(v.phase1, v.increment1);
-        v.phase2 = Advance(v.phase2, v.increment2);
+        v.phase1 = AdvancePhase(v.phase1, v.increment1);
+        v.phase2 = AdvancePhase(v.phase2, v.increment2);
         left += x * v.left;
         right += x * v.right;
       }
@@ -174,16 +149,16 @@ size_t RenderBasicWaveform(uint32_t& seed, float frequency, uint64_t frames, uin
   }
 
   const int64_t n = static_cast<int64_t>(frames);
-  const int64_t attack = FrameCount(static_cast<float>(frames) * p.attack * 0.5f);
-  const int64_t release = FrameCount(static_cast<float>(frames) * p.release * 0.5f);
+  const int64_t attack = FramesFromFloat(static_cast<float>(frames) * p.attack * 0.5f);
+  const int64_t release = FramesFromFloat(static_cast<float>(frames) * p.release * 0.5f);
   constexpr float kScale = 32767.0f * 0.8f;
   for (uint64_t i = 0; i < frames; ++i) {
     float left = 0, right = 0;
     for (OscillatorVoice& v : workspace.voices) {
       float x = mix1 * OscillatorValue(p.shape, v.phase1, v.increment1, seed);
       if (p.secondOn) x += p.secondMix * OscillatorValue(p.secondShape, v.phase2, v.increment2, seed);
-      v.phase1 = Advance(v.phase1, v.increment1);
-      v.phase2 = Advance(v.phase2, v.increment2);
+      v.phase1 = AdvancePhase(v.phase1, v.increment1);
+      v.phase2 = AdvancePhase(v.phase2, v.increment2);
       left += x * v.left;
       right += x * v.right;
     }
@@ -210,7 +185,7 @@ size_t RenderBasicWaveform(uint32_t& seed, float frequency, uint64_t frames, uin
 size_t RenderPhysicalStrings(uint32_t& seed, float frequency, uint64_t frames, uint32_t sampleRate,
                              uint16_t channels, const StringParams& raw, ToneWorkspace& workspace,
                              std::span<int16_t> out) {
-  if (sampleRate == 0 || !FitsOutput(frames, channels, out)) return 0;
+  if (sampleRate == 0 || !FitsToneOutput(frames, channels, out)) return 0;
   if (!(frequency > 10.0f) || !std::isfinite(frequency)) return 0;
   const StringParams p = Sanitised(raw);
   seed = NoteSeed(frequency, 12345);
@@ -262,7 +237,7 @@ size_t RenderPhysicalStrings(uint32_t& seed, float frequency, uint64_t frames, u
 
 size_t RenderPhysicalPiano(uint32_t& seed, float frequency, uint64_t frames, uint32_t sampleRate, uint16_t channels,
                            const PianoParams& raw, ToneWorkspace& workspace, std::span<int16_t> out) {
-  if (sampleRate == 0 || !FitsOutput(frames, channels, out)) return 0;
+  if (sampleRate == 0 || !FitsToneOutput(frames, channels, out)) return 0;
   if (!(frequency > 10.0f) || !std::isfinite(frequency)) return 0;
   const PianoParams p = Sanitised(raw);
   seed = NoteSeed(frequency, 66778);
@@ -287,7 +262,7 @@ size_t RenderPhysicalPiano(uint32_t& seed, float frequency, uint64_t frames, uin
     block = block.subspan(lengths[i]);
     const auto length = static_cast<int64_t>(lengths[i]);
     const int64_t excitation =
-        std::min(length, FrameCount((e * 0.6f + 0.2f) * static_cast<float>(length)));
+        std::min(length, FramesFromFloat((e * 0.6f + 0.2f) * static_cast<float>(length)));
     for (int64_t k = 0; k < excitation; ++k) {
       string.loop[k] = (1.0f - std::cos(2.0f * kPi * static_cast<float>(k) / static_cast<float>(excitation))) * 0.5f +
                        NextNoise(seed) * 0.2f * e;
@@ -316,7 +291,7 @@ size_t RenderPhysicalPiano(uint32_t& seed, float frequency, uint64_t frames, uin
 
 size_t RenderAnalogDrum(uint32_t& seed, uint64_t frames, uint32_t sampleRate, uint16_t channels,
                         const DrumParams& raw, std::span<int16_t> out) {
-  if (sampleRate == 0 || !FitsOutput(frames, channels, out)) return 0;
+  if (sampleRate == 0 || !FitsToneOutput(frames, channels, out)) return 0;
   const float seconds = static_cast<float>(frames) / static_cast<float>(sampleRate);
   if (!(seconds > 0.001f)) return 0;
   const DrumParams p = Sanitised(raw);
@@ -337,7 +312,7 @@ size_t RenderAnalogDrum(uint32_t& seed, uint64_t frames, uint32_t sampleRate, ui
   const bool punched = p.punch > 0.01f;
   const float drive = 3.0f * p.punch + 1.0f;
   for (uint64_t i = 0; i < frames; ++i) {
-    phase = Advance(phase, static_cast<double>(f) / rate);
+    phase = AdvancePhase(phase, static_cast<double>(f) / rate);
     const float s = std::sin(2.0f * kPi * static_cast<float>(phase));
     const float tone = punched ? std::max(-1.0f, std::min(1.0f, drive * s)) : s;
     const SvfOutput filtered = SvfStep(filter, NextNoise(seed), g, k);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,8 @@
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
 #include "notes/ui/note_dialogs.h"
+#include "platform/audio_output.h"
+#include "sound_design/tuning_previews.h"
 #include "support/document_fakes.h"
 #include "support/temp_dir.h"
 #include "support/test_host.h"
@@ -213,6 +216,90 @@ TEST_F(NoteToolsAppTest, RemapDialogShowsThePlanAndProcesses) {
   EXPECT_THAT(Keys(&Region::rootNote), ElementsAre(48, 50, 52, 53, 55, 57, 59, 60));
   EXPECT_EQ(doc.instrument.regions.back().endSample, doc.FrameCount());
   EXPECT_EQ(doc.undoHistory.undoStack.back().description, "Non-12TET Microtuning Remap");
+}
+
+TEST_F(NoteToolsAppTest, RemapDialogAuditionsTheSelectedTuning) {
+  MemoryAudioOutput output;
+  output.channels = 2;
+  ScopedAudioOutput scope(&output);
+  RunWithDialog<CNon12TETRemapDlg>(cmd::kTuningRemap, [&](CNon12TETRemapDlg& d) {
+    QCheckBox* flute = d.AuditionFluteBox();
+    QCheckBox* scale = d.AuditionScaleBox();
+    EXPECT_EQ(flute->text(), QStringLiteral("Audition using Valdro Flute Synth"));
+    EXPECT_EQ(scale->text(), QStringLiteral("Audition Scale"));
+    EXPECT_FALSE(flute->isChecked());
+    EXPECT_FALSE(scale->isChecked());
+    EXPECT_EQ(d.Preview(), nullptr);
+
+    // The scale of the selected row plays once, as the flute renders it, and
+    // then the source reports that it has finished.
+    scale->click();
+    ASSERT_NE(d.Preview(), nullptr);
+    EXPECT_FALSE(d.Preview()->Finished());
+    const std::vector<int16_t> expected = RenderScalePreview(d.Model().Presets()[1].padCents);
+    ASSERT_EQ(expected.size(), 246960u);
+    ASSERT_TRUE(output.Pull(123480 + 4410));
+    EXPECT_TRUE(d.Preview()->Finished());
+    const std::vector<float> played = output.Played();
+    ASSERT_EQ(played.size(), 2u * (123480 + 4410));
+    for (size_t i = 0; i < expected.size(); ++i) ASSERT_FLOAT_EQ(played[i], expected[i] / 32768.0f) << i;
+    for (size_t i = expected.size(); i < played.size(); ++i) ASSERT_EQ(played[i], 0.0f) << i;
+    d.show();
+    QTest::qWait(50);
+    d.grab().save(Shot("tuning_remap_audition.png"));
+
+    // A new selection restarts the preview from its start with the new row.
+    d.TuningList()->setCurrentRow(3);
+    ASSERT_NE(d.Preview(), nullptr);
+    EXPECT_FALSE(d.Preview()->Finished());
+    EXPECT_EQ(d.Preview()->Position(), 0u);
+    ASSERT_TRUE(output.Pull(1000));
+    EXPECT_EQ(d.Preview()->Position(), 1000u);
+
+    // The flute box switches the scale box off and plays the demo.
+    flute->click();
+    EXPECT_TRUE(flute->isChecked());
+    EXPECT_FALSE(scale->isChecked());
+    ASSERT_NE(d.Preview(), nullptr);
+    EXPECT_EQ(d.Preview()->Position(), 0u);
+    ASSERT_TRUE(output.Pull(2000));
+    EXPECT_EQ(d.Preview()->Position(), 2000u);
+    scale->click();
+    EXPECT_FALSE(flute->isChecked());
+    EXPECT_TRUE(scale->isChecked());
+
+    // Switching the playing box off stops the preview.
+    scale->click();
+    EXPECT_FALSE(scale->isChecked());
+    EXPECT_EQ(d.Preview(), nullptr);
+    d.reject();
+  });
+}
+
+TEST_F(NoteToolsAppTest, RemapDialogDemoPlaysToItsEnd) {
+  MemoryAudioOutput output;
+  output.channels = 2;
+  ScopedAudioOutput scope(&output);
+  RunWithDialog<CNon12TETRemapDlg>(cmd::kTuningRemap, [&](CNon12TETRemapDlg& d) {
+    d.AuditionFluteBox()->click();
+    ASSERT_NE(d.Preview(), nullptr);
+    // 20.75 s of stereo: 915075 frames, then silence and the finished flag.
+    ASSERT_TRUE(output.Pull(915075 - 10));
+    EXPECT_FALSE(d.Preview()->Finished());
+    ASSERT_TRUE(output.Pull(20));
+    EXPECT_TRUE(d.Preview()->Finished());
+    const std::vector<float> played = output.Played();
+    float peak = 0;
+    for (size_t i = 0; i < 2 * 915075; ++i) peak = std::max(peak, std::fabs(played[i]));
+    EXPECT_GT(peak, 0.1f);
+    EXPECT_LE(peak, 32000 / 32768.0f);
+    // A finished preview is left open until the next start or the end of the
+    // dialog; switching the box off then changes nothing.
+    d.AuditionFluteBox()->click();
+    EXPECT_NE(d.Preview(), nullptr);
+    d.reject();
+  });
+  EXPECT_EQ(output.Closes(), output.Opens());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -351,13 +352,23 @@ CNon12TETRemapDlg::CNon12TETRemapDlg(const std::vector<Region>& regions, QWidget
   table_->setMinimumHeight(kItemHeight * 9 + 8);
   layout->addWidget(table_, 4, 0, 1, 4);
   layout->addWidget(quality_, 5, 0, 1, 4);
-  // Room for the previews' check boxes, which the previews bring.
+  auditionFlute_ = new QCheckBox(QStringLiteral("Audition using Valdro Flute Synth"));
+  auditionScale_ = new QCheckBox(QStringLiteral("Audition Scale"));
+  auto* auditions = new QHBoxLayout;
+  auditions->addWidget(auditionFlute_);
+  auditions->addWidget(auditionScale_);
+  auditions->addStretch(1);
+  layout->addLayout(auditions, 6, 0, 1, 2);
+  // clicked, not toggled: switching the other box off from code must not
+  // count as the user's click.
+  connect(auditionFlute_, &QCheckBox::clicked, this, [this] { OnAuditionFluteClicked(); });
+  connect(auditionScale_, &QCheckBox::clicked, this, [this] { OnAuditionScaleClicked(); });
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   process_ = buttons->button(QDialogButtonBox::Ok);
   process_->setText(QStringLiteral("Process"));
   connect(buttons, &QDialogButtonBox::accepted, this, [this] { OnProcess(); });
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  layout->addWidget(buttons, 6, 0, 1, 4);
+  layout->addWidget(buttons, 6, 2, 1, 2);
   layout->setColumnStretch(1, 1);
   layout->setColumnStretch(3, 1);
   layout->setRowStretch(2, 1);
@@ -390,6 +401,49 @@ void CNon12TETRemapDlg::OnSelChangeTuningList(int row) {
   FillMappingTable();
   RefreshTexts();
   table_->viewport()->update();
+  if (auditionFlute_->isChecked() || auditionScale_->isChecked()) StartPreview();
+}
+
+CNon12TETRemapDlg::~CNon12TETRemapDlg() { StopPreview(); }
+
+void CNon12TETRemapDlg::OnAuditionFluteClicked() {
+  if (auditionFlute_->isChecked()) {
+    auditionScale_->setChecked(false);
+    if (model_.Selection() >= 0) StartPreview();
+  } else if (preview_ && !preview_->Finished()) {
+    StopPreview();
+  }
+}
+
+void CNon12TETRemapDlg::OnAuditionScaleClicked() {
+  if (auditionScale_->isChecked()) {
+    auditionFlute_->setChecked(false);
+    if (model_.Selection() >= 0) StartPreview();
+  } else if (preview_ && !preview_->Finished()) {
+    StopPreview();
+  }
+}
+
+void CNon12TETRemapDlg::StartPreview() {
+  StopPreview();
+  const int32_t row = model_.Selection();
+  if (row < 0 || row >= static_cast<int32_t>(model_.Presets().size())) return;
+  const std::array<float, 8>& cents = model_.Presets()[static_cast<size_t>(row)].padCents;
+  // The buffer is rendered before the source exists, so the output never
+  // reads a buffer being written.
+  const PreviewNoteRenderer flute = FlutePreviewRenderer(fluteState_);
+  std::vector<int16_t> buffer =
+      auditionScale_->isChecked() ? RenderScalePreview(cents, flute) : RenderDemoPreview(cents, flute);
+  if (buffer.empty()) return;
+  auto source = std::make_shared<PcmPreviewSource>(std::move(buffer), kPreviewRate, kPreviewChannels, false);
+  // An output that refuses the source plays nothing, without a message.
+  if (CurrentAudioOutput().Join(source)) preview_ = std::move(source);
+}
+
+void CNon12TETRemapDlg::StopPreview() {
+  if (!preview_) return;
+  CurrentAudioOutput().Leave(preview_.get());
+  preview_.reset();
 }
 
 void CNon12TETRemapDlg::FillMappingTable() {

@@ -11,8 +11,11 @@
 
 #include "notes/note_commands.h"
 #include "notes/tuning_remap_model.h"
+#include "processing/pcm_preview_source.h"
+#include "sound_design/tuning_previews.h"
 
 class QButtonGroup;
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -110,11 +113,16 @@ class MappingTableDelegate : public QStyledItemDelegate {
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 
-// "Micro Tonal, Historic and World Tuning".
+// "Micro Tonal, Historic and World Tuning". Two check boxes play the selected
+// tuning once through CurrentAudioOutput(): the demo melody on the flute
+// ("Audition using Valdro Flute Synth") or the pads as a scale ("Audition
+// Scale"); at most one is on, and a new selection restarts a running preview.
 class CNon12TETRemapDlg : public QDialog {
   Q_OBJECT
  public:
   CNon12TETRemapDlg(const std::vector<Region>& regions, QWidget* parent = nullptr);
+  // Stops and leaves an open preview (playing or finished).
+  ~CNon12TETRemapDlg() override;
 
   const TuningRemapModel& Model() const { return model_; }
   RemapChoice Choice() const { return {model_.BaseOctave(), model_.Plan(), model_.SelectedName()}; }
@@ -127,12 +135,24 @@ class CNon12TETRemapDlg : public QDialog {
   QPlainTextEdit* DescriptionEdit() const { return description_; }
   CMarkdownTextCtrl* Help() const { return help_; }
   QPushButton* ProcessButton() const { return process_; }
+  QCheckBox* AuditionFluteBox() const { return auditionFlute_; }
+  QCheckBox* AuditionScaleBox() const { return auditionScale_; }
+  // The open preview (playing or finished), or null.
+  const PcmPreviewSource* Preview() const { return preview_.get(); }
 
   // "Process": the plan is checked, then the user is asked.
   void OnProcess();
 
+  // Renders the selected row's preview (scale or demo, as the boxes say) and
+  // plays it once; an open preview is stopped first. Nothing plays without a
+  // selected tuning row or when the output refuses the source.
+  void StartPreview();
+  void StopPreview();
+
  private:
   void OnSelChangeTuningList(int row);
+  void OnAuditionFluteClicked();
+  void OnAuditionScaleClicked();
   void FillMappingTable();
   void RefreshTexts();
 
@@ -145,6 +165,12 @@ class CNon12TETRemapDlg : public QDialog {
   QLineEdit* quality_;
   CMarkdownTextCtrl* help_;
   QPushButton* process_;
+  QCheckBox* auditionFlute_;  // 1049
+  QCheckBox* auditionScale_;  // 1050
+  // The previews' flute voice; its filter states carry from note to note for
+  // as long as the dialog lives.
+  FluteVoiceState fluteState_ = NewPreviewFluteState();
+  std::shared_ptr<PcmPreviewSource> preview_;
   bool settling_ = false;
 };
 
