@@ -159,7 +159,8 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   EXPECT_EQ(menus["&Audio"], (QStringList{"Fade Out ", "Fade In", "Fade In EXP", "Fade Out EXP", "-",
                                             "Fade Out to Reverb", "Fade Out to Delay", "-", "Silence",
                                             "Normalize to 92%", "-", "Auto-Tune to Root", "Tune/Repitch...", "-",
-                                            "Granular Cloud...", "Frequency Cloud...", "Micro Synth Shaper...", "-",
+                                            "Infinite Sustain Synth", "Morpher...", "Granular Cloud...",
+                                            "Frequency Cloud...", "Micro Synth Shaper...", "-",
                                             "Adaptive Noise Gate", "Adaptive Compressor", "-",
                                             "Spectral Isolation (Percussive)", "Spectral Cleanup (Melodic)"}));
   EXPECT_EQ(menus["&ReTime/ReSample"],
@@ -183,7 +184,7 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
   // Each item runs its command and carries the command's key.
   std::vector<QAction*> actions;
   for (QAction* a : frame.menuBar()->actions()) CollectActions(a->menu(), actions);
-  ASSERT_EQ(actions.size(), 111u);
+  ASSERT_EQ(actions.size(), 113u);
   for (QAction* a : actions) {
     const int id = a->data().toInt();
     const Command* command = frame.commands.Find(id);

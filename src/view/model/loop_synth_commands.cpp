@@ -10,6 +10,8 @@
 #include "platform/text_format.h"
 #include "processing/pcm_preview_source.h"
 #include "processing/processing_range.h"
+#include "sound_design/loop_synth.h"
+#include "sound_design/vocoder.h"
 
 namespace zandrel {
 namespace {
@@ -118,6 +120,60 @@ LoopToolOutput Plain(std::vector<int16_t> samples) {
   return out;
 }
 
+// The pitch-cycle engines and the vocoder run in one piece: Cancel is seen
+// when they return (a report of 100 that is refused drops the result).
+LoopToolOutput Finished(LoopToolOutput out, const CloudProgress& progress) {
+  if (progress && !progress(100)) return {};
+  return out;
+}
+
+LoopToolOutput SustainEngine(const LoopPcm& loop, const ParameterValues& v, Rand15&, const CloudProgress& progress,
+                             bool) {
+  SustainLoopKnobs k;
+  k.cycleOffset = Value(v, "cycleOffset", k.cycleOffset);
+  k.xfade = Value(v, "xfade", k.xfade);
+  k.step = Value(v, "step", k.step);
+  k.mix = Value(v, "mix", k.mix);
+  LoopSynthResult r = SynthesizeSustainLoop(loop.samples, loop.channels, loop.rate, SustainLoopParamsFromKnobs(k));
+  return Finished({std::move(r.samples), r.loopStart, r.loopEnd}, progress);
+}
+
+LoopToolOutput MorphEngine(const LoopPcm& loop, const ParameterValues& v, Rand15&, const CloudProgress& progress,
+                           bool) {
+  MorphLoopKnobs k;
+  k.cycleOffset = Value(v, "cycleOffset", k.cycleOffset);
+  k.xfade = Value(v, "xfade", k.xfade);
+  k.morph = Value(v, "morph", k.morph);
+  k.shift = Value(v, "shift", k.shift);
+  k.dull = Value(v, "dull", k.dull);
+  k.hollow = Value(v, "hollow", k.hollow);
+  const MorphLoopSettings s = MorphLoopSettingsFromKnobs(k);
+  LoopSynthResult r = SynthesizeMorphLoop(loop.samples, loop.channels, loop.rate, s.loop, s.morph);
+  return Finished({std::move(r.samples), r.loopStart, r.loopEnd}, progress);
+}
+
+// The Vocoder's carrier and modulator are made once, before its dialog.
+LoopToolEngine PrepareVocoder(const LoopPcm& loop, int bitsPerSample, std::string& message) {
+  if (bitsPerSample != 16) {
+    message = std::string(kVocoder16BitMessage);
+    return {};
+  }
+  auto carrier = std::make_shared<VocoderCarrier>(BuildVocoderCarrier(loop.samples, loop.channels, loop.rate));
+  if (carrier->Empty()) {
+    message = std::string(kNoCarrierMessage);
+    return {};
+  }
+  return [carrier](const LoopPcm& l, const ParameterValues& v, Rand15&, const CloudProgress& progress, bool) {
+    VocoderKnobs k;
+    k.shiftBins = Value(v, "shiftBins", k.shiftBins);
+    k.phaseMix = Value(v, "phaseMix", k.phaseMix);
+    k.envelopeSmooth = Value(v, "envelopeSmooth", k.envelopeSmooth);
+    VocoderResult r = RunVocoder(carrier->carrier, carrier->modulator, l.channels, 16, VocoderParamsFromKnobs(k));
+    if (!r.success) return LoopToolOutput{};
+    return Finished(Plain(std::move(r.samples)), progress);
+  };
+}
+
 }  // namespace
 
 GranularParams GranularFromKnobs(const ParameterValues& v) {
@@ -162,7 +218,7 @@ std::vector<LoopToolSpec> LoopToolSpecs() {
                              Knob("step", "Step", "%.0f", 1, 20, 1, Rgb(171, 42, 0)),
                              Knob("mix", "Mix", "%.0f %%", 0, 100, 100, Rgb(255, 100, 100)), Help(pitchCycleHelp)},
                    .emptyMessage = "Could not detect fundamental frequency.",
-                   .engine = {}});
+                   .engine = SustainEngine});
   specs.push_back({.tool = LoopTool::kMorphLoop,
                    .id = cmd::kMorphLoop,
                    .menuText = "Morpher...",
@@ -179,7 +235,7 @@ std::vector<LoopToolSpec> LoopToolSpecs() {
                              Knob("dull", "Morph Gate", "%.2f", 0, 1, 0, Rgb(100, 200, 255)),
                              Knob("hollow", "Morph Comb", "%.0f", 1, 10, 1, Rgb(255, 100, 100)), Help(pitchCycleHelp)},
                    .emptyMessage = "Could not detect fundamental frequency.",
-                   .engine = {}});
+                   .engine = MorphEngine});
   specs.push_back({.tool = LoopTool::kGranularCloud,
                    .id = cmd::kGranularCloud,
                    .menuText = "Granular Cloud...",
@@ -243,10 +299,8 @@ std::vector<LoopToolSpec> LoopToolSpecs() {
                                   "(classic), 1=Modulator phase.\nEnvelope Smooth: Higher values = smoother vocoder "
                                   "sound.")},
                    .emptyMessage = "Vocoder processing failed.",
-                   .engine = {}});
-  // SEAM: the engines of Infinite Sustain Synth, Morph Loop and Vocoder
-  // (the pitch-cycle and vocoder engines) are wired here once they exist;
-  // until then those three commands are not declared.
+                   .engine = {},
+                   .prepare = PrepareVocoder});
   return specs;
 }
 

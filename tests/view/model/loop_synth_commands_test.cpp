@@ -303,6 +303,40 @@ TEST_F(LoopSynthCommandsTest, CancelLeavesEverythingAlone) {
   for (const std::string& line : frame.Lines()) EXPECT_THAT(line, ::testing::Not(HasSubstr("Generated")));
 }
 
+TEST_F(LoopSynthCommandsTest, MorphOnSilenceSaysSoAndRecordsNothing) {
+  Tone(10000, 0.0);
+  Select(1000, 9000);
+  knobs.Answer(ParameterValues{});
+  ASSERT_TRUE(Run(cmd::kMorphLoop));
+  EXPECT_EQ(LastBox(), "Could not detect fundamental frequency.");
+  EXPECT_FALSE(Doc().CanUndo());
+  EXPECT_EQ(Doc().FrameCount(), 10000);
+  // An empty selection: the message, and no dialog.
+  Select(100, 100);
+  ASSERT_TRUE(Run(cmd::kInfiniteSustainSynth));
+  EXPECT_EQ(LastBox(), "Please set valid loop points first.");
+  EXPECT_EQ(knobs.requests.size(), 1u);
+  // The Vocoder finds no carrier in silence: its message before any dialog.
+  Select(1000, 9000);
+  ASSERT_TRUE(Run(cmd::kVocoder));
+  EXPECT_EQ(LastBox(), "Could not detect fundamental frequency for carrier generation.");
+  EXPECT_EQ(knobs.requests.size(), 1u);
+}
+
+TEST_F(LoopSynthCommandsTest, SustainMovesLaterRegionsWithTheShorterAudio) {
+  Regions({R(0, 6000), R(6000, 10000, 7000, 9000)});
+  Select(1000, 5000);
+  knobs.Answer(ParameterValues{{"mix", 100}});
+  ASSERT_TRUE(Run(cmd::kInfiniteSustainSynth));
+  ASSERT_TRUE(Doc().CanUndo());
+  const int64_t delta = Doc().FrameCount() - 10000;
+  EXPECT_LE(delta, 0);
+  EXPECT_EQ(Doc().instrument.regions[0].endSample, 6000 + delta);
+  EXPECT_EQ(Doc().instrument.regions[1].startSample, 6000 + delta);
+  EXPECT_EQ(Doc().instrument.regions[1].loopStart, 7000 + delta);
+  EXPECT_EQ(frame.Lines().back(), "Synthesized loop with mix.");
+}
+
 TEST_F(LoopSynthCommandsTest, RunsContinueTheRandomSequence) {
   Select(0, 2000);
   model->loopPlayback = true;
