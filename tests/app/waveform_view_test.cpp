@@ -158,7 +158,9 @@ TEST(ViewPainterColumns, WrittenColumnsMatchThePaintersFill) {
         p.setClipRect(filled.rect());
         PaintDrawList(p, list);
       }
-      if ((colour >> 24) != 0) EXPECT_NE(written, background) << std::hex << colour << " left the image as it was";
+      if ((colour >> 24) != 0) {
+        EXPECT_NE(written, background) << std::hex << colour << " left the image as it was";
+      }
       EXPECT_EQ(written, filled) << "colour " << std::hex << colour << ", format " << std::dec << format;
     }
   }
