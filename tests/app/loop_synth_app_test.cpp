@@ -167,11 +167,14 @@ TEST_F(LoopSynthAppTest, DialogsPreviewInALoopAndCancelChangesNothing) {
 // Morph Loop and Infinite Sustain Synth keep their values in one parameter
 // file: what the Morph dialog saved on OK is what the Sustain dialog shows.
 TEST_F(LoopSynthAppTest, SustainOpensWithMorphsOffsetAndCrossfade) {
-  {
-    CUniversalDlg probe;
-    probe.configName = "synthesize_loop_mix";
-    QFile::remove(probe.ConfigIniPath());
-  }
+  // A data folder of its own: tests running beside this one in other
+  // processes open and compare the shared file.
+  const QByteArray home = qgetenv("HOME");
+  qputenv("HOME", QByteArray::fromStdString(dir.path().string()));
+  struct RestoreHome {
+    QByteArray value;
+    ~RestoreHome() { qputenv("HOME", value); }
+  } restoreHome{home};
   CMainFrame& frame = app->MainFrame();
   frame.show();
   QString morphIni;
@@ -195,11 +198,11 @@ TEST_F(LoopSynthAppTest, SustainOpensWithMorphsOffsetAndCrossfade) {
   };
   frame.Action(cmd::kInfiniteSustainSynth)->trigger();
   EXPECT_EQ(sustainIni, morphIni);
+  EXPECT_TRUE(morphIni.startsWith(QString::fromStdString(dir.path().string()))) << morphIni.toStdString();
   EXPECT_EQ(shown["cycleOffset"], "30 %");
   EXPECT_EQ(shown["xfade"], "500 ms");
   EXPECT_EQ(shown["step"], "1");
   EXPECT_EQ(shown["mix"], "100 %");
-  QFile::remove(morphIni);  // other tests' dialogs open at their defaults
 }
 
 TEST_F(LoopSynthAppTest, FrequencyCloudOkSplicesAndLogsItsProgress) {
