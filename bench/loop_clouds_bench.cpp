@@ -4,13 +4,13 @@
 // floor is real time: after the runs a table gives each render's CPU time
 // beside the 10 s it produced and their ratio (goal: well under 0.1).
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "bench/real_time_reporter.h"
 #include "sound_design/loop_clouds.h"
 
 namespace zandrel {
@@ -57,36 +57,10 @@ void BM_PaulStretch(benchmark::State& state) {
 BENCHMARK(BM_GranularCloud)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PaulStretch)->Arg(250)->Arg(1000)->Unit(benchmark::kMillisecond);
 
-class RealTimeReporter : public benchmark::ConsoleReporter {
- public:
-  RealTimeReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.error_occurred) continue;
-      const double toSeconds = 1.0 / benchmark::GetTimeUnitMultiplier(run.time_unit);
-      rows_.push_back({run.report_label, run.GetAdjustedCPUTime() * toSeconds});
-    }
-  }
-  void PrintRatios() const {
-    std::printf("\n%-40s %12s %12s %8s\n", "ratio = render time / audio time", "ours (ms)", "audio (ms)", "ratio");
-    for (const auto& [label, seconds] : rows_)
-      std::printf("%-40s %12.1f %12.1f %8.4f  CPU time, one thread (floor: real time)\n", label.c_str(),
-                  seconds * 1000.0, kSeconds * 1000.0, seconds / kSeconds);
-  }
-
- private:
-  std::vector<std::pair<std::string, double>> rows_;
-};
-
 }  // namespace
 }  // namespace zandrel
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  zandrel::RealTimeReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
-  benchmark::Shutdown();
-  return 0;
+  return zandrel::bench::RunWithRealTimeRatios(argc, argv, "ratio = render time / audio time",
+                                               [](const std::string&) { return zandrel::kSeconds; });
 }

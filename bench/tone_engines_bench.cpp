@@ -4,13 +4,13 @@
 // each engine's render time beside the 10 s of audio and their ratio (goal:
 // well under 0.1).
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "bench/real_time_reporter.h"
 #include "sound_design/tone_engines.h"
 
 namespace zandrel {
@@ -49,38 +49,10 @@ void BM_ToneEngine(benchmark::State& state) {
 
 BENCHMARK(BM_ToneEngine)->ArgsProduct({{0, 1, 2, 3}, {1, 2}})->Unit(benchmark::kMillisecond);
 
-// Console output plus, after the runs, each render's CPU time against the
-// 10 s of audio it produced.
-class RealTimeReporter : public benchmark::ConsoleReporter {
- public:
-  RealTimeReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.error_occurred) continue;
-      const double toSeconds = 1.0 / benchmark::GetTimeUnitMultiplier(run.time_unit);
-      rows_.push_back({run.report_label, run.GetAdjustedCPUTime() * toSeconds});
-    }
-  }
-  void PrintRatios() const {
-    std::printf("\n%-40s %12s %12s %8s\n", "ratio = render time / audio time", "ours (ms)", "audio (ms)", "ratio");
-    for (const auto& [label, seconds] : rows_)
-      std::printf("%-40s %12.1f %12.1f %8.4f  CPU time, one core (floor: real time)\n", label.c_str(),
-                  seconds * 1000.0, kSeconds * 1000.0, seconds / kSeconds);
-  }
-
- private:
-  std::vector<std::pair<std::string, double>> rows_;
-};
-
 }  // namespace
 }  // namespace zandrel
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  zandrel::RealTimeReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
-  benchmark::Shutdown();
-  return 0;
+  return zandrel::bench::RunWithRealTimeRatios(argc, argv, "ratio = render time / audio time",
+                                               [](const std::string&) { return zandrel::kSeconds; });
 }

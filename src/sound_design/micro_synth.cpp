@@ -162,6 +162,10 @@ SynthStates::SynthStates() {
   brass.seed = 192837;
 }
 
+namespace {
+constexpr int kStringsFineTuneId = 3;
+}  // namespace
+
 float SynthFrequency(const SynthKnobValues& knobs, int root) {
   float factor = 1.0f;
   if (const int s = knobs.Selection(kSynthOctaveId); s >= 0) {
@@ -316,6 +320,8 @@ SynthRenderResult RenderSynth(int engine, const SynthKnobValues& knobs, int root
                               uint16_t channels, uint64_t frames, SynthStates& states, std::vector<int16_t>& out) {
   SynthRenderResult result;
   result.note.frequency = SynthFrequency(knobs, root);
+  // The strings' "Fine Tune" is in semitones, as its unit says.
+  if (engine == kEngineStrings) result.note.frequency *= std::exp2(knobs.Value(kStringsFineTuneId) / 12.0f);
   result.note.frames = frames;
   result.note.seconds = sampleRate ? static_cast<float>(frames) / static_cast<float>(sampleRate) : 0.0f;
   const float f = result.note.frequency;

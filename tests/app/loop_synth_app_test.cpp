@@ -48,6 +48,30 @@ float Peak(const std::vector<float>& s) {
   return peak;
 }
 
+// The names under the dialog's knobs, as the user reads them, left to right.
+std::vector<std::string> KnobLabels(CUniversalDlg& dlg) {
+  std::vector<std::string> labels;
+  for (int id : dlg.Model().panel.order) {
+    CKnobControl* knob = dlg.Panel().FindKnob(id);
+    if (knob && knob->Model().kind == kKnobRotary) labels.push_back(knob->Model().DisplayText());
+  }
+  return labels;
+}
+
+// The text a knob shows for its value.
+std::string KnobValueText(CUniversalDlg& dlg, const std::string& key) {
+  CKnobControl* knob = dlg.Panel().FindKnob(dlg.Model().keys.at(key));
+  return knob ? knob->Model().FormatValue() : std::string("<no knob>");
+}
+
+// Turns the knob of |key| to the real value |value|.
+void Turn(CUniversalDlg& dlg, const std::string& key, float value) {
+  CKnobControl* knob = dlg.Panel().FindKnob(dlg.Model().keys.at(key));
+  ASSERT_NE(knob, nullptr) << key;
+  const KnobModel& m = knob->Model();
+  knob->Model().SetNormalizedValue((value - m.minimum) / (m.maximum - m.minimum));
+}
+
 class LoopSynthAppTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -86,8 +110,19 @@ TEST_F(LoopSynthAppTest, DialogsPreviewInALoopAndCancelChangesNothing) {
     int id;
     const char* title;
     const char* shot;
-  } cases[] = {{cmd::kGranularCloud, "Granular Cloud Settings", "loop_synth_granular_cloud"},
-               {cmd::kFrequencyCloud, "Frequency Cloud (Paul's Stretch)", "loop_synth_frequency_cloud"}};
+    std::vector<std::string> labels;  // under the knobs, in order
+    float minPeak;                    // the preview is heard at least this loud
+  } cases[] = {
+      {cmd::kGranularCloud, "Granular Cloud Settings", "loop_synth_granular_cloud",
+       {"Loop Length", "Grain Size", "Density", "Pitch Jitter", "Loop Fade", "Mix"}, 0.5f},
+      {cmd::kFrequencyCloud, "Frequency Cloud (Paul's Stretch)", "loop_synth_frequency_cloud",
+       {"Str. Coarse", "Str. Fine", "Window", "Loop Length", "Position", "Loop Fade", "Mix"}, 0.5f},
+      {cmd::kMorphLoop, "Morph Loop", "loop_synth_morph_loop",
+       {"Offset", "Orig X-Fade", "Morph", "Morph Timbre", "Morph Gate", "Morph Comb"}, 0.1f},
+      {cmd::kInfiniteSustainSynth, "Synthesize Loop", "loop_synth_infinite_sustain",
+       {"Offset", "Orig X-Fade", "Step", "Mix"}, 0.1f},
+      {cmd::kVocoder, "Vocoder", "loop_synth_vocoder", {"Frequency Shift", "Phase Mix", "Envelope Smooth"}, 0.01f},
+  };
   CMainFrame& frame = app->MainFrame();
   frame.show();
   CQuorvelDoc& doc = app->Document();
@@ -98,8 +133,10 @@ TEST_F(LoopSynthAppTest, DialogsPreviewInALoopAndCancelChangesNothing) {
     QString iniPath;
     float previewPeak = 0.0f;
     bool barHidden = false;
+    std::vector<std::string> labels;
     app->ParameterDialogs().driver = [&](CUniversalDlg& dlg) {
       EXPECT_EQ(dlg.windowTitle(), QString::fromUtf8(c.title));
+      labels = KnobLabels(dlg);
       iniPath = dlg.ConfigIniPath();
       iniBefore[c.id] = FileText(iniPath);
       dlg.PreviewButton()->click();  // renders and starts the looping sound at once
@@ -109,8 +146,13 @@ TEST_F(LoopSynthAppTest, DialogsPreviewInALoopAndCancelChangesNothing) {
       Photograph(dlg, c.shot);
       dlg.CancelButton()->click();
     };
-    frame.Action(c.id)->trigger();
-    EXPECT_GT(previewPeak, 0.5f);
+    // The Vocoder has no place in the menus: it runs from the registry.
+    if (QAction* action = frame.Action(c.id))
+      action->trigger();
+    else
+      ASSERT_TRUE(frame.commands.Run(c.id, frame.Context()));
+    EXPECT_EQ(labels, c.labels);
+    EXPECT_GT(previewPeak, c.minPeak);
     EXPECT_TRUE(barHidden);
     EXPECT_FALSE(output.Pull(10)) << "the preview still plays";
     ASSERT_FALSE(iniPath.isEmpty());
@@ -120,6 +162,47 @@ TEST_F(LoopSynthAppTest, DialogsPreviewInALoopAndCancelChangesNothing) {
     EXPECT_EQ(doc.audio.data, before);
     EXPECT_FALSE(doc.CanUndo());
   }
+}
+
+// Morph Loop and Infinite Sustain Synth keep their values in one parameter
+// file: what the Morph dialog saved on OK is what the Sustain dialog shows.
+TEST_F(LoopSynthAppTest, SustainOpensWithMorphsOffsetAndCrossfade) {
+  // A data folder of its own: tests running beside this one in other
+  // processes open and compare the shared file.
+  const QByteArray home = qgetenv("HOME");
+  qputenv("HOME", QByteArray::fromStdString(dir.path().string()));
+  struct RestoreHome {
+    QByteArray value;
+    ~RestoreHome() { qputenv("HOME", value); }
+  } restoreHome{home};
+  CMainFrame& frame = app->MainFrame();
+  frame.show();
+  QString morphIni;
+  app->ParameterDialogs().driver = [&](CUniversalDlg& dlg) {
+    morphIni = dlg.ConfigIniPath();
+    Turn(dlg, "cycleOffset", 30.0f);
+    Turn(dlg, "xfade", 500.0f);
+    Turn(dlg, "morph", 40.0f);  // Morph's own: not the Sustain's "Mix"
+    dlg.OkButton()->click();
+  };
+  frame.Action(cmd::kMorphLoop)->trigger();
+  EXPECT_TRUE(app->Document().CanUndo());
+
+  std::map<std::string, std::string> shown;
+  QString sustainIni;
+  app->ParameterDialogs().driver = [&](CUniversalDlg& dlg) {
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Synthesize Loop"));
+    sustainIni = dlg.ConfigIniPath();
+    for (const char* key : {"cycleOffset", "xfade", "step", "mix"}) shown[key] = KnobValueText(dlg, key);
+    dlg.CancelButton()->click();
+  };
+  frame.Action(cmd::kInfiniteSustainSynth)->trigger();
+  EXPECT_EQ(sustainIni, morphIni);
+  EXPECT_TRUE(morphIni.startsWith(QString::fromStdString(dir.path().string()))) << morphIni.toStdString();
+  EXPECT_EQ(shown["cycleOffset"], "30 %");
+  EXPECT_EQ(shown["xfade"], "500 ms");
+  EXPECT_EQ(shown["step"], "1");
+  EXPECT_EQ(shown["mix"], "100 %");
 }
 
 TEST_F(LoopSynthAppTest, FrequencyCloudOkSplicesAndLogsItsProgress) {

@@ -18,13 +18,16 @@
 #include <QSettings>
 #include <QSlider>
 #include <QTest>
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <thread>
 
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
 #include "app/tool_commands.h"
 #include "device/dialog_driver.h"
+#include "platform/audio_output.h"
 #include "platform/settings.h"
 #include "support/document_fakes.h"
 #include "support/temp_dir.h"
@@ -135,6 +138,44 @@ TEST_F(MultisampleDialogTest, FirstRunValuesDevicesAndIdleMonitor) {
   dialog.reject();
   EXPECT_FALSE(dialog.IdleMonitorOpen());
   EXPECT_EQ(instrument.audio.OpenStreams(), 0);
+}
+
+// "Monitor to Output" plays the input (after the volume) on the current
+// output while it is on, and nothing once it is off; an output that will not
+// open leaves the box off with the warning.
+TEST_F(MultisampleDialogTest, MonitorToOutputPlaysTheInputOnlyWhileOn) {
+  MemoryAudioOutput output;
+  ScopedAudioOutput outputScope(&output);
+  CMultisampleDLG dialog;
+  dialog.show();
+  dialog.OnTimer();  // opens the idle monitor
+  ASSERT_TRUE(dialog.IdleMonitorOpen());
+  const auto peak = [&](size_t from) {
+    const std::vector<float> played = output.Played();
+    float p = 0.0f;
+    for (size_t i = from; i < played.size(); ++i) p = std::max(p, std::abs(played[i]));
+    return p;
+  };
+  const std::vector<int16_t> loud(2048, 8192);  // a quarter of full scale
+
+  dialog.MonitorOutCheck()->setChecked(true);
+  ASSERT_TRUE(dialog.MonitorOutCheck()->isChecked());
+  instrument.audio.Push(loud);
+  ASSERT_TRUE(output.Pull(2048));
+  EXPECT_NEAR(peak(0), 0.25f, 0.01f);
+
+  dialog.MonitorOutCheck()->setChecked(false);
+  instrument.audio.Push(loud);
+  const size_t before = output.Played().size();
+  output.Pull(2048);  // the device may have closed with its last source gone
+  EXPECT_EQ(peak(before), 0.0f);
+  EXPECT_NE(dialog.Status()->text(), QStringLiteral("Warning: Failed to open audio output device for monitoring."));
+
+  output.openError = "busy";
+  dialog.MonitorOutCheck()->setChecked(true);
+  EXPECT_FALSE(dialog.MonitorOutCheck()->isChecked());
+  EXPECT_EQ(dialog.Status()->text(), QStringLiteral("Warning: Failed to open audio output device for monitoring."));
+  dialog.reject();
 }
 
 TEST_F(MultisampleDialogTest, StoredDevicesAndSettings) {

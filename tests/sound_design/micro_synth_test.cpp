@@ -1,4 +1,5 @@
 #include "sound_design/micro_synth.h"
+#include "processing/pitch.h"
 
 #include <gmock/gmock.h>
 
@@ -181,6 +182,36 @@ TEST(SynthMapping, DrumIgnoresTheRootNote) {
   RenderSynth(kEngineDrum, Defaults(kEngineDrum), 127, 44100, 1, 4410, states, high);
   EXPECT_EQ(low, high);
   EXPECT_EQ(low.size(), 4410u);
+}
+
+// The strings' "Fine Tune" moves the note by its value in semitones.
+TEST(SynthRender, StringsFineTuneIsInSemitones) {
+  const uint32_t rate = 44100;
+  const uint64_t frames = 22050;
+  auto pitch = [&](float fineTune, float* asked) {
+    SynthKnobValues knobs = Defaults(kEngineStrings);
+    knobs.values[3] = fineTune;
+    SynthStates states;
+    std::vector<int16_t> out;
+    const SynthRenderResult r = RenderSynth(kEngineStrings, knobs, 57, rate, 1, frames, states, out);
+    EXPECT_FALSE(r.refused);
+    *asked = r.note.frequency;
+    const PcmSpan span{std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(out.data()), out.size() * 2), 1, 1,
+                       rate, 2, 16};
+    return EstimatePitchYin(span, 2205, 6615);
+  };
+  float askedFlat = 0, askedUp = 0, askedDown = 0;
+  const double flat = pitch(0.0f, &askedFlat);
+  const double up = pitch(0.5f, &askedUp);
+  const double down = pitch(-0.5f, &askedDown);
+  EXPECT_NEAR(askedFlat, 220.0f, 0.01f);
+  EXPECT_NEAR(askedUp, 220.0f * std::exp2(0.5f / 12.0f), 0.01f);
+  EXPECT_NEAR(askedDown, 220.0f * std::exp2(-0.5f / 12.0f), 0.01f);
+  // Heard: a quarter to three quarters of a semitone each way (the delay line
+  // rounds the period to whole samples).
+  ASSERT_GT(flat, 0.0);
+  EXPECT_NEAR(12.0 * std::log2(up / flat), 0.5, 0.25);
+  EXPECT_NEAR(12.0 * std::log2(down / flat), -0.5, 0.25);
 }
 
 // The note covers every frame of the loop, also for the loop lengths whose

@@ -90,15 +90,16 @@ TEST(MultisampleJack, ThreeNotesFromASimulatedInstrumentAtTheirPitch) {
   setup.endNote = 69;
   setup.interval = 6;
   setup.velocity = 100;
-  setup.holdSeconds = 0.4;
-  setup.waitSeconds = 0.1;
+  setup.holdSeconds = 0.6;
+  setup.waitSeconds = 0.2;
   setup.autoTrim = true;  // the server's latency comes off the front
   setup.midiSystem = &robotMidi;
   setup.midiOutput = midiIndex;
   setup.audioInput = &input;
   setup.audioIdentity = identity;
   ASSERT_EQ(run.Start(setup), "");
-  for (int i = 0; i < 500 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // About 2.4 s of notes; a loaded machine may stretch that a lot.
+  for (int i = 0; i < 3000 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_TRUE(done);
   run.Join();
   CurrentAudioOutput().Leave(voice.get());
@@ -114,8 +115,10 @@ TEST(MultisampleJack, ThreeNotesFromASimulatedInstrumentAtTheirPitch) {
   const int notes[] = {57, 63, 69};
   for (size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(regions[i].rootNote, notes[i]);
-    EXPECT_GT(regions[i].Length(), 44100 / 5) << notes[i];  // most of the 0.4 s hold
-    const double hz = EstimatePitchYin(span, regions[i].startSample, regions[i].endSample);
+    const int64_t length = regions[i].Length();
+    EXPECT_GT(length, 44100 / 4) << notes[i];  // most of the 0.6 s hold
+    // The middle half: the note's onset and the trim's edges stay out.
+    const double hz = EstimatePitchYin(span, regions[i].startSample + length / 4, regions[i].endSample - length / 4);
     EXPECT_NEAR(hz, NoteHz(notes[i]), NoteHz(notes[i]) * 0.01) << notes[i];
   }
   EXPECT_EQ(regions[2].hiKey, 127);

@@ -488,6 +488,35 @@ TEST_F(MultisampleRunTest, InputGainAndLevel) {
   EXPECT_EQ(run.RecordingLevel(), 0);  // the last block was the silent wait
 }
 
+// "Monitor to Output" during a run: the input callback feeds the monitor
+// FIFO only while monitoring is on, with the same gained audio it records.
+TEST_F(MultisampleRunTest, InputReachesTheMonitorOnlyWhileMonitoring) {
+  for (const bool on : {true, false}) {
+    SCOPED_TRACE(on ? "on" : "off");
+    auto fifo = std::make_shared<MonitorFifo>(kMultisampleBlockFrames, 1);
+    run.SetMonitor(fifo);
+    run.SetMonitoring(on);
+    setup.endNote = 57;
+    run.SetInputGain(0.5);
+    RunToEnd();
+    if (!on) {
+      EXPECT_EQ(fifo->Pushed() + fifo->Dropped(), 0u);
+      continue;
+    }
+    EXPECT_GT(fifo->Pushed(), 0u);
+    // The run's blocks in order: their peak is the recorded peak at most.
+    std::vector<int16_t> block(kMultisampleBlockFrames);
+    size_t frames = 0, total = 0;
+    int peak = 0;
+    while (fifo->Pop(block.data(), block.size(), &frames)) {
+      total += frames;
+      for (size_t i = 0; i < frames; ++i) peak = std::max(peak, std::abs(static_cast<int>(block[i])));
+    }
+    EXPECT_GT(total, 0u);
+    EXPECT_LE(peak, static_cast<int>(16000.0 * 100 / 127 / 2) + 2);
+  }
+}
+
 // -------------------------------------------------------------- intake --
 
 class MultisampleIntakeTest : public test::DocumentTest {};

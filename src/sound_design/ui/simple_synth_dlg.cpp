@@ -57,7 +57,7 @@ CSimpleSynthDlg::CSimpleSynthDlg(QWidget* parent)
   const QRect whole = Units(0, 0, 475, 301);
   setFixedSize(whole.width(), whole.height());
   auto* waveLabel = new QLabel(QStringLiteral("Wave Engine"), this);
-  waveLabel->setGeometry(Units(16, 7, 43, 8));
+  waveLabel->setGeometry(Units(16, 7, 60, 8));
   auto* physicalLabel = new QLabel(QStringLiteral("Physical Modelling"), this);
   physicalLabel->setGeometry(Units(79, 7, 58, 8).adjusted(0, 0, 30, 0));
   for (const EngineButtonDecl& b : kEngineButtons) {

@@ -208,6 +208,12 @@ void MultisampleRun::OnInput(const int16_t* frames, size_t count) {
     const size_t n = std::min(count, scratch_.size());
     ApplyInputGain(frames, n, gain_.load(std::memory_order_relaxed), scratch_.data());
     level_.store(MeasureLevel(scratch_.data(), n), std::memory_order_relaxed);
+    if (monitorFifo_ && monitoring_.load(std::memory_order_relaxed)) {
+      if (int16_t* block = monitorFifo_->BeginPush()) {  // full: this block is dropped
+        std::copy(scratch_.data(), scratch_.data() + n, block);
+        monitorFifo_->CommitPush(n);
+      }
+    }
     writers_.fetch_add(1);
     if (gate_.load()) {
       const size_t at = noteFrames_.load(std::memory_order_relaxed);

@@ -40,6 +40,7 @@
 #include "document/instrument.h"
 #include "platform/audio_input.h"
 #include "platform/midi_port.h"
+#include "tools/sampling/monitor_fifo.h"
 
 namespace zandrel {
 
@@ -153,6 +154,11 @@ class MultisampleRun {
   int RecordingLevel() const { return level_.load(std::memory_order_relaxed); }
   // Gain applied to the input, 0..1.5 from the dialog's slider.
   void SetInputGain(double gain) { gain_.store(gain, std::memory_order_relaxed); }
+  // The FIFO the input callback feeds while monitoring is on (blocks of up
+  // to kMultisampleBlockFrames frames). Set it while no run is active; the
+  // switch may change at any time.
+  void SetMonitor(std::shared_ptr<MonitorFifo> fifo) { monitorFifo_ = std::move(fifo); }
+  void SetMonitoring(bool on) { monitoring_.store(on, std::memory_order_relaxed); }
   // The number of notes of the current or last run.
   int Total() const { return total_; }
 
@@ -203,6 +209,8 @@ class MultisampleRun {
   size_t noteCapacity_ = 0;
   std::atomic<size_t> noteFrames_{0};
   std::array<int16_t, kMultisampleBlockFrames> scratch_{};  // the audio thread's own
+  std::shared_ptr<MonitorFifo> monitorFifo_;
+  std::atomic<bool> monitoring_{false};
 
   std::mutex finishLock_;
   std::condition_variable finishWake_;

@@ -278,13 +278,9 @@ CMultisampleDLG::CMultisampleDLG(QWidget* parent, MultisampleWaiter* waiter, std
     run_->SetInputGain(gain_);
     volumeLabel_->setText(QStringLiteral("Volume %1%").arg(pos));
   });
-  connect(monitorOut_, &QCheckBox::toggled, this, [this](bool on) {
-    // No monitor mix reaches the output yet: the box reports that and
-    // clears itself, as it does when the output will not open.
-    if (!on) return;
-    SetStatus(QStringLiteral("Warning: Failed to open audio output device for monitoring."));
-    monitorOut_->setChecked(false);
-  });
+  run_->SetMonitor(monitorFifo_);
+  monitorSource_ = std::make_shared<MonitorFifoSource>(monitorFifo_, kMultisampleRate);
+  connect(monitorOut_, &QCheckBox::toggled, this, &CMultisampleDLG::SetMonitorOutput);
   testTimer_->setSingleShot(true);
   connect(testTimer_, &QTimer::timeout, this, &CMultisampleDLG::OnMidiTestEnd);
   connect(timer_, &QTimer::timeout, this, &CMultisampleDLG::OnTimer);
@@ -567,14 +563,39 @@ bool CMultisampleDLG::OpenInputMonitor() {
   if (!input || audioIdentity_.empty()) return false;
   auto level = monitorLevel_;
   auto gain = monitorGain_;
+  auto monitoring = monitoring_;
+  auto fifo = monitorFifo_;
   monitor_ = input->Open(audioIdentity_, kMultisampleRate, 1, 2048,
-                         [level, gain, scratch = std::vector<int16_t>(2048)](const int16_t* frames, size_t count) mutable {
+                         [level, gain, monitoring, fifo, scratch = std::vector<int16_t>(2048)](const int16_t* frames,
+                                                                                            size_t count) mutable {
                            const size_t n = std::min(count, scratch.size());
                            if (n == 0) return;
                            ApplyInputGain(frames, n, gain->load(std::memory_order_relaxed), scratch.data());
                            level->store(MeasureLevel(scratch.data(), n) + 1, std::memory_order_relaxed);
+                           if (!monitoring->load(std::memory_order_relaxed)) return;
+                           if (int16_t* block = fifo->BeginPush()) {  // full: this block is dropped
+                             std::copy(scratch.data(), scratch.data() + n, block);
+                             fifo->CommitPush(n);
+                           }
                          });
   return monitor_ != nullptr;
+}
+
+void CMultisampleDLG::SetMonitorOutput(bool on) {
+  if (on && !monitorJoined_) {
+    if (!CurrentAudioOutput().Join(monitorSource_)) {
+      SetStatus(QStringLiteral("Warning: Failed to open audio output device for monitoring."));
+      monitorOut_->setChecked(false);
+      return;
+    }
+    monitorJoined_ = true;
+  }
+  monitoring_->store(on && monitorJoined_, std::memory_order_relaxed);
+  run_->SetMonitoring(on && monitorJoined_);
+  if (!on && monitorJoined_) {
+    CurrentAudioOutput().Leave(monitorSource_.get());
+    monitorJoined_ = false;
+  }
 }
 
 void CMultisampleDLG::CloseInputMonitor() {
@@ -784,6 +805,7 @@ void CMultisampleDLG::ShutDown() {
   if (sampling_) StopSampling();
   run_->Stop(std::chrono::milliseconds(0));
   midiOut_.Close();
+  SetMonitorOutput(false);
 }
 
 }  // namespace zandrel

@@ -89,6 +89,7 @@ class CMultisampleDLG : public QDialog {
   QLineEdit* WaitEdit() const { return wait_; }
   QLineEdit* ChannelEdit() const { return channel_; }
   QCheckBox* NormalizeCheck() const { return normalize_; }
+  QCheckBox* MonitorOutCheck() const { return monitorOut_; }
   QCheckBox* AutoTrimCheck() const { return autoTrim_; }
   QPushButton* StartButton() const { return start_; }
   QPushButton* DoneButton() const { return done_; }
@@ -151,6 +152,7 @@ class CMultisampleDLG : public QDialog {
   void EndMidiTest();
   bool OpenInputMonitor();
   void CloseInputMonitor();
+  void SetMonitorOutput(bool on);
   void SetStatus(const QString& text);
   void ShutDown();
   void OnRunStatus(int serial, const QString& text, int position);
@@ -179,6 +181,13 @@ class CMultisampleDLG : public QDialog {
   std::unique_ptr<AudioInputStream> monitor_;
   std::shared_ptr<std::atomic<int>> monitorLevel_ = std::make_shared<std::atomic<int>>(0);
   std::shared_ptr<std::atomic<double>> monitorGain_ = std::make_shared<std::atomic<double>>(1.0);
+  // "Monitor to Output": the idle monitor's and the run's input callbacks
+  // push their blocks into this FIFO while the box is on; the source plays
+  // them on CurrentAudioOutput().
+  std::shared_ptr<MonitorFifo> monitorFifo_ = std::make_shared<MonitorFifo>(kMultisampleBlockFrames, 1);
+  std::shared_ptr<MonitorFifoSource> monitorSource_;
+  std::shared_ptr<std::atomic<bool>> monitoring_ = std::make_shared<std::atomic<bool>>(false);
+  bool monitorJoined_ = false;
 
   QListWidget* audioList_;
   QListWidget* midiList_;
