@@ -50,20 +50,36 @@ class Sharp {
   bool restore_;
 };
 
-// The waveform's columns, opaque one-pixel vertical lines, written straight
-// into the painter's image: filling them one by one costs the painter a span
-// per row of each column, several milliseconds for a wide view. Only for an
-// ARGB image painted without transformation or clipping; false otherwise,
-// and nothing is written.
-bool WriteOpaqueColumns(QPainter& p, const DrawOp& op) {
-  if ((op.color >> 24) != 0xFF || p.hasClipping() || !p.transform().isIdentity() ||
+// Each 8-bit channel of |x| times |a| / 255, rounded as the painter rounds
+// when it blends a solid colour.
+uint32_t ByteMul(uint32_t x, uint32_t a) {
+  uint64_t t = ((static_cast<uint64_t>(x) | (static_cast<uint64_t>(x) << 24)) & 0x00ff00ff00ff00ffULL) * a;
+  t = (t + ((t >> 8) & 0x00ff00ff00ff00ffULL) + 0x0080008000800080ULL) >> 8;
+  t &= 0x00ff00ff00ff00ffULL;
+  return static_cast<uint32_t>(t) | static_cast<uint32_t>(t >> 24);
+}
+
+// One-pixel vertical lines (the waveform's columns, the overlays' previews
+// of a moved or stretched tail) written straight into the painter's image:
+// filling them one by one costs the painter a span per row of each column,
+// several milliseconds for a wide view, and a translucent column is handed
+// to its fill threads besides, some 50 ms for a view wide of them. A
+// translucent colour is blended over the pixels exactly as the painter's
+// solid fill blends it (its premultiplied colour plus each pixel times the
+// colour's remaining alpha), so the picture is the same. Only for an image in
+// a 32-bit premultiplied format painted without transformation, clipping or
+// opacity; false otherwise, and nothing is written.
+bool WriteColumns(QPainter& p, const DrawOp& op) {
+  const bool opaque = (op.color >> 24) == 0xFF;
+  if (p.hasClipping() || !p.transform().isIdentity() || p.opacity() != 1.0 ||
       p.compositionMode() != QPainter::CompositionMode_SourceOver)
     return false;
   auto* image = dynamic_cast<QImage*>(p.device());
   // The painter holds the image's own pixels (a shared image would be copied
   // by bits() and the painter would go on drawing into the old ones).
-  if (!image || !image->isDetached() || (image->format() != QImage::Format_ARGB32_Premultiplied && image->format() != QImage::Format_ARGB32 &&
-                 image->format() != QImage::Format_RGB32))
+  if (!image || !image->isDetached() ||
+      (image->format() != QImage::Format_ARGB32_Premultiplied && image->format() != QImage::Format_RGB32 &&
+       !(opaque && image->format() == QImage::Format_ARGB32)))
     return false;
   for (size_t i = 0; i + 1 < op.points.size(); i += 2)
     if (op.points[i].x != op.points[i + 1].x) return false;
@@ -71,13 +87,20 @@ bool WriteOpaqueColumns(QPainter& p, const DrawOp& op) {
   const int height = image->height();
   const qsizetype stride = image->bytesPerLine() / 4;
   auto* bits = reinterpret_cast<uint32_t*>(image->bits());
+  // The painter premultiplies the colour at 16 bits a channel and rounds it back.
+  const uint32_t colour = QColor::fromRgba(op.color).rgba64().premultiplied().toArgb32();
+  const uint32_t rest = 255 - (colour >> 24);
   for (size_t i = 0; i + 1 < op.points.size(); i += 2) {
     const int x = qRound(op.points[i].x);
     if (x < 0 || x >= width) continue;
     const int y1 = std::max(0, qRound(std::min(op.points[i].y, op.points[i + 1].y)));
     const int y2 = std::min(height - 1, qRound(std::max(op.points[i].y, op.points[i + 1].y)));
     uint32_t* pixel = bits + static_cast<qsizetype>(y1) * stride + x;
-    for (int y = y1; y <= y2; ++y, pixel += stride) *pixel = op.color;
+    if (opaque) {
+      for (int y = y1; y <= y2; ++y, pixel += stride) *pixel = op.color;
+    } else {
+      for (int y = y1; y <= y2; ++y, pixel += stride) *pixel = colour + ByteMul(*pixel, rest);
+    }
   }
   return true;
 }
@@ -141,7 +164,7 @@ void PaintDrawList(QPainter& p, const DrawList& list) {
       }
       case DrawOp::Kind::kLines: {
         if (op.penWidth == 1.0f && !op.dotted && AxisAligned(op)) {
-          if (WriteOpaqueColumns(p, op)) break;
+          if (WriteColumns(p, op)) break;
           // One-pixel rows and columns are rectangles one pixel wide, which
           // the painter fills far faster than it strokes lines.
           const QColor colour = QColor::fromRgba(op.color);

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QMenuBar>
+#include <QPainter>
 #include <QSettings>
 #include <QTest>
 
@@ -19,6 +20,7 @@
 #include "support/test_host.h"
 #include "support/wav_builder.h"
 #include "view/model/view_drawing.h"
+#include "view/view_painter.h"
 
 namespace zandrel {
 namespace {
@@ -119,6 +121,49 @@ QRgb Over(Argb argb, QRgb under) {
     return static_cast<int>(std::lround(((argb >> shift) & 0xFF) * a + ((under >> shift) & 0xFF) * (1 - a)));
   };
   return qRgb(mix(16), mix(8), mix(0));
+}
+
+// One-pixel columns are written into the image directly, translucent ones
+// blended there; they must come out as the painter's own fill draws them
+// (which it does when a clip is set), to the last bit, over any background.
+TEST(ViewPainterColumns, WrittenColumnsMatchThePaintersFill) {
+  const Argb colours[] = {0xFF00FF00, 0x966496C8, 0xBE6496C8, 0x01FFFFFF, 0x80808080, 0x00FF0000};
+  const QImage::Format formats[] = {QImage::Format_ARGB32_Premultiplied, QImage::Format_RGB32};
+  for (const QImage::Format format : formats) {
+    for (const Argb colour : colours) {
+      QImage background(64, 48, format);
+      for (int y = 0; y < background.height(); ++y)
+        for (int x = 0; x < background.width(); ++x)
+          background.setPixel(x, y, qPremultiply(qRgba((x * 37 + y * 11) & 255, (x * 5 + y * 53) & 255,
+                                                       (x * y * 7) & 255, format == QImage::Format_RGB32
+                                                                              ? 255
+                                                                              : (x * 29 + y * 3) & 255)));
+      DrawList list;
+      std::vector<PointF> columns;
+      for (int x = -2; x < 66; x += 3) {  // some off the image, some cut by its edges
+        columns.push_back({static_cast<float>(x), static_cast<float>(x % 7) * 4.4f - 6.0f});
+        columns.push_back({static_cast<float>(x), 20.0f + static_cast<float>(x)});
+      }
+      list.Lines("columns", columns, colour, 1.0f);
+      QImage written = background.copy();
+      {
+        QPainter p(&written);
+        p.setRenderHint(QPainter::Antialiasing, true);
+        PaintDrawList(p, list);
+      }
+      QImage filled = background.copy();
+      {
+        QPainter p(&filled);
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.setClipRect(filled.rect());
+        PaintDrawList(p, list);
+      }
+      if ((colour >> 24) != 0) {
+        EXPECT_NE(written, background) << std::hex << colour << " left the image as it was";
+      }
+      EXPECT_EQ(written, filled) << "colour " << std::hex << colour << ", format " << std::dec << format;
+    }
+  }
 }
 
 TEST_F(WaveformViewTest, ScreenshotOfRegionsSelectionAndCursor) {
