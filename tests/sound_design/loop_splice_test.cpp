@@ -84,8 +84,8 @@ TEST(LoopSpliceTest, BookkeepingPerTool) {
   const std::vector<Region> layout = {R(5000, 9000, 6000, 8000), R(0, 5000, 1500, 4000), R(500, 1500)};
   const Expect cases[] = {
       // Morph Loop shortens the range to 600 frames (D = -400) with a body
-      // [100, 541): the later region moves back with its audio (the Part
-      // moved no region), the one ending inside ends at the result's end.
+      // [100, 541): the later region moves back with its audio (it used to
+      // stay where it was), the one ending inside ends at the result's end.
       {LoopTool::kMorphLoop, 600, 100, 541,
        {R(4600, 8600, 5600, 7600), R(0, 4600, 1500, 3600), R(500, 1500)}, 300, 7600, {1100, 1541}},
       {LoopTool::kInfiniteSustain, 441, 0, 441,
