@@ -1,5 +1,5 @@
 #include "sound_design/micro_synth.h"
-#include "processing/pitch.h"
+#include "support/pcm_measures.h"
 
 #include <gmock/gmock.h>
 
@@ -196,9 +196,7 @@ TEST(SynthRender, StringsFineTuneIsInSemitones) {
     const SynthRenderResult r = RenderSynth(kEngineStrings, knobs, 57, rate, 1, frames, states, out);
     EXPECT_FALSE(r.refused);
     *asked = r.note.frequency;
-    const PcmSpan span{std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(out.data()), out.size() * 2), 1, 1,
-                       rate, 2, 16};
-    return EstimatePitchYin(span, 2205, 6615);
+    return test::MonoPitch(out, 2205, 6615, rate);
   };
   float askedFlat = 0, askedUp = 0, askedDown = 0;
   const double flat = pitch(0.0f, &askedFlat);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "processing/pitch.h"
+#include "support/pcm_measures.h"
 
 #include "counting_new.h"
 
@@ -50,28 +51,11 @@ std::vector<int16_t> Render(const Engine& engine, float hz, uint64_t frames, uin
 }
 
 double Pitch(const std::vector<int16_t>& mono, int64_t start, int64_t end, uint32_t rate = kRate) {
-  PcmSpan span;
-  span.bytes = {reinterpret_cast<const uint8_t*>(mono.data()), mono.size() * 2};
-  span.channels = 1;
-  span.sampleRate = rate;
-  span.blockAlign = 2;
-  span.bitsPerSample = 16;
-  return EstimatePitchYin(span, start, end);
+  return test::MonoPitch(mono, start, end, rate);
 }
-
-double Cents(double measured, double expected) { return 1200.0 * std::log2(measured / expected); }
-
-double Rms(const std::vector<int16_t>& x, size_t begin, size_t end) {
-  double sum = 0;
-  for (size_t i = begin; i < end; ++i) sum += double(x[i]) * x[i];
-  return std::sqrt(sum / double(end - begin));
-}
-
-int Peak(const std::vector<int16_t>& x, size_t begin, size_t end) {
-  int peak = 0;
-  for (size_t i = begin; i < end; ++i) peak = std::max(peak, std::abs(int(x[i])));
-  return peak;
-}
+using test::Cents;
+using test::Peak;
+using test::Rms;
 
 TEST(ToneEngineTest, NoiseFollowsTheXorshiftSequence) {
   uint32_t s = 12345;
