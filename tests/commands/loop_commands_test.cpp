@@ -8,6 +8,7 @@
 #include "commands/editor_commands.h"
 #include "document/document_fixture.h"
 #include "processing/loop_fixtures.h"
+#include "support/scripted_tasks.h"
 
 namespace zandrel {
 namespace {
@@ -17,25 +18,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-// Waits for a search after doing |during| (cancel it, change the document).
-class ScriptedTasks final : public LongTaskHost {
- public:
-  std::function<void(LongTask&)> during;
-  int waits = 0;
-  void Wait(LongTask& task, std::string_view) override {
-    ++waits;
-    if (during) during(task);
-    while (!task.WaitFor(std::chrono::milliseconds(10))) {
-    }
-  }
-};
-
-class Context final : public BasicCommandContext {
- public:
-  using BasicCommandContext::BasicCommandContext;
-  LongTaskHost* Tasks() const override { return tasks; }
-  LongTaskHost* tasks = nullptr;
-};
+using Context = TaskContext;
 
 class LoopCommandsTest : public DocumentTest {
  protected:

@@ -13,6 +13,7 @@
 #include "processing/snapping.h"
 #include "support/platform_fakes.h"
 #include "support/region_frames.h"
+#include "support/scripted_tasks.h"
 
 namespace zandrel {
 namespace {
@@ -22,24 +23,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-// Waits for the engine's work after doing |during| (cancel it, log a line).
-class ScriptedTasks final : public LongTaskHost {
- public:
-  std::function<void(LongTask&)> during;
-  int waits = 0;
-  void Wait(LongTask& task, std::string_view) override {
-    ++waits;
-    if (during) during(task);
-    while (!task.WaitFor(std::chrono::milliseconds(10))) task.PollProgress();
-  }
-};
-
-class Context final : public BasicCommandContext {
- public:
-  using BasicCommandContext::BasicCommandContext;
-  LongTaskHost* Tasks() const override { return tasks; }
-  LongTaskHost* tasks = nullptr;
-};
+using Context = TaskContext;
 
 class LoopSynthCommandsTest : public DocumentTest, public DocumentObserver {
  protected:
