@@ -14,7 +14,7 @@
 
 #include "bench/ratio_reporter.h"
 #include "platform/rate_converter.h"
-#include "tools/sampling/level_models.h"
+#include "widgets/model/level_models.h"
 #include "tools/sampling/loop_sampler_engine.h"
 
 namespace zandrel {

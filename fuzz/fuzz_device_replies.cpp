@@ -15,7 +15,7 @@
 
 #include "device/device_caps.h"
 #include "device/device_client.h"
-#include "device/device_commands.h"
+#include "device/device_protocol.h"
 #include "device/device_manager_model.h"
 #include "device/device_metadata.h"
 #include "device/device_transfers.h"

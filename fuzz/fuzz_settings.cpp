@@ -10,13 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#if __has_include("app/model/toolbar_layout.h")
 #include "app/model/recent_files.h"
 #include "app/model/toolbar_layout.h"
-#else
-#include "app/recent_files.h"
-#include "app/toolbar_layout.h"
-#endif
 #include "platform/settings.h"
 
 using namespace zandrel;

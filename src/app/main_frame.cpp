@@ -19,23 +19,24 @@
 #include <functional>
 
 #include "app/app_commands.h"
-#include "commands/audio_edit_commands.h"
-#include "app/chop_tempo_dialogs.h"
 #include "app/customize_dlg.h"
-#include "app/device_commands.h"
-#include "app/kit_commands.h"
-#include "app/pitch_dialogs.h"
-#include "app/tool_commands.h"
 #include "app/quorvel_app.h"
 #include "commands/editor_commands.h"
+#include "device/ui/device_commands.h"
 #include "document/region_edits.h"
-#include "view/model/loop_synth_commands.h"
-#include "view/model/view_commands.h"
+#include "kits/kit_commands.h"
+#include "notes/ui/note_dialogs.h"
 #include "platform/message_host.h"
 #include "platform/settings.h"
 #include "platform/text_format.h"
-#include "notes/ui/note_dialogs.h"
+#include "processing/audio_edit_commands.h"
+#include "processing/processing_commands.h"
+#include "processing/ui/chop_tempo_dialogs.h"
+#include "processing/ui/pitch_dialogs.h"
+#include "sound_design/loop_synth_commands.h"
 #include "sound_design/ui/simple_synth_dlg.h"
+#include "tools/ui/tool_commands.h"
+#include "view/model/view_commands.h"
 
 namespace zandrel {
 namespace {
@@ -52,6 +53,9 @@ class CMainFrame::FrameContext final : public CommandContext {
   explicit FrameContext(CMainFrame& frame) : frame_(frame) {}
   CQuorvelDoc* Document() const override { return &frame_.doc_; }
   ViewSelection& Selection() const override { return frame_.view->Model(); }
+  CommandView& View() const override { return frame_.view->Model(); }
+  bool SaveModified() override { return frame_.app_.SaveModified(); }
+  void PlayRegionByRootNote(int rootNote) override { frame_.view->PlayRegionByRootNote(rootNote); }
   bool IsPlaying() const override { return frame_.view->IsPlaying(); }
   void StopPlayback() override { frame_.view->StopPlayback(); }
   void StartPlayback() override { frame_.view->StartPlayback(); }
@@ -122,15 +126,15 @@ void CMainFrame::DeclareCommands() {
     QGuiApplication::clipboard()->setText(QString::fromStdString(text));
   });
   DeclareAppCommands(commands, app_, *this);
-  DeclareDeviceCommands(commands, app_);
-  DeclareKitCommands(commands, app_);
-  DeclareToolCommands(commands, app_);
+  DeclareDeviceCommands(commands, this);
+  DeclareKitCommands(commands);
+  DeclareToolCommands(commands, this);
   noteDialogs_ = std::make_unique<QtNoteDialogs>(this);
   DeclareNoteCommands(commands, *noteDialogs_);
-  DeclarePitchAppCommands(commands, view->Model(), this);
+  DeclarePitchAppCommands(commands, this);
   DeclareMicroSynthAppCommand(commands, this);
-  DeclareChopTempoAppCommands(commands, view->Model(), this);
-  DeclareLoopSynthCommands(commands, view->Model());
+  DeclareChopTempoAppCommands(commands, this);
+  DeclareLoopSynthCommands(commands);
   commands.Bind(context_.get());
 }
 

@@ -12,7 +12,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "processing/long_task.h"
+#include "commands/long_task.h"
 
 class QProgressDialog;
 

@@ -30,6 +30,12 @@ bool CommandContext::RunLongWork(LongWork& work) {
   return true;
 }
 
+CommandView& CommandContext::View() const {
+  // Stateless: every context without a view may share it.
+  static CommandView none;
+  return none;
+}
+
 bool CommandContext::HasAudio() const {
   const CQuorvelDoc* doc = Document();
   return doc && doc->HasAudio() && doc->FrameCount() > 0;

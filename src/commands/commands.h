@@ -3,10 +3,11 @@
 // A Command holds everything about one command: its id, its menu text, its
 // key, the places it shows (menu bar, the four context menus, the
 // "Standard" toolbar), when it is enabled, when it carries a check mark, and
-// its body. Every module (document, view, processing, device, app) adds its
-// declarations to the one CommandRegistry of the main frame; the menu bar,
-// the context menus, the accelerator table, the toolbar customisation and the
-// tests read only the registry. A declaration without a body shows disabled,
+// its body. Each feature folder declares its own commands beside its
+// algorithm (processing/, notes/, kits/, device/ui/, tools/ui/,
+// sound_design/, view/model/, app/) into the one CommandRegistry of the main
+// frame; the menu bar, the context menus, the accelerator table, the toolbar
+// customisation and the tests read only the registry. A declaration without a body shows disabled,
 // and its id must be listed in BuiltLaterIds() (editor_commands.h).
 //
 // Adding a command (a body that changes the document records its undo entry
@@ -23,24 +24,30 @@
 // BuiltLaterIds() out (an id declared twice throws).
 //
 // Bodies and rules run on the user-interface thread. They reach the
-// document, the view's cursor and selection, playback and the platform hosts
-// through CommandContext, never a window: their effects reach the view and
-// the pages only through the document's notifications (UpdateAllViews,
-// NotifySelectionChanged).
+// document, the view's cursor and selection (and what else they may ask of
+// the view, command_view.h), playback and the platform hosts through
+// CommandContext, never a window: their effects reach the view and the
+// pages only through the document's notifications (UpdateAllViews,
+// NotifySelectionChanged) and CommandView.
 #pragma once
 
+#include <concepts>
 #include <functional>
 #include <map>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
+#include "commands/command_view.h"
+#include "commands/long_task.h"
 #include "document/quorvel_doc.h"
 #include "platform/file_dialogs.h"
 #include "platform/log_sink.h"
 #include "platform/message_host.h"
 #include "platform/settings.h"
-#include "processing/long_task.h"
+#include "commands/long_task.h"
 
 namespace zandrel {
 
@@ -61,74 +68,16 @@ inline constexpr int kNewEmptySample = 32827;
 inline constexpr int kExportOverview = 32779;
 inline constexpr int kExportInstrumentData = 32780;
 inline constexpr int kExportWavWithoutLimits = 32837;
-// Kits of other samplers
-inline constexpr int kImportMaschineGroup = 32824;
-inline constexpr int kImportWavsFromFolder = 32825;
-inline constexpr int kImportAkaiKit = 32832;
-inline constexpr int kImportSmplTrekKit = 32833;
-inline constexpr int kExportAkaiKeygroup = 32931;
+// The Edit menu
 inline constexpr int kEditUndo = 57643;
 inline constexpr int kEditRedo = 57644;
 inline constexpr int kEditCopy = 57634;
 inline constexpr int kEditCut = 57635;
 inline constexpr int kEditPaste = 57637;
-// The audio clipboard, Append and the edits of length and region list
-inline constexpr int kPasteInPlace = 32908;
-inline constexpr int kAppendWav = 32829;
-inline constexpr int kAddSilence = 32847;
-inline constexpr int kDeleteOutsideLoop = 32850;
-inline constexpr int kRemoveAllSilences = 32876;
-inline constexpr int kRemoveAllRegions = 32886;
-inline constexpr int kExportSelection = 32916;
-// View
-inline constexpr int kPlayStop = 32772;
-inline constexpr int kLoop = 32773;
-inline constexpr int kSetLoopIn = 32774;
-inline constexpr int kSetLoopOut = 32775;
+// The region edits of the Edit menu
 inline constexpr int kSplitAtCursor = 32803;
 inline constexpr int kRemoveSelectedRegion = 32804;
 inline constexpr int kDeleteWavData = 32805;
-inline constexpr int kSetInOutToZeroCrossing = 32812;
-inline constexpr int kCopyPositionAsText = 32826;
-inline constexpr int kEditKeyBoundaries = 32828;
-inline constexpr int kEqualPowerCrossfade = 32846;
-inline constexpr int kAutoTune = 32851;
-inline constexpr int kFindRootNote = 32853;
-inline constexpr int kSetLeftLoopPoint = 32855;
-inline constexpr int kSetRightLoopPoint = 32856;
-inline constexpr int kRemoveRegionLoop = 32866;
-inline constexpr int kSetRootNote = 32868;
-inline constexpr int kSelectAll = 32877;
-inline constexpr int kDeselect = 32912;
-// View settings
-inline constexpr int kSnapToZeroCrossing = 32778;
-inline constexpr int kTrimToEpLimits = 32788;
-inline constexpr int kFollowPlayhead = 32802;
-inline constexpr int kTimelineFrames = 32816;
-inline constexpr int kPlayAnimation = 32817;
-inline constexpr int kSpectrum = 32875;
-inline constexpr int kTimelineBeats = 32880;
-inline constexpr int kTimelineTime = 32881;
-inline constexpr int kScrollWheelZoom = 32887;
-inline constexpr int kShowLoupe = 32922;
-// Processing: fades, silence, normalize
-inline constexpr int kFadeOut = 32789;
-inline constexpr int kFadeOutToReverb = 32790;
-inline constexpr int kFadeIn = 32791;
-inline constexpr int kFadeInExp = 32793;
-inline constexpr int kFadeOutToDelay = 32794;
-inline constexpr int kFadeOutExp = 32795;
-inline constexpr int kSilence = 32796;
-inline constexpr int kNormalize = 32797;
-// Device
-inline constexpr int kDeviceManager = 32888;
-inline constexpr int kUploadToDevice = 32889;
-inline constexpr int kDownloadFromDevice = 32891;
-// Sampling and performance tools
-inline constexpr int kLoopMaker = 32835;
-inline constexpr int kMiniSamplerPlayer = 32892;
-inline constexpr int kMultisampleRobot = 32839;
-inline constexpr int kCircularLoopSampler = 32917;
 }  // namespace cmd
 
 // The four context menus of the view, by the band under the mouse.
@@ -159,10 +108,20 @@ class CommandContext {
   // The view's cursor and selection (the view's own state, changed in place;
   // announce changes with CQuorvelDoc::NotifySelectionChanged).
   virtual ViewSelection& Selection() const = 0;
+  // The rest of what commands ask of the view (command_view.h); a context
+  // without a view gives one that shows nothing.
+  virtual CommandView& View() const;
+  // The application's question before the document is replaced (an import,
+  // a download, a recorded take): saves a modified document when the user
+  // asks to. False when the user cancelled; true without a user interface.
+  virtual bool SaveModified() { return true; }
   virtual bool IsPlaying() const { return false; }
   // The stop contract: once it has returned, nothing reads the audio.
   virtual void StopPlayback() {}
   virtual void StartPlayback() {}
+  // Plays the region whose root note is |rootNote| once (a pad of the loop
+  // maker heard while a pattern is drawn).
+  virtual void PlayRegionByRootNote(int /*rootNote*/) {}
   // Runs |task| on the user-interface thread after the current command, and
   // the event that started it, have returned. Region edits are queued this
   // way, so they read the view's state as it is when they run.
@@ -188,11 +147,17 @@ class CommandContext {
 // wait in a queue until RunPosted(). For tests and headless use.
 class BasicCommandContext : public CommandContext {
  public:
-  explicit BasicCommandContext(CQuorvelDoc* doc, ViewSelection* selection = nullptr)
-      : doc_(doc), selection_(selection ? selection : &ownSelection_) {}
+  explicit BasicCommandContext(CQuorvelDoc* doc, ViewSelection* selection = nullptr, CommandView* view = nullptr)
+      : doc_(doc), selection_(selection ? selection : &ownSelection_), view_(view) {}
+  // Over a view model, which is both the selection and the view.
+  template <class ViewModelType>
+    requires std::derived_from<ViewModelType, ViewSelection> && std::derived_from<ViewModelType, CommandView>
+  BasicCommandContext(CQuorvelDoc* doc, ViewModelType* model)
+      : BasicCommandContext(doc, static_cast<ViewSelection*>(model), static_cast<CommandView*>(model)) {}
 
   CQuorvelDoc* Document() const override { return doc_; }
   ViewSelection& Selection() const override { return *selection_; }
+  CommandView& View() const override { return view_ ? *view_ : CommandContext::View(); }
   bool IsPlaying() const override { return playing; }
   void StopPlayback() override {
     ++stops;
@@ -210,6 +175,7 @@ class BasicCommandContext : public CommandContext {
  private:
   CQuorvelDoc* doc_;
   ViewSelection* selection_;
+  CommandView* view_;
   ViewSelection ownSelection_;
   std::vector<std::function<void()>> posted_;
 };
@@ -235,6 +201,31 @@ struct Command {
   std::function<bool(const CommandContext&)> checked = {};  // empty: no check mark
   std::function<void(CommandContext&)> run = {};            // empty: built later, shown disabled
 };
+
+// A body that calls |body|(context, extra...) when the context has a
+// document, and does nothing without one: most command bodies start so.
+template <class... Extra>
+std::function<void(CommandContext&)> WithDocument(void (*body)(CommandContext&, Extra...),
+                                                  std::type_identity_t<Extra>... extra) {
+  return [body, args = std::tuple<Extra...>(extra...)](CommandContext& context) {
+    if (context.Document()) std::apply([&](auto&&... a) { body(context, a...); }, args);
+  };
+}
+
+// Features that declare their commands in a form of their own (a processing
+// command, a loop tool) give the form an |id|, a |menuText| and its |menus|
+// and |contextMenus| places; this one adapter makes the registry's Command
+// of it, with the body that runs the form.
+template <class Form>
+Command CommandFrom(const Form& form, std::function<void(CommandContext&)> run) {
+  Command command;
+  command.id = form.id;
+  command.text = std::string(form.menuText);
+  command.menus = form.menus;
+  command.contextMenus = form.contextMenus;
+  command.run = std::move(run);
+  return command;
+}
 
 // A menu of the menu bar ("&File") or a submenu ("&File/Export", placed in
 // its parent by |order|). The recent-file list is a submenu the frame fills.

@@ -1,8 +1,14 @@
 #include "commands/editor_commands.h"
 
-#include "commands/audio_edit_commands.h"
-
 namespace zandrel {
+
+bool ClampCursorToAudio(CQuorvelDoc& doc, ViewSelection& view) {
+  const int64_t frames = doc.FrameCount();
+  if (view.cursorFrame <= frames) return false;
+  view.cursorFrame = frames;
+  doc.NotifySelectionChanged();
+  return true;
+}
 
 void DeclareMenuBar(CommandRegistry& r) {
   r.AddMenu({"&File", 100});

@@ -25,14 +25,17 @@ void DeclareEditCommands(CommandRegistry& registry);
 // The commands that show in the menus and keys already but whose bodies
 // later work builds; they show disabled.
 void DeclareBuiltLaterCommands(CommandRegistry& registry);
-// All of the above, the clipboard and length edits (audio_edit_commands.h),
-// the processing commands (processing_commands.h) and the loop tools
-// (loop_commands.h).
-void DeclareCoreCommands(CommandRegistry& registry);
+// (DeclareCoreCommands, in processing/processing_commands.h, adds these to
+// the processing folder's commands.)
 
 // The ids declared without a body. Giving one of them its body means taking
 // it out of this list (CommandRegistry::Problems() checks both ways).
 const std::set<int>& BuiltLaterIds();
+
+// Brings the view's cursor back into the audio (0..frames) once the audio
+// got shorter, announcing the change; a cursor of -1 (none) stays. True when
+// it moved.
+bool ClampCursorToAudio(CQuorvelDoc& doc, ViewSelection& view);
 
 // The Region and Global pages' "Update": queue copying the page's values
 // (read when the edit runs) over the selected region or the settings.

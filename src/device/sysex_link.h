@@ -46,7 +46,7 @@
 #include <string_view>
 #include <vector>
 
-#include "device/device_commands.h"
+#include "device/device_protocol.h"
 #include "device/device_transfers.h"
 #include "device/sysex_format.h"
 #include "platform/midi_port.h"

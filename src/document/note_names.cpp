@@ -23,7 +23,7 @@ std::string NoteNameOrDashes(int note) {
   return MidiNoteName(note);
 }
 
-int ParseNoteName(std::string_view text) {
+int ParseNoteName(std::string_view text, NoteNameLayout layout) {
   while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
   if (text.empty()) return -1;
@@ -46,13 +46,17 @@ int ParseNoteName(std::string_view text) {
       semitone += 1;
       used = 2;
     } else if (second == 'B') {
+      if (layout == NoteNameLayout::kCompact &&
+          !(text.size() > 2 && (std::isdigit(static_cast<unsigned char>(text[2])) || text[2] == '-')))
+        return -1;
       semitone -= 1;
       used = 2;
     }
   }
 
   std::string_view rest = text.substr(used);
-  while (!rest.empty() && IsSpace(rest.front())) rest.remove_prefix(1);
+  if (layout == NoteNameLayout::kLoose)
+    while (!rest.empty() && IsSpace(rest.front())) rest.remove_prefix(1);
   // A decimal integer with an optional sign. The octave is bounded before any
   // arithmetic so a long number cannot overflow into a valid note.
   size_t i = 0;

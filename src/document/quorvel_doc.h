@@ -80,6 +80,11 @@ class DocumentObserver {
   virtual void OnSelectionChanged() {}
 };
 
+// What a command that needs audio says when the document has none, and the
+// same where the user is told what to do about it.
+inline constexpr const char* kNoAudioText = "No audio data loaded.";
+inline constexpr const char* kNoAudioOpenFileText = "No audio data loaded. Please open a WAV file first.";
+
 class CQuorvelDoc {
  public:
   // Reads the time limit ("Settings"/"MaxCutoffTime") from the settings.

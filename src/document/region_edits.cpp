@@ -12,7 +12,6 @@
 namespace zandrel {
 namespace {
 
-constexpr const char* kNoAudio = "No audio data loaded.";
 
 long long LL(int64_t v) { return static_cast<long long>(v); }
 
@@ -141,7 +140,7 @@ RegionEditResult EditRegion(CQuorvelDoc& doc, ViewSelection& view, const Region&
   }
   // No region fits into audio of no frames.
   if (!HasFrames(doc)) {
-    Log(log, kNoAudio);
+    Log(log, kNoAudioText);
     return result;
   }
 
@@ -220,7 +219,7 @@ RegionEditResult SplitRegion(CQuorvelDoc& doc, ViewSelection& view) {
   }
   if (!doc.PushUndo(kUndoRegionsOnly, "Split Region")) return result;
   if (!HasFrames(doc)) {
-    Log(log, kNoAudio);
+    Log(log, kNoAudioText);
     return result;
   }
   const int64_t frames = doc.FrameCount();
@@ -316,7 +315,7 @@ RegionEditResult RemoveAudioData(CQuorvelDoc& doc, ViewSelection& view) {
     return result;
   }
   if (!HasFrames(doc)) {
-    Log(log, kNoAudio);
+    Log(log, kNoAudioText);
     return result;
   }
   const int64_t frames = doc.FrameCount();
@@ -402,7 +401,7 @@ RegionEditResult CreateSingleRegion(CQuorvelDoc& doc, ViewSelection& view) {
   LogSink* log = doc.GetLog();
   if (!doc.PushUndo(kUndoRegionsOnly, "Create Single Region")) return result;
   if (!HasFrames(doc)) {
-    Log(log, kNoAudio);
+    Log(log, kNoAudioText);
     return result;
   }
   const int64_t frames = doc.FrameCount();
@@ -417,7 +416,7 @@ bool CreateSingleRegionWithRoot(CQuorvelDoc& doc, int rootNote) {
   LogSink* log = doc.GetLog();
   if (!doc.PushUndo(kUndoRegionsOnly, "Create Single Region")) return false;
   if (!HasFrames(doc)) {
-    Log(log, kNoAudio);
+    Log(log, kNoAudioText);
     return false;
   }
   InstrumentData& inst = doc.instrument;
@@ -445,6 +444,22 @@ std::string BeatsText(float seconds, float bpm) {
   // Negated tests so that NaN counts as "not positive" too.
   if (!(seconds > 0.0f) || !(bpm > 0.0f)) return "0.00";
   return Format("%.2f", static_cast<double>(seconds / 60.0f * bpm));
+}
+
+int SetRegionLoopFromSelection(InstrumentData& inst, const ViewSelection& view) {
+  if (!inst.hasInstrument) return -1;
+  for (size_t i = 0; i < inst.regions.size(); ++i) {
+    Region& r = inst.regions[i];
+    if (r.startSample <= view.loopIn && view.loopIn <= r.endSample) {
+      if (r.startSample <= view.loopOut && view.loopOut <= r.endSample) {
+        r.loopStart = view.loopIn;
+        r.loopEnd = view.loopOut;
+        return static_cast<int>(i);
+      }
+      return -1;
+    }
+  }
+  return -1;
 }
 
 }  // namespace zandrel

@@ -52,6 +52,11 @@ RegionEditResult CreateSingleRegion(CQuorvelDoc& doc, ViewSelection& view);
 // data). False without audio.
 bool CreateSingleRegionWithRoot(CQuorvelDoc& doc, int rootNote);
 
+// Writes the selection as the loop of the region whose span holds both of
+// its ends; the region's index, or -1 when no region holds the selection
+// (nothing changes then).
+int SetRegionLoopFromSelection(InstrumentData& instrument, const ViewSelection& view);
+
 // The Global page's "Beats" text for a duration: seconds / 60 x bpm, "%.2f";
 // "0.00" when either is not positive.
 std::string BeatsText(float seconds, float bpm);

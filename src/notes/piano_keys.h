@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "notes/colorref.h"
+#include "platform/colorref.h"
 
 namespace zandrel {
 

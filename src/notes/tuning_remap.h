@@ -17,7 +17,7 @@
 
 #include "document/instrument.h"
 #include "document/wav_loader.h"
-#include "notes/colorref.h"
+#include "platform/colorref.h"
 #include "notes/tuning_table.h"
 
 namespace zandrel {

@@ -80,7 +80,7 @@ std::optional<EditRefusal> CheckKeepRange(const CWavLoader& audio, int64_t a, in
     return EditRefusal{"No loop points set. Please set loop start and loop end first.", MessageIcon::Warning};
   }
   if (a >= b) return EditRefusal{"Invalid loop range. Loop start must be before loop end.", MessageIcon::Warning};
-  if (audio.data.empty()) return EditRefusal{"No audio data loaded.", MessageIcon::Warning};
+  if (audio.data.empty()) return EditRefusal{kNoAudioText, MessageIcon::Warning};
   const int64_t n = EditFrameCount(audio);
   if (a < 0 || b > n) return EditRefusal{"Loop range exceeds file boundaries.", MessageIcon::Warning};
   if (a == 0 && b == n) {

@@ -270,26 +270,29 @@ const std::vector<ProcessingCommand>& DynamicsCommands() {
     constexpr std::string_view kNoLoop = "No valid loop region set.";
     std::vector<ProcessingCommand> v;
     ProcessingCommand gate;
-    gate.id = 32909;
+    gate.id = cmd::kAdaptiveNoiseGate;
     gate.menuText = "Adaptive Noise Gate";
+    gate.menus = {{"&Audio", 700}};
     gate.rangeFailureText = kNoLoop;
     gate.depths = DepthSet::AllIntegers();
     gate.undoLabel = "Adaptive Noise Gate";
     gate.work = SampleWork::Of(GateWork{});
     v.push_back(gate);
     ProcessingCommand compressor = gate;
-    compressor.id = 32910;
+    compressor.id = cmd::kAdaptiveCompressor;
     compressor.menuText = "Adaptive Compressor";
+    compressor.menus = {{"&Audio", 701}};
     compressor.undoLabel = "Adaptive Compressor";
     // Its level arithmetic is for 16-bit samples; other depths are refused
     // rather than recorded as an edit that changes nothing.
     compressor.depths = DepthSet::Only16();
     compressor.work = SampleWork::Of(CompressorWork{});
     v.push_back(compressor);
-    auto spectral = [](int id, std::string_view text, SpectralDenoiseSettings settings) {
+    auto spectral = [](int id, std::string_view text, int order, SpectralDenoiseSettings settings) {
       ProcessingCommand c;
       c.id = id;
       c.menuText = text;
+      c.menus = {{"&Audio", order}};
       c.silentWithoutAudio = true;
       c.rangeFailureText = "Please select a region first.";
       c.depths = DepthSet::AllIntegers();
@@ -297,8 +300,8 @@ const std::vector<ProcessingCommand>& DynamicsCommands() {
       c.work = SampleWork::Of(SpectralDenoiseWork{settings});
       return c;
     };
-    v.push_back(spectral(32911, "Spectral Isolation (Percussive)", SpectralDenoiseSettings::Percussive()));
-    v.push_back(spectral(32920, "Spectral Cleanup (Melodic)", SpectralDenoiseSettings::Melodic()));
+    v.push_back(spectral(cmd::kSpectralIsolationPercussive, "Spectral Isolation (Percussive)", 800, SpectralDenoiseSettings::Percussive()));
+    v.push_back(spectral(cmd::kSpectralCleanupMelodic, "Spectral Cleanup (Melodic)", 801, SpectralDenoiseSettings::Melodic()));
     return v;
   }();
   return commands;

@@ -25,6 +25,13 @@
 
 namespace zandrel {
 
+namespace cmd {
+inline constexpr int kAdaptiveNoiseGate = 32909;
+inline constexpr int kAdaptiveCompressor = 32910;
+inline constexpr int kSpectralIsolationPercussive = 32911;
+inline constexpr int kSpectralCleanupMelodic = 32920;
+}  // namespace cmd
+
 struct GateWork {
   template <SampleFormat F>
   WorkOutcome operator()(SampleFrames<F> s, FrameRange r, TaskProgress& p) const;

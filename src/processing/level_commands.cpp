@@ -256,11 +256,12 @@ const std::vector<ProcessingCommand>& LevelCommands() {
                       static_cast<long long>(f.range.end));
       };
     };
-    auto fade = [&](int id, std::string_view text, FadeShape shape, DepthSet depths, std::string_view undo,
-                    const char* log) {
+    auto fade = [&](int id, std::string_view text, int order, FadeShape shape, DepthSet depths,
+                    std::string_view undo, const char* log) {
       ProcessingCommand c;
       c.id = id;
       c.menuText = text;
+      c.menus = {{"&Audio", order}};
       c.rangeFailureText = kInvalidLoop;
       c.depths = depths;
       c.depthCheck = DepthCheck::kAfterUndo;
@@ -270,18 +271,20 @@ const std::vector<ProcessingCommand>& LevelCommands() {
       return c;
     };
     std::vector<ProcessingCommand> v;
-    v.push_back(fade(32789, "Fade Out ", FadeShape::kLinearOut, DepthSet::AllWithFloat(), "Fade Out",
+    v.push_back(fade(cmd::kFadeOut, "Fade Out ", 100, FadeShape::kLinearOut, DepthSet::AllWithFloat(), "Fade Out",
                      "Applied fade-out to %lld samples (from sample %lld to %lld)"));
-    v.push_back(fade(32791, "Fade In", FadeShape::kLinearIn, DepthSet::AllIntegers(), "Fade In (Linear)",
+    v.push_back(fade(cmd::kFadeIn, "Fade In", 101, FadeShape::kLinearIn, DepthSet::AllIntegers(), "Fade In (Linear)",
                      "Applied linear fade-in to %lld samples (from sample %lld to %lld)"));
-    v.push_back(fade(32793, "Fade In EXP", FadeShape::kExpIn, DepthSet::AllIntegers(), "Fade In (Exponential)",
+    v.push_back(fade(cmd::kFadeInExp, "Fade In EXP", 102, FadeShape::kExpIn, DepthSet::AllIntegers(), "Fade In (Exponential)",
                      "Applied exponential fade-in to %lld samples (from sample %lld to %lld)"));
-    v.push_back(fade(32795, "Fade Out EXP", FadeShape::kExpOut, DepthSet::AllIntegers(), "Fade Out (Exponential)",
+    v.push_back(fade(cmd::kFadeOutExp, "Fade Out EXP", 103, FadeShape::kExpOut, DepthSet::AllIntegers(), "Fade Out (Exponential)",
                      "Applied exponential fade-out to %lld samples (from sample %lld to %lld)"));
+    v.back().contextMenus = {{"Loop Region", 200}};
 
     ProcessingCommand reverb;
-    reverb.id = 32790;
+    reverb.id = cmd::kFadeOutToReverb;
     reverb.menuText = "Fade Out to Reverb";
+    reverb.menus = {{"&Audio", 200}};
     reverb.rangeFailureText = kInvalidLoop;
     reverb.depths = DepthSet::Only16();
     reverb.depthFailureText = "This effect currently only supports 16-bit audio.\nYour file is %d-bit.";
@@ -298,8 +301,9 @@ const std::vector<ProcessingCommand>& LevelCommands() {
     v.push_back(std::move(reverb));
 
     ProcessingCommand delay;
-    delay.id = 32794;
+    delay.id = cmd::kFadeOutToDelay;
     delay.menuText = "Fade Out to Delay";
+    delay.menus = {{"&Audio", 201}};
     delay.silentWithoutAudio = true;
     delay.rangeFailureText = "Invalid loop region.";
     delay.depths = DepthSet::Only16();
@@ -310,8 +314,9 @@ const std::vector<ProcessingCommand>& LevelCommands() {
     v.push_back(std::move(delay));
 
     ProcessingCommand silence;
-    silence.id = 32796;
+    silence.id = cmd::kSilence;
     silence.menuText = "Silence";
+    silence.menus = {{"&Audio", 300}};
     silence.range = RangeRule::kRawSelection;
     silence.rangeFailureText = kNoLoopSet;
     silence.emptyRangeText = "Invalid loop region.";
@@ -322,8 +327,10 @@ const std::vector<ProcessingCommand>& LevelCommands() {
     v.push_back(std::move(silence));
 
     ProcessingCommand normalize;
-    normalize.id = 32797;
+    normalize.id = cmd::kNormalize;
     normalize.menuText = "Normalize to 92%";
+    normalize.menus = {{"&Audio", 301}};
+    normalize.contextMenus = {{"Region Bar", 201, "Normalize"}};
     normalize.rangeFailureText = kNoLoopSet;
     normalize.depths = DepthSet::AllIntegers();
     normalize.undoLabel = "Normalize";

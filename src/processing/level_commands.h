@@ -17,6 +17,17 @@
 
 namespace zandrel {
 
+namespace cmd {
+inline constexpr int kFadeOut = 32789;
+inline constexpr int kFadeOutToReverb = 32790;
+inline constexpr int kFadeIn = 32791;
+inline constexpr int kFadeInExp = 32793;
+inline constexpr int kFadeOutToDelay = 32794;
+inline constexpr int kFadeOutExp = 32795;
+inline constexpr int kSilence = 32796;
+inline constexpr int kNormalize = 32797;
+}  // namespace cmd
+
 enum class FadeShape {
   kLinearOut,  // g = 1 - i/n; 16-bit rounds to nearest, 32-bit float is multiplied
   kLinearIn,   // g = i/n

@@ -101,7 +101,7 @@ ProcessingResult RunProcessingCommand(const ProcessingCommand& command, const Pr
   auto show = [&host](std::string_view text) { host.Show(text, MessageIcon::None, MessageButtons::Ok); };
 
   if (!doc.HasAudio()) {
-    if (!command.silentWithoutAudio) show("No audio data loaded.");
+    if (!command.silentWithoutAudio) show(kNoAudioText);
     return ProcessingResult::kNoAudio;
   }
 

@@ -30,11 +30,13 @@
 //
 // and declare it:
 //
-//   ProcessingCommand{.id = 32999, .menuText = "My Effect", .undoLabel = "My Effect",
+//   ProcessingCommand{.id = cmd::kMyEffect, .menuText = "My Effect",
+//                     .menus = {{"&Audio", 900}}, .undoLabel = "My Effect",
 //                     .work = SampleWork::Of(MyWork{})}
 //
-// then list it in registered_commands.cpp (the refusal tests pick it up) and
-// give it its place in the Process menu in commands/processing_commands.cpp.
+// with its id named beside the work, then list it in registered_commands.cpp:
+// the "&Audio" menu shows it through DeclareProcessingCommands
+// (processing_commands.h), and the refusal tests pick it up.
 //
 // The runner is called on the user-interface thread only.
 #pragma once
@@ -46,8 +48,10 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "processing/long_task.h"
+#include "commands/commands.h"
+#include "commands/long_task.h"
 #include "processing/processing_range.h"
 #include "processing/sample_frames.h"
 
@@ -122,6 +126,9 @@ struct LogFacts {
 struct ProcessingCommand {
   int id = 0;
   std::string_view menuText;
+  // Its places in the menu bar and the context menus (CommandFrom).
+  std::vector<CommandPlace> menus = {};
+  std::vector<CommandPlace> contextMenus = {};
   RangeRule range = RangeRule::kProcessingRange;
   bool silentWithoutAudio = false;  // no "No audio data loaded." box
   std::string_view rangeFailureText;  // empty: fail silently

@@ -24,37 +24,16 @@ std::vector<KnobChoice> WaveformChoices() {
 }
 
 KnobParam Selector(int id, std::string label, std::vector<KnobChoice> choices) {
-  KnobParam p;
-  p.id = id;
-  p.label = std::move(label);
-  p.valueFormat = "%.0f%%";
-  p.minimum = 0.0f;
-  p.maximum = 1.0f;
-  p.colour = kOrange;
-  p.items = std::move(choices);
-  p.kind = kKnobSelector;
+  KnobParam p = SelectorKnob(id, std::move(label), std::move(choices));
   DefaultToThirdChoice(p);
   return p;
 }
 
 KnobParam Octave() { return Selector(kSynthOctaveId, "Octave", OctaveChoices()); }
 
-// A rotary knob; the usual one shows a percentage of 0..1.
-KnobParam Knob(int id, std::string label, float defaultValue, ColorRef colour, std::string format = "%.0f%%",
-               float minimum = 0.0f, float maximum = 1.0f) {
-  KnobParam p;
-  p.id = id;
-  p.label = std::move(label);
-  p.valueFormat = std::move(format);
-  p.defaultValue = defaultValue;
-  p.minimum = minimum;
-  p.maximum = maximum;
-  p.colour = colour;
-  p.kind = kKnobRotary;
-  return p;
+KnobParam Mix(float defaultValue, ColorRef colour = kMixRed) {
+  return RotaryKnob(kSynthMixId, "Mix", defaultValue, colour);
 }
-
-KnobParam Mix(float defaultValue, ColorRef colour = kMixRed) { return Knob(kSynthMixId, "Mix", defaultValue, colour); }
 
 // A count knob ("Unison", "Strings", "Polyphony") as a whole number of voices:
 // truncated, below 1 counting as 1, and held to the engines' limit before any
@@ -73,60 +52,64 @@ std::map<int, SynthEngine> BuildSynthEngines() {
   const ColorRef blue = 0x0847FD, green = 0x11D600, sky = 0x64C8FF, cream = 0xFFC864, pink = 0xFF64C8;
 
   KnobParam waveform = Selector(kSynthWaveformId, "Waveform", WaveformChoices());
-  engines[kEngineBasic] = {"Basic Waveform",
-                           {Octave(), waveform, Knob(3, "Detune", 0.0f, kOrange, "%.2f st", -0.5f, 0.5f),
-                            Knob(10, "Noise", 0.0f, kOrange), Knob(6, "Attack", 0.0f, kOrange),
-                            Knob(7, "Release", 0.0f, kOrange), Knob(8, "Cutoff", 1.0f, kOrange),
-                            Knob(9, "Resonance", 0.0f, kOrange), Knob(4, "Unison", 1.0f, kOrange, "%.0f", 1.0f, 8.0f),
-                            Knob(5, "Spread", 0.5f, kOrange), Mix(0.5f)}};
+  engines[kEngineBasic] = {
+      "Basic Waveform",
+      {Octave(), waveform, RotaryKnob(3, "Detune", 0.0f, kOrange, "%.2f st", -0.5f, 0.5f),
+       RotaryKnob(10, "Noise", 0.0f, kOrange), RotaryKnob(6, "Attack", 0.0f, kOrange),
+       RotaryKnob(7, "Release", 0.0f, kOrange), RotaryKnob(8, "Cutoff", 1.0f, kOrange),
+       RotaryKnob(9, "Resonance", 0.0f, kOrange), RotaryKnob(4, "Unison", 1.0f, kOrange, "%.0f", 1.0f, 8.0f),
+       RotaryKnob(5, "Spread", 0.5f, kOrange), Mix(0.5f)}};
   engines[kEngineStrings] = {
       "Physical Strings",
-      {Octave(), Knob(3, "Fine Tune", 0.0f, kOrange, "%.2f st", -0.5f, 0.5f),
-       Knob(4, "Strings", 1.0f, kOrange, "%.0f", 1.0f, 8.0f), Knob(5, "Width", 0.5f, kOrange),
-       Knob(20, "Brightness", 0.8f, blue), Knob(21, "Sustain", 0.8f, blue),
-       Knob(22, "Pluck Pos", 0.15f, blue, "%.0f%%", 0.01f, 0.5f), Knob(8, "Body Tone", 1.0f, green), Mix(0.5f)}};
+      {Octave(), RotaryKnob(3, "Fine Tune", 0.0f, kOrange, "%.2f st", -0.5f, 0.5f),
+       RotaryKnob(4, "Strings", 1.0f, kOrange, "%.0f", 1.0f, 8.0f), RotaryKnob(5, "Width", 0.5f, kOrange),
+       RotaryKnob(20, "Brightness", 0.8f, blue), RotaryKnob(21, "Sustain", 0.8f, blue),
+       RotaryKnob(22, "Pluck Pos", 0.15f, blue, "%.0f%%", 0.01f, 0.5f), RotaryKnob(8, "Body Tone", 1.0f, green),
+       Mix(0.5f)}};
   engines[kEnginePiano] = {"Physical Piano",
-                           {Octave(), Knob(4, "Polyphony", 2.0f, kOrange, "%.0f", 1.0f, 3.0f),
-                            Knob(33, "Key Width", 0.8f, kOrange), Knob(30, "Hammer", 0.6f, blue),
-                            Knob(31, "Stiffness", 0.7f, blue), Knob(32, "Decay", 0.8f, blue), Mix(0.5f)}};
+                           {Octave(), RotaryKnob(4, "Polyphony", 2.0f, kOrange, "%.0f", 1.0f, 3.0f),
+                            RotaryKnob(33, "Key Width", 0.8f, kOrange), RotaryKnob(30, "Hammer", 0.6f, blue),
+                            RotaryKnob(31, "Stiffness", 0.7f, blue), RotaryKnob(32, "Decay", 0.8f, blue), Mix(0.5f)}};
   engines[kEngineDrum] = {"Analog Drum",
-                          {Knob(40, "Base Pitch", 55.0f, kMixRed, "%.0f Hz", 30.0f, 300.0f),
-                           Knob(41, "Pitch Sweep", 0.5f, kMixRed), Knob(42, "Tone Decay", 0.6f, kMixRed),
-                           Knob(43, "Punch", 0.2f, kMixRed), Knob(44, "Noise Mix", 0.0f, cream),
-                           Knob(45, "Noise Len", 0.3f, cream), Knob(46, "Snare Color", 0.6f, cream),
-                           Knob(47, "Snap", 0.2f, cream), Mix(0.7f, green)}};
+                          {RotaryKnob(40, "Base Pitch", 55.0f, kMixRed, "%.0f Hz", 30.0f, 300.0f),
+                           RotaryKnob(41, "Pitch Sweep", 0.5f, kMixRed), RotaryKnob(42, "Tone Decay", 0.6f, kMixRed),
+                           RotaryKnob(43, "Punch", 0.2f, kMixRed), RotaryKnob(44, "Noise Mix", 0.0f, cream),
+                           RotaryKnob(45, "Noise Len", 0.3f, cream), RotaryKnob(46, "Snare Color", 0.6f, cream),
+                           RotaryKnob(47, "Snap", 0.2f, cream), Mix(0.7f, green)}};
   engines[kEngineCymbal] = {"Metallic Cymbal",
-                            {Knob(50, "Tone", 0.1f, sky), Knob(51, "Dissonance", 0.5f, sky),
-                             Knob(52, "Decay", 0.7f, sky), Knob(53, "Color", 0.1f, sky), Mix(0.7f)}};
-  engines[kEngineFlute] = {"Flute / Woodwind",
-                           {Octave(), Knob(63, "Growl", 0.15f, green), Knob(66, "Harmonics", 1.0f, green),
-                            Knob(67, "Tone Color", 0.5f, green), Knob(62, "Air / Chiff", 0.5f, cream),
-                            Knob(71, "Breath Bright", 0.5f, cream), Knob(72, "Breath Attack", 0.4f, cream),
-                            Knob(70, "Formant", 0.7f, cream), Knob(64, "Swell", 0.2f, kOrange),
-                            Knob(65, "Release", 0.3f, kOrange), Knob(73, "Waveguide", 0.15f, sky),
-                            Knob(74, "Waveguide air loss", 0.15f, sky, "%.3f", 0.0f, 1.0f),
-                            Knob(60, "Vibrato Amt", 0.1f, pink), Knob(61, "Vib Rate", 5.0f, pink, "%.1f Hz", 1.0f, 10.0f),
-                            Mix(0.8f)}};
+                            {RotaryKnob(50, "Tone", 0.1f, sky), RotaryKnob(51, "Dissonance", 0.5f, sky),
+                             RotaryKnob(52, "Decay", 0.7f, sky), RotaryKnob(53, "Color", 0.1f, sky), Mix(0.7f)}};
+  engines[kEngineFlute] = {
+      "Flute / Woodwind",
+      {Octave(), RotaryKnob(63, "Growl", 0.15f, green), RotaryKnob(66, "Harmonics", 1.0f, green),
+       RotaryKnob(67, "Tone Color", 0.5f, green), RotaryKnob(62, "Air / Chiff", 0.5f, cream),
+       RotaryKnob(71, "Breath Bright", 0.5f, cream), RotaryKnob(72, "Breath Attack", 0.4f, cream),
+       RotaryKnob(70, "Formant", 0.7f, cream), RotaryKnob(64, "Swell", 0.2f, kOrange),
+       RotaryKnob(65, "Release", 0.3f, kOrange), RotaryKnob(73, "Waveguide", 0.15f, sky),
+       RotaryKnob(74, "Waveguide air loss", 0.15f, sky, "%.3f", 0.0f, 1.0f), RotaryKnob(60, "Vibrato Amt", 0.1f, pink),
+       RotaryKnob(61, "Vib Rate", 5.0f, pink, "%.1f Hz", 1.0f, 10.0f), Mix(0.8f)}};
   engines[kEngineBowed] = {"Violin / Bowed",
-                           {Octave(), Knob(90, "Pressure", 0.84f, blue), Knob(91, "Bow Speed", 0.28f, blue),
-                            Knob(92, "Bow Pos", 0.35f, blue), Knob(93, "Rosin/Bright", 0.58f, sky),
-                            Knob(94, "Attack", 0.0f, kOrange), Knob(96, "Body Size", 0.5f, green),
-                            Knob(97, "Vibrato", 0.5f, pink), Mix(0.8f)}};
-  engines[kEngineVoice] = {"Voice 2 / Formant",
-                           {Octave(), Knob(100, "Vowel", 0.0f, sky), Knob(101, "Gender", 1.0f, sky, "%.2f", 0.5f, 2.0f),
-                            Knob(102, "Hardness", 0.6f, blue), Knob(103, "Jitter", 0.05f, pink, "%.0f%%", 0.0f, 0.2f),
-                            Knob(104, "Vib Depth", 0.15f, pink, "%.0f%%", 0.0f, 0.5f),
-                            Knob(105, "Vib Speed", 5.5f, pink, "%.1f Hz", 2.0f, 10.0f), Knob(106, "Breath", 0.2f, kOrange),
-                            Knob(107, "Breath Cut", 0.6f, kOrange), Knob(108, "Attack", 0.15f, green, "%.2f s", 0.0f, 0.5f),
-                            Knob(109, "Release", 0.2f, green, "%.2f s", 0.0f, 1.0f), Mix(0.8f)}};
-  engines[kEngineBrass] = {"Brass / Trumpet",
-                           {Octave(), Knob(120, "Brilliance", 0.6f, sky), Knob(121, "Dynamics", 0.8f, sky),
-                            Knob(122, "Breath", 0.0f, blue), Knob(123, "Tube Res", 0.5f, green),
-                            Knob(124, "Tube Damp", 0.3f, green), Knob(125, "Attack", 0.1f, kOrange, "%.2f s", 0.01f, 0.5f),
-                            Knob(126, "Decay", 0.2f, kOrange, "%.2f s", 0.01f, 1.0f), Knob(127, "Sustain", 0.7f, kOrange),
-                            Knob(128, "Release", 0.3f, kOrange, "%.2f s", 0.01f, 1.0f),
-                            Knob(129, "Vib Depth", 0.1f, pink, "%.0f%%", 0.0f, 0.5f),
-                            Knob(130, "Vib Speed", 5.0f, pink, "%.1f Hz", 2.0f, 10.0f), Mix(0.75f)}};
+                           {Octave(), RotaryKnob(90, "Pressure", 0.84f, blue), RotaryKnob(91, "Bow Speed", 0.28f, blue),
+                            RotaryKnob(92, "Bow Pos", 0.35f, blue), RotaryKnob(93, "Rosin/Bright", 0.58f, sky),
+                            RotaryKnob(94, "Attack", 0.0f, kOrange), RotaryKnob(96, "Body Size", 0.5f, green),
+                            RotaryKnob(97, "Vibrato", 0.5f, pink), Mix(0.8f)}};
+  engines[kEngineVoice] = {
+      "Voice 2 / Formant",
+      {Octave(), RotaryKnob(100, "Vowel", 0.0f, sky), RotaryKnob(101, "Gender", 1.0f, sky, "%.2f", 0.5f, 2.0f),
+       RotaryKnob(102, "Hardness", 0.6f, blue), RotaryKnob(103, "Jitter", 0.05f, pink, "%.0f%%", 0.0f, 0.2f),
+       RotaryKnob(104, "Vib Depth", 0.15f, pink, "%.0f%%", 0.0f, 0.5f),
+       RotaryKnob(105, "Vib Speed", 5.5f, pink, "%.1f Hz", 2.0f, 10.0f), RotaryKnob(106, "Breath", 0.2f, kOrange),
+       RotaryKnob(107, "Breath Cut", 0.6f, kOrange), RotaryKnob(108, "Attack", 0.15f, green, "%.2f s", 0.0f, 0.5f),
+       RotaryKnob(109, "Release", 0.2f, green, "%.2f s", 0.0f, 1.0f), Mix(0.8f)}};
+  engines[kEngineBrass] = {
+      "Brass / Trumpet",
+      {Octave(), RotaryKnob(120, "Brilliance", 0.6f, sky), RotaryKnob(121, "Dynamics", 0.8f, sky),
+       RotaryKnob(122, "Breath", 0.0f, blue), RotaryKnob(123, "Tube Res", 0.5f, green),
+       RotaryKnob(124, "Tube Damp", 0.3f, green), RotaryKnob(125, "Attack", 0.1f, kOrange, "%.2f s", 0.01f, 0.5f),
+       RotaryKnob(126, "Decay", 0.2f, kOrange, "%.2f s", 0.01f, 1.0f), RotaryKnob(127, "Sustain", 0.7f, kOrange),
+       RotaryKnob(128, "Release", 0.3f, kOrange, "%.2f s", 0.01f, 1.0f),
+       RotaryKnob(129, "Vib Depth", 0.1f, pink, "%.0f%%", 0.0f, 0.5f),
+       RotaryKnob(130, "Vib Speed", 5.0f, pink, "%.1f Hz", 2.0f, 10.0f), Mix(0.75f)}};
   return engines;
 }
 

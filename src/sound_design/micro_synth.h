@@ -22,10 +22,10 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/knob_param.h"
 #include "sound_design/tone_engine.h"
 #include "sound_design/modelled_engines.h"
 #include "sound_design/tone_engines.h"
-#include "widgets/model/knob_panel_model.h"
 
 
 namespace zandrel {

@@ -8,6 +8,8 @@
 #include <iostream>
 #include <limits>
 
+#include "document/note_names.h"
+
 namespace zandrel {
 namespace {
 
@@ -247,42 +249,6 @@ std::vector<PatternEvent> ReadMidiBytes(std::span<const uint8_t> bytes) { return
 
 std::vector<PatternEvent> ReadMidiFile(const std::filesystem::path& path) { return ReadMidiBytes(ReadFileBytes(path)); }
 
-int ParsePatternNoteName(std::string_view text) {
-  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
-  if (text.empty()) return -1;
-  auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
-  int semitone = 0;
-  switch (upper(text[0])) {
-    case 'C': semitone = 0; break;
-    case 'D': semitone = 2; break;
-    case 'E': semitone = 4; break;
-    case 'F': semitone = 5; break;
-    case 'G': semitone = 7; break;
-    case 'A': semitone = 9; break;
-    case 'B': semitone = 11; break;
-    default: return -1;
-  }
-  size_t p = 1;
-  if (p < text.size() && text[p] == '#') {
-    ++semitone;
-    ++p;
-  } else if (p < text.size() && upper(text[p]) == 'B' && text.size() > 2 &&
-             ((text[2] >= '0' && text[2] <= '9') || text[2] == '-')) {
-    --semitone;
-    ++p;
-  }
-  bool negative = false;
-  if (p < text.size() && (text[p] == '-' || text[p] == '+')) negative = text[p++] == '-';
-  if (p >= text.size() || text[p] < '0' || text[p] > '9') return -1;
-  int64_t octave = 0;
-  while (p < text.size() && text[p] >= '0' && text[p] <= '9') {
-    octave = std::min<int64_t>(octave * 10 + (text[p] - '0'), 1000);  // far beyond any note
-    ++p;
-  }
-  if (negative) octave = -octave;
-  const int64_t note = semitone + 12 * (octave + 1);
-  return note < 0 || note > 127 ? -1 : static_cast<int>(note);
-}
+int ParsePatternNoteName(std::string_view text) { return ParseNoteName(text, NoteNameLayout::kCompact); }
 
 }  // namespace zandrel

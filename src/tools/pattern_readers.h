@@ -63,9 +63,10 @@ std::vector<PatternEvent> ReadMidiFile(const std::filesystem::path& path);
 // |maxBytes|.
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path, size_t maxBytes = kMaxPatternFileBytes);
 
-// The loop maker's note names: "C4" = 60, "c#2" = 37, "Eb4" = 63, "C-1" = 0;
-// a 'b' after the letter is a flat only when a digit or '-' follows it
-// ("Bb3" = 58, "B3" = 59). -1 for anything that is no note name in 0..127.
+// The loop maker's note names, ParseNoteName's compact layout: "C4" = 60,
+// "c#2" = 37, "Eb4" = 63, "C-1" = 0; no space before the octave, and a 'b'
+// after the letter is a flat only when a digit or '-' follows it ("Bb3" = 58,
+// "B3" = 59). -1 for anything that is no note name in 0..127.
 int ParsePatternNoteName(std::string_view text);
 
 }  // namespace zandrel

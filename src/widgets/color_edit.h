@@ -7,7 +7,7 @@
 
 #include <QLineEdit>
 
-#include "notes/colorref.h"
+#include "platform/colorref.h"
 
 namespace zandrel {
 

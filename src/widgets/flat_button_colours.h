@@ -6,7 +6,7 @@
 // whose integer rounding gives other colours. Colours are ColorRef values.
 #pragma once
 
-#include "notes/colorref.h"
+#include "platform/colorref.h"
 
 namespace zandrel {
 

@@ -15,7 +15,7 @@
 #include <deque>
 #include <vector>
 
-#include "tools/sampling/level_models.h"
+#include "widgets/model/level_models.h"
 
 namespace zandrel {
 

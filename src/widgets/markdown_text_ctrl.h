@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "notes/colorref.h"
+#include "platform/colorref.h"
 #include "widgets/model/markdown.h"
 
 class QScrollBar;

@@ -10,7 +10,7 @@
 
 #include <QDialog>
 
-#include "notes/colorref.h"
+#include "platform/colorref.h"
 
 class QPushButton;
 

@@ -3,7 +3,7 @@
 
 #include <QColor>
 
-#include "notes/colorref.h"
+#include "platform/colorref.h"
 
 namespace zandrel {
 

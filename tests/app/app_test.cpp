@@ -20,12 +20,15 @@
 #include <QTest>
 
 #include "app/customize_dlg.h"
+#include "app/editor_on_file.h"
 #include "app/output_wnd.h"
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
 #include "commands/editor_commands.h"
+#include "kits/kit_commands.h"
 #include "platform/text_format.h"
 #include "support/document_fakes.h"
+#include "view/model/view_commands.h"
 #include "view/model/view_drawing.h"
 #include "view/model/view_geometry.h"
 #include "support/temp_dir.h"
@@ -57,36 +60,10 @@ void SaveScreenshot(QWidget& widget, const QString& name) {
 
 QStringList LogLines(CMainFrame& frame) { return frame.outputPane->logList().Lines(); }
 
-class AppTest : public ::testing::Test {
- protected:
-  void SetUp() override { QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear(); }
-  // Starts the app with scripted boxes and file dialogs (installed first, so
-  // the app keeps them).
-  bool Start(const QStringList& args = {}) {
-    host = std::make_unique<ScriptedMessageHost>();
-    dialogs = std::make_unique<ScriptedFileDialogs>();
-    app = std::make_unique<CQuorvelApp>();
-    return app->InitInstance(args);
-  }
-  void TearDown() override {
-    if (app) app->Document().SetModifiedFlag(false);
-    app.reset();
-    dialogs.reset();
-    host.reset();
-  }
-  std::string Write(const std::string& name, const Bytes& bytes) {
-    WriteFileBytes(dir / name, bytes);
-    return (dir / name).string();
-  }
-
-  TempDir dir;
-  std::unique_ptr<CQuorvelApp> app;
-  std::unique_ptr<ScriptedMessageHost> host;
-  std::unique_ptr<ScriptedFileDialogs> dialogs;
-};
+class AppTest : public EditorOnFileTest {};
 
 TEST_F(AppTest, StartsWithAnEmptyUntitledDocumentAndBothPanes) {
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(StartEditor());
   CMainFrame& frame = app->MainFrame();
   EXPECT_EQ(frame.windowTitle(), QStringLiteral("Untitled[*] - Zandrel"));
   EXPECT_FALSE(app->Document().HasAudio());
@@ -128,7 +105,7 @@ void CollectActions(const QMenu* menu, std::vector<QAction*>& out) {
 }
 
 TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(StartEditor());
   CMainFrame& frame = app->MainFrame();
   std::map<QString, QStringList> menus;
   QStringList titles;
@@ -220,7 +197,7 @@ TEST_F(AppTest, TheMenuBarShowsTheDeclaredCommandsAsBefore) {
 }
 
 TEST_F(AppTest, EveryMenuContextMenuToolbarAndKeyEntryHasACommandOrIsBuiltLater) {
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(StartEditor());
   CMainFrame& frame = app->MainFrame();
   const CommandRegistry& commands = frame.commands;
   EXPECT_THAT(commands.Problems(), ::testing::IsEmpty());
@@ -258,7 +235,7 @@ TEST_F(AppTest, EveryMenuContextMenuToolbarAndKeyEntryHasACommandOrIsBuiltLater)
 }
 
 TEST_F(AppTest, DeleteWavDataRebuildsThePeaksOnceAndOnlyAfterItRan) {
-  ASSERT_TRUE(Start({QString::fromStdString(Write("tone.wav", ToneWav(20000)))}));
+  ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tone.wav", ToneWav(20000)));
   CMainFrame& frame = app->MainFrame();
   ViewModel& model = frame.view->Model();
   QApplication::processEvents();
@@ -288,8 +265,8 @@ TEST_F(AppTest, DeleteWavDataRebuildsThePeaksOnceAndOnlyAfterItRan) {
 }
 
 TEST_F(AppTest, OpensTheFileNamedOnTheCommandLine) {
-  const std::string path = Write("tone.wav", ToneWav(88200));
-  ASSERT_TRUE(Start({QString::fromStdString(path)}));
+  const std::string path = WriteFile("tone.wav", ToneWav(88200));
+  ASSERT_TRUE(StartEditor({QString::fromStdString(path)}));
   CMainFrame& frame = app->MainFrame();
   EXPECT_EQ(app->Document().FrameCount(), 88200);
   EXPECT_EQ(frame.windowTitle(), QStringLiteral("tone.wav[*] - Zandrel"));
@@ -309,10 +286,10 @@ TEST_F(AppTest, AFileThatCannotBeOpenedIsReportedAndTheEditorStartsEmpty) {
   } cases[] = {
       {(dir / "missing.wav").string(), "Cannot open missing.wav: the file does not exist."},
       {(dir / "folder.wav").string(), "Cannot open folder.wav: it is a folder, not a file."},
-      {Write("bad.wav", Text("not a wav")), "This is not a valid RIFF file."},
+      {WriteFile("bad.wav", Text("not a wav")), "This is not a valid RIFF file."},
   };
   for (const auto& c : cases) {
-    ASSERT_TRUE(Start({QString::fromStdString(c.path)})) << c.path;
+    ASSERT_TRUE(StartEditor({QString::fromStdString(c.path)})) << c.path;
     EXPECT_EQ(host->Texts(), std::vector<std::string>{c.message});
     EXPECT_FALSE(app->Document().HasAudio());
     EXPECT_EQ(app->Document().GetTitle(), "Untitled");
@@ -324,7 +301,7 @@ TEST_F(AppTest, AFileThatCannotBeOpenedIsReportedAndTheEditorStartsEmpty) {
 }
 
 TEST_F(AppTest, TheLogPaneKeepsTheLastTenThousandLines) {
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(StartEditor());
   COutputList& log = app->MainFrame().outputPane->logList();
   log.Clear();
   for (int i = 0; i < 10050; ++i) log.AppendLog("line " + std::to_string(i));
@@ -338,12 +315,12 @@ TEST_F(AppTest, AFileWithAMillionBadRegionsOpensWithAShortLog) {
   std::string json = R"({"regions":[)";
   for (int i = 0; i < 1000000; ++i) json += i ? ",1" : "1";
   json += "]}";
-  const std::string path = Write("hostile.wav", WavBuilder()
+  const std::string path = WriteFile("hostile.wav", WavBuilder()
                                                     .Fmt(1, 1, 44100, 16)
                                                     .Chunk("LIST", ListInfo({{"TNGE", TngeBody(json)}}))
                                                     .Data(Pcm16(std::vector<int16_t>(4410, 1)))
                                                     .Build());
-  ASSERT_TRUE(Start({QString::fromStdString(path)}));
+  ASSERT_TRUE(StartEditor({QString::fromStdString(path)}));
   EXPECT_EQ(app->Document().FrameCount(), 4410);
   const QStringList lines = LogLines(app->MainFrame());
   EXPECT_TRUE(lines.contains(QStringLiteral("... and 999990 more like it")));
@@ -351,7 +328,7 @@ TEST_F(AppTest, AFileWithAMillionBadRegionsOpensWithAShortLog) {
 }
 
 TEST_F(AppTest, NewEmptySampleMakesOneSecondOfSilenceWithOneRegion) {
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(StartEditor());
   app->OnNewEmptySample();
   const CQuorvelDoc& doc = app->Document();
   EXPECT_EQ(doc.audio.format, (PcmFormat{1, 1, 44100, 88200, 2, 16}));
@@ -364,8 +341,8 @@ TEST_F(AppTest, NewEmptySampleMakesOneSecondOfSilenceWithOneRegion) {
 }
 
 TEST_F(AppTest, CancellingTheSaveQuestionKeepsTheUnsavedDocument) {
-  const std::string path = Write("tone.wav", ToneWav(1000));
-  ASSERT_TRUE(Start({QString::fromStdString(path)}));
+  const std::string path = WriteFile("tone.wav", ToneWav(1000));
+  ASSERT_TRUE(StartEditor({QString::fromStdString(path)}));
   CQuorvelDoc& doc = app->Document();
   doc.SetModifiedFlag(true);
   host->Answer(MessageAnswer::Cancel);
@@ -404,7 +381,7 @@ TEST_F(AppTest, ImportsAnAkaiKitFromTheFileMenuAndExportsItAgain) {
   program += "</Instruments></Program></MPCVObject>";
   WriteFileBytes(dir / "kit" / "Keys.xpm", Bytes(program.begin(), program.end()));
 
-  ASSERT_TRUE(Start({QString::fromStdString(Write("tone.wav", ToneWav(1000)))}));
+  ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tone.wav", ToneWav(1000)));
   CMainFrame& frame = app->MainFrame();
   CQuorvelDoc& doc = app->Document();
   doc.SetModifiedFlag(true);
@@ -435,8 +412,9 @@ TEST_F(AppTest, ImportsAnAkaiKitFromTheFileMenuAndExportsItAgain) {
 }
 
 TEST_F(AppTest, SaveAsAlwaysAsksAndFillsTheRecentList) {
-  ASSERT_TRUE(Start());
-  for (int i = 0; i < 6; ++i) ASSERT_TRUE(app->OpenDocumentFile(Write("f" + std::to_string(i) + ".wav", ToneWav(100))));
+  ASSERT_TRUE(StartEditor());
+  for (int i = 0; i < 6; ++i)
+    ASSERT_TRUE(app->OpenDocumentFile(WriteFile("f" + std::to_string(i) + ".wav", ToneWav(100))));
   ASSERT_EQ(app->RecentFiles().Files().size(), 4u);
   EXPECT_EQ(app->RecentFiles().Files().front(), dir / "f5.wav");
 
@@ -464,7 +442,7 @@ TEST_F(AppTest, SaveAsAlwaysAsksAndFillsTheRecentList) {
 }
 
 TEST_F(AppTest, RegionRequestsRunAfterTheCommandReturns) {
-  ASSERT_TRUE(Start({QString::fromStdString(Write("tone.wav", ToneWav(5000)))}));
+  ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tone.wav", ToneWav(5000)));
   CMainFrame& frame = app->MainFrame();
   frame.view->Model().SetCursorPosition(1000);
   frame.commands.Run(cmd::kSplitAtCursor);
@@ -481,7 +459,7 @@ TEST_F(AppTest, RegionRequestsRunAfterTheCommandReturns) {
 }
 
 TEST_F(AppTest, PlainLetterKeysDoNotFireWhileATextFieldHasFocus) {
-  ASSERT_TRUE(Start({QString::fromStdString(Write("tone.wav", ToneWav(5000)))}));
+  ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tone.wav", ToneWav(5000)));
   CMainFrame& frame = app->MainFrame();
   frame.show();
   QApplication::setActiveWindow(&frame);
@@ -500,7 +478,7 @@ TEST_F(AppTest, PlainLetterKeysDoNotFireWhileATextFieldHasFocus) {
 }
 
 TEST_F(AppTest, AltWheelZoomsInBothDirections) {
-  ASSERT_TRUE(Start({QString::fromStdString(Write("tone.wav", ToneWav(200000)))}));
+  ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tone.wav", ToneWav(200000)));
   CMainFrame& frame = app->MainFrame();
   frame.show();
   QApplication::processEvents();
@@ -519,10 +497,10 @@ TEST_F(AppTest, AltWheelZoomsInBothDirections) {
 }
 
 TEST_F(AppTest, ADroppedFileOpensOnlyTheFirst) {
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(StartEditor());
   CMainFrame& frame = app->MainFrame();
-  const std::string first = Write("first.wav", ToneWav(300));
-  const std::string second = Write("second.wav", ToneWav(600));
+  const std::string first = WriteFile("first.wav", ToneWav(300));
+  const std::string second = WriteFile("second.wav", ToneWav(600));
   QMimeData mime;
   mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(first)), QUrl::fromLocalFile(QString::fromStdString(second))});
   // Qt delivers a drop only to the widget that accepted the drag's entry.
@@ -545,7 +523,7 @@ TEST_F(AppTest, ADroppedFileOpensOnlyTheFirst) {
 }
 
 TEST_F(AppTest, UsersBuildTheirOwnToolbarsAndTheyAreKept) {
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(StartEditor());
   CMainFrame& frame = app->MainFrame();
   EXPECT_EQ(frame.findChildren<QToolBar*>().size(), 1);
   {
@@ -573,7 +551,7 @@ TEST_F(AppTest, UsersBuildTheirOwnToolbarsAndTheyAreKept) {
 // What a person would see on the printed page: the PDF is rendered to an
 // image (poppler's pdftoppm) and the waveform and the region bar must be on it.
 TEST_F(AppTest, PrintsTheViewOntoAPage) {
-  ASSERT_TRUE(Start({QString::fromStdString(Write("tone.wav", ToneWav(20000)))}));
+  ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tone.wav", ToneWav(20000)));
   CMainFrame& frame = app->MainFrame();
   CQuorvelDoc& doc = app->Document();
   doc.instrument.hasInstrument = true;
@@ -640,13 +618,13 @@ TEST_F(AppTest, PrintsTheViewOntoAPage) {
 }
 
 TEST_F(AppTest, TheWindowLayoutIsKeptBetweenRuns) {
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(StartEditor());
   app->MainFrame().show();
   app->MainFrame().resize(900, 600);
   app->MainFrame().outputPane->setFloating(true);
   app->MainFrame().close();
   app.reset();
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(StartEditor());
   EXPECT_TRUE(app->MainFrame().outputPane->isFloating());
 }
 

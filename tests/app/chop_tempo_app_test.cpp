@@ -10,9 +10,10 @@
 #include <QSlider>
 #include <QTest>
 
-#include "app/chop_tempo_dialogs.h"
+#include "app/editor_on_file.h"
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
+#include "processing/ui/chop_tempo_dialogs.h"
 #include "device/dialog_driver.h"
 #include "support/document_fakes.h"
 #include "support/generated_audio.h"
@@ -26,27 +27,12 @@ namespace {
 
 using namespace zandrel::test;
 
-class ChopTempoAppTest : public ::testing::Test {
+class ChopTempoAppTest : public EditorOnFileTest {
  protected:
   void SetUp() override {
-    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
-    host = std::make_unique<ScriptedMessageHost>();
-    dialogs = std::make_unique<ScriptedFileDialogs>();
-    app = std::make_unique<CQuorvelApp>();
-    WriteFileBytes(dir / "loop.wav", MakePcm16Wav(RenderMono(6 * 44100, 44100, DrumHits(HitTimes(12, 0.5)))));
-    ASSERT_TRUE(app->InitInstance({QString::fromStdString((dir / "loop.wav").string())}));
+    ASSERT_NO_FATAL_FAILURE(
+        OpenEditorOn("loop.wav", MakePcm16Wav(RenderMono(6 * 44100, 44100, DrumHits(HitTimes(12, 0.5))))));
   }
-  void TearDown() override {
-    if (app) app->Document().SetModifiedFlag(false);
-    app.reset();
-    dialogs.reset();
-    host.reset();
-  }
-
-  TempDir dir;
-  std::unique_ptr<CQuorvelApp> app;
-  std::unique_ptr<ScriptedMessageHost> host;
-  std::unique_ptr<ScriptedFileDialogs> dialogs;
 };
 
 TEST_F(ChopTempoAppTest, AutoChopFromTheRegionMenuWithItsDialog) {

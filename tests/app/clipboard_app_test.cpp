@@ -17,9 +17,10 @@
 #include <QUrl>
 #include <QSettings>
 
+#include "app/editor_on_file.h"
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
-#include "commands/audio_edit_commands.h"
+#include "processing/audio_edit_commands.h"
 #include "processing/audio_clipboard.h"
 #include "support/document_fakes.h"
 #include "support/temp_dir.h"
@@ -50,42 +51,33 @@ int16_t SampleAt(const CQuorvelDoc& doc, int64_t frame) {
   return v;
 }
 
-class ClipboardAppTest : public ::testing::Test {
+class ClipboardAppTest : public EditorOnFileTest {
  protected:
-  void SetUp() override {
-    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
-    QGuiApplication::clipboard()->clear();
-    host = std::make_unique<ScriptedMessageHost>();
-    dialogs = std::make_unique<ScriptedFileDialogs>();
-  }
+  void SetUp() override { QGuiApplication::clipboard()->clear(); }
   void TearDown() override {
     // The second editor goes first: each puts back the hosts it found.
-    for (auto* a : {&second, &first}) {
-      if (*a) (*a)->Document().SetModifiedFlag(false);
-      a->reset();
-    }
-    dialogs.reset();
-    host.reset();
+    if (second) second->Document().SetModifiedFlag(false);
+    second.reset();
+    EditorOnFileTest::TearDown();
   }
-  std::unique_ptr<CQuorvelApp> Start(const std::string& name, const Bytes& wav) {
-    WriteFileBytes(dir / name, wav);
-    auto app = std::make_unique<CQuorvelApp>();
-    EXPECT_TRUE(app->InitInstance({QString::fromStdString((dir / name).string())}));
-    return app;
+  // A second editor window on |name|, beside the fixture's, behind the same
+  // scripted hosts.
+  std::unique_ptr<CQuorvelApp> StartSecond(const std::string& name, const Bytes& wav) {
+    auto editor = std::make_unique<CQuorvelApp>();
+    EXPECT_TRUE(editor->InitInstance({QString::fromStdString(WriteFile(name, wav))}));
+    return editor;
   }
 
-  TempDir dir;
-  std::unique_ptr<ScriptedMessageHost> host;
-  std::unique_ptr<ScriptedFileDialogs> dialogs;
-  std::unique_ptr<CQuorvelApp> first;
+  // The fixture's editor is the first window.
+  std::unique_ptr<CQuorvelApp>& first = app;
   std::unique_ptr<CQuorvelApp> second;
 };
 
 TEST_F(ClipboardAppTest, ACopyInOneWindowPastesInAnother) {
   std::vector<int16_t> ramp(20000);
   for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(i);
-  first = Start("ramp.wav", MakePcm16Wav(ramp));
-  second = Start("quiet.wav", MakePcm16Wav(std::vector<int16_t>(5000, 0)));
+  ASSERT_NO_FATAL_FAILURE(OpenEditorOn("ramp.wav", MakePcm16Wav(ramp)));
+  second = StartSecond("quiet.wav", MakePcm16Wav(std::vector<int16_t>(5000, 0)));
   CMainFrame& from = first->MainFrame();
   CMainFrame& to = second->MainFrame();
   ASSERT_NE(&from, &to);
@@ -153,7 +145,7 @@ TEST_F(ClipboardAppTest, ACopyInOneWindowPastesInAnother) {
 }
 
 TEST_F(ClipboardAppTest, AddSilenceInsertsTheLengthItsKnobsShow) {
-  first = Start("tone.wav", MakePcm16Wav(std::vector<int16_t>(44100, 3000)));
+  ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tone.wav", MakePcm16Wav(std::vector<int16_t>(44100, 3000))));
   CMainFrame& frame = first->MainFrame();
   frame.show();
   {
@@ -204,7 +196,7 @@ TEST_F(ClipboardAppTest, AddSilenceInsertsTheLengthItsKnobsShow) {
 }
 
 TEST_F(ClipboardAppTest, RegionMenuRemovesAllRegionsAfterAsking) {
-  first = Start("tone.wav", MakePcm16Wav(std::vector<int16_t>(10000, 100)));
+  ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tone.wav", MakePcm16Wav(std::vector<int16_t>(10000, 100))));
   CQuorvelDoc& doc = first->Document();
   doc.instrument.hasInstrument = true;
   doc.instrument.regions = {Region{0, 4000, -1, -1, 0, 63, 60}, Region{4000, 10000, -1, -1, 64, 127, 72}};
@@ -218,7 +210,7 @@ TEST_F(ClipboardAppTest, RegionMenuRemovesAllRegionsAfterAsking) {
 }
 
 TEST_F(ClipboardAppTest, AFileDroppedWithCtrlIsAppendedAsANewRegion) {
-  first = Start("tone.wav", MakePcm16Wav(std::vector<int16_t>(1000, 100)));
+  ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tone.wav", MakePcm16Wav(std::vector<int16_t>(1000, 100))));
   WriteFileBytes(dir / "tail.wav", MakePcm16Wav(std::vector<int16_t>(500, -200)));
   CMainFrame& frame = first->MainFrame();
   QMimeData mime;
@@ -243,7 +235,7 @@ TEST_F(ClipboardAppTest, AFileDroppedWithCtrlIsAppendedAsANewRegion) {
 TEST_F(ClipboardAppTest, SelectionMenuKeepsOnlyTheSelection) {
   std::vector<int16_t> ramp(10000);
   for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(i);
-  first = Start("ramp.wav", MakePcm16Wav(ramp));
+  ASSERT_NO_FATAL_FAILURE(OpenEditorOn("ramp.wav", MakePcm16Wav(ramp)));
   CMainFrame& frame = first->MainFrame();
   frame.view->Model().loopIn = 2500;
   frame.view->Model().loopOut = 4000;

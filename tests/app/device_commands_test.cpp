@@ -4,7 +4,7 @@
 // copy and the downloaded file leave nothing behind; the document and its
 // unsaved changes are left alone by an upload, and a download asks about
 // them first.
-#include "app/device_commands.h"
+#include "device/ui/device_commands.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QSettings>
 
+#include "app/editor_on_file.h"
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
 #include "device/client_fixture.h"
@@ -32,27 +33,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class DeviceCommandsTest : public ::testing::Test {
+class DeviceCommandsTest : public EditorOnFileTest {
  protected:
   void SetUp() override {
-    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
     sim.AttachTo(midi);
     previousMidi_ = SetMidiSystem(&midi);
   }
   void TearDown() override {
-    if (app) app->Document().SetModifiedFlag(false);
-    app.reset();
-    dialogs.reset();
-    host.reset();
+    EditorOnFileTest::TearDown();
     SetMidiSystem(previousMidi_);
     EXPECT_EQ(sim.FramingErrors(), 0);
     EXPECT_EQ(sim.SequenceErrors(), 0);
-  }
-  bool Start(const QStringList& args = {}) {
-    host = std::make_unique<ScriptedMessageHost>();
-    dialogs = std::make_unique<ScriptedFileDialogs>();
-    app = std::make_unique<CQuorvelApp>();
-    return app->InitInstance(args);
   }
   void Trigger(int command) { app->MainFrame().Action(command)->trigger(); }
   QString LastLogLine() { return app->MainFrame().outputPane->logList().Lines().back(); }
@@ -63,14 +54,10 @@ class DeviceCommandsTest : public ::testing::Test {
     dialog.SlotListBox()->setCurrentItem(found.front());
   }
 
-  TempDir dir;
   MemoryMidiSystem midi;
   SimDevice sim;
   ConsoleCapture out;
   ConsoleCapture err;
-  std::unique_ptr<CQuorvelApp> app;
-  std::unique_ptr<ScriptedMessageHost> host;
-  std::unique_ptr<ScriptedFileDialogs> dialogs;
 
  private:
   MidiSystem* previousMidi_ = nullptr;
@@ -78,7 +65,7 @@ class DeviceCommandsTest : public ::testing::Test {
 
 TEST_F(DeviceCommandsTest, TheDocumentGoesToTheDeviceAndComesBackWithItsRegions) {
   ASSERT_TRUE(SaveThreeRegionSample(dir / "Kick.wav"));
-  ASSERT_TRUE(Start({QString::fromStdString((dir / "Kick.wav").string())}));
+  ASSERT_TRUE(StartEditor({QString::fromStdString((dir / "Kick.wav").string())}));
   CQuorvelDoc& doc = app->Document();
   CMainFrame& frame = app->MainFrame();
   // Unsaved work, which the upload must neither save nor change.
@@ -158,7 +145,7 @@ TEST_F(DeviceCommandsTest, TheDocumentGoesToTheDeviceAndComesBackWithItsRegions)
 
 TEST_F(DeviceCommandsTest, ASoundThatArrivesWithoutItsMetadataIsAWarningInTheLog) {
   ASSERT_TRUE(SaveThreeRegionSample(dir / "Pad.wav"));
-  ASSERT_TRUE(Start({QString::fromStdString((dir / "Pad.wav").string())}));
+  ASSERT_TRUE(StartEditor({QString::fromStdString((dir / "Pad.wav").string())}));
   EXPECT_EQ(app->MainFrame().Action(cmd::kUploadToDevice)->text(), QStringLiteral("Upload..."));
   EXPECT_EQ(app->MainFrame().Action(cmd::kDownloadFromDevice)->text(), QStringLiteral("Download..."));
   ModalDriver<CUploadDlg> driver([&](CUploadDlg& dialog) {
@@ -179,7 +166,7 @@ TEST_F(DeviceCommandsTest, ASoundThatArrivesWithoutItsMetadataIsAWarningInTheLog
 
 TEST_F(DeviceCommandsTest, ADownloadAsksAboutUnsavedChangesFirst) {
   ASSERT_TRUE(SaveThreeRegionSample(dir / "Kick.wav"));
-  ASSERT_TRUE(Start({QString::fromStdString((dir / "Kick.wav").string())}));
+  ASSERT_TRUE(StartEditor({QString::fromStdString((dir / "Kick.wav").string())}));
   app->Document().SetModifiedFlag(true);
   host->Answer(MessageAnswer::Cancel);
   ModalDriver<CDownloadDlg> driver([](CDownloadDlg&) {});
@@ -192,7 +179,7 @@ TEST_F(DeviceCommandsTest, ADownloadAsksAboutUnsavedChangesFirst) {
 }
 
 TEST_F(DeviceCommandsTest, NothingIsUploadedWithoutAudio) {
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(StartEditor());
   ModalDriver<CUploadDlg> driver([](CUploadDlg&) {});
   Trigger(cmd::kUploadToDevice);
   EXPECT_EQ(driver.Opened(), 0);
@@ -202,10 +189,10 @@ TEST_F(DeviceCommandsTest, NothingIsUploadedWithoutAudio) {
 
 TEST_F(DeviceCommandsTest, ADownloadThatDoesNotOpenIsDeletedAllTheSame) {
   ASSERT_TRUE(SaveThreeRegionSample(dir / "Kick.wav"));
-  ASSERT_TRUE(Start({QString::fromStdString((dir / "Kick.wav").string())}));
+  ASSERT_TRUE(StartEditor({QString::fromStdString((dir / "Kick.wav").string())}));
   const fs::path folder = MakeDownloadFolder();
   WriteFileBytes(folder / "Broken.wav", Text("not a wav"));
-  EXPECT_FALSE(OpenDownloadedSound(*app, folder / "Broken.wav"));
+  EXPECT_FALSE(OpenDownloadedSound(app->MainFrame().Context(), folder / "Broken.wav"));
   EXPECT_EQ(host->Texts(),
             (std::vector<std::string>{"This is not a valid RIFF file.", "Failed to load downloaded file."}));
   EXPECT_EQ(host->Shown().back().icon, MessageIcon::Error);
@@ -217,7 +204,7 @@ TEST_F(DeviceCommandsTest, ADownloadThatDoesNotOpenIsDeletedAllTheSame) {
 TEST_F(DeviceCommandsTest, ToolsMenuOpensTheManagerWhichConnectsAndLists) {
   sim.WithState([](SimState& s) { s.files.AddSound(3, "003 hat", 4, R"({"name":"Hat"})").data = {1, 2, 3, 4}; });
   ASSERT_TRUE(SaveThreeRegionSample(dir / "Kick.wav"));
-  ASSERT_TRUE(Start({QString::fromStdString((dir / "Kick.wav").string())}));
+  ASSERT_TRUE(StartEditor({QString::fromStdString((dir / "Kick.wav").string())}));
   MemoryAudioOutput output;
   ScopedAudioOutput outputScope(&output);
   app->MainFrame().view->StartPlayback();

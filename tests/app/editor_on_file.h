@@ -1,12 +1,14 @@
-// A fixture that starts the whole editor on one generated WAV file, the way a
-// user starts it from the command line, for tests that drive the window with
-// real mouse events or take screenshots of it.
+// A fixture that starts the whole editor the way a user starts it from the
+// command line, on a generated WAV file or on an empty document, with cleared
+// settings and scripted message boxes and file dialogs, for tests that drive
+// the window, its menus and dialogs, or take screenshots of it.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <string>
@@ -22,25 +24,49 @@ namespace zandrel::test {
 
 class EditorOnFileTest : public ::testing::Test {
  protected:
-  // Writes |wav| as |name| into a fresh folder, starts the editor on it with
-  // cleared settings and shows the main window. Use with ASSERT_NO_FATAL_FAILURE.
-  void OpenEditorOn(const std::string& name, const Bytes& wav) {
-    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
-    WriteFileBytes(dir / name, wav);
+  // Every test starts from the settings of a first run.
+  EditorOnFileTest() { QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear(); }
+
+  // Writes |bytes| as |name| into the test's folder and returns its path.
+  std::string WriteFile(const std::string& name, const Bytes& bytes) {
+    WriteFileBytes(dir / name, bytes);
+    return (dir / name).string();
+  }
+
+  // Starts the editor with the command-line |args| (none: an empty untitled
+  // document) behind freshly scripted boxes and file dialogs, made before the
+  // editor so that it keeps them. An editor still running is closed first;
+  // the settings are left as the last run wrote them.
+  bool StartEditor(const QStringList& args = {}) {
+    CloseEditor();
     host = std::make_unique<ScriptedMessageHost>();
     dialogs = std::make_unique<ScriptedFileDialogs>();
     app = std::make_unique<CQuorvelApp>();
-    ASSERT_TRUE(app->InitInstance({QString::fromStdString((dir / name).string())}));
+    if (!app->InitInstance(args)) return false;
     frame = &app->MainFrame();
     view = frame->view;
+    return true;
+  }
+
+  // Writes |wav| as |name| into the test's folder, starts the editor on it
+  // and shows the main window. Use with ASSERT_NO_FATAL_FAILURE.
+  void OpenEditorOn(const std::string& name, const Bytes& wav) {
+    ASSERT_TRUE(StartEditor({QString::fromStdString(WriteFile(name, wav))}));
     frame->show();
   }
-  void TearDown() override {
+
+  // Closes the editor without the question about unsaved changes, then takes
+  // down the hosts it used.
+  void CloseEditor() {
     if (app) app->Document().SetModifiedFlag(false);
+    frame = nullptr;
+    view = nullptr;
     app.reset();
     dialogs.reset();
     host.reset();
   }
+
+  void TearDown() override { CloseEditor(); }
 
   TempDir dir;
   std::unique_ptr<CQuorvelApp> app;

@@ -12,9 +12,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/editor_on_file.h"
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
-#include "commands/loop_commands.h"
+#include "processing/loop_commands.h"
 #include "processing/loop_fixtures.h"
 #include "support/document_fakes.h"
 #include "support/temp_dir.h"
@@ -25,27 +26,12 @@ namespace {
 
 using namespace zandrel::test;
 
-class LoopAppTest : public ::testing::Test {
+class LoopAppTest : public EditorOnFileTest {
  protected:
   void Start(const Pcm16Audio& a) {
-    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
-    host = std::make_unique<ScriptedMessageHost>();
-    dialogs = std::make_unique<ScriptedFileDialogs>();
-    app = std::make_unique<CQuorvelApp>();
-    WriteFileBytes(dir / "tone.wav", MakePcm16Wav(a.samples, static_cast<uint16_t>(a.channels), a.rate));
-    ASSERT_TRUE(app->InitInstance({QString::fromStdString((dir / "tone.wav").string())}));
+    ASSERT_NO_FATAL_FAILURE(
+        OpenEditorOn("tone.wav", MakePcm16Wav(a.samples, static_cast<uint16_t>(a.channels), a.rate)));
   }
-  void TearDown() override {
-    if (app) app->Document().SetModifiedFlag(false);
-    app.reset();
-    dialogs.reset();
-    host.reset();
-  }
-
-  TempDir dir;
-  std::unique_ptr<CQuorvelApp> app;
-  std::unique_ptr<ScriptedMessageHost> host;
-  std::unique_ptr<ScriptedFileDialogs> dialogs;
 };
 
 TEST_F(LoopAppTest, CancellingALongSearchChangesNothingAndAFinishedOneSelectsItsLoop) {

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "app/editor_on_file.h"
 #include "app/main_frame.h"
 #include "app/output_wnd.h"
 #include "app/quorvel_app.h"
@@ -44,17 +45,8 @@ std::vector<int16_t> Tone(int64_t from, int64_t frames) {
   return pcm;
 }
 
-class LoopSamplerAppTest : public ::testing::Test {
+class LoopSamplerAppTest : public EditorOnFileTest {
  protected:
-  void SetUp() override { QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear(); }
-  void TearDown() override {
-    if (app) app->Document().SetModifiedFlag(false);
-    app.reset();
-  }
-  bool Start(const QStringList& args = {}) {
-    app = std::make_unique<CQuorvelApp>();
-    return app->InitInstance(args);
-  }
   QAction* ToolsItem(const QString& text) {
     for (QAction* menu : app->MainFrame().menuBar()->actions())
       if (menu->text() == QStringLiteral("&Tools"))
@@ -64,19 +56,15 @@ class LoopSamplerAppTest : public ::testing::Test {
   }
   QStringList LogLines() { return app->MainFrame().outputPane->logList().Lines(); }
 
-  TempDir dir;
-  ScriptedMessageHost host;
-  ScriptedFileDialogs dialogs;
   MemoryAudioInput input;
   ScopedAudioInput inputScope{&input};
   MemoryAudioOutput output;
   ScopedAudioOutput outputScope{&output};
-  std::unique_ptr<CQuorvelApp> app;
 };
 
 TEST_F(LoopSamplerAppTest, FirstRunIsOfflineWithTheDefaultSettingsAndTheHelp) {
   input.AddDevice("Mic", 1);
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(StartEditor());
   QAction* item = ToolsItem(QStringLiteral("Circular Loop Sampler..."));
   ASSERT_NE(item, nullptr);
   bool checked = false;
@@ -128,7 +116,7 @@ TEST_F(LoopSamplerAppTest, FirstRunIsOfflineWithTheDefaultSettingsAndTheHelp) {
 
 TEST_F(LoopSamplerAppTest, RecordsTakesWithTheSpaceBarExportsOneAndLoadsItAsAnUndoableLoop) {
   input.AddDevice("Mic", 1);
-  ASSERT_TRUE(Start());  // installs the settings store
+  ASSERT_TRUE(StartEditor());  // installs the settings store
   CurrentSettings().SetString("LoopSampler", "AudioInUniqueId", "Memory: Mic");
   // An older document whose loop lies beyond any take.
   WavBuilder().Fmt(1, 1, 22050, 16).Data(Pcm16(std::vector<int16_t>(300000, 7))).WriteTo(dir / "old.wav");
@@ -139,7 +127,7 @@ TEST_F(LoopSamplerAppTest, RecordsTakesWithTheSpaceBarExportsOneAndLoadsItAsAnUn
 
   const fs::path exported = dir / "take.wav";
   WriteFileBytes(exported, Text("an earlier file"));
-  dialogs.Answer(dir / "no such folder" / "x.wav").Answer(exported);
+  dialogs->Answer(dir / "no such folder" / "x.wav").Answer(exported);
   std::vector<int16_t> expectedTake;
   int takes = 0;
   ModalDriver<CLoopSamplerDlg> driver([&](CLoopSamplerDlg& d) {
@@ -198,12 +186,12 @@ TEST_F(LoopSamplerAppTest, RecordsTakesWithTheSpaceBarExportsOneAndLoadsItAsAnUn
   ASSERT_EQ(driver.Opened(), 1);
   EXPECT_EQ(takes, 3);
 
-  const std::vector<std::string> texts = host.Texts();
+  const std::vector<std::string> texts = host->Texts();
   ASSERT_EQ(texts.size(), 3u);
   EXPECT_EQ(texts[0], "Please select a take to export.");
   EXPECT_EQ(texts[1].rfind("Error writing WAV file:\n", 0), 0u);
   EXPECT_EQ(texts[2], "Take 2 exported successfully to:\n" + exported.string() + "\n\nCrossfade applied: 100 ms");
-  EXPECT_EQ(dialogs.saveRequests.back().defaultPath, fs::path("Take_2.wav"));
+  EXPECT_EQ(dialogs->saveRequests.back().defaultPath, fs::path("Take_2.wav"));
   // The exported file: the 44-byte header and the crossfaded take.
   const std::vector<uint8_t> bytes = ReadFileBytes(exported);
   ASSERT_EQ(bytes.size(), 44u + 352800u);
@@ -243,7 +231,7 @@ TEST_F(LoopSamplerAppTest, RecordsTakesWithTheSpaceBarExportsOneAndLoadsItAsAnUn
 TEST_F(LoopSamplerAppTest, ADeviceChangeWhileRecordingGivesBackRecordAndTheEdits) {
   input.AddDevice("Mic", 1);
   input.AddDevice("Line", 1);
-  ASSERT_TRUE(Start());  // installs the settings store
+  ASSERT_TRUE(StartEditor());  // installs the settings store
   CurrentSettings().SetString("LoopSampler", "AudioInUniqueId", "Memory: Mic");
   bool done = false;
   ModalDriver<CLoopSamplerDlg> driver([&](CLoopSamplerDlg& d) {
@@ -267,7 +255,7 @@ TEST_F(LoopSamplerAppTest, ADeviceChangeWhileRecordingGivesBackRecordAndTheEdits
   });
   ToolsItem(QStringLiteral("Circular Loop Sampler..."))->trigger();
   EXPECT_TRUE(done);
-  EXPECT_EQ(host.Texts(), (std::vector<std::string>{"No take was selected or recorded."}));
+  EXPECT_EQ(host->Texts(), (std::vector<std::string>{"No take was selected or recorded."}));
   EXPECT_FALSE(app->Document().HasAudio());
 }
 

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSettings>
 
+#include "app/editor_on_file.h"
 #include "app/main_frame.h"
 #include "app/output_wnd.h"
 #include "app/quorvel_app.h"
@@ -20,7 +21,7 @@
 #include "support/temp_dir.h"
 #include "support/test_host.h"
 #include "support/wav_builder.h"
-#include "view/model/loop_synth_commands.h"
+#include "sound_design/loop_synth_commands.h"
 #include "view/quorvel_view.h"
 #include "widgets/universal_dlg.h"
 
@@ -72,37 +73,25 @@ void Turn(CUniversalDlg& dlg, const std::string& key, float value) {
   knob->Model().SetNormalizedValue((value - m.minimum) / (m.maximum - m.minimum));
 }
 
-class LoopSynthAppTest : public ::testing::Test {
+class LoopSynthAppTest : public EditorOnFileTest {
  protected:
   void SetUp() override {
-    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
-    host = std::make_unique<ScriptedMessageHost>();
-    dialogs = std::make_unique<ScriptedFileDialogs>();
-    app = std::make_unique<CQuorvelApp>();
     std::vector<int16_t> samples(44100);
     for (size_t i = 0; i < samples.size(); ++i)
       samples[i] = static_cast<int16_t>(12000 * std::sin(2 * M_PI * 220.0 * static_cast<double>(i) / 44100.0));
-    WriteFileBytes(dir / "tone.wav", MakePcm16Wav(samples));
-    ASSERT_TRUE(app->InitInstance({QString::fromStdString((dir / "tone.wav").string())}));
+    ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tone.wav", MakePcm16Wav(samples)));
     ViewModel& m = app->MainFrame().view->Model();
     m.loopIn = 4410;
     m.loopOut = 8820;
     m.loopPlayback = true;
   }
   void TearDown() override {
-    app->ParameterDialogs().driver = {};
-    if (app) app->Document().SetModifiedFlag(false);
-    app.reset();
-    dialogs.reset();
-    host.reset();
+    if (app) app->ParameterDialogs().driver = {};
+    EditorOnFileTest::TearDown();
   }
 
-  TempDir dir;
   MemoryAudioOutput output;
   ScopedAudioOutput outputScope{&output};
-  std::unique_ptr<CQuorvelApp> app;
-  std::unique_ptr<ScriptedMessageHost> host;
-  std::unique_ptr<ScriptedFileDialogs> dialogs;
 };
 
 TEST_F(LoopSynthAppTest, DialogsPreviewInALoopAndCancelChangesNothing) {

@@ -23,9 +23,10 @@
 #include <cmath>
 #include <thread>
 
+#include "app/editor_on_file.h"
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
-#include "app/tool_commands.h"
+#include "tools/ui/tool_commands.h"
 #include "device/dialog_driver.h"
 #include "platform/audio_output.h"
 #include "platform/settings.h"
@@ -384,13 +385,8 @@ TEST_F(MultisampleDialogTest, StartRefusalsShowTheirMessages) {
 
 // ------------------------------------------------------------- command --
 
-class MultisampleCommandTest : public ::testing::Test {
+class MultisampleCommandTest : public EditorOnFileTest {
  protected:
-  void SetUp() override { QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear(); }
-  void TearDown() override {
-    if (app) app->Document().SetModifiedFlag(false);
-    app.reset();
-  }
   QAction* ToolsItem(const QString& text) {
     for (QAction* menu : app->MainFrame().menuBar()->actions())
       if (menu->text() == QStringLiteral("&Tools"))
@@ -399,14 +395,11 @@ class MultisampleCommandTest : public ::testing::Test {
     return nullptr;
   }
 
-  ScriptedMessageHost host;
   SimulatedInstrument instrument;
-  std::unique_ptr<CQuorvelApp> app;
 };
 
 TEST_F(MultisampleCommandTest, DoneTakesTheRunIntoTheDocumentAndUndoRestoresIt) {
-  app = std::make_unique<CQuorvelApp>();
-  ASSERT_TRUE(app->InitInstance({}));
+  ASSERT_TRUE(StartEditor());
   ScopedMidiSystem midiScope(&instrument.midi);
   ScopedAudioInput audioScope(&instrument.audio);
   QAction* item = ToolsItem(QStringLiteral("MultiSample Robot (Midi+Audio)..."));
@@ -449,8 +442,7 @@ TEST_F(MultisampleCommandTest, DoneTakesTheRunIntoTheDocumentAndUndoRestoresIt) 
 }
 
 TEST_F(MultisampleCommandTest, CancelLeavesTheDocumentAlone) {
-  app = std::make_unique<CQuorvelApp>();
-  ASSERT_TRUE(app->InitInstance({}));
+  ASSERT_TRUE(StartEditor());
   ScopedMidiSystem midiScope(&instrument.midi);
   ScopedAudioInput audioScope(&instrument.audio);
   {

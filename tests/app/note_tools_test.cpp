@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/editor_on_file.h"
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
 #include "notes/ui/note_dialogs.h"
@@ -41,19 +42,14 @@ QString Shot(const char* name) {
   return QStringLiteral(ZANDREL_SCREENSHOT_DIR "/") + QString::fromUtf8(name);
 }
 
-class NoteToolsAppTest : public ::testing::Test {
+class NoteToolsAppTest : public EditorOnFileTest {
  protected:
   void SetUp() override {
-    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
-    host = std::make_unique<ScriptedMessageHost>();
-    dialogs = std::make_unique<ScriptedFileDialogs>();
-    app = std::make_unique<CQuorvelApp>();
     // Three tones of a quarter second each: A2, A3, A4.
     std::vector<int16_t> samples;
     for (double hz : {110.0, 220.0, 440.0})
       for (int i = 0; i < 11025; ++i) samples.push_back(static_cast<int16_t>(12000 * std::sin(2 * M_PI * hz * i / 44100)));
-    WriteFileBytes(dir / "tones.wav", MakePcm16Wav(samples));
-    ASSERT_TRUE(app->InitInstance({QString::fromStdString((dir / "tones.wav").string())}));
+    ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tones.wav", MakePcm16Wav(samples)));
     CQuorvelDoc& doc = app->Document();
     doc.instrument.hasInstrument = true;
     doc.instrument.regions.clear();
@@ -64,12 +60,6 @@ class NoteToolsAppTest : public ::testing::Test {
       r.rootNote = 45 + 12 * i;
       doc.instrument.regions.push_back(r);
     }
-  }
-  void TearDown() override {
-    if (app) app->Document().SetModifiedFlag(false);
-    app.reset();
-    dialogs.reset();
-    host.reset();
   }
 
   // Triggers the menu item |id|; |user| acts on the dialog it opens.
@@ -93,11 +83,6 @@ class NoteToolsAppTest : public ::testing::Test {
     for (const Region& r : app->Document().instrument.regions) out.push_back(r.*field);
     return out;
   }
-
-  TempDir dir;
-  std::unique_ptr<CQuorvelApp> app;
-  std::unique_ptr<ScriptedMessageHost> host;
-  std::unique_ptr<ScriptedFileDialogs> dialogs;
 };
 
 TEST_F(NoteToolsAppTest, TransposeDialogOctaveButtons) {

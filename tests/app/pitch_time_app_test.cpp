@@ -14,8 +14,9 @@
 #include <QSettings>
 #include <QTimer>
 
+#include "app/editor_on_file.h"
 #include "app/main_frame.h"
-#include "app/pitch_dialogs.h"
+#include "processing/ui/pitch_dialogs.h"
 #include "widgets/color_edit.h"
 #include "app/quorvel_app.h"
 #include "support/document_fakes.h"
@@ -28,24 +29,13 @@ namespace {
 
 using namespace zandrel::test;
 
-class PitchTimeAppTest : public ::testing::Test {
+class PitchTimeAppTest : public EditorOnFileTest {
  protected:
   void SetUp() override {
-    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
-    host = std::make_unique<ScriptedMessageHost>();
-    dialogs = std::make_unique<ScriptedFileDialogs>();
-    app = std::make_unique<CQuorvelApp>();
     std::vector<int16_t> samples(88200);
     for (size_t i = 0; i < samples.size(); ++i)
       samples[i] = static_cast<int16_t>(12000 * std::sin(2 * M_PI * 441.0 * static_cast<double>(i) / 44100));
-    WriteFileBytes(dir / "tone.wav", MakePcm16Wav(samples));
-    ASSERT_TRUE(app->InitInstance({QString::fromStdString((dir / "tone.wav").string())}));
-  }
-  void TearDown() override {
-    if (app) app->Document().SetModifiedFlag(false);
-    app.reset();
-    dialogs.reset();
-    host.reset();
+    ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tone.wav", MakePcm16Wav(samples)));
   }
   QMenu* Menu(const QString& title) {
     for (QAction* a : app->MainFrame().menuBar()->actions())
@@ -65,11 +55,6 @@ class PitchTimeAppTest : public ::testing::Test {
     QDir().mkpath(QStringLiteral(ZANDREL_SCREENSHOT_DIR));
     EXPECT_TRUE(w.grab().save(QStringLiteral(ZANDREL_SCREENSHOT_DIR "/") + name + ".png"));
   }
-
-  TempDir dir;
-  std::unique_ptr<CQuorvelApp> app;
-  std::unique_ptr<ScriptedMessageHost> host;
-  std::unique_ptr<ScriptedFileDialogs> dialogs;
 };
 
 TEST_F(PitchTimeAppTest, DownsampleFromTheReTimeMenuConvertsTheDocumentAndClearsUndo) {

@@ -1,4 +1,4 @@
-// The processing commands in the running app: the Process menu, and long work
+// The processing commands in the running app: the "&Audio" menu, and long work
 // with its progress dialog, Cancel and closing the window meanwhile.
 #include <gmock/gmock.h>
 
@@ -14,9 +14,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/editor_on_file.h"
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
-#include "commands/processing_commands.h"
+#include "processing/processing_commands.h"
 #include "support/document_fakes.h"
 #include "support/temp_dir.h"
 #include "support/test_host.h"
@@ -41,33 +42,18 @@ struct SlowWork {
   }
 };
 
-class ProcessingAppTest : public ::testing::Test {
+class ProcessingAppTest : public EditorOnFileTest {
  protected:
   void SetUp() override {
-    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
-    host = std::make_unique<ScriptedMessageHost>();
-    dialogs = std::make_unique<ScriptedFileDialogs>();
-    app = std::make_unique<CQuorvelApp>();
     std::vector<int16_t> samples(44100);
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(12000 * std::sin(i * 0.01));
-    WriteFileBytes(dir / "tone.wav", MakePcm16Wav(samples));
-    ASSERT_TRUE(app->InitInstance({QString::fromStdString((dir / "tone.wav").string())}));
+    ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tone.wav", MakePcm16Wav(samples)));
     slow.id = 1;
     slow.menuText = "Slow Effect";
     slow.undoLabel = "Slow Effect";
     slow.work = SampleWork::Of(SlowWork{});
   }
-  void TearDown() override {
-    if (app) app->Document().SetModifiedFlag(false);
-    app.reset();
-    dialogs.reset();
-    host.reset();
-  }
 
-  TempDir dir;
-  std::unique_ptr<CQuorvelApp> app;
-  std::unique_ptr<ScriptedMessageHost> host;
-  std::unique_ptr<ScriptedFileDialogs> dialogs;
   ProcessingCommand slow;
 };
 

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/editor_on_file.h"
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
 #include "support/document_fakes.h"
@@ -26,30 +27,18 @@ using ::testing::Contains;
 
 constexpr int kFrames = 44100;  // one second
 
-class PropertyPagesTest : public ::testing::Test {
+class PropertyPagesTest : public EditorOnFileTest {
  protected:
   void SetUp() override {
-    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
     std::vector<int16_t> samples(kFrames);
     for (int i = 0; i < kFrames; ++i) samples[static_cast<size_t>(i)] = static_cast<int16_t>(12000 * std::sin(i * 0.03));
-    WriteFileBytes(dir / "tone.wav", MakePcm16Wav(samples));
-    host = std::make_unique<ScriptedMessageHost>();
-    dialogs = std::make_unique<ScriptedFileDialogs>();
-    app = std::make_unique<CQuorvelApp>();
-    ASSERT_TRUE(app->InitInstance({QString::fromStdString((dir / "tone.wav").string())}));
-    frame = &app->MainFrame();
+    ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tone.wav", MakePcm16Wav(samples)));
     doc = &app->Document();
     doc->instrument.hasInstrument = true;
     doc->instrument.regions = {{0, 20000, -1, -1, 0, 59, 48}, {20000, kFrames, 25000, 40000, 60, 127, 72}};
     doc->UpdateAllViews(DocumentChange::kInstrument);
     region = frame->propertiesPane->regionPage;
     global = frame->propertiesPane->globalPage;
-  }
-  void TearDown() override {
-    if (app) app->Document().SetModifiedFlag(false);
-    app.reset();
-    dialogs.reset();
-    host.reset();
   }
 
   ViewModel& View() { return frame->view->Model(); }
@@ -83,11 +72,6 @@ class PropertyPagesTest : public ::testing::Test {
     View().HandleKey(ViewKey::kLoopOut);
   }
 
-  TempDir dir;
-  std::unique_ptr<CQuorvelApp> app;
-  std::unique_ptr<ScriptedMessageHost> host;
-  std::unique_ptr<ScriptedFileDialogs> dialogs;
-  CMainFrame* frame = nullptr;
   CQuorvelDoc* doc = nullptr;
   CRegionPropsDlg* region = nullptr;
   CGlobalPropsDlg* global = nullptr;

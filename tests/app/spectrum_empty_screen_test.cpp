@@ -11,6 +11,7 @@
 
 #include "app/editor_on_file.h"
 #include "commands/commands.h"
+#include "view/model/view_commands.h"
 #include "view/quorvel_view.h"
 #include "view/model/piano_key_layout.h"
 
@@ -100,33 +101,14 @@ TEST_F(SpectrumAppTest, ViewMenuTogglesTheSpectrumOverThePianoAxis) {
   EXPECT_EQ(redAfter, 0);
 }
 
-class EmptyScreenAppTest : public ::testing::Test {
+class EmptyScreenAppTest : public EditorOnFileTest {
  protected:
   void SetUp() override {
-    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
-    host = std::make_unique<ScriptedMessageHost>();
-    dialogs = std::make_unique<ScriptedFileDialogs>();
-    app = std::make_unique<CQuorvelApp>();
-    ASSERT_TRUE(app->InitInstance({}));
-    frame = &app->MainFrame();
-    view = frame->view;
+    ASSERT_TRUE(StartEditor());
     frame->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(frame));
     QApplication::processEvents();
   }
-  void TearDown() override {
-    if (app) app->Document().SetModifiedFlag(false);
-    app.reset();
-    dialogs.reset();
-    host.reset();
-  }
-
-  TempDir dir;
-  std::unique_ptr<ScriptedMessageHost> host;
-  std::unique_ptr<ScriptedFileDialogs> dialogs;
-  std::unique_ptr<CQuorvelApp> app;
-  CMainFrame* frame = nullptr;
-  CQuorvelView* view = nullptr;
 };
 
 TEST_F(EmptyScreenAppTest, AnimationRunsOnTheEmptyViewAndStopsForAudio) {

@@ -1,7 +1,7 @@
 // The sampling and performance tools through the "&Tools" menu, offscreen:
 // the loop maker over a generated drum kit and the mini sampler player with
 // a MIDI input in memory and an audio output without a device.
-#include "app/tool_commands.h"
+#include "tools/ui/tool_commands.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +18,7 @@
 #include <QTest>
 #include <cmath>
 
+#include "app/editor_on_file.h"
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
 #include "device/dialog_driver.h"
@@ -55,24 +56,11 @@ void WriteKit(const fs::path& path) {
   WavBuilder().Fmt(1, 1, 44100, 16).Chunk("LIST", ListInfo({{"TNGE", TngeBody(json)}})).Data(Pcm16(pcm)).WriteTo(path);
 }
 
-class ToolCommandsTest : public ::testing::Test {
+class ToolCommandsTest : public EditorOnFileTest {
  protected:
-  void SetUp() override { QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear(); }
-  void TearDown() override {
-    if (app) app->Document().SetModifiedFlag(false);
-    app.reset();
-    dialogs.reset();
-    host.reset();
-  }
-  bool Start(const QStringList& args = {}) {
-    host = std::make_unique<ScriptedMessageHost>();
-    dialogs = std::make_unique<ScriptedFileDialogs>();
-    app = std::make_unique<CQuorvelApp>();
-    return app->InitInstance(args);
-  }
   bool StartWithKit() {
     WriteKit(dir / "Kit.wav");
-    return Start({QString::fromStdString((dir / "Kit.wav").string())});
+    return StartEditor({QString::fromStdString((dir / "Kit.wav").string())});
   }
   QAction* ToolsItem(const QString& text) {
     for (QAction* menu : app->MainFrame().menuBar()->actions())
@@ -81,11 +69,6 @@ class ToolCommandsTest : public ::testing::Test {
           if (a->text() == text) return a;
     return nullptr;
   }
-
-  TempDir dir;
-  std::unique_ptr<CQuorvelApp> app;
-  std::unique_ptr<ScriptedMessageHost> host;
-  std::unique_ptr<ScriptedFileDialogs> dialogs;
 };
 
 // The level of the last |frames| frames played.
@@ -181,7 +164,7 @@ TEST_F(ToolCommandsTest, LoopMakerRendersTheRememberedPatternAndPlaysItInALoop) 
 }
 
 TEST_F(ToolCommandsTest, LoopMakerNeedsAKit) {
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(StartEditor());
   ToolsItem(QStringLiteral("Loop Maker (MIDI/MPC to wav)"))->trigger();
   EXPECT_EQ(host->Texts(), (std::vector<std::string>{"Please load a drum kit first."}));
   EXPECT_EQ(host->Shown().back().icon, MessageIcon::Warning);
@@ -321,7 +304,7 @@ TEST_F(ToolCommandsTest, MiniSamplerReleasesHeldKeysWhenItLosesTheKeyboard) {
 }
 
 TEST_F(ToolCommandsTest, MiniSamplerNeedsAudioAndRegions) {
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(StartEditor());
   ToolsItem(QStringLiteral("Mini Sampler Player..."))->trigger();
   EXPECT_EQ(host->Texts(), (std::vector<std::string>{"No audio data loaded. Please open a WAV file first."}));
   WavBuilder().Fmt(1, 1, 44100, 16).Data(Pcm16({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12})).WriteTo(dir / "Plain.wav");

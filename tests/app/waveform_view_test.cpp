@@ -12,6 +12,7 @@
 
 #include <cmath>
 
+#include "app/editor_on_file.h"
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
 #include "platform/audio_output.h"
@@ -19,6 +20,7 @@
 #include "support/temp_dir.h"
 #include "support/test_host.h"
 #include "support/wav_builder.h"
+#include "view/model/view_commands.h"
 #include "view/model/view_drawing.h"
 #include "view/view_painter.h"
 
@@ -42,27 +44,13 @@ Bytes ChirpWav(int frames) {
   return MakePcm16Wav(samples);
 }
 
-class WaveformViewTest : public ::testing::Test {
+class WaveformViewTest : public EditorOnFileTest {
  protected:
   void SetUp() override {
-    QSettings(QStringLiteral("Zindermast"), QStringLiteral("Zandrel")).clear();
-    WriteFileBytes(dir / "chirp.wav", ChirpWav(kFrames));
-    host = std::make_unique<ScriptedMessageHost>();
-    dialogs = std::make_unique<ScriptedFileDialogs>();
-    app = std::make_unique<CQuorvelApp>();
-    ASSERT_TRUE(app->InitInstance({QString::fromStdString((dir / "chirp.wav").string())}));
-    frame = &app->MainFrame();
-    view = frame->view;
-    frame->show();
+    ASSERT_NO_FATAL_FAILURE(OpenEditorOn("chirp.wav", ChirpWav(kFrames)));
     QApplication::setActiveWindow(frame);
     view->setFocus();
     QApplication::processEvents();
-  }
-  void TearDown() override {
-    if (app) app->Document().SetModifiedFlag(false);
-    app.reset();
-    dialogs.reset();
-    host.reset();
   }
   ViewModel& Model() { return view->Model(); }
   // Three regions, the middle one selected and looped; a selection inside
@@ -94,15 +82,10 @@ class WaveformViewTest : public ::testing::Test {
   // Playback goes to `output` from here on.
   void UseMemoryOutput() { outputScope = std::make_unique<ScopedAudioOutput>(&output); }
 
-  TempDir dir;
-  // Declared before the app, so that it outlives the view that plays into it.
+  // The fixture's TearDown closes the editor while these still stand, so the
+  // output outlives the view that plays into it.
   MemoryAudioOutput output;
   std::unique_ptr<ScopedAudioOutput> outputScope;
-  std::unique_ptr<CQuorvelApp> app;
-  std::unique_ptr<ScriptedMessageHost> host;
-  std::unique_ptr<ScriptedFileDialogs> dialogs;
-  CMainFrame* frame = nullptr;
-  CQuorvelView* view = nullptr;
 };
 
 // |actual| within |tolerance| per channel of |expected| (both opaque).

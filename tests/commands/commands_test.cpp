@@ -5,6 +5,8 @@
 #include <stdexcept>
 
 #include "commands/editor_commands.h"
+#include "processing/level_commands.h"
+#include "processing/processing_commands.h"
 
 namespace zandrel {
 namespace {

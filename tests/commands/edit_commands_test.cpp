@@ -5,6 +5,7 @@
 #include "commands/commands.h"
 #include "commands/editor_commands.h"
 #include "document/document_fixture.h"
+#include "processing/processing_commands.h"
 
 namespace zandrel {
 namespace {

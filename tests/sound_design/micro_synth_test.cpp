@@ -1,5 +1,6 @@
 #include "sound_design/micro_synth.h"
 #include "support/pcm_measures.h"
+#include "widgets/model/knob_panel_model.h"
 
 #include <gmock/gmock.h>
 

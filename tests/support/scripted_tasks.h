@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "commands/commands.h"
-#include "processing/long_task.h"
+#include "commands/long_task.h"
 
 namespace zandrel::test {
 

@@ -213,6 +213,9 @@ TEST(PatternNoteName, Table) {
       {"C4", 60},  {"c#2", 37}, {"Eb4", 63}, {"C-1", 0},  {"G9", 127}, {"G#9", -1}, {"H3", -1},
       {"C", -1},   {"Bb3", 58}, {"B3", 59},  {"B#3", 60}, {"CB4", 59}, {" d2 ", 38}, {"", -1},
       {"C4x", 60}, {"Cb", -1},  {"C99999999999999999999", -1}, {"C-99999999999", -1}, {"B", -1},
+      // Unlike the editor's note fields: the octave follows the name directly,
+      // and after a flat it carries no '+'.
+      {"C 4", -1}, {"Bb 3", -1}, {"Bb+3", -1}, {"C#+4", 61},
   };
   for (const auto& [text, note] : cases) EXPECT_EQ(ParsePatternNoteName(text), note) << text;
 }

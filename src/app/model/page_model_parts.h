@@ -1,7 +1,7 @@
 // Small records the property pages' models hand to their Qt pages.
 #pragma once
 
-#include "notes/colorref.h"
+#include "platform/colorref.h"
 
 namespace zandrel {
 

@@ -18,7 +18,7 @@
 
 #include "app/model/page_model_parts.h"
 #include "document/instrument.h"
-#include "notes/colorref.h"
+#include "platform/colorref.h"
 
 namespace zandrel {
 

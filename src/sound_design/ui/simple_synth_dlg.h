@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "commands/micro_synth_command.h"
+#include "sound_design/micro_synth_command.h"
 #include "processing/pcm_preview_source.h"
 #include "sound_design/micro_synth.h"
 #include "widgets/knob_panel.h"

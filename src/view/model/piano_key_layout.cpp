@@ -78,4 +78,11 @@ PianoHitRecords ComputePianoHitRecords(const InstrumentData& instrument, int wid
   return out;
 }
 
+int PianoKeyAtX(int x, int width, bool editKeyBoundaries) {
+  const PianoKeyLayout l = PianoKeyLayout::For(width, editKeyBoundaries);
+  for (int key = l.lowestKey; key <= l.highestKey; ++key)
+    if (l.X1(key) <= x && x < l.X2(key)) return key;
+  return -1;
+}
+
 }  // namespace zandrel

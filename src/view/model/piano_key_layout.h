@@ -37,6 +37,11 @@ struct PianoKeyLayout {
   int KeyAtBoundary(int x) const;
 };
 
+// Set Root Note's hit test: the MIDI key under x of the piano strip drawn
+// across |width| pixels (the strip's own layout), or -1 between or beside
+// the drawn keys.
+int PianoKeyAtX(int x, int width, bool editKeyBoundaries);
+
 // A hit record of the strip: a rectangle (nothing normalised, so an inverted
 // one hits nothing), the region it belongs to and, for a key-boundary handle,
 // whether it is the region's low-key handle.

@@ -23,6 +23,28 @@ inline constexpr int kNormalTool = 32883;
 inline constexpr int kRearrangeTool = 32884;
 inline constexpr int kTimeStretchTool = 32921;
 inline constexpr int kRetimeTool = 32924;
+// Playback, the selection and the view
+inline constexpr int kPlayStop = 32772;
+inline constexpr int kLoop = 32773;
+inline constexpr int kSetLoopIn = 32774;
+inline constexpr int kSetLoopOut = 32775;
+inline constexpr int kSetLeftLoopPoint = 32855;
+inline constexpr int kSetRightLoopPoint = 32856;
+inline constexpr int kSelectAll = 32877;
+inline constexpr int kDeselect = 32912;
+inline constexpr int kCopyPositionAsText = 32826;
+inline constexpr int kEditKeyBoundaries = 32828;
+// Display and editing settings
+inline constexpr int kSnapToZeroCrossing = 32778;
+inline constexpr int kTrimToEpLimits = 32788;
+inline constexpr int kFollowPlayhead = 32802;
+inline constexpr int kTimelineFrames = 32816;
+inline constexpr int kPlayAnimation = 32817;
+inline constexpr int kSpectrum = 32875;
+inline constexpr int kTimelineBeats = 32880;
+inline constexpr int kTimelineTime = 32881;
+inline constexpr int kScrollWheelZoom = 32887;
+inline constexpr int kShowLoupe = 32922;
 }  // namespace cmd
 
 // |putTextOnClipboard| puts a text on the system clipboard (Copy Position);

@@ -8,7 +8,7 @@
 // downwards.
 //
 // Colours are ARGB, 0xAARRGGBB. The window system's colour values that the
-// pages and widgets exchange (ColorRef, 0x00BBGGRR, notes/colorref.h) meet
+// pages and widgets exchange (ColorRef, 0x00BBGGRR, platform/colorref.h) meet
 // ARGB only through the two helpers below.
 #pragma once
 
@@ -17,7 +17,7 @@
 #include <optional>
 
 #include "document/quorvel_doc.h"
-#include "notes/colorref.h"
+#include "platform/colorref.h"
 #include "view/model/rect.h"
 
 namespace zandrel {

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "document/region_edits.h"
 #include "platform/settings.h"
 #include "processing/sample_access.h"
 #include "processing/snapping.h"
+#include "view/model/piano_key_layout.h"
 
 namespace zandrel {
 
@@ -116,6 +118,37 @@ bool ViewModel::Wheel(int delta, double mouseX, bool altDown) {
   return true;
 }
 
+std::optional<ClientPoint> ViewModel::ContextMenuPoint() const {
+  if (contextMenuX < 0 || contextMenuY < 0) return std::nullopt;
+  return ClientPoint{contextMenuX, contextMenuY};
+}
+
+std::optional<int> ViewModel::PianoKeyAtContextMenu() const {
+  const int x = contextMenuX, y = contextMenuY;
+  if (x < 0 || x >= clientWidth || y < clientHeight - PianoStripHeight() || y >= clientHeight) return std::nullopt;
+  return PianoKeyAtX(x, clientWidth, editKeyBoundaries);
+}
+
+std::function<int64_t(int64_t)> ViewModel::ZeroCrossingSnap() const {
+  if (!snapToZeroCrossing) return {};
+  return [this](int64_t frame) { return Snap(frame); };
+}
+
+void ViewModel::ShowRegion(int index) {
+  const std::vector<Region>& regions = doc.instrument.regions;
+  if (hooks.showRegion && index >= 0 && index < static_cast<int>(regions.size()))
+    hooks.showRegion(regions[static_cast<size_t>(index)], index);
+}
+
+void ViewModel::ShowInstrument() {
+  if (hooks.showInstrument) hooks.showInstrument(DurationSeconds());
+}
+
+void ViewModel::ShowTimelineInBeats() {
+  timelineMode = TimelineMode::kBeats;
+  if (hooks.repaint) hooks.repaint();
+}
+
 int64_t ViewModel::Snap(int64_t frame) const {
   if (!snapToZeroCrossing) return frame;
   if (hooks.snapToZeroCrossing) return hooks.snapToZeroCrossing(frame);
@@ -215,22 +248,7 @@ int ViewModel::FindRegionAtSelectionCenter() const {
   return -1;
 }
 
-int ViewModel::SetRegionLoopFromSelection() {
-  InstrumentData& inst = doc.instrument;
-  if (!inst.hasInstrument) return -1;
-  for (size_t i = 0; i < inst.regions.size(); ++i) {
-    Region& r = inst.regions[i];
-    if (r.startSample <= loopIn && loopIn <= r.endSample) {
-      if (r.startSample <= loopOut && loopOut <= r.endSample) {
-        r.loopStart = loopIn;
-        r.loopEnd = loopOut;
-        return static_cast<int>(i);
-      }
-      return -1;
-    }
-  }
-  return -1;
-}
+int ViewModel::SetRegionLoopFromSelection() { return zandrel::SetRegionLoopFromSelection(doc.instrument, *this); }
 
 void ViewModel::ResetForDocument() {
   if (hooks.stopPlayback) hooks.stopPlayback();

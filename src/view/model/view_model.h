@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/command_view.h"
 #include "document/quorvel_doc.h"
 #include "view/model/particles.h"
 #include "view/model/peak_cache.h"
@@ -92,9 +93,19 @@ struct PaintPoint {
 // ceil(frames / 2e9) frames so positions fit 32 bits.
 ScrollBarState ComputeScrollBar(double frames, double page, double viewStart, double* unit);
 
-class ViewModel : public ViewSelection {
+class ViewModel : public ViewSelection, public CommandView {
  public:
   explicit ViewModel(CQuorvelDoc& doc);
+
+  // What the commands ask of the view.
+  int ClientWidth() const override { return clientWidth; }
+  int ClientHeight() const override { return clientHeight; }
+  std::optional<ClientPoint> ContextMenuPoint() const override;
+  std::optional<int> PianoKeyAtContextMenu() const override;
+  std::function<int64_t(int64_t)> ZeroCrossingSnap() const override;
+  void ShowRegion(int index) override;
+  void ShowInstrument() override;
+  void ShowTimelineInBeats() override;
 
   CQuorvelDoc& doc;
   ViewHooks hooks;

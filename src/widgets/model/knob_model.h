@@ -16,21 +16,14 @@
 #include <string>
 #include <vector>
 
-#include "notes/colorref.h"
+#include "platform/colorref.h"
+#include "platform/knob_param.h"
 
 namespace zandrel {
-
-enum KnobKind : int { kKnobRotary = 0, kKnobSelector = 1, kKnobSection = 2, kKnobLabelRow = 3 };
 
 enum class KnobMouseState : int { kIdle = 0, kHover = 1, kDragging = 2 };
 
 enum class KnobKey { kPageUp, kPageDown, kHome, kEnd, kLeft, kRight, kUp, kDown };
-
-// One item of a selector: its label and colour.
-struct KnobChoice {
-  std::string label;
-  ColorRef colour = 0;
-};
 
 class KnobModel {
  public:

@@ -90,15 +90,7 @@ int MeasureKnobPanelHeight(std::span<const int> kinds, int width) {
 
 void KnobPanelModel::AddParam(int id, std::string label, std::string format, float minimum, float maximum,
                               float defaultValue, ColorRef colour) {
-  KnobParam p;
-  p.id = id;
-  p.label = std::move(label);
-  p.valueFormat = std::move(format);
-  p.minimum = minimum;
-  p.maximum = maximum;
-  p.defaultValue = defaultValue;
-  p.colour = colour;
-  params[id] = std::move(p);
+  params[id] = RotaryKnob(id, std::move(label), defaultValue, colour, std::move(format), minimum, maximum);
   order.push_back(id);
 }
 

@@ -19,25 +19,10 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/knob_param.h"
 #include "widgets/model/knob_model.h"
 
 namespace zandrel {
-
-struct KnobParam {
-  int id = 1;  // control id of the knob and key of the maps
-  std::string label;
-  std::string valueFormat = "%.0f%%";
-  float defaultValue = 0.5f;  // knob: real units; selector: normalised 0..1
-  float minimum = 0.0f;
-  float maximum = 1.0f;
-  ColorRef colour = 0xFF9632;       // accent of a knob; fill of a label row
-  ColorRef labelColour = 0xFFFFFF;  // text of a label row
-  std::function<void(float)> valueCallback;
-  std::function<void(int)> selectionCallback;
-  std::function<void()> commitCallback;
-  std::vector<KnobChoice> items;  // a parameter with items becomes a selector
-  int kind = kKnobRotary;         // only kinds 2 and 3 are read from here
-};
 
 // A cell of the layout in the parent's client coordinates (right and bottom
 // exclusive).

@@ -58,19 +58,12 @@ void UniversalDlgModel::FillPanel() {
       panel.AddParam(p.id, p.label, p.valueFormat, p.minimum, p.maximum, p.defaultValue, p.colour);
       continue;
     }
-    KnobParam k;
-    k.id = p.id;
-    k.label = p.label;
-    if (p.kind == kKnobSelector) {
-      k.items = p.items;
-    } else {
-      k.kind = p.kind;
-      if (p.kind == kKnobLabelRow) {
-        k.colour = p.colour;
-        k.labelColour = p.labelTextColour;
-      }
-    }
-    panel.params[p.id] = std::move(k);
+    if (p.kind == kKnobSelector)
+      panel.params[p.id] = SelectorKnob(p.id, p.label, p.items);
+    else if (p.kind == kKnobLabelRow)
+      panel.params[p.id] = TextRowKnob(p.id, p.kind, p.label, p.colour, p.labelTextColour);
+    else
+      panel.params[p.id] = TextRowKnob(p.id, p.kind, p.label);
     panel.order.push_back(p.id);
   }
 }

@@ -6,7 +6,8 @@
 
 #include "commands/editor_commands.h"
 #include "document/document_fixture.h"
-#include "view/model/pitch_commands.h"
+#include "processing/pitch_commands.h"
+#include "processing/processing_commands.h"
 #include "view/model/view_model.h"
 
 namespace zandrel {
@@ -33,7 +34,7 @@ class ViewCommandsTest : public DocumentTest, public DocumentObserver {
     model->ResetForDocument();
     DeclareCoreCommands(registry);
     DeclareViewCommands(registry, *model);
-    DeclarePitchCommands(registry, *model, noDialogs);
+    DeclarePitchCommands(registry, noDialogs);
     context = std::make_unique<BasicCommandContext>(&Doc(), model.get());
     // The view follows the document as the widget does.
     Doc().AddObserver(this);

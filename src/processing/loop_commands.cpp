@@ -1,0 +1,302 @@
+#include "processing/loop_commands.h"
+
+#include <atomic>
+#include <memory>
+
+#include "processing/loop_crossfade.h"
+#include "processing/loop_search.h"
+#include "processing/processing_range.h"
+
+namespace zandrel {
+namespace {
+
+
+void Box(CommandContext& c, std::string_view text, MessageIcon icon = MessageIcon::None) {
+  c.Messages().Show(text, icon, MessageButtons::Ok);
+}
+
+bool SelectionSet(const ViewSelection& s) { return s.loopIn >= 0 && s.loopOut >= 0 && s.loopIn < s.loopOut; }
+
+void SetSelection(CQuorvelDoc& doc, ViewSelection& s, int64_t in, int64_t out) {
+  s.loopIn = in;
+  s.loopOut = out;
+  doc.NotifySelectionChanged();
+}
+
+// Watches the document while a search runs on its copy of the audio:
+// anything that changes or replaces the audio makes the result stale, so the
+// search stops and its result is dropped.
+class AudioWatch final : public DocumentObserver {
+ public:
+  explicit AudioWatch(CQuorvelDoc& doc) : doc_(doc) { doc_.AddObserver(this); }
+  ~AudioWatch() override { doc_.RemoveObserver(this); }
+  AudioWatch(const AudioWatch&) = delete;
+  AudioWatch& operator=(const AudioWatch&) = delete;
+
+  void OnAudioAboutToChange() override { stale_ = true; }
+  void OnDocumentChanged(DocumentChange change) override {
+    if (change == DocumentChange::kReplaced || change == DocumentChange::kAudio) stale_ = true;
+  }
+  bool Stale() const { return stale_.load(); }
+
+ private:
+  CQuorvelDoc& doc_;
+  std::atomic<bool> stale_{false};
+};
+
+// Runs |search| as long work and hands its result to |apply| on the
+// user-interface thread, unless it was cancelled or the audio changed.
+void RunSearch(CommandContext& c, const std::string& title,
+               std::function<LoopSearchResult(const LoopProgress&)> search,
+               std::function<void(CQuorvelDoc&, const LoopSearchResult&)> apply) {
+  CQuorvelDoc& doc = *c.Document();
+  AudioWatch watch(doc);
+  auto result = std::make_shared<LoopSearchResult>();
+  LongWork work;
+  work.title = title;
+  work.compute = [&watch, result, search](const std::function<bool(double)>& progress) {
+    *result = search([&](double f) { return !watch.Stale() && progress(f); });
+    return !result->cancelled;
+  };
+  work.commit = [&] {
+    if (watch.Stale() || result->cancelled) return;
+    for (const std::string& line : result->log) Log(doc.GetLog(), line);
+    if (!result->found) {
+      if (!result->message.empty()) Box(c, result->message);
+      return;
+    }
+    apply(doc, *result);
+  };
+  c.RunLongWork(work);
+}
+
+// "Find Looping Points (Slow)" and "(Pyramid)": the selected region, or the
+// whole file when there are no regions.
+void FindLoopPoints(CommandContext& c, bool pyramid, const std::string& title) {
+  CQuorvelDoc* doc = c.Document();
+  if (!doc) return;
+  ViewSelection& view = c.Selection();
+  const std::vector<Region>& regions = doc->instrument.regions;
+  int index = -1;
+  if (!regions.empty()) {
+    if (view.selectedRegion < 0 || static_cast<size_t>(view.selectedRegion) >= regions.size()) {
+      Box(c,
+          "Please select a region first.\n\nYou can select a region by clicking on it in the region selector bar at "
+          "the top of the waveform.",
+          MessageIcon::Information);
+      return;
+    }
+    index = view.selectedRegion;
+  }
+  if (!doc->HasAudio()) {
+    Box(c, kNoAudioText);
+    return;
+  }
+  const LoopSearchRangeResult range = LoopSearchRangeFor(doc->FrameCount(), regions, index);
+  if (!range.range) {
+    Box(c, range.error);
+    return;
+  }
+  auto source = std::make_shared<LoopSource>(LoopSource::Copy(PcmSpan::Of(doc->audio), *range.range));
+  RunSearch(
+      c, title,
+      [source, pyramid](const LoopProgress& progress) {
+        return pyramid ? findLoopPyramid(*source, progress) : findLoopSlow(*source, progress);
+      },
+      [&c, index, title](CQuorvelDoc& d, const LoopSearchResult& r) {
+        ViewSelection& s = c.Selection();
+        if (index >= 0 && static_cast<size_t>(index) < d.instrument.regions.size()) {
+          const Region& g = d.instrument.regions[static_cast<size_t>(index)];
+          // A region that has a loop keeps it; only the selection changes.
+          if (!g.HasLoop()) {
+            Region next = g;
+            next.loopStart = std::max(g.startSample, std::min(r.loopIn, g.endSample));
+            next.loopEnd = std::max(g.startSample, std::min(r.loopOut, g.endSample));
+            if (next.loopStart >= next.loopEnd) next.loopStart = next.loopEnd = kNoLoop;
+            if (!(next == g) && d.PushUndo(kUndoRegionsOnly, title)) {
+              d.instrument.regions[static_cast<size_t>(index)] = next;
+              if (next.HasLoop()) d.SetModifiedFlag(true);
+              d.UpdateAllViews(DocumentChange::kInstrument);
+            }
+          }
+        }
+        SetSelection(d, s, r.loopIn, r.loopOut);
+      });
+}
+
+void FindLoopPointsNcc(CommandContext& c) {
+  CQuorvelDoc* doc = c.Document();
+  if (!doc) return;
+  if (!doc->HasAudio()) {
+    Box(c, kNoAudioText);
+    return;
+  }
+  if (doc->audio.format.wBitsPerSample != 16) {
+    Box(c, "16-bit only for this algo.");
+    return;
+  }
+  const ViewSelection& view = c.Selection();
+  const int64_t frames = doc->FrameCount();
+  const std::vector<Region>& regions = doc->instrument.regions;
+  const std::optional<FrameRange> processing =
+      ComputeProcessingRange(SelectionState{view.loopIn, view.loopOut, view.loopPlayback}, !regions.empty(), frames);
+  const FrameRange range = processing.value_or(FrameRange{0, frames});
+  int64_t spanStart = 0, spanEnd = frames;
+  if (view.selectedRegion >= 0 && static_cast<size_t>(view.selectedRegion) < regions.size()) {
+    spanStart = regions[static_cast<size_t>(view.selectedRegion)].startSample;
+    spanEnd = regions[static_cast<size_t>(view.selectedRegion)].endSample;
+  }
+  auto input = std::make_shared<NccInput>(NccInputFrom(PcmSpan::Of(doc->audio), spanStart, spanEnd, range.start, range.end));
+  RunSearch(
+      c, "Find Looping Points NCC",
+      [input](const LoopProgress& progress) { return findLoopNcc(*input, progress); },
+      [&c](CQuorvelDoc& d, const LoopSearchResult& r) {
+        SetSelection(d, c.Selection(), r.loopIn, r.loopOut);
+        d.SetModifiedFlag(true);
+      });
+}
+
+void AlignLoopingPoints(CommandContext& c) {
+  CQuorvelDoc* doc = c.Document();
+  if (!doc) return;
+  if (!doc->HasAudio()) {
+    Box(c, kNoAudioText);
+    return;
+  }
+  ViewSelection& view = c.Selection();
+  if (!SelectionSet(view)) {
+    Box(c, "No valid loop region set.");
+    return;
+  }
+  c.StopPlayback();
+  const int64_t e = std::max<int64_t>(0, view.loopIn);
+  const int64_t f = std::min(view.loopOut, doc->FrameCount());
+  if (e >= f) return;
+  if (doc->audio.format.wBitsPerSample != 16) {
+    Box(c, "Only 16-bit audio is supported for Auto-Loop logic.");
+    return;
+  }
+  if (!doc->PushUndo(kUndoWithAudio, "Auto-Loop Optimization")) return;
+  const AutoLoopAlignResult r = autoLoopAlign(PcmSpan::Of(doc->audio), e, f);
+  SetSelection(*doc, view, r.loopIn, r.loopOut);
+  doc->SetModifiedFlag(true);
+  Log(doc->GetLog(), r.log);
+}
+
+void SnapSelectionToZeroCrossings(CommandContext& c) {
+  CQuorvelDoc* doc = c.Document();
+  if (!doc) return;
+  if (!doc->HasAudio()) {
+    Box(c, kNoAudioText, MessageIcon::Information);
+    return;
+  }
+  ViewSelection& view = c.Selection();
+  if (view.loopIn < 0 || view.loopIn >= view.loopOut) {
+    Box(c, "Please set a valid loop region first (use 'I' and 'O' keys or CTRL+Drag).", MessageIcon::Information);
+    return;
+  }
+  const ZeroCrossingSnapResult r = snapLoopToZeroCrossings(PcmSpan::Of(doc->audio), view.loopIn, view.loopOut);
+  if (!r.changed) {
+    Box(c, r.message, MessageIcon::Information);
+    return;
+  }
+  SetSelection(*doc, view, r.loopIn, r.loopOut);
+  doc->SetModifiedFlag(true);
+  Log(doc->GetLog(), r.log);
+}
+
+void LoopCrossfade(CommandContext& c, CrossfadeShape shape) {
+  CQuorvelDoc* doc = c.Document();
+  if (!doc) return;
+  if (!doc->HasAudio()) {
+    Box(c, kNoAudioText);
+    return;
+  }
+  const ViewSelection& view = c.Selection();
+  if (!SelectionSet(view)) {
+    Box(c, "No valid loop region set.");
+    return;
+  }
+  c.StopPlayback();
+  // The crossfade runs on a copy: the checks refuse before anything changes,
+  // and the undo entry is recorded from the untouched audio.
+  std::vector<uint8_t> copy = doc->audio.data;
+  const PcmFormat& f = doc->audio.format;
+  const LoopCrossfadeResult r =
+      loopCrossfade(copy, f.nChannels, f.wBitsPerSample, f.nSamplesPerSec, view.loopIn, view.loopOut, shape);
+  if (r.status == LoopCrossfadeResult::Status::kNothing) return;
+  if (r.status == LoopCrossfadeResult::Status::kRefused) {
+    Box(c, r.message);
+    return;
+  }
+  doc->NotifyAudioAboutToChange();
+  const char* label =
+      shape == CrossfadeShape::kHanning ? HanningCrossfade::kUndoLabel : EqualPowerCrossfade::kUndoLabel;
+  if (!doc->PushUndo(kUndoWithAudio, label)) return;
+  doc->audio.data.swap(copy);
+  doc->SetModifiedFlag(true);
+  doc->UpdateAllViews(DocumentChange::kAudio);
+  Log(doc->GetLog(), r.log);
+}
+
+void AlignPhase(CommandContext& c) {
+  CQuorvelDoc* doc = c.Document();
+  if (!doc) return;
+  if (!doc->HasAudio()) {
+    Box(c, kNoAudioText);
+    return;
+  }
+  ViewSelection& view = c.Selection();
+  if (!SelectionSet(view)) {
+    Box(c, "No valid loop region set. Use Playback > Set Loop In/Out first.");
+    return;
+  }
+  const AlignPhaseResult r = alignLoopPhase(PcmSpan::Of(doc->audio), view.loopIn, view.loopOut);
+  // The loop end moves to its crossing before the start is looked at, so it
+  // stays there even when no start is found.
+  if (r.status == AlignPhaseResult::Status::kRefused) {
+    if (r.loopOut != view.loopOut) SetSelection(*doc, view, view.loopIn, r.loopOut);
+    Box(c, r.message);
+    return;
+  }
+  SetSelection(*doc, view, r.loopIn, r.loopOut);
+  Log(doc->GetLog(), r.log);
+}
+
+}  // namespace
+
+void DeclareLoopCommands(CommandRegistry& r) {
+  r.Add({.id = cmd::kHanningCrossfade,
+         .text = "Hanning Crossfade",
+         .menus = {{"&Selection", 200}},
+         .run = [](CommandContext& c) { LoopCrossfade(c, CrossfadeShape::kHanning); }});
+  r.Add({.id = cmd::kEqualPowerCrossfade,
+         .text = "Equal-Power Crossfade",
+         .menus = {{"&Selection", 201}},
+         .contextMenus = {{"Loop Region", 201}},
+         .run = [](CommandContext& c) { LoopCrossfade(c, CrossfadeShape::kEqualPower); }});
+  r.Add({.id = cmd::kAlignPhase, .text = "Align Phase", .menus = {{"&Selection", 202}}, .run = AlignPhase});
+  r.Add({.id = cmd::kFindLoopPointsSlow,
+         .text = "Find Looping Points (Slow)",
+         .menus = {{"&Selection", 310}},
+         .run = [](CommandContext& c) { FindLoopPoints(c, false, "Find Looping Points (Slow)"); }});
+  r.Add({.id = cmd::kFindLoopPointsPyramid,
+         .text = "Find Looping Points (Pyramid)",
+         .menus = {{"&Selection", 311}},
+         .run = [](CommandContext& c) { FindLoopPoints(c, true, "Find Looping Points (Pyramid)"); }});
+  r.Add({.id = cmd::kFindLoopPointsNcc,
+         .text = "Find Looping Points NCC",
+         .menus = {{"&Selection", 312}},
+         .run = FindLoopPointsNcc});
+  r.Add({.id = cmd::kAlignLoopingPoints,
+         .text = "Align Looping Points (+/-200ms)",
+         .menus = {{"&Selection", 400}},
+         .run = AlignLoopingPoints});
+  r.Add({.id = cmd::kSetInOutToZeroCrossing,
+         .text = "Set IN/OUT to Zero Crossing",
+         .menus = {{"&Selection", 401}},
+         .contextMenus = {{"Loop Region", 202}},
+         .run = SnapSelectionToZeroCrossings});
+}
+
+}  // namespace zandrel

@@ -1,0 +1,581 @@
+#include "processing/pitch_commands.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "document/note_names.h"
+#include "document/region_edits.h"
+#include "platform/text_format.h"
+#include "processing/loop_search.h"
+#include "processing/pitch.h"
+#include "processing/processing_range.h"
+#include "processing/repitch.h"
+#include "processing/stretch.h"
+
+namespace zandrel {
+namespace {
+
+constexpr const char* kStretchLimitText =
+    "The tempo change is too large: the length may change by a factor between 1/16 and 16.";
+constexpr const char* kShiftLimitText = "The pitch may be shifted by -48 to +48 semitones.";
+constexpr const char* kSelectLoop = "Please select a valid loop region first (use 'I' and 'O' keys or CTRL+Drag).";
+
+void Log(const CQuorvelDoc& doc, const std::string& line) {
+  if (LogSink* log = doc.GetLog()) log->AppendLog(line);
+}
+
+bool ValidRegion(const CQuorvelDoc& doc, int index) {
+  return doc.instrument.hasInstrument && index >= 0 && index < static_cast<int>(doc.instrument.regions.size());
+}
+
+double Estimate(const CQuorvelDoc& doc, int64_t start, int64_t end) {
+  return EstimatePitchYin(PcmSpan::Of(doc.audio), start, end);
+}
+
+// The region pages follow the document's notifications; this one names the
+// region the command worked on.
+void ShowRegion(CommandContext& c, int index) {
+  if (ValidRegion(*c.Document(), index)) c.View().ShowRegion(index);
+}
+
+// ------------------------------------------------------------ Estimate --
+
+void OnEstimatePitch(CommandContext& c) {
+  CQuorvelDoc& doc = *c.Document();
+  ViewSelection& view = c.Selection();
+  if (!c.HasAudio()) {
+    ShowMessage(kNoAudioText);
+    return;
+  }
+  const auto range = ComputeProcessingRange({view.loopIn, view.loopOut, view.loopPlayback},
+                                            !doc.instrument.regions.empty(), doc.FrameCount());
+  if (!range) {
+    ShowMessage(kSelectLoop);
+    return;
+  }
+  const double hz = Estimate(doc, range->start, range->end);
+  if (hz > 0) {
+    const std::string report = FormatPitchReport(hz);
+    ShowMessage(report, MessageIcon::Information);
+    Log(doc, report);
+  } else {
+    const std::string text = "Could not determine a stable pitch for the selected region.";
+    ShowMessage(text, MessageIcon::Warning);
+    Log(doc, text);
+  }
+}
+
+// ----------------------------------------------------- Create Single Region --
+
+// After the regions became one: it is selected, with the whole of it as the
+// selection and the cursor at its start.
+void SelectTheSingleRegion(CommandContext& c) {
+  CQuorvelDoc& doc = *c.Document();
+  ViewSelection& view = c.Selection();
+  view.ClearLoop();
+  doc.NotifySelectionChanged();
+  view.loopPlayback = true;
+  view.selectedRegion = 0;
+  if (!doc.instrument.regions.empty()) {
+    const Region& r = doc.instrument.regions[0];
+    view.loopIn = r.startSample;
+    view.loopOut = r.endSample;
+    view.cursorFrame = view.playAnchor = std::clamp<int64_t>(r.startSample, 0, doc.FrameCount() - 1);
+    ShowRegion(c, 0);
+  }
+}
+
+void OnCreateSingleRegion(CommandContext& c) {
+  CQuorvelDoc& doc = *c.Document();
+  if (doc.instrument.regions.size() > 1 &&
+      !AskYesNo("This will delete all existing regions and create a single region spanning the entire audio file. "
+                "Continue?"))
+    return;
+  if (!c.HasAudio()) {
+    ShowMessage(kNoAudioText, MessageIcon::Warning);
+    return;
+  }
+  if (!CreateSingleRegionWithRoot(doc, -1)) return;
+  SelectTheSingleRegion(c);
+  doc.NotifySelectionChanged();
+}
+
+// Create Single Region Instrument +Pitch+LP: the single region gets the
+// root note the whole file sounds at and the loop the pyramid search finds.
+// The "Create Single Region" entry undoes all of it.
+void OnCreateSingleRegionInstrument(CommandContext& c) {
+  CQuorvelDoc& doc = *c.Document();
+  ViewSelection& view = c.Selection();
+  if (doc.instrument.regions.size() > 1 &&
+      !AskYesNo("This will delete all existing regions and create a single region spanning the entire audio file. "
+                "Continue?"))
+    return;
+  if (!c.HasAudio()) {
+    ShowMessage(kNoAudioText, MessageIcon::Warning);
+    return;
+  }
+  const int64_t frames = doc.FrameCount();
+  const double hz = Estimate(doc, 0, frames);
+  const int root = hz > 0 ? std::clamp(TruncatedNote(hz), 0, 127) : doc.instrument.params.rootNote;
+  if (!CreateSingleRegionWithRoot(doc, root)) return;
+  SelectTheSingleRegion(c);
+  doc.NotifySelectionChanged();
+  Log(doc, Format("Single region created and selected (root note: %d).", root));
+
+  // The loop search over the whole file, off this thread.
+  LoopSource source = LoopSource::Copy(PcmSpan::Of(doc.audio), LoopSearchRange{0, frames, -1});
+  LoopSearchResult found;
+  LongWork work{.title = "Find Looping Points (Pyramid)",
+                .compute =
+                    [&](const std::function<bool(double)>& progress) {
+                      found = findLoopPyramid(source, progress);
+                      return !found.cancelled;
+                    },
+                .commit = {}};
+  if (!c.RunLongWork(work)) return;
+  for (const std::string& line : found.log) Log(doc, line);
+  if (!found.found) {
+    if (!found.message.empty()) ShowMessage(found.message);
+    return;
+  }
+  view.loopIn = found.loopIn;
+  view.loopOut = found.loopOut;
+  if (ValidRegion(doc, view.selectedRegion)) {
+    Region& r = doc.instrument.regions[view.selectedRegion];
+    r.loopStart = view.loopIn;
+    r.loopEnd = view.loopOut;
+    doc.UpdateAllViews(DocumentChange::kInstrument);
+    ShowRegion(c, view.selectedRegion);
+  }
+  doc.NotifySelectionChanged();
+}
+
+// ------------------------------------------------------------- Re-pitch --
+
+// The checks Auto-Tune and Tune/Repitch share; the selection cut to the audio
+// (a stale selection past the end must not be read or erased), or nothing.
+std::optional<FrameRange> RepitchPreconditions(CommandContext& c, const char* depthText) {
+  CQuorvelDoc& doc = *c.Document();
+  ViewSelection& view = c.Selection();
+  if (!c.HasAudio()) return std::nullopt;
+  if (!ValidRegion(doc, view.selectedRegion)) {
+    ShowMessage("Please select a region first.");
+    return std::nullopt;
+  }
+  const auto span = SelectionInsideAudio(view, doc.FrameCount());
+  if (view.loopIn < 0 || view.loopOut < 0 || view.loopIn >= view.loopOut || !span) {
+    ShowMessage(kSelectLoop);
+    return std::nullopt;
+  }
+  if (doc.audio.format.wBitsPerSample != 16) {
+    ShowMessage(depthText);
+    return std::nullopt;
+  }
+  return span;
+}
+
+// Re-pitches [s, e) by r: resampled as long work, spliced in on this thread.
+// The undo entry is recorded just before the audio changes. False when
+// nothing changed.
+bool Repitch(CommandContext& c, FrameRange span, double r, const char* undoLabel) {
+  CQuorvelDoc& doc = *c.Document();
+  ViewSelection& view = c.Selection();
+  const int channels = doc.audio.format.nChannels;
+  std::vector<uint8_t> copy = doc.audio.data;
+  std::vector<int16_t> resampled;
+  LongWork work{.title = "Re-pitching",
+                .compute =
+                    [&](const std::function<bool(double)>& progress) {
+                      resampled = ResampleSpan(copy, channels, span.start, span.end, r);
+                      return progress(1.0);
+                    },
+                .commit = {}};
+  if (!c.RunLongWork(work) || resampled.empty()) return false;
+  if (!doc.PushUndo(kUndoWithAudio, undoLabel)) return false;
+  doc.NotifyAudioAboutToChange();
+  SpliceRepitched(doc.audio, doc.instrument, view, span.start, span.end, resampled);
+  const int region = SetRegionLoopFromSelection(doc.instrument, view);
+  doc.SetModifiedFlag(true);
+  doc.UpdateAllViews(DocumentChange::kAudio);
+  if (region >= 0) ShowRegion(c, region);
+  doc.NotifySelectionChanged();
+  return true;
+}
+
+void OnAutoTuneToRoot(CommandContext& c) {
+  const auto span = RepitchPreconditions(c, "Auto-Pitch supports 16-bit audio only.");
+  if (!span) return;
+  CQuorvelDoc& doc = *c.Document();
+  ViewSelection& view = c.Selection();
+  c.StopPlayback();
+  const double hz = Estimate(doc, span->start, span->end);
+  if (!(hz > 0)) {
+    ShowMessage("Could not detect pitch.");
+    return;
+  }
+  const int root = doc.instrument.regions[view.selectedRegion].rootNote;
+  const int detected = NearestNote(hz);
+  const int target = AutoTuneTarget(root, detected);
+  const double targetHz = NoteFrequency(target);
+  if (!Repitch(c, *span, targetHz / hz, "Auto-Pitch")) return;
+  Log(doc, Format("Auto-Pitched: Detected %.1fHz (MIDI %d / %s) -> Target %.1fHz (MIDI %d / %s).", hz, detected,
+                  MidiNoteName(detected).c_str(), targetHz, target, MidiNoteName(target).c_str()));
+}
+
+void OnPitchCorrection(CommandContext& c, PitchDialogs& dialogs) {
+  const auto span = RepitchPreconditions(c, "Pitch correction supports 16-bit audio only.");
+  if (!span) return;
+  CQuorvelDoc& doc = *c.Document();
+  ViewSelection& view = c.Selection();
+  c.StopPlayback();
+  double hz = Estimate(doc, span->start, span->end);
+  PitchCorrectionValues v;
+  if (!(hz > 0)) {
+    int root = doc.instrument.regions[view.selectedRegion].rootNote;
+    if (root < 0) root = 60;
+    hz = NoteFrequency(root);
+    v.labelText = "Root Note Frequency";
+    Log(doc, Format("Could not detect pitch, using root note %d (%.2f Hz) as fallback.", root, hz));
+  }
+  const int note = NearestNote(hz);
+  v.measuredHz = hz;
+  v.noteText = MidiNoteName(note);
+  v.outOfTuneCents = CentsBetween(hz, NoteFrequency(note));
+  v.targetNoteText = v.noteText;
+  if (!dialogs.RunPitchCorrection(v)) return;
+  const int target = ParseNoteName(v.targetNoteText);
+  if (target < 0) {
+    ShowMessage("Invalid target note.");
+    return;
+  }
+  const double targetHz = NoteFrequency(target) * std::pow(2.0, v.extraCents / 1200.0);
+  const double r = targetHz / hz;
+  // One octave exactly asks nothing, even when the ratio of the two
+  // frequencies comes out a rounding step beyond 2.
+  if ((r < 0.5 - 1e-9 || r > 2.0 + 1e-9) &&
+      !AskYesNo(Format("Pitch shift ratio %.2f is extreme (>1 octave). Continue?", r), MessageIcon::Warning))
+    return;
+  if (!Repitch(c, *span, r, "Pitch Correction")) return;
+  Log(doc, Format("Pitch Corrected: %.2fHz (%s %+.2fc) -> %.2fHz (%s %+.2fc) | Ratio: %.4f", hz, v.noteText.c_str(),
+                  v.outOfTuneCents, targetHz, v.targetNoteText.c_str(), v.extraCents, r));
+}
+
+// ------------------------------------------------------------ Root notes --
+
+void OnFindRootNotesAll(CommandContext& c) {
+  CQuorvelDoc& doc = *c.Document();
+  if (!c.HasAudio()) {
+    ShowMessage(kNoAudioText, MessageIcon::Warning);
+    return;
+  }
+  if (!doc.instrument.hasInstrument || doc.instrument.regions.empty()) {
+    ShowMessage("No regions found. Please create regions first.", MessageIcon::Warning);
+    return;
+  }
+  c.StopPlayback();
+  // Measured first: the undo entry is recorded only when a root changes, so
+  // an analysis that finds nothing leaves the redo history alone.
+  std::vector<int> roots;
+  int successes = 0;
+  for (const Region& r : doc.instrument.regions) {
+    int root = -1;
+    if (r.endSample > r.startSample && r.endSample - r.startSample > 49) {
+      const double hz = Estimate(doc, r.startSample, r.endSample);
+      if (hz > 0) {
+        const int n = TruncatedNote(hz);
+        if (n >= 0 && n <= 127) root = n;
+      }
+    }
+    if (root >= 0) ++successes;
+    roots.push_back(root);
+  }
+  const int count = static_cast<int>(roots.size());
+  bool changes = false;
+  for (int i = 0; i < count; ++i) changes |= roots[i] >= 0 && roots[i] != doc.instrument.regions[i].rootNote;
+  if (changes) {
+    if (!doc.PushUndo(kUndoRegionsOnly, "Find Root Notes for All Regions")) return;
+    for (int i = 0; i < count; ++i)
+      if (roots[i] >= 0) doc.instrument.regions[i].rootNote = roots[i];
+    doc.SetModifiedFlag(true);
+    doc.UpdateAllViews(DocumentChange::kInstrument);
+  }
+  Log(doc, Format("Find Root Notes: Analyzed %d regions. Success: %d, Failed: %d", count, successes,
+                  count - successes));
+}
+
+void OnFindRootNote(CommandContext& c) {
+  CQuorvelDoc& doc = *c.Document();
+  ViewSelection& view = c.Selection();
+  if (!c.HasAudio()) {
+    ShowMessage(kNoAudioText, MessageIcon::Warning);
+    return;
+  }
+  if (!ValidRegion(doc, view.selectedRegion)) {
+    ShowMessage("No region selected. Please select a region first.", MessageIcon::Warning);
+    return;
+  }
+  c.StopPlayback();
+  const int index = view.selectedRegion;
+  const Region& r = doc.instrument.regions[index];
+  if (!(r.endSample > r.startSample && r.endSample - r.startSample > 49)) {
+    ShowMessage("Selected region is too small or invalid for pitch detection.", MessageIcon::Warning);
+    return;
+  }
+  const double hz = Estimate(doc, r.startSample, r.endSample);
+  const int note = hz > 0 ? TruncatedNote(hz) : -1;
+  if (note < 0 || note > 127) {
+    // Nothing changed, so nothing is recorded.
+    ShowMessage("Could not detect pitch in selected region (silence or noise).", MessageIcon::Warning);
+    return;
+  }
+  if (note != r.rootNote) {
+    if (!doc.PushUndo(kUndoRegionsOnly, "Find Root Note")) return;
+    doc.instrument.regions[index].rootNote = note;
+    doc.SetModifiedFlag(true);
+    doc.UpdateAllViews(DocumentChange::kInstrument);
+  }
+  Log(doc, Format("Find Root Note: Region %d set to %s (MIDI %d, %.2f Hz)", index + 1, MidiNoteName(note).c_str(),
+                  note, hz));
+}
+
+void OnRemoveRegionLoop(CommandContext& c) {
+  CQuorvelDoc& doc = *c.Document();
+  ViewSelection& view = c.Selection();
+  if (!doc.instrument.hasInstrument) return;
+  if (!ValidRegion(doc, view.selectedRegion)) {
+    ShowMessage("No region selected.", MessageIcon::Warning);
+    return;
+  }
+  Region& r = doc.instrument.regions[view.selectedRegion];
+  if (r.loopStart < 0 && r.loopEnd < 0) {
+    ShowMessage("Selected region has no loop points to remove.", MessageIcon::Information);
+    return;
+  }
+  if (!doc.PushUndo(kUndoRegionsOnly, "Remove Loop")) return;
+  doc.instrument.regions[view.selectedRegion].loopStart = kNoLoop;
+  doc.instrument.regions[view.selectedRegion].loopEnd = kNoLoop;
+  doc.SetModifiedFlag(true);
+  doc.UpdateAllViews(DocumentChange::kInstrument);
+  ShowRegion(c, view.selectedRegion);
+  Log(doc, "Loop points removed from selected region.");
+}
+
+void OnSetRootNote(CommandContext& c) {
+  CQuorvelDoc& doc = *c.Document();
+  ViewSelection& view = c.Selection();
+  if (!doc.instrument.hasInstrument) return;
+  const std::optional<int> key = c.View().PianoKeyAtContextMenu();
+  if (!key) return;
+  const int note = *key;
+  if (note < 0) {
+    ShowMessage("Invalid piano key position.", MessageIcon::Warning);
+    return;
+  }
+  auto& regions = doc.instrument.regions;
+  for (size_t i = 0; i < regions.size(); ++i) {
+    if (regions[i].loKey > note || note > regions[i].hiKey) continue;
+    view.selectedRegion = static_cast<int>(i);
+    if (!doc.PushUndo(kUndoRegionsOnly, "Set Root Note from Piano")) return;
+    regions[i].rootNote = note;
+    doc.SetModifiedFlag(true);
+    doc.UpdateAllViews(DocumentChange::kInstrument);
+    ShowRegion(c, static_cast<int>(i));
+    doc.NotifySelectionChanged();
+    Log(doc, Format("Region %d root note set to %s (MIDI %d).", static_cast<int>(i) + 1, MidiNoteName(note).c_str(),
+                    note));
+    return;
+  }
+  ShowMessage(Format("No region found for MIDI note %d (%s).", note, MidiNoteName(note).c_str()),
+              MessageIcon::Information);
+}
+
+
+// ------------------------------------------------------- Stretch, shift --
+
+int64_t Scaled(int64_t x, double o) { return static_cast<int64_t>(static_cast<double>(x) * o); }
+
+// Stretches a copy of the audio as long work; the result is in |out|. False
+// when it was cancelled or failed.
+bool StretchCopy(CommandContext& c, const CWavLoader& audio, double a, double b, double semitones,
+                 CWavLoader& out, StretchResult& result) {
+  out = audio.Clone();
+  LongWork work{.title = "Stretching",
+                .compute =
+                    [&](const std::function<bool(double)>& progress) {
+                      result = StretchWav(out, a, b, semitones);
+                      return progress(1.0);
+                    },
+                .commit = {}};
+  return c.RunLongWork(work) && result.success;
+}
+
+void LogCorrection(const CQuorvelDoc& doc, const StretchResult& r) {
+  if (r.lengthCorrection > 0)
+    Log(doc, Format("Time stretch: %lld extra frames of the stretcher dropped to keep the exact length.",
+                    static_cast<long long>(r.lengthCorrection)));
+  else if (r.lengthCorrection < 0)
+    Log(doc, Format("Time stretch: %lld missing frames of the stretcher padded with silence.",
+                    static_cast<long long>(-r.lengthCorrection)));
+}
+
+void OnTimeStretch(CommandContext& c, PitchDialogs& dialogs) {
+  CQuorvelDoc& doc = *c.Document();
+  ViewSelection& view = c.Selection();
+  if (!c.HasAudio()) {
+    ShowMessage(kNoAudioText);
+    return;
+  }
+  const uint32_t rate = doc.audio.format.nSamplesPerSec;
+  const float bpm = doc.instrument.params.bpm;
+  const double duration = rate ? static_cast<double>(doc.FrameCount()) / rate : 0.0;
+  TimeStretchValues v;
+  v.fromBpm = v.toBpm = bpm;
+  v.fromBeats = v.toBeats = static_cast<float>(static_cast<int64_t>(duration / 60.0 * bpm + 0.5));
+  if (!dialogs.RunTimeStretch(v)) return;
+  if (!(v.fromBpm > 0) || !(v.toBpm > 0) || v.fromBpm == v.toBpm) return;
+  const double o = static_cast<double>(v.fromBpm) / v.toBpm;
+  if (!(o >= 1.0 / kMaxStretchRatio && o <= kMaxStretchRatio)) {
+    ShowMessage(kStretchLimitText);
+    return;
+  }
+  c.StopPlayback();
+  Log(doc, Format("Time Stretching: %.2f BPM -> %.2f BPM (Pitch Preserved)...", v.fromBpm, v.toBpm));
+  CWavLoader stretched;
+  StretchResult result;
+  // A failed stretch records nothing: the history stays as it was.
+  if (!StretchCopy(c, doc.audio, v.fromBpm, v.toBpm, 0.0, stretched, result)) {
+    if (!result.success) ShowMessage("Time stretch failed.");
+    return;
+  }
+  if (!doc.PushUndo(kUndoWithAudio, "Timestretch")) return;
+  doc.NotifyAudioAboutToChange();
+  doc.audio.data = std::move(stretched.data);
+  doc.audio.format = stretched.format;
+  LogCorrection(doc, result);
+  const int64_t frames = doc.FrameCount();
+  InstrumentParams& params = doc.instrument.params;
+  params.bpm = v.toBpm;
+  params.beats = static_cast<int32_t>(static_cast<double>(frames) / rate * v.toBpm / 60.0 + 0.5);
+  view.beatMarkers.clear();
+  if (doc.instrument.hasInstrument && !doc.instrument.regions.empty()) {
+    Log(doc, "Adjusting region boundaries...");
+    for (Region& r : doc.instrument.regions) {
+      r.startSample = Scaled(r.startSample, o);
+      r.endSample = std::min(Scaled(r.endSample, o), frames);
+      if (r.loopStart != kNoLoop) r.loopStart = Scaled(r.loopStart, o);
+      if (r.loopEnd != kNoLoop) r.loopEnd = Scaled(r.loopEnd, o);
+    }
+  }
+  if (view.loopIn >= 0) view.loopIn = Scaled(view.loopIn, o);
+  if (view.loopOut >= 0) view.loopOut = Scaled(view.loopOut, o);
+  if (view.cursorFrame >= 0) view.cursorFrame = std::min(Scaled(view.cursorFrame, o), frames);
+  doc.SetModifiedFlag(true);
+  doc.UpdateAllViews(DocumentChange::kAudio);
+  ShowRegion(c, view.selectedRegion);
+  c.View().ShowInstrument();
+  doc.NotifySelectionChanged();
+  Log(doc, "Time Stretch Complete.");
+}
+
+void OnPitchShift(CommandContext& c, PitchDialogs& dialogs) {
+  CQuorvelDoc& doc = *c.Document();
+  ViewSelection& view = c.Selection();
+  if (!c.HasAudio()) {
+    ShowMessage(kNoAudioText);
+    return;
+  }
+  int semitones = 0;
+  if (!dialogs.RunPitchShift(semitones) || semitones == 0) return;
+  if (std::abs(semitones) > static_cast<int>(kMaxTransposeSemitones)) {
+    ShowMessage(kShiftLimitText);
+    return;
+  }
+  c.StopPlayback();
+  Log(doc, Format("Pitch Shift: %d Semitones (Time Preserved)...", semitones));
+  CWavLoader shifted;
+  StretchResult result;
+  if (!StretchCopy(c, doc.audio, 1.0, 1.0, semitones, shifted, result)) {
+    if (!result.success) ShowMessage("Pitch Shift failed.");
+    return;
+  }
+  if (!doc.PushUndo(kUndoWithAudio, "PitchShift")) return;
+  doc.NotifyAudioAboutToChange();
+  doc.audio.data = std::move(shifted.data);
+  doc.audio.format = shifted.format;
+  LogCorrection(doc, result);
+  view.beatMarkers.clear();
+  const auto key = [semitones](int32_t k) { return std::clamp(k + semitones, 0, 127); };
+  if (doc.instrument.hasInstrument && !doc.instrument.regions.empty()) {
+    Log(doc, "Adjusting region boundaries...");
+    for (Region& r : doc.instrument.regions) {
+      r.rootNote = key(r.rootNote);
+      r.loKey = key(r.loKey);
+      r.hiKey = key(r.hiKey);
+    }
+    doc.instrument.params.rootNote = key(doc.instrument.params.rootNote);
+  }
+  doc.SetModifiedFlag(true);
+  doc.UpdateAllViews(DocumentChange::kAudio);
+  ShowRegion(c, view.selectedRegion);
+  c.View().ShowInstrument();
+  doc.NotifySelectionChanged();
+  Log(doc, "Pitch Shift Complete.");
+}
+
+}  // namespace
+
+// ---------------------------------------------------------- dialog models --
+
+void TimeStretchHalfSpeed(TimeStretchValues& v) { v.toBpm = v.fromBpm * 0.5f; }
+void TimeStretchDoubleSpeed(TimeStretchValues& v) { v.toBpm = v.fromBpm * 2.0f; }
+
+std::optional<std::string> TimeStretchCalcBpm(TimeStretchValues& v) {
+  if (v.fromBeats <= 0.0001f || v.toBeats <= 0.0001f) return "Beat counts must be positive.";
+  if (v.fromBpm <= 0.0001f) return "Please set a valid 'From BPM' first.";
+  v.toBpm = v.fromBpm * v.fromBeats / v.toBeats;
+  return std::nullopt;
+}
+
+PitchCorrectionTarget ComputePitchCorrectionTarget(const PitchCorrectionValues& v) {
+  PitchCorrectionTarget t;
+  const int n = ParseNoteName(v.targetNoteText);
+  if (n < 0 || n > 127) return t;
+  t.targetHz = NoteFrequency(n) * std::pow(2.0, v.extraCents / 1200.0);
+  if (v.measuredHz > 0) t.totalCents = CentsBetween(t.targetHz, v.measuredHz);
+  return t;
+}
+
+void DeclarePitchCommands(CommandRegistry& r, PitchDialogs& dialogs) {
+
+  r.Add({.id = cmd::kEstimatePitch, .text = "Estimate Pitch", .menus = {{"&Selection", 300}},
+         .run = WithDocument(OnEstimatePitch)});
+  r.Add({.id = cmd::kCreateSingleRegion, .text = "Create Single Region", .menus = {{"&Region", 300}},
+         .run = WithDocument(OnCreateSingleRegion)});
+  r.Add({.id = cmd::kCreateSingleRegionInstrument, .text = "Create Single Region Instrument +Pitch+LP",
+         .menus = {{"&Region", 301}}, .run = WithDocument(OnCreateSingleRegionInstrument)});
+  r.Add({.id = cmd::kAutoTuneToRoot, .text = "Auto-Tune to Root", .menus = {{"&Audio", 500}},
+         .run = WithDocument(OnAutoTuneToRoot)});
+  r.Add({.id = cmd::kAutoTune,
+         .text = "Tune/Repitch...",
+         .menus = {{"&Audio", 501}},
+         .contextMenus = {{"Region Bar", 202, "Auto-Tune..."}},
+         .run = WithDocument(OnPitchCorrection, dialogs)});
+  r.Add({.id = cmd::kFindRootNote,
+         .text = "FInd Root Note",
+         .menus = {{"&Notes", 100}},
+         .contextMenus = {{"Region Bar", 200, "Find and Set Root Note"}},
+         .run = WithDocument(OnFindRootNote)});
+  r.Add({.id = cmd::kFindRootNotesAll, .text = "Find Root Notes (All Regions)", .menus = {{"&Notes", 101}},
+         .run = WithDocument(OnFindRootNotesAll)});
+  r.Add({.id = cmd::kTimeStretch, .text = "Time Stretch...", .menus = {{"&ReTime", 300}},
+         .run = WithDocument(OnTimeStretch, dialogs)});
+  r.Add({.id = cmd::kPitchShift, .text = "Pitch Shift...", .menus = {{"&ReTime", 301}},
+         .run = WithDocument(OnPitchShift, dialogs)});
+  r.Add({.id = cmd::kRemoveRegionLoop, .text = "Remove Region's loop", .contextMenus = {{"Region Bar", 101}},
+         .run = WithDocument(OnRemoveRegionLoop)});
+  r.Add({.id = cmd::kSetRootNote, .text = "Set Root Note", .contextMenus = {{"Piano Roll", 200}},
+         .run = WithDocument(OnSetRootNote)});
+}
+
+}  // namespace zandrel

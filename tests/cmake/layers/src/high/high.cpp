@@ -1,0 +1,2 @@
+int Low();
+int High() { return Low() + 1; }
