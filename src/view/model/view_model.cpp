@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "document/region_edits.h"
 #include "platform/settings.h"
 #include "processing/sample_access.h"
 #include "processing/snapping.h"
@@ -248,7 +247,6 @@ int ViewModel::FindRegionAtSelectionCenter() const {
   return -1;
 }
 
-int ViewModel::SetRegionLoopFromSelection() { return zandrel::SetRegionLoopFromSelection(doc.instrument, *this); }
 
 void ViewModel::ResetForDocument() {
   if (hooks.stopPlayback) hooks.stopPlayback();

@@ -200,7 +200,6 @@ class ViewModel : public ViewSelection, public CommandView {
   void SelectionChanged();
   void SelectRegion(int index);
   int FindRegionAtSelectionCenter() const;
-  int SetRegionLoopFromSelection();
   // The state after the document was opened, created or changed by undo.
   void ResetForDocument();
   // The model's part of following a change of the document: a replaced

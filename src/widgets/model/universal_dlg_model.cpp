@@ -10,14 +10,7 @@ namespace zandrel {
 
 int UniversalDlgModel::AddKnob(const std::string& key, std::string label, std::string format, float minimum,
                                float maximum, float defaultValue, ColorRef colour) {
-  ToolParam p;
-  p.kind = kKnobRotary;
-  p.label = std::move(label);
-  p.valueFormat = std::move(format);
-  p.minimum = minimum;
-  p.maximum = maximum;
-  p.defaultValue = defaultValue;
-  p.colour = colour;
+  ToolParam p = RotaryKnob(0, std::move(label), defaultValue, colour, std::move(format), minimum, maximum);
   auto [it, added] = keys.emplace(key, nextId);
   p.id = it->second;
   if (added) {
@@ -31,11 +24,7 @@ int UniversalDlgModel::AddKnob(const std::string& key, std::string label, std::s
 }
 
 int UniversalDlgModel::AddSection(std::string text) {
-  ToolParam p;
-  p.kind = kKnobSection;
-  p.id = nextId++;
-  p.label = std::move(text);
-  params.push_back(std::move(p));
+  params.push_back(TextRowKnob(nextId++, kKnobSection, std::move(text)));
   return params.back().id;
 }
 
@@ -58,12 +47,8 @@ void UniversalDlgModel::FillPanel() {
       panel.AddParam(p.id, p.label, p.valueFormat, p.minimum, p.maximum, p.defaultValue, p.colour);
       continue;
     }
-    if (p.kind == kKnobSelector)
-      panel.params[p.id] = SelectorKnob(p.id, p.label, p.items);
-    else if (p.kind == kKnobLabelRow)
-      panel.params[p.id] = TextRowKnob(p.id, p.kind, p.label, p.colour, p.labelTextColour);
-    else
-      panel.params[p.id] = TextRowKnob(p.id, p.kind, p.label);
+    // Selectors, section texts and label rows go in as they were described.
+    panel.params[p.id] = p;
     panel.order.push_back(p.id);
   }
 }

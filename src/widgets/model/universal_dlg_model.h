@@ -21,18 +21,10 @@
 
 namespace zandrel {
 
-struct ToolParam {
-  int kind = kKnobRotary;  // 0 knob, 1 selector, 2 section text, 3 label row
-  int id = 0;
-  std::string label;
-  std::string valueFormat = "%.0f%%";
-  float minimum = 0.0f;  // real units
-  float maximum = 1.0f;
-  float defaultValue = 0.5f;
-  ColorRef colour = 0xFF9632;
-  std::vector<KnobChoice> items;
-  ColorRef labelTextColour = 0xFFFFFF;
-};
+// One parameter of the dialog: a knob description (platform/knob_param.h)
+// whose id the dialog assigns; knobs and section texts are added, selectors
+// and label rows fill the panel the same way.
+using ToolParam = KnobParam;
 
 class UniversalDlgModel {
  public:

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 
 #include "document/document_fixture.h"
+#include "document/region_edits.h"
 
 namespace zandrel {
 namespace {
@@ -178,11 +179,11 @@ TEST_F(ViewModelTest, RegionLookupsFromTheSelection) {
   model->loopIn = 800;
   model->loopOut = 1200;  // midpoint 1000: the end of the first region counts as inside
   EXPECT_EQ(model->FindRegionAtSelectionCenter(), 0);
-  EXPECT_EQ(model->SetRegionLoopFromSelection(), -1);  // spans two regions
+  EXPECT_EQ(SetRegionLoopFromSelection(Doc().instrument, *model), -1);  // spans two regions
   EXPECT_FALSE(Doc().instrument.regions[0].HasLoop());
   model->loopIn = 1000;
   model->loopOut = 1000;  // a shared boundary: the first region wins
-  EXPECT_EQ(model->SetRegionLoopFromSelection(), 0);
+  EXPECT_EQ(SetRegionLoopFromSelection(Doc().instrument, *model), 0);
   EXPECT_EQ(Doc().instrument.regions[0].loopStart, 1000);
   model->loopIn = -1;
   EXPECT_EQ(model->FindRegionAtSelectionCenter(), -1);
