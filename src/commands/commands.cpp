@@ -11,19 +11,38 @@ namespace zandrel {
 
 // ---------------------------------------------------------------- context --
 
+void LogCancelled(LogSink* log, std::string_view title) {
+  if (!log) return;
+  std::string name;
+  for (char ch : title)
+    if (ch != '&') name += ch;
+  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+  log->AppendLog((name.empty() ? std::string("Work") : name) + " cancelled.");
+}
+
 bool CommandContext::RunLongWork(LongWork& work) {
   if (work.compute) {
     bool finished = false;
     LongTask task;
     task.onProgress = work.onProgress;
+    BlockingTaskHost blocking;
+    LongTaskHost* host = Tasks();
+    LongTaskHost& waiter = host ? *host : blocking;
+    waiter.Prepare(task);
     task.Start([&](TaskProgress& progress) {
       finished = work.compute([&progress](double fraction) { return progress.Report(fraction); });
     });
-    BlockingTaskHost blocking;
-    LongTaskHost* host = Tasks();
-    (host ? *host : blocking).Wait(task, work.title);
+    waiter.Wait(task, work.title);
     task.Join();
-    if (!finished || task.Failed() || task.CancelRequested()) return false;
+    if (task.Failed()) {
+      ShowMessage("Out of memory.", MessageIcon::Error);
+      return false;
+    }
+    if (task.CancelRequested()) {
+      LogCancelled(Log(), work.title);
+      return false;
+    }
+    if (!finished) return false;
     task.PollProgress();
   }
   if (work.commit) work.commit();

@@ -47,7 +47,6 @@
 #include "platform/log_sink.h"
 #include "platform/message_host.h"
 #include "platform/settings.h"
-#include "commands/long_task.h"
 
 namespace zandrel {
 
@@ -96,6 +95,11 @@ struct LongWork {
   // while the work runs, and once more when it has ended uncancelled.
   std::function<void(double)> onProgress = {};
 };
+
+// The one log line that says long work named |title| was cancelled: "Time
+// Stretch cancelled." (a menu text's "&" and "..." are left out). Nothing
+// when |log| is null.
+void LogCancelled(LogSink* log, std::string_view title);
 
 // What a command's body and rules can reach. The main frame provides the
 // editor's; tests use BasicCommandContext.

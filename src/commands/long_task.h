@@ -24,6 +24,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string_view>
@@ -48,6 +49,8 @@ class TaskProgress {
   friend class LongTask;
   std::atomic<int> permille_{0};
   std::atomic<bool> cancel_{false};
+  std::atomic<uint64_t> reports_{0};
+  std::function<void(double)> observer_;
 };
 
 class LongTask {
@@ -62,6 +65,8 @@ class LongTask {
   // Asks the work to stop; it sees it at its next Report().
   void RequestCancel() { progress_.cancel_.store(true, std::memory_order_relaxed); }
   bool CancelRequested() const { return progress_.CancelRequested(); }
+  // How many times the work has reported so far.
+  uint64_t Reports() const { return progress_.reports_.load(std::memory_order_relaxed); }
   // How far the work said it is, 0..1.
   double Progress() const { return progress_.permille_.load(std::memory_order_relaxed) / 1000.0; }
   // The work has returned (its results are visible after Join()).
@@ -83,6 +88,11 @@ class LongTask {
   void PollProgress() {
     if (onProgress) onProgress(Progress());
   }
+  // Optional: called on the worker thread at every report, before the work
+  // learns whether to stop, with the fraction reported. For hosts that must
+  // act at an exact point of the work (a test cancelling half way, a
+  // benchmark timing the reports). Set before Start(): LongTaskHost::Prepare.
+  void ObserveReports(std::function<void(double)> observer) { progress_.observer_ = std::move(observer); }
 
  private:
   TaskProgress progress_;
@@ -97,6 +107,8 @@ class LongTask {
 class LongTaskHost {
  public:
   virtual ~LongTaskHost() = default;
+  // Called on the user-interface thread just before |task| starts.
+  virtual void Prepare(LongTask& /*task*/) {}
   // Returns once the task is done, or once it was cancelled (by the user, or
   // because the window or application is closing) and has ended. |title|
   // names the work in the progress dialog.

@@ -29,9 +29,9 @@ std::mutex gPlanningLock;
 
 bool Aligned(const float* p) { return fftwf_alignment_of(const_cast<float*>(p)) == 0; }
 
-// Scratch arrays for planning (FFTW_MEASURE overwrites the arrays it plans
-// on): a real array of n values, and a split array whose imaginary part lies
-// FftPlan::SplitOffset(n) floats after its real part.
+// Scratch arrays for planning, with the layout and alignment of the arrays
+// the plan will run on: a real array of n values, and a split array whose
+// imaginary part lies FftPlan::SplitOffset(n) floats after its real part.
 struct PlanningArrays {
   PlanningArrays(size_t n, bool aligned) {
     // One float past an aligned block is misaligned for every SIMD width.
@@ -59,7 +59,12 @@ fftwf_plan MakePlan(Kind kind, size_t n, bool aligned) {
   // A real transform's spectrum has n / 2 + 1 bins, laid out for that count.
   float* c = kind == Kind::kRealForward || kind == Kind::kRealInverse ? b + FftPlan::SplitOffset(n / 2 + 1)
                                                                        : scratch.splitIm;
-  const unsigned flags = FFTW_MEASURE | (aligned ? 0u : FFTW_UNALIGNED);
+  // Plans are chosen by FFTW's estimate, never by timing trial runs: a
+  // measured plan takes up to a second per size on first use (the window
+  // freezes, a fuzzer times out), and it differs with the machine's load, so
+  // the same input would give results that differ in the last bits from one
+  // run of the editor to the next. An estimated plan is the same every time.
+  const unsigned flags = FFTW_ESTIMATE | (aligned ? 0u : FFTW_UNALIGNED);
   fftwf_iodim dim{static_cast<int>(n), 1, 1};
   switch (kind) {
     case Kind::kForward:  // e^+: FFTW's forward transform with real and imaginary parts swapped

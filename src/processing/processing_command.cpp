@@ -143,11 +143,12 @@ ProcessingResult RunProcessingCommand(const ProcessingCommand& command, const Pr
   {
     LongTask task;
     StaleWatch watch(doc, task);
+    BlockingTaskHost blocking;
+    LongTaskHost& tasks = context.tasks ? *context.tasks : blocking;
+    tasks.Prepare(task);
     task.Start([&](TaskProgress& progress) {
       outcome = work(copy, pcm.nChannels, pcm.nBlockAlign, pcm.nSamplesPerSec, *range, progress);
     });
-    BlockingTaskHost blocking;
-    LongTaskHost& tasks = context.tasks ? *context.tasks : blocking;
     tasks.Wait(task, command.menuText);
     task.Join();
     stale = watch.Stale();
@@ -155,6 +156,7 @@ ProcessingResult RunProcessingCommand(const ProcessingCommand& command, const Pr
       show("Out of memory.");
       return ProcessingResult::kFailed;
     }
+    if (task.CancelRequested() && !stale) LogCancelled(doc.GetLog(), command.menuText);
     if (task.CancelRequested() || stale) return ProcessingResult::kCancelled;
   }
   if (outcome.refusal) {

@@ -1,0 +1,7 @@
+#include "support/long_commands/long_commands.h"
+
+namespace zandrel::test {
+
+void AddLoopAndSoundDesignCases(std::vector<LongCommandCase>& cases) { (void)cases; }
+
+}  // namespace zandrel::test
