@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <numbers>
 
 #include "processing/complex_fft.h"
@@ -123,21 +124,39 @@ WorkOutcome CompressorWork::operator()(SampleFrames<F> s, FrameRange r, TaskProg
 }
 
 bool SpectralDenoiseChannel(std::vector<float>& x, const SpectralDenoiseSettings& settings,
-                            const std::function<bool()>& keepGoing) {
+                            const WorkProgress& progress) {
   constexpr int64_t kSize = 2048, kHop = 512, kBins = kSize / 2 + 1, kPad = 1536;
   const auto count = static_cast<int64_t>(x.size());
   if (count < 1) return true;  // nothing to clean; never index an empty channel
 
-  float inPeak = 0.0f;
-  for (float v : x) inPeak = std::max(inPeak, std::fabs(v));
+  // The steps' shares of the channel's progress, roughly their cost: the
+  // two passes run the same transforms, the profile sorts every bin's list
+  // once, the peaks and the copy back are single sweeps. A report every 32
+  // frames or bins, or every 2^18 samples, is about a millisecond.
+  const WorkProgress measuring = SubProgress(progress, 0.0, 0.03);
+  const WorkProgress analysis = SubProgress(progress, 0.03, 0.45);
+  const WorkProgress profile = SubProgress(progress, 0.45, 0.55);
+  const WorkProgress rebuild = SubProgress(progress, 0.55, 0.95);
+  const WorkProgress finishing = SubProgress(progress, 0.95, 1.0);
+  constexpr uint64_t kEvery = 32;
+  constexpr uint64_t kSamplesPerReport = 1 << 18;
 
-  // Mirrored at both ends, edge samples included.
-  std::vector<float> padded(static_cast<size_t>(count + 2 * kPad));
-  std::copy(x.begin(), x.end(), padded.begin() + kPad);
-  for (int64_t k = 0; k < kPad; ++k) {
-    padded[static_cast<size_t>(kPad - 1 - k)] = x[static_cast<size_t>(std::min(k, count - 1))];
-    padded[static_cast<size_t>(count + kPad + k)] = x[static_cast<size_t>(std::max<int64_t>(0, count - 1 - k))];
+  float inPeak = 0.0f;
+  ProgressTicker measured(measuring, static_cast<uint64_t>(count), kSamplesPerReport);
+  for (float v : x) {
+    if (!measured.Step()) return false;
+    inPeak = std::max(inPeak, std::fabs(v));
   }
+
+  // The channel mirrored at both ends, edge samples included, then silence;
+  // read in place rather than copied (a copy would double the memory of a
+  // long channel and cost its page faults before the first frame).
+  auto padded = [&x, count](int64_t at) -> float {
+    if (at < kPad) return x[static_cast<size_t>(std::min(kPad - 1 - at, count - 1))];
+    if (at < count + kPad) return x[static_cast<size_t>(at - kPad)];
+    if (at < count + 2 * kPad) return x[static_cast<size_t>(std::max<int64_t>(0, count - 1 - (at - count - kPad)))];
+    return 0.0f;
+  };
   // Enough frames that every sample of the range lies under four windows,
   // the last ones included (frames up to (count + 1535) / 512); fewer would
   // fade the end of the range out.
@@ -156,16 +175,19 @@ bool SpectralDenoiseChannel(std::vector<float>& x, const SpectralDenoiseSettings
     const int64_t base = f * kHop;
     for (int64_t k = 0; k < kSize; ++k) {
       const int64_t at = base + k;
-      const float v = at < static_cast<int64_t>(padded.size()) ? padded[static_cast<size_t>(at)] : 0.0f;
-      frame[static_cast<size_t>(k)] = v;
+      frame[static_cast<size_t>(k)] = padded(at);
     }
   };
 
   // Pass 1: each bin's magnitudes over the frames that are not silent.
-  std::vector<float> magnitudes(static_cast<size_t>(kBins * frames));
+  // Left uninitialised: each list is written up to |kept| before it is read,
+  // and its pages are touched as the pass goes rather than all up front.
+  std::unique_ptr<float[]> magnitudes(new float[static_cast<size_t>(kBins * frames)]);
   int64_t kept = 0;
+  ProgressTicker analysed(analysis, static_cast<uint64_t>(frames), kEvery);
+  if (!ReportProgress(analysis, 0.0)) return false;
   for (int64_t f = 0; f < frames; ++f) {
-    if (keepGoing && f % 64 == 0 && !keepGoing()) return false;
+    if (!analysed.Step()) return false;
     analyse(f);
     double energy = 0.0;
     for (float v : frame) energy += static_cast<double>(v) * v;
@@ -178,15 +200,16 @@ bool SpectralDenoiseChannel(std::vector<float>& x, const SpectralDenoiseSettings
   }
 
   std::vector<float> raw(kBins, 1e-5f);
+  ProgressTicker profiled(profile, kBins, kEvery);
   for (int64_t b = 0; b < kBins && kept > 0; ++b) {
-    float* list = magnitudes.data() + b * frames;
+    if (!profiled.Step()) return false;
+    float* list = magnitudes.get() + b * frames;
     const auto index =
         std::min<int64_t>(static_cast<int64_t>(static_cast<float>(kept) * settings.percentile), kept - 1);
     std::nth_element(list, list + index, list + kept);
     raw[static_cast<size_t>(b)] = std::max(list[index], 1e-6f);
   }
-  magnitudes.clear();
-  magnitudes.shrink_to_fit();
+  magnitudes.reset();
   std::vector<float> noise = raw;
   for (int64_t b = 2; b <= kBins - 4; ++b) {
     float sum = 0.0f;
@@ -196,9 +219,14 @@ bool SpectralDenoiseChannel(std::vector<float>& x, const SpectralDenoiseSettings
 
   // Pass 2: mask and overlap-add.
   std::vector<float> mask(kBins, 1.0f);
-  std::vector<float> out(static_cast<size_t>(count + 5120), 0.0f);
+  // Left uninitialised like the magnitudes: frame f is the first to reach
+  // out[f * hop + 1536 ..], so it stores there and adds below; only the
+  // first frame's overlap needs zeros.
+  std::unique_ptr<float[]> out(new float[static_cast<size_t>(count + 5120)]);
+  std::fill_n(out.get(), kSize - kHop, 0.0f);
+  ProgressTicker rebuilt(rebuild, static_cast<uint64_t>(frames), kEvery);
   for (int64_t f = 0; f < frames; ++f) {
-    if (keepGoing && f % 64 == 0 && !keepGoing()) return false;
+    if (!rebuilt.Step()) return false;
     analyse(f);
     for (int64_t k = 0; k < kSize; ++k) frame[static_cast<size_t>(k)] *= window[static_cast<size_t>(k)];
     plan.RealForward(frame.data(), re, im);
@@ -217,19 +245,26 @@ bool SpectralDenoiseChannel(std::vector<float>& x, const SpectralDenoiseSettings
       im[b] *= state;
     }
     plan.RealInverse(re, im, resynth.data());
-    float* acc = out.data() + f * kHop;
-    for (int64_t k = 0; k < kSize; ++k)
+    float* acc = out.get() + f * kHop;
+    for (int64_t k = 0; k < kSize - kHop; ++k)
       acc[k] += window[static_cast<size_t>(k)] * resynth[static_cast<size_t>(k)] * 0.5f;
+    for (int64_t k = kSize - kHop; k < kSize; ++k)
+      acc[k] = window[static_cast<size_t>(k)] * resynth[static_cast<size_t>(k)] * 0.5f;
   }
 
   float outPeak = 0.0f;
+  ProgressTicker copied(finishing, static_cast<uint64_t>(2 * count), kSamplesPerReport);
   for (int64_t i = 0; i < count; ++i) {
+    if (!copied.Step()) return false;
     x[static_cast<size_t>(i)] = out[static_cast<size_t>(kPad + i)];
     outPeak = std::max(outPeak, std::fabs(x[static_cast<size_t>(i)]));
   }
   if (outPeak > 1e-5f) {
     const float g = inPeak / outPeak;
-    for (float& v : x) v *= g;
+    for (float& v : x) {
+      if (!copied.Step()) return false;
+      v *= g;
+    }
   }
   return true;
 }
@@ -243,13 +278,31 @@ WorkOutcome SpectralDenoiseWork::operator()(SampleFrames<F> s, FrameRange r, Tas
     if (count < 1) return WorkOutcome::Refuse("Please select a region first.");
     const int channels = s.Channels();
     const double scale = 1.0 / ReadScale<F>();
-    std::vector<float> x(static_cast<size_t>(count));
+    // Filled as it is read, so that its pages are touched between reports.
+    std::vector<float> x;
+    x.reserve(static_cast<size_t>(count));
+    const WorkProgress whole = [&p](double fraction) { return p.Report(fraction); };
+    // Each channel its share; inside it, reading and writing the samples are
+    // a few percent each, the clean-up the rest.
+    constexpr uint64_t kFramesPerReport = 1 << 18;
     for (int c = 0; c < channels; ++c) {
-      for (int64_t i = 0; i < count; ++i) x[static_cast<size_t>(i)] = static_cast<float>(s.Get(r.start + i, c) * scale);
-      const bool done = SpectralDenoiseChannel(x, settings, [&] { return p.Report((c + 0.5) / channels); });
-      if (!done) return WorkOutcome::Done();
-      for (int64_t i = 0; i < count; ++i) s.Set(r.start + i, c, WriteRaw<F>(x[static_cast<size_t>(i)]));
-      if (!p.Report(static_cast<double>(c + 1) / channels)) return WorkOutcome::Done();
+      const double from = static_cast<double>(c) / channels, to = static_cast<double>(c + 1) / channels;
+      const WorkProgress reading = SubProgress(whole, from, from + 0.03 * (to - from));
+      const WorkProgress cleaning = SubProgress(whole, from + 0.03 * (to - from), from + 0.97 * (to - from));
+      const WorkProgress writing = SubProgress(whole, from + 0.97 * (to - from), to);
+      ProgressTicker read(reading, static_cast<uint64_t>(count), kFramesPerReport);
+      x.clear();
+      for (int64_t i = 0; i < count; ++i) {
+        if (!read.Step()) return WorkOutcome::Done();
+        x.push_back(static_cast<float>(s.Get(r.start + i, c) * scale));
+      }
+      if (!SpectralDenoiseChannel(x, settings, cleaning)) return WorkOutcome::Done();
+      ProgressTicker written(writing, static_cast<uint64_t>(count), kFramesPerReport);
+      for (int64_t i = 0; i < count; ++i) {
+        if (!written.Step()) return WorkOutcome::Done();
+        s.Set(r.start + i, c, WriteRaw<F>(x[static_cast<size_t>(i)]));
+      }
+      if (!p.Report(to)) return WorkOutcome::Done();
     }
     return WorkOutcome::Done();
   }

@@ -21,6 +21,7 @@
 
 #include <vector>
 
+#include "platform/work_progress.h"
 #include "processing/processing_command.h"
 
 namespace zandrel {
@@ -61,9 +62,11 @@ struct SpectralDenoiseSettings {
 };
 
 // One channel of normalised samples cleaned; false when cancelled through
-// |progress| (which returns false then). An empty channel stays empty.
+// |progress| (which returns false then), with |x| left half done. Progress
+// 0..1 covers the analysis pass, the noise profile and the rebuild, and is
+// reported every few dozen frames or bins. An empty channel stays empty.
 bool SpectralDenoiseChannel(std::vector<float>& x, const SpectralDenoiseSettings& settings,
-                            const std::function<bool()>& keepGoing = {});
+                            const WorkProgress& progress = {});
 
 struct SpectralDenoiseWork {
   SpectralDenoiseSettings settings;

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
 
+#include "commands/long_task.h"
 #include "processing/registered_commands.h"
 
 namespace zandrel {
@@ -166,6 +168,58 @@ TEST(SpectralDenoiseTest, SilenceAndEmptyChannelsStayAsTheyAre) {
   TaskProgress progress;
   EXPECT_TRUE(SpectralDenoiseWork{}(b.Frames(), FrameRange{500, 500}, progress).refusal.has_value());
   EXPECT_TRUE(SpectralDenoiseWork{}(b.Frames(), FrameRange{500, 400}, progress).refusal.has_value());
+}
+
+TEST(SpectralDenoiseTest, ReportsAllAlongAChannelAndStopsWhenToldTo) {
+  // Ten seconds: about 860 frames per pass. The bar must move in small steps
+  // through every part (passes, profile, copy back), never backwards.
+  std::vector<float> x = SineAndNoise(10 * kRate, 0.3, 0.05);
+  const std::vector<float> in = x;
+  std::vector<double> seen;
+  ASSERT_TRUE(SpectralDenoiseChannel(x, SpectralDenoiseSettings::Melodic(), [&](double f) {
+    seen.push_back(f);
+    return true;
+  }));
+  ASSERT_GE(seen.size(), 40u);
+  EXPECT_LT(seen.front(), 0.05);
+  EXPECT_GT(seen.back(), 0.95);
+  for (size_t i = 1; i < seen.size(); ++i) {
+    EXPECT_GE(seen[i], seen[i - 1]) << i;
+    EXPECT_LT(seen[i] - seen[i - 1], 0.06) << "a jump at " << seen[i];
+  }
+  // Told to stop half way, it says so at once.
+  std::vector<float> y = in;
+  int after = 0;
+  bool stop = false;
+  EXPECT_FALSE(SpectralDenoiseChannel(y, SpectralDenoiseSettings::Melodic(), [&](double f) {
+    if (stop) ++after;
+    stop = stop || f >= 0.5;
+    return !stop;
+  }));
+  EXPECT_EQ(after, 0);
+}
+
+TEST(SpectralDenoiseTest, TheWorkSharesItsProgressOutAmongTheChannels) {
+  Pcm16Buffer b;
+  b.channels = 2;
+  for (int64_t i = 0; i < 4 * kRate; ++i)
+    for (int c = 0; c < 2; ++c)
+      b.samples.push_back(static_cast<int16_t>(8000 * std::sin(2 * std::numbers::pi * (440.0 + 220 * c) * i / kRate)));
+  std::vector<double> seen;
+  LongTask task;
+  task.ObserveReports([&](double f) { seen.push_back(f); });
+  task.Start([&](TaskProgress& p) {
+    SpectralDenoiseWork{SpectralDenoiseSettings::Percussive()}(b.Frames(), FrameRange{0, b.FrameCount()}, p);
+  });
+  task.Join();
+  ASSERT_GE(seen.size(), 40u);
+  // Both halves of the bar are walked, the first channel's before the second's.
+  const auto firstHalf = std::count_if(seen.begin(), seen.end(), [](double f) { return f > 0.05 && f < 0.45; });
+  const auto secondHalf = std::count_if(seen.begin(), seen.end(), [](double f) { return f > 0.55 && f < 0.95; });
+  EXPECT_GE(firstHalf, 10);
+  EXPECT_GE(secondHalf, 10);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_EQ(seen.back(), 1.0);
 }
 
 TEST(SpectralDenoiseTest, PercussiveVariantKeepsAToneAndRemovesTheNoise) {
