@@ -1,10 +1,12 @@
 #include "processing/loop_commands.h"
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 
 #include "processing/loop_crossfade.h"
 #include "processing/loop_search.h"
+#include "processing/loop_window.h"
 #include "processing/processing_range.h"
 
 namespace zandrel {
@@ -168,7 +170,6 @@ void AlignLoopingPoints(CommandContext& c) {
     Box(c, "No valid loop region set.");
     return;
   }
-  c.StopPlayback();
   const int64_t e = std::max<int64_t>(0, view.loopIn);
   const int64_t f = std::min(view.loopOut, doc->FrameCount());
   if (e >= f) return;
@@ -176,11 +177,25 @@ void AlignLoopingPoints(CommandContext& c) {
     Box(c, "Only 16-bit audio is supported for Auto-Loop logic.");
     return;
   }
-  if (!doc->PushUndo(kUndoWithAudio, "Auto-Loop Optimization")) return;
-  const AutoLoopAlignResult r = autoLoopAlign(PcmSpan::Of(doc->audio), e, f);
-  SetSelection(*doc, view, r.loopIn, r.loopOut);
-  doc->SetModifiedFlag(true);
-  Log(doc->GetLog(), r.log);
+  // The search reads only 200 ms around each end: a copy of those frames.
+  auto window = std::make_shared<PcmWindow>(AutoLoopAlignWindow(PcmSpan::Of(doc->audio), e, f));
+  auto result = std::make_shared<AutoLoopAlignResult>();
+  AudioWatch watch(*doc);
+  LongWork work;
+  work.title = "Align Looping Points (+/-200ms)";
+  work.compute = [&watch, window, result, e, f](const std::function<bool(double)>& progress) {
+    *result = autoLoopAlign(*window, e, f, [&](double fraction) { return !watch.Stale() && progress(fraction); });
+    return !result->cancelled;
+  };
+  work.commit = [&c, doc, result, &watch] {
+    if (watch.Stale()) return;
+    c.StopPlayback();
+    if (!doc->PushUndo(kUndoWithAudio, "Auto-Loop Optimization")) return;
+    SetSelection(*doc, c.Selection(), result->loopIn, result->loopOut);
+    doc->SetModifiedFlag(true);
+    Log(doc->GetLog(), result->log);
+  };
+  c.RunLongWork(work);
 }
 
 void SnapSelectionToZeroCrossings(CommandContext& c) {
@@ -217,26 +232,39 @@ void LoopCrossfade(CommandContext& c, CrossfadeShape shape) {
     Box(c, "No valid loop region set.");
     return;
   }
-  c.StopPlayback();
-  // The crossfade runs on a copy: the checks refuse before anything changes,
-  // and the undo entry is recorded from the untouched audio.
-  std::vector<uint8_t> copy = doc->audio.data;
+  // The checks refuse before anything changes; the crossfade then runs on a
+  // copy of the frames it rewrites, and the undo entry is recorded from the
+  // untouched audio when the copy goes back in.
   const PcmFormat& f = doc->audio.format;
-  const LoopCrossfadeResult r =
-      loopCrossfade(copy, f.nChannels, f.wBitsPerSample, f.nSamplesPerSec, view.loopIn, view.loopOut, shape);
-  if (r.status == LoopCrossfadeResult::Status::kNothing) return;
-  if (r.status == LoopCrossfadeResult::Status::kRefused) {
-    Box(c, r.message);
+  const LoopCrossfadeResult plan =
+      PlanLoopCrossfade(doc->FrameCount(), f.wBitsPerSample, f.nSamplesPerSec, view.loopIn, view.loopOut, shape);
+  if (plan.status == LoopCrossfadeResult::Status::kNothing) return;
+  if (plan.status == LoopCrossfadeResult::Status::kRefused) {
+    Box(c, plan.message);
     return;
   }
-  doc->NotifyAudioAboutToChange();
+  auto window = std::make_shared<PcmWindow>(LoopCrossfadeWindow(PcmSpan::Of(doc->audio), plan));
+  AudioWatch watch(*doc);
   const char* label =
       shape == CrossfadeShape::kHanning ? HanningCrossfade::kUndoLabel : EqualPowerCrossfade::kUndoLabel;
-  if (!doc->PushUndo(kUndoWithAudio, label)) return;
-  doc->audio.data.swap(copy);
-  doc->SetModifiedFlag(true);
-  doc->UpdateAllViews(DocumentChange::kAudio);
-  Log(doc->GetLog(), r.log);
+  LongWork work;
+  work.title = shape == CrossfadeShape::kHanning ? "Hanning Crossfade" : "Equal-Power Crossfade";
+  work.compute = [&watch, window, plan, shape](const std::function<bool(double)>& progress) {
+    return ApplyLoopCrossfade(*window, plan, shape, [&](double fraction) { return !watch.Stale() && progress(fraction); });
+  };
+  work.commit = [&c, doc, window, plan, label, &watch] {
+    if (watch.Stale()) return;
+    c.StopPlayback();
+    doc->NotifyAudioAboutToChange();
+    if (!doc->PushUndo(kUndoWithAudio, label)) return;
+    const size_t align = doc->audio.format.nBlockAlign;
+    std::memcpy(doc->audio.data.data() + static_cast<size_t>(window->first) * align, window->bytes.data(),
+                window->bytes.size());
+    doc->SetModifiedFlag(true);
+    doc->UpdateAllViews(DocumentChange::kAudio);
+    Log(doc->GetLog(), plan.log);
+  };
+  c.RunLongWork(work);
 }
 
 void AlignPhase(CommandContext& c) {
@@ -251,16 +279,31 @@ void AlignPhase(CommandContext& c) {
     Box(c, "No valid loop region set. Use Playback > Set Loop In/Out first.");
     return;
   }
-  const AlignPhaseResult r = alignLoopPhase(PcmSpan::Of(doc->audio), view.loopIn, view.loopOut);
-  // The loop end moves to its crossing before the start is looked at, so it
-  // stays there even when no start is found.
-  if (r.status == AlignPhaseResult::Status::kRefused) {
-    if (r.loopOut != view.loopOut) SetSelection(*doc, view, view.loopIn, r.loopOut);
-    Box(c, r.message);
-    return;
-  }
-  SetSelection(*doc, view, r.loopIn, r.loopOut);
-  Log(doc->GetLog(), r.log);
+  const int64_t in = view.loopIn, out = view.loopOut;
+  auto window = std::make_shared<PcmWindow>(AlignPhaseWindow(PcmSpan::Of(doc->audio), in, out));
+  auto result = std::make_shared<AlignPhaseResult>();
+  AudioWatch watch(*doc);
+  LongWork work;
+  work.title = "Align Phase";
+  work.compute = [&watch, window, result, in, out](const std::function<bool(double)>& progress) {
+    *result = alignLoopPhase(*window, in, out, [&](double fraction) { return !watch.Stale() && progress(fraction); });
+    return !result->cancelled;
+  };
+  work.commit = [&c, doc, result, in, &watch] {
+    if (watch.Stale()) return;
+    const AlignPhaseResult& r = *result;
+    ViewSelection& s = c.Selection();
+    // The loop end moves to its crossing before the start is looked at, so
+    // it stays there even when no start is found.
+    if (r.status == AlignPhaseResult::Status::kRefused) {
+      if (r.loopOut != s.loopOut) SetSelection(*doc, s, in, r.loopOut);
+      Box(c, r.message);
+      return;
+    }
+    SetSelection(*doc, s, r.loopIn, r.loopOut);
+    Log(doc->GetLog(), r.log);
+  };
+  c.RunLongWork(work);
 }
 
 }  // namespace

@@ -44,11 +44,16 @@ int64_t LengthOf(int64_t loopLength, uint32_t rate) {
   return std::max<int64_t>(kMinCrossfadeFrames, static_cast<int64_t>(Shape::LengthFor(loopLength, rate)));
 }
 
+// Progress of a crossfade of n frames: the curves, then each pass computed
+// and stored, n steps each.
+constexpr uint64_t kCrossfadeSteps = 5;
+constexpr uint64_t kFramesPerReport = 8192;
+
 // Stores one pass's values: truncated toward zero into 16 bits. An
 // equal-power pass whose largest value would clip is scaled down as a whole
 // so that its largest magnitude becomes 32767.
-void StorePass(SampleFrames<SampleFormat::kS16>& s, int64_t first, int64_t n, std::vector<float>& values,
-               bool rescale) {
+bool StorePass(SampleFrames<SampleFormat::kS16>& s, int64_t first, int64_t n, std::vector<float>& values,
+               bool rescale, ProgressTicker& ticker) {
   const int channels = s.Channels();
   if (rescale) {
     float peak = 0;
@@ -58,19 +63,28 @@ void StorePass(SampleFrames<SampleFormat::kS16>& s, int64_t first, int64_t n, st
       for (float& v : values) v *= k;
     }
   }
-  for (int64_t j = 0; j < n; ++j)
+  for (int64_t j = 0; j < n; ++j) {
+    if (!ticker.Step()) return false;
     for (int c = 0; c < channels; ++c)
       s.Set(first + j, c, static_cast<int64_t>(std::trunc(values[static_cast<size_t>(j * channels + c)])));
+  }
+  return true;
 }
 
 template <class Shape>
-void Crossfade(SampleFrames<SampleFormat::kS16>& s, int64_t start, int64_t end, int64_t n, bool rescale) {
+bool Crossfade(SampleFrames<SampleFormat::kS16>& s, int64_t start, int64_t end, int64_t n, bool rescale,
+               const WorkProgress& progress) {
+  ProgressTicker ticker(progress, kCrossfadeSteps * static_cast<uint64_t>(n), kFramesPerReport);
   const int channels = s.Channels();
   std::vector<float> fin(static_cast<size_t>(n)), fout(static_cast<size_t>(n));
-  for (int64_t i = 0; i < n; ++i) Shape::Weights(i, n, fin[static_cast<size_t>(i)], fout[static_cast<size_t>(i)]);
+  for (int64_t i = 0; i < n; ++i) {
+    if (!ticker.Step()) return false;
+    Shape::Weights(i, n, fin[static_cast<size_t>(i)], fout[static_cast<size_t>(i)]);
+  }
   std::vector<float> values(static_cast<size_t>(n * channels));
   // Pass 1: the loop's last n frames blend into the n frames before its start.
   for (int64_t j = 0; j < n; ++j) {
+    if (!ticker.Step()) return false;
     for (int c = 0; c < channels; ++c) {
       const float x = static_cast<float>(s.Get(end - n + j, c));
       const float p = static_cast<float>(s.Get(start - n + j, c));
@@ -81,10 +95,11 @@ void Crossfade(SampleFrames<SampleFormat::kS16>& s, int64_t start, int64_t end, 
       values[static_cast<size_t>(j * channels + c)] = rescale ? x * a + p * b : x + (p - x) * b;
     }
   }
-  StorePass(s, end - n, n, values, rescale);
+  if (!StorePass(s, end - n, n, values, rescale, ticker)) return false;
   // Pass 2: the n frames after the loop end start as the loop start and
   // blend back into what followed.
   for (int64_t k = 0; k < n; ++k) {
+    if (!ticker.Step()) return false;
     for (int c = 0; c < channels; ++c) {
       const float y = static_cast<float>(s.Get(end + k, c));
       const float q = static_cast<float>(s.Get(start + k, c));
@@ -92,7 +107,18 @@ void Crossfade(SampleFrames<SampleFormat::kS16>& s, int64_t start, int64_t end, 
       values[static_cast<size_t>(k * channels + c)] = rescale ? y * a + q * b : q + (y - q) * a;
     }
   }
-  StorePass(s, end, n, values, rescale);
+  return StorePass(s, end, n, values, rescale, ticker);
+}
+
+// The crossfade of a planned loop over |pcm16|, whose frame 0 is document
+// frame |first|.
+bool ApplyOn(std::span<uint8_t> pcm16, int channels, uint32_t rate, int64_t first, const LoopCrossfadeResult& plan,
+             CrossfadeShape shape, const WorkProgress& progress) {
+  const int blockAlign = channels * 2;
+  SampleFrames<SampleFormat::kS16> s(pcm16, channels, blockAlign, rate);
+  const int64_t start = plan.start - first, end = plan.end - first;
+  if (shape == CrossfadeShape::kHanning) return Crossfade<HanningCrossfade>(s, start, end, plan.length, false, progress);
+  return Crossfade<EqualPowerCrossfade>(s, start, end, plan.length, true, progress);
 }
 
 }  // namespace
@@ -102,16 +128,16 @@ int64_t CrossfadeLength(CrossfadeShape shape, int64_t loopLength, uint32_t rate)
                                            : LengthOf<EqualPowerCrossfade>(loopLength, rate);
 }
 
-LoopCrossfadeResult loopCrossfade(std::span<uint8_t> pcm16, int channels, int bitsPerSample, uint32_t rate,
-                                  int64_t loopIn, int64_t loopOut, CrossfadeShape shape) {
+LoopCrossfadeResult PlanLoopCrossfade(int64_t frames, int bitsPerSample, uint32_t rate, int64_t loopIn,
+                                      int64_t loopOut, CrossfadeShape shape) {
   LoopCrossfadeResult r;
-  const int blockAlign = channels * std::max(1, bitsPerSample / 8);
-  const int64_t frames = channels > 0 ? static_cast<int64_t>(pcm16.size() / static_cast<size_t>(blockAlign)) : 0;
   const int64_t start = std::max<int64_t>(0, loopIn);
   const int64_t end = std::min(loopOut, frames);
   if (start >= end) return r;
   const int64_t n = CrossfadeLength(shape, end - start, rate);
   r.length = n;
+  r.start = start;
+  r.end = end;
   r.status = LoopCrossfadeResult::Status::kRefused;
   if (start < n) {
     r.message = Format("Not enough audio before loop start. Need %lld samples.", static_cast<long long>(n));
@@ -125,18 +151,30 @@ LoopCrossfadeResult loopCrossfade(std::span<uint8_t> pcm16, int channels, int bi
     r.message = "Only 16-bit audio is supported.";
     return r;
   }
-  SampleFrames<SampleFormat::kS16> s(pcm16, channels, blockAlign, rate);
   const bool hanning = shape == CrossfadeShape::kHanning;
-  if (hanning) {
-    Crossfade<HanningCrossfade>(s, start, end, n, false);
-  } else {
-    Crossfade<EqualPowerCrossfade>(s, start, end, n, true);
-  }
   r.status = LoopCrossfadeResult::Status::kApplied;
   r.log = Format("Applied %s Crossfade (%lld samples / %.2f ms).",
                  hanning ? HanningCrossfade::kName : EqualPowerCrossfade::kName, static_cast<long long>(n),
                  rate ? static_cast<double>(n) * 1000.0 / rate : 0.0);
   return r;
+}
+
+LoopCrossfadeResult loopCrossfade(std::span<uint8_t> pcm16, int channels, int bitsPerSample, uint32_t rate,
+                                  int64_t loopIn, int64_t loopOut, CrossfadeShape shape) {
+  const int blockAlign = channels * std::max(1, bitsPerSample / 8);
+  const int64_t frames = channels > 0 ? static_cast<int64_t>(pcm16.size() / static_cast<size_t>(blockAlign)) : 0;
+  const LoopCrossfadeResult r = PlanLoopCrossfade(frames, bitsPerSample, rate, loopIn, loopOut, shape);
+  if (r.status == LoopCrossfadeResult::Status::kApplied) ApplyOn(pcm16, channels, rate, 0, r, shape, {});
+  return r;
+}
+
+PcmWindow LoopCrossfadeWindow(const PcmSpan& pcm, const LoopCrossfadeResult& plan) {
+  return PcmWindow::Copy(pcm, plan.start - plan.length, plan.end + plan.length);
+}
+
+bool ApplyLoopCrossfade(PcmWindow& window, const LoopCrossfadeResult& plan, CrossfadeShape shape,
+                        const WorkProgress& progress) {
+  return ApplyOn(window.bytes, window.format.channels, window.format.sampleRate, window.first, plan, shape, progress);
 }
 
 namespace {
@@ -161,7 +199,7 @@ double LoopBoundaryMismatch(const PcmSpan& pcm, int64_t c, int64_t e) {
   return sum / static_cast<double>(steps * pcm.channels);
 }
 
-AlignPhaseResult alignLoopPhase(const PcmSpan& pcm, int64_t loopIn, int64_t loopOut) {
+AlignPhaseResult alignLoopPhase(const PcmSpan& pcm, int64_t loopIn, int64_t loopOut, const WorkProgress& progress) {
   AlignPhaseResult r;
   const int64_t frames = pcm.Frames();
   const int channels = pcm.channels;
@@ -197,7 +235,14 @@ AlignPhaseResult alignLoopPhase(const PcmSpan& pcm, int64_t loopIn, int64_t loop
     }
   }
   bool found = false;
+  // Only the crossings among the candidates cost anything: a report every
+  // 64 candidates is frequent enough for any signal.
+  ProgressTicker ticker(progress, static_cast<uint64_t>(2 * radius + 1), 64);
   for (int64_t o = -radius; o <= radius; ++o) {
+    if (!ticker.Step()) {
+      r.cancelled = true;
+      return r;
+    }
     const int64_t c = loopIn + o;
     if (!(c >= 1 && c < frames && c + w <= frames)) continue;
     int m;
@@ -245,6 +290,35 @@ AlignPhaseResult alignLoopPhase(const PcmSpan& pcm, int64_t loopIn, int64_t loop
     r.status = AlignPhaseResult::Status::kAlreadyOptimal;
     r.log = Format("Loop start already optimal. Quality: Content: %.4f, Derivative: %.4f", r.content, r.derivative);
   }
+  return r;
+}
+
+namespace {
+
+// FindRisingZeroCrossing's search radius at |rate|.
+int64_t CrossingRadius(uint32_t rate) { return static_cast<int64_t>(rate * 0.01); }
+
+}  // namespace
+
+PcmWindow AlignPhaseWindow(const PcmSpan& pcm, int64_t loopIn, int64_t loopOut) {
+  const int64_t frames = pcm.Frames();
+  const int64_t end = std::min(loopOut, frames);
+  const int64_t crossing = CrossingRadius(pcm.sampleRate);
+  // Before: the candidate starts and the frame before each, and the loop
+  // end's crossing search with the frame before it; a margin of a few frames
+  // keeps every "first frame has no predecessor" rule where it was. After:
+  // 4000 frames past the last candidate and past the farthest crossing, and
+  // the 32 slopes past them.
+  const int64_t from = std::min(loopIn - 2001, end - crossing - 3);
+  const int64_t to = std::max(end + crossing, loopIn + 2000) + 4000 + 66;
+  return PcmWindow::Copy(pcm, std::max<int64_t>(0, from), std::min(frames, to));
+}
+
+AlignPhaseResult alignLoopPhase(const PcmWindow& window, int64_t loopIn, int64_t loopOut,
+                                const WorkProgress& progress) {
+  AlignPhaseResult r = alignLoopPhase(window.Span(), loopIn - window.first, loopOut - window.first, progress);
+  r.loopIn += window.first;
+  r.loopOut += window.first;
   return r;
 }
 

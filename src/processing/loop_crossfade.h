@@ -13,13 +13,20 @@
 // direction).
 //
 // Both are pure functions over 16-bit PCM (raw sample values, not
-// normalised) and may run on any thread on buffers nobody else touches.
+// normalised) and may run on any thread on buffers nobody else touches. The
+// commands run them as long work on a PcmWindow (loop_window.h) holding only
+// the frames they read: the checks of a crossfade first, on the
+// user-interface thread, then the crossfade or the alignment on the window,
+// reporting progress through an optional WorkProgress and stopping when it
+// says so.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
 
+#include "platform/work_progress.h"
+#include "processing/loop_window.h"
 #include "processing/sample_access.h"
 
 namespace zandrel {
@@ -53,17 +60,32 @@ struct LoopCrossfadeResult {
   enum class Status { kApplied, kNothing, kRefused };
   Status status = Status::kNothing;
   int64_t length = 0;   // n, frames
+  int64_t start = 0;    // the loop cut to the audio, [start, end)
+  int64_t end = 0;
   std::string message;  // kRefused: the message-box text
   std::string log;      // kApplied: the log line
 };
 
+// The checks alone, for audio of |frames| frames; nothing is written. The
+// loop start must have n frames before it, the loop end n frames after it,
+// and the audio must be 16-bit. An empty loop after clamping to the audio
+// does nothing (kNothing). kApplied: the crossfade may go ahead, with the
+// length and log line it will have.
+LoopCrossfadeResult PlanLoopCrossfade(int64_t frames, int bitsPerSample, uint32_t rate, int64_t loopIn,
+                                      int64_t loopOut, CrossfadeShape shape);
+
 // Checks the loop [loopIn, loopOut) (already ordered and set) against the
-// audio in |pcm16| and, when it fits, crossfades it in place. The checks
-// come first and change nothing: the loop start must have n frames before
-// it, the loop end n frames after it, and the audio must be 16-bit. An empty
-// loop after clamping to the audio does nothing (kNothing).
+// audio in |pcm16| and, when it fits, crossfades it in place.
 LoopCrossfadeResult loopCrossfade(std::span<uint8_t> pcm16, int channels, int bitsPerSample, uint32_t rate,
                                   int64_t loopIn, int64_t loopOut, CrossfadeShape shape);
+
+// The frames a planned crossfade reads and writes, [start - n, end + n).
+PcmWindow LoopCrossfadeWindow(const PcmSpan& pcm, const LoopCrossfadeResult& plan);
+// Crossfades a loop that PlanLoopCrossfade accepted inside its window; the
+// window then holds what the whole audio would hold there. False when
+// |progress| stopped it (the window is half written and must be dropped).
+bool ApplyLoopCrossfade(PcmWindow& window, const LoopCrossfadeResult& plan, CrossfadeShape shape,
+                        const WorkProgress& progress = {});
 
 // The mean absolute difference of the slopes after candidate start |c| and
 // after the loop end |e| (up to 32 frames, all channels); the largest double
@@ -79,9 +101,19 @@ struct AlignPhaseResult {
   double content = 0, derivative = 0, phase = 0, score = 0;
   std::string message;  // kRefused
   std::string log;      // otherwise
+  bool cancelled = false;  // stopped through the progress: drop the result
 };
 
 // "Align Phase" on a set selection (0 <= loopIn < loopOut) of any depth.
-AlignPhaseResult alignLoopPhase(const PcmSpan& pcm, int64_t loopIn, int64_t loopOut);
+AlignPhaseResult alignLoopPhase(const PcmSpan& pcm, int64_t loopIn, int64_t loopOut,
+                                const WorkProgress& progress = {});
+// The frames Align Phase reads for that selection: the loop end's crossing
+// search, the candidates within 2000 frames of the loop start and the 4000
+// frames compared after each.
+PcmWindow AlignPhaseWindow(const PcmSpan& pcm, int64_t loopIn, int64_t loopOut);
+// The same on a window from AlignPhaseWindow, in document frames: the
+// result the whole audio gives.
+AlignPhaseResult alignLoopPhase(const PcmWindow& window, int64_t loopIn, int64_t loopOut,
+                                const WorkProgress& progress = {});
 
 }  // namespace zandrel

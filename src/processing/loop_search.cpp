@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/text_format.h"
+#include "platform/work_progress.h"
 #include "processing/parallel.h"
 #include "processing/snapping.h"
 
@@ -903,7 +904,11 @@ LoopSearchResult findLoopNcc(const NccInput& in, const LoopProgress& progress, u
 
 // -------------------------------------------------------- short commands --
 
-AutoLoopAlignResult autoLoopAlign(const PcmSpan& pcm, int64_t e, int64_t f) {
+namespace {
+
+// The alignment over |pcm|, whose frame 0 is document frame |first|; the
+// positions and the log line are in document frames.
+AutoLoopAlignResult AlignEnds(const PcmSpan& pcm, int64_t first, int64_t e, int64_t f, const LoopProgress& progress) {
   const int64_t frames = pcm.Frames();
   const int ch = pcm.channels;
   auto x = [&](int64_t frame, int c) {
@@ -922,10 +927,17 @@ AutoLoopAlignResult autoLoopAlign(const PcmSpan& pcm, int64_t e, int64_t f) {
     }
   }
   // End: the rising crossing whose 512 following frames best match the
-  // start's, with a pull towards the old end.
+  // start's, with a pull towards the old end. Each crossing compares 512
+  // frames: a report every 256 candidates.
   int64_t end = f;
   int64_t bestError = std::numeric_limits<int64_t>::max();
-  for (int64_t k = std::max(f - radius, start + 512); k < std::min(frames - 512, f + radius); ++k) {
+  const int64_t from = std::max(f - radius, start + 512), to = std::min(frames - 512, f + radius);
+  ProgressTicker ticker(progress, static_cast<uint64_t>(std::max<int64_t>(1, to - from)), 256);
+  for (int64_t k = from; k < to; ++k) {
+    if (!ticker.Step()) {
+      r.cancelled = true;
+      return r;
+    }
     if (!(k < frames - 1 && rises(k))) continue;
     int64_t error = 0;
     for (int64_t j = 0; j < 512 && start + j < frames && k + j < frames; ++j)
@@ -936,12 +948,30 @@ AutoLoopAlignResult autoLoopAlign(const PcmSpan& pcm, int64_t e, int64_t f) {
       end = k;
     }
   }
-  r.loopIn = start;
-  r.loopOut = end;
+  r.loopIn = start + first;
+  r.loopOut = end + first;
   r.errorScore = bestError;
-  r.log = Format("Auto-Loop: Adjusted Start %lld, End %lld (Error Score: %lld)", static_cast<long long>(start),
-                 static_cast<long long>(end), static_cast<long long>(bestError));
+  r.log = Format("Auto-Loop: Adjusted Start %lld, End %lld (Error Score: %lld)", static_cast<long long>(r.loopIn),
+                 static_cast<long long>(r.loopOut), static_cast<long long>(bestError));
   return r;
+}
+
+}  // namespace
+
+AutoLoopAlignResult autoLoopAlign(const PcmSpan& pcm, int64_t e, int64_t f, const LoopProgress& progress) {
+  return AlignEnds(pcm, 0, e, f, progress);
+}
+
+PcmWindow AutoLoopAlignWindow(const PcmSpan& pcm, int64_t e, int64_t f) {
+  const int64_t radius = static_cast<int64_t>(0.2 * pcm.sampleRate);
+  // The last end candidate reads 512 frames on; one more keeps its crossing
+  // test (which reads the next frame) and the "512 before the end" bound
+  // where they were.
+  return PcmWindow::Copy(pcm, std::max<int64_t>(0, e - radius), std::min(pcm.Frames(), f + radius + 513));
+}
+
+AutoLoopAlignResult autoLoopAlign(const PcmWindow& window, int64_t e, int64_t f, const LoopProgress& progress) {
+  return AlignEnds(window.Span(), window.first, e - window.first, f - window.first, progress);
 }
 
 ZeroCrossingSnapResult snapLoopToZeroCrossings(const PcmSpan& pcm, int64_t loopIn, int64_t loopOut) {

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "document/instrument.h"
+#include "processing/loop_window.h"
 #include "processing/sample_access.h"
 
 namespace zandrel {
@@ -126,8 +127,15 @@ struct AutoLoopAlignResult {
   int64_t loopOut = 0;
   int64_t errorScore = 0;  // INT64_MAX when no end crossing was found
   std::string log;
+  bool cancelled = false;  // stopped through the progress: drop the result
 };
-AutoLoopAlignResult autoLoopAlign(const PcmSpan& pcm, int64_t e, int64_t f);
+AutoLoopAlignResult autoLoopAlign(const PcmSpan& pcm, int64_t e, int64_t f, const LoopProgress& progress = {});
+// The frames the alignment reads: 200 ms around each end, and the 512
+// frames compared after the farthest end candidate.
+PcmWindow AutoLoopAlignWindow(const PcmSpan& pcm, int64_t e, int64_t f);
+// The same on a window from AutoLoopAlignWindow, in document frames: the
+// result the whole audio gives.
+AutoLoopAlignResult autoLoopAlign(const PcmWindow& window, int64_t e, int64_t f, const LoopProgress& progress = {});
 
 // "Set IN/OUT to Zero Crossing" on a valid selection (0 <= loopIn < loopOut).
 struct ZeroCrossingSnapResult {

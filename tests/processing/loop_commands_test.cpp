@@ -110,25 +110,38 @@ TEST_F(LoopCommandsTest, SearchesNeedASelectedRegionAndARegionInsideTheAudio) {
   EXPECT_EQ(view.loopIn, -1);
 }
 
-TEST_F(LoopCommandsTest, CancelLeavesRegionsSelectionAndHistoryAlone) {
+TEST_F(LoopCommandsTest, CancelLeavesAudioRegionsSelectionAndHistoryAlone) {
   Load(InstrumentTone(3.0, 11025));
   OneRegion(0, 33075);
-  view.loopIn = 10;
-  view.loopOut = 20;
+  // Room for either crossfade on both sides of the loop.
+  view.loopIn = 9000;
+  view.loopOut = 20000;
   const std::vector<Region> regions = Doc().instrument.regions;
+  const std::vector<uint8_t> audio = Doc().audio.data;
   context.tasks = &tasks;
   tasks.during = [](LongTask& task) { task.RequestCancel(); };
-  for (int id : {cmd::kFindLoopPointsSlow, cmd::kFindLoopPointsPyramid, cmd::kFindLoopPointsNcc}) {
+  const std::pair<int, const char*> commands[] = {
+      {cmd::kFindLoopPointsSlow, "Find Looping Points (Slow) cancelled."},
+      {cmd::kFindLoopPointsPyramid, "Find Looping Points (Pyramid) cancelled."},
+      {cmd::kFindLoopPointsNcc, "Find Looping Points NCC cancelled."},
+      {cmd::kAlignLoopingPoints, "Align Looping Points (+/-200ms) cancelled."},
+      {cmd::kHanningCrossfade, "Hanning Crossfade cancelled."},
+      {cmd::kEqualPowerCrossfade, "Equal-Power Crossfade cancelled."},
+      {cmd::kAlignPhase, "Align Phase cancelled."},
+  };
+  for (const auto& [id, line] : commands) {
+    frame.log.Clear();
     ASSERT_TRUE(registry.Run(id, context));
-    EXPECT_EQ(view.loopIn, 10) << id;
-    EXPECT_EQ(view.loopOut, 20);
+    EXPECT_EQ(view.loopIn, 9000) << id;
+    EXPECT_EQ(view.loopOut, 20000);
     EXPECT_EQ(Doc().instrument.regions, regions);
+    EXPECT_TRUE(Doc().audio.data == audio) << id;
     EXPECT_FALSE(Doc().CanUndo());
     EXPECT_FALSE(Doc().IsModified());
-    EXPECT_TRUE(frame.Lines().empty());
+    EXPECT_THAT(frame.Lines(), ElementsAre(line));
     EXPECT_TRUE(host.Shown().empty());
   }
-  EXPECT_EQ(tasks.waits, 3);
+  EXPECT_EQ(tasks.waits, 7);
 }
 
 TEST_F(LoopCommandsTest, AResultIsDroppedWhenTheAudioChangedDuringTheSearch) {

@@ -194,3 +194,106 @@ TEST(LoopBoundaryMismatchTest, ComparesUpToThirtyTwoSlopes) {
 
 }  // namespace
 }  // namespace zandrel::test
+
+namespace zandrel::test {
+namespace {
+
+// Many crossings of both directions, stereo, with a slow swell: every
+// candidate start scores differently.
+Pcm16Audio BusyStereo(double seconds) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> u(-0.05, 0.05);
+  return Generate(seconds, 44100, 2, [&](int64_t i, int c) {
+    const double t = static_cast<double>(i) / 44100;
+    return (0.4 + 0.2 * std::sin(2 * M_PI * 0.7 * t)) * std::sin(2 * M_PI * (220.0 + 110 * c) * t) + u(rng);
+  });
+}
+
+TEST(AlignLoopPhaseTest, AWindowOfTheLoopGivesTheWholeAudiosResult) {
+  const Pcm16Audio a = BusyStereo(2.0);
+  const int64_t frames = a.Frames();
+  // Near the start (fewer than 2000 candidates before), in the middle,
+  // short loops, ends near and past the audio's end, and a refusal.
+  const std::pair<int64_t, int64_t> loops[] = {{30, 9000},         {1500, 3000},          {20000, 60000},
+                                               {40000, 40500},     {50000, frames - 3000}, {60000, frames - 20},
+                                               {70000, frames + 50}, {frames - 10, frames + 5}};
+  for (const auto& [in, out] : loops) {
+    const AlignPhaseResult whole = alignLoopPhase(a.Span(), in, out);
+    const PcmWindow window = AlignPhaseWindow(a.Span(), in, out);
+    const AlignPhaseResult part = alignLoopPhase(window, in, out);
+    EXPECT_EQ(part.status, whole.status) << in << ".." << out;
+    EXPECT_EQ(part.loopIn, whole.loopIn) << in << ".." << out;
+    EXPECT_EQ(part.loopOut, whole.loopOut) << in << ".." << out;
+    EXPECT_EQ(part.score, whole.score) << in << ".." << out;
+    EXPECT_EQ(part.message, whole.message);
+    EXPECT_EQ(part.log, whole.log);
+    EXPECT_LE(window.Frames(), std::min(frames, out) - in + 2 * 2000 + 4000 + 1000) << "copies only the loop's frames";
+  }
+  // A period of 100 frames: every rising start matches the end exactly, and
+  // the first of them wins, the farthest candidate 2000 frames before.
+  const Pcm16Audio periodic = Sine(1.0, 44100, 441);
+  const AlignPhaseResult whole = alignLoopPhase(periodic.Span(), 2101, 30001);
+  ASSERT_EQ(whole.loopIn, 101);
+  EXPECT_EQ(alignLoopPhase(AlignPhaseWindow(periodic.Span(), 2101, 30001), 2101, 30001).loopIn, 101);
+}
+
+TEST(AlignLoopPhaseTest, ReportsAsItGoesAndStopsWhenTold) {
+  const Pcm16Audio a = BusyStereo(1.0);
+  std::vector<double> seen;
+  const AlignPhaseResult done = alignLoopPhase(a.Span(), 10000, 30000, [&](double f) {
+    seen.push_back(f);
+    return true;
+  });
+  EXPECT_FALSE(done.cancelled);
+  ASSERT_GE(seen.size(), 40u);  // 4001 candidates, one report per 64
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  int after = 0;
+  const AlignPhaseResult stopped = alignLoopPhase(a.Span(), 10000, 30000, [&](double f) {
+    if (f >= 0.5) ++after;
+    return f < 0.5;
+  });
+  EXPECT_TRUE(stopped.cancelled);
+  EXPECT_EQ(after, 1);
+}
+
+TEST(LoopCrossfadeTest, AWindowAroundTheLoopGetsWhatTheWholeAudioGets) {
+  const Pcm16Audio a = BusyStereo(1.0);
+  for (CrossfadeShape shape : {CrossfadeShape::kHanning, CrossfadeShape::kEqualPower}) {
+    Pcm16Audio whole = a;
+    const LoopCrossfadeResult r = Crossfade(whole, 12000, 30000, shape);
+    ASSERT_EQ(r.status, LoopCrossfadeResult::Status::kApplied);
+    const LoopCrossfadeResult plan = PlanLoopCrossfade(a.Frames(), 16, a.rate, 12000, 30000, shape);
+    EXPECT_EQ(plan.log, r.log);
+    PcmWindow window = LoopCrossfadeWindow(a.Span(), plan);
+    EXPECT_EQ(window.first, 12000 - r.length);
+    EXPECT_EQ(window.Frames(), 18000 + 2 * r.length);
+    ASSERT_TRUE(ApplyLoopCrossfade(window, plan, shape));
+    Bytes pasted = a.bytes;
+    std::copy(window.bytes.begin(), window.bytes.end(), pasted.begin() + window.first * 4);
+    EXPECT_TRUE(pasted == whole.bytes);
+  }
+}
+
+TEST(LoopCrossfadeTest, ReportsAsItGoesAndStopsWhenTold) {
+  const Pcm16Audio a = BusyStereo(3.0);
+  const LoopCrossfadeResult plan = PlanLoopCrossfade(a.Frames(), 16, a.rate, 30000, 110000, CrossfadeShape::kHanning);
+  std::vector<double> seen;
+  PcmWindow window = LoopCrossfadeWindow(a.Span(), plan);
+  ASSERT_TRUE(ApplyLoopCrossfade(window, plan, CrossfadeShape::kHanning, [&](double f) {
+    seen.push_back(f);
+    return true;
+  }));
+  ASSERT_GE(seen.size(), 10u);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  for (size_t i = 1; i < seen.size(); ++i) EXPECT_LT(seen[i] - seen[i - 1], 0.15);
+  int after = 0;
+  PcmWindow again = LoopCrossfadeWindow(a.Span(), plan);
+  EXPECT_FALSE(ApplyLoopCrossfade(again, plan, CrossfadeShape::kHanning, [&](double f) {
+    if (f >= 0.5) ++after;
+    return f < 0.5;
+  }));
+  EXPECT_EQ(after, 1);
+}
+
+}  // namespace
+}  // namespace zandrel::test

@@ -258,6 +258,46 @@ TEST(AutoLoopAlignTest, WithoutAnEndCrossingTheEndStaysAndTheScoreIsTheLargest) 
   EXPECT_EQ(r.log, "Auto-Loop: Adjusted Start 0, End 6000 (Error Score: 9223372036854775807)");
 }
 
+TEST(AutoLoopAlignTest, AWindowAroundTheEndsGivesTheWholeAudiosResult) {
+  // Stereo with noise: crossings everywhere, every candidate scores apart.
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> u(-0.1, 0.1);
+  const Pcm16Audio a = Generate(3.0, 44100, 2, [&](int64_t i, int c) {
+    return 0.5 * std::sin(2 * M_PI * (150.0 + 50 * c) * i / 44100.0) + u(rng);
+  });
+  const int64_t frames = a.Frames();
+  // Ends near the start, in the middle, and within 200 ms of the end.
+  const std::pair<int64_t, int64_t> selections[] = {
+      {100, 20000}, {30000, 90000}, {40000, 41000}, {50000, frames - 300}, {60000, frames}};
+  for (const auto& [e, f] : selections) {
+    const AutoLoopAlignResult whole = autoLoopAlign(a.Span(), e, f);
+    const PcmWindow window = AutoLoopAlignWindow(a.Span(), e, f);
+    const AutoLoopAlignResult part = autoLoopAlign(window, e, f);
+    EXPECT_EQ(part.loopIn, whole.loopIn) << e << ".." << f;
+    EXPECT_EQ(part.loopOut, whole.loopOut) << e << ".." << f;
+    EXPECT_EQ(part.errorScore, whole.errorScore);
+    EXPECT_EQ(part.log, whole.log);
+    EXPECT_LE(window.Frames(), f - e + 2 * 8820 + 513);
+  }
+}
+
+TEST(AutoLoopAlignTest, ReportsAsItGoesAndStopsWhenTold) {
+  const Pcm16Audio a = Sine(2.0, 44100, 100);
+  std::vector<double> seen;
+  EXPECT_FALSE(autoLoopAlign(a.Span(), 10000, 60000, [&](double f) {
+                 seen.push_back(f);
+                 return true;
+               }).cancelled);
+  ASSERT_GE(seen.size(), 40u);  // 17640 end candidates, a report per 256
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  int after = 0;
+  EXPECT_TRUE(autoLoopAlign(a.Span(), 10000, 60000, [&](double f) {
+                if (f >= 0.5) ++after;
+                return f < 0.5;
+              }).cancelled);
+  EXPECT_EQ(after, 1);
+}
+
 TEST(SnapLoopToZeroCrossingsTest, MovesBothEndsOrSaysTheyAreThere) {
   const Pcm16Audio a = Sine(1.0, 44100, 100);
   const ZeroCrossingSnapResult moved = snapLoopToZeroCrossings(a.Span(), 1000, 5000);
