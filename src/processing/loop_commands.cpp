@@ -99,11 +99,18 @@ void FindLoopPoints(CommandContext& c, bool pyramid, const std::string& title) {
     Box(c, range.error);
     return;
   }
-  auto source = std::make_shared<LoopSource>(LoopSource::Copy(PcmSpan::Of(doc->audio), *range.range));
+  // Only the bytes are copied here; their conversion is the search's first
+  // step, off this thread.
+  const LoopSearchRange searched = *range.range;
+  auto window = std::make_shared<PcmWindow>(PcmWindow::Copy(PcmSpan::Of(doc->audio), searched.start, searched.end));
   RunSearch(
       c, title,
-      [source, pyramid](const LoopProgress& progress) {
-        return pyramid ? findLoopPyramid(*source, progress) : findLoopSlow(*source, progress);
+      [window, searched, pyramid](const LoopProgress& progress) {
+        std::optional<LoopSource> source = LoopSource::Copy(*window, searched, SubProgress(progress, 0.0, 0.02));
+        if (!source) return LoopSearchResult{.cancelled = true};
+        window->bytes = {};
+        const WorkProgress searching = SubProgress(progress, 0.02, 1.0);
+        return pyramid ? findLoopPyramid(*source, searching) : findLoopSlow(*source, searching);
       },
       [&c, index, title](CQuorvelDoc& d, const LoopSearchResult& r) {
         ViewSelection& s = c.Selection();
@@ -148,10 +155,16 @@ void FindLoopPointsNcc(CommandContext& c) {
     spanStart = regions[static_cast<size_t>(view.selectedRegion)].startSample;
     spanEnd = regions[static_cast<size_t>(view.selectedRegion)].endSample;
   }
-  auto input = std::make_shared<NccInput>(NccInputFrom(PcmSpan::Of(doc->audio), spanStart, spanEnd, range.start, range.end));
+  auto window = std::make_shared<PcmWindow>(PcmWindow::Copy(PcmSpan::Of(doc->audio), spanStart, spanEnd));
   RunSearch(
       c, "Find Looping Points NCC",
-      [input](const LoopProgress& progress) { return findLoopNcc(*input, progress); },
+      [window, spanStart, spanEnd, range](const LoopProgress& progress) {
+        std::optional<NccInput> input =
+            NccInputFrom(*window, spanStart, spanEnd, range.start, range.end, SubProgress(progress, 0.0, 0.02));
+        if (!input) return LoopSearchResult{.cancelled = true};
+        window->bytes = {};
+        return findLoopNcc(*input, SubProgress(progress, 0.02, 1.0));
+      },
       [&c](CQuorvelDoc& d, const LoopSearchResult& r) {
         SetSelection(d, c.Selection(), r.loopIn, r.loopOut);
         d.SetModifiedFlag(true);

@@ -156,12 +156,19 @@ double SegmentEnergy(const LoopSource& s, int64_t from, int64_t len, int64_t cut
   return std::sqrt(sum / static_cast<double>((last - from) * s.channels));
 }
 
+// What DecaySegment returns when its progress said stop.
+constexpr int64_t kDecayStopped = -2;
+
 // Decay detection over [from, to): twenty segment energies; the first
 // segment after the loudest whose energy falls below 70% of the peak, or -1.
-int64_t DecaySegment(const LoopSource& s, int64_t from, int64_t to, int64_t cut) {
+// |progress| hears of each segment measured.
+int64_t DecaySegment(const LoopSource& s, int64_t from, int64_t to, int64_t cut, const LoopProgress& progress = {}) {
   const int64_t w = to - from;
   double e[20];
-  for (int k = 0; k < 20; ++k) e[k] = SegmentEnergy(s, from + k * w / 20, std::max<int64_t>(1, w / 20), std::min(to, cut));
+  for (int k = 0; k < 20; ++k) {
+    if (!ReportProgress(progress, k / 20.0)) return kDecayStopped;
+    e[k] = SegmentEnergy(s, from + k * w / 20, std::max<int64_t>(1, w / 20), std::min(to, cut));
+  }
   double peak = 0;
   for (double v : e) peak = std::max(peak, v);
   int first = 0;
@@ -181,8 +188,10 @@ struct SlowPlan {
   int64_t window = 0, step = 0;
 };
 
-// Steps 1-5 of the slow engine: the plan, or the result that ends the search.
-std::optional<LoopSearchResult> PlanSlow(const LoopSource& s, SlowPlan& plan, std::vector<std::string>& log) {
+// Steps 1-5 of the slow engine: the plan, or the result that ends the search
+// (a cancelled one when |progress| said stop).
+std::optional<LoopSearchResult> PlanSlow(const LoopSource& s, SlowPlan& plan, std::vector<std::string>& log,
+                                         const LoopProgress& progress = {}) {
   plan.s0 = s.range.start;
   plan.e0 = s.range.end;
   plan.d = std::max<int64_t>(0, plan.e0 - plan.s0);
@@ -193,7 +202,8 @@ std::optional<LoopSearchResult> PlanSlow(const LoopSource& s, SlowPlan& plan, st
   plan.f = plan.s0 + static_cast<int64_t>(0.9 * static_cast<double>(d));
   const int64_t w = plan.f - plan.g;
   if (d > 0) {
-    const int64_t k = DecaySegment(s, plan.g, plan.f, plan.e0);
+    const int64_t k = DecaySegment(s, plan.g, plan.f, plan.e0, progress);
+    if (k == kDecayStopped) return Cancelled();
     if (k >= 0) {
       plan.f = std::min(plan.f, plan.g + std::max((k - 1) * w / 20, static_cast<int64_t>(0.4 * static_cast<double>(d))));
       log.push_back(Format("Decay detected: search range adjusted to %.1f%% (was 90.0%%), threshold: %.1f%%",
@@ -395,6 +405,29 @@ LoopSource LoopSource::Copy(const PcmSpan& pcm, const LoopSearchRange& range) {
   return s;
 }
 
+std::optional<LoopSource> LoopSource::Copy(const PcmWindow& window, const LoopSearchRange& range,
+                                           const LoopProgress& progress) {
+  // Block by block, so that the bar moves and a Cancel is heard: each block
+  // is what Copy makes of it (frames outside the audio read as 0).
+  const PcmSpan pcm = window.Span();
+  LoopSource s;
+  s.range = range;
+  s.channels = std::max<int>(1, pcm.channels);
+  s.sampleRate = pcm.sampleRate;
+  s.fileFrames = window.totalFrames;
+  const int64_t n = std::max<int64_t>(0, range.end - range.start);
+  s.values.reserve(static_cast<size_t>(n * s.channels));
+  constexpr int64_t kBlock = 1 << 16;
+  for (int64_t done = 0; done < n; done += kBlock) {
+    if (!ReportProgress(progress, static_cast<double>(done) / static_cast<double>(n))) return std::nullopt;
+    const int64_t from = range.start + done;
+    const LoopSource block = Copy(pcm, {from - window.first, std::min(range.end, from + kBlock) - window.first, -1});
+    s.values.insert(s.values.end(), block.values.begin(), block.values.end());
+  }
+  if (!ReportProgress(progress, 1.0)) return std::nullopt;
+  return s;
+}
+
 // ------------------------------------------------------------ slow engine --
 
 LoopSearchResult findLoopSlowReference(const LoopSource& s) {
@@ -426,7 +459,10 @@ LoopSearchResult findLoopSlowReference(const LoopSource& s) {
 LoopSearchResult findLoopSlow(const LoopSource& s, const LoopProgress& progress, unsigned threads) {
   std::vector<std::string> log;
   SlowPlan plan;
-  if (auto early = PlanSlow(s, plan, log)) return *early;
+  ProgressGate gate(progress);
+  // Shares of the bar: the decay check, the window energies, the coarse
+  // pass, the refinement.
+  if (auto early = PlanSlow(s, plan, log, [&gate](double f) { return gate.Report(0.02 * f); })) return *early;
   const SlowMeasures m(s, plan.window);
   const int64_t half = plan.window / 2;
   // The grids of the coarse pass: ends F, F - s, ... and starts G, G + s, ...
@@ -436,17 +472,27 @@ LoopSearchResult findLoopSlow(const LoopSource& s, const LoopProgress& progress,
   std::vector<int64_t> starts;
   for (int64_t p = plan.g; p < ends.front() - plan.minLen; p += plan.step) starts.push_back(p);
 
-  ProgressGate gate(progress);
   // The window energies depend on one position only: computed once per grid
   // point (the same arithmetic as the literal search, so the same values).
+  // Each is a window of up to 4000 frames: a report every 64 of them.
   std::vector<double> endEnergy(ends.size()), startEnergy(starts.size());
-  ParallelFor(ends.size(), 16, [&](size_t b, size_t e) {
-    for (size_t j = b; j < e; ++j) endEnergy[j] = m.WindowRms(ends[j] - half, plan.window);
-  }, threads);
-  ParallelFor(starts.size(), 16, [&](size_t b, size_t e) {
-    for (size_t i = b; i < e; ++i) startEnergy[i] = m.WindowRms(starts[i] - half, plan.window);
-  }, threads);
-  if (!gate.Report(0.1)) return Cancelled();
+  std::atomic<size_t> measured{0};
+  const double points = static_cast<double>(ends.size() + starts.size());
+  auto energies = [&](const std::vector<int64_t>& grid, std::vector<double>& out) {
+    ParallelFor(grid.size(), 16, [&](size_t b, size_t e) {
+      for (size_t j = b; j < e; ++j) {
+        if ((j - b) % 64 == 63) {
+          const size_t n = measured.fetch_add(64) + 64;
+          if (!gate.Report(0.02 + 0.08 * static_cast<double>(n) / points)) return;
+        }
+        out[j] = m.WindowRms(grid[j] - half, plan.window);
+      }
+    }, threads);
+  };
+  energies(ends, endEnergy);
+  if (gate.Stopped()) return Cancelled();
+  energies(starts, startEnergy);
+  if (gate.Stopped() || !gate.Report(0.1)) return Cancelled();
 
   // Each end's candidates in start order; only the ten best of all reach the
   // refinement, so a pair whose score already exceeds the tenth best its
@@ -558,6 +604,9 @@ LoopSearchResult findLoopPyramid(const LoopSource& s, const LoopProgress& progre
     return r;
   }
   ProgressGate gate(progress);
+  // Shares of the bar: the averaged levels and the decay check, the
+  // exhaustive level, the finer levels and the crossings.
+  constexpr double kLevelsShare = 0.04, kDecayShare = 0.01, kCoarseShare = 0.85;
 
   // The four levels: factor, step, radius, window.
   const int table[4][4] = {{8, 50, 400, 100}, {4, 25, 200, 200}, {2, 10, 100, 400}, {1, 5, 50, 800}};
@@ -573,12 +622,21 @@ LoopSearchResult findLoopPyramid(const LoopSource& s, const LoopProgress& progre
       l.data = s.values.data();
       continue;
     }
-    l.averaged.assign(static_cast<size_t>(l.frames * ch), 0.0);
+    // Filled in order as the bar moves, rather than zeroed first: zeroing a
+    // long level touches all its pages before the first report.
+    l.averaged.reserve(static_cast<size_t>(l.frames * ch));
+    // Levels 8, 4 and 2 average n / 8 + n / 4 + n / 2 frames between them.
+    const double before = i == 0 ? 0.0 : (i == 1 ? 1.0 / 7.0 : 3.0 / 7.0);
+    const double share = (8.0 / l.factor) / 7.0;
+    const WorkProgress levelProgress =
+        SubProgress([&gate](double f) { return gate.Report(kLevelsShare * f); }, before, before + share);
+    ProgressTicker ticker(levelProgress, static_cast<uint64_t>(l.frames), 1 << 16);
     for (int64_t f = 0; f < l.frames; ++f) {
+      if (!ticker.Step()) return Cancelled();
       for (int c = 0; c < ch; ++c) {
         double sum = 0;
         for (int k = 0; k < l.factor; ++k) sum += s.values[static_cast<size_t>((f * l.factor + k) * ch + c)];
-        l.averaged[static_cast<size_t>(f * ch + c)] = sum / l.factor;
+        l.averaged.push_back(sum / l.factor);
       }
     }
     l.data = l.averaged.data();
@@ -590,7 +648,10 @@ LoopSearchResult findLoopPyramid(const LoopSource& s, const LoopProgress& progre
   const int64_t minLen = static_cast<int64_t>(0.2 * static_cast<double>(n));
   const int64_t maxLen = static_cast<int64_t>(0.8 * static_cast<double>(n));
   {
-    const int64_t k = DecaySegment(s, s0abs + startBound, s0abs + t, e0abs);
+    const int64_t k = DecaySegment(s, s0abs + startBound, s0abs + t, e0abs, [&gate](double f) {
+      return gate.Report(kLevelsShare + kDecayShare * f);
+    });
+    if (k == kDecayStopped) return Cancelled();
     if (k >= 0) {
       t = std::min(t, startBound + std::max((k - 1) * (t - startBound) / 20, static_cast<int64_t>(0.4 * static_cast<double>(n))));
       log.push_back(Format("Pyramid: Decay detected, search adjusted to %.1f%%",
@@ -640,7 +701,9 @@ LoopSearchResult findLoopPyramid(const LoopSource& s, const LoopProgress& progre
           }
         }
         const size_t finished = done.fetch_add(1) + 1;
-        if (finished % 16 == 0 && !gate.Report(0.9 * static_cast<double>(finished) / ends.size())) return;
+        if (finished % 16 == 0 &&
+            !gate.Report(kLevelsShare + kDecayShare + kCoarseShare * static_cast<double>(finished) / ends.size()))
+          return;
       }
     }, threads);
     if (gate.Stopped()) return Cancelled();
@@ -794,6 +857,26 @@ NccInput NccInputFrom(const PcmSpan& pcm, int64_t spanStart, int64_t spanEnd, in
   return in;
 }
 
+std::optional<NccInput> NccInputFrom(const PcmWindow& window, int64_t spanStart, int64_t spanEnd, int64_t rangeStart,
+                                     int64_t rangeEnd, const LoopProgress& progress) {
+  const PcmSpan pcm = window.Span();
+  spanStart = std::clamp<int64_t>(spanStart, window.first, window.first + window.Frames());
+  spanEnd = std::clamp<int64_t>(spanEnd, spanStart, window.first + window.Frames());
+  NccInput in;
+  in.sampleRate = pcm.sampleRate;
+  in.signalStart = spanStart;
+  in.signal.reserve(static_cast<size_t>(spanEnd - spanStart));
+  ProgressTicker ticker(progress, static_cast<uint64_t>(spanEnd - spanStart), 1 << 16);
+  for (int64_t f = spanStart; f < spanEnd; ++f) {
+    if (!ticker.Step()) return std::nullopt;
+    in.signal.push_back(
+        static_cast<float>(ReadSampleValue(pcm.bytes, f - window.first, 0, pcm.channels, pcm.bitsPerSample) / 32768.0));
+  }
+  in.rangeStart = std::clamp(rangeStart, spanStart, spanEnd);
+  in.rangeEnd = std::clamp(rangeEnd, in.rangeStart, spanEnd);
+  return in;
+}
+
 namespace {
 
 // The rising crossing (S[i] <= 0 < S[i + 1]) nearest to p within 500
@@ -858,24 +941,35 @@ LoopSearchResult findLoopNcc(const NccInput& in, const LoopProgress& progress, u
   const size_t count = static_cast<size_t>((last - rs + 3) / 4);
   // Raw 16-bit values (exact: the signal holds raw / 32768) and the exact
   // prefix sums of their squares.
-  std::vector<double> raw(s.size()), squares(s.size() + 1, 0.0);
+  ProgressGate gate(progress);
+  std::vector<double> raw, squares;
+  raw.reserve(s.size());
+  squares.reserve(s.size() + 1);
+  squares.push_back(0.0);
+  // Filled as the bar moves: a long span's pages are touched between reports.
+  const WorkProgress preparing = [&gate](double f) { return gate.Report(0.05 * f); };
+  ProgressTicker prepared(preparing, s.size(), 1 << 16);
   for (size_t i = 0; i < s.size(); ++i) {
-    raw[i] = static_cast<double>(s[i]) * 32768.0;
-    squares[i + 1] = squares[i] + raw[i] * raw[i];
+    if (!prepared.Step()) return Cancelled();
+    raw.push_back(static_cast<double>(s[i]) * 32768.0);
+    squares.push_back(squares[i] + raw[i] * raw[i]);
   }
   const double* t = raw.data() + m;
   const double templateEnergy = squares[static_cast<size_t>(m + n)] - squares[static_cast<size_t>(m)];
   std::vector<float> scores(count);
-  ProgressGate gate(progress);
   std::atomic<size_t> done{0};
+  // An offset costs a dot product of the template (up to 100 ms of frames):
+  // a report every 256 offsets, from inside each chunk.
+  constexpr size_t kOffsetsPerReport = 256;
   ParallelFor(count, 256, [&](size_t b, size_t e) {
     for (size_t i = b; i < e; ++i) {
-      if ((i & 1023) == 0 && gate.Stopped()) return;
+      if ((i - b) % kOffsetsPerReport == kOffsetsPerReport - 1) {
+        const size_t finished = done.fetch_add(kOffsetsPerReport) + kOffsetsPerReport;
+        if (!gate.Report(0.05 + 0.9 * static_cast<double>(finished) / count)) return;
+      }
       scores[i] = NormalizedCrossCorrelation(t, static_cast<size_t>(n), templateEnergy, raw, squares,
                                              rs + 4 * static_cast<int64_t>(i));
     }
-    const size_t finished = done.fetch_add(e - b) + (e - b);
-    gate.Report(0.95 * static_cast<double>(finished) / count);
   }, threads);
   if (gate.Stopped()) return Cancelled();
   float best = -1.0f;

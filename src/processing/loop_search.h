@@ -79,6 +79,11 @@ struct LoopSource {
 
   // Copies the frames of |range| out of |pcm|.
   static LoopSource Copy(const PcmSpan& pcm, const LoopSearchRange& range);
+  // The same from a window that holds |range| (document frames), reporting
+  // as it goes: off the user-interface thread, the conversion of a long
+  // range is part of the search. Nothing when |progress| said stop.
+  static std::optional<LoopSource> Copy(const PcmWindow& window, const LoopSearchRange& range,
+                                        const LoopProgress& progress);
   // The value of |frame| (document frames), 0 outside the range.
   double Value(int64_t frame, int channel) const {
     if (frame < range.start || frame >= range.end) return 0.0;
@@ -118,6 +123,10 @@ struct NccInput {
 // |pcm| must be 16-bit. The signal spans [spanStart, spanEnd), the search
 // range is |range| clipped to it.
 NccInput NccInputFrom(const PcmSpan& pcm, int64_t spanStart, int64_t spanEnd, int64_t rangeStart, int64_t rangeEnd);
+// The same from a window that holds the span (document frames), reporting as
+// it goes; nothing when |progress| said stop.
+std::optional<NccInput> NccInputFrom(const PcmWindow& window, int64_t spanStart, int64_t spanEnd, int64_t rangeStart,
+                                     int64_t rangeEnd, const LoopProgress& progress);
 LoopSearchResult findLoopNcc(const NccInput& input, const LoopProgress& progress = {}, unsigned threads = 0);
 
 // "Align Looping Points (+/-200ms)". |pcm| is 16-bit audio; [e, f) the

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <limits>
 
 #include "processing/loop_fixtures.h"
@@ -184,6 +185,62 @@ TEST(LoopSearchTest, CancelStopsEveryLongEngine) {
   }, 1);
   EXPECT_TRUE(rising);
   EXPECT_EQ(last, 1.0);
+}
+
+TEST(LoopSearchTest, EveryLongEngineMovesTheBarInSmallStepsFromTheStart) {
+  // Ten seconds of a decaying tone: the decay check, the levels, the
+  // energies and the template preparation all come before the main passes
+  // and must move the bar too.
+  const Pcm16Audio a = InstrumentTone(10.0, 44100, 2);
+  const LoopSource s = Whole(a);
+  const NccInput in = NccInputFrom(a.Span(), 0, a.Frames(), 0, a.Frames());
+  const std::pair<const char*, std::function<LoopSearchResult(const LoopProgress&)>> engines[] = {
+      {"slow", [&](const LoopProgress& p) { return findLoopSlow(s, p, 1); }},
+      {"pyramid", [&](const LoopProgress& p) { return findLoopPyramid(s, p, 1); }},
+      {"ncc", [&](const LoopProgress& p) { return findLoopNcc(in, p, 1); }},
+  };
+  for (const auto& [name, run] : engines) {
+    std::vector<double> seen;
+    const LoopSearchResult r = run([&](double f) {
+      seen.push_back(f);
+      return true;
+    });
+    ASSERT_TRUE(r.found) << name;
+    ASSERT_GE(seen.size(), 20u) << name;
+    EXPECT_LE(seen.front(), 0.02) << name;
+    for (size_t i = 1; i < seen.size(); ++i) EXPECT_LT(seen[i] - seen[i - 1], 0.1) << name << " at " << seen[i];
+    // Stopped half way, it hears it at that report and returns.
+    int after = 0;
+    EXPECT_TRUE(run([&](double f) {
+                  if (f >= 0.5) ++after;
+                  return f < 0.5;
+                }).cancelled)
+        << name;
+    EXPECT_EQ(after, 1) << name;
+  }
+}
+
+TEST(LoopSearchTest, InputsMadeFromAWindowAreThoseOfTheWholeAudio) {
+  const Pcm16Audio a = InstrumentTone(2.0, 11025, 2);
+  const LoopSearchRange range{3000, 19000, 0};
+  const PcmWindow window = PcmWindow::Copy(a.Span(), range.start, range.end);
+  int reports = 0;
+  const std::optional<LoopSource> part = LoopSource::Copy(window, range, [&](double) { return ++reports > 0; });
+  ASSERT_TRUE(part.has_value());
+  const LoopSource whole = LoopSource::Copy(a.Span(), range);
+  EXPECT_EQ(part->values, whole.values);
+  EXPECT_EQ(part->fileFrames, whole.fileFrames);
+  EXPECT_EQ(part->range.start, 3000);
+  EXPECT_GE(reports, 2);
+  EXPECT_FALSE(LoopSource::Copy(window, range, [](double) { return false; }).has_value());
+
+  const std::optional<NccInput> ncc = NccInputFrom(window, 3000, 19000, 5000, 30000, {});
+  const NccInput all = NccInputFrom(a.Span(), 3000, 19000, 5000, 30000);
+  ASSERT_TRUE(ncc.has_value());
+  EXPECT_EQ(ncc->signal, all.signal);
+  EXPECT_EQ(ncc->signalStart, all.signalStart);
+  EXPECT_EQ(ncc->rangeStart, all.rangeStart);
+  EXPECT_EQ(ncc->rangeEnd, all.rangeEnd);
 }
 
 TEST(LoopSearchNccTest, AWeakBestMatchIsStillTakenWithAWarning) {
