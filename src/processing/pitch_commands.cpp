@@ -7,7 +7,9 @@
 #include "document/note_names.h"
 #include "document/region_edits.h"
 #include "platform/text_format.h"
+#include "platform/work_progress.h"
 #include "processing/loop_search.h"
+#include "processing/loop_window.h"
 #include "processing/pitch.h"
 #include "processing/processing_range.h"
 #include "processing/repitch.h"
@@ -103,7 +105,10 @@ void OnCreateSingleRegion(CommandContext& c) {
 
 // Create Single Region Instrument +Pitch+LP: the single region gets the
 // root note the whole file sounds at and the loop the pyramid search finds.
-// The "Create Single Region" entry undoes all of it.
+// The "Create Single Region" entry undoes all of it. The search, whose work
+// grows with the file, runs first as long work on a copy of the audio: a
+// Cancel leaves the regions as they were. It covers the whole file, so it
+// does not depend on the region made afterwards.
 void OnCreateSingleRegionInstrument(CommandContext& c) {
   CQuorvelDoc& doc = *c.Document();
   ViewSelection& view = c.Selection();
@@ -116,6 +121,24 @@ void OnCreateSingleRegionInstrument(CommandContext& c) {
     return;
   }
   const int64_t frames = doc.FrameCount();
+
+  // The loop search over the whole file, off this thread; only the bytes
+  // are copied here.
+  const LoopSearchRange whole{0, frames, -1};
+  PcmWindow audio = PcmWindow::Copy(PcmSpan::Of(doc.audio), 0, frames);
+  LoopSearchResult found;
+  LongWork work{.title = "Find Looping Points (Pyramid)",
+                .compute =
+                    [&](const std::function<bool(double)>& progress) {
+                      std::optional<LoopSource> source = LoopSource::Copy(audio, whole, SubProgress(progress, 0.0, 0.02));
+                      if (!source) return false;
+                      audio.bytes = {};
+                      found = findLoopPyramid(*source, SubProgress(progress, 0.02, 1.0));
+                      return !found.cancelled;
+                    },
+                .commit = {}};
+  if (!c.RunLongWork(work)) return;
+
   const double hz = Estimate(doc, 0, frames);
   const int root = hz > 0 ? std::clamp(TruncatedNote(hz), 0, 127) : doc.instrument.params.rootNote;
   if (!CreateSingleRegionWithRoot(doc, root)) return;
@@ -123,17 +146,6 @@ void OnCreateSingleRegionInstrument(CommandContext& c) {
   doc.NotifySelectionChanged();
   Log(doc, Format("Single region created and selected (root note: %d).", root));
 
-  // The loop search over the whole file, off this thread.
-  LoopSource source = LoopSource::Copy(PcmSpan::Of(doc.audio), LoopSearchRange{0, frames, -1});
-  LoopSearchResult found;
-  LongWork work{.title = "Find Looping Points (Pyramid)",
-                .compute =
-                    [&](const std::function<bool(double)>& progress) {
-                      found = findLoopPyramid(source, progress);
-                      return !found.cancelled;
-                    },
-                .commit = {}};
-  if (!c.RunLongWork(work)) return;
   for (const std::string& line : found.log) Log(doc, line);
   if (!found.found) {
     if (!found.message.empty()) ShowMessage(found.message);

@@ -9,6 +9,7 @@
 
 #include "commands/editor_commands.h"
 #include "document/document_fixture.h"
+#include "support/scripted_tasks.h"
 #include "document/note_names.h"
 #include "processing/pitch.h"
 #include "processing/processing_commands.h"
@@ -22,6 +23,7 @@ namespace {
 
 using namespace zandrel::test;
 using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 class ScriptedPitchDialogs final : public PitchDialogs {
@@ -345,6 +347,28 @@ TEST_F(PitchCommandsTest, CreateSingleRegionInstrumentTakesTheRootAndALoopAndUnd
   EXPECT_EQ(Doc().undoHistory.undoStack.back().description, "Create Single Region");
   Doc().OnEditUndo();
   EXPECT_EQ(Doc().instrument.regions, before);
+}
+
+TEST_F(PitchCommandsTest, CreateSingleRegionInstrumentCancelledDuringItsSearchChangesNothing) {
+  Doc().instrument.regions = {R(0, 44100, 100, 4000), R(44100, 88200)};
+  Select(1, 500, 900);
+  Doc().SetModifiedFlag(false);
+  const std::vector<Region> before = Doc().instrument.regions;
+  const size_t entries = Doc().undoHistory.undoStack.size();
+  ScriptedTasks tasks;
+  tasks.during = [](LongTask& task) { task.RequestCancel(); };
+  TaskContext cancelling(&Doc(), model.get());
+  cancelling.tasks = &tasks;
+  host.Answer(MessageAnswer::Yes);
+  ASSERT_TRUE(registry.Run(cmd::kCreateSingleRegionInstrument, cancelling));
+  EXPECT_EQ(tasks.waits, 1);
+  EXPECT_EQ(Doc().instrument.regions, before);
+  EXPECT_EQ(Doc().undoHistory.undoStack.size(), entries);
+  EXPECT_FALSE(Doc().IsModified());
+  EXPECT_EQ(model->selectedRegion, 1);
+  EXPECT_EQ(model->loopIn, 500);
+  EXPECT_EQ(model->loopOut, 900);
+  EXPECT_THAT(frame.Lines(), ElementsAre("Find Looping Points (Pyramid) cancelled."));
 }
 
 TEST_F(PitchCommandsTest, CreateSingleRegionInstrumentOnSilenceKeepsTheInstrumentsRoot) {

@@ -4,6 +4,7 @@
 // re-synthesis tools and the Micro Synth: each runs on the scene's selection
 // (region 0's loop), its dialogs answered with OK and their defaults.
 #include "processing/loop_commands.h"
+#include "processing/pitch_commands.h"
 #include "processing/processing_commands.h"
 #include "support/long_commands/long_commands.h"
 
@@ -18,6 +19,14 @@ LongCommandCase LoopCommand(std::string name, int id, bool sixteenBitOnly) {
           }};
 }
 
+// The pitch commands' dialogs; the command of this table asks none.
+class NoPitchDialogs final : public PitchDialogs {
+ public:
+  bool RunTimeStretch(TimeStretchValues&) override { return false; }
+  bool RunPitchShift(int&) override { return false; }
+  bool RunPitchCorrection(PitchCorrectionValues&) override { return false; }
+};
+
 }  // namespace
 
 void AddLoopAndSoundDesignCases(std::vector<LongCommandCase>& cases) {
@@ -28,6 +37,14 @@ void AddLoopAndSoundDesignCases(std::vector<LongCommandCase>& cases) {
   cases.push_back(LoopCommand("Hanning Crossfade", cmd::kHanningCrossfade, true));
   cases.push_back(LoopCommand("Equal-Power Crossfade", cmd::kEqualPowerCrossfade, true));
   cases.push_back(LoopCommand("Align Phase", cmd::kAlignPhase, false));
+  // One region: the command asks before it replaces several.
+  cases.push_back({.name = "Create Single Region Instrument +Pitch+LP",
+                   .prepare = [](LongCommandScene& scene) { scene.doc.instrument.regions.resize(1); },
+                   .run = [](LongCommandScene& scene) {
+                     NoPitchDialogs dialogs;
+                     RunRegisteredCommand(scene, cmd::kCreateSingleRegionInstrument,
+                                          [&dialogs](CommandRegistry& r) { DeclarePitchCommands(r, dialogs); });
+                   }});
 }
 
 }  // namespace zandrel::test
