@@ -92,7 +92,10 @@ struct Body {
   std::vector<int16_t> source;
 };
 
-Body MakeBody(std::span<const int16_t> loop, int64_t channels, const Cycle& cycle, int64_t frames) {
+// Three copies of up to the loop's length: a report after each (on a long
+// loop, touching their pages is what takes the time).
+std::optional<Body> MakeBody(std::span<const int16_t> loop, int64_t channels, const Cycle& cycle, int64_t frames,
+                             const WorkProgress& progress) {
   const int64_t p = cycle.start;
   const int64_t period = cycle.period;
   // Whole periods that fit after p; the loop's last r - L frames are dropped.
@@ -103,10 +106,13 @@ Body MakeBody(std::span<const int16_t> loop, int64_t channels, const Cycle& cycl
   body.result.loopStart = p;
   body.result.loopEnd = p + length;
   body.result.period = period;
+  if (!ReportProgress(progress, 1.0 / 3.0)) return std::nullopt;
   body.robot.resize(static_cast<size_t>(length * channels));
   for (int64_t k = 0; k < length; ++k)
     std::copy_n(loop.begin() + (p + k % period) * channels, channels, body.robot.begin() + k * channels);
+  if (!ReportProgress(progress, 2.0 / 3.0)) return std::nullopt;
   body.source.assign(loop.begin() + p * channels, loop.begin() + (p + length) * channels);
+  if (!ReportProgress(progress, 1.0)) return std::nullopt;
   return body;
 }
 
@@ -141,7 +147,7 @@ std::vector<float> HannWindow() {
 }  // namespace
 
 std::vector<int16_t> SpectralMorph(std::span<const int16_t> a, std::span<const int16_t> b, int channels,
-                                   float morph, const SpectralMorphParams& params) {
+                                   float morph, const SpectralMorphParams& params, const WorkProgress& progress) {
   if (channels < 1 || a.empty()) return {};
   const int64_t ch = channels;
   const int64_t frames = static_cast<int64_t>(a.size()) / ch;
@@ -165,8 +171,16 @@ std::vector<int16_t> SpectralMorph(std::span<const int16_t> a, std::span<const i
   // only where four frames overlap with no wrap (bodies of whole hops, at
   // least one window long); a shorter or ragged body folds extra window mass
   // onto its start, which the fixed factor would turn into a level bump.
+  // Shares of the bar: the window sums (no transform) and, per channel, the
+  // frames (three transforms each); a report every 16 frames.
+  const int64_t hops = (frames + kHop - 1) / kHop;
+  const WorkProgress summing = SubProgress(progress, 0.0, 0.05);
+  const WorkProgress transforming = SubProgress(progress, 0.05, 1.0);
+  ProgressTicker summed(summing, static_cast<uint64_t>(hops), 16);
+  ProgressTicker transformed(transforming, static_cast<uint64_t>(hops * ch), 16);
   std::vector<float> windowSum(static_cast<size_t>(frames), 0.0f);
   for (int64_t start = 0; start < frames; start += kHop) {
+    if (!summed.Step()) return {};
     int64_t q = start;
     for (int l = 0; l < kFftSize; ++l) {
       windowSum[q] += w[l] * w[l];
@@ -191,6 +205,7 @@ std::vector<int16_t> SpectralMorph(std::span<const int16_t> a, std::span<const i
   for (int64_t c = 0; c < ch; ++c) {
     std::fill(acc.begin(), acc.end(), 0.0f);
     for (int64_t start = 0; start < frames; start += kHop) {
+      if (!transformed.Step()) return {};
       // The body is read as if it repeated.
       int64_t q = start;
       for (int l = 0; l < kFftSize; ++l) {
@@ -247,37 +262,51 @@ std::vector<int16_t> SpectralMorph(std::span<const int16_t> a, std::span<const i
 }
 
 LoopSynthResult SynthesizeMorphLoop(std::span<const int16_t> loop, int channels, uint32_t sampleRate,
-                                    const LoopSynthParams& params, const SpectralMorphParams& morph) {
+                                    const LoopSynthParams& params, const SpectralMorphParams& morph,
+                                    const WorkProgress& progress) {
   if (channels < 1) return {};
   const int64_t frames = static_cast<int64_t>(loop.size()) / channels;
   const std::optional<Cycle> cycle = DetectCycle(loop, channels, frames, params);
   if (!cycle) return {};
-  Body body = MakeBody(loop, channels, *cycle, frames);
+  std::optional<Body> made = MakeBody(loop, channels, *cycle, frames, SubProgress(progress, 0.0, 0.05));
+  if (!made) return {};
+  Body& body = *made;
   const auto bodyAt = body.result.samples.begin() + body.result.loopStart * channels;
   if (params.amount <= 0.0f) {
     std::copy(body.robot.begin(), body.robot.end(), bodyAt);
+    if (!ReportProgress(progress, 1.0)) return {};
     return std::move(body.result);
   }
   if (params.crossfadeMs > 0.0f) CrossfadeSourceHead(body.source, channels, params.crossfadeMs, sampleRate);
-  const std::vector<int16_t> morphed = SpectralMorph(body.robot, body.source, channels, params.amount, morph);
+  const std::vector<int16_t> morphed =
+      SpectralMorph(body.robot, body.source, channels, params.amount, morph, SubProgress(progress, 0.05, 0.99));
+  if (morphed.empty()) return {};
   std::copy(morphed.begin(), morphed.end(), bodyAt);
+  if (!ReportProgress(progress, 1.0)) return {};
   return std::move(body.result);
 }
 
 LoopSynthResult SynthesizeSustainLoop(std::span<const int16_t> loop, int channels, uint32_t sampleRate,
-                                      const LoopSynthParams& params) {
+                                      const LoopSynthParams& params, const WorkProgress& progress) {
   if (channels < 1) return {};
   const int64_t frames = static_cast<int64_t>(loop.size()) / channels;
   const std::optional<Cycle> cycle = DetectCycle(loop, channels, frames, params);
   if (!cycle) return {};
-  Body body = MakeBody(loop, channels, *cycle, frames);
+  std::optional<Body> made = MakeBody(loop, channels, *cycle, frames, SubProgress(progress, 0.0, 0.5));
+  if (!made) return {};
+  Body& body = *made;
   const float amount = params.amount;
   if (amount < 1.0f && params.crossfadeMs > 0.0f)
     CrossfadeSourceHead(body.source, channels, params.crossfadeMs, sampleRate);
   auto out = body.result.samples.begin() + body.result.loopStart * channels;
-  for (size_t i = 0; i < body.robot.size(); ++i)
+  const WorkProgress blending = SubProgress(progress, 0.5, 1.0);
+  ProgressTicker ticker(blending, body.robot.size(), 1 << 18);
+  for (size_t i = 0; i < body.robot.size(); ++i) {
+    if (!ticker.Step()) return {};
     out[i] = ClampToPcm16(static_cast<float>(body.robot[i]) * amount +
                           (1.0f - amount) * static_cast<float>(body.source[i]));
+  }
+  if (!ReportProgress(progress, 1.0)) return {};
   return std::move(body.result);
 }
 

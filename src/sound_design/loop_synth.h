@@ -16,7 +16,10 @@
 // Audio is interleaved signed 16-bit: channel c of frame k at
 // samples[k * channels + c]. Frame positions and counts are int64 frames.
 // The engines are pure functions (no state, nothing shared), safe on any
-// thread, and allocate their working memory per call. Single precision where
+// thread, and allocate their working memory per call. Their work grows with
+// the loop; they report 0..1 through an optional WorkProgress every few
+// dozen hops or blocks of frames, and when it returns false they stop and
+// return an empty result. Single precision where
 // the formulas say so; the library is built without contraction of a*b+c.
 #pragma once
 
@@ -25,6 +28,8 @@
 #include <span>
 #include <string_view>
 #include <vector>
+
+#include "platform/work_progress.h"
 
 namespace zandrel {
 
@@ -55,20 +60,22 @@ struct LoopSynthResult {
 // Morph Loop. The knob set gives cycleCount 1; the Vocoder's carrier uses it
 // with amount 1, no crossfade and no gate or comb.
 LoopSynthResult SynthesizeMorphLoop(std::span<const int16_t> loop, int channels, uint32_t sampleRate,
-                                    const LoopSynthParams& params, const SpectralMorphParams& morph);
+                                    const LoopSynthParams& params, const SpectralMorphParams& morph,
+                                    const WorkProgress& progress = {});
 
 // Infinite Sustain Synth.
 LoopSynthResult SynthesizeSustainLoop(std::span<const int16_t> loop, int channels, uint32_t sampleRate,
-                                      const LoopSynthParams& params);
+                                      const LoopSynthParams& params, const WorkProgress& progress = {});
 
 // Short-time cross-synthesis of two bodies of equal length (B is read as
 // silence past its end): 2048-point Hann frames at a hop of 512, both bodies
 // read as if they repeated, A's phases under a blend of A's and B's
 // magnitudes (morph 0 = A's, 1 = B's). Each output sample is divided by the
 // sum of the squared windows that covered it, so the level is right for any
-// body length. The result has A's length; empty for empty A or channels < 1.
+// body length. The result has A's length; empty for empty A or channels < 1,
+// or when |progress| said stop.
 std::vector<int16_t> SpectralMorph(std::span<const int16_t> a, std::span<const int16_t> b, int channels,
-                                   float morph, const SpectralMorphParams& params);
+                                   float morph, const SpectralMorphParams& params, const WorkProgress& progress = {});
 
 // The knobs of the two dialogs as the dialog returns them (its float values,
 // unconverted), with the dialogs' defaults, and the engine parameters they

@@ -121,25 +121,25 @@ LoopToolOutput Plain(std::vector<int16_t> samples) {
   return out;
 }
 
-// The pitch-cycle engines and the vocoder run in one piece: Cancel is seen
-// when they return (a report of 100 that is refused drops the result).
-LoopToolOutput Finished(LoopToolOutput out, const CloudProgress& progress) {
-  if (progress && !progress(100)) return {};
-  return out;
+// The clouds count whole percentages; the rest of the commands hear 0..1.
+CloudProgress Percent(const WorkProgress& progress) {
+  if (!progress) return {};
+  return [&progress](int percent) { return progress(percent / 100.0); };
 }
 
-LoopToolOutput SustainEngine(const LoopPcm& loop, const ParameterValues& v, Rand15&, const CloudProgress& progress,
+LoopToolOutput SustainEngine(const LoopPcm& loop, const ParameterValues& v, Rand15&, const WorkProgress& progress,
                              bool) {
   SustainLoopKnobs k;
   k.cycleOffset = Value(v, "cycleOffset", k.cycleOffset);
   k.xfade = Value(v, "xfade", k.xfade);
   k.step = Value(v, "step", k.step);
   k.mix = Value(v, "mix", k.mix);
-  LoopSynthResult r = SynthesizeSustainLoop(loop.samples, loop.channels, loop.rate, SustainLoopParamsFromKnobs(k));
-  return Finished({std::move(r.samples), r.loopStart, r.loopEnd}, progress);
+  LoopSynthResult r =
+      SynthesizeSustainLoop(loop.samples, loop.channels, loop.rate, SustainLoopParamsFromKnobs(k), progress);
+  return {std::move(r.samples), r.loopStart, r.loopEnd};
 }
 
-LoopToolOutput MorphEngine(const LoopPcm& loop, const ParameterValues& v, Rand15&, const CloudProgress& progress,
+LoopToolOutput MorphEngine(const LoopPcm& loop, const ParameterValues& v, Rand15&, const WorkProgress& progress,
                            bool) {
   MorphLoopKnobs k;
   k.cycleOffset = Value(v, "cycleOffset", k.cycleOffset);
@@ -149,29 +149,35 @@ LoopToolOutput MorphEngine(const LoopPcm& loop, const ParameterValues& v, Rand15
   k.dull = Value(v, "dull", k.dull);
   k.hollow = Value(v, "hollow", k.hollow);
   const MorphLoopSettings s = MorphLoopSettingsFromKnobs(k);
-  LoopSynthResult r = SynthesizeMorphLoop(loop.samples, loop.channels, loop.rate, s.loop, s.morph);
-  return Finished({std::move(r.samples), r.loopStart, r.loopEnd}, progress);
+  LoopSynthResult r = SynthesizeMorphLoop(loop.samples, loop.channels, loop.rate, s.loop, s.morph, progress);
+  return {std::move(r.samples), r.loopStart, r.loopEnd};
 }
 
 // The Vocoder's carrier and modulator are made once, before its dialog.
-LoopToolEngine PrepareVocoder(const LoopPcm& loop, int bitsPerSample, std::string& message) {
+LoopToolEngine PrepareVocoder(const LoopPcm& loop, int bitsPerSample, std::string& message,
+                              const WorkProgress& progress) {
   if (bitsPerSample != 16) {
     message = std::string(kVocoder16BitMessage);
     return {};
   }
-  auto carrier = std::make_shared<VocoderCarrier>(BuildVocoderCarrier(loop.samples, loop.channels, loop.rate));
+  bool stopped = false;
+  const WorkProgress watched = [&](double f) { return !(stopped = stopped || !ReportProgress(progress, f)); };
+  auto carrier =
+      std::make_shared<VocoderCarrier>(BuildVocoderCarrier(loop.samples, loop.channels, loop.rate, watched));
+  if (stopped) return {};
   if (carrier->Empty()) {
     message = std::string(kNoCarrierMessage);
     return {};
   }
-  return [carrier](const LoopPcm& l, const ParameterValues& v, Rand15&, const CloudProgress& progress, bool) {
+  return [carrier](const LoopPcm& l, const ParameterValues& v, Rand15&, const WorkProgress& progress, bool) {
     VocoderKnobs k;
     k.shiftBins = Value(v, "shiftBins", k.shiftBins);
     k.phaseMix = Value(v, "phaseMix", k.phaseMix);
     k.envelopeSmooth = Value(v, "envelopeSmooth", k.envelopeSmooth);
-    VocoderResult r = RunVocoder(carrier->carrier, carrier->modulator, l.channels, 16, VocoderParamsFromKnobs(k));
+    VocoderResult r =
+        RunVocoder(carrier->carrier, carrier->modulator, l.channels, 16, VocoderParamsFromKnobs(k), progress);
     if (!r.success) return LoopToolOutput{};
-    return Finished(Plain(std::move(r.samples)), progress);
+    return Plain(std::move(r.samples));
   };
 }
 
@@ -257,8 +263,8 @@ std::vector<LoopToolSpec> LoopToolSpecs() {
                                   "multiples for seamless looping.")},
                    .emptyMessage = {},
                    .engine = [](const LoopPcm& loop, const ParameterValues& v, Rand15& random,
-                                const CloudProgress& progress, bool /*preview*/) {
-                     return Plain(GenerateGranularCloud(loop, GranularFromKnobs(v), random, progress));
+                                const WorkProgress& progress, bool /*preview*/) {
+                     return Plain(GenerateGranularCloud(loop, GranularFromKnobs(v), random, Percent(progress)));
                    }});
   specs.push_back({.tool = LoopTool::kFrequencyCloud,
                    .id = cmd::kFrequencyCloud,
@@ -281,8 +287,8 @@ std::vector<LoopToolSpec> LoopToolSpecs() {
                                   "quantized to exact loop multiples.")},
                    .emptyMessage = {},
                    .engine = [](const LoopPcm& loop, const ParameterValues& v, Rand15& random,
-                                const CloudProgress& progress, bool preview) {
-                     return Plain(PaulStretchSlice(loop, PaulStretchFromKnobs(v, preview), random, progress));
+                                const WorkProgress& progress, bool preview) {
+                     return Plain(PaulStretchSlice(loop, PaulStretchFromKnobs(v, preview), random, Percent(progress)));
                    }});
   specs.push_back({.tool = LoopTool::kVocoder,
                    .id = cmd::kVocoder,
@@ -332,8 +338,18 @@ void RunLoopTool(CommandContext& c, const LoopToolSpec& spec, Rand15& random) {
   const LoopPcm loop{*copy, channels, format.nSamplesPerSec};
   LoopToolEngine engine = spec.engine;
   if (spec.prepare) {
+    // The preparation reads the loop copy only; a Cancel ends the command
+    // before its dialog.
     std::string message;
-    engine = spec.prepare(loop, format.wBitsPerSample, message);
+    const int bits = format.wBitsPerSample;
+    LongWork preparing{.title = spec.title,
+                       .compute =
+                           [&](const std::function<bool(double)>& progress) {
+                             engine = spec.prepare(loop, bits, message, progress);
+                             return true;
+                           },
+                       .commit = {}};
+    if (!c.RunLongWork(preparing)) return;
     if (!engine) {
       if (!message.empty()) ShowMessage(message);
       return;
@@ -348,9 +364,9 @@ void RunLoopTool(CommandContext& c, const LoopToolSpec& spec, Rand15& random) {
   PreviewSound sound;
   request.preview = [&](const ParameterValues& values, const PreviewProgress& bar) {
     sound.Stop();
-    CloudProgress progress;
-    if (spec.tool == LoopTool::kFrequencyCloud && bar) progress = [&bar](int p) {
-      bar(p);
+    WorkProgress progress;
+    if (spec.tool == LoopTool::kFrequencyCloud && bar) progress = [&bar](double f) {
+      bar(static_cast<int>(std::lround(f * 100.0)));
       return true;
     };
     LoopToolOutput out = engine(loop, values, random, progress, /*preview=*/true);
@@ -372,14 +388,17 @@ void RunLoopTool(CommandContext& c, const LoopToolSpec& spec, Rand15& random) {
   const bool frequencyCloud = spec.tool == LoopTool::kFrequencyCloud;
   if (frequencyCloud) logLine.Start(Format("Starting PaulStretch... %d%%", 0));
   LoopToolOutput out;
+  // The engine draws from a copy of the random sequence, which moves on only
+  // when the result is committed.
+  Rand15 drawn = random;
   LongWork work{.title = spec.title,
                 .compute =
                     [&](const std::function<bool(double)>& progress) {
                       bool stopped = false;
                       out = engine(
-                          loop, *values, random,
-                          [&](int p) {
-                            stopped = stopped || !progress(p / 100.0);
+                          loop, *values, drawn,
+                          [&](double f) {
+                            stopped = stopped || !progress(f);
                             return !stopped;
                           },
                           /*preview=*/false);
@@ -390,6 +409,7 @@ void RunLoopTool(CommandContext& c, const LoopToolSpec& spec, Rand15& random) {
   if (frequencyCloud)
     work.onProgress = [&logLine](double fraction) { logLine.Percent(static_cast<int>(std::lround(fraction * 100.0))); };
   if (!c.RunLongWork(work)) return;  // cancelled: nothing changed
+  random = drawn;
   if (out.samples.empty()) {
     if (!spec.emptyMessage.empty()) ShowMessage(spec.emptyMessage);
     return;

@@ -4,11 +4,12 @@
 // Each copies the loop range, opens the knob dialog with the tool's knobs,
 // help text and a looping preview, and on OK runs its engine once more as
 // long work (off the user-interface thread, with progress and Cancel) on the
-// copy. A cancelled run or an empty result changes nothing and records no
-// undo entry; otherwise one undo entry with audio, the splice of the result
-// into the audio and the bookkeeping of loop points and regions
-// (sound_design/loop_splice.h) are committed here, on the user-interface
-// thread.
+// copy. The Vocoder builds its carrier before the dialog, as long work too. A
+// cancelled run or an empty result changes nothing and records no undo entry
+// (nor moves the commands' random sequence on); otherwise one undo entry
+// with audio, the splice of the result into the audio and the bookkeeping of
+// loop points and regions (sound_design/loop_splice.h) are committed here, on
+// the user-interface thread.
 //
 // Previews run synchronously on the user-interface thread: the sound stops,
 // the engine renders the loop copy again, and the result plays as a looping
@@ -17,7 +18,8 @@
 // When the dialog returns the sound stops before anything else.
 //
 // Random numbers: one Rand15 from state 1 that lives as long as the
-// commands and is never reseeded, so each run continues the sequence.
+// commands and is never reseeded, so each committed run continues the
+// sequence.
 #pragma once
 
 #include <functional>
@@ -27,6 +29,7 @@
 
 #include "commands/commands.h"
 #include "platform/parameter_dialogs.h"
+#include "platform/work_progress.h"
 #include "processing/rand15.h"
 #include "sound_design/loop_clouds.h"
 #include "sound_design/loop_splice.h"
@@ -50,17 +53,17 @@ struct LoopToolOutput {
 
 // Renders a tool's result from the loop copy and the dialog's values. With
 // |preview| the tool renders what its preview plays (the Frequency Cloud at
-// most 4 loop lengths). |progress| may be empty; when it returns false the
-// engine stops and the output is empty.
+// most 4 loop lengths). |progress| (0..1) may be empty; when it returns false
+// the engine stops and the output is empty.
 using LoopToolEngine = std::function<LoopToolOutput(const LoopPcm& loop, const ParameterValues& values,
-                                                    Rand15& random, const CloudProgress& progress, bool preview)>;
+                                                    Rand15& random, const WorkProgress& progress, bool preview)>;
 
 // Work a tool does on the loop copy before its dialog opens (the Vocoder
-// builds its carrier): returns the engine the dialog and OK use, or an empty
-// engine and the message to show instead of the dialog. |bitsPerSample| is
-// the document's.
-using LoopToolPrepare =
-    std::function<LoopToolEngine(const LoopPcm& loop, int bitsPerSample, std::string& message)>;
+// builds its carrier), as long work: returns the engine the dialog and OK
+// use, or an empty engine and the message to show instead of the dialog
+// (none when |progress| said stop). |bitsPerSample| is the document's.
+using LoopToolPrepare = std::function<LoopToolEngine(const LoopPcm& loop, int bitsPerSample, std::string& message,
+                                                     const WorkProgress& progress)>;
 
 // How a tool finds its range.
 enum class LoopRangeRule {

@@ -19,7 +19,8 @@ int32_t TruncateKnob(float value) {
 
 }  // namespace
 
-VocoderCarrier BuildVocoderCarrier(std::span<const int16_t> loop, int channels, uint32_t sampleRate) {
+VocoderCarrier BuildVocoderCarrier(std::span<const int16_t> loop, int channels, uint32_t sampleRate,
+                                   const WorkProgress& progress) {
   // The robot with the loop's own magnitudes: no crossfade, no gate, no comb,
   // no frequency change.
   LoopSynthParams params;
@@ -31,7 +32,8 @@ VocoderCarrier BuildVocoderCarrier(std::span<const int16_t> loop, int channels, 
   morph.shift = 0;
   morph.dull = 0.0f;
   morph.hollow = 0;
-  const LoopSynthResult robot = SynthesizeMorphLoop(loop, channels, sampleRate, params, morph);
+  const LoopSynthResult robot =
+      SynthesizeMorphLoop(loop, channels, sampleRate, params, morph, SubProgress(progress, 0.0, 0.97));
   if (robot.Empty() || robot.period == 0) return {};
 
   VocoderCarrier out;
@@ -41,21 +43,23 @@ VocoderCarrier BuildVocoderCarrier(std::span<const int16_t> loop, int channels, 
   // detected crossing.
   out.modulator.assign(out.carrier.size(), 0);
   std::copy_n(loop.begin(), std::min(loop.size(), out.modulator.size()), out.modulator.begin());
+  if (!ReportProgress(progress, 1.0)) return {};
   return out;
 }
 
 VocoderResult RunVocoder(std::span<const int16_t> carrier, std::span<const int16_t> modulator, int channels,
-                         int bitsPerSample, const VocoderParams& params) {
+                         int bitsPerSample, const VocoderParams& params, const WorkProgress& progress) {
   VocoderResult result;
   if (carrier.empty() || modulator.empty() || bitsPerSample != 16 || carrier.size() != modulator.size())
     return result;
-  result.samples = VocoderProcess(carrier, modulator, channels, 1.0f, params);
+  result.samples = VocoderProcess(carrier, modulator, channels, 1.0f, params, progress);
   result.success = !result.samples.empty();
   return result;
 }
 
 std::vector<int16_t> VocoderProcess(std::span<const int16_t> carrier, std::span<const int16_t> modulator,
-                                    int channels, float weight, const VocoderParams& params) {
+                                    int channels, float weight, const VocoderParams& params,
+                                    const WorkProgress& progress) {
   if (channels <= 0 || carrier.size() != modulator.size()) return {};
   const int64_t ch = channels;
   const int64_t frames = static_cast<int64_t>(carrier.size()) / ch;
@@ -87,12 +91,17 @@ std::vector<int16_t> VocoderProcess(std::span<const int16_t> carrier, std::span<
   std::vector<float> phaseM(kFftSize);
   std::vector<float> acc(static_cast<size_t>(frames));
   constexpr float kToUnit = 1.0f / 32768.0f;
+  // Three transforms and four trigonometric calls per bin for each frame: a
+  // report every 16 frames.
+  const int64_t hops = (frames + kHop - 1) / kHop;
+  ProgressTicker ticker(progress, static_cast<uint64_t>(hops * ch), 16);
 
   for (int64_t c = 0; c < ch; ++c) {
     // The envelope restarts from silence for every channel.
     std::fill(envelope.begin(), envelope.end(), 0.0f);
     std::fill(acc.begin(), acc.end(), 0.0f);
     for (int64_t start = 0; start < frames; start += kHop) {
+      if (!ticker.Step()) return {};
       // Frames past the end are padded with silence, not wrapped.
       const int valid = static_cast<int>(std::min<int64_t>(kFftSize, frames - start));
       for (int l = 0; l < valid; ++l) {

@@ -15,13 +15,17 @@
 // is the vocoder's sound and is kept.
 //
 // Audio is interleaved signed 16-bit (channel c of frame k at
-// samples[k * channels + c]). Pure functions, safe on any thread.
+// samples[k * channels + c]). Pure functions, safe on any thread. The
+// carrier and the vocoder report 0..1 through an optional WorkProgress every
+// few dozen frames and give nothing (empty) once it returns false.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string_view>
 #include <vector>
+
+#include "platform/work_progress.h"
 
 namespace zandrel {
 
@@ -49,19 +53,21 @@ inline constexpr std::string_view kVocoder16BitMessage = "Vocoder supports 16-bi
 inline constexpr std::string_view kNoCarrierMessage = "Could not detect fundamental frequency for carrier generation.";
 inline constexpr std::string_view kVocoderFailedMessage = "Vocoder processing failed.";
 
-VocoderCarrier BuildVocoderCarrier(std::span<const int16_t> loop, int channels, uint32_t sampleRate);
+VocoderCarrier BuildVocoderCarrier(std::span<const int16_t> loop, int channels, uint32_t sampleRate,
+                                   const WorkProgress& progress = {});
 
 // Fails (success off, no samples) when either input is empty, the audio is
 // not 16 bits per sample, their lengths differ or VocoderProcess gives
 // nothing.
 VocoderResult RunVocoder(std::span<const int16_t> carrier, std::span<const int16_t> modulator, int channels,
-                         int bitsPerSample, const VocoderParams& params);
+                         int bitsPerSample, const VocoderParams& params, const WorkProgress& progress = {});
 
 // The vocoder proper; |weight| blends the carrier's magnitudes (0) with the
 // modulator's envelope (1); both callers pass 1. Empty when channels < 1, the
 // lengths differ or there is not one whole frame.
 std::vector<int16_t> VocoderProcess(std::span<const int16_t> carrier, std::span<const int16_t> modulator,
-                                    int channels, float weight, const VocoderParams& params);
+                                    int channels, float weight, const VocoderParams& params,
+                                    const WorkProgress& progress = {});
 
 // The dialog's knobs as it returns them, with its defaults.
 struct VocoderKnobs {

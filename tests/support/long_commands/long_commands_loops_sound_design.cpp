@@ -3,9 +3,11 @@
 // search of "Create Single Region Instrument +Pitch+LP", the loop
 // re-synthesis tools and the Micro Synth: each runs on the scene's selection
 // (region 0's loop), its dialogs answered with OK and their defaults.
+#include "platform/parameter_dialogs.h"
 #include "processing/loop_commands.h"
 #include "processing/pitch_commands.h"
 #include "processing/processing_commands.h"
+#include "sound_design/loop_synth_commands.h"
 #include "support/long_commands/long_commands.h"
 
 namespace zandrel::test {
@@ -27,6 +29,24 @@ class NoPitchDialogs final : public PitchDialogs {
   bool RunPitchCorrection(PitchCorrectionValues&) override { return false; }
 };
 
+// Answers every knob dialog with OK and the knobs' defaults, while it lives.
+class OkWithDefaults final : public ParameterDialogHost {
+ public:
+  OkWithDefaults() : previous_(SetParameterDialogHost(this)) {}
+  ~OkWithDefaults() override { SetParameterDialogHost(previous_); }
+  OkWithDefaults(const OkWithDefaults&) = delete;
+  OkWithDefaults& operator=(const OkWithDefaults&) = delete;
+  std::optional<ParameterValues> Ask(const ParameterDialogRequest& request) override {
+    ParameterValues values;
+    for (const ParameterItem& item : request.items)
+      if (!item.section) values[item.key] = item.defaultValue;
+    return values;
+  }
+
+ private:
+  ParameterDialogHost* previous_;
+};
+
 }  // namespace
 
 void AddLoopAndSoundDesignCases(std::vector<LongCommandCase>& cases) {
@@ -45,6 +65,17 @@ void AddLoopAndSoundDesignCases(std::vector<LongCommandCase>& cases) {
                      RunRegisteredCommand(scene, cmd::kCreateSingleRegionInstrument,
                                           [&dialogs](CommandRegistry& r) { DeclarePitchCommands(r, dialogs); });
                    }});
+  // The loop re-synthesis tools on OK (the Vocoder's first long work is its
+  // carrier, made before the dialog).
+  for (const LoopToolSpec& spec : LoopToolSpecs()) {
+    const int id = spec.id;
+    cases.push_back({.name = spec.menuText,
+                     .sixteenBitOnly = true,
+                     .run = [id](LongCommandScene& scene) {
+                       OkWithDefaults dialogs;
+                       RunRegisteredCommand(scene, id, [](CommandRegistry& r) { DeclareLoopSynthCommands(r); });
+                     }});
+  }
 }
 
 }  // namespace zandrel::test
