@@ -24,14 +24,51 @@ class ProgressGate {
   int last_ = -1;
 };
 
+// The percentages of the bar: the engine's own loop up to this one, then the
+// finishing sweeps below, then 100.
+constexpr int kRenderedPercent = 90;
+
+// The render's percentage after |done| of |total| items.
+int RenderPercent(int64_t done, int64_t total) {
+  return static_cast<int>(static_cast<int64_t>(kRenderedPercent) * done / std::max<int64_t>(total, 1));
+}
+
+// Zeroes |acc| up to |samples| (within its reserved capacity) as the render
+// reaches there: the pages of a long result are touched between reports,
+// not all before the first.
+void Grow(std::vector<float>& acc, int64_t samples) {
+  if (static_cast<size_t>(samples) > acc.size()) acc.resize(static_cast<size_t>(samples), 0.0f);
+}
+
+// Counts the finishing sweeps' frames into the percentages after the render.
+class FinishTicker {
+ public:
+  FinishTicker(ProgressGate& gate, int64_t total) : gate_(gate), total_(std::max<int64_t>(total, 1)) {}
+  bool Step(int64_t items = 1) {
+    done_ += items;
+    if (done_ - reported_ < 1 << 16) return true;
+    reported_ = done_;
+    return gate_.Report(kRenderedPercent + static_cast<int>((100 - kRenderedPercent - 1) * done_ / total_));
+  }
+
+ private:
+  ProgressGate& gate_;
+  int64_t total_;
+  int64_t done_ = 0;
+  int64_t reported_ = 0;
+};
+
 // Mix (over |frames| frames), loop fade and normalisation, shared by both
-// engines; |acc| holds at least T + F frames.
+// engines; |acc| holds at least T + F frames. Empty when the gate said stop.
 std::vector<int16_t> Finish(std::vector<float>& acc, const LoopPcm& loop, int64_t target, int64_t fade, float mix,
-                            int64_t mixFrames) {
+                            int64_t mixFrames, ProgressGate& gate) {
   const int channels = loop.channels;
   const int64_t n = loop.Frames();
+  const size_t count = static_cast<size_t>(target * channels);
+  FinishTicker ticker(gate, (mix < 1.0f ? mixFrames : 0) + fade + 2 * target);
   if (mix < 1.0f) {
     for (int64_t k = 0; k < mixFrames; ++k) {
+      if (!ticker.Step()) return {};
       const int64_t src = k % n;
       for (int c = 0; c < channels; ++c) {
         float& a = acc[static_cast<size_t>(k * channels + c)];
@@ -41,6 +78,7 @@ std::vector<int16_t> Finish(std::vector<float>& acc, const LoopPcm& loop, int64_
   }
   // What follows frame T - 1 fades into the start: the T frames loop.
   for (int64_t m = 0; m < fade; ++m) {
+    if (!ticker.Step()) return {};
     const double theta = static_cast<double>(m) / static_cast<double>(fade) * 1.57079632679;
     const float s = static_cast<float>(std::sin(theta));
     const float co = static_cast<float>(std::cos(theta));
@@ -49,15 +87,20 @@ std::vector<int16_t> Finish(std::vector<float>& acc, const LoopPcm& loop, int64_
       head = co * acc[static_cast<size_t>((target + m) * channels + c)] + s * head;
     }
   }
-  const size_t count = static_cast<size_t>(target * channels);
   float peak = 0.0f;
-  for (size_t i = 0; i < count; ++i) peak = std::max(peak, std::fabs(acc[i]));
-  const float gain = peak > 0.0f ? 30000.0f / peak : 1.0f;
-  std::vector<int16_t> out(count);
   for (size_t i = 0; i < count; ++i) {
-    const float v = std::clamp(gain * acc[i], -32768.0f, 32767.0f);
-    out[i] = static_cast<int16_t>(v);  // truncation toward zero
+    if (i % static_cast<size_t>(channels) == 0 && !ticker.Step()) return {};
+    peak = std::max(peak, std::fabs(acc[i]));
   }
+  const float gain = peak > 0.0f ? 30000.0f / peak : 1.0f;
+  std::vector<int16_t> out;
+  out.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    if (i % static_cast<size_t>(channels) == 0 && !ticker.Step()) return {};
+    const float v = std::clamp(gain * acc[i], -32768.0f, 32767.0f);
+    out.push_back(static_cast<int16_t>(v));  // truncation toward zero
+  }
+  if (!gate.Report(100)) return {};
   return out;
 }
 
@@ -116,16 +159,18 @@ std::vector<int16_t> GenerateGranularCloud(const LoopPcm& loop, const GranularPa
         static_cast<float>((1.0 - std::cos(static_cast<double>(i) / static_cast<double>(grain) * 6.28318530718)) * 0.5);
   // Signed: a loop shorter than a grain (grains are at least 10 frames) has no span.
   const int64_t span = n - grain;
-  std::vector<float> acc(static_cast<size_t>(rendered * channels), 0.0f);
+  std::vector<float> acc;
+  acc.reserve(static_cast<size_t>(rendered * channels));
   const int16_t* s = loop.samples.data();
   ProgressGate gate(progress);
   for (int64_t t = 0; t < rendered; t += hop) {
-    if (!gate.Report(static_cast<int>(100 * t / rendered))) return {};
+    if (!gate.Report(RenderPercent(t, rendered))) return {};
     const int64_t w = span >= 1 ? random.Next() % span : 0;
     // The speed is drawn for every grain, also at jitter 0.
     const float rho =
         (static_cast<float>(random.Next()) / 32767.0f - 0.5f) * 2.0f * params.jitter + 1.0f;
     const int64_t last = std::min(grain, rendered - t);
+    Grow(acc, (t + last) * channels);
     for (int64_t i = 0; i < last; ++i) {
       double x = static_cast<double>(static_cast<float>(i) * rho + static_cast<float>(w));
       if (x >= static_cast<double>(n)) x -= static_cast<double>(n);
@@ -144,8 +189,8 @@ std::vector<int16_t> GenerateGranularCloud(const LoopPcm& loop, const GranularPa
       }
     }
   }
-  if (!gate.Report(100)) return {};
-  return Finish(acc, loop, target, fade, params.mix, rendered);
+  Grow(acc, rendered * channels);
+  return Finish(acc, loop, target, fade, params.mix, rendered, gate);
 }
 
 std::vector<int16_t> PaulStretchSlice(const LoopPcm& loop, const PaulStretchParams& params, Rand15& random,
@@ -181,13 +226,15 @@ std::vector<int16_t> PaulStretchSlice(const LoopPcm& loop, const PaulStretchPara
   float* re = spectrum.data();
   float* im = spectrum.data() + split;
   std::vector<float> out(static_cast<size_t>(w));
-  std::vector<float> acc(static_cast<size_t>(rendered * channels), 0.0f);
+  std::vector<float> acc;
+  acc.reserve(static_cast<size_t>(rendered * channels));
   const int16_t* s = loop.samples.data();
   const int64_t half = w / 2;
   ProgressGate gate(progress);
   int64_t f = 0;
   for (int64_t b = b0; b < end; b += hop, ++f) {
-    if (!gate.Report(static_cast<int>(100 * f / frameCount))) return {};
+    if (!gate.Report(RenderPercent(f, frameCount))) return {};
+    Grow(acc, std::clamp<int64_t>(b - sliceStart + w, 0, rendered) * channels);
     int64_t r = static_cast<int64_t>(static_cast<double>(b) / static_cast<double>(stretch));
     if (stretch == 1.0f) r -= half;  // centred on b: the first frames read the loop's end
     for (int c = 0; c < channels; ++c) {
@@ -215,9 +262,9 @@ std::vector<int16_t> PaulStretchSlice(const LoopPcm& loop, const PaulStretchPara
       }
     }
   }
-  if (!gate.Report(100)) return {};
+  Grow(acc, rendered * channels);
   if (lead > 0) acc.erase(acc.begin(), acc.begin() + lead * channels);
-  return Finish(acc, loop, target, fade, params.mix, target);
+  return Finish(acc, loop, target, fade, params.mix, target, gate);
 }
 
 }  // namespace zandrel

@@ -5,6 +5,7 @@
 
 #include "processing/complex_fft.h"
 #include "sound_design/tone_engine.h"
+#include "sound_design/zeroed_blocks.h"
 
 namespace zandrel {
 namespace {
@@ -92,8 +93,8 @@ struct Body {
   std::vector<int16_t> source;
 };
 
-// Three copies of up to the loop's length: a report after each (on a long
-// loop, touching their pages is what takes the time).
+// Three copies of up to the loop's length, reported as they are sized and
+// filled (on a long loop, touching their pages is what takes the time).
 std::optional<Body> MakeBody(std::span<const int16_t> loop, int64_t channels, const Cycle& cycle, int64_t frames,
                              const WorkProgress& progress) {
   const int64_t p = cycle.start;
@@ -101,17 +102,21 @@ std::optional<Body> MakeBody(std::span<const int16_t> loop, int64_t channels, co
   // Whole periods that fit after p; the loop's last r - L frames are dropped.
   const int64_t length = period * std::max<int64_t>(1, (frames - p) / period);
   Body body;
-  body.result.samples.resize(static_cast<size_t>((p + length) * channels));
+  if (!ZeroedInBlocks(body.result.samples, static_cast<size_t>((p + length) * channels),
+                      SubProgress(progress, 0.0, 0.25)))
+    return std::nullopt;
   std::copy_n(loop.begin(), p * channels, body.result.samples.begin());
   body.result.loopStart = p;
   body.result.loopEnd = p + length;
   body.result.period = period;
-  if (!ReportProgress(progress, 1.0 / 3.0)) return std::nullopt;
-  body.robot.resize(static_cast<size_t>(length * channels));
+  if (!ZeroedInBlocks(body.robot, static_cast<size_t>(length * channels), SubProgress(progress, 0.25, 0.5)))
+    return std::nullopt;
   for (int64_t k = 0; k < length; ++k)
     std::copy_n(loop.begin() + (p + k % period) * channels, channels, body.robot.begin() + k * channels);
-  if (!ReportProgress(progress, 2.0 / 3.0)) return std::nullopt;
-  body.source.assign(loop.begin() + p * channels, loop.begin() + (p + length) * channels);
+  if (!ReportProgress(progress, 0.6)) return std::nullopt;
+  if (!ZeroedInBlocks(body.source, static_cast<size_t>(length * channels), SubProgress(progress, 0.6, 0.9)))
+    return std::nullopt;
+  std::copy(loop.begin() + p * channels, loop.begin() + (p + length) * channels, body.source.begin());
   if (!ReportProgress(progress, 1.0)) return std::nullopt;
   return body;
 }
@@ -151,8 +156,22 @@ std::vector<int16_t> SpectralMorph(std::span<const int16_t> a, std::span<const i
   if (channels < 1 || a.empty()) return {};
   const int64_t ch = channels;
   const int64_t frames = static_cast<int64_t>(a.size()) / ch;
-  std::vector<int16_t> out(a.size(), 0);
-  if (frames == 0) return out;
+  if (frames == 0) return std::vector<int16_t>(a.size(), 0);
+
+  // Shares of the bar: the buffers zeroed, the window sums (no transform)
+  // and, per channel, the frames (three transforms each) and the copy out; a
+  // report every 16 frames, or 16 x 512 frames copied.
+  const int64_t hops = (frames + kHop - 1) / kHop;
+  std::vector<int16_t> out;
+  std::vector<float> windowSum, acc;
+  if (!ZeroedInBlocks(out, a.size(), SubProgress(progress, 0.0, 0.02)) ||
+      !ZeroedInBlocks(windowSum, static_cast<size_t>(frames), SubProgress(progress, 0.02, 0.04)) ||
+      !ZeroedInBlocks(acc, static_cast<size_t>(frames), SubProgress(progress, 0.04, 0.06)))
+    return {};
+  const WorkProgress summing = SubProgress(progress, 0.06, 0.1);
+  const WorkProgress transforming = SubProgress(progress, 0.1, 1.0);
+  ProgressTicker summed(summing, static_cast<uint64_t>(hops), 16);
+  ProgressTicker transformed(transforming, static_cast<uint64_t>(2 * hops * ch), 16);
 
   const std::vector<float> w = HannWindow();
 
@@ -171,14 +190,6 @@ std::vector<int16_t> SpectralMorph(std::span<const int16_t> a, std::span<const i
   // only where four frames overlap with no wrap (bodies of whole hops, at
   // least one window long); a shorter or ragged body folds extra window mass
   // onto its start, which the fixed factor would turn into a level bump.
-  // Shares of the bar: the window sums (no transform) and, per channel, the
-  // frames (three transforms each); a report every 16 frames.
-  const int64_t hops = (frames + kHop - 1) / kHop;
-  const WorkProgress summing = SubProgress(progress, 0.0, 0.05);
-  const WorkProgress transforming = SubProgress(progress, 0.05, 1.0);
-  ProgressTicker summed(summing, static_cast<uint64_t>(hops), 16);
-  ProgressTicker transformed(transforming, static_cast<uint64_t>(hops * ch), 16);
-  std::vector<float> windowSum(static_cast<size_t>(frames), 0.0f);
   for (int64_t start = 0; start < frames; start += kHop) {
     if (!summed.Step()) return {};
     int64_t q = start;
@@ -199,7 +210,6 @@ std::vector<int16_t> SpectralMorph(std::span<const int16_t> a, std::span<const i
   std::vector<float> magA(kFftSize);
   std::vector<float> magB(kFftSize);
   std::vector<float> blend(kFftSize);
-  std::vector<float> acc(static_cast<size_t>(frames));
   const auto sampleB = [&](int64_t index) { return index < static_cast<int64_t>(b.size()) ? b[index] : 0; };
 
   for (int64_t c = 0; c < ch; ++c) {
@@ -254,6 +264,7 @@ std::vector<int16_t> SpectralMorph(std::span<const int16_t> a, std::span<const i
       }
     }
     for (int64_t k = 0; k < frames; ++k) {
+      if (k % kHop == 0 && !transformed.Step()) return {};
       const float v = windowSum[k] > 0.0f ? acc[k] / windowSum[k] : 0.0f;
       out[k * ch + c] = static_cast<int16_t>(std::clamp(v, -32767.0f, 32767.0f));
     }

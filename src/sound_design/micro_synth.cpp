@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "sound_design/zeroed_blocks.h"
+
 namespace zandrel {
 namespace {
 
@@ -299,8 +301,8 @@ BrassParams MapBrassParams(const SynthKnobValues& k) {
   return p;
 }
 
-SynthRenderResult RenderSynth(int engine, const SynthKnobValues& knobs, int root, uint32_t sampleRate,
-                              uint16_t channels, uint64_t frames, SynthStates& states, std::vector<int16_t>& out) {
+SynthRenderResult ProbeSynth(int engine, const SynthKnobValues& knobs, int root, uint32_t sampleRate,
+                             uint16_t channels, uint64_t frames) {
   SynthRenderResult result;
   result.note.frequency = SynthFrequency(knobs, root);
   // The strings' "Fine Tune" is in semitones, as its unit says.
@@ -308,44 +310,101 @@ SynthRenderResult RenderSynth(int engine, const SynthKnobValues& knobs, int root
   result.note.frames = frames;
   result.note.seconds = sampleRate ? static_cast<float>(frames) / static_cast<float>(sampleRate) : 0.0f;
   const float f = result.note.frequency;
+  // What each engine checks before it renders anything (tone_engines.cpp,
+  // modelled_engines.cpp); the tests hold the two to each other.
+  const float seconds = sampleRate ? static_cast<float>(frames) / static_cast<float>(sampleRate) : 0.0f;
+  bool plays = sampleRate != 0 && ToneSamples(frames, channels) > 0;
+  switch (engine) {
+    case kEngineStrings:
+    case kEnginePiano:
+      plays = plays && f > 10.0f && std::isfinite(f);
+      break;
+    case kEngineBowed:
+      plays = plays && f >= 20.0f && f <= 10000.0f;
+      break;
+    case kEngineDrum:
+    case kEngineCymbal:
+    case kEngineFlute:
+    case kEngineVoice:
+    case kEngineBrass:
+      plays = plays && seconds > 0.001f;
+      break;
+    default:
+      plays = plays && f > 0.0f && std::isfinite(f) && seconds > 0.001f;
+      break;
+  }
+  result.refused = !plays;
+  return result;
+}
 
-  out.assign(ToneSamples(frames, channels), 0);
+SynthRenderResult RenderSynth(int engine, const SynthKnobValues& knobs, int root, uint32_t sampleRate,
+                              uint16_t channels, uint64_t frames, SynthStates& states, std::vector<int16_t>& out,
+                              const WorkProgress& progress) {
+  SynthRenderResult result = ProbeSynth(engine, knobs, root, sampleRate, channels, frames);
+  result.refused = false;
+  const float f = result.note.frequency;
+
+  // A long note's buffer is zeroed in reported blocks, then rendered.
+  const size_t samples = ToneSamples(frames, channels);
+  if (!ZeroedInBlocks(out, samples, SubProgress(progress, 0.0, 0.05))) {
+    out.clear();
+    result.cancelled = true;
+    return result;
+  }
+  bool stopped = false;
+  WorkProgress rendering;
+  if (progress) rendering = [&](double fraction) {
+    stopped = stopped || !progress(0.05 + 0.95 * fraction);
+    return !stopped;
+  };
   const std::span<int16_t> span(out);
   ToneWorkspace& w = states.workspace;
   size_t written = 0;
   switch (engine) {
     case kEngineStrings:
-      written = RenderPhysicalStrings(states.seeds[1], f, frames, sampleRate, channels, MapStringParams(knobs), w, span);
+      written = RenderPhysicalStrings(states.seeds[1], f, frames, sampleRate, channels, MapStringParams(knobs), w,
+                                      span, rendering);
       break;
     case kEnginePiano:
-      written = RenderPhysicalPiano(states.seeds[2], f, frames, sampleRate, channels, MapPianoParams(knobs), w, span);
+      written = RenderPhysicalPiano(states.seeds[2], f, frames, sampleRate, channels, MapPianoParams(knobs), w,
+                                      span, rendering);
       break;
     case kEngineDrum:
-      written = RenderAnalogDrum(states.seeds[3], frames, sampleRate, channels, MapDrumParams(knobs), span);
+      written = RenderAnalogDrum(states.seeds[3], frames, sampleRate, channels, MapDrumParams(knobs),
+                                      span, rendering);
       break;
     case kEngineCymbal:
-      written = RenderMetallicCymbal(frames, sampleRate, channels, MapCymbalParams(knobs), span);
+      written = RenderMetallicCymbal(frames, sampleRate, channels, MapCymbalParams(knobs),
+                                      span, rendering);
       break;
     case kEngineFlute:
-      written = RenderFluteNote(states.flute, f, frames, sampleRate, channels, MapFluteParams(knobs), span);
+      written = RenderFluteNote(states.flute, f, frames, sampleRate, channels, MapFluteParams(knobs),
+                                      span, rendering);
       break;
     case kEngineBowed:
-      written = RenderBowedString(f, frames, sampleRate, channels, MapBowedParams(knobs), w, span);
+      written = RenderBowedString(f, frames, sampleRate, channels, MapBowedParams(knobs), w,
+                                      span, rendering);
       break;
     case kEngineVoice:
-      written = RenderFormantVoice(states.formant, f, frames, sampleRate, channels, MapVoiceParams(knobs), span);
+      written = RenderFormantVoice(states.formant, f, frames, sampleRate, channels, MapVoiceParams(knobs),
+                                      span, rendering);
       break;
     case kEngineBrass:
-      written = RenderBrass(states.brass, f, frames, sampleRate, channels, MapBrassParams(knobs), span);
+      written = RenderBrass(states.brass, f, frames, sampleRate, channels, MapBrassParams(knobs),
+                                      span, rendering);
       break;
     default:
       written = RenderBasicWaveform(states.seeds[0], f, frames, sampleRate, channels, MapBasicWaveParams(knobs), w,
-                                    span);
+                                    span, rendering);
       break;
   }
   if (written == 0) {
     out.clear();
-    result.refused = true;
+    if (stopped) {
+      result.cancelled = true;
+    } else {
+      result.refused = true;
+    }
   }
   return result;
 }
@@ -361,17 +420,23 @@ std::string SynthRefusalText(std::string_view engineName, const SynthNote& note)
   return text;
 }
 
-void MixSynthWithSource(const std::vector<int16_t>& source, const std::vector<int16_t>& synth, float mix,
-                        std::vector<int16_t>& out) {
+bool MixSynthWithSource(const std::vector<int16_t>& source, const std::vector<int16_t>& synth, float mix,
+                        std::vector<int16_t>& out, const WorkProgress& progress) {
   const size_t n = std::max(source.size(), synth.size());
-  if (n == 0) return;
-  out.resize(n);
+  if (n == 0) return true;
+  // Appended as it is mixed, so that a long loop's pages are touched between
+  // reports.
+  out.clear();
+  out.reserve(n);
+  ProgressTicker ticker(progress, n, size_t{1} << 18);
   const float keep = 1.0f - mix;
   for (size_t i = 0; i < n; ++i) {
+    if (!ticker.Step()) return false;
     const float a = i < source.size() ? static_cast<float>(source[i]) : 0.0f;
     const float b = i < synth.size() ? static_cast<float>(synth[i]) : 0.0f;
-    out[i] = ClampToPcm16(a * keep + b * mix);
+    out.push_back(ClampToPcm16(a * keep + b * mix));
   }
+  return true;
 }
 
 std::string EngineIniFileName(std::string_view engineName) {

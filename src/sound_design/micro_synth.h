@@ -13,7 +13,10 @@
 // (Strings or Piano at 10 Hz or below, Bowed outside 20..10000 Hz, a note of
 // 0.001 s or less, a channel count other than 1 or 2) leaves the output empty
 // and says so in the result, so that a caller never mixes "nothing" into the
-// loop as if it were a note. User-interface thread (it allocates).
+// loop as if it were a note; ProbeSynth tells the same without rendering.
+// Rendering and mixing a long loop are long work: both report 0..1 to an
+// optional WorkProgress and stop when it says so. Any one thread at a time
+// (they allocate).
 #pragma once
 
 #include <cstdint>
@@ -111,23 +114,31 @@ BrassParams MapBrassParams(const SynthKnobValues& knobs);
 
 struct SynthRenderResult {
   bool refused = false;
+  bool cancelled = false;  // the progress said stop: the output is empty
   SynthNote note;
 };
+
+// The note |engine| would play and whether it refuses it (the engines' own
+// checks of rate, channels, length and frequency), without rendering.
+SynthRenderResult ProbeSynth(int engine, const SynthKnobValues& knobs, int root, uint32_t sampleRate,
+                             uint16_t channels, uint64_t frames);
 
 // Renders |engine| (any index outside the table plays as engine 0) at |root|
 // for |frames| frames into |out| (resized to channels x frames, or emptied on
 // a refusal).
 SynthRenderResult RenderSynth(int engine, const SynthKnobValues& knobs, int root, uint32_t sampleRate,
-                              uint16_t channels, uint64_t frames, SynthStates& states, std::vector<int16_t>& out);
+                              uint16_t channels, uint64_t frames, SynthStates& states, std::vector<int16_t>& out,
+                              const WorkProgress& progress = {});
 
 // "The <name> engine cannot play this note (<f> Hz, <s> s)."
 std::string SynthRefusalText(std::string_view engineName, const SynthNote& note);
 
 // out[i] = source[i] x (1 - mix) + synth[i] x mix over the longer of the two
 // (a missing sample is 0), in float, held to 16 bits and truncated toward 0.
-// Both empty: |out| is left as it is.
-void MixSynthWithSource(const std::vector<int16_t>& source, const std::vector<int16_t>& synth, float mix,
-                        std::vector<int16_t>& out);
+// Both empty: |out| is left as it is. False when |progress| said stop (|out|
+// is then incomplete).
+bool MixSynthWithSource(const std::vector<int16_t>& source, const std::vector<int16_t>& synth, float mix,
+                        std::vector<int16_t>& out, const WorkProgress& progress = {});
 
 // "Settings_" + the name without spaces, double quotes and / \ : * ? < > +
 // ".ini" ("Flute / Woodwind" gives "Settings_FluteWoodwind.ini").

@@ -5,6 +5,24 @@
 
 namespace zandrel {
 
+std::vector<int16_t> MixMicroSynth(const MicroSynthRequest& request, const MicroSynthChoice& choice,
+                                   const WorkProgress& progress, bool& cancelled) {
+  cancelled = false;
+  const uint64_t frames = request.channels ? request.source.size() / request.channels : 0;
+  // Rendering is most of the work; the mix is one sweep.
+  std::vector<int16_t> note, mixed;
+  const SynthRenderResult rendered = RenderSynth(choice.engine, choice.knobs, request.rootNote, request.sampleRate,
+                                                 request.channels, frames, *choice.states, note,
+                                                 SubProgress(progress, 0.0, 0.9));
+  if (rendered.cancelled) cancelled = true;
+  if (rendered.cancelled || rendered.refused) return {};
+  if (!MixSynthWithSource(request.source, note, choice.mix, mixed, SubProgress(progress, 0.9, 1.0))) {
+    cancelled = true;
+    return {};
+  }
+  return mixed;
+}
+
 void OnMicroSynth(CommandContext& c, MicroSynthDialogs& dialogs) {
   CQuorvelDoc* doc = c.Document();
   if (!doc) return;
@@ -35,8 +53,19 @@ void OnMicroSynth(CommandContext& c, MicroSynthDialogs& dialogs) {
   request.sampleRate = audio.format.nSamplesPerSec;
   request.channels = channels;
 
+  MicroSynthChoice choice;
+  if (!dialogs.RunMicroSynth(request, choice)) return;
+  // The note and the mix, off this thread, on the copy.
   std::vector<int16_t> result;
-  if (!dialogs.RunMicroSynth(request, result)) return;
+  LongWork work{.title = "Micro Synth Shaper...",
+                .compute =
+                    [&](const std::function<bool(double)>& progress) {
+                      bool cancelled = false;
+                      result = MixMicroSynth(request, choice, progress, cancelled);
+                      return !cancelled;
+                    },
+                .commit = {}};
+  if (!c.RunLongWork(work)) return;  // cancelled: nothing changed
   if (result.empty()) {
     ShowMessage("No mixed audio was generated.", MessageIcon::Warning);
     return;

@@ -180,7 +180,7 @@ void FluteVoiceState::Reserve(uint32_t sampleRate) { waveguide.reserve(Waveguide
 void BrassVoiceState::Reserve(uint32_t sampleRate) { tube.reserve(WaveguideLength(sampleRate)); }
 
 size_t RenderMetallicCymbal(uint64_t frames, uint32_t sampleRate, uint16_t channels, const CymbalParams& raw,
-                            std::span<int16_t> out) {
+                            std::span<int16_t> out, const WorkProgress& progress) {
   if (sampleRate == 0 || !FitsToneOutput(frames, channels, out)) return 0;
   const float rate = static_cast<float>(sampleRate);
   if (!(static_cast<float>(frames) / rate > 0.001f)) return 0;
@@ -205,7 +205,9 @@ size_t RenderMetallicCymbal(uint64_t frames, uint32_t sampleRate, uint16_t chann
   const float g2 = std::tan(kPi * std::min(0.45f * rate, 300.0f + 1000.0f * p.colour) / rate);
   SvfState filter1, filter2;
   const float level = p.gain * 1.5f;
+  ProgressTicker ticker(progress, frames, kToneFramesPerReport);
   for (uint64_t i = 0; i < frames; ++i) {
+    if (!ticker.Step()) return 0;
     float sum = 0;
     for (size_t k = 0; k < 6; ++k) {
       sum += phases[k] < 0.5 ? 1.0f : -1.0f;
@@ -223,7 +225,8 @@ size_t RenderMetallicCymbal(uint64_t frames, uint32_t sampleRate, uint16_t chann
 }
 
 size_t RenderFluteNote(FluteVoiceState& state, float frequency, uint64_t frames, uint32_t sampleRate,
-                       uint16_t channels, const FluteParams& raw, std::span<int16_t> out) {
+                       uint16_t channels, const FluteParams& raw, std::span<int16_t> out,
+                       const WorkProgress& progress) {
   if (sampleRate == 0 || !FitsToneOutput(frames, channels, out)) return 0;
   const float rate = static_cast<float>(sampleRate);
   if (!(static_cast<float>(frames) / rate > 0.001f)) return 0;
@@ -261,7 +264,9 @@ size_t RenderFluteNote(FluteVoiceState& state, float frequency, uint64_t frames,
 
   double vibratoPhase = 0, phase = 0;
   float dcInput = 0, dcOutput = 0;  // the output DC blocker
+  ProgressTicker ticker(progress, frames, kToneFramesPerReport);
   for (int64_t k = 0; k < n; ++k) {
+    if (!ticker.Step()) return 0;
     const float noise = NextNoise(state.seed);
     state.smoother = state.smoother * 0.99f + noise * 0.05f;
     vibratoPhase = AdvancePhase(vibratoPhase, static_cast<double>(p.vibratoRate) / rate);
@@ -328,7 +333,8 @@ size_t RenderFluteNote(FluteVoiceState& state, float frequency, uint64_t frames,
 }
 
 size_t RenderBowedString(float frequency, uint64_t frames, uint32_t sampleRate, uint16_t channels,
-                         const BowedParams& raw, ToneWorkspace& workspace, std::span<int16_t> out) {
+                         const BowedParams& raw, ToneWorkspace& workspace, std::span<int16_t> out,
+                         const WorkProgress& progress) {
   if (sampleRate == 0 || !FitsToneOutput(frames, channels, out)) return 0;
   if (!(frequency >= 20.0f && frequency <= 10000.0f)) return 0;
   const BowedParams p = Sanitised(raw);
@@ -364,7 +370,9 @@ size_t RenderBowedString(float frequency, uint64_t frames, uint32_t sampleRate, 
   Rand15 random(1);
   float smoothedBridge = 0, smoothedNut = 0;
   const float loudness = 3.0f * (p.pressure + 1.0f);
+  ProgressTicker ticker(progress, frames, kToneFramesPerReport);
   for (int64_t i = 0; i < n; ++i) {
+    if (!ticker.Step()) return 0;
     float envelope = 1.0f;
     if (i < attack) {
       const float x = static_cast<float>(i) / static_cast<float>(attack);
@@ -403,7 +411,8 @@ float BowedSoftClip(float o) {
 }
 
 size_t RenderFormantVoice(FormantVoiceState& state, float frequency, uint64_t frames, uint32_t sampleRate,
-                          uint16_t channels, const VoiceParams& raw, std::span<int16_t> out) {
+                          uint16_t channels, const VoiceParams& raw, std::span<int16_t> out,
+                          const WorkProgress& progress) {
   if (sampleRate == 0 || !FitsToneOutput(frames, channels, out)) return 0;
   const float rate = static_cast<float>(sampleRate);
   if (!(static_cast<float>(frames) / rate > 0.001f)) return 0;
@@ -422,7 +431,9 @@ size_t RenderFormantVoice(FormantVoiceState& state, float frequency, uint64_t fr
   const bool cutBreath = p.breathCut > 0.5f;
 
   double vibratoPhase = 0, phase = 0;
+  ProgressTicker ticker(progress, frames, kToneFramesPerReport);
   for (int64_t k = 0; k < n; ++k) {
+    if (!ticker.Step()) return 0;
     const float noise = NextNoise(state.seed);
     state.smoother = state.smoother * 0.9f + noise * 0.1f;
     float breath = p.breath * state.smoother;
@@ -458,7 +469,7 @@ size_t RenderFormantVoice(FormantVoiceState& state, float frequency, uint64_t fr
 }
 
 size_t RenderBrass(BrassVoiceState& state, float frequency, uint64_t frames, uint32_t sampleRate, uint16_t channels,
-                   const BrassParams& raw, std::span<int16_t> out) {
+                   const BrassParams& raw, std::span<int16_t> out, const WorkProgress& progress) {
   if (sampleRate == 0 || !FitsToneOutput(frames, channels, out)) return 0;
   const float rate = static_cast<float>(sampleRate);
   if (!(static_cast<float>(frames) / rate > 0.001f)) return 0;
@@ -488,7 +499,9 @@ size_t RenderBrass(BrassVoiceState& state, float frequency, uint64_t frames, uin
 
   double vibratoPhase = 0, phase = 0;
   float breathNoise = 0;
+  ProgressTicker ticker(progress, frames, kToneFramesPerReport);
   for (int64_t i = 0; i < n; ++i) {
+    if (!ticker.Step()) return 0;
     float level;
     if (i < attack)
       level = static_cast<float>(i) / static_cast<float>(attack);

@@ -179,16 +179,19 @@ struct BrassVoiceState {
 };
 
 size_t RenderMetallicCymbal(uint64_t frames, uint32_t sampleRate, uint16_t channels, const CymbalParams& params,
-                            std::span<int16_t> out);
+                            std::span<int16_t> out, const WorkProgress& progress = {});
 size_t RenderFluteNote(FluteVoiceState& state, float frequency, uint64_t frames, uint32_t sampleRate,
-                       uint16_t channels, const FluteParams& params, std::span<int16_t> out);
+                       uint16_t channels, const FluteParams& params, std::span<int16_t> out,
+                       const WorkProgress& progress = {});
 // Refuses notes outside 20..10000 Hz.
 size_t RenderBowedString(float frequency, uint64_t frames, uint32_t sampleRate, uint16_t channels,
-                         const BowedParams& params, ToneWorkspace& workspace, std::span<int16_t> out);
+                         const BowedParams& params, ToneWorkspace& workspace, std::span<int16_t> out,
+                         const WorkProgress& progress = {});
 size_t RenderFormantVoice(FormantVoiceState& state, float frequency, uint64_t frames, uint32_t sampleRate,
-                          uint16_t channels, const VoiceParams& params, std::span<int16_t> out);
+                          uint16_t channels, const VoiceParams& params, std::span<int16_t> out,
+                          const WorkProgress& progress = {});
 size_t RenderBrass(BrassVoiceState& state, float frequency, uint64_t frames, uint32_t sampleRate, uint16_t channels,
-                   const BrassParams& params, std::span<int16_t> out);
+                   const BrassParams& params, std::span<int16_t> out, const WorkProgress& progress = {});
 
 void RenderMetallicCymbalSeconds(float seconds, uint32_t sampleRate, uint16_t channels, const CymbalParams& params,
                                  std::vector<int16_t>& out);

@@ -14,6 +14,9 @@
 // A render returns the number of samples written (channels x N), or 0 when the
 // engine refuses the note (its validity test fails, the channel count is not
 // 1 or 2, or the span is too short); the caller then treats the note as silence.
+// A render reports 0..1 to an optional WorkProgress every
+// kToneFramesPerReport frames (a note as long as a long loop takes a while)
+// and returns 0 as well when it says stop; an empty one costs a counter.
 //
 // All arithmetic is single precision unless a value is double on purpose
 // (oscillator phases); builds must not use -ffast-math or contract a*b+c,
@@ -25,7 +28,13 @@
 #include <span>
 #include <vector>
 
+#include "platform/work_progress.h"
+
 namespace zandrel {
+
+// Frames between two progress reports of a render: a few milliseconds of the
+// costliest engine.
+constexpr uint64_t kToneFramesPerReport = 8192;
 
 // The most voices or strings one note may hold: a count below 1 counts as 1,
 // one above this as this (the knobs offer 1 to 8).

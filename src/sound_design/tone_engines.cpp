@@ -73,7 +73,8 @@ void WriteFrame(std::span<int16_t> out, uint64_t i, uint16_t channels, float lef
 }  // namespace
 
 size_t RenderBasicWaveform(uint32_t& seed, float frequency, uint64_t frames, uint32_t sampleRate, uint16_t channels,
-                           const BasicWaveParams& raw, ToneWorkspace& workspace, std::span<int16_t> out) {
+                           const BasicWaveParams& raw, ToneWorkspace& workspace, std::span<int16_t> out,
+                           const WorkProgress& progress) {
   if (sampleRate == 0 || !FitsToneOutput(frames, channels, out)) return 0;
   const float seconds = static_cast<float>(frames) / static_cast<float>(sampleRate);
   if (!(frequency > 0.0f) || !std::isfinite(frequency) || !(seconds > 0.001f)) return 0;
@@ -127,11 +128,13 @@ size_t RenderBasicWaveform(uint32_t& seed, float frequency, uint64_t frames, uin
   const float unisonGain = 1.0f / std::sqrt(static_cast<float>(voiceCount));
   const float mix1 = 1.0f - p.secondMix;
 
+  ProgressTicker ticker(progress, (p.loopExact ? 2 : 1) * frames, kToneFramesPerReport);
   if (p.loopExact) {
     // One silent pass over the note with naive shapes leaves the filter in the
     // state the note's end will hand to its start.
     seed = 12345;
     for (uint64_t i = 0; i < frames; ++i) {
+      if (!ticker.Step()) return 0;
       float left = 0, right = 0;
       for (OscillatorVoice& v : workspace.voices) {
         float x = mix1 * OscillatorShape(p.shape, static_cast<float>(v.phase1));
@@ -153,6 +156,7 @@ size_t RenderBasicWaveform(uint32_t& seed, float frequency, uint64_t frames, uin
   const int64_t release = FramesFromFloat(static_cast<float>(frames) * p.release * 0.5f);
   constexpr float kScale = 32767.0f * 0.8f;
   for (uint64_t i = 0; i < frames; ++i) {
+    if (!ticker.Step()) return 0;
     float left = 0, right = 0;
     for (OscillatorVoice& v : workspace.voices) {
       float x = mix1 * OscillatorValue(p.shape, v.phase1, v.increment1, seed);
@@ -184,7 +188,7 @@ size_t RenderBasicWaveform(uint32_t& seed, float frequency, uint64_t frames, uin
 
 size_t RenderPhysicalStrings(uint32_t& seed, float frequency, uint64_t frames, uint32_t sampleRate,
                              uint16_t channels, const StringParams& raw, ToneWorkspace& workspace,
-                             std::span<int16_t> out) {
+                             std::span<int16_t> out, const WorkProgress& progress) {
   if (sampleRate == 0 || !FitsToneOutput(frames, channels, out)) return 0;
   if (!(frequency > 10.0f) || !std::isfinite(frequency)) return 0;
   const StringParams p = Sanitised(raw);
@@ -215,7 +219,9 @@ size_t RenderPhysicalStrings(uint32_t& seed, float frequency, uint64_t frames, u
   constexpr float k = 1.4144272f;
   SvfState leftFilter, rightFilter;
   const float norm = 1.0f / std::sqrt(static_cast<float>(count));
+  ProgressTicker ticker(progress, frames, kToneFramesPerReport);
   for (uint64_t i = 0; i < frames; ++i) {
+    if (!ticker.Step()) return 0;
     float left = 0, right = 0;
     for (int s = 0; s < count; ++s) {
       DelayLine& line = workspace.lines[s];
@@ -236,7 +242,8 @@ size_t RenderPhysicalStrings(uint32_t& seed, float frequency, uint64_t frames, u
 }
 
 size_t RenderPhysicalPiano(uint32_t& seed, float frequency, uint64_t frames, uint32_t sampleRate, uint16_t channels,
-                           const PianoParams& raw, ToneWorkspace& workspace, std::span<int16_t> out) {
+                           const PianoParams& raw, ToneWorkspace& workspace, std::span<int16_t> out,
+                           const WorkProgress& progress) {
   if (sampleRate == 0 || !FitsToneOutput(frames, channels, out)) return 0;
   if (!(frequency > 10.0f) || !std::isfinite(frequency)) return 0;
   const PianoParams p = Sanitised(raw);
@@ -270,7 +277,9 @@ size_t RenderPhysicalPiano(uint32_t& seed, float frequency, uint64_t frames, uin
   }
   const StereoGains gains = EqualPowerGains(keyPosition * p.keyWidth + 0.5f);
   const float a = -p.stiffness * 0.8f;
+  ProgressTicker ticker(progress, frames, kToneFramesPerReport);
   for (uint64_t i = 0; i < frames; ++i) {
+    if (!ticker.Step()) return 0;
     float left = 0, right = 0;
     for (int s = 0; s < count; ++s) {
       PianoString& string = workspace.pianoStrings[s];
@@ -290,7 +299,7 @@ size_t RenderPhysicalPiano(uint32_t& seed, float frequency, uint64_t frames, uin
 }
 
 size_t RenderAnalogDrum(uint32_t& seed, uint64_t frames, uint32_t sampleRate, uint16_t channels,
-                        const DrumParams& raw, std::span<int16_t> out) {
+                        const DrumParams& raw, std::span<int16_t> out, const WorkProgress& progress) {
   if (sampleRate == 0 || !FitsToneOutput(frames, channels, out)) return 0;
   const float seconds = static_cast<float>(frames) / static_cast<float>(sampleRate);
   if (!(seconds > 0.001f)) return 0;
@@ -311,7 +320,9 @@ size_t RenderAnalogDrum(uint32_t& seed, uint64_t frames, uint32_t sampleRate, ui
   float toneEnvelope = 1.0f, noiseEnvelope = 1.0f;
   const bool punched = p.punch > 0.01f;
   const float drive = 3.0f * p.punch + 1.0f;
+  ProgressTicker ticker(progress, frames, kToneFramesPerReport);
   for (uint64_t i = 0; i < frames; ++i) {
+    if (!ticker.Step()) return 0;
     phase = AdvancePhase(phase, static_cast<double>(f) / rate);
     const float s = std::sin(2.0f * kPi * static_cast<float>(phase));
     const float tone = punched ? std::max(-1.0f, std::min(1.0f, drive * s)) : s;

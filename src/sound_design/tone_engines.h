@@ -79,14 +79,16 @@ struct DrumParams {
 };
 
 size_t RenderBasicWaveform(uint32_t& seed, float frequency, uint64_t frames, uint32_t sampleRate, uint16_t channels,
-                           const BasicWaveParams& params, ToneWorkspace& workspace, std::span<int16_t> out);
+                           const BasicWaveParams& params, ToneWorkspace& workspace, std::span<int16_t> out,
+                           const WorkProgress& progress = {});
 size_t RenderPhysicalStrings(uint32_t& seed, float frequency, uint64_t frames, uint32_t sampleRate,
                              uint16_t channels, const StringParams& params, ToneWorkspace& workspace,
-                             std::span<int16_t> out);
+                             std::span<int16_t> out, const WorkProgress& progress = {});
 size_t RenderPhysicalPiano(uint32_t& seed, float frequency, uint64_t frames, uint32_t sampleRate, uint16_t channels,
-                           const PianoParams& params, ToneWorkspace& workspace, std::span<int16_t> out);
+                           const PianoParams& params, ToneWorkspace& workspace, std::span<int16_t> out,
+                           const WorkProgress& progress = {});
 size_t RenderAnalogDrum(uint32_t& seed, uint64_t frames, uint32_t sampleRate, uint16_t channels,
-                        const DrumParams& params, std::span<int16_t> out);
+                        const DrumParams& params, std::span<int16_t> out, const WorkProgress& progress = {});
 
 void RenderBasicWaveformSeconds(uint32_t& seed, float frequency, float seconds, uint32_t sampleRate, uint16_t channels,
                          const BasicWaveParams& params, std::vector<int16_t>& out);

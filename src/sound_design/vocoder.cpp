@@ -5,6 +5,7 @@
 
 #include "processing/complex_fft.h"
 #include "sound_design/loop_synth.h"
+#include "sound_design/zeroed_blocks.h"
 
 namespace zandrel {
 namespace {
@@ -37,11 +38,13 @@ VocoderCarrier BuildVocoderCarrier(std::span<const int16_t> loop, int channels, 
   if (robot.Empty() || robot.period == 0) return {};
 
   VocoderCarrier out;
-  out.carrier.assign(robot.samples.begin() + robot.loopStart * channels,
-                     robot.samples.begin() + robot.loopEnd * channels);
+  const auto body = robot.samples.begin() + robot.loopStart * channels;
+  const size_t count = static_cast<size_t>((robot.loopEnd - robot.loopStart) * channels);
+  if (!ZeroedInBlocks(out.carrier, count, SubProgress(progress, 0.97, 0.985))) return {};
+  std::copy_n(body, count, out.carrier.begin());
   // The modulator starts at the loop's first frame, the carrier at the
   // detected crossing.
-  out.modulator.assign(out.carrier.size(), 0);
+  if (!ZeroedInBlocks(out.modulator, count, SubProgress(progress, 0.985, 1.0))) return {};
   std::copy_n(loop.begin(), std::min(loop.size(), out.modulator.size()), out.modulator.begin());
   if (!ReportProgress(progress, 1.0)) return {};
   return out;
@@ -64,7 +67,14 @@ std::vector<int16_t> VocoderProcess(std::span<const int16_t> carrier, std::span<
   const int64_t ch = channels;
   const int64_t frames = static_cast<int64_t>(carrier.size()) / ch;
   if (frames == 0) return {};
-  std::vector<int16_t> out(carrier.size(), 0);
+  // Shares of the bar: the buffers zeroed, then per channel the frames and
+  // the copy out.
+  std::vector<int16_t> out;
+  std::vector<float> acc;
+  if (!ZeroedInBlocks(out, carrier.size(), SubProgress(progress, 0.0, 0.02)) ||
+      !ZeroedInBlocks(acc, static_cast<size_t>(frames), SubProgress(progress, 0.02, 0.04)))
+    return {};
+  const WorkProgress framing = SubProgress(progress, 0.04, 1.0);
 
   std::vector<float> w(kFftSize);
   for (int i = 0; i < kFftSize; ++i)
@@ -89,12 +99,11 @@ std::vector<int16_t> VocoderProcess(std::span<const int16_t> carrier, std::span<
   std::vector<float> magC(kFftSize);
   std::vector<float> phaseC(kFftSize);
   std::vector<float> phaseM(kFftSize);
-  std::vector<float> acc(static_cast<size_t>(frames));
   constexpr float kToUnit = 1.0f / 32768.0f;
   // Three transforms and four trigonometric calls per bin for each frame: a
   // report every 16 frames.
   const int64_t hops = (frames + kHop - 1) / kHop;
-  ProgressTicker ticker(progress, static_cast<uint64_t>(hops * ch), 16);
+  ProgressTicker ticker(framing, static_cast<uint64_t>(2 * hops * ch), 16);
 
   for (int64_t c = 0; c < ch; ++c) {
     // The envelope restarts from silence for every channel.
@@ -135,6 +144,7 @@ std::vector<int16_t> VocoderProcess(std::span<const int16_t> carrier, std::span<
       for (int l = 0; l < valid; ++l) acc[start + l] += reOut[l] * w[l] * 0.6666667f;
     }
     for (int64_t i = 0; i < frames; ++i) {
+      if (i % kHop == 0 && !ticker.Step()) return {};
       const double v = std::round(static_cast<double>(acc[i]) * 32768.0);
       out[i * ch + c] = static_cast<int16_t>(std::clamp(v, -32768.0, 32767.0));
     }

@@ -330,6 +330,65 @@ TEST(SynthRender, EqualInputsGiveEqualSamples) {
   }
 }
 
+TEST(SynthRender, TheProbeRefusesExactlyWhatTheEnginesRefuse) {
+  // Every engine over notes from 1 Hz to far above the bowed string's
+  // range, lengths around the 1 ms limit, channel counts and rates.
+  const int roots[] = {0, 12, 24, 60, 127, 200};
+  const uint64_t lengths[] = {0, 1, 44, 45, 2000};
+  int refusals = 0, plays = 0;
+  for (const auto& [engine, table] : Table()) {
+    for (int octave = 0; octave < 5; ++octave) {
+      SynthKnobValues knobs = Defaults(engine);
+      if (knobs.Selection(kSynthOctaveId) >= 0) knobs.selections[kSynthOctaveId] = octave;
+      for (int root : roots)
+        for (uint64_t frames : lengths)
+          for (uint16_t channels : {0, 1, 2, 3})
+            for (uint32_t rate : {0u, 44100u}) {
+              SynthStates states;
+              std::vector<int16_t> out;
+              const SynthRenderResult rendered = RenderSynth(engine, knobs, root, rate, channels, frames, states, out);
+              const SynthRenderResult probed = ProbeSynth(engine, knobs, root, rate, channels, frames);
+              ASSERT_EQ(probed.refused, rendered.refused)
+                  << table.name << " root " << root << " octave " << octave << " frames " << frames << " channels "
+                  << channels << " rate " << rate;
+              EXPECT_EQ(probed.note.frequency, rendered.note.frequency);
+              (rendered.refused ? refusals : plays)++;
+            }
+    }
+  }
+  EXPECT_GT(refusals, 100);
+  EXPECT_GT(plays, 100);
+}
+
+TEST(SynthRender, ALongNoteReportsAsItRendersAndStopsWhenTold) {
+  const uint64_t frames = 441000;  // ten seconds
+  for (const auto& [engine, table] : Table()) {
+    const SynthKnobValues knobs = Defaults(engine);
+    SynthStates states;
+    std::vector<int16_t> out;
+    std::vector<double> seen;
+    const SynthRenderResult done = RenderSynth(engine, knobs, 60, 44100, 2, frames, states, out, [&](double f) {
+      seen.push_back(f);
+      return true;
+    });
+    ASSERT_FALSE(done.refused) << table.name;
+    EXPECT_FALSE(done.cancelled);
+    EXPECT_EQ(out.size(), 2 * frames);
+    ASSERT_GE(seen.size(), 40u) << table.name;
+    for (size_t i = 1; i < seen.size(); ++i) EXPECT_LT(seen[i] - seen[i - 1], 0.05) << table.name;
+
+    int after = 0;
+    const SynthRenderResult stopped = RenderSynth(engine, knobs, 60, 44100, 2, frames, states, out, [&](double f) {
+      if (f >= 0.5) ++after;
+      return f < 0.5;
+    });
+    EXPECT_TRUE(stopped.cancelled) << table.name;
+    EXPECT_FALSE(stopped.refused);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(after, 1);
+  }
+}
+
 TEST(MixSynthWithSource, TheMixRule) {
   struct Case {
     std::vector<int16_t> source;

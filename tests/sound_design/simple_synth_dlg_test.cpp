@@ -214,14 +214,15 @@ TEST_F(SimpleSynthDlgTest, AnEngineThatCannotPlayTheNoteLeavesTheLoopAlone) {
   EXPECT_EQ(host.Shown().back().text, why);
   EXPECT_EQ(host.Shown().back().icon, MessageIcon::Warning);
   EXPECT_TRUE(d.isVisible());
-  EXPECT_TRUE(d.mixed.empty());
+  EXPECT_NE(d.result(), QDialog::Accepted);
 
   // A playable octave: the status line clears and OK mixes.
   Knob(kSynthOctaveId)->SetSelectedIndex(4);
   QTRY_VERIFY_WITH_TIMEOUT(d.StatusLine()->text().isEmpty(), 2000);
   d.OkButton()->click();
   EXPECT_EQ(d.result(), QDialog::Accepted);
-  EXPECT_EQ(d.mixed.size(), kFrames);
+  EXPECT_EQ(d.choice.engine, kEngineStrings);
+  EXPECT_EQ(d.choice.knobs.Selection(kSynthOctaveId), 4);
   EXPECT_FALSE(d.Previewing());
 }
 

@@ -239,25 +239,33 @@ void CSimpleSynthDlg::StopPreview() {
 
 void CSimpleSynthDlg::OnClickedOk() {
   SaveSettings();
-  const SynthRenderResult rendered = RenderSynth();
-  if (rendered.refused) {
-    ShowMessage(SynthRefusalText(engines_.at(current_).name, rendered.note), MessageIcon::Warning);
+  // The note is rendered by the command, as long work: here only whether
+  // the engine plays it.
+  const uint64_t frames = channels ? source.size() / channels : 0;
+  const SynthKnobValues knobs = KnobValues();
+  const SynthRenderResult probed = ProbeSynth(current_, knobs, rootNote, sampleRate, channels, frames);
+  if (probed.refused) {
+    ShowMessage(SynthRefusalText(engines_.at(current_).name, probed.note), MessageIcon::Warning);
     return;
   }
-  MixSynthWithSource(source, render_, panel_.GetValue(kSynthMixId), mixed);
-  if (mixed.empty()) return;
+  if (source.empty()) return;
   StopPreview();
+  choice.engine = current_;
+  choice.knobs = knobs;
+  choice.mix = panel_.GetValue(kSynthMixId);
+  // The states as the previews left them: the dialog is done with them.
+  choice.states = std::make_shared<SynthStates>(std::move(states_));
   accept();
 }
 
-bool QtMicroSynthDialogs::RunMicroSynth(const MicroSynthRequest& request, std::vector<int16_t>& result) {
+bool QtMicroSynthDialogs::RunMicroSynth(const MicroSynthRequest& request, MicroSynthChoice& result) {
   CSimpleSynthDlg dialog(parent_);
   dialog.source = request.source;
   dialog.sampleRate = request.sampleRate;
   dialog.channels = request.channels;
   dialog.rootNote = request.rootNote;
   if (dialog.exec() != QDialog::Accepted) return false;
-  result = std::move(dialog.mixed);
+  result = std::move(dialog.choice);
   return true;
 }
 

@@ -1,10 +1,11 @@
 // CSimpleSynthDlg: the "Micro Synth" dialog. The user picks one of nine tone
 // engines, shapes it with the engine's knobs, listens to a looping preview of
-// the note mixed with the loop, and on OK the mix becomes the result the
-// command writes into the loop.
+// the note mixed with the loop, and on OK the note chosen (engine, knobs,
+// engine states, mix) becomes what the command renders, mixes and writes
+// into the loop, as long work.
 //
 // The caller sets source, sampleRate, channels and rootNote before exec()
-// and reads mixed (the result) after OK. Each engine's knobs persist in
+// and reads choice after OK. Each engine's knobs persist in
 // "Settings_<name>.ini" (EngineIniPath) in the parameter dialog's folder:
 // saved when another engine is picked and on OK, read when an engine is
 // shown. The "Octave" selector opens on "Octave +0" whatever the file held.
@@ -51,7 +52,7 @@ class CSimpleSynthDlg : public QDialog {
   uint32_t sampleRate = 44100;
   uint16_t channels = 2;
   int rootNote = 60;
-  std::vector<int16_t> mixed;  // the result: the mix, after OK
+  MicroSynthChoice choice;  // the result, after OK
 
   // The settings file of an engine; empty when there is no data folder.
   static QString EngineIniPath(const std::string& engineName);
@@ -113,7 +114,7 @@ class CSimpleSynthDlg : public QDialog {
 class QtMicroSynthDialogs final : public QObject, public MicroSynthDialogs {
  public:
   explicit QtMicroSynthDialogs(QWidget* parent) : QObject(parent), parent_(parent) {}
-  bool RunMicroSynth(const MicroSynthRequest& request, std::vector<int16_t>& result) override;
+  bool RunMicroSynth(const MicroSynthRequest& request, MicroSynthChoice& result) override;
 
  private:
   QWidget* parent_;

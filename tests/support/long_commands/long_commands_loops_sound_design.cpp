@@ -8,6 +8,7 @@
 #include "processing/pitch_commands.h"
 #include "processing/processing_commands.h"
 #include "sound_design/loop_synth_commands.h"
+#include "sound_design/micro_synth_command.h"
 #include "support/long_commands/long_commands.h"
 
 namespace zandrel::test {
@@ -47,6 +48,18 @@ class OkWithDefaults final : public ParameterDialogHost {
   ParameterDialogHost* previous_;
 };
 
+// The micro synth's dialog answered with OK: the oscillator at its knobs'
+// defaults, half mixed in.
+class OkWithTheOscillator final : public MicroSynthDialogs {
+ public:
+  bool RunMicroSynth(const MicroSynthRequest&, MicroSynthChoice& choice) override {
+    choice.engine = kEngineBasic;
+    choice.knobs = DefaultKnobValues(BuildSynthEngines().at(kEngineBasic));
+    choice.mix = 0.5f;
+    return true;
+  }
+};
+
 }  // namespace
 
 void AddLoopAndSoundDesignCases(std::vector<LongCommandCase>& cases) {
@@ -76,6 +89,13 @@ void AddLoopAndSoundDesignCases(std::vector<LongCommandCase>& cases) {
                        RunRegisteredCommand(scene, id, [](CommandRegistry& r) { DeclareLoopSynthCommands(r); });
                      }});
   }
+  cases.push_back({.name = "Micro Synth Shaper...",
+                   .sixteenBitOnly = true,
+                   .run = [](LongCommandScene& scene) {
+                     OkWithTheOscillator dialogs;
+                     RunRegisteredCommand(scene, cmd::kMicroSynth,
+                                          [&dialogs](CommandRegistry& r) { DeclareMicroSynthCommand(r, dialogs); });
+                   }});
 }
 
 }  // namespace zandrel::test
