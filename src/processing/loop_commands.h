@@ -3,12 +3,15 @@
 // loop-point searches, the +/-200 ms alignment, the zero-crossing snap of the
 // selection, the two loop crossfades and Align Phase.
 //
-// The searches run as long work (CommandContext::RunLongWork) over a copy of
-// the searched audio, with progress and Cancel; their result reaches the
-// selection, the log and the selected region on the user-interface thread
-// only when the search finished and the document's audio has not changed
-// meanwhile. Cancel changes nothing. A loop written into a region that had
-// none is recorded as a regions-only undo entry first.
+// Every tool but the zero-crossing snap runs as long work
+// (CommandContext::RunLongWork) over a copy of the audio it reads (the
+// searched range, or the frames near the loop points), with progress and
+// Cancel; the checks that refuse come first, on the user-interface thread.
+// The result (the selection, the log, the selected region's loop, the
+// crossfaded audio with its undo entry) is committed on the user-interface
+// thread only when the work finished and the document's audio has not
+// changed meanwhile. Cancel changes nothing. A loop written into a region
+// that had none is recorded as a regions-only undo entry first.
 //
 // The playback thread never sees the selection directly: the playback's
 // tick hands changed loop points to its source under the source's lock.

@@ -21,7 +21,8 @@
 // Progress: the optional callback gets whole percentages each time the value
 // changes and 100 at the end; when it returns false the engine stops at once
 // and returns an empty result. PaulStretchSlice asks it once per hop, the
-// Granular Cloud once per grain. It runs on the engine's thread.
+// Granular Cloud once per grain, up to 90; the mix, fade and normalisation
+// sweeps over the result count the rest. It runs on the engine's thread.
 #pragma once
 
 #include <cstdint>
