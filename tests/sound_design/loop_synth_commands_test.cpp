@@ -260,6 +260,35 @@ TEST_F(LoopSynthCommandsTest, FrequencyCloudProgressLineIsAppendedBelowOtherLine
                                          "Generating PaulStretch... 100%", "Generated PaulStretch Slice."));
 }
 
+TEST_F(LoopSynthCommandsTest, ACancelOfAnyOfAToolsLongWorksChangesNothing) {
+  Select(1000, 9000);
+  const std::vector<uint8_t> audio = Doc().audio.data;
+  const uint32_t state = random->State();
+  for (const LoopToolSpec& spec : LoopToolSpecs()) {
+    // The Vocoder's carrier is long work of its own, before its dialog.
+    const int works = spec.prepare ? 2 : 1;
+    for (int cancelled = 0; cancelled < works; ++cancelled) {
+      SCOPED_TRACE(spec.menuText + " work " + std::to_string(cancelled));
+      int started = 0;
+      tasks.during = [&](LongTask& task) {
+        if (started++ == cancelled) task.RequestCancel();
+      };
+      if (cancelled == works - 1) knobs.Answer(ParameterValues{});
+      frame.log.Clear();
+      ASSERT_TRUE(Run(spec.id));
+      EXPECT_EQ(started, cancelled + 1);
+      EXPECT_EQ(Doc().audio.data, audio);
+      EXPECT_EQ(model->loopIn, 1000);
+      EXPECT_EQ(model->loopOut, 9000);
+      EXPECT_FALSE(Doc().CanUndo());
+      EXPECT_FALSE(Doc().IsModified());
+      EXPECT_EQ(random->State(), state);  // the sequence moves on with committed runs only
+      EXPECT_THAT(frame.Lines(), ::testing::Contains(spec.title + " cancelled."));
+    }
+  }
+  tasks.during = {};
+}
+
 TEST_F(LoopSynthCommandsTest, CancelLeavesEverythingAlone) {
   Regions({R(0, 6000), R(6000, 10000, 7000, 9000)});
   Select(1000, 3000, 1);
