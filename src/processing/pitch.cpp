@@ -255,25 +255,46 @@ double EstimatePitchYin(const PcmSpan& audio, int64_t startFrame, int64_t endFra
   return EstimateWith(audio, startFrame, endFrame, work);
 }
 
-std::vector<NoteSegment> DetectNoteSegments(const PcmSpan& audio, unsigned threads) {
+namespace {
+
+// Hops analysed between two progress reports: a sixty-fourth of the audio, so
+// that short audio too reports as it goes, but at most some 20 to 30 ms of
+// work on one core (a hop costs about 20 us at 44100 Hz; its window, and its
+// cost, grow with the rate: about 60 us at 96000 Hz). A range is cut into
+// chunks for the cores, so ranges much shorter would spend their time
+// starting threads.
+size_t HopsPerReport(size_t hops, uint32_t rate) {
+  const size_t most = std::max<size_t>(64, size_t{1024} * 44100 / std::max<uint32_t>(rate, 1));
+  return std::clamp<size_t>(hops / 64, 64, most);
+}
+
+}  // namespace
+
+std::vector<NoteSegment> DetectNoteSegments(const PcmSpan& audio, unsigned threads, const WorkProgress& progress) {
   const int64_t frames = audio.Frames();
   if (frames <= 0 || audio.sampleRate < 1) return {};
   const auto minLength = static_cast<int64_t>(audio.sampleRate * 0.06);
 
-  // Every hop's note (-1 = no pitch) first; the hops are independent.
+  // Every hop's note (-1 = no pitch) first; the hops are independent, and
+  // analysed range by range with a report after each.
   const auto hops = static_cast<size_t>((frames + kSegmentHop - 1) / kSegmentHop);
   std::vector<int32_t> notes(hops);
-  ParallelFor(
-      hops, 16,
-      [&](size_t begin, size_t end) {
-        YinWorkspace work;  // sized by the first hop, reused by the others
-        for (size_t h = begin; h < end; ++h) {
-          const int64_t p = static_cast<int64_t>(h) * kSegmentHop;
-          const double hz = EstimateWith(audio, p, std::min(frames, p + kSegmentRange), work);
-          notes[h] = hz > 0.0 ? static_cast<int32_t>(std::floor(12.0 * std::log2(hz / 440.0) + 69.0 + 0.5)) : -1;
-        }
-      },
-      threads);
+  const size_t perReport = HopsPerReport(hops, audio.sampleRate);
+  for (size_t first = 0; first < hops; first += perReport) {
+    const size_t last = std::min(hops, first + perReport);
+    ParallelFor(
+        last - first, 16,
+        [&](size_t begin, size_t end) {
+          YinWorkspace work;  // sized by the first hop, reused by the others
+          for (size_t h = first + begin; h < first + end; ++h) {
+            const int64_t p = static_cast<int64_t>(h) * kSegmentHop;
+            const double hz = EstimateWith(audio, p, std::min(frames, p + kSegmentRange), work);
+            notes[h] = hz > 0.0 ? static_cast<int32_t>(std::floor(12.0 * std::log2(hz / 440.0) + 69.0 + 0.5)) : -1;
+          }
+        },
+        threads);
+    if (!ReportProgress(progress, static_cast<double>(last) / static_cast<double>(hops))) return {};
+  }
 
   // A change is confirmed by the second hop in a row that agrees on it.
   std::vector<NoteSegment> segments;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/work_progress.h"
 #include "processing/complex_fft.h"
 #include "processing/sample_access.h"
 
@@ -60,7 +61,11 @@ double EstimatePitchYin(const PcmSpan& audio, int64_t startFrame, int64_t endFra
 // start, never overlapping, possibly with gaps. The pitch is estimated every
 // 512 frames; a new note (or silence) must be heard on two hops in a row to end
 // the current segment, and segments not longer than 60 ms are dropped.
-std::vector<NoteSegment> DetectNoteSegments(const PcmSpan& audio, unsigned threads = 0);
+// |progress| hears after each range of hops (a sixty-fourth of the audio, at
+// most some 20 to 30 ms of work on one core); when it answers false the
+// analysis stops there and the result is empty.
+std::vector<NoteSegment> DetectNoteSegments(const PcmSpan& audio, unsigned threads = 0,
+                                            const WorkProgress& progress = {});
 
 // The Estimate Pitch report for |hz|: "Pitch not detected." for hz <= 0.
 std::string FormatPitchReport(double hz);
