@@ -113,7 +113,7 @@ class FixedStretcher final : public Stretcher {
  public:
   FixedStretcher(int64_t extra, float value) : extra_(extra), value_(value) {}
   bool Stretch(const std::vector<std::vector<float>>& in, uint32_t, int64_t outFrames, double,
-               std::vector<std::vector<float>>& out) override {
+               std::vector<std::vector<float>>& out, const WorkProgress&) override {
     out.assign(in.size(), std::vector<float>(static_cast<size_t>(outFrames + extra_), value_));
     return true;
   }
