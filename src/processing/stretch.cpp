@@ -248,10 +248,15 @@ StretchResult StretchWav(CWavLoader& wav, double a, double b, double semitones, 
   StretchResult result;
   result.lengthCorrection = static_cast<int64_t>(out[0].size()) - n;
   // Padded with silence or cut to exactly n frames. Written into a buffer of
-  // its own, so that a cancel while writing leaves the audio as it was.
-  std::vector<uint8_t> bytes(static_cast<size_t>(n) * static_cast<size_t>(channels) * sizeof(int16_t));
+  // its own, so that a cancel while writing leaves the audio as it was; it
+  // grows chunk by chunk, so that touching its pages for the first time is
+  // spread between the reports too.
+  const size_t frameBytes = static_cast<size_t>(channels) * sizeof(int16_t);
+  std::vector<uint8_t> bytes;
+  bytes.reserve(static_cast<size_t>(n) * frameBytes);
   for (size_t at = 0, end = static_cast<size_t>(n); at < end;) {
     const size_t to = std::min(end, at + static_cast<size_t>(kConversionChunk));
+    bytes.resize(to * frameBytes);
     InterleaveRange(out, bytes.data(), at, to, channels);
     at = to;
     if (!ReportProgress(toSamples, static_cast<double>(at) / static_cast<double>(end))) return cancelled;

@@ -162,7 +162,7 @@ bool RearrangeSpan(std::vector<uint8_t>& span, int64_t source, int64_t target, i
   // The frames the steps below go through, for the progress.
   const int64_t over = mode == kRearrangeRipple ? std::llabs(delta) : 0;
   ProgressTicker ticker(progress, static_cast<uint64_t>(2 * (length + over)), kRearrangeChunk);
-  // Copies frames [from, from + n) of |src| to |dst| chunk by chunk.
+  // Copies |n| frames from |from| to |to| chunk by chunk.
   const auto copy = [&](std::vector<uint8_t>::const_iterator from, std::vector<uint8_t>::iterator to, int64_t n) {
     for (int64_t done = 0; done < n;) {
       const int64_t k = std::min(kRearrangeChunk, n - done);
@@ -175,8 +175,21 @@ bool RearrangeSpan(std::vector<uint8_t>& span, int64_t source, int64_t target, i
     }
     return true;
   };
-  std::vector<uint8_t> moved(static_cast<size_t>(length) * block);
-  if (!copy(at(source), moved.begin(), length)) return false;
+  // The moved audio, and for a ripple the audio dragged over, are read into
+  // buffers of their own first (the spans overlap what is written), growing
+  // chunk by chunk so that no pass over them goes unreported.
+  const auto read = [&](int64_t from, int64_t n, std::vector<uint8_t>& into) {
+    into.reserve(static_cast<size_t>(n) * block);
+    for (int64_t done = 0; done < n;) {
+      const int64_t k = std::min(kRearrangeChunk, n - done);
+      into.insert(into.end(), at(from + done), at(from + done + k));
+      done += k;
+      if (!ticker.Step(static_cast<uint64_t>(k))) return false;
+    }
+    return true;
+  };
+  std::vector<uint8_t> moved;
+  if (!read(source, length, moved)) return false;
   switch (mode) {
     case kRearrangeCopy:
       return copy(moved.cbegin(), at(target), length);
@@ -197,9 +210,8 @@ bool RearrangeSpan(std::vector<uint8_t>& span, int64_t source, int64_t target, i
     }
     case kRearrangeRipple: {
       // The audio dragged over moves to where the source was.
-      std::vector<uint8_t> between(static_cast<size_t>(over) * block);
-      const int64_t from = delta > 0 ? source + length : target;
-      if (!copy(at(from), between.begin(), over)) return false;
+      std::vector<uint8_t> between;
+      if (!read(delta > 0 ? source + length : target, over, between)) return false;
       if (!copy(between.cbegin(), delta > 0 ? at(source) : at(target + length), over)) return false;
       return copy(moved.cbegin(), at(target), length);
     }
