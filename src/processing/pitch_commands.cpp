@@ -395,19 +395,26 @@ void OnSetRootNote(CommandContext& c) {
 
 int64_t Scaled(int64_t x, double o) { return static_cast<int64_t>(static_cast<double>(x) * o); }
 
-// Stretches a copy of the audio as long work; the result is in |out|. False
-// when it was cancelled or failed.
-bool StretchCopy(CommandContext& c, const CWavLoader& audio, double a, double b, double semitones,
-                 CWavLoader& out, StretchResult& result) {
+// Stretches a copy of the audio as long work named |title|; the result is in
+// |out|. False when it was cancelled (|result|.cancelled, logged once by the
+// long work) or failed.
+bool StretchCopy(CommandContext& c, const char* title, const CWavLoader& audio, double a, double b,
+                 double semitones, CWavLoader& out, StretchResult& result) {
   out = audio.Clone();
-  LongWork work{.title = "Stretching",
+  LongWork work{.title = title,
                 .compute =
                     [&](const std::function<bool(double)>& progress) {
-                      result = StretchWav(out, a, b, semitones);
-                      return progress(1.0);
+                      result = StretchWav(out, a, b, semitones, progress);
+                      return !result.cancelled;
                     },
                 .commit = {}};
-  return c.RunLongWork(work) && result.success;
+  if (!c.RunLongWork(work)) {
+    // Cancelled at the very end, or out of memory: nothing is kept either way.
+    result.success = false;
+    result.cancelled = true;
+    return false;
+  }
+  return result.success;
 }
 
 void LogCorrection(const CQuorvelDoc& doc, const StretchResult& r) {
@@ -444,8 +451,8 @@ void OnTimeStretch(CommandContext& c, PitchDialogs& dialogs) {
   CWavLoader stretched;
   StretchResult result;
   // A failed stretch records nothing: the history stays as it was.
-  if (!StretchCopy(c, doc.audio, v.fromBpm, v.toBpm, 0.0, stretched, result)) {
-    if (!result.success) ShowMessage("Time stretch failed.");
+  if (!StretchCopy(c, "Time Stretch", doc.audio, v.fromBpm, v.toBpm, 0.0, stretched, result)) {
+    if (!result.cancelled) ShowMessage("Time stretch failed.");
     return;
   }
   if (!doc.PushUndo(kUndoWithAudio, "Timestretch")) return;
@@ -495,8 +502,8 @@ void OnPitchShift(CommandContext& c, PitchDialogs& dialogs) {
   Log(doc, Format("Pitch Shift: %d Semitones (Time Preserved)...", semitones));
   CWavLoader shifted;
   StretchResult result;
-  if (!StretchCopy(c, doc.audio, 1.0, 1.0, semitones, shifted, result)) {
-    if (!result.success) ShowMessage("Pitch Shift failed.");
+  if (!StretchCopy(c, "Pitch Shift", doc.audio, 1.0, 1.0, semitones, shifted, result)) {
+    if (!result.cancelled) ShowMessage("Pitch Shift failed.");
     return;
   }
   if (!doc.PushUndo(kUndoWithAudio, "PitchShift")) return;
