@@ -206,7 +206,7 @@ TEST_F(PitchTimeAppTest, TimeStretchShowsItsProgressHalfWayAndCancels) {
   EXPECT_NEAR(filled, shownAt / 100.0, 0.15);
   EXPECT_EQ(doc.audio.data, before);
   EXPECT_FALSE(doc.CanUndo());
-  EXPECT_EQ(frame.outputPane->logList().Lines().back(), QStringLiteral("Stretching cancelled."));
+  EXPECT_EQ(frame.outputPane->logList().Lines().back(), QStringLiteral("Time Stretch cancelled."));
 }
 
 }  // namespace
