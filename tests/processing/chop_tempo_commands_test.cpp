@@ -341,6 +341,10 @@ TEST(AdjustToBpmFormTest, FieldsAndResult) {
   ASSERT_FALSE(form.Accept().has_value());
   EXPECT_EQ(form.TargetLength(), 105840);
   EXPECT_EQ(form.Bpm(), 100.0);
+  // A decimal comma, as a German user types it, is the same number.
+  form.bpmText = "97,5";
+  ASSERT_FALSE(form.Accept().has_value());
+  EXPECT_EQ(form.Bpm(), 97.5);
 }
 
 TEST(AdjustToBpmFormTest, BarsAndBeatsFollowEachOther) {
