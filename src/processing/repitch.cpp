@@ -32,7 +32,8 @@ std::optional<FrameRange> SelectionInsideAudio(const ViewSelection& view, int64_
   return r;
 }
 
-std::vector<int16_t> ResampleSpan(const std::vector<uint8_t>& pcm, int channels, int64_t s, int64_t e, double ratio) {
+std::vector<int16_t> ResampleSpan(const std::vector<uint8_t>& pcm, int channels, int64_t s, int64_t e, double ratio,
+                                  const WorkProgress& progress) {
   std::vector<int16_t> out;
   if (channels <= 0 || s < 0 || e <= s) return out;
   const size_t first = static_cast<size_t>(s) * channels;
@@ -41,7 +42,7 @@ std::vector<int16_t> ResampleSpan(const std::vector<uint8_t>& pcm, int channels,
   std::vector<int16_t> in(count);
   std::memcpy(in.data(), pcm.data() + first * sizeof(int16_t), count * sizeof(int16_t));
   SincFilterSpec spec = SincFilterSpec::Best();
-  ResampleSinc(spec, out, in.data(), static_cast<uint64_t>(e - s), channels, ratio);
+  ResampleSinc(spec, out, in.data(), static_cast<uint64_t>(e - s), channels, ratio, 0, progress);
   return out;
 }
 
