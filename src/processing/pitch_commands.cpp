@@ -120,6 +120,23 @@ void OnCreateSingleRegion(CommandContext& c) {
   doc.NotifySelectionChanged();
 }
 
+// LoopSource::Copy of the whole of |pcm|, made a slice at a time so that the
+// work reports as it goes (a long file's values take a second or two);
+// nullopt when |progress| asked to stop.
+std::optional<LoopSource> LoopSourceInSlices(const PcmSpan& pcm, const WorkProgress& progress) {
+  constexpr int64_t kSliceFrames = int64_t{1} << 19;
+  const int64_t frames = pcm.Frames();
+  LoopSource whole = LoopSource::Copy(pcm, LoopSearchRange{0, std::min(frames, kSliceFrames), -1});
+  whole.range.end = frames;
+  whole.values.reserve(static_cast<size_t>(frames) * static_cast<size_t>(whole.channels));
+  for (int64_t start = kSliceFrames; start < frames; start += kSliceFrames) {
+    if (!ReportProgress(progress, static_cast<double>(start) / static_cast<double>(frames))) return std::nullopt;
+    const LoopSource slice = LoopSource::Copy(pcm, LoopSearchRange{start, std::min(frames, start + kSliceFrames), -1});
+    whole.values.insert(whole.values.end(), slice.values.begin(), slice.values.end());
+  }
+  return whole;
+}
+
 // Create Single Region Instrument +Pitch+LP: the single region gets the
 // root note the whole file sounds at and the loop the pyramid search finds.
 // The "Create Single Region" entry undoes all of it.
@@ -138,19 +155,26 @@ void OnCreateSingleRegionInstrument(CommandContext& c) {
   // thread, as one work: a Cancel anywhere in it leaves the regions as they were.
   const int64_t frames = doc.FrameCount();
   const PitchEstimateInput pitchInput = EstimateInput(doc, 0, frames);
-  LoopSource source = LoopSource::Copy(PcmSpan::Of(doc.audio), LoopSearchRange{0, frames, -1});
+  // The search's values (eight bytes a sample) are made on the worker from a
+  // plain copy of the audio, which is all this thread has to make.
+  const std::vector<uint8_t> bytes = doc.audio.data;
+  PcmSpan pcm = PcmSpan::Of(doc.audio);
+  pcm.bytes = bytes;
   double hz = 0.0;
   LoopSearchResult found;
   LongWork work{.title = "Create Single Region Instrument",
                 .compute =
                     [&](const std::function<bool(double)>& progress) {
                       // The estimate reads one short window; the search is the long part.
-                      constexpr double kEstimateShare = 0.02;
+                      constexpr double kEstimateDone = 0.01;
+                      constexpr double kSourceDone = 0.03;
                       bool going = true;
-                      hz = pitchInput.Estimate(
-                          [&](double f) { return going = progress(kEstimateShare * f); });
+                      hz = pitchInput.Estimate([&](double f) { return going = progress(kEstimateDone * f); });
                       if (!going) return false;
-                      found = findLoopPyramid(source, SubProgress(progress, kEstimateShare, 1.0));
+                      const std::optional<LoopSource> source =
+                          LoopSourceInSlices(pcm, SubProgress(progress, kEstimateDone, kSourceDone));
+                      if (!source) return false;
+                      found = findLoopPyramid(*source, SubProgress(progress, kSourceDone, 1.0));
                       return !found.cancelled;
                     },
                 .commit = {}};

@@ -4,7 +4,9 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 #include "processing/parallel.h"
@@ -274,13 +276,16 @@ class SharedProgress {
   std::mutex reporting_;
 };
 
-// Where a conversion's progress goes: the preparation (the input in float,
-// then the walk to each block's start) takes the first few percent, the
-// filtering the rest.
-constexpr double kFloatDone = 0.02;
-constexpr double kWalkDone = 0.06;
-// Input samples turned to float between two reports.
-constexpr uint64_t kFloatStep = uint64_t{1} << 20;
+// Where a conversion's progress goes: the preparation (the output's memory,
+// the input in float, then the walk to each block's start) takes the first
+// few percent, the filtering the rest.
+constexpr double kOutputReady = 0.01;
+constexpr double kFloatDone = 0.03;
+constexpr double kWalkDone = 0.07;
+// Samples made ready between two reports. Fresh memory costs its first touch
+// (a long file's buffers take hundreds of milliseconds to fault in), so the
+// buffers are filled piece by piece, not in one zeroing.
+constexpr uint64_t kPrepareStep = uint64_t{1} << 20;
 
 }  // namespace
 
@@ -293,7 +298,17 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
   if (frames == 0 || in == nullptr || channels < 1 || channels > kSincMaxChannels || !ValidRatio(ratio)) return out;
   const auto n = static_cast<uint64_t>(static_cast<double>(frames) / ratio);
   if (n == 0) return out;
-  out.assign(static_cast<size_t>(n) * channels, 0);
+  auto cancelled = [&out]() -> std::vector<int16_t>& {
+    out.clear();
+    return out;
+  };
+  const uint64_t outSamples = n * static_cast<uint64_t>(channels);
+  out.reserve(static_cast<size_t>(outSamples));
+  while (out.size() < outSamples) {
+    out.resize(static_cast<size_t>(std::min<uint64_t>(outSamples, out.size() + kPrepareStep)));
+    if (!ReportProgress(progress, kOutputReady * static_cast<double>(out.size()) / static_cast<double>(outSamples)))
+      return cancelled();
+  }
 
   // The input in float with silence on both sides: h samples before the first
   // frame and after the last, enough for the widest filter reach. At the
@@ -305,16 +320,16 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
   const int64_t h = channels * static_cast<int64_t>(reach + 1.0);
   const int64_t inSamples = static_cast<int64_t>(frames) * channels;
   const int64_t paddedSize = inSamples + 2 * h + 2 * channels;
-  auto cancelled = [&out]() -> std::vector<int16_t>& {
-    out.clear();
-    return out;
-  };
-  std::vector<float> padded(static_cast<size_t>(paddedSize), 0.0f);
+  const std::unique_ptr<float[]> padding(new float[static_cast<size_t>(paddedSize)]);
+  const std::span<float> padded(padding.get(), static_cast<size_t>(paddedSize));
+  std::fill(padded.begin(), padded.begin() + h, 0.0f);
+  std::fill(padded.begin() + h + inSamples, padded.end(), 0.0f);
   for (int64_t done = 0; done < inSamples;) {
-    const int64_t count = std::min<int64_t>(inSamples - done, kFloatStep);
+    const int64_t count = std::min<int64_t>(inSamples - done, kPrepareStep);
     Int16ToFloat(in + done, padded.data() + h + done, static_cast<uint64_t>(count));
     done += count;
-    if (!ReportProgress(progress, kFloatDone * static_cast<double>(done) / static_cast<double>(inSamples)))
+    if (!ReportProgress(progress, kOutputReady + (kFloatDone - kOutputReady) * static_cast<double>(done) /
+                                                     static_cast<double>(inSamples)))
       return cancelled();
   }
 
