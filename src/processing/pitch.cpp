@@ -94,6 +94,12 @@ void MonoStretch(const PcmSpan& a, int64_t first, int64_t count, float* out) {
   }
 }
 
+// A stretch of frames: its first frame and its length.
+struct FrameSpan {
+  int64_t start = 0;
+  int64_t frames = 0;
+};
+
 // The arrays of one estimate, kept from one estimate to the next.
 struct YinWorkspace {
   std::vector<float> x;
@@ -121,15 +127,29 @@ int64_t LoudestStart(const PcmSpan& a, int64_t startFrame, int64_t endFrame, int
   return (bestEnergy > 0.001 && frames - best >= window) ? best : startFrame;
 }
 
-double EstimateWith(const PcmSpan& audio, int64_t startFrame, int64_t endFrame, YinWorkspace& work) {
+// The preconditions of an estimate: false when it is 0 without reading.
+bool CanEstimate(const PcmSpan& audio, int64_t startFrame, int64_t endFrame) {
   const int64_t frames = audio.Frames();
-  const int64_t rate = audio.sampleRate;
-  if (audio.bytes.empty() || rate < 1 || startFrame < 0 || startFrame >= frames || startFrame >= endFrame) return 0.0;
-  if (!Analysable(audio)) return 0.0;
+  return !audio.bytes.empty() && audio.sampleRate >= 1 && startFrame >= 0 && startFrame < frames &&
+         startFrame < endFrame && Analysable(audio);
+}
 
-  const int64_t window = std::min<int64_t>(rate / 20, 8192);
+int64_t WindowFrames(const PcmSpan& audio) { return std::min<int64_t>(audio.sampleRate / 20, 8192); }
+
+// The frames the estimate analyses: the window from the chosen start, cut at
+// the end of the audio. Needs CanEstimate.
+FrameSpan AnalysedWindow(const PcmSpan& audio, int64_t startFrame, int64_t endFrame) {
+  const int64_t frames = audio.Frames();
+  const int64_t window = WindowFrames(audio);
   const int64_t start = LoudestStart(audio, startFrame, endFrame, window, frames);
-  const int64_t n = std::min(window, frames - start);
+  return {start, std::min(window, frames - start)};
+}
+
+double EstimateWith(const PcmSpan& audio, int64_t startFrame, int64_t endFrame, YinWorkspace& work,
+                    const WorkProgress& progress = {}) {
+  if (!CanEstimate(audio, startFrame, endFrame)) return 0.0;
+  const int64_t rate = audio.sampleRate;
+  const auto [start, n] = AnalysedWindow(audio, startFrame, endFrame);
   if (2 * (rate / 3000) > n) return 0.0;
 
   std::vector<float>& x = work.x;
@@ -139,12 +159,14 @@ double EstimateWith(const PcmSpan& audio, int64_t startFrame, int64_t endFrame, 
   float energy = 0.0f;
   for (float v : x) energy += v * v;
   if (std::sqrt(energy / static_cast<float>(n)) < kMinRms) return 0.0;
+  if (!ReportProgress(progress, 1.0 / 3.0)) return 0.0;
 
   const int64_t tauMin = rate / 3000;
   const int64_t tauMax = std::min(n / 2, rate / 40);
   if (tauMax <= tauMin) return 0.0;
 
   const std::vector<double>& d = work.difference.Compute(x.data(), n, tauMax);
+  if (!ReportProgress(progress, 2.0 / 3.0)) return 0.0;
 
   // Cumulative mean normalised difference.
   std::vector<double>& cmnd = work.cmnd;
@@ -186,6 +208,7 @@ double EstimateWith(const PcmSpan& audio, int64_t startFrame, int64_t endFrame, 
     const double den = a - 2.0 * b + c;
     if (std::fabs(den) > 1e-6) lag = static_cast<double>(chosen) + 0.5 * (a - c) / den;
   }
+  if (!ReportProgress(progress, 1.0)) return 0.0;
   return lag > 0.0 ? static_cast<double>(rate) / lag : 0.0;
 }
 
@@ -250,9 +273,30 @@ const std::vector<double>& YinDifference::Compute(const float* x, int64_t n, int
   return d_;
 }
 
-double EstimatePitchYin(const PcmSpan& audio, int64_t startFrame, int64_t endFrame) {
+double EstimatePitchYin(const PcmSpan& audio, int64_t startFrame, int64_t endFrame, const WorkProgress& progress) {
   YinWorkspace work;
-  return EstimateWith(audio, startFrame, endFrame, work);
+  return EstimateWith(audio, startFrame, endFrame, work, progress);
+}
+
+PitchEstimateInput PitchEstimateInput::Copy(const PcmSpan& audio, int64_t startFrame, int64_t endFrame) {
+  PitchEstimateInput input;
+  input.format_ = audio;
+  input.format_.bytes = {};
+  if (!CanEstimate(audio, startFrame, endFrame)) return input;
+  const auto [start, n] = AnalysedWindow(audio, startFrame, endFrame);
+  const auto first = audio.bytes.begin() + static_cast<std::ptrdiff_t>(start * audio.blockAlign);
+  input.window_.assign(first, first + static_cast<std::ptrdiff_t>(n * audio.blockAlign));
+  return input;
+}
+
+double PitchEstimateInput::Estimate(const WorkProgress& progress) const {
+  if (window_.empty()) return 0.0;
+  // The window alone, estimated from its start: a range no longer than one
+  // window is not probed, and the window is read from its first frame, so the
+  // same samples are analysed as in the whole audio.
+  PcmSpan window = format_;
+  window.bytes = window_;
+  return EstimatePitchYin(window, 0, window.Frames(), progress);
 }
 
 namespace {
