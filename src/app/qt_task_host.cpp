@@ -43,7 +43,15 @@ class InputGate final : public QObject {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     auto* widget = qobject_cast<QWidget*>(watched);
-    if (!widget) return false;
+    if (!widget) {
+      // A key bound to an action reaches the action itself, which is no
+      // widget: those of the window (L, Space, I, O on the view) would edit or
+      // play, so only the dialog's own shortcuts get through.
+      if (event->type() != QEvent::Shortcut) return false;
+      for (QObject* o = watched->parent(); o; o = o->parent())
+        if (dialog_ && o == dialog_) return false;
+      return true;
+    }
     if (dialog_ && (widget == dialog_ || dialog_->isAncestorOf(widget))) return false;
     if (event->type() == QEvent::Close && widget->isWindow()) {
       task_.RequestCancel();

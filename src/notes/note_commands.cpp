@@ -114,15 +114,21 @@ void OnDistributeMelodic(CommandContext& c, NoteDialogs& dialogs) {
   const std::vector<Region> regions = doc->instrument.regions;
   std::vector<std::optional<int32_t>> estimates(regions.size());
   if (choice->rootNoteCalc == 1) {
-    const std::vector<uint8_t> bytes = doc->audio.data;
-    PcmSpan pcm = PcmSpan::Of(doc->audio);
-    pcm.bytes = bytes;
+    // Each estimate reads one short window: only those are copied.
+    std::vector<PitchEstimateInput> inputs;
+    const PcmSpan pcm = PcmSpan::Of(doc->audio);
+    for (const Region& r : regions) inputs.push_back(PitchEstimateInput::Copy(pcm, r.startSample, r.endSample));
     LongWork work;
     work.title = "Estimating root notes";
     work.compute = [&](const std::function<bool(double)>& progress) {
-      for (size_t i = 0; i < regions.size(); ++i) {
-        estimates[i] = NoteFromFrequency(EstimatePitchYin(pcm, regions[i].startSample, regions[i].endSample));
-        if (!progress(static_cast<double>(i + 1) / static_cast<double>(regions.size()))) return false;
+      const double count = static_cast<double>(inputs.size());
+      for (size_t i = 0; i < inputs.size(); ++i) {
+        bool going = true;
+        const WorkProgress part = SubProgress(progress, i / count, (i + 1) / count);
+        const double hz = inputs[i].Estimate([&](double f) { return going = part(f); });
+        if (!going) return false;
+        estimates[i] = NoteFromFrequency(hz);
+        if (!progress((i + 1) / count)) return false;
       }
       return true;
     };

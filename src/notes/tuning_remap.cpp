@@ -218,7 +218,7 @@ double PadRatio(const PadMapping& row) {
 }
 
 ResampledPiece ResampleRegionAudio(std::span<const uint8_t> piece, const Region& source, double ratio,
-                                   const PcmFormat& format, unsigned threads) {
+                                   const PcmFormat& format, unsigned threads, const WorkProgress& progress) {
   ResampledPiece result;
   if (format.wBitsPerSample != 16) {
     result.warning = "Resampling only supports 16-bit audio. Please convert your audio first.";
@@ -231,7 +231,7 @@ ResampledPiece ResampleRegionAudio(std::span<const uint8_t> piece, const Region&
   if (!in.empty()) std::memcpy(in.data(), piece.data(), in.size() * sizeof(int16_t));
   // The resampler filters with its best table whatever descriptor it gets.
   SincFilterSpec spec = SincFilterSpec::Medium();
-  ResampleSinc(spec, result.samples, in.data(), frames, channels, ratio, threads);
+  ResampleSinc(spec, result.samples, in.data(), frames, channels, ratio, threads, progress);
   if (result.samples.empty()) return result;
 
   const auto n = static_cast<int64_t>(result.samples.size() / channels);
@@ -274,7 +274,7 @@ std::optional<std::string> RemapLengthWarning(uint64_t outputFrames, uint32_t sa
 
 RemapOutcome BuildRemappedAudio(std::span<const uint8_t> audio, const PcmFormat& format,
                                 const std::vector<Region>& regions, const std::vector<PadMapping>& plan,
-                                const std::function<bool(double)>& progress, unsigned threads) {
+                                const WorkProgress& progress, unsigned threads) {
   RemapOutcome out;
   auto fail = [&out](std::string text, bool warning = false) {
     out.failures.emplace_back(std::move(text), warning);
@@ -289,6 +289,22 @@ RemapOutcome BuildRemappedAudio(std::span<const uint8_t> audio, const PcmFormat&
   if (format.wBitsPerSample == 16 && blockBytes > 0)
     out.audio.reserve(RemapOutputFrames(regions, plan, audio.size() / blockBytes) * blockBytes);
   out.regions.reserve(8);
+  // Each pad's share of the progress: its source's length over all of them.
+  std::array<double, 9> shareEnd{};
+  {
+    std::array<double, 8> weight{};
+    double total = 0.0;
+    for (int i = 0; i < 8; ++i) {
+      const int32_t s = plan[i].sourceRegion;
+      if (s >= 0 && s < static_cast<int32_t>(regions.size()))
+        weight[i] = static_cast<double>(std::max<int64_t>(0, regions[s].endSample - regions[s].startSample));
+      total += weight[i];
+    }
+    for (int i = 0; i < 8; ++i)
+      shareEnd[i + 1] = total > 0 ? shareEnd[i] + weight[i] / total : (i + 1) / 8.0;
+  }
+  bool going = true;
+  const WorkProgress watched = [&](double f) { return going = (!progress || progress(f)); };
   int64_t position = 0;
   for (int i = 0; i < 8; ++i) {
     const PadMapping& row = plan[i];
@@ -297,8 +313,10 @@ RemapOutcome BuildRemappedAudio(std::span<const uint8_t> audio, const PcmFormat&
     const Region& source = regions[s];
     const auto bytes = RegionBytes(source, format, audio.size());
     if (!bytes) return fail(Format("Failed to extract audio for region %d", i));
-    ResampledPiece piece =
-        ResampleRegionAudio(audio.subspan(bytes->first, bytes->second - bytes->first), source, PadRatio(row), format, threads);
+    ResampledPiece piece = ResampleRegionAudio(audio.subspan(bytes->first, bytes->second - bytes->first), source,
+                                               PadRatio(row), format, threads,
+                                               SubProgress(watched, shareEnd[i], shareEnd[i + 1]));
+    if (!going) return out;
     if (piece.samples.empty()) {
       if (piece.warning) out.failures.emplace_back(*piece.warning, true);
       return fail(Format("Resampling failed for region %d", i));
@@ -316,7 +334,7 @@ RemapOutcome BuildRemappedAudio(std::span<const uint8_t> audio, const PcmFormat&
     // The next piece starts where this one's resampled frames end, so the
     // regions lie back to back inside the new audio.
     position += frames;
-    if (progress && !progress((i + 1) / 8.0)) return out;
+    if (!watched(shareEnd[i + 1])) return out;
   }
   return out;
 }

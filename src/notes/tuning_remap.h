@@ -18,6 +18,7 @@
 #include "document/instrument.h"
 #include "document/wav_loader.h"
 #include "platform/colorref.h"
+#include "platform/work_progress.h"
 #include "notes/tuning_table.h"
 
 namespace zandrel {
@@ -99,9 +100,10 @@ struct ResampledPiece {
   int64_t loopEnd = kNoLoop;
   std::optional<std::string> warning;  // why nothing came out, when the user must be told
 };
-// |threads| = 0 uses every core.
+// |threads| = 0 uses every core. When |progress| asks to stop, the samples
+// are left empty (and no warning is set).
 ResampledPiece ResampleRegionAudio(std::span<const uint8_t> piece, const Region& source, double ratio,
-                                   const PcmFormat& format, unsigned threads = 0);
+                                   const PcmFormat& format, unsigned threads = 0, const WorkProgress& progress = {});
 
 // The longest instrument a remap may build, in seconds.
 constexpr double kMaxRemapSeconds = 600.0;
@@ -124,11 +126,12 @@ struct RemapOutcome {
   bool Ok() const { return failures.empty(); }
 };
 
-// Steps of the remap for one pad at a time: |progress| (may be empty) is
-// called after each pad with the fraction done and returns false to stop
-// (the outcome is then incomplete and must be dropped).
+// The remap, one pad at a time: |progress| (may be empty) hears the fraction
+// done as each pad's resampling goes (pads weighed by their source's length)
+// and returns false to stop (the outcome is then incomplete and must be
+// dropped).
 RemapOutcome BuildRemappedAudio(std::span<const uint8_t> audio, const PcmFormat& format,
                                 const std::vector<Region>& regions, const std::vector<PadMapping>& plan,
-                                const std::function<bool(double)>& progress = {}, unsigned threads = 0);
+                                const WorkProgress& progress = {}, unsigned threads = 0);
 
 }  // namespace zandrel

@@ -15,27 +15,9 @@ std::string WholeOrTwoDecimals(double value) {
 }
 
 double FieldNumber(const std::string& text) {
-  // Locale-free: the fields hold plain numbers with a dot.
-  const char* p = text.c_str();
-  while (*p == ' ') ++p;
-  double sign = 1.0;
-  if (*p == '-' || *p == '+') sign = (*p++ == '-') ? -1.0 : 1.0;
-  double value = 0.0;
-  bool any = false;
-  while (*p >= '0' && *p <= '9') {
-    value = value * 10.0 + (*p++ - '0');
-    any = true;
-  }
-  if (*p == '.') {
-    ++p;
-    double scale = 0.1;
-    while (*p >= '0' && *p <= '9') {
-      value += (*p++ - '0') * scale;
-      scale *= 0.1;
-      any = true;
-    }
-  }
-  return any ? sign * value : 0.0;
+  // A number typed with a point or a comma, whatever the locale; what
+  // follows it is ignored, and a field without one counts as 0.
+  return ReadLeadingTypedNumber(text).value_or(0.0);
 }
 
 AdjustToBpmForm::AdjustToBpmForm(int64_t currentLength, uint32_t rate, double bpm)

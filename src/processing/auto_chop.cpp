@@ -39,7 +39,8 @@ float FrameValue(const uint8_t* frame, int channels, int bits) {
 
 int64_t ChopBlockLength(uint32_t rate) { return std::max<int64_t>(1, rate / 200); }
 
-std::vector<float> BlockLevels(const PcmSpan& audio, int64_t start, int64_t end, int64_t blockLength) {
+std::vector<float> BlockLevels(const PcmSpan& audio, int64_t start, int64_t end, int64_t blockLength,
+                               const WorkProgress& progress) {
   std::vector<float> levels;
   const int64_t frames = audio.Frames();
   start = std::max<int64_t>(start, 0);
@@ -49,7 +50,9 @@ std::vector<float> BlockLevels(const PcmSpan& audio, int64_t start, int64_t end,
   const int bits = audio.bitsPerSample;
   const bool readable = (bits == 8 || bits == 16 || bits == 24) && audio.formatTag != 3 &&
                         audio.blockAlign >= channels * (bits / 8);
-  levels.reserve(static_cast<size_t>((end - start + blockLength - 1) / blockLength));
+  const int64_t count = (end - start + blockLength - 1) / blockLength;
+  levels.reserve(static_cast<size_t>(count));
+  ProgressTicker ticker(progress, static_cast<uint64_t>(count), kBlocksPerReport);
   for (int64_t b = start; b < end; b += blockLength) {
     const int64_t stop = std::min(b + blockLength, end);
     float sum = 0.0f;
@@ -60,16 +63,18 @@ std::vector<float> BlockLevels(const PcmSpan& audio, int64_t start, int64_t end,
       }
     }
     levels.push_back(std::sqrt(sum / static_cast<float>(stop - b)));
+    if (!ticker.Step()) return {};
   }
   return levels;
 }
 
 std::vector<int64_t> TransientOnsets(const PcmSpan& audio, float threshold, int minSpacingMs,
-                                     const std::function<int64_t(int64_t)>& snap) {
+                                     const std::function<int64_t(int64_t)>& snap, const WorkProgress& progress) {
   std::vector<int64_t> onsets;
   const int64_t blockLength = ChopBlockLength(audio.sampleRate);
   const int64_t minGap = static_cast<int64_t>(audio.sampleRate) * minSpacingMs / 1000;
-  const std::vector<float> level = BlockLevels(audio, 0, audio.Frames(), blockLength);
+  // Stopped, the level pass returns no levels, and so no onsets are found.
+  const std::vector<float> level = BlockLevels(audio, 0, audio.Frames(), blockLength, progress);
   const auto count = static_cast<int64_t>(level.size());
   if (count < 2 * kContextBlocks + 1) return onsets;
 

@@ -6,6 +6,10 @@
 // |byte - 128| / 128, 16-bit / 32768, 24-bit / 8388608; other formats count
 // as 0); a block's level is the root of the mean of its frames' values
 // squared. All functions are pure and may run on any thread.
+//
+// The level pass grows with the audio: BlockLevels and TransientOnsets report
+// through an optional WorkProgress every kBlocksPerReport blocks and return
+// an empty result as soon as it answers false.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +17,7 @@
 #include <vector>
 
 #include "document/instrument.h"
+#include "platform/work_progress.h"
 #include "processing/pitch.h"
 #include "processing/sample_access.h"
 
@@ -21,18 +26,26 @@ namespace zandrel {
 // Frames per level block: rate / 200, at least 1 (rates below 200 Hz).
 int64_t ChopBlockLength(uint32_t rate);
 
+// Blocks measured between two progress reports: about 2.5 s of audio, well
+// under a millisecond of work on one core.
+constexpr int64_t kBlocksPerReport = 512;
+
 // The levels of the blocks of |blockLength| frames that cut [start, end)
-// from |start| on; the last block may be shorter.
-std::vector<float> BlockLevels(const PcmSpan& audio, int64_t start, int64_t end, int64_t blockLength);
+// from |start| on; the last block may be shorter. Empty when |progress|
+// stopped the work.
+std::vector<float> BlockLevels(const PcmSpan& audio, int64_t start, int64_t end, int64_t blockLength,
+                               const WorkProgress& progress = {});
 
 // Transient onsets, ascending, as frames. A block is an onset peak when it is
 // louder than both neighbours, louder than threshold x the mean of the 61
 // blocks around it (+0.001), and at least |minSpacingMs| after the last
 // onset; the onset then walks back to the quietest block before the rise.
 // |snap| (when set) moves each onset, e.g. to a zero crossing. Audio of fewer
-// than 61 blocks has no onsets.
+// than 61 blocks has no onsets. |progress| follows the level pass, which is
+// nearly all of the work; empty when it stopped the work.
 std::vector<int64_t> TransientOnsets(const PcmSpan& audio, float threshold, int minSpacingMs,
-                                     const std::function<int64_t(int64_t)>& snap = {});
+                                     const std::function<int64_t(int64_t)>& snap = {},
+                                     const WorkProgress& progress = {});
 
 // One region per onset up to the next one (the last up to |frames|), keys
 // 0..127, root 60, no loop; the first region always starts at frame 0 (a

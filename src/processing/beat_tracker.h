@@ -21,6 +21,11 @@
 // one thread at a time; TrackBeats computes the spectra of the hops on all
 // cores (they depend on the input alone), with results identical to the
 // hop-by-hop path.
+//
+// The whole-signal functions grow with the audio: each takes an optional
+// WorkProgress, reports as it goes (per range of frames, of hops, of grid
+// candidates) and, once it answers false, returns an empty result at its
+// next report.
 #pragma once
 
 #include <complex>
@@ -29,6 +34,7 @@
 #include <span>
 #include <vector>
 
+#include "platform/work_progress.h"
 #include "processing/complex_fft.h"
 
 namespace zandrel {
@@ -128,23 +134,31 @@ struct BeatDetector {
 
 // Beat times in seconds, ascending: a regular grid, or the raw beats when no
 // grid can be fitted. Empty for no audio, silence or a sample rate of 0.
-// |threads| as for TrackBeats (0 = every core).
+// |threads| as for TrackBeats (0 = every core). |progress| covers the three
+// stages below in turn.
 std::vector<double> DetectBeats(BeatDetector& detector, std::span<const uint8_t> pcm, int channels, uint32_t sampleRate,
-                                int bitsPerSample, unsigned threads = 0);
+                                int bitsPerSample, unsigned threads = 0, const WorkProgress& progress = {});
 // frames = bytes / (bits / 8) / channels; each frame is the mean of its
 // channels: 8-bit (byte - 128) / 128, 16-bit x / 32768, 24-bit x / 8388608,
 // 32-bit read as float; other widths give 0. Non-finite values become 0.
-FloatVec PcmToMonoFloat(std::span<const uint8_t> pcm, int channels, int bitsPerSample);
+// Reports every kMonoFramesPerReport frames.
+FloatVec PcmToMonoFloat(std::span<const uint8_t> pcm, int channels, int bitsPerSample,
+                        const WorkProgress& progress = {});
+constexpr size_t kMonoFramesPerReport = size_t{1} << 16;
 // Raw beat times in seconds. Replaces the detector's tracker with a new one,
 // which keeps the run's beat-tracking state (its vocoder is not used: the
 // hops' onsets are computed apart, in parallel). Rates too low for a
 // detection window of 8 hops (below 442 Hz) or above kMaxBeatSampleRate give
-// no beats (and, above it, no tracker).
-std::vector<double> TrackBeats(const FloatVec& mono, uint32_t sampleRate, BeatDetector& detector, unsigned threads = 0);
+// no beats (and, above it, no tracker). Reports after each range of hops.
+std::vector<double> TrackBeats(const FloatVec& mono, uint32_t sampleRate, BeatDetector& detector, unsigned threads = 0,
+                               const WorkProgress& progress = {});
 // A regular grid through the beats, from its first time in [0, 0.9 P) up to
 // the duration; fewer than two beats, or no interval between 0.2 s and 2 s,
-// return the beats unchanged.
-std::vector<double> FitBeatGrid(const std::vector<double>& times, double durationSeconds);
+// return the beats unchanged. The search for the grid's anchor tries every
+// beat against every other (1200 beats in ten minutes at 120 BPM), and
+// reports per range of candidates.
+std::vector<double> FitBeatGrid(const std::vector<double>& times, double durationSeconds,
+                                const WorkProgress& progress = {});
 
 // --- Stages ---
 

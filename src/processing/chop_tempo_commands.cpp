@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
+#include <functional>
+#include <optional>
+#include <string>
 
 #include "document/note_names.h"
 #include "platform/text_format.h"
+#include "platform/work_progress.h"
 #include "processing/auto_chop.h"
 #include "processing/beat_tracker.h"
 #include "processing/pitch.h"
+#include "processing/snapping.h"
 #include "processing/tempo.h"
 
 namespace zandrel {
@@ -28,7 +32,7 @@ bool Ask(CommandContext& c, const std::string& text) {
 }
 
 // The audio's bytes copied with their format, for analysis off the
-// user-interface thread.
+// user-interface thread: the whole audio, or the frames [start, end).
 struct AudioCopy {
   std::vector<uint8_t> bytes;
   PcmSpan span;
@@ -37,7 +41,31 @@ struct AudioCopy {
     span = PcmSpan::Of(audio);
     span.bytes = bytes;
   }
+  AudioCopy(const CWavLoader& audio, int64_t start, int64_t end) {
+    span = PcmSpan::Of(audio);
+    const size_t align = span.blockAlign;
+    const size_t from = std::min(static_cast<size_t>(start) * align, audio.data.size());
+    const size_t to = std::clamp(static_cast<size_t>(end) * align, from, audio.data.size());
+    bytes.assign(audio.data.begin() + static_cast<std::ptrdiff_t>(from),
+                 audio.data.begin() + static_cast<std::ptrdiff_t>(to));
+    span.bytes = bytes;
+  }
+  AudioCopy(const AudioCopy&) = delete;
+  AudioCopy& operator=(const AudioCopy&) = delete;
 };
+
+// Long work that runs |compute|, which fills its caller's results and
+// reports through its argument, and ends with a report of 1 (the bar full),
+// whose answer tells whether the work was stopped on the way.
+LongWork LongWorkOf(std::string title, std::function<void(const WorkProgress&)> compute) {
+  return {.title = std::move(title),
+          .compute =
+              [compute = std::move(compute)](const WorkProgress& progress) {
+                compute(progress);
+                return ReportProgress(progress, 1.0);
+              },
+          .commit = {}};
+}
 
 // The instrument's new regions: the settings every chop writes, the
 // document marked modified, and the view left without a selection.
@@ -122,17 +150,31 @@ void OnAutoChopSimple(CommandContext& c, ChopTempoDialogs& dialogs, bool melodic
   values.helpText = AutoChopHelpText(melodic);
   if (!dialogs.RunAutoChop(values)) return;
 
-  c.StopPlayback();
+  // The values the user confirmed are kept even when the chop is then
+  // cancelled: the next dialog starts from them.
   settings.SetInt(section, "Sensitivity", static_cast<int>(values.threshold * 10.0f + 0.0001f));
   settings.SetInt(section, "MinSpacingMs", values.minSpacingMs);
-  if (!doc->PushUndo(kUndoRegionsOnly, "Auto-Chop Regions")) return;
 
-  const PcmSpan audio = PcmSpan::Of(doc->audio);
-  const std::function<int64_t(int64_t)> snap = c.View().ZeroCrossingSnap();
-  const std::vector<int64_t> onsets = TransientOnsets(audio, values.threshold, values.minSpacingMs, snap);
-  std::vector<Region> regions = RegionsFromOnsets(onsets, doc->FrameCount(), audio.sampleRate);
+  // The onsets are found in a copy; the view's zero-crossing snap is the
+  // rising crossing nearest to the frame, looked up in that same copy.
+  const bool snaps = static_cast<bool>(c.View().ZeroCrossingSnap());
+  const int64_t frames = doc->FrameCount();
   const int limit = doc->MaxDeviceRegions();
-  MapMajorScale(regions, melodic ? regions.size() : static_cast<size_t>(std::max(limit, 0)));
+  const AudioCopy copy(doc->audio);
+  std::vector<Region> regions;
+  const char* title = melodic ? "Auto Chop (Melodic Simple)" : "Auto Chop (Percussive Simple)";
+  LongWork work = LongWorkOf(title, [&](const WorkProgress& progress) {
+    const PcmSpan& audio = copy.span;
+    std::function<int64_t(int64_t)> snap;
+    if (snaps) snap = [&audio](int64_t f) { return FindRisingZeroCrossing(audio, f); };
+    const std::vector<int64_t> onsets = TransientOnsets(audio, values.threshold, values.minSpacingMs, snap, progress);
+    regions = RegionsFromOnsets(onsets, frames, audio.sampleRate);
+    MapMajorScale(regions, melodic ? regions.size() : static_cast<size_t>(std::max(limit, 0)));
+  });
+  if (!c.RunLongWork(work)) return;
+
+  c.StopPlayback();
+  if (!doc->PushUndo(kUndoRegionsOnly, "Auto-Chop Regions")) return;
   const int count = static_cast<int>(regions.size());
   FinishChop(c, *doc, std::move(regions), melodic ? 0 : 255);
 
@@ -152,30 +194,29 @@ void OnAutoChopByFrequency(CommandContext& c) {
     Tell(c, kNoAudioText, MessageIcon::Warning);
     return;
   }
-  c.StopPlayback();
   const int64_t frames = doc->FrameCount();
   const uint32_t rate = doc->audio.format.nSamplesPerSec;
-  auto copy = std::make_shared<AudioCopy>(doc->audio);
-  std::vector<NoteSegment> segments;
-  LongWork work{.title = "Auto Chop (Melodic by Frequency)",
-                .compute =
-                    [&](const std::function<bool(double)>& progress) {
-                      progress(0.0);
-                      segments = DetectNoteSegments(copy->span);
-                      return progress(1.0);
-                    },
-                .commit = {}};
+  const AudioCopy copy(doc->audio);
+  bool noNotes = false;
+  MelodySegments melody;
+  bool descending = false;
+  std::vector<Region> regions;
+  LongWork work = LongWorkOf("Auto Chop (Melodic by Frequency)", [&](const WorkProgress& progress) {
+    std::vector<NoteSegment> segments = DetectNoteSegments(copy.span, 0, progress);
+    noNotes = segments.empty();
+    melody = PrepareMelodySegments(std::move(segments), rate);
+    regions = RegionsFromSegments(melody.segments, frames, &descending);
+    KeyRangesFromRoots(regions, regions.size());
+  });
   if (!c.RunLongWork(work)) return;
-  if (segments.empty()) {
+
+  c.StopPlayback();
+  if (noNotes) {
     Tell(c, "No notes detected in the audio.", MessageIcon::Information);
     return;
   }
-  const MelodySegments melody = PrepareMelodySegments(std::move(segments), rate);
-
   if (!doc->PushUndo(kUndoRegionsOnly, "Auto-Chop by Frequency")) return;
   doc->instrument.regions.clear();
-  bool descending = false;
-  std::vector<Region> regions = RegionsFromSegments(melody.segments, frames, &descending);
   if (regions.empty()) {
     // The regions stay cleared; Undo brings them back.
     doc->SetModifiedFlag(true);
@@ -183,7 +224,6 @@ void OnAutoChopByFrequency(CommandContext& c) {
     Tell(c, "No valid regions could be created from the detected notes.", MessageIcon::Warning);
     return;
   }
-  KeyRangesFromRoots(regions, regions.size());
   const int count = static_cast<int>(regions.size());
   FinishChop(c, *doc, std::move(regions), 0);
 
@@ -246,8 +286,16 @@ void OnFindBpmFromTransients(CommandContext& c) {
   }
   const EstimationRange range = RangeOf(c.Selection(), doc->FrameCount());
   if (range.end <= range.start) return;
-  const TransientTempo tempo = BpmFromTransients(PcmSpan::Of(doc->audio), range.start, range.end);
+  // Only the range is copied; the estimate reads it from its own frame 0.
+  const AudioCopy copy(doc->audio, range.start, range.end);
+  TransientTempo tempo;
+  LongWork work = LongWorkOf("Find BPM from Transients", [&](const WorkProgress& progress) {
+    tempo = BpmFromTransients(copy.span, 0, range.end - range.start, progress);
+  });
+  if (!c.RunLongWork(work)) return;
   switch (tempo.outcome) {
+    case TransientTempo::Outcome::kCancelled:
+      return;
     case TransientTempo::Outcome::kTooFewPeaks:
       Tell(c, "Could not detect enough distinct beats based on average volume.");
       return;
@@ -287,18 +335,12 @@ void OnFindBeats(CommandContext& c) {
          "Warning: Audio is only %.2f seconds long. Beat detection works best with at least 6 seconds of audio.",
          duration);
   }
-  auto copy = std::make_shared<AudioCopy>(doc->audio);
+  const AudioCopy copy(doc->audio);
   std::vector<double> beats;
-  LongWork work{.title = "Find Beats",
-                .compute =
-                    [&](const std::function<bool(double)>& progress) {
-                      progress(0.0);
-                      BeatDetector detector;
-                      beats = DetectBeats(detector, copy->span.bytes, copy->span.channels, rate,
-                                          copy->span.bitsPerSample);
-                      return progress(1.0);
-                    },
-                .commit = {}};
+  LongWork work = LongWorkOf("Find Beats", [&](const WorkProgress& progress) {
+    BeatDetector detector;  // its tracker ends with the detection
+    beats = DetectBeats(detector, copy.span.bytes, copy.span.channels, rate, copy.span.bitsPerSample, 0, progress);
+  });
   if (!c.RunLongWork(work)) return;
 
   ViewSelection& view = c.Selection();
@@ -356,11 +398,21 @@ void OnAdjustLoopToBpm(CommandContext& c, ChopTempoDialogs& dialogs) {
   }
   LogSink* log = doc->GetLog();
   if (target != current) {
+    // The audio of the new length is built from a copy off the
+    // user-interface thread (padding a long file to a slow tempo writes
+    // gigabytes), then swapped in.
+    const AudioCopy copy(doc->audio, 0, std::min(current, target));
+    std::optional<std::vector<uint8_t>> fitted;
+    LongWork work = LongWorkOf("Adjust Loop to BPM...", [&](const WorkProgress& progress) {
+      fitted = FitPcmLength(copy.bytes, static_cast<size_t>(target) * blockAlign, progress);
+    });
+    if (!c.RunLongWork(work) || !fitted) return;
+
     c.StopPlayback();
     if (!doc->PushUndo(kUndoWithAudio, "Adjust to BPM")) return;
     params.bpm = static_cast<float>(values.bpm);
     doc->NotifyAudioAboutToChange();
-    doc->audio.data.resize(static_cast<size_t>(target) * blockAlign, 0);
+    doc->audio.data.swap(*fitted);
     ViewSelection& view = c.Selection();
     view.beatMarkers.clear();
     std::vector<Region>& regions = doc->instrument.regions;

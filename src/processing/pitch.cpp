@@ -94,6 +94,12 @@ void MonoStretch(const PcmSpan& a, int64_t first, int64_t count, float* out) {
   }
 }
 
+// A stretch of frames: its first frame and its length.
+struct FrameSpan {
+  int64_t start = 0;
+  int64_t frames = 0;
+};
+
 // The arrays of one estimate, kept from one estimate to the next.
 struct YinWorkspace {
   std::vector<float> x;
@@ -121,15 +127,29 @@ int64_t LoudestStart(const PcmSpan& a, int64_t startFrame, int64_t endFrame, int
   return (bestEnergy > 0.001 && frames - best >= window) ? best : startFrame;
 }
 
-double EstimateWith(const PcmSpan& audio, int64_t startFrame, int64_t endFrame, YinWorkspace& work) {
+// The preconditions of an estimate: false when it is 0 without reading.
+bool CanEstimate(const PcmSpan& audio, int64_t startFrame, int64_t endFrame) {
   const int64_t frames = audio.Frames();
-  const int64_t rate = audio.sampleRate;
-  if (audio.bytes.empty() || rate < 1 || startFrame < 0 || startFrame >= frames || startFrame >= endFrame) return 0.0;
-  if (!Analysable(audio)) return 0.0;
+  return !audio.bytes.empty() && audio.sampleRate >= 1 && startFrame >= 0 && startFrame < frames &&
+         startFrame < endFrame && Analysable(audio);
+}
 
-  const int64_t window = std::min<int64_t>(rate / 20, 8192);
+int64_t WindowFrames(const PcmSpan& audio) { return std::min<int64_t>(audio.sampleRate / 20, 8192); }
+
+// The frames the estimate analyses: the window from the chosen start, cut at
+// the end of the audio. Needs CanEstimate.
+FrameSpan AnalysedWindow(const PcmSpan& audio, int64_t startFrame, int64_t endFrame) {
+  const int64_t frames = audio.Frames();
+  const int64_t window = WindowFrames(audio);
   const int64_t start = LoudestStart(audio, startFrame, endFrame, window, frames);
-  const int64_t n = std::min(window, frames - start);
+  return {start, std::min(window, frames - start)};
+}
+
+double EstimateWith(const PcmSpan& audio, int64_t startFrame, int64_t endFrame, YinWorkspace& work,
+                    const WorkProgress& progress = {}) {
+  if (!CanEstimate(audio, startFrame, endFrame)) return 0.0;
+  const int64_t rate = audio.sampleRate;
+  const auto [start, n] = AnalysedWindow(audio, startFrame, endFrame);
   if (2 * (rate / 3000) > n) return 0.0;
 
   std::vector<float>& x = work.x;
@@ -139,12 +159,14 @@ double EstimateWith(const PcmSpan& audio, int64_t startFrame, int64_t endFrame, 
   float energy = 0.0f;
   for (float v : x) energy += v * v;
   if (std::sqrt(energy / static_cast<float>(n)) < kMinRms) return 0.0;
+  if (!ReportProgress(progress, 1.0 / 3.0)) return 0.0;
 
   const int64_t tauMin = rate / 3000;
   const int64_t tauMax = std::min(n / 2, rate / 40);
   if (tauMax <= tauMin) return 0.0;
 
   const std::vector<double>& d = work.difference.Compute(x.data(), n, tauMax);
+  if (!ReportProgress(progress, 2.0 / 3.0)) return 0.0;
 
   // Cumulative mean normalised difference.
   std::vector<double>& cmnd = work.cmnd;
@@ -186,6 +208,7 @@ double EstimateWith(const PcmSpan& audio, int64_t startFrame, int64_t endFrame, 
     const double den = a - 2.0 * b + c;
     if (std::fabs(den) > 1e-6) lag = static_cast<double>(chosen) + 0.5 * (a - c) / den;
   }
+  if (!ReportProgress(progress, 1.0)) return 0.0;
   return lag > 0.0 ? static_cast<double>(rate) / lag : 0.0;
 }
 
@@ -250,30 +273,72 @@ const std::vector<double>& YinDifference::Compute(const float* x, int64_t n, int
   return d_;
 }
 
-double EstimatePitchYin(const PcmSpan& audio, int64_t startFrame, int64_t endFrame) {
+double EstimatePitchYin(const PcmSpan& audio, int64_t startFrame, int64_t endFrame, const WorkProgress& progress) {
   YinWorkspace work;
-  return EstimateWith(audio, startFrame, endFrame, work);
+  return EstimateWith(audio, startFrame, endFrame, work, progress);
 }
 
-std::vector<NoteSegment> DetectNoteSegments(const PcmSpan& audio, unsigned threads) {
+PitchEstimateInput PitchEstimateInput::Copy(const PcmSpan& audio, int64_t startFrame, int64_t endFrame) {
+  PitchEstimateInput input;
+  input.format_ = audio;
+  input.format_.bytes = {};
+  if (!CanEstimate(audio, startFrame, endFrame)) return input;
+  const auto [start, n] = AnalysedWindow(audio, startFrame, endFrame);
+  const auto first = audio.bytes.begin() + static_cast<std::ptrdiff_t>(start * audio.blockAlign);
+  input.window_.assign(first, first + static_cast<std::ptrdiff_t>(n * audio.blockAlign));
+  return input;
+}
+
+double PitchEstimateInput::Estimate(const WorkProgress& progress) const {
+  if (window_.empty()) return 0.0;
+  // The window alone, estimated from its start: a range no longer than one
+  // window is not probed, and the window is read from its first frame, so the
+  // same samples are analysed as in the whole audio.
+  PcmSpan window = format_;
+  window.bytes = window_;
+  return EstimatePitchYin(window, 0, window.Frames(), progress);
+}
+
+namespace {
+
+// Hops analysed between two progress reports: a sixty-fourth of the audio, so
+// that short audio too reports as it goes, but at most some 20 to 30 ms of
+// work on one core (a hop costs about 20 us at 44100 Hz; its window, and its
+// cost, grow with the rate: about 60 us at 96000 Hz). A range is cut into
+// chunks for the cores, so ranges much shorter would spend their time
+// starting threads.
+size_t HopsPerReport(size_t hops, uint32_t rate) {
+  const size_t most = std::max<size_t>(64, size_t{1024} * 44100 / std::max<uint32_t>(rate, 1));
+  return std::clamp<size_t>(hops / 64, 64, most);
+}
+
+}  // namespace
+
+std::vector<NoteSegment> DetectNoteSegments(const PcmSpan& audio, unsigned threads, const WorkProgress& progress) {
   const int64_t frames = audio.Frames();
   if (frames <= 0 || audio.sampleRate < 1) return {};
   const auto minLength = static_cast<int64_t>(audio.sampleRate * 0.06);
 
-  // Every hop's note (-1 = no pitch) first; the hops are independent.
+  // Every hop's note (-1 = no pitch) first; the hops are independent, and
+  // analysed range by range with a report after each.
   const auto hops = static_cast<size_t>((frames + kSegmentHop - 1) / kSegmentHop);
   std::vector<int32_t> notes(hops);
-  ParallelFor(
-      hops, 16,
-      [&](size_t begin, size_t end) {
-        YinWorkspace work;  // sized by the first hop, reused by the others
-        for (size_t h = begin; h < end; ++h) {
-          const int64_t p = static_cast<int64_t>(h) * kSegmentHop;
-          const double hz = EstimateWith(audio, p, std::min(frames, p + kSegmentRange), work);
-          notes[h] = hz > 0.0 ? static_cast<int32_t>(std::floor(12.0 * std::log2(hz / 440.0) + 69.0 + 0.5)) : -1;
-        }
-      },
-      threads);
+  const size_t perReport = HopsPerReport(hops, audio.sampleRate);
+  for (size_t first = 0; first < hops; first += perReport) {
+    const size_t last = std::min(hops, first + perReport);
+    ParallelFor(
+        last - first, 16,
+        [&](size_t begin, size_t end) {
+          YinWorkspace work;  // sized by the first hop, reused by the others
+          for (size_t h = first + begin; h < first + end; ++h) {
+            const int64_t p = static_cast<int64_t>(h) * kSegmentHop;
+            const double hz = EstimateWith(audio, p, std::min(frames, p + kSegmentRange), work);
+            notes[h] = hz > 0.0 ? static_cast<int32_t>(std::floor(12.0 * std::log2(hz / 440.0) + 69.0 + 0.5)) : -1;
+          }
+        },
+        threads);
+    if (!ReportProgress(progress, static_cast<double>(last) / static_cast<double>(hops))) return {};
+  }
 
   // A change is confirmed by the second hop in a row that agrees on it.
   std::vector<NoteSegment> segments;

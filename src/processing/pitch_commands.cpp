@@ -7,9 +7,7 @@
 #include "document/note_names.h"
 #include "document/region_edits.h"
 #include "platform/text_format.h"
-#include "platform/work_progress.h"
 #include "processing/loop_search.h"
-#include "processing/loop_window.h"
 #include "processing/pitch.h"
 #include "processing/processing_range.h"
 #include "processing/repitch.h"
@@ -31,8 +29,25 @@ bool ValidRegion(const CQuorvelDoc& doc, int index) {
   return doc.instrument.hasInstrument && index >= 0 && index < static_cast<int>(doc.instrument.regions.size());
 }
 
-double Estimate(const CQuorvelDoc& doc, int64_t start, int64_t end) {
-  return EstimatePitchYin(PcmSpan::Of(doc.audio), start, end);
+PitchEstimateInput EstimateInput(const CQuorvelDoc& doc, int64_t start, int64_t end) {
+  return PitchEstimateInput::Copy(PcmSpan::Of(doc.audio), start, end);
+}
+
+// The pitch of [start, end) estimated as long work named |title| over a copy
+// of the frames it reads; nullopt when it was cancelled.
+std::optional<double> Estimate(CommandContext& c, int64_t start, int64_t end, const char* title) {
+  const PitchEstimateInput input = EstimateInput(*c.Document(), start, end);
+  double hz = 0.0;
+  LongWork work{.title = title,
+                .compute =
+                    [&](const std::function<bool(double)>& progress) {
+                      bool going = true;
+                      hz = input.Estimate([&](double f) { return going = progress(f); });
+                      return going;
+                    },
+                .commit = {}};
+  if (!c.RunLongWork(work)) return std::nullopt;
+  return hz;
 }
 
 // The region pages follow the document's notifications; this one names the
@@ -56,7 +71,9 @@ void OnEstimatePitch(CommandContext& c) {
     ShowMessage(kSelectLoop);
     return;
   }
-  const double hz = Estimate(doc, range->start, range->end);
+  const std::optional<double> estimate = Estimate(c, range->start, range->end, "Estimate Pitch");
+  if (!estimate) return;
+  const double hz = *estimate;
   if (hz > 0) {
     const std::string report = FormatPitchReport(hz);
     ShowMessage(report, MessageIcon::Information);
@@ -103,12 +120,26 @@ void OnCreateSingleRegion(CommandContext& c) {
   doc.NotifySelectionChanged();
 }
 
+// LoopSource::Copy of the whole of |pcm|, made a slice at a time so that the
+// work reports as it goes (a long file's values take a second or two);
+// nullopt when |progress| asked to stop.
+std::optional<LoopSource> LoopSourceInSlices(const PcmSpan& pcm, const WorkProgress& progress) {
+  constexpr int64_t kSliceFrames = int64_t{1} << 19;
+  const int64_t frames = pcm.Frames();
+  LoopSource whole = LoopSource::Copy(pcm, LoopSearchRange{0, std::min(frames, kSliceFrames), -1});
+  whole.range.end = frames;
+  whole.values.reserve(static_cast<size_t>(frames) * static_cast<size_t>(whole.channels));
+  for (int64_t start = kSliceFrames; start < frames; start += kSliceFrames) {
+    if (!ReportProgress(progress, static_cast<double>(start) / static_cast<double>(frames))) return std::nullopt;
+    const LoopSource slice = LoopSource::Copy(pcm, LoopSearchRange{start, std::min(frames, start + kSliceFrames), -1});
+    whole.values.insert(whole.values.end(), slice.values.begin(), slice.values.end());
+  }
+  return whole;
+}
+
 // Create Single Region Instrument +Pitch+LP: the single region gets the
 // root note the whole file sounds at and the loop the pyramid search finds.
-// The "Create Single Region" entry undoes all of it. The search, whose work
-// grows with the file, runs first as long work on a copy of the audio: a
-// Cancel leaves the regions as they were. It covers the whole file, so it
-// does not depend on the region made afterwards.
+// The "Create Single Region" entry undoes all of it.
 void OnCreateSingleRegionInstrument(CommandContext& c) {
   CQuorvelDoc& doc = *c.Document();
   ViewSelection& view = c.Selection();
@@ -120,32 +151,40 @@ void OnCreateSingleRegionInstrument(CommandContext& c) {
     ShowMessage(kNoAudioText, MessageIcon::Warning);
     return;
   }
+  // The pitch and the loop search over the whole file run first, off this
+  // thread, as one work: a Cancel anywhere in it leaves the regions as they were.
   const int64_t frames = doc.FrameCount();
-
-  // The loop search over the whole file, off this thread; only the bytes
-  // are copied here.
-  const LoopSearchRange whole{0, frames, -1};
-  PcmWindow audio = PcmWindow::Copy(PcmSpan::Of(doc.audio), 0, frames);
+  const PitchEstimateInput pitchInput = EstimateInput(doc, 0, frames);
+  // The search's values (eight bytes a sample) are made on the worker from a
+  // plain copy of the audio, which is all this thread has to make.
+  const std::vector<uint8_t> bytes = doc.audio.data;
+  PcmSpan pcm = PcmSpan::Of(doc.audio);
+  pcm.bytes = bytes;
+  double hz = 0.0;
   LoopSearchResult found;
-  LongWork work{.title = "Find Looping Points (Pyramid)",
+  LongWork work{.title = "Create Single Region Instrument",
                 .compute =
                     [&](const std::function<bool(double)>& progress) {
-                      std::optional<LoopSource> source = LoopSource::Copy(audio, whole, SubProgress(progress, 0.0, 0.02));
+                      // The estimate reads one short window; the search is the long part.
+                      constexpr double kEstimateDone = 0.01;
+                      constexpr double kSourceDone = 0.03;
+                      bool going = true;
+                      hz = pitchInput.Estimate([&](double f) { return going = progress(kEstimateDone * f); });
+                      if (!going) return false;
+                      const std::optional<LoopSource> source =
+                          LoopSourceInSlices(pcm, SubProgress(progress, kEstimateDone, kSourceDone));
                       if (!source) return false;
-                      audio.bytes = {};
-                      found = findLoopPyramid(*source, SubProgress(progress, 0.02, 1.0));
+                      found = findLoopPyramid(*source, SubProgress(progress, kSourceDone, 1.0));
                       return !found.cancelled;
                     },
                 .commit = {}};
   if (!c.RunLongWork(work)) return;
 
-  const double hz = Estimate(doc, 0, frames);
   const int root = hz > 0 ? std::clamp(TruncatedNote(hz), 0, 127) : doc.instrument.params.rootNote;
   if (!CreateSingleRegionWithRoot(doc, root)) return;
   SelectTheSingleRegion(c);
   doc.NotifySelectionChanged();
   Log(doc, Format("Single region created and selected (root note: %d).", root));
-
   for (const std::string& line : found.log) Log(doc, line);
   if (!found.found) {
     if (!found.message.empty()) ShowMessage(found.message);
@@ -187,23 +226,33 @@ std::optional<FrameRange> RepitchPreconditions(CommandContext& c, const char* de
   return span;
 }
 
-// Re-pitches [s, e) by r: resampled as long work, spliced in on this thread.
-// The undo entry is recorded just before the audio changes. False when
-// nothing changed.
-bool Repitch(CommandContext& c, FrameRange span, double r, const char* undoLabel) {
+// The frames [s, e) re-pitched off the user-interface thread: a copy of
+// just those frames, resampled by the ratio Compute is given.
+struct RepitchWork {
+  RepitchWork(const CQuorvelDoc& doc, FrameRange span) : channels(doc.audio.format.nChannels), frames(span.Length()) {
+    const size_t block = static_cast<size_t>(std::max(1, channels)) * sizeof(int16_t);
+    const auto first = doc.audio.data.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(span.start) * block);
+    copy.assign(first, first + static_cast<std::ptrdiff_t>(static_cast<size_t>(frames) * block));
+  }
+  // False when |progress| asked to stop.
+  bool Compute(double ratio, const WorkProgress& progress) {
+    bool going = true;
+    resampled = ResampleSpan(copy, channels, 0, frames, ratio, [&](double f) { return going = progress(f); });
+    return going;
+  }
+
+  int channels;
+  int64_t frames;
+  std::vector<uint8_t> copy;
+  std::vector<int16_t> resampled;
+};
+
+// Splices the re-pitched frames in place of [s, e) on this thread. The undo
+// entry is recorded just before the audio changes. False when nothing changed.
+bool CommitRepitch(CommandContext& c, FrameRange span, const std::vector<int16_t>& resampled, const char* undoLabel) {
   CQuorvelDoc& doc = *c.Document();
   ViewSelection& view = c.Selection();
-  const int channels = doc.audio.format.nChannels;
-  std::vector<uint8_t> copy = doc.audio.data;
-  std::vector<int16_t> resampled;
-  LongWork work{.title = "Re-pitching",
-                .compute =
-                    [&](const std::function<bool(double)>& progress) {
-                      resampled = ResampleSpan(copy, channels, span.start, span.end, r);
-                      return progress(1.0);
-                    },
-                .commit = {}};
-  if (!c.RunLongWork(work) || resampled.empty()) return false;
+  if (resampled.empty()) return false;
   if (!doc.PushUndo(kUndoWithAudio, undoLabel)) return false;
   doc.NotifyAudioAboutToChange();
   SpliceRepitched(doc.audio, doc.instrument, view, span.start, span.end, resampled);
@@ -221,16 +270,33 @@ void OnAutoTuneToRoot(CommandContext& c) {
   CQuorvelDoc& doc = *c.Document();
   ViewSelection& view = c.Selection();
   c.StopPlayback();
-  const double hz = Estimate(doc, span->start, span->end);
+  // The estimate and the re-pitch it asks for run as one work.
+  const PitchEstimateInput input = EstimateInput(doc, span->start, span->end);
+  const int root = doc.instrument.regions[view.selectedRegion].rootNote;
+  RepitchWork repitch(doc, *span);
+  double hz = 0.0;
+  int detected = 0, target = 0;
+  double targetHz = 0.0;
+  LongWork work{.title = "Auto-Tune to Root",
+                .compute =
+                    [&](const std::function<bool(double)>& progress) {
+                      constexpr double kEstimateShare = 0.02;
+                      bool going = true;
+                      hz = input.Estimate([&](double f) { return going = progress(kEstimateShare * f); });
+                      if (!going) return false;
+                      if (!(hz > 0)) return true;
+                      detected = NearestNote(hz);
+                      target = AutoTuneTarget(root, detected);
+                      targetHz = NoteFrequency(target);
+                      return repitch.Compute(targetHz / hz, SubProgress(progress, kEstimateShare, 1.0));
+                    },
+                .commit = {}};
+  if (!c.RunLongWork(work)) return;
   if (!(hz > 0)) {
     ShowMessage("Could not detect pitch.");
     return;
   }
-  const int root = doc.instrument.regions[view.selectedRegion].rootNote;
-  const int detected = NearestNote(hz);
-  const int target = AutoTuneTarget(root, detected);
-  const double targetHz = NoteFrequency(target);
-  if (!Repitch(c, *span, targetHz / hz, "Auto-Pitch")) return;
+  if (!CommitRepitch(c, *span, repitch.resampled, "Auto-Pitch")) return;
   Log(doc, Format("Auto-Pitched: Detected %.1fHz (MIDI %d / %s) -> Target %.1fHz (MIDI %d / %s).", hz, detected,
                   MidiNoteName(detected).c_str(), targetHz, target, MidiNoteName(target).c_str()));
 }
@@ -241,7 +307,9 @@ void OnPitchCorrection(CommandContext& c, PitchDialogs& dialogs) {
   CQuorvelDoc& doc = *c.Document();
   ViewSelection& view = c.Selection();
   c.StopPlayback();
-  double hz = Estimate(doc, span->start, span->end);
+  const std::optional<double> estimate = Estimate(c, span->start, span->end, "Tune/Repitch");
+  if (!estimate) return;
+  double hz = *estimate;
   PitchCorrectionValues v;
   if (!(hz > 0)) {
     int root = doc.instrument.regions[view.selectedRegion].rootNote;
@@ -268,7 +336,12 @@ void OnPitchCorrection(CommandContext& c, PitchDialogs& dialogs) {
   if ((r < 0.5 - 1e-9 || r > 2.0 + 1e-9) &&
       !AskYesNo(Format("Pitch shift ratio %.2f is extreme (>1 octave). Continue?", r), MessageIcon::Warning))
     return;
-  if (!Repitch(c, *span, r, "Pitch Correction")) return;
+  RepitchWork repitch(doc, *span);
+  LongWork work{.title = "Re-pitching",
+                .compute = [&](const std::function<bool(double)>& progress) { return repitch.Compute(r, progress); },
+                .commit = {}};
+  if (!c.RunLongWork(work)) return;
+  if (!CommitRepitch(c, *span, repitch.resampled, "Pitch Correction")) return;
   Log(doc, Format("Pitch Corrected: %.2fHz (%s %+.2fc) -> %.2fHz (%s %+.2fc) | Ratio: %.4f", hz, v.noteText.c_str(),
                   v.outOfTuneCents, targetHz, v.targetNoteText.c_str(), v.extraCents, r));
 }
@@ -286,22 +359,36 @@ void OnFindRootNotesAll(CommandContext& c) {
     return;
   }
   c.StopPlayback();
-  // Measured first: the undo entry is recorded only when a root changes, so
-  // an analysis that finds nothing leaves the redo history alone.
-  std::vector<int> roots;
-  int successes = 0;
+  // Measured first, as one long work over copies of what each estimate
+  // reads: the undo entry is recorded only when a root changes, so an
+  // analysis that finds nothing (or is cancelled) leaves the history alone.
+  std::vector<std::optional<PitchEstimateInput>> inputs;
   for (const Region& r : doc.instrument.regions) {
-    int root = -1;
-    if (r.endSample > r.startSample && r.endSample - r.startSample > 49) {
-      const double hz = Estimate(doc, r.startSample, r.endSample);
-      if (hz > 0) {
-        const int n = TruncatedNote(hz);
-        if (n >= 0 && n <= 127) root = n;
-      }
-    }
-    if (root >= 0) ++successes;
-    roots.push_back(root);
+    inputs.emplace_back();
+    if (r.endSample > r.startSample && r.endSample - r.startSample > 49)
+      inputs.back() = EstimateInput(doc, r.startSample, r.endSample);
   }
+  std::vector<int> roots(inputs.size(), -1);
+  LongWork work{.title = "Find Root Notes",
+                .compute =
+                    [&](const std::function<bool(double)>& progress) {
+                      const double count = static_cast<double>(inputs.size());
+                      for (size_t i = 0; i < inputs.size(); ++i) {
+                        if (inputs[i]) {
+                          bool going = true;
+                          const WorkProgress part = SubProgress(progress, i / count, (i + 1) / count);
+                          const double hz = inputs[i]->Estimate([&](double f) { return going = part(f); });
+                          if (!going) return false;
+                          const int n = hz > 0 ? TruncatedNote(hz) : -1;
+                          if (n >= 0 && n <= 127) roots[i] = n;
+                        }
+                        if (!progress((i + 1) / count)) return false;
+                      }
+                      return true;
+                    },
+                .commit = {}};
+  if (!c.RunLongWork(work)) return;
+  const int successes = static_cast<int>(std::count_if(roots.begin(), roots.end(), [](int r) { return r >= 0; }));
   const int count = static_cast<int>(roots.size());
   bool changes = false;
   for (int i = 0; i < count; ++i) changes |= roots[i] >= 0 && roots[i] != doc.instrument.regions[i].rootNote;
@@ -334,7 +421,9 @@ void OnFindRootNote(CommandContext& c) {
     ShowMessage("Selected region is too small or invalid for pitch detection.", MessageIcon::Warning);
     return;
   }
-  const double hz = Estimate(doc, r.startSample, r.endSample);
+  const std::optional<double> estimate = Estimate(c, r.startSample, r.endSample, "Find Root Note");
+  if (!estimate) return;
+  const double hz = *estimate;
   const int note = hz > 0 ? TruncatedNote(hz) : -1;
   if (note < 0 || note > 127) {
     // Nothing changed, so nothing is recorded.
@@ -407,19 +496,26 @@ void OnSetRootNote(CommandContext& c) {
 
 int64_t Scaled(int64_t x, double o) { return static_cast<int64_t>(static_cast<double>(x) * o); }
 
-// Stretches a copy of the audio as long work; the result is in |out|. False
-// when it was cancelled or failed.
-bool StretchCopy(CommandContext& c, const CWavLoader& audio, double a, double b, double semitones,
-                 CWavLoader& out, StretchResult& result) {
+// Stretches a copy of the audio as long work named |title|; the result is in
+// |out|. False when it was cancelled (|result|.cancelled, logged once by the
+// long work) or failed.
+bool StretchCopy(CommandContext& c, const char* title, const CWavLoader& audio, double a, double b,
+                 double semitones, CWavLoader& out, StretchResult& result) {
   out = audio.Clone();
-  LongWork work{.title = "Stretching",
+  LongWork work{.title = title,
                 .compute =
                     [&](const std::function<bool(double)>& progress) {
-                      result = StretchWav(out, a, b, semitones);
-                      return progress(1.0);
+                      result = StretchWav(out, a, b, semitones, progress);
+                      return !result.cancelled;
                     },
                 .commit = {}};
-  return c.RunLongWork(work) && result.success;
+  if (!c.RunLongWork(work)) {
+    // Cancelled at the very end, or out of memory: nothing is kept either way.
+    result.success = false;
+    result.cancelled = true;
+    return false;
+  }
+  return result.success;
 }
 
 void LogCorrection(const CQuorvelDoc& doc, const StretchResult& r) {
@@ -456,8 +552,8 @@ void OnTimeStretch(CommandContext& c, PitchDialogs& dialogs) {
   CWavLoader stretched;
   StretchResult result;
   // A failed stretch records nothing: the history stays as it was.
-  if (!StretchCopy(c, doc.audio, v.fromBpm, v.toBpm, 0.0, stretched, result)) {
-    if (!result.success) ShowMessage("Time stretch failed.");
+  if (!StretchCopy(c, "Time Stretch", doc.audio, v.fromBpm, v.toBpm, 0.0, stretched, result)) {
+    if (!result.cancelled) ShowMessage("Time stretch failed.");
     return;
   }
   if (!doc.PushUndo(kUndoWithAudio, "Timestretch")) return;
@@ -507,8 +603,8 @@ void OnPitchShift(CommandContext& c, PitchDialogs& dialogs) {
   Log(doc, Format("Pitch Shift: %d Semitones (Time Preserved)...", semitones));
   CWavLoader shifted;
   StretchResult result;
-  if (!StretchCopy(c, doc.audio, 1.0, 1.0, semitones, shifted, result)) {
-    if (!result.success) ShowMessage("Pitch Shift failed.");
+  if (!StretchCopy(c, "Pitch Shift", doc.audio, 1.0, 1.0, semitones, shifted, result)) {
+    if (!result.cancelled) ShowMessage("Pitch Shift failed.");
     return;
   }
   if (!doc.PushUndo(kUndoWithAudio, "PitchShift")) return;

@@ -9,7 +9,9 @@
 // The analysis and the audio work are in processing/ (pitch.h, repitch.h,
 // stretch.h); the dialogs reach the commands through PitchDialogs, which the
 // app fills with Qt dialogs and tests script. Bodies run on the
-// user-interface thread; resampling and stretching run as long work.
+// user-interface thread; pitch estimates, loop searches, resampling and
+// stretching run as long work over copies, and a cancelled one leaves the
+// document, the selection and the history as they were.
 #pragma once
 
 #include <optional>

@@ -56,9 +56,11 @@ bool Convert(CommandContext& c, const RateConversion& conversion, const Conversi
   LongWork work{.title = "Resampling",
                 .compute =
                     [&](const std::function<bool(double)>& progress) {
-                      progress(0.0);
-                      converted = ResampleWholeFile(input, channels, conversion.ratio);
-                      return progress(1.0);
+                      // The converter's own reports; a stop leaves |converted| empty.
+                      bool going = true;
+                      converted = ResampleWholeFile(input, channels, conversion.ratio, 0,
+                                                    [&](double f) { return going = progress(f); });
+                      return going;
                     },
                 .commit = {}};
   if (!c.RunLongWork(work)) return false;

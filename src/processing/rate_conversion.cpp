@@ -20,11 +20,11 @@ int64_t ScaleFrame(int64_t x, const RateConversion& c) {
 }
 
 std::vector<int16_t> ResampleWholeFile(const std::vector<int16_t>& pcm, int channels, double ratio,
-                                       unsigned threads) {
+                                       unsigned threads, const WorkProgress& progress) {
   std::vector<int16_t> out;
   if (channels <= 0 || pcm.empty()) return out;
   SincFilterSpec spec = SincFilterSpec::Best();
-  ResampleSinc(spec, out, pcm.data(), pcm.size() / static_cast<size_t>(channels), channels, ratio, threads);
+  ResampleSinc(spec, out, pcm.data(), pcm.size() / static_cast<size_t>(channels), channels, ratio, threads, progress);
   return out;
 }
 

@@ -18,6 +18,7 @@
 #include "document/instrument.h"
 #include "document/quorvel_doc.h"
 #include "document/wav_loader.h"
+#include "platform/work_progress.h"
 
 namespace zandrel {
 
@@ -41,9 +42,10 @@ int64_t ScaleFrame(int64_t x, const RateConversion& conversion);
 
 // The converted samples of the whole 16-bit audio |pcm| (interleaved,
 // |channels| channels). Empty when nothing came out (no audio, an
-// impossible ratio). |threads| = 0 uses every core.
+// impossible ratio) or when |progress| asked to stop. |threads| = 0 uses
+// every core.
 std::vector<int16_t> ResampleWholeFile(const std::vector<int16_t>& pcm, int channels, double ratio,
-                                       unsigned threads = 0);
+                                       unsigned threads = 0, const WorkProgress& progress = {});
 
 // Installs |converted| as the audio (the rate and byte rate follow
 // targetRate), scales every region's start and end and moves each set loop

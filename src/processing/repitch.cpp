@@ -32,16 +32,28 @@ std::optional<FrameRange> SelectionInsideAudio(const ViewSelection& view, int64_
   return r;
 }
 
-std::vector<int16_t> ResampleSpan(const std::vector<uint8_t>& pcm, int channels, int64_t s, int64_t e, double ratio) {
+std::vector<int16_t> ResampleSpan(const std::vector<uint8_t>& pcm, int channels, int64_t s, int64_t e, double ratio,
+                                  const WorkProgress& progress) {
   std::vector<int16_t> out;
   if (channels <= 0 || s < 0 || e <= s) return out;
   const size_t first = static_cast<size_t>(s) * channels;
   const size_t count = static_cast<size_t>(e - s) * channels;
   if ((first + count) * sizeof(int16_t) > pcm.size()) return out;
-  std::vector<int16_t> in(count);
-  std::memcpy(in.data(), pcm.data() + first * sizeof(int16_t), count * sizeof(int16_t));
+  // The samples as 16-bit values, copied a piece at a time between reports:
+  // a long selection's fresh memory takes a while to fault in.
+  constexpr double kCopyDone = 0.02;
+  constexpr size_t kCopyStep = size_t{1} << 20;
+  std::vector<int16_t> in;
+  in.reserve(count);
+  while (in.size() < count) {
+    const size_t done = in.size();
+    in.resize(std::min(count, done + kCopyStep));
+    std::memcpy(in.data() + done, pcm.data() + (first + done) * sizeof(int16_t), (in.size() - done) * sizeof(int16_t));
+    if (!ReportProgress(progress, kCopyDone * static_cast<double>(in.size()) / static_cast<double>(count))) return out;
+  }
   SincFilterSpec spec = SincFilterSpec::Best();
-  ResampleSinc(spec, out, in.data(), static_cast<uint64_t>(e - s), channels, ratio);
+  ResampleSinc(spec, out, in.data(), static_cast<uint64_t>(e - s), channels, ratio, 0,
+               SubProgress(progress, kCopyDone, 1.0));
   return out;
 }
 

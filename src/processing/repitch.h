@@ -20,6 +20,7 @@
 #include "document/instrument.h"
 #include "document/quorvel_doc.h"
 #include "document/wav_loader.h"
+#include "platform/work_progress.h"
 #include "processing/processing_range.h"
 
 namespace zandrel {
@@ -42,8 +43,10 @@ int AutoTuneTarget(int root, int detected);
 std::optional<FrameRange> SelectionInsideAudio(const ViewSelection& view, int64_t frames);
 
 // The frames [s, e) of interleaved 16-bit |pcm| resampled by |ratio|:
-// floor((e - s) / ratio) frames (empty when the ratio is impossible).
-std::vector<int16_t> ResampleSpan(const std::vector<uint8_t>& pcm, int channels, int64_t s, int64_t e, double ratio);
+// floor((e - s) / ratio) frames (empty when the ratio is impossible, or when
+// |progress| asked to stop).
+std::vector<int16_t> ResampleSpan(const std::vector<uint8_t>& pcm, int channels, int64_t s, int64_t e, double ratio,
+                                  const WorkProgress& progress = {});
 
 struct RepitchOutcome {
   int64_t newLength = 0;  // frames now in place of [s, e)

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
+#include <memory>
+#include <mutex>
+#include <span>
 #include <vector>
 
 #include "processing/parallel.h"
@@ -232,10 +236,61 @@ void SortByFilterIndex(std::vector<uint64_t>& keys, std::vector<uint64_t>& scrat
   // After an even number of passes the sorted keys are back in |keys|.
 }
 
+// Progress of work shared by several threads. Each thread adds the items it
+// finished; whichever thread passes the next reporting mark reports, under a
+// lock taken without waiting (a thread that finds it taken leaves the report
+// to the holder), so the WorkProgress runs on one thread at a time and sees
+// fractions that never go back. Once it has said stop, every thread sees it at
+// its next Add.
+class SharedProgress {
+ public:
+  // Reports land in [from, to] of |progress|, one every |every| of |total| items.
+  SharedProgress(const WorkProgress& progress, double from, double to, uint64_t total, uint64_t every)
+      : progress_(progress), from_(from), to_(to), total_(std::max<uint64_t>(total, 1)),
+        every_(std::max<uint64_t>(every, 1)), nextReport_(every_) {}
+
+  // |items| more done; false once the work should stop.
+  bool Add(uint64_t items) {
+    const uint64_t done = done_.fetch_add(items, std::memory_order_relaxed) + items;
+    if (stop_.load(std::memory_order_relaxed)) return false;
+    if (!progress_ || done < nextReport_.load(std::memory_order_relaxed)) return true;
+    const std::unique_lock lock(reporting_, std::try_to_lock);
+    if (!lock.owns_lock()) return !stop_.load(std::memory_order_relaxed);
+    if (stop_.load(std::memory_order_relaxed)) return false;
+    const uint64_t now = done_.load(std::memory_order_relaxed);
+    if (now < nextReport_.load(std::memory_order_relaxed)) return true;
+    nextReport_.store(now + every_, std::memory_order_relaxed);
+    const double fraction = static_cast<double>(std::min(now, total_)) / static_cast<double>(total_);
+    if (!progress_(from_ + (to_ - from_) * fraction)) stop_.store(true, std::memory_order_relaxed);
+    return !stop_.load(std::memory_order_relaxed);
+  }
+  bool Stopped() const { return stop_.load(std::memory_order_relaxed); }
+
+ private:
+  const WorkProgress& progress_;
+  double from_, to_;
+  uint64_t total_, every_;
+  std::atomic<uint64_t> done_{0};
+  std::atomic<uint64_t> nextReport_;
+  std::atomic<bool> stop_{false};
+  std::mutex reporting_;
+};
+
+// Where a conversion's progress goes: the preparation (the output's memory,
+// the input in float, then the walk to each block's start) takes the first
+// few percent, the filtering the rest.
+constexpr double kOutputReady = 0.01;
+constexpr double kFloatDone = 0.03;
+constexpr double kWalkDone = 0.07;
+// Samples made ready between two reports. Fresh memory costs its first touch
+// (a long file's buffers take hundreds of milliseconds to fault in), so the
+// buffers are filled piece by piece, not in one zeroing.
+constexpr uint64_t kPrepareStep = uint64_t{1} << 20;
+
 }  // namespace
 
 std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& out, const int16_t* in, uint64_t frames,
-                                   int channels, double ratio, unsigned threads) {
+                                   int channels, double ratio, unsigned threads, const WorkProgress& progress) {
   // Only the best table filters; any other descriptor (another quality, or
   // one whose fields do not describe that table) is replaced.
   if (spec != SincFilterSpec::Best()) spec = SincFilterSpec::Best();
@@ -243,7 +298,17 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
   if (frames == 0 || in == nullptr || channels < 1 || channels > kSincMaxChannels || !ValidRatio(ratio)) return out;
   const auto n = static_cast<uint64_t>(static_cast<double>(frames) / ratio);
   if (n == 0) return out;
-  out.assign(static_cast<size_t>(n) * channels, 0);
+  auto cancelled = [&out]() -> std::vector<int16_t>& {
+    out.clear();
+    return out;
+  };
+  const uint64_t outSamples = n * static_cast<uint64_t>(channels);
+  out.reserve(static_cast<size_t>(outSamples));
+  while (out.size() < outSamples) {
+    out.resize(static_cast<size_t>(std::min<uint64_t>(outSamples, out.size() + kPrepareStep)));
+    if (!ReportProgress(progress, kOutputReady * static_cast<double>(out.size()) / static_cast<double>(outSamples)))
+      return cancelled();
+  }
 
   // The input in float with silence on both sides: h samples before the first
   // frame and after the last, enough for the widest filter reach. At the
@@ -255,8 +320,18 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
   const int64_t h = channels * static_cast<int64_t>(reach + 1.0);
   const int64_t inSamples = static_cast<int64_t>(frames) * channels;
   const int64_t paddedSize = inSamples + 2 * h + 2 * channels;
-  std::vector<float> padded(static_cast<size_t>(paddedSize), 0.0f);
-  Int16ToFloat(in, padded.data() + h, static_cast<uint64_t>(inSamples));
+  const std::unique_ptr<float[]> padding(new float[static_cast<size_t>(paddedSize)]);
+  const std::span<float> padded(padding.get(), static_cast<size_t>(paddedSize));
+  std::fill(padded.begin(), padded.begin() + h, 0.0f);
+  std::fill(padded.begin() + h + inSamples, padded.end(), 0.0f);
+  for (int64_t done = 0; done < inSamples;) {
+    const int64_t count = std::min<int64_t>(inSamples - done, kPrepareStep);
+    Int16ToFloat(in + done, padded.data() + h + done, static_cast<uint64_t>(count));
+    done += count;
+    if (!ReportProgress(progress, kOutputReady + (kFloatDone - kOutputReady) * static_cast<double>(done) /
+                                                     static_cast<double>(inSamples)))
+      return cancelled();
+  }
 
   const double t = std::min(src, 1.0) * spec.increment;  // filter step in table entries
   const auto increment = static_cast<int>(std::lrint(t * kFpOne));
@@ -266,12 +341,25 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
   const size_t blocks = (static_cast<size_t>(n) + kBlockFrames - 1) / kBlockFrames;
   std::vector<PositionWalker::Position> blockStarts(blocks);
   {
+    // A walk of about 10 ns a frame, one thread: a few hundred milliseconds
+    // for a long file, so it reports too.
+    const WorkProgress walkProgress = SubProgress(progress, kFloatDone, kWalkDone);
+    ProgressTicker ticker(walkProgress, blocks, std::max<size_t>(1, blocks / 32));
     PositionWalker::Position p;
-    for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
-      if (i % kBlockFrames == 0) blockStarts[i / kBlockFrames] = p;
-      walker.Next(p);
+    for (size_t block = 0; block < blocks; ++block) {
+      blockStarts[block] = p;
+      if (block + 1 == blocks) break;  // the last block's frames are walked where they are converted
+      for (size_t i = 0; i < kBlockFrames; ++i) walker.Next(p);
+      if (!ticker.Step()) return cancelled();
     }
   }
+
+  // Threads check for a stop every |checkEvery| output frames, about a
+  // millisecond of filtering whatever the ratio (a frame's taps grow with the
+  // ratio when it shrinks the audio), and report every 1/256 of the frames.
+  const uint64_t checkEvery = std::clamp<uint64_t>(
+      static_cast<uint64_t>(8192.0 / (channels * std::max(1.0, ratio))), 16, 4096);
+  SharedProgress shared(progress, kWalkDone, 1.0, n, std::max<uint64_t>(checkEvery, n / 256));
 
   // Each block's frames are taken in order of their filter phase: frames of
   // one phase share its taps, formed once, and their sums run side by side.
@@ -282,10 +370,16 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
     std::vector<int64_t> dataIndexOf;
     FilterPhase phase;
     float values[kBatch * kSincMaxChannels];
+    uint64_t sinceCheck = 0;
+    // Stores one frame; false once the work should stop.
     auto store = [&](size_t frame, const float* frameValues) {
       for (int ch = 0; ch < channels; ++ch) out[frame * channels + ch] = ToInt16(frameValues[ch]);
+      if (++sinceCheck < checkEvery) return true;
+      sinceCheck = 0;
+      return shared.Add(checkEvery);
     };
     for (size_t block = firstBlock; block < endBlock; ++block) {
+      if (shared.Stopped()) return;
       const size_t begin = block * kBlockFrames;
       const size_t end = std::min(static_cast<size_t>(n), begin + kBlockFrames);
       order.clear();
@@ -299,7 +393,7 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
         } else {
           SincFilterOutput(spec.coeffs, spec.halfLen, increment, startFilterIndex, padded.data(), dataIndexOf[i - begin],
                            channels, scale, values);
-          store(i, values);
+          if (!store(i, values)) return;
         }
         walker.Next(p);
       }
@@ -314,16 +408,19 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
         int64_t batchIndex[kBatch];
         size_t batchFrames[kBatch];
         int batched = 0;
+        // False once the work should stop.
         auto flush = [&] {
-          if (batched == 0) return;
+          if (batched == 0) return true;
           for (int b = batched; b < kBatch; ++b) batchIndex[b] = batchIndex[0];
           if (channels == 1) {
             ApplyFilterPhases<1, kBatch>(batchPhases, padded.data(), batchIndex, scale, values);
           } else {
             ApplyFilterPhases<2, kBatch>(batchPhases, padded.data(), batchIndex, scale, values);
           }
-          for (int b = 0; b < batched; ++b) store(batchFrames[b], values + b * channels);
+          bool going = true;
+          for (int b = 0; b < batched; ++b) going = store(batchFrames[b], values + b * channels) && going;
           batched = 0;
+          return going;
         };
         for (; g < groupEnd; ++g) {
           const size_t local = static_cast<size_t>(order[g] & 0xFFFFFFFFu);
@@ -334,18 +431,19 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
               dataIndex + channels * (phase.rightAhead + 1) <= paddedSize) {
             batchIndex[batched] = dataIndex;
             batchFrames[batched] = begin + local;
-            if (++batched == kBatch) flush();
+            if (++batched == kBatch && !flush()) return;
           } else {
             SincFilterOutput(spec.coeffs, spec.halfLen, increment, startFilterIndex, padded.data(), dataIndex,
                              channels, scale, values);
-            store(begin + local, values);
+            if (!store(begin + local, values)) return;
           }
         }
-        flush();
+        if (!flush()) return;
       }
     }
   };
   ParallelFor(blocks, 1, convert, threads);
+  if (shared.Stopped()) return cancelled();
   return out;
 }
 

@@ -19,12 +19,20 @@
 //
 // The output frames are independent of each other, so a long conversion is
 // spread over the machine's cores; the result does not depend on the number
-// of threads. The functions hold no state and may be called from any thread.
+// of threads, nor on whether anybody watches its progress. The functions hold
+// no state and may be called from any thread.
+//
+// A conversion reports its progress as it goes (a whole file takes seconds):
+// after its preparation steps and then every few thousand output frames,
+// whichever thread finished them; the reports are made one at a time, so the
+// WorkProgress never runs on two threads at once. Once it returns false every
+// thread stops at its next check (at most about a millisecond of work).
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "platform/work_progress.h"
 #include "processing/sinc_tables.h"
 
 namespace zandrel {
@@ -63,8 +71,11 @@ struct SincFilterSpec {
 // Nothing is converted and out is left empty when frames is 0, the output
 // would have no frame, channels is not 1..16, in is null, or ratio is not a
 // finite number within 1/256 .. 256. |threads| = 0 uses every core.
+// |progress| hears how far the conversion is; when it asks to stop, out is
+// left empty.
 std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& out, const int16_t* in, uint64_t frames,
-                                   int channels, double ratio, unsigned threads = 0);
+                                   int channels, double ratio, unsigned threads = 0,
+                                   const WorkProgress& progress = {});
 
 // out[i] = in[i] * 2^-15.
 void Int16ToFloat(const int16_t* in, float* out, uint64_t count);

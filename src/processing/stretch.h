@@ -12,13 +12,17 @@
 //
 // Everything here holds no state except the installed stretcher, which the
 // user-interface thread sets; StretchWav itself may run on a worker thread
-// over a loader nobody else touches.
+// over a loader nobody else touches. It reports how far it is through an
+// optional WorkProgress (the study and the processing of the stretcher's
+// blocks, and the conversions around them) and, once that says stop, returns
+// a cancelled result between two blocks with the audio as it was.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "document/wav_loader.h"
+#include "platform/work_progress.h"
 
 namespace zandrel {
 
@@ -28,6 +32,9 @@ struct StretchResult {
   // Frames the stretcher's own output was off by (positive: it was longer
   // and was trimmed; negative: it was padded). 0 when it came out exact.
   int64_t lengthCorrection = 0;
+  // The progress said stop before the end: success is false and the audio
+  // is unchanged.
+  bool cancelled = false;
 };
 
 // Limits of one stretch: the length may change by a factor 1/16 .. 16 and
@@ -40,17 +47,20 @@ class Stretcher {
   virtual ~Stretcher() = default;
   // Stretches |in| (one vector per channel, all of one length F) at |rate|
   // into |out| (one vector per channel) of about |outFrames| frames,
-  // transposed by |pitchScale| (2.0 is an octave up). False on failure.
+  // transposed by |pitchScale| (2.0 is an octave up). Reports 0..1 to
+  // |progress| (which may be empty) between blocks and returns false as soon
+  // as it says stop. False on failure.
   virtual bool Stretch(const std::vector<std::vector<float>>& in, uint32_t rate, int64_t outFrames,
-                       double pitchScale, std::vector<std::vector<float>>& out) = 0;
+                       double pitchScale, std::vector<std::vector<float>>& out, const WorkProgress& progress) = 0;
 };
 
 // Rubber Band's offline finer (R3) engine: the whole input is studied, then
 // processed in blocks, its output drained after each block and at the end.
+// Both passes count towards the progress, by what they cost.
 class RubberBandStretch final : public Stretcher {
  public:
   bool Stretch(const std::vector<std::vector<float>>& in, uint32_t rate, int64_t outFrames, double pitchScale,
-               std::vector<std::vector<float>>& out) override;
+               std::vector<std::vector<float>>& out, const WorkProgress& progress) override;
 };
 
 // The stretcher StretchWav uses: the installed one, else Rubber Band.
@@ -86,7 +96,8 @@ double MinimumStretchInput(uint32_t rate, double playbackRate);
 // its pitch by |semitones|. Failure, with the audio unchanged: no audio, a
 // or b not positive, not 16-bit, fewer than one output frame, a length
 // factor or transposition outside the limits, too short an input, or the
-// stretcher failed.
-StretchResult StretchWav(CWavLoader& wav, double a, double b, double semitones);
+// stretcher failed. Cancelled (cancelled set, the audio unchanged) once
+// |progress| says stop.
+StretchResult StretchWav(CWavLoader& wav, double a, double b, double semitones, const WorkProgress& progress = {});
 
 }  // namespace zandrel

@@ -24,11 +24,23 @@ LengthTempo BpmFromLength(double seconds) {
   return best;
 }
 
-TransientTempo BpmFromTransients(const PcmSpan& audio, int64_t start, int64_t end) {
+TransientTempo BpmFromTransients(const PcmSpan& audio, int64_t start, int64_t end, const WorkProgress& progress) {
   TransientTempo out;
   const uint32_t rate = audio.sampleRate;
   const int64_t blockLength = ChopBlockLength(rate);
-  const std::vector<float> level = BlockLevels(audio, start, end, blockLength);
+  bool stopped = false;
+  WorkProgress levelProgress;
+  if (progress) {
+    levelProgress = [&](double fraction) {
+      stopped = !progress(fraction);
+      return !stopped;
+    };
+  }
+  const std::vector<float> level = BlockLevels(audio, start, end, blockLength, levelProgress);
+  if (stopped) {
+    out.outcome = TransientTempo::Outcome::kCancelled;
+    return out;
+  }
   const auto count = static_cast<int64_t>(level.size());
   if (count == 0 || rate == 0) return out;
 
@@ -104,6 +116,26 @@ double MedianBeatBpm(const std::vector<double>& beatTimes) {
 
 int64_t BeatsLengthFrames(double bpm, double beats, uint32_t rate) {
   return static_cast<int64_t>(60.0 / bpm * beats * rate);
+}
+
+std::optional<std::vector<uint8_t>> FitPcmLength(std::span<const uint8_t> pcm, size_t length,
+                                                 const WorkProgress& progress) {
+  constexpr size_t kLeast = size_t{64} << 10;
+  constexpr size_t kMost = size_t{4} << 20;
+  const size_t block = std::clamp(length / 64, kLeast, kMost);
+  const size_t kept = std::min(pcm.size(), length);
+  std::vector<uint8_t> out;
+  out.reserve(length);  // every block below appends without moving the others
+  for (size_t at = 0; at < length; at += block) {
+    const size_t stop = std::min(length, at + block);
+    if (at < kept) {
+      const auto from = pcm.begin() + static_cast<std::ptrdiff_t>(at);
+      out.insert(out.end(), from, pcm.begin() + static_cast<std::ptrdiff_t>(std::min(stop, kept)));
+    }
+    out.resize(stop, 0);
+    if (!ReportProgress(progress, static_cast<double>(stop) / static_cast<double>(length))) return std::nullopt;
+  }
+  return out;
 }
 
 std::string AdjustResultText(double bpm, double beats, int64_t currentLength, uint32_t rate) {

@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "platform/work_progress.h"
 #include "processing/sample_access.h"
 
 namespace zandrel {
@@ -25,15 +27,17 @@ LengthTempo BpmFromLength(double seconds);
 // auto-chop, peaks above 1.5 x their mean at least 150 ms apart, a histogram
 // of the whole BPM of their intervals (folded into 60..200), then refined to a
 // whole number of beats over the range's duration within 75..175 BPM.
+// |progress| follows the level pass (BlockLevels), nearly all of the work;
+// when it stops the work the outcome is kCancelled.
 struct TransientTempo {
-  enum class Outcome { kFound, kTooFewPeaks, kInconsistent };
+  enum class Outcome { kFound, kTooFewPeaks, kInconsistent, kCancelled };
   Outcome outcome = Outcome::kTooFewPeaks;
   int histogramBpm = 0;  // the most counted BPM (the lowest on a tie)
   double bpm = 0.0;      // refined
   int beats = 0;
   std::vector<int64_t> peaks;  // frames
 };
-TransientTempo BpmFromTransients(const PcmSpan& audio, int64_t start, int64_t end);
+TransientTempo BpmFromTransients(const PcmSpan& audio, int64_t start, int64_t end, const WorkProgress& progress = {});
 
 // The median of 60 / (t[i] - t[i - 1]) over the positive differences of
 // beat times in seconds; 0 when there is none.
@@ -45,6 +49,14 @@ constexpr double kMaxAdjustBpm = 999.0;
 
 // trunc(60 / bpm x beats x rate): the length of |beats| beats at |bpm|.
 int64_t BeatsLengthFrames(double bpm, double beats, uint32_t rate);
+
+// Adjust Loop to BPM's new audio: the first |length| bytes of |pcm|, followed
+// by zero bytes (silence) when |length| is longer. Built range by range (a
+// sixty-fourth of the result, 64 KiB to 4 MiB) with a report after each:
+// growing a long file to a slow tempo writes up to 4 GiB. nullopt when
+// |progress| stopped the work.
+std::optional<std::vector<uint8_t>> FitPcmLength(std::span<const uint8_t> pcm, size_t length,
+                                                 const WorkProgress& progress = {});
 
 // "Will add %.3f seconds (%lld samples)", "Will cut ..." or "No change
 // needed" for a target against the current length; "Invalid BPM" and

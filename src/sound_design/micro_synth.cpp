@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+
+#include "platform/text_format.h"
 
 #include "sound_design/zeroed_blocks.h"
 
@@ -411,13 +412,8 @@ SynthRenderResult RenderSynth(int engine, const SynthKnobValues& knobs, int root
 
 std::string SynthRefusalText(std::string_view engineName, const SynthNote& note) {
   const std::string name(engineName);
-  const int size = std::snprintf(nullptr, 0, "The %s engine cannot play this note (%.1f Hz, %.3f s).", name.c_str(),
-                                 static_cast<double>(note.frequency), static_cast<double>(note.seconds));
-  std::string text(static_cast<size_t>(std::max(size, 0)) + 1, '\0');
-  std::snprintf(text.data(), text.size(), "The %s engine cannot play this note (%.1f Hz, %.3f s).", name.c_str(),
+  return Format("The %s engine cannot play this note (%.1f Hz, %.3f s).", name.c_str(),
                 static_cast<double>(note.frequency), static_cast<double>(note.seconds));
-  text.resize(text.size() - 1);
-  return text;
 }
 
 bool MixSynthWithSource(const std::vector<int16_t>& source, const std::vector<int16_t>& synth, float mix,

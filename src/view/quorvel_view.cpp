@@ -51,7 +51,9 @@ CQuorvelView::CQuorvelView(CQuorvelDoc& doc, CommandRegistry& commands, QWidget*
   model_.hooks.stopPlayback = [this] { StopPlayback(); };
   model_.hooks.startPlayback = [this] { StartPlayback(); };
   model_.hooks.repaint = [this] { viewport()->update(); };
-  ConnectAudioTools(mouse_, model_);
+  // The tools' long edits wait in the editor's context (bound once the frame has
+  // declared its commands), with its progress dialog and Cancel.
+  ConnectAudioTools(mouse_, model_, [this] { return commands_.Bound(); });
   model_.hooks.selectRegionWithLoop = [this](int index, const std::string& suffix, bool recentre) {
     const double before = model_.viewStart;
     mouse_.SelectRegionWithLoop(index, suffix, recentre);

@@ -24,6 +24,7 @@
 #include "platform/audio_input.h"
 #include "platform/audio_output.h"
 #include "platform/settings.h"
+#include "support/comma_locale.h"
 #include "support/document_fakes.h"
 #include "support/temp_dir.h"
 #include "support/test_host.h"
@@ -226,6 +227,23 @@ TEST_F(LoopSamplerAppTest, RecordsTakesWithTheSpaceBarExportsOneAndLoadsItAsAnUn
   app->Document().Undo();
   EXPECT_EQ(doc.audio.data, oldAudio);
   EXPECT_EQ(doc.instrument.params.loopStart, 200000);
+}
+
+// A German user types the tempo with a comma: the dialog remembers it with
+// a point, and the grid still counts the whole beats.
+TEST_F(LoopSamplerAppTest, ATempoTypedWithACommaIsRememberedWithAPoint) {
+  ASSERT_TRUE(StartEditor());  // installs the settings store
+  ScopedCommaLocale comma;
+  {
+    CLoopSamplerDlg dialog;
+    dialog.TempoEdit()->setText(QStringLiteral("120,5"));
+    EXPECT_EQ(dialog.Engine().Grid().loopFrames, 176400);  // 2 bars of 4/4 at 120
+    dialog.reject();
+  }
+  EXPECT_EQ(CurrentSettings().GetString("LoopSampler", "Tempo", ""), "120.5");
+  CLoopSamplerDlg reopened;
+  EXPECT_EQ(reopened.TempoEdit()->text(), QStringLiteral("120.5"));
+  EXPECT_EQ(reopened.TempoText(), "120.5");
 }
 
 TEST_F(LoopSamplerAppTest, ADeviceChangeWhileRecordingGivesBackRecordAndTheEdits) {

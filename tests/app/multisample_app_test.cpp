@@ -30,6 +30,7 @@
 #include "device/dialog_driver.h"
 #include "platform/audio_output.h"
 #include "platform/settings.h"
+#include "support/comma_locale.h"
 #include "support/document_fakes.h"
 #include "support/temp_dir.h"
 #include "support/test_host.h"
@@ -266,6 +267,40 @@ TEST_F(MultisampleDialogTest, MidiTestPlaysTheFromNoteOnceAndEndsOnEveryWayOut) 
   }
   EXPECT_EQ(instrument.Messages().size(), 6u);
   EXPECT_EQ(instrument.Messages().back(), (std::vector<uint8_t>{0x80, 57, 0}));
+}
+
+// A German user types seconds with a comma, under a comma locale: the MIDI
+// test takes them and says them with a point, Start stores them with a
+// point, and the dialog opens with them again. Values that builds writing
+// through the locale stored with a comma are read too.
+TEST_F(MultisampleDialogTest, SecondsTypedWithACommaAreTakenAndStoredWithAPoint) {
+  ScopedCommaLocale comma;
+  {
+    CMultisampleDLG dialog;
+    dialog.HoldEdit()->setText(QStringLiteral("0,05"));
+    dialog.OnMidiTest();
+    EXPECT_TRUE(host.Texts().empty());
+    EXPECT_EQ(dialog.Status()->text(), QStringLiteral("Testing: Playing A3 (MIDI 57) at velocity 100 for 0.05 seconds..."));
+    ASSERT_TRUE(WaitUntil([&] { return !dialog.MidiTestSounding(); }));
+    dialog.HoldEdit()->setText(QStringLiteral("3,5"));
+    dialog.WaitEdit()->setText(QStringLiteral(" 0,75 "));
+    dialog.FromEdit()->setText(QStringLiteral("C9"));  // refused, after the settings were stored
+    dialog.ToEdit()->setText(QStringLiteral("C2"));
+    dialog.OnStartStop();
+    EXPECT_EQ(host.Texts().back(), "Start note must be less than or equal to end note.");
+  }
+  EXPECT_EQ(settings.GetString("Multisample", "HoldTime", ""), "3.50");
+  EXPECT_EQ(settings.GetString("Multisample", "WaitTime", ""), "0.75");
+  {
+    CMultisampleDLG reopened;
+    EXPECT_EQ(reopened.HoldEdit()->text(), QStringLiteral("3.5"));
+    EXPECT_EQ(reopened.WaitEdit()->text(), QStringLiteral("0.75"));
+  }
+  settings.SetString("Multisample", "HoldTime", "1,25");
+  settings.SetString("Multisample", "WaitTime", "0,10");
+  CMultisampleDLG older;
+  EXPECT_EQ(older.HoldEdit()->text(), QStringLiteral("1.25"));
+  EXPECT_EQ(older.WaitEdit()->text(), QStringLiteral("0.1"));
 }
 
 TEST_F(MultisampleDialogTest, RunShowsProgressAndStartEndsASoundingTest) {

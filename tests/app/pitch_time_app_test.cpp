@@ -10,8 +10,11 @@
 #include <QMenuBar>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
+#include <QTest>
 #include <QTimer>
 
 #include "app/editor_on_file.h"
@@ -141,6 +144,69 @@ TEST_F(PitchTimeAppTest, PitchCorrectionDialogShowsTheTargetAndHidesAnInTuneRow)
   silent.show();
   EXPECT_FALSE(silent.outOfTuneEdit->isVisible());
   EXPECT_EQ(silent.measuredLabel->text(), QStringLiteral("Root Note Frequency"));
+}
+
+}  // namespace
+}  // namespace zandrel
+
+namespace zandrel {
+namespace {
+
+// Half way through a long Time Stretch the progress dialog shows a bar about
+// half filled (read from its pixels); Cancel then leaves the document as it
+// was and says so in the log.
+TEST_F(PitchTimeAppTest, TimeStretchShowsItsProgressHalfWayAndCancels) {
+  // Forty seconds of a chord: long enough for the dialog to show.
+  std::vector<int16_t> samples(40 * 44100);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    const double t = static_cast<double>(i) / 44100;
+    samples[i] = static_cast<int16_t>(6000 * (std::sin(2 * M_PI * 220 * t) + std::sin(2 * M_PI * 277.2 * t) +
+                                              std::sin(2 * M_PI * 329.6 * t)));
+  }
+  ASSERT_NO_FATAL_FAILURE(OpenEditorOn("chord.wav", MakePcm16Wav(samples)));
+  CMainFrame& frame = app->MainFrame();
+  CQuorvelDoc& doc = app->Document();
+  doc.instrument.params.bpm = 120;
+  const std::vector<uint8_t> before = doc.audio.data;
+  QAction* item = Item(QStringLiteral("&ReTime/ReSample"), QStringLiteral("Time Stretch..."));
+  ASSERT_NE(item, nullptr);
+  WhenOpen<CTimestretchDlg>([&](CTimestretchDlg& d) { d.toBpmEdit->setText(QStringLiteral("100")); });
+  int shownAt = -1;
+  double filled = -1.0;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    QProgressDialog* dialog = frame.TaskHost().Dialog();
+    if (!dialog || shownAt >= 0 || dialog->value() < 40) return;
+    shownAt = dialog->value();
+    QApplication::processEvents();
+    QDir().mkpath(QStringLiteral(ZANDREL_SCREENSHOT_DIR));
+    const QImage shot = dialog->grab().toImage();
+    shot.save(QStringLiteral(ZANDREL_SCREENSHOT_DIR "/time_stretch_progress.png"));
+    // The share of the bar's middle row painted in the highlight colour.
+    auto* bar = dialog->findChild<QProgressBar*>();
+    if (bar) {
+      const QImage b = bar->grab().toImage();
+      const QColor highlight = bar->palette().color(QPalette::Highlight);
+      int lit = 0;
+      for (int x = 0; x < b.width(); ++x) {
+        const QColor c = b.pixelColor(x, b.height() / 2);
+        if (std::abs(c.red() - highlight.red()) + std::abs(c.green() - highlight.green()) +
+                std::abs(c.blue() - highlight.blue()) < 90)
+          ++lit;
+      }
+      filled = static_cast<double>(lit) / b.width();
+    }
+    QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
+  });
+  watch.start(20);
+  item->trigger();
+  watch.stop();
+  ASSERT_GE(shownAt, 40) << "the bar never passed 40%";
+  EXPECT_LE(shownAt, 75);
+  EXPECT_NEAR(filled, shownAt / 100.0, 0.15);
+  EXPECT_EQ(doc.audio.data, before);
+  EXPECT_FALSE(doc.CanUndo());
+  EXPECT_EQ(frame.outputPane->logList().Lines().back(), QStringLiteral("Time Stretch cancelled."));
 }
 
 }  // namespace

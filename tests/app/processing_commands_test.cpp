@@ -112,7 +112,58 @@ TEST_F(ProcessingAppTest, ProgressDialogCancelChangesNothingAndBlocksEdits) {
   EXPECT_EQ(doc.audio.data, before);
   EXPECT_FALSE(doc.CanUndo());
   EXPECT_FALSE(doc.IsModified());
-  EXPECT_EQ(frame.outputPane->logList().Lines().size(), logLines);
+  // One line says the work was cancelled.
+  ASSERT_EQ(frame.outputPane->logList().Lines().size(), logLines + 1);
+  EXPECT_EQ(frame.outputPane->logList().Lines().back(), QStringLiteral("Slow Effect cancelled."));
+}
+
+// The view's plain keys are actions of the window: none of them may play,
+// loop or move the selection while long work runs, before or after the
+// progress dialog shows.
+TEST_F(ProcessingAppTest, KeysDuringLongWorkChangeNothing) {
+  CMainFrame& frame = app->MainFrame();
+  frame.show();
+  QApplication::setActiveWindow(&frame);
+  frame.view->setFocus();
+  QApplication::processEvents();
+  ViewModel& model = frame.view->Model();
+  model.loopIn = 1000;
+  model.loopOut = 20000;
+  model.cursorFrame = 5000;
+  model.loopPlayback = false;
+  struct Seen {
+    int64_t in, out, cursor;
+    bool loop, playing;
+    bool operator==(const Seen&) const = default;
+  };
+  auto seen = [&] {
+    return Seen{model.loopIn, model.loopOut, model.cursorFrame, model.loopPlayback, frame.view->IsPlaying()};
+  };
+  const Seen before = seen();
+  std::vector<Seen> during;
+  auto pressAll = [&] {
+    for (Qt::Key key : {Qt::Key_L, Qt::Key_Space, Qt::Key_I, Qt::Key_O}) {
+      QTest::keyClick(frame.view, key);
+      during.push_back(seen());
+    }
+  };
+  QTimer::singleShot(100, pressAll);  // before the dialog shows
+  QTimer::singleShot(600, [&] {       // with the dialog up
+    pressAll();
+    QProgressDialog* dialog = frame.TaskHost().Dialog();
+    ASSERT_NE(dialog, nullptr);
+    QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
+  });
+  EXPECT_EQ(RunProcessingCommand(slow, frame.Context()), ProcessingResult::kCancelled);
+  ASSERT_EQ(during.size(), 8u);
+  for (const Seen& s : during) EXPECT_TRUE(s == before);
+  EXPECT_TRUE(seen() == before);
+  // The same keys work again once the work is over: the test can fail.
+  QApplication::setActiveWindow(&frame);
+  frame.view->setFocus();
+  QApplication::processEvents();
+  QTest::keyClick(frame.view, Qt::Key_L);
+  EXPECT_NE(model.loopPlayback, before.loop);
 }
 
 TEST_F(ProcessingAppTest, ClosingTheWindowDuringWorkCancelsItThenCloses) {

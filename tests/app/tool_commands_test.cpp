@@ -22,9 +22,11 @@
 #include "app/main_frame.h"
 #include "app/quorvel_app.h"
 #include "device/dialog_driver.h"
+#include "document/instrument_chunks.h"
 #include "platform/audio_output.h"
 #include "platform/memory_midi.h"
 #include "platform/settings.h"
+#include "support/comma_locale.h"
 #include "support/document_fakes.h"
 #include "support/temp_dir.h"
 #include "support/test_host.h"
@@ -71,6 +73,19 @@ class ToolCommandsTest : public EditorOnFileTest {
   }
 };
 
+// A one-bar beat: kick on 1 and 3, snare on 2 and 4, a hat (note 46, no
+// region of its own) on every eighth.
+void WriteOneBarBeat(const fs::path& path) {
+  MidiBytes body;
+  for (int beat = 0; beat < 4; ++beat) {
+    const uint8_t drum = beat % 2 ? 38 : 36;
+    const MidiBytes hit = Join({NoteOn(beat ? 240 : 0, drum, 127), NoteOn(0, 46, 64), NoteOff(240, drum),
+                                NoteOff(0, 46), NoteOn(0, 46, 64), NoteOff(240, 46)});
+    body.insert(body.end(), hit.begin(), hit.end());
+  }
+  WriteFileBytes(path, Join({MidiHeader(0, 1, 960), Track(Join({body, EndOfTrack()}))}));
+}
+
 // The level of the last |frames| frames played.
 double Rms(const std::vector<float>& played, size_t frames) {
   double sum = 0;
@@ -85,16 +100,7 @@ TEST_F(ToolCommandsTest, LoopMakerRendersTheRememberedPatternAndPlaysItInALoop) 
   ASSERT_TRUE(StartWithKit());
   MemoryAudioOutput output;
   ScopedAudioOutput outputScope(&output);
-  // A one-bar beat: kick on 1 and 3, snare on 2 and 4, a hat (note 46, no
-  // region of its own) on every eighth.
-  MidiBytes body;
-  for (int beat = 0; beat < 4; ++beat) {
-    const uint8_t drum = beat % 2 ? 38 : 36;
-    const MidiBytes hit = Join({NoteOn(beat ? 240 : 0, drum, 127), NoteOn(0, 46, 64), NoteOff(240, drum),
-                                NoteOff(0, 46), NoteOn(0, 46, 64), NoteOff(240, 46)});
-    body.insert(body.end(), hit.begin(), hit.end());
-  }
-  WriteFileBytes(dir / "beat.mid", Join({MidiHeader(0, 1, 960), Track(Join({body, EndOfTrack()}))}));
+  WriteOneBarBeat(dir / "beat.mid");
   CurrentSettings().SetString("RenderAkai", "InputFile", (dir / "beat.mid").string());
   CurrentSettings().SetString("RenderAkai", "OutputFile", (dir / "loop").string());
   CurrentSettings().SetString("RenderAkai", "BPM", "120.0");
@@ -161,6 +167,37 @@ TEST_F(ToolCommandsTest, LoopMakerRendersTheRememberedPatternAndPlaysItInALoop) 
   EXPECT_EQ(loop.FrameCount(), 88200);
   EXPECT_EQ(CurrentSettings().GetString("RenderAkai", "BPM", ""), "120.0");
   EXPECT_EQ(CurrentSettings().GetString("RenderAkai", "OutputFile", ""), (dir / "loop.wav").string());
+}
+
+// A tempo with a fraction, under the locale of a German user, typed the
+// English way or the German way: the loop is one bar at 97.5 BPM long
+// (108553 frames, not the 109113 of 97), tagged 97.5, and remembered as
+// "97.5".
+TEST_F(ToolCommandsTest, LoopMakerKeepsAFractionalTempoUnderACommaLocale) {
+  ASSERT_TRUE(StartWithKit());
+  MemoryAudioOutput output;
+  ScopedAudioOutput outputScope(&output);
+  WriteOneBarBeat(dir / "beat.mid");
+  ScopedCommaLocale comma;
+  for (const char* typed : {"97.5", "97,5"}) {
+    const fs::path path = dir / (std::string(typed) + ".wav");
+    {
+      CQuorvelDoc& doc = app->Document();
+      CRenderAkaiDlg dialog(&doc.audio, &doc.instrument, {});
+      ASSERT_TRUE(dialog.LoadPattern(dir / "beat.mid"));
+      dialog.TempoEdit()->setText(QString::fromUtf8(typed));
+      dialog.OutputEdit()->setText(QString::fromStdString(path.string()));
+      dialog.OnRender();
+    }
+    CWavLoader loop;
+    ASSERT_TRUE(loop.Load(path)) << typed;
+    EXPECT_EQ(loop.FrameCount(), 108553) << typed;
+    InstrumentData acid;  // the default tempo, so the acid chunk's is taken
+    ReadAcidChunk(loop.chunks, acid, nullptr);
+    EXPECT_FLOAT_EQ(acid.params.bpm, 97.5f) << typed;
+    EXPECT_EQ(CurrentSettings().GetString("RenderAkai", "BPM", ""), "97.5") << typed;
+  }
+  EXPECT_TRUE(host->Texts().empty());
 }
 
 TEST_F(ToolCommandsTest, LoopMakerNeedsAKit) {

@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -266,6 +267,37 @@ TEST(BuildRemappedAudioTest, SharedSourcesAreCopiedPerPad) {
   int64_t total = 0;
   for (const Region& r : out.regions) total += r.Length();
   EXPECT_EQ(static_cast<int64_t>(out.audio.size() / 2), total);
+}
+
+TEST(BuildRemappedAudioTest, ReportsWithinEachPadAndStopsWhenAsked) {
+  // Two seconds of source: each pad's resampling reports as it goes, so the
+  // bar moves many times per pad, not once.
+  OneRegion src(48, 88200);
+  const std::vector<PadMapping> plan = BuildPadMapping(src.regions, BaseOctave(src.regions), kEqual);
+  std::vector<double> reports;
+  const RemapOutcome whole = BuildRemappedAudio(src.audio, Mono16(), src.regions, plan, [&](double f) {
+    reports.push_back(f);
+    return true;
+  });
+  ASSERT_TRUE(whole.Ok());
+  EXPECT_GT(reports.size(), 8u * 10);
+  EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+  EXPECT_DOUBLE_EQ(reports.back(), 1.0);
+  // The result does not depend on anybody watching.
+  EXPECT_EQ(whole.audio, BuildRemappedAudio(src.audio, Mono16(), src.regions, plan).audio);
+
+  // Stopped in the middle of the fourth pad: the outcome is incomplete, and
+  // nothing is reported after the stop.
+  size_t after = 0;
+  bool stopped = false;
+  const RemapOutcome cut = BuildRemappedAudio(src.audio, Mono16(), src.regions, plan, [&](double f) {
+    if (stopped) ++after;
+    stopped = stopped || f >= 0.42;
+    return !stopped;
+  });
+  EXPECT_TRUE(stopped);
+  EXPECT_EQ(after, 0u);
+  EXPECT_EQ(cut.regions.size(), 3u);
 }
 
 TEST(BuildRemappedAudioTest, FailuresNameThePadAndBuildNothing) {

@@ -116,6 +116,21 @@ TEST_F(ChopTempoCommandsTest, PercussiveChopOfTwelveHits) {
   EXPECT_EQ(doc_regions()[0].endSample, 1000);
 }
 
+TEST_F(ChopTempoCommandsTest, ChopWhileSnappingCutsOnRisingZeroCrossings) {
+  // Hits a quarter of a 200 Hz period late: the quiet block before a hit
+  // rarely starts on a crossing of its own.
+  Open(RenderMono(3 * 44100, 44100, DrumHits(HitTimes(5, 0.5, 0.25 + 0.00125))));
+  model->snapToZeroCrossing = true;
+  ASSERT_TRUE(Run(cmd::kAutoChopPercussive));
+  ASSERT_GE(doc_regions().size(), 4u);
+  const auto* x = reinterpret_cast<const int16_t*>(Doc().audio.data.data());
+  for (size_t i = 1; i < doc_regions().size(); ++i) {
+    const int64_t start = doc_regions()[i].startSample;
+    EXPECT_LE(x[start - 1], 0) << i;
+    EXPECT_GT(x[start], 0) << i;
+  }
+}
+
 TEST_F(ChopTempoCommandsTest, MelodicChopMapsAllAndWarnsAboutTheLimit) {
   Open(RenderMono(6 * 44100, 44100, DrumHits(HitTimes(12, 0.5))));
   ASSERT_TRUE(Run(cmd::kAutoChopMelodic));
@@ -326,6 +341,10 @@ TEST(AdjustToBpmFormTest, FieldsAndResult) {
   ASSERT_FALSE(form.Accept().has_value());
   EXPECT_EQ(form.TargetLength(), 105840);
   EXPECT_EQ(form.Bpm(), 100.0);
+  // A decimal comma, as a German user types it, is the same number.
+  form.bpmText = "97,5";
+  ASSERT_FALSE(form.Accept().has_value());
+  EXPECT_EQ(form.Bpm(), 97.5);
 }
 
 TEST(AdjustToBpmFormTest, BarsAndBeatsFollowEachOther) {

@@ -15,6 +15,7 @@
 #include "processing/processing_commands.h"
 #include "processing/repitch.h"
 #include "support/region_frames.h"
+#include "support/scripted_tasks.h"
 #include "view/model/piano_key_layout.h"
 #include "view/model/view_model.h"
 
@@ -368,7 +369,7 @@ TEST_F(PitchCommandsTest, CreateSingleRegionInstrumentCancelledDuringItsSearchCh
   EXPECT_EQ(model->selectedRegion, 1);
   EXPECT_EQ(model->loopIn, 500);
   EXPECT_EQ(model->loopOut, 900);
-  EXPECT_THAT(frame.Lines(), ElementsAre("Find Looping Points (Pyramid) cancelled."));
+  EXPECT_THAT(frame.Lines(), ElementsAre("Create Single Region Instrument cancelled."));
 }
 
 TEST_F(PitchCommandsTest, CreateSingleRegionInstrumentOnSilenceKeepsTheInstrumentsRoot) {
@@ -394,6 +395,57 @@ TEST_F(PitchCommandsTest, EstimatePitchReportsTheSelection) {
   ASSERT_TRUE(Run(cmd::kEstimatePitch));
   EXPECT_THAT(host.Texts().back(), HasSubstr("Note: A4 (MIDI: 69)"));
   EXPECT_THAT(frame.Lines(), Contains("Estimated Pitch:"));
+}
+
+TEST_F(PitchCommandsTest, ACancelInAnyOfACommandsLongWorksChangesNothing) {
+  struct Case {
+    const char* what;
+    int id;
+    int cancelledWork;  // 1 = the first long work the command runs
+  };
+  const Case cases[] = {
+      {"Estimate Pitch", cmd::kEstimatePitch, 1},
+      {"Find Root Note", cmd::kFindRootNote, 1},
+      {"Find Root Notes", cmd::kFindRootNotesAll, 1},
+      {"Auto-Tune to Root", cmd::kAutoTuneToRoot, 1},
+      {"Tune/Repitch, its estimate", cmd::kAutoTune, 1},
+      {"Tune/Repitch, its re-pitch", cmd::kAutoTune, 2},
+      {"Create Single Region Instrument", cmd::kCreateSingleRegionInstrument, 1},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    // A4 over two regions with other roots, the selection inside the first.
+    Tone(88200, {{0, 44100}, {44100, 88200}}, 440.0);
+    Doc().instrument.regions[0].rootNote = 48;
+    Select(0, 4000, 30000);
+    model->loopPlayback = true;
+    dialogs.target = "C5";
+    ScriptedTasks tasks;
+    tasks.during = [&](LongTask& task) {
+      if (tasks.waits == k.cancelledWork) task.RequestCancel();
+    };
+    TaskContext cancelling(&Doc(), model.get());
+    cancelling.tasks = &tasks;
+    if (k.id == cmd::kCreateSingleRegionInstrument) host.Answer(MessageAnswer::Yes);
+    const std::vector<uint8_t> audio = Doc().audio.data;
+    const std::vector<Region> regions = Doc().instrument.regions;
+    const size_t boxes = host.Shown().size();
+
+    ASSERT_TRUE(registry.Run(k.id, cancelling));
+    EXPECT_EQ(tasks.waits, k.cancelledWork);
+    EXPECT_EQ(Doc().audio.data, audio);
+    EXPECT_EQ(Doc().instrument.regions, regions);
+    EXPECT_EQ(model->loopIn, 4000);
+    EXPECT_EQ(model->loopOut, 30000);
+    EXPECT_EQ(model->selectedRegion, 0);
+    EXPECT_FALSE(Doc().CanUndo());
+    EXPECT_FALSE(Doc().IsModified());
+    EXPECT_EQ(host.Shown().size(), boxes + (k.id == cmd::kCreateSingleRegionInstrument ? 1 : 0));
+    const std::vector<std::string> lines = frame.Lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.find("cancelled.") != std::string::npos; }),
+              1);
+  }
 }
 
 TEST_F(PitchCommandsTest, TimeStretchFrom120To240HalvesEverything) {

@@ -197,6 +197,75 @@ TEST(PitchTest, AShortRegionIsAnalysedWithTheAudioAfterIt) {
   EXPECT_NEAR(EstimatePitchYin(a.Span(), 1000, 1100), 523.25, 0.1);
 }
 
+TEST(PitchTest, AnEstimateOfTheCopiedWindowEqualsTheEstimateOfTheWholeAudio) {
+  // A glide whose level swells and falls: each range's probes pick another
+  // window, and any other window would give another frequency.
+  const auto glide = [](double t) {
+    const double level = 0.05 + 0.6 * std::fabs(std::sin(1.3 * t));
+    return level * std::sin(2 * std::numbers::pi * (150.0 * t + 60.0 * t * t));
+  };
+  const Audio mono = Render(88200, glide);
+  const Audio stereo24 = Render(88200, glide, 24, 2);
+  const Audio floats = Render(88200, glide, 32, 1, 3);
+  const Audio late =
+      Render(30000, [](double t) { return t < 0.6 ? 0.0 : 0.5 * std::sin(2 * std::numbers::pi * 220 * t); });
+  struct Case {
+    const char* what;
+    const Audio* audio;
+    int64_t start, end;
+  };
+  const Case cases[] = {
+      {"whole file", &mono, 0, 88200},
+      {"a long range in the middle", &mono, 20000, 70000},
+      {"24-bit stereo", &stereo24, 5000, 80000},
+      {"float", &floats, 30000, 88200},
+      {"a range shorter than a window, read past its end", &mono, 1000, 1100},
+      {"a range reaching past the data", &mono, 60000, 120000},
+      {"the last frames", &mono, 87000, 88200},
+      {"the loudest probe too near the end", &late, 0, 40000},
+      {"fewer than 30 frames left", &mono, 88175, 88200},
+      {"start at the end", &mono, 88200, 90000},
+      {"end not after start", &mono, 500, 500},
+  };
+  std::vector<double> found;
+  for (const Case& c : cases) {
+    const PcmSpan span = c.audio->Span();
+    const PitchEstimateInput input = PitchEstimateInput::Copy(span, c.start, c.end);
+    const double hz = EstimatePitchYin(span, c.start, c.end);
+    EXPECT_EQ(input.Estimate(), hz) << c.what;
+    if (hz > 0) found.push_back(hz);
+  }
+  // The ranges did land on different stretches of the glide.
+  std::sort(found.begin(), found.end());
+  EXPECT_GE(std::unique(found.begin(), found.end()) - found.begin(), 5);
+  // The copy does not see later changes of the audio.
+  Audio changing = mono;
+  const PitchEstimateInput input = PitchEstimateInput::Copy(changing.Span(), 0, 88200);
+  const double before = input.Estimate();
+  std::fill(changing.bytes.begin(), changing.bytes.end(), 0);
+  EXPECT_GT(before, 0.0);
+  EXPECT_EQ(input.Estimate(), before);
+}
+
+TEST(PitchTest, AnEstimateReportsItsStepsAndStopsWhenAsked) {
+  const Audio a = Render(44100, Sine(440.0));
+  std::vector<double> reports;
+  const double hz = EstimatePitchYin(a.Span(), 0, 44100, [&](double f) {
+    reports.push_back(f);
+    return true;
+  });
+  EXPECT_NEAR(hz, 440.0, 0.5);
+  ASSERT_GE(reports.size(), 3u);
+  EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+  EXPECT_EQ(reports.back(), 1.0);
+  // Stopped at each report in turn: no result, and no report after the stop.
+  for (size_t stopAt = 0; stopAt < reports.size(); ++stopAt) {
+    size_t calls = 0;
+    EXPECT_EQ(EstimatePitchYin(a.Span(), 0, 44100, [&](double) { return calls++ < stopAt; }), 0.0) << stopAt;
+    EXPECT_EQ(calls, stopAt + 1);
+  }
+}
+
 TEST(NoteSegmentsTest, OneSteadyNoteIsOneSegmentFromTheConfirmingHop) {
   const Audio a = Render(3 * 44100, Sine(261.63));
   EXPECT_EQ(DetectNoteSegments(a.Span()), (std::vector<NoteSegment>{{60, 512, 3 * 44100}}));

@@ -4,6 +4,8 @@
 #include <samplerate.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -245,6 +247,89 @@ TEST(SincResamplerTest, ResultDoesNotDependOnTheNumberOfThreads) {
       ResampleSinc(spec, single, in.data(), 30000, channels, ratio, 1);
       ResampleSinc(spec, parallel, in.data(), 30000, channels, ratio, 7);
       EXPECT_EQ(single, parallel);
+    }
+  }
+}
+
+// What a conversion reported: the fractions in order, and whether two
+// threads ever reported at once.
+struct Reports {
+  std::mutex lock;
+  std::vector<double> fractions;
+  std::atomic<int> inside{0};
+  bool overlapped = false;
+  double stopAt = 2.0;  // the first report at or past it asks to stop
+
+  WorkProgress Watch() {
+    return [this](double f) {
+      if (inside.fetch_add(1) != 0) overlapped = true;
+      bool going;
+      {
+        const std::lock_guard guard(lock);
+        fractions.push_back(f);
+        going = f < stopAt;
+      }
+      inside.fetch_sub(1);
+      return going;
+    };
+  }
+};
+
+struct WatchedCase {
+  int channels;
+  double ratio;
+  unsigned threads;
+};
+// Several blocks of output at each of the converter's paths: mono and
+// stereo by formed filter phases, more channels frame by frame, a steep
+// ratio with wide filters, and upsampling.
+constexpr WatchedCase kWatchedCases[] = {{2, 2.0, 1},      {2, 44100.0 / 48000.0, 4}, {1, 0.37, 3},
+                                         {3, 1.5, 2},      {2, 150.0, 4},             {1, 1.0, 8}};
+
+TEST(SincResamplerTest, ReportsAsItGoesFromOneThreadAtATimeAndTheOutputStaysTheSame) {
+  for (const WatchedCase& c : kWatchedCases) {
+    SCOPED_TRACE(testing::Message() << c.channels << " ch, ratio " << c.ratio << ", " << c.threads << " threads");
+    const uint64_t frames = c.ratio > 10 ? 400000 : 200000;
+    const auto in = MakeSignal(frames, c.channels, 21);
+    SincFilterSpec spec = SincFilterSpec::Best();
+    std::vector<int16_t> plain, watched;
+    ResampleSinc(spec, plain, in.data(), frames, c.channels, c.ratio, c.threads);
+    Reports reports;
+    ResampleSinc(spec, watched, in.data(), frames, c.channels, c.ratio, c.threads, reports.Watch());
+    ASSERT_FALSE(plain.empty());
+    EXPECT_EQ(watched, plain);
+    EXPECT_FALSE(reports.overlapped);
+    const std::vector<double>& f = reports.fractions;
+    ASSERT_GE(f.size(), 20u);
+    EXPECT_TRUE(std::is_sorted(f.begin(), f.end()));
+    EXPECT_GE(f.front(), 0.0);
+    EXPECT_LE(f.back(), 1.0);
+    EXPECT_GT(f.back(), 0.9);
+    // No stretch of the work goes unreported: never more than a tenth between
+    // two reports.
+    for (size_t i = 1; i < f.size(); ++i) EXPECT_LT(f[i] - f[i - 1], 0.1) << i;
+  }
+}
+
+TEST(SincResamplerTest, AStopEndsTheConversionWithNothingAndNoFurtherReport) {
+  for (const WatchedCase& c : kWatchedCases) {
+    for (double stopAt : {0.01, 0.5}) {
+      SCOPED_TRACE(testing::Message() << c.channels << " ch, ratio " << c.ratio << ", " << c.threads
+                                      << " threads, stop at " << stopAt);
+      const uint64_t frames = c.ratio > 10 ? 400000 : 200000;
+      const auto in = MakeSignal(frames, c.channels, 22);
+      SincFilterSpec spec = SincFilterSpec::Best();
+      std::vector<int16_t> out = {1, 2, 3};
+      Reports reports;
+      reports.stopAt = stopAt;
+      ResampleSinc(spec, out, in.data(), frames, c.channels, c.ratio, c.threads, reports.Watch());
+      EXPECT_TRUE(out.empty());
+      ASSERT_FALSE(reports.fractions.empty());
+      // The report that asked to stop was the last one.
+      EXPECT_GE(reports.fractions.back(), stopAt);
+      EXPECT_EQ(std::count_if(reports.fractions.begin(), reports.fractions.end(),
+                              [&](double f) { return f >= stopAt; }),
+                1);
     }
   }
 }

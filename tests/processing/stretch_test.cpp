@@ -5,6 +5,7 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -108,12 +109,62 @@ TEST(StretchWav, RefusesWhatItCannotDoAndLeavesTheAudio) {
   EXPECT_DOUBLE_EQ(MinimumStretchInput(44100, 1.0), 5292.0);
 }
 
+TEST(StretchWav, ReportsRisingProgressAndGivesTheSameAudioAsWithoutIt) {
+  CWavLoader unwatched = Sine(88200, 440.0, 44100, 0.5, 2);
+  CWavLoader watched = unwatched.Clone();
+  ASSERT_TRUE(StretchWav(unwatched, 2, 3, 0).success);
+  std::vector<double> reports;
+  const StretchResult r = StretchWav(watched, 2, 3, 0, [&](double f) {
+    reports.push_back(f);
+    return true;
+  });
+  ASSERT_TRUE(r.success);
+  EXPECT_FALSE(r.cancelled);
+  EXPECT_EQ(watched.data, unwatched.data);
+  // 22 blocks of 4096 frames processed, each reporting, and the conversions.
+  ASSERT_GE(reports.size(), 22u);
+  EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+  EXPECT_LT(reports.front(), 0.1);
+  EXPECT_DOUBLE_EQ(reports.back(), 1.0);
+}
+
+TEST(StretchWav, StopsAtTheReportThatSaysStopAndLeavesTheAudio) {
+  struct Case {
+    const char* name;
+    double stopAt;
+  };
+  const Case cases[] = {
+      {"at the first report", 0.0},
+      {"half way through the processing", 0.5},
+      {"at the last report, with the output written", 1.0},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    CWavLoader wav = Sine(88200, 440.0, 44100, 0.5, 2);
+    const auto before = wav.data;
+    bool stopped = false;
+    int reportsAfter = 0;
+    const StretchResult r = StretchWav(wav, 1, 2, 3, [&](double f) {
+      if (stopped) ++reportsAfter;
+      if (f >= k.stopAt) stopped = true;
+      return !stopped;
+    });
+    EXPECT_TRUE(stopped);
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_FALSE(r.success);
+    EXPECT_EQ(r.seconds, 0.0);
+    EXPECT_EQ(reportsAfter, 0);
+    EXPECT_EQ(wav.data, before);
+    EXPECT_EQ(wav.format.nBlockAlign, 4);
+  }
+}
+
 // Returns a fixed number of frames of a fixed value.
 class FixedStretcher final : public Stretcher {
  public:
   FixedStretcher(int64_t extra, float value) : extra_(extra), value_(value) {}
   bool Stretch(const std::vector<std::vector<float>>& in, uint32_t, int64_t outFrames, double,
-               std::vector<std::vector<float>>& out) override {
+               std::vector<std::vector<float>>& out, const WorkProgress&) override {
     out.assign(in.size(), std::vector<float>(static_cast<size_t>(outFrames + extra_), value_));
     return true;
   }

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
+
 #include "support/generated_audio.h"
 #include "support/wav_builder.h"
 
@@ -85,6 +88,22 @@ TEST(TempoTest, AdjustArithmetic) {
   EXPECT_EQ(AdjustResultText(0.0, 4, 88200, 44100), "Invalid BPM");
   EXPECT_EQ(AdjustResultText(120.0, 0, 88200, 44100), "Invalid beats");
   EXPECT_EQ(AdjustResultText(0.01, 4, 88200, 44100), "BPM must be 20 to 999");
+}
+
+TEST(TempoTest, FitPcmLengthKeepsTheStartAndPadsWithSilence) {
+  // Never a zero byte in the source, so silence can only come from padding.
+  std::vector<uint8_t> pcm(300000);
+  for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<uint8_t>(1 + i % 251);
+  for (size_t length : {size_t{0}, size_t{1000}, size_t{299999}, size_t{300000}, size_t{300001}, size_t{5000000}}) {
+    SCOPED_TRACE(length);
+    const std::optional<std::vector<uint8_t>> out = FitPcmLength(pcm, length);
+    ASSERT_TRUE(out.has_value());
+    ASSERT_EQ(out->size(), length);
+    const size_t kept = std::min(length, pcm.size());
+    EXPECT_TRUE(std::equal(out->begin(), out->begin() + static_cast<std::ptrdiff_t>(kept), pcm.begin()));
+    EXPECT_TRUE(std::all_of(out->begin() + static_cast<std::ptrdiff_t>(kept), out->end(),
+                            [](uint8_t b) { return b == 0; }));
+  }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "sound_design/micro_synth.h"
+#include "support/comma_locale.h"
 #include "support/pcm_measures.h"
 #include "widgets/model/knob_panel_model.h"
 
@@ -316,6 +317,15 @@ TEST(SynthRender, RefusalSaysWhichNoteCannotBePlayed) {
             "The Physical Strings engine cannot play this note (8.2 Hz, 0.500 s).");
   EXPECT_TRUE(RenderSynth(kEngineBasic, Defaults(kEngineBasic), 60, 44100, 3, 100, states, out).refused);
   EXPECT_TRUE(RenderSynth(kEngineBasic, Defaults(kEngineBasic), 60, 44100, 1, 44, states, out).refused);
+}
+
+TEST(SynthRender, RefusalTextKeepsItsPointsUnderACommaLocale) {
+  test::ScopedCommaLocale comma;
+  SynthNote note;
+  note.frequency = 2.0f;
+  note.frames = 5512;
+  note.seconds = 0.125f;
+  EXPECT_EQ(SynthRefusalText("Basic Synth", note), "The Basic Synth engine cannot play this note (2.0 Hz, 0.125 s).");
 }
 
 TEST(SynthRender, EqualInputsGiveEqualSamples) {

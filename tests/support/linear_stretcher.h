@@ -13,7 +13,7 @@ namespace zandrel::test {
 class LinearStretcher final : public Stretcher {
  public:
   bool Stretch(const std::vector<std::vector<float>>& in, uint32_t, int64_t outFrames, double,
-               std::vector<std::vector<float>>& out) override {
+               std::vector<std::vector<float>>& out, const WorkProgress&) override {
     ++calls;
     out.assign(in.size(), std::vector<float>(static_cast<size_t>(outFrames - shortBy), 0.0f));
     for (size_t c = 0; c < in.size(); ++c) {

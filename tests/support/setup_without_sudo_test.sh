@@ -25,4 +25,7 @@ fail() {
 case "$out" in *"command not found"*) fail "the script ran a command that is not there" ;; esac
 printf '%s\n' "$out" | grep -q "As root, run:" || fail "the script does not say what to run as root"
 printf '%s\n' "$out" | grep -q "apt-get install .*qt6-base-dev" || fail "the install command does not name the packages"
+# No "locale" command here either: the comma locale counts as missing.
+printf '%s\n' "$out" | grep -q "^  localedef -i de_DE -f UTF-8 de_DE.UTF-8$" ||
+  fail "the script does not say how to make the comma locale"
 echo "PASS"

@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "document/document_fixture.h"
+#include "document/instrument_chunks.h"
+#include "support/comma_locale.h"
 #include "tools/sampling/loop_take_intake.h"
 
 namespace zandrel {
@@ -87,6 +89,8 @@ TEST_F(LoopTakeIntakeTest, TempoTexts) {
   };
   const Case cases[] = {
       {"120.5", true, 120.5f, 8, "Tempo set to 120.5 BPM, display switched to beats"},
+      {"120,5", true, 120.5f, 8, "Tempo set to 120.5 BPM, display switched to beats"},  // typed in German
+      {" 97.5 BPM", true, 97.5f, 7, "Tempo set to 97.5 BPM, display switched to beats"},
       {"0", false, 120.0f, 4, "Tempo set to 0.0 BPM, display switched to beats"},
       {"abc", false, 120.0f, 4, "Tempo set to 0.0 BPM, display switched to beats"},
   };
@@ -102,6 +106,30 @@ TEST_F(LoopTakeIntakeTest, TempoTexts) {
     EXPECT_EQ(Doc().instrument.params.timeMode, "bpm") << c.tempo;
     EXPECT_EQ(r.log.substr(r.log.find('\n') + 1), c.secondLine) << c.tempo;
   }
+}
+
+// Under the locale of a German user the tempo typed with a point keeps its
+// fraction all the way into the saved file, and the log keeps its points.
+TEST_F(LoopTakeIntakeTest, ACommaLocaleLosesNoTempoAndWritesPoints) {
+  OpenOld();
+  ScopedCommaLocale comma;
+  const LoopIntakeResult r = TakeLoopIntoDocument(Doc(), Take(), "120.5", "2");
+  EXPECT_EQ(r.log,
+            "Loop recorded successfully: 4.00 seconds, 44100 Hz, 16-bit, Mono\n"
+            "Tempo set to 120.5 BPM, display switched to beats");
+  EXPECT_FLOAT_EQ(Doc().instrument.params.bpm, 120.5f);
+  EXPECT_EQ(Doc().instrument.params.beats, 8);  // 4 s at 120.5 BPM: 8.03 beats
+
+  ASSERT_TRUE(Doc().OnSaveDocument(dir / "take.wav"));
+  CWavLoader saved;
+  ASSERT_TRUE(saved.Load(dir / "take.wav"));
+  InstrumentData tnge;
+  ParseInstrumentChunk(saved.chunks, saved.FrameCount(), tnge, nullptr);
+  EXPECT_FLOAT_EQ(tnge.params.bpm, 120.5f);
+  InstrumentData acid;  // the default tempo, so the acid chunk's is taken
+  ReadAcidChunk(saved.chunks, acid, nullptr);
+  EXPECT_FLOAT_EQ(acid.params.bpm, 120.5f);
+  EXPECT_EQ(acid.params.beats, 8);
 }
 
 }  // namespace

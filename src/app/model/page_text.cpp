@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/text_format.h"
+
 namespace zandrel {
 namespace {
 
@@ -33,8 +35,10 @@ int64_t ParseInteger(std::string_view text) {
   return magnitude >= kMaxMagnitude ? std::numeric_limits<int64_t>::max() : static_cast<int64_t>(magnitude);
 }
 
-double ParseDecimal(std::string_view text) {
-  text = SkipBlanks(text);
+double ParseDecimal(std::string_view typed) {
+  // A German or French user types a decimal comma.
+  const std::string pointed = WithDecimalPoint(SkipBlanks(typed));
+  std::string_view text = pointed;
   // from_chars takes a minus sign but no plus sign.
   if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
   double value = 0.0;

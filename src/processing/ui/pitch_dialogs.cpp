@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <optional>
 
 #include "document/note_names.h"
 #include "platform/message_host.h"
@@ -22,13 +23,13 @@ QString Number(const char* fmt, double v) { return Text(Format(fmt, v)); }
 // A number typed in an edit; false (with the framework's message) when the
 // text is not one.
 bool ReadNumber(const QLineEdit* edit, double& value) {
-  bool ok = false;
-  const double v = edit->text().trimmed().toDouble(&ok);
-  if (!ok) {
+  // A point or a comma, whatever the locale.
+  const std::optional<double> v = ReadTypedNumber(edit->text().toStdString());
+  if (!v) {
     ShowMessage("Please enter a number.", MessageIcon::Warning);
     return false;
   }
-  value = v;
+  value = *v;
   return true;
 }
 
@@ -222,9 +223,7 @@ CPitchCorrectDlg::CPitchCorrectDlg(const PitchCorrectionValues& v, QWidget* pare
   }
   UpdateTarget();
   connect(extraCentsEdit, &QLineEdit::textEdited, this, [this] {
-    bool ok = false;
-    const double v = extraCentsEdit->text().trimmed().toDouble(&ok);
-    values.extraCents = ok ? v : 0.0;
+    values.extraCents = ReadTypedNumber(extraCentsEdit->text().toStdString()).value_or(0.0);
     UpdateTarget();
   });
   connect(targetNoteEdit, &QLineEdit::textEdited, this, [this] {

@@ -1,11 +1,11 @@
 #include "tools/sampling/loop_take_intake.h"
 
+#include <cfloat>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "document/quorvel_doc.h"
 #include "document/undo_history.h"
+#include "platform/text_format.h"
 #include "tools/sampling/loop_sampler_engine.h"
 
 namespace zandrel {
@@ -37,7 +37,10 @@ LoopIntakeResult TakeLoopIntoDocument(CQuorvelDoc& doc, const std::vector<int16_
   // The old global loop may lie beyond the take.
   inst.params.loopStart = kNoLoop;
   inst.params.loopEnd = kNoLoop;
-  const float tempo = std::strtof(tempoText.c_str(), nullptr);
+  // The tempo as typed ("120.5" or "120,5"), held in single precision; a
+  // text with no number, or one no float holds, sets no tempo.
+  const double typed = ReadLeadingTypedNumber(tempoText).value_or(0.0);
+  const float tempo = std::fabs(typed) <= FLT_MAX ? static_cast<float>(typed) : 0.0f;
   const double frames = static_cast<double>(take.size());
   if (tempo > 0) {
     inst.params.bpm = tempo;
@@ -52,13 +55,10 @@ LoopIntakeResult TakeLoopIntoDocument(CQuorvelDoc& doc, const std::vector<int16_
   doc.SetModifiedFlag(true);
   doc.UpdateAllViews(DocumentChange::kReplaced);
 
-  char text[256];
-  std::snprintf(text, sizeof text,
-                "Loop recorded successfully: %.2f seconds, %d Hz, %d-bit, %s\nTempo set to %.1f BPM, display switched "
-                "to beats",
-                frames / rate, static_cast<int>(rate), static_cast<int>(bits), channels == 1 ? "Mono" : "Stereo",
-                static_cast<double>(tempo));
-  result.log = text;
+  result.log = Format(
+      "Loop recorded successfully: %.2f seconds, %d Hz, %d-bit, %s\nTempo set to %.1f BPM, display switched to beats",
+      frames / rate, static_cast<int>(rate), static_cast<int>(bits), channels == 1 ? "Mono" : "Stereo",
+      static_cast<double>(tempo));
   result.changed = true;
   return result;
 }

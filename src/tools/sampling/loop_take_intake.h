@@ -21,8 +21,9 @@ struct LoopIntakeResult {
 // Replaces |doc|'s audio with |take| (|rate|, mono, 16-bit) after recording
 // an undo entry with the audio: no regions, no global loop; play mode
 // "loop", sample mode "single", time mode "bpm"; the tempo text (a decimal
-// number) > 0 sets bpm and beats and marks the instrument present; a bars
-// text > 0 sets bars. Marks the document modified and tells the views.
+// number as typed, with a point or a comma, whatever the locale) > 0 sets
+// bpm and beats and marks the instrument present; a bars text > 0 sets bars.
+// Marks the document modified and tells the views. The log has points too.
 // |take| must not be empty.
 LoopIntakeResult TakeLoopIntoDocument(CQuorvelDoc& doc, const std::vector<int16_t>& take,
                                       const std::string& tempoText, const std::string& barsText,

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "platform/text_format.h"
 
 namespace zandrel {
 
@@ -22,12 +23,6 @@ long LeadingInteger(std::string_view text) {
   for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
     value = std::min(value * 10 + (text[i] - '0'), 1000000L);
   return negative ? -value : value;
-}
-
-std::string Printf(const char* format, const std::string& text) {
-  char buffer[512];
-  std::snprintf(buffer, sizeof buffer, format, text.c_str());
-  return buffer;
 }
 
 }  // namespace
@@ -91,10 +86,10 @@ std::string MidiErrorText(int code, const std::string& productName) {
     case 7:
       if (productName.find("EP-40") != std::string::npos || productName.find("EP-1320") != std::string::npos ||
           productName.find("EP-133") != std::string::npos)
-        return Printf(
+        return Format(
             "Unable to open the %s.\n\nThis device may be locked by the EP Sample Tool web application.\n\n"
             "Please close any browser tabs/windows that have the EP Sample Tool open and try again.",
-            productName);
+            productName.c_str());
       return "Unable to allocate or lock memory";
     case 64: return "MIDI header was not prepared";
     case 65: return "MIDI device is still playing";

@@ -21,6 +21,7 @@
 #include "platform/file_dialogs.h"
 #include "platform/message_host.h"
 #include "platform/settings.h"
+#include "platform/text_format.h"
 #include "tools/sampling/monitor_fifo.h"
 #include "widgets/level_displays.h"
 #include "widgets/markdown_text_ctrl.h"
@@ -283,7 +284,8 @@ void CLoopSamplerDlg::LoadSettings() {
 
 void CLoopSamplerDlg::SaveSettings() {
   SettingsStore& s = CurrentSettings();
-  s.SetString(kSection, "Tempo", Text(tempo_));
+  // Stored with a point whatever the user typed ("120,5" is kept as "120.5").
+  s.SetString(kSection, "Tempo", WithDecimalPoint(Text(tempo_)));
   s.SetString(kSection, "LoopLength", Text(bars_));
   s.SetString(kSection, "TimeSigNum", Text(numerator_));
   s.SetString(kSection, "TimeSigDenom", Text(denominator_));

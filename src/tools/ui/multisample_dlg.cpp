@@ -17,12 +17,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cstdio>
 
 #include "notes/piano_keys.h"
 #include "platform/message_host.h"
 #include "platform/midi_port.h"
 #include "platform/settings.h"
+#include "platform/text_format.h"
 #include "tools/sampling/multisample_audio.h"
 #include "tools/sampling/multisample_notes.h"
 #include "widgets/note_select_dlg.h"
@@ -46,12 +46,6 @@ int FindPrefix(const QListWidget* list, const QString& prefix) {
   for (int i = 0; i < list->count(); ++i)
     if (list->item(i)->text().startsWith(prefix, Qt::CaseInsensitive)) return i;
   return -1;
-}
-
-std::string Printf(const char* format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
 }
 
 }  // namespace
@@ -419,11 +413,12 @@ void CMultisampleDLG::LoadSettings() {
   velocity_->setText(QString::number(velocity));
   normalize_->setChecked(s.GetInt(kSection, "NormalizeLevel", 0) != 0);
   autoTrim_->setChecked(s.GetInt(kSection, "AutoTrimEnd", 0) != 0);
-  bool ok = false;
-  double hold = Q(s.GetString(kSection, "HoldTime", "2.0")).trimmed().toDouble(&ok);
-  if (!ok || hold <= 0) hold = 2.0;
-  double wait = Q(s.GetString(kSection, "WaitTime", "0.5")).trimmed().toDouble(&ok);
-  if (!ok || wait < 0) wait = 0.5;
+  // Read like the fields they fill: builds that wrote them through the
+  // user's locale left "3,50" behind.
+  double hold = ReadTypedNumber(s.GetString(kSection, "HoldTime", "2.0")).value_or(0.0);
+  if (hold <= 0) hold = 2.0;
+  double wait = ReadTypedNumber(s.GetString(kSection, "WaitTime", "0.5")).value_or(-1.0);
+  if (wait < 0) wait = 0.5;
   hold_->setText(QString::number(hold));
   wait_->setText(QString::number(wait));
   channel_->setText(QStringLiteral("1"));
@@ -439,8 +434,8 @@ void CMultisampleDLG::SaveSettings(const Values* read) {
   s.SetInt(kSection, "KeyVelocity", v.velocity);
   s.SetInt(kSection, "NormalizeLevel", normalize_->isChecked() ? 1 : 0);
   s.SetInt(kSection, "AutoTrimEnd", autoTrim_->isChecked() ? 1 : 0);
-  s.SetString(kSection, "HoldTime", Printf("%.2f", v.hold));
-  s.SetString(kSection, "WaitTime", Printf("%.2f", v.wait));
+  s.SetString(kSection, "HoldTime", Format("%.2f", v.hold));
+  s.SetString(kSection, "WaitTime", Format("%.2f", v.wait));
 }
 
 bool CMultisampleDLG::ReadValues(Values& v) {
@@ -458,10 +453,11 @@ bool CMultisampleDLG::ReadValues(Values& v) {
       return false;
     }
   }
+  // Seconds as typed: "3.5" or "3,5".
   for (auto [edit, value] : {std::pair{hold_, &v.hold}, std::pair{wait_, &v.wait}}) {
-    bool ok = false;
-    *value = edit->text().trimmed().toDouble(&ok);
-    if (!ok) {
+    const std::optional<double> typed = ReadTypedNumber(S(edit->text()));
+    *value = typed.value_or(0.0);
+    if (!typed) {
       ShowMessage("Enter a number.");
       edit->setFocus();
       return false;
@@ -644,10 +640,8 @@ void CMultisampleDLG::OnMidiTest() {
   testNote_ = v.from;
   midiOut_.Send(static_cast<uint8_t>(0x90 | testChannel_), static_cast<uint8_t>(testNote_),
                 static_cast<uint8_t>(v.velocity));
-  char text[160];
-  std::snprintf(text, sizeof text, "Testing: Playing %s (MIDI %d) at velocity %d for %.2f seconds...",
-                FormatNoteName(testNote_).c_str(), testNote_, v.velocity, v.hold);
-  SetStatus(QString::fromUtf8(text));
+  SetStatus(QString::fromStdString(Format("Testing: Playing %s (MIDI %d) at velocity %d for %.2f seconds...",
+                                           FormatNoteName(testNote_).c_str(), testNote_, v.velocity, v.hold)));
   midiTest_->setEnabled(false);
   testTimer_->start(static_cast<int>(v.hold * 1000));
 }

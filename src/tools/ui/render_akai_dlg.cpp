@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <cstdio>
 #include <fstream>
 
 #include "document/note_names.h"
@@ -30,16 +29,9 @@ constexpr const char* kSection = "RenderAkai";
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-// The decimal value of |text|, 0 when it is none.
-double DecimalValue(const std::string& text) {
-  try {
-    size_t used = 0;
-    const double v = std::stod(text, &used);
-    return std::isfinite(v) ? v : 0.0;
-  } catch (...) {
-    return 0.0;
-  }
-}
+// The decimal value |text| starts with, typed with a point or a comma; 0
+// when it starts with none.
+double DecimalValue(const std::string& text) { return ReadLeadingTypedNumber(text).value_or(0.0); }
 
 }  // namespace
 

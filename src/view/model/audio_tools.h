@@ -9,12 +9,23 @@
 // the audio) only when it is about to change the audio, marks the document
 // modified, notifies the views and writes its log line. What it refuses it
 // says in a message box and changes nothing. The stretching goes through
-// StretchWav (processing/stretch.h). User-interface thread only.
+// StretchWav (processing/stretch.h).
+//
+// Rearrange, Time Stretch and Retime grow with the length of the audio: they
+// run as long work through a CommandContext (commands.h), computing over a
+// copy of what they read on a worker thread, with progress and Cancel in the
+// context's task host, and commit in one step here with their undo entry. A
+// cancelled edit changes nothing, not even the selection: the caller drops
+// the drag's preview (MouseEditing::DropToolPreview). The forms taking a
+// document and a selection wait without a user interface.
+// User-interface thread only.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
+#include "commands/commands.h"
 #include "document/quorvel_doc.h"
 #include "view/model/mouse_editing.h"
 #include "view/model/view_model.h"
@@ -38,6 +49,13 @@ void AddPaintPoint(std::vector<PaintPoint>& stroke, int64_t u, float level);
 // changes. False when nothing was done.
 bool ApplyPaintedLevels(CQuorvelDoc& doc, std::vector<PaintPoint> stroke);
 
+// What a tool's edit came to.
+enum class ToolEditResult {
+  kApplied,    // the audio changed, with its undo entry
+  kRefused,    // nothing changed (said in a message box where it says why)
+  kCancelled,  // the user cancelled the long work: nothing changed, and one log line says so
+};
+
 // ------------------------------------------------------------- Rearrange --
 
 enum RearrangeMode { kRearrangeMove = 0, kRearrangeCopy = 1, kRearrangeMix = 2, kRearrangeRipple = 3 };
@@ -46,7 +64,9 @@ enum RearrangeMode { kRearrangeMove = 0, kRearrangeCopy = 1, kRearrangeMix = 2, 
 // change) when the selection is not as long as the source (a selection held
 // against the start of the audio while dragged) or either span leaves the
 // audio. The length of the audio never changes; the regions stay.
-bool ApplyRearrange(CQuorvelDoc& doc, const ViewSelection& view, int64_t srcStart, int64_t srcEnd, int mode);
+// The selection is the context's.
+ToolEditResult ApplyRearrange(CommandContext& c, int64_t srcStart, int64_t srcEnd, int mode);
+bool ApplyRearrange(CQuorvelDoc& doc, ViewSelection& view, int64_t srcStart, int64_t srcEnd, int mode);
 
 // ---------------------------------------------------------- Time Stretch --
 
@@ -55,6 +75,7 @@ bool ApplyRearrange(CQuorvelDoc& doc, const ViewSelection& view, int64_t srcStar
 // overwrites the audio from origIn on and the length stays; otherwise it
 // replaces [origIn, origOut) and regions and loop points after the span move
 // by the change (clamped to the audio; regions left too short are removed).
+ToolEditResult ApplyTimeStretchTool(CommandContext& c, int64_t origIn, int64_t origOut, bool inPlace);
 bool ApplyTimeStretchTool(CQuorvelDoc& doc, ViewSelection& view, int64_t origIn, int64_t origOut, bool inPlace);
 
 // ---------------------------------------------------------------- Retime --
@@ -64,10 +85,14 @@ bool ApplyTimeStretchTool(CQuorvelDoc& doc, ViewSelection& view, int64_t origIn,
 // after (before) it by the opposite amount, so the total length stays.
 // Both parts are stretched into temporaries and brought to exactly their
 // lengths before anything is written.
+ToolEditResult ApplyRetime(CommandContext& c, int64_t origIn, int64_t origOut, bool rightHandle);
 bool ApplyRetime(CQuorvelDoc& doc, ViewSelection& view, int64_t origIn, int64_t origOut, bool rightHandle);
 
 // Hands the four edits above to the mouse handling of |model|'s view, which
-// calls them as the tools' strokes and drags end.
-void ConnectAudioTools(MouseEditing& mouse, ViewModel& model);
+// calls them as the tools' strokes and drags end. The long ones run in the
+// context |context| returns when they run (the editor's, whose host shows
+// progress and Cancel; one over |model| that waits without a user interface
+// when it returns nullptr); a cancelled one drops the drag's preview.
+void ConnectAudioTools(MouseEditing& mouse, ViewModel& model, std::function<CommandContext*()> context = {});
 
 }  // namespace zandrel

@@ -310,6 +310,19 @@ void MouseEditing::UpdateLoopEdge(int64_t frame, bool inEdge) {
 
 // ------------------------------------------------------------- events --
 
+void MouseEditing::RecordToolGrab() {
+  toolGrab_ = {view_.loopIn, view_.loopOut, view_.selectedRegion};
+}
+
+void MouseEditing::DropToolPreview() {
+  view_.loopIn = toolGrab_.loopIn;
+  view_.loopOut = toolGrab_.loopOut;
+  view_.selectedRegion = toolGrab_.selectedRegion;
+  view_.SelectionChanged();
+  // The pages show the region selected again.
+  ShowRegion(toolGrab_.selectedRegion);
+}
+
 bool MouseEditing::Press(int x, int y, MouseModifiers mods) {
   mods_ = mods;
   if (!view_.HasAudio()) return false;
@@ -332,6 +345,7 @@ bool MouseEditing::Press(int x, int y, MouseModifiers mods) {
   const bool bothLoopPoints = view_.loopIn >= 0 && view_.loopOut >= 0;
   // 5. The Time Stretch handle.
   if (view_.toolMode == ToolMode::kTimeStretch && bothLoopPoints && ToolRightHandle().Contains(x, y)) {
+    RecordToolGrab();
     view_.stretchActive = true;
     stretchInPlace = mods.alt;
     stretchOrigIn = view_.loopIn;
@@ -343,6 +357,7 @@ bool MouseEditing::Press(int x, int y, MouseModifiers mods) {
   if (view_.toolMode == ToolMode::kRetime && bothLoopPoints) {
     const bool left = RetimeLeftHandle().Contains(x, y);
     if (left || ToolRightHandle().Contains(x, y)) {
+      RecordToolGrab();
       view_.retimeActive = true;
       retimeOrigIn = view_.loopIn;
       retimeOrigOut = view_.loopOut;
@@ -356,6 +371,7 @@ bool MouseEditing::Press(int x, int y, MouseModifiers mods) {
     dragOrigLoopIn = view_.loopIn;
     dragOrigLoopOut = view_.loopOut;
     if (view_.toolMode == ToolMode::kRearrange) {
+      RecordToolGrab();
       view_.rearrangeActive = true;
       rearrangeSrcStart = view_.loopIn;
       rearrangeSrcEnd = view_.loopOut;

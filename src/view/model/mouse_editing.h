@@ -85,6 +85,9 @@ class MouseEditing {
   bool SelectRegionFromPianoStrip(int x, int y);
   bool BeginBoundaryDrag(int x, int y);
   bool SelectRegionFromRegionBar(int x, int y);
+  // A tool's edit was cancelled after its drag: the selection and the
+  // selected region go back to what they were when the drag began.
+  void DropToolPreview();
   // Live moves of the grabbed region boundary and key boundary.
   void DragRegionBoundary(int64_t frame);
   void DragKeyBoundary(int x, int y, bool ctrlDown);
@@ -147,8 +150,17 @@ class MouseEditing {
 
   ViewModel& view_;
   CQuorvelDoc& doc_;
+  // A tool drag (Rearrange, Time Stretch, Retime) began: what a cancelled
+  // edit puts back.
+  void RecordToolGrab();
+
   MouseModifiers mods_;
   std::vector<Region> regionsAtGrab_;
+  struct ToolGrab {
+    int64_t loopIn = -1;
+    int64_t loopOut = -1;
+    int32_t selectedRegion = -1;
+  } toolGrab_;
 };
 
 }  // namespace zandrel

@@ -27,7 +27,8 @@ TEST(PageTextTest, NumbersReadAsACReaderWouldWithoutTheLocale) {
   EXPECT_DOUBLE_EQ(ParseDecimal("+45bpm"), 45.0);
   EXPECT_DOUBLE_EQ(ParseDecimal("-3e1"), -30.0);
   EXPECT_DOUBLE_EQ(ParseDecimal("tempo"), 0.0);
-  EXPECT_DOUBLE_EQ(ParseDecimal("1,5"), 1.0);  // never the user's decimal comma
+  EXPECT_DOUBLE_EQ(ParseDecimal("1,5"), 1.5);  // a German user types a decimal comma
+  EXPECT_DOUBLE_EQ(ParseDecimal(" 97,5 BPM"), 97.5);
   EXPECT_TRUE(std::isnan(ParseDecimal("nan")));
   EXPECT_TRUE(std::isinf(ParseDecimal("inf")));
   EXPECT_TRUE(std::isnan(ParseDecimal("1e999")));

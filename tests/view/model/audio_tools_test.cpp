@@ -5,12 +5,15 @@
 
 #include <gmock/gmock.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
 
 #include "document/document_fixture.h"
 #include "support/linear_stretcher.h"
 #include "support/region_frames.h"
+#include "support/scripted_tasks.h"
 
 namespace zandrel {
 namespace {
@@ -217,6 +220,62 @@ TEST_F(AudioToolsTest, RetimeFailuresWriteNothing) {
   Select(40000, 51000);
   EXPECT_FALSE(ApplyRetime(Doc(), view, 40000, 50000, true));
   EXPECT_EQ(host.Texts().back(), "Retime only supports 16-bit PCM audio.");
+}
+
+// ------------------------------------------------------------- Cancel --
+
+// Cancels long work at its first report, on the worker thread.
+class CancelAtFirstReport final : public LongTaskHost {
+ public:
+  void Prepare(LongTask& task) override {
+    ++works;
+    task.ObserveReports([&task](double) { task.RequestCancel(); });
+  }
+  void Wait(LongTask& task, std::string_view) override {
+    while (!task.WaitFor(std::chrono::milliseconds(10))) task.PollProgress();
+  }
+  int works = 0;
+};
+
+TEST_F(AudioToolsTest, ACancelledEditChangesNothingAndSaysSoOnce) {
+  struct Case {
+    const char* name;
+    int64_t in, out;  // the selection as dragged
+    std::function<ToolEditResult(CommandContext&)> edit;
+    const char* line;
+  };
+  // Long enough for the rearrange to report between its chunks.
+  const Case cases[] = {
+      {"Rearrange (copy)", 100000, 140000,
+       [](CommandContext& c) { return ApplyRearrange(c, 40000, 80000, kRearrangeCopy); }, "Rearrange cancelled."},
+      {"Time Stretch", 40000, 90000,
+       [](CommandContext& c) { return ApplyTimeStretchTool(c, 40000, 80000, false); }, "Time Stretch cancelled."},
+      {"Retime, right handle", 40000, 90000,
+       [](CommandContext& c) { return ApplyRetime(c, 40000, 80000, true); }, "Retime cancelled."},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    OpenRampOf(200000);
+    Doc().instrument.hasInstrument = true;
+    Doc().instrument.regions = {R(0, 100000, 40000, 80000), R(100000, 200000)};
+    const auto audio = Doc().audio.data;
+    const auto regions = Doc().instrument.regions;
+    Select(k.in, k.out);
+    CancelAtFirstReport tasks;
+    TaskContext context(&Doc(), &view);
+    context.tasks = &tasks;
+    EXPECT_EQ(k.edit(context), ToolEditResult::kCancelled);
+    EXPECT_EQ(tasks.works, 1);
+    EXPECT_EQ(Doc().audio.data, audio);
+    EXPECT_EQ(Doc().instrument.regions, regions);
+    EXPECT_FALSE(Doc().CanUndo());
+    EXPECT_FALSE(Doc().IsModified());
+    // The selection is the drag's preview, which the caller drops.
+    EXPECT_EQ(view.loopIn, k.in);
+    EXPECT_EQ(view.loopOut, k.out);
+    EXPECT_THAT(frame.Lines(), ::testing::ElementsAre(k.line));
+    EXPECT_TRUE(host.Texts().empty());
+  }
 }
 
 }  // namespace

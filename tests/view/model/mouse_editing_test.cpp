@@ -669,6 +669,26 @@ TEST_F(MouseEditingTest, ToolEditsRunOnceWhenTheirDragsEnd) {
   EXPECT_FALSE(view->rearrangeActive || view->stretchActive || view->retimeActive);
 }
 
+TEST_F(MouseEditingTest, ACancelledToolEditPutsTheGrabbedSelectionAndRegionBack) {
+  WithRegions({MakeRegion(0, 30000), MakeRegion(30000, 1000000)});
+  view->selectedRegion = 0;
+  view->loopIn = 10000;
+  view->loopOut = 20000;
+  view->toolMode = ToolMode::kRetime;
+  int regionWhileDragged = -1;
+  mouse->tools.applyRetime = [&] {
+    regionWhileDragged = view->selectedRegion;
+    mouse->DropToolPreview();
+  };
+  Drag(200, 200, 600, 200);  // the right handle at 20000 pulled to 60000
+  EXPECT_EQ(regionWhileDragged, 1);  // the selection's centre moved into region 1
+  EXPECT_EQ(view->loopIn, 10000);
+  EXPECT_EQ(view->loopOut, 20000);
+  EXPECT_EQ(view->selectedRegion, 0);
+  EXPECT_EQ(shownRegions.back(), 0);
+  EXPECT_FALSE(view->retimeActive);
+}
+
 TEST_F(MouseEditingTest, DoubleClickTogglesKeyEditingOrSelectsTheRegionUnderTheMouse) {
   Region looped = MakeRegion(30000, 90000, 60, 71, 64);
   looped.loopStart = 40000;
