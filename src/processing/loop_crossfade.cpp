@@ -76,12 +76,20 @@ bool Crossfade(SampleFrames<SampleFormat::kS16>& s, int64_t start, int64_t end, 
                const WorkProgress& progress) {
   ProgressTicker ticker(progress, kCrossfadeSteps * static_cast<uint64_t>(n), kFramesPerReport);
   const int channels = s.Channels();
-  std::vector<float> fin(static_cast<size_t>(n)), fout(static_cast<size_t>(n));
+  // The curves and the pass values are appended as they are computed, so
+  // that a long crossfade's pages are touched between reports.
+  std::vector<float> fin, fout;
+  fin.reserve(static_cast<size_t>(n));
+  fout.reserve(static_cast<size_t>(n));
   for (int64_t i = 0; i < n; ++i) {
     if (!ticker.Step()) return false;
-    Shape::Weights(i, n, fin[static_cast<size_t>(i)], fout[static_cast<size_t>(i)]);
+    float in = 0, out = 0;
+    Shape::Weights(i, n, in, out);
+    fin.push_back(in);
+    fout.push_back(out);
   }
-  std::vector<float> values(static_cast<size_t>(n * channels));
+  std::vector<float> values;
+  values.reserve(static_cast<size_t>(n * channels));
   // Pass 1: the loop's last n frames blend into the n frames before its start.
   for (int64_t j = 0; j < n; ++j) {
     if (!ticker.Step()) return false;
@@ -92,7 +100,7 @@ bool Crossfade(SampleFrames<SampleFormat::kS16>& s, int64_t start, int64_t end, 
       // Weights that sum to one are applied as x + (p - x) * fin: the same
       // blend, but a stretch where both signals agree comes out unchanged
       // (two products rounded apart could truncate a constant down by one).
-      values[static_cast<size_t>(j * channels + c)] = rescale ? x * a + p * b : x + (p - x) * b;
+      values.push_back(rescale ? x * a + p * b : x + (p - x) * b);
     }
   }
   if (!StorePass(s, end - n, n, values, rescale, ticker)) return false;
