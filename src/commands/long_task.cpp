@@ -10,7 +10,6 @@ bool TaskProgress::Report(double fraction) {
   if (!std::isnan(fraction)) {
     permille_.store(static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 1000.0), std::memory_order_relaxed);
   }
-  reports_.fetch_add(1, std::memory_order_relaxed);
   if (observer_) observer_(fraction);
   return !CancelRequested();
 }

@@ -24,7 +24,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string_view>
@@ -49,7 +48,6 @@ class TaskProgress {
   friend class LongTask;
   std::atomic<int> permille_{0};
   std::atomic<bool> cancel_{false};
-  std::atomic<uint64_t> reports_{0};
   std::function<void(double)> observer_;
 };
 
@@ -65,8 +63,6 @@ class LongTask {
   // Asks the work to stop; it sees it at its next Report().
   void RequestCancel() { progress_.cancel_.store(true, std::memory_order_relaxed); }
   bool CancelRequested() const { return progress_.CancelRequested(); }
-  // How many times the work has reported so far.
-  uint64_t Reports() const { return progress_.reports_.load(std::memory_order_relaxed); }
   // How far the work said it is, 0..1.
   double Progress() const { return progress_.permille_.load(std::memory_order_relaxed) / 1000.0; }
   // The work has returned (its results are visible after Join()).
