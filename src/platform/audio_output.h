@@ -12,6 +12,9 @@
 // the output's own thread (a driver callback). Leave is the stop contract:
 // once it has returned, the output is not inside the source's Render and
 // never calls it again, so the caller may change whatever the source reads.
+// The output's thread takes no lock and allocates nothing: a joined source
+// reaches it through an atomic slot, and Leave waits for the mix under way
+// to finish instead of the mix waiting for Join or Leave.
 //
 // The app installs the RtAudio output (platform/rtaudio); without one
 // installed, joining fails. MemoryAudioOutput mixes on demand without a
@@ -20,6 +23,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <array>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -108,8 +113,17 @@ class MixingAudioOutput : public AudioOutput {
   struct Voice;
   void RenderVoice(Voice& voice, float* out, size_t frames, int channels);
 
-  mutable std::mutex mixLock_;  // held by Mix while it runs and by Join and Leave while they change `voices_`
-  std::vector<std::unique_ptr<Voice>> voices_;
+  // Sources that play at once, at most.
+  static constexpr size_t kMaxVoices = 32;
+  // What Mix reads: a voice is published by storing it into a free slot and
+  // withdrawn by storing nullptr (Leave then waits for `mixCycle_` to move).
+  std::array<std::atomic<Voice*>, kMaxVoices> slots_{};
+  // Odd while Mix runs, even between runs; only Mix changes it.
+  std::atomic<uint64_t> mixCycle_{0};
+  // The voices' owners, by slot. Join, Leave and Joined only: Mix never
+  // takes ownerLock_.
+  mutable std::mutex ownerLock_;
+  std::array<std::unique_ptr<Voice>, kMaxVoices> owned_;
   bool open_ = false;  // user-interface thread
   uint32_t deviceRate_ = 0;
   int deviceChannels_ = 0;
