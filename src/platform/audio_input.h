@@ -62,6 +62,11 @@ class AudioInputStream {
   virtual int Channels() const = 0;
   // Stops delivery; see the contract above.
   virtual void Close() = 0;
+  // True once the device stopped delivering though the stream was not
+  // closed: the audio server went away, the device was unplugged, or no
+  // block came for several periods. The stream stays lost; the owner closes
+  // it and keeps what it had received. The owner's thread.
+  virtual bool Lost() const { return false; }
 };
 
 class AudioInput {

@@ -225,6 +225,7 @@ bool MemoryAudioOutput::OpenDevice(uint32_t wantedRate, DeviceConfig& got, std::
   got.channels = channels;
   runningChannels_ = channels;
   running_ = true;
+  lost.store(false);
   ++opens_;
   return true;
 }

@@ -56,6 +56,11 @@ class AudioOutput {
   virtual bool Joined(const AudioSource* source) const = 0;
   // How long a rendered frame takes to be heard, in seconds (0 when unknown).
   virtual double LatencySeconds() const = 0;
+  // True when the open device stopped playing though sources are joined:
+  // the audio server went away, the device was unplugged. The sources stay
+  // joined until they leave; the last Leave closes the device and the next
+  // Join opens it anew. The user-interface thread.
+  virtual bool DeviceLost() const { return false; }
 };
 
 // The output sources join. Never null: without an installed output, one
@@ -141,6 +146,8 @@ class MemoryAudioOutput final : public MixingAudioOutput {
   double latencySeconds = 0.0;
   // When not empty, opening fails with this reason.
   std::string openError;
+  // Set to make the open device count as lost (a test's stopped server).
+  std::atomic<bool> lost{false};
 
   // Mixes |frames| more frames into `played`; false (and nothing) while the
   // device is closed.
@@ -151,6 +158,7 @@ class MemoryAudioOutput final : public MixingAudioOutput {
   int Closes() const { return closes_; }
 
   double LatencySeconds() const override { return latencySeconds; }
+  bool DeviceLost() const override { return IsOpen() && lost.load(); }
 
  protected:
   bool OpenDevice(uint32_t wantedRate, DeviceConfig& got, std::string& error) override;
