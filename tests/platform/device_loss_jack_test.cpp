@@ -62,7 +62,10 @@ class DeviceLossJack : public ::testing::Test {
 // closed either at once (racing with the back end's own shutdown) or after
 // they were seen lost.
 void RecordStopClose(test::PrivateJackServer& server, bool closeAtOnce, int round, bool withOutput) {
-  ASSERT_TRUE(server.Start()) << "round " << round;
+  if (!server.Start()) {
+    if (server.MachineFull()) GTEST_SKIP() << "the machine runs as many JACK servers as jackd allows";
+    FAIL() << "round " << round << ": the test's JACK server did not start";
+  }
   RtAudioInput input(AudioBackend::kJack, "Zandrel loss input");
   std::atomic<size_t> captured{0};
   AudioInputError error;
@@ -95,14 +98,19 @@ void RecordStopClose(test::PrivateJackServer& server, bool closeAtOnce, int roun
 TEST_F(DeviceLossJack, RecordingNoticesTheServerStoppingAndClosesEveryTime) {
   for (int round = 0; round < 30; ++round) {
     RecordStopClose(server_, round % 2 == 0, round, false);
-    if (HasFatalFailure()) return;
+    if (HasFatalFailure() || IsSkipped()) return;
   }
 }
 
 TEST_F(DeviceLossJack, PlaybackOpensAgainOnceTheServerIsBack) {
   RtAudioOutput output(AudioBackend::kJack, "Zandrel loss output");
   auto tone = std::make_shared<Tone>();
-  ASSERT_TRUE(StartServer());
+  if (!StartServer()) {
+    // A machine that runs as many JACK servers as it allows (other runs
+    // sharing it) cannot start this test's own: a skip, not a fault here.
+    if (server_.MachineFull()) GTEST_SKIP() << "the machine runs as many JACK servers as jackd allows";
+    FAIL() << "the test's JACK server did not start";
+  }
   ASSERT_TRUE(output.Join(tone));
   ASSERT_TRUE(Eventually([&] { return tone->Rendered() > 0; }));
   server_.Stop();
@@ -114,7 +122,12 @@ TEST_F(DeviceLossJack, PlaybackOpensAgainOnceTheServerIsBack) {
   EXPECT_FALSE(output.Join(tone, &why));
   EXPECT_FALSE(why.empty());
 
-  ASSERT_TRUE(StartServer());
+  if (!StartServer()) {
+    // A machine that runs as many JACK servers as it allows (other runs
+    // sharing it) cannot start this test's own: a skip, not a fault here.
+    if (server_.MachineFull()) GTEST_SKIP() << "the machine runs as many JACK servers as jackd allows";
+    FAIL() << "the test's JACK server did not start again";
+  }
   const size_t before = tone->Rendered();
   ASSERT_TRUE(output.Join(tone, &why)) << why;
   EXPECT_TRUE(Eventually([&] { return tone->Rendered() > before; }));
