@@ -171,7 +171,8 @@ EPUploadResult CEPDeviceClient::UploadSound(const std::filesystem::path& wavPath
   if (ParseDeviceJson(metadata).contains("regions")) init["sample.mode"] = "multi";
 
   if (!UploadFile(samples, soundName, soundsDirId_, static_cast<uint16_t>(slot), DumpDeviceJson(init), progress)) {
-    return fail("Failed to upload file to device.");
+    const std::string why = FailureReason();
+    return fail(why.empty() ? "Failed to upload file to device." : "Failed to upload file to device: " + why + ".");
   }
   EPUploadResult result = EPUploadResult::Uploaded;
   if (SetMetadata(static_cast<uint16_t>(slot), metadata)) {

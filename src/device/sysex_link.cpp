@@ -113,6 +113,12 @@ uint16_t CEPSysExLink::SendRequest(std::span<const uint8_t> payload) {
   return sequence;
 }
 
+std::string CEPSysExLink::FailureReason() const {
+  if (portGone_.load()) return "the MIDI port is gone (the device was unplugged or its port closed)";
+  if (unanswered_.load() > 0) return "the device stopped answering";
+  return {};
+}
+
 bool CEPSysExLink::WaitReply(uint16_t sequence, EPReply& reply, int limitMs) {
   lastWaitLimitMs_ = limitMs;
   std::unique_lock lock(mutex_);

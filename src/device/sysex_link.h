@@ -92,6 +92,10 @@ class CEPSysExLink {
   void CloseLink();
   // Both ports open.
   bool IsOpen() const { return in_ && out_; }
+  // Why the current operation's requests fail, in words for the log: the
+  // output port refused a request (the device is gone), or requests went
+  // unanswered; empty when neither happened.
+  std::string FailureReason() const;
 
   // Frames |payload| with the next sequence number, registers that number as
   // awaited and transmits. A frame the output port cannot carry is not sent

@@ -1,6 +1,7 @@
 #include "platform/audio_input.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace zandrel {
 namespace {
@@ -27,6 +28,7 @@ struct MemoryStreamCore {
   std::mutex deliver;  // held by Push while the callback runs and by Close
   bool closed = false;
   AudioInputCallback callback;
+  std::atomic<bool> lost{false};  // a test's unplugged device: nothing more is delivered
 };
 
 struct MemoryAudioInput::State {
@@ -47,6 +49,7 @@ class MemoryAudioInput::Stream final : public AudioInputStream {
   ~Stream() override { Close(); }
   uint32_t SampleRate() const override { return core_->rate; }
   int Channels() const override { return core_->channels; }
+  bool Lost() const override { return core_->lost.load(); }
   void Close() override {
     {
       std::lock_guard lock(core_->deliver);  // waits for a delivery in progress
@@ -130,7 +133,7 @@ bool MemoryAudioInput::Push(const int16_t* frames, size_t frameCount, const std:
   }
   if (!core) return false;
   std::lock_guard lock(core->deliver);
-  if (core->closed) return false;
+  if (core->closed || core->lost.load()) return false;
   const size_t channels = static_cast<size_t>(core->channels);
   for (size_t done = 0; done < frameCount;) {
     const size_t n = std::min(core->maxBlockFrames, frameCount - done);
@@ -138,6 +141,16 @@ bool MemoryAudioInput::Push(const int16_t* frames, size_t frameCount, const std:
     done += n;
   }
   return true;
+}
+
+bool MemoryAudioInput::Lose(const std::string& identity) {
+  std::lock_guard lock(state_->mutex);
+  for (const auto& c : state_->open)
+    if (identity.empty() || c->identity == identity) {
+      c->lost.store(true);
+      return true;
+    }
+  return false;
 }
 
 bool MemoryAudioInput::Push(const std::vector<int16_t>& frames, const std::string& identity) {

@@ -62,6 +62,11 @@ class AudioInputStream {
   virtual int Channels() const = 0;
   // Stops delivery; see the contract above.
   virtual void Close() = 0;
+  // True once the device stopped delivering though the stream was not
+  // closed: the audio server went away, the device was unplugged, or no
+  // block came for several periods. The stream stays lost; the owner closes
+  // it and keeps what it had received. The owner's thread.
+  virtual bool Lost() const { return false; }
 };
 
 class AudioInput {
@@ -116,6 +121,10 @@ class MemoryAudioInput final : public AudioInput {
   // |identity| (empty: whichever stream is open); false when none is open.
   bool Push(const int16_t* frames, size_t frameCount, const std::string& identity = {});
   bool Push(const std::vector<int16_t>& frames, const std::string& identity = {});
+  // Makes the open stream of |identity| (empty: whichever) lost, as an
+  // unplugged device: Lost() turns true and Push delivers nothing more.
+  // False when no stream is open.
+  bool Lose(const std::string& identity = {});
   // Streams open now, and opens so far.
   int OpenStreams() const;
   int Opens() const;

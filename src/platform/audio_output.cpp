@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace zandrel {
 namespace {
@@ -106,8 +107,19 @@ bool MixingAudioOutput::Join(std::shared_ptr<AudioSource> source, std::string* e
   voice->capacity = voice->direct ? kBlockFrames : static_cast<size_t>(std::ceil(kBlockFrames * voice->step)) + 4;
   voice->input.assign(voice->capacity * static_cast<size_t>(voice->channels), 0.0f);
   voice->source = std::move(source);
-  std::lock_guard<std::mutex> lock(mixLock_);
-  voices_.push_back(std::move(voice));
+  std::lock_guard<std::mutex> lock(ownerLock_);
+  const auto free = std::find(owned_.begin(), owned_.end(), nullptr);
+  if (free == owned_.end()) {
+    if (std::none_of(owned_.begin(), owned_.end(), [](const auto& v) { return v != nullptr; })) {
+      CloseDevice();
+      open_ = false;
+    }
+    return fail("too many sounds play at once");
+  }
+  const size_t slot = static_cast<size_t>(free - owned_.begin());
+  *free = std::move(voice);
+  // Fully built before the mixer can see it.
+  slots_[slot].store(free->get(), std::memory_order_seq_cst);
   return true;
 }
 
@@ -115,17 +127,20 @@ void MixingAudioOutput::Leave(const AudioSource* source) {
   std::unique_ptr<Voice> removed;
   bool last = false;
   {
-    std::lock_guard<std::mutex> lock(mixLock_);
-    const auto it = std::find_if(voices_.begin(), voices_.end(),
-                                 [source](const std::unique_ptr<Voice>& v) { return v->source.get() == source; });
-    if (it == voices_.end()) return;
+    std::lock_guard<std::mutex> lock(ownerLock_);
+    const auto it = std::find_if(owned_.begin(), owned_.end(),
+                                 [source](const std::unique_ptr<Voice>& v) { return v && v->source.get() == source; });
+    if (it == owned_.end()) return;
+    slots_[static_cast<size_t>(it - owned_.begin())].store(nullptr, std::memory_order_seq_cst);
     removed = std::move(*it);
-    voices_.erase(it);
-    last = voices_.empty();
+    last = std::none_of(owned_.begin(), owned_.end(), [](const auto& v) { return v != nullptr; });
   }
-  // Mix holds the lock for its whole run, so the source is out of Render
-  // by now. The device is closed without the lock: its thread may be
-  // waiting for it.
+  // A mix that started before the slot was cleared may still be rendering
+  // the voice: wait for that one mix (a period at most) to end. A mix that
+  // starts later sees the empty slot. A stopped device is never inside Mix.
+  const uint64_t cycle = mixCycle_.load(std::memory_order_seq_cst);
+  if (cycle & 1)
+    while (mixCycle_.load(std::memory_order_acquire) == cycle) std::this_thread::yield();
   removed.reset();
   if (last && open_) {
     CloseDevice();
@@ -134,9 +149,9 @@ void MixingAudioOutput::Leave(const AudioSource* source) {
 }
 
 bool MixingAudioOutput::Joined(const AudioSource* source) const {
-  std::lock_guard<std::mutex> lock(mixLock_);
-  return std::any_of(voices_.begin(), voices_.end(),
-                     [source](const std::unique_ptr<Voice>& v) { return v->source.get() == source; });
+  std::lock_guard<std::mutex> lock(ownerLock_);
+  return std::any_of(owned_.begin(), owned_.end(),
+                     [source](const std::unique_ptr<Voice>& v) { return v && v->source.get() == source; });
 }
 
 void MixingAudioOutput::RenderVoice(Voice& v, float* out, size_t frames, int channels) {
@@ -187,10 +202,10 @@ void MixingAudioOutput::RenderVoice(Voice& v, float* out, size_t frames, int cha
 void MixingAudioOutput::Mix(float* out, size_t frames, int channels) {
   const size_t samples = frames * static_cast<size_t>(channels);
   std::fill(out, out + samples, 0.0f);
-  {
-    std::lock_guard<std::mutex> lock(mixLock_);
-    for (const std::unique_ptr<Voice>& v : voices_) RenderVoice(*v, out, frames, channels);
-  }
+  mixCycle_.fetch_add(1, std::memory_order_seq_cst);  // odd: mixing
+  for (std::atomic<Voice*>& slot : slots_)
+    if (Voice* v = slot.load(std::memory_order_seq_cst)) RenderVoice(*v, out, frames, channels);
+  mixCycle_.fetch_add(1, std::memory_order_release);  // even: done
   for (size_t i = 0; i < samples; ++i) out[i] = std::clamp(out[i], -1.0f, 1.0f);
 }
 
@@ -210,6 +225,7 @@ bool MemoryAudioOutput::OpenDevice(uint32_t wantedRate, DeviceConfig& got, std::
   got.channels = channels;
   runningChannels_ = channels;
   running_ = true;
+  lost.store(false);
   ++opens_;
   return true;
 }

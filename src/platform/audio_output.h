@@ -12,6 +12,9 @@
 // the output's own thread (a driver callback). Leave is the stop contract:
 // once it has returned, the output is not inside the source's Render and
 // never calls it again, so the caller may change whatever the source reads.
+// The output's thread takes no lock and allocates nothing: a joined source
+// reaches it through an atomic slot, and Leave waits for the mix under way
+// to finish instead of the mix waiting for Join or Leave.
 //
 // The app installs the RtAudio output (platform/rtaudio); without one
 // installed, joining fails. MemoryAudioOutput mixes on demand without a
@@ -20,6 +23,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <array>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -51,6 +56,11 @@ class AudioOutput {
   virtual bool Joined(const AudioSource* source) const = 0;
   // How long a rendered frame takes to be heard, in seconds (0 when unknown).
   virtual double LatencySeconds() const = 0;
+  // True when the open device stopped playing though sources are joined:
+  // the audio server went away, the device was unplugged. The sources stay
+  // joined until they leave; the last Leave closes the device and the next
+  // Join opens it anew. The user-interface thread.
+  virtual bool DeviceLost() const { return false; }
 };
 
 // The output sources join. Never null: without an installed output, one
@@ -108,8 +118,17 @@ class MixingAudioOutput : public AudioOutput {
   struct Voice;
   void RenderVoice(Voice& voice, float* out, size_t frames, int channels);
 
-  mutable std::mutex mixLock_;  // held by Mix while it runs and by Join and Leave while they change `voices_`
-  std::vector<std::unique_ptr<Voice>> voices_;
+  // Sources that play at once, at most.
+  static constexpr size_t kMaxVoices = 32;
+  // What Mix reads: a voice is published by storing it into a free slot and
+  // withdrawn by storing nullptr (Leave then waits for `mixCycle_` to move).
+  std::array<std::atomic<Voice*>, kMaxVoices> slots_{};
+  // Odd while Mix runs, even between runs; only Mix changes it.
+  std::atomic<uint64_t> mixCycle_{0};
+  // The voices' owners, by slot. Join, Leave and Joined only: Mix never
+  // takes ownerLock_.
+  mutable std::mutex ownerLock_;
+  std::array<std::unique_ptr<Voice>, kMaxVoices> owned_;
   bool open_ = false;  // user-interface thread
   uint32_t deviceRate_ = 0;
   int deviceChannels_ = 0;
@@ -127,6 +146,8 @@ class MemoryAudioOutput final : public MixingAudioOutput {
   double latencySeconds = 0.0;
   // When not empty, opening fails with this reason.
   std::string openError;
+  // Set to make the open device count as lost (a test's stopped server).
+  std::atomic<bool> lost{false};
 
   // Mixes |frames| more frames into `played`; false (and nothing) while the
   // device is closed.
@@ -137,6 +158,7 @@ class MemoryAudioOutput final : public MixingAudioOutput {
   int Closes() const { return closes_; }
 
   double LatencySeconds() const override { return latencySeconds; }
+  bool DeviceLost() const override { return IsOpen() && lost.load(); }
 
  protected:
   bool OpenDevice(uint32_t wantedRate, DeviceConfig& got, std::string& error) override;

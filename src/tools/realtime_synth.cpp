@@ -51,8 +51,8 @@ void CRealTimeSynth::Bind(const CWavLoader* audio, const InstrumentData* instrum
   }
   lastRegion_.store(-1);
   lastRoot_.store(-1);
-  std::lock_guard lock(queueLock_);
-  queued_ = 0;
+  // Not joined, so nothing renders: the queue can be emptied from here.
+  tail_.store(head_.load(std::memory_order_acquire), std::memory_order_release);
   voiceCount_ = 0;
 }
 
@@ -124,12 +124,14 @@ std::vector<int> CRealTimeSynth::SoundingNotes() const {
 CRealTimeSynth::NoteStart CRealTimeSynth::LastNote() const { return {lastRegion_.load(), lastRoot_.load()}; }
 
 bool CRealTimeSynth::Push(const Event& event) {
-  std::lock_guard lock(queueLock_);
-  if (queued_ == kQueueSize) {
+  std::lock_guard lock(pushLock_);
+  const uint64_t head = head_.load(std::memory_order_relaxed);
+  if (head - tail_.load(std::memory_order_acquire) >= kQueueSize) {
     dropped_.fetch_add(1, std::memory_order_relaxed);
     return false;
   }
-  queue_[queued_++] = event;
+  queue_[head % kQueueSize] = event;
+  head_.store(head + 1, std::memory_order_release);
   return true;
 }
 
@@ -297,14 +299,10 @@ bool CRealTimeSynth::RenderVoice(Voice& v, float* mix, size_t frames, int mode) 
 }
 
 void CRealTimeSynth::TakeQueue() {
-  size_t taken = 0;
-  {
-    std::lock_guard lock(queueLock_);
-    taken = queued_;
-    std::copy_n(queue_.begin(), taken, taken_.begin());
-    queued_ = 0;
-  }
-  for (size_t i = 0; i < taken; ++i) Apply(taken_[i]);
+  const uint64_t head = head_.load(std::memory_order_acquire);
+  uint64_t tail = tail_.load(std::memory_order_relaxed);
+  for (; tail != head; ++tail) Apply(queue_[tail % kQueueSize]);
+  tail_.store(tail, std::memory_order_release);
 }
 
 void CRealTimeSynth::MixBlock(size_t frames, int mode) {

@@ -6,11 +6,12 @@
 //
 // Threads. NoteOn and NoteOff may run on any thread (a MIDI callback, the
 // user-interface thread): NoteOn finds the region and works out the voice on
-// the caller's thread, and both push one event into a fixed queue of
-// kQueueSize entries under a lock held only for the push (a full queue drops
-// the event and counts it). Render runs on the audio output's thread: it takes
-// the queued events at its start (the same short lock) and then mixes without
-// any lock and without allocating. Attack, release and the interpolation mode
+// the caller's thread, and both push one event into a fixed ring of
+// kQueueSize entries (a full ring drops the event and counts it). Pushers
+// take a lock among themselves, which the rendering thread never touches.
+// Render runs on the audio output's thread: it takes the queued events at its
+// start through the ring's two atomic counters and then mixes without any
+// lock and without allocating. Attack, release and the interpolation mode
 // are atomics, so a slider moves them while notes play; a change applies to
 // the notes started (attack, release) or samples fetched (mode) afterwards.
 //
@@ -151,12 +152,16 @@ class CRealTimeSynth : public AudioSource {
   std::atomic<int32_t> lastRoot_{-1};
   std::atomic<uint64_t> dropped_{0};
 
-  std::mutex queueLock_;  // guards queue_ and queued_: held only to push or take
+  // Single-producer, single-consumer ring: pushers write queue_[head % size]
+  // and then advance head_ (under pushLock_, so there is one producer at a
+  // time); the rendering thread reads up to head_ and then advances tail_.
+  // Both counters only grow; head_ - tail_ is the number of queued events.
+  std::mutex pushLock_;  // between pushing threads only
   std::array<Event, kQueueSize> queue_;
-  size_t queued_ = 0;
+  std::atomic<uint64_t> head_{0};
+  std::atomic<uint64_t> tail_{0};
 
   // The rendering thread's own.
-  std::array<Event, kQueueSize> taken_;
   std::array<Voice, kMaxVoices> voices_;
   size_t voiceCount_ = 0;
   std::array<float, 2 * kBlockFrames> mix_{};

@@ -277,5 +277,38 @@ TEST_F(LoopSamplerAppTest, ADeviceChangeWhileRecordingGivesBackRecordAndTheEdits
   EXPECT_FALSE(app->Document().HasAudio());
 }
 
+TEST_F(LoopSamplerAppTest, AnInputThatStopsKeepsTheFinishedTakesAndDropsTheLoopInProgress) {
+  input.AddDevice("Mic", 1);
+  ASSERT_TRUE(StartEditor());  // installs the settings store
+  CurrentSettings().SetString("LoopSampler", "AudioInUniqueId", "Memory: Mic");
+  bool done = false;
+  ModalDriver<CLoopSamplerDlg> driver([&](CLoopSamplerDlg& d) {
+    d.OnRecord();
+    // One whole loop (4 s at 120 bpm) and half of the next.
+    ASSERT_TRUE(input.Push(Tone(0, 176400)));
+    ASSERT_TRUE(input.Push(Tone(176400, 88200)));
+    input.Lose();
+    d.OnTimer();
+    EXPECT_FALSE(d.InputOpen());
+    EXPECT_FALSE(d.Engine().Recording());
+    EXPECT_TRUE(d.RecordButton()->isEnabled());
+    EXPECT_FALSE(d.StopButton()->isEnabled());
+    EXPECT_EQ(d.TakeStack()->takeCount, 1);  // the whole loop, not the half one
+    ASSERT_EQ(d.Engine().Takes().size(), 1u);
+    EXPECT_EQ(d.Engine().Takes()[0].size(), 176400u);
+    EXPECT_EQ(input.OpenStreams(), 0);
+    d.OnTimer();  // said once
+    done = true;
+    d.reject();
+  });
+  ToolsItem(QStringLiteral("Circular Loop Sampler..."))->trigger();
+  EXPECT_TRUE(done);
+  const std::vector<std::string> texts = host->Texts();
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0].rfind("The audio input stopped. The loop being recorded was dropped", 0), 0u);
+  ASSERT_FALSE(LogLines().isEmpty());
+  EXPECT_TRUE(LogLines().contains(QStringLiteral("Loop sampler: the audio input stopped; the loop being recorded was dropped.")));
+}
+
 }  // namespace
 }  // namespace zandrel::test

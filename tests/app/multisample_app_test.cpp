@@ -303,6 +303,21 @@ TEST_F(MultisampleDialogTest, SecondsTypedWithACommaAreTakenAndStoredWithAPoint)
   EXPECT_EQ(older.WaitEdit()->text(), QStringLiteral("0.1"));
 }
 
+TEST_F(MultisampleDialogTest, AMidiTestOnAGoneOutputStopsWithAMessage) {
+  CMultisampleDLG dialog;
+  dialog.HoldEdit()->setText(QStringLiteral("0.05"));
+  dialog.OnMidiTest();
+  ASSERT_TRUE(dialog.MidiTestSounding());
+  // The cable is pulled while the note sounds: its note-off cannot go.
+  instrument.UnplugMidi();
+  ASSERT_TRUE(WaitUntil([&] { return !dialog.MidiTestSounding(); }));
+  EXPECT_TRUE(dialog.MidiTestButton()->isEnabled());
+  EXPECT_EQ(dialog.Status()->text(), QStringLiteral("MIDI test failed."));
+  ASSERT_FALSE(host.Texts().empty());
+  EXPECT_EQ(host.Texts().back(), "MIDI test failed: the MIDI output did not take the note. The MIDI device may be gone.");
+  EXPECT_EQ(instrument.Messages(), (std::vector<std::vector<uint8_t>>{{0x90, 57, 100}}));
+}
+
 TEST_F(MultisampleDialogTest, RunShowsProgressAndStartEndsASoundingTest) {
   PlayingWaiter waiter(instrument);
   std::mutex lock;

@@ -340,6 +340,37 @@ TEST_F(ToolCommandsTest, MiniSamplerReleasesHeldKeysWhenItLosesTheKeyboard) {
   EXPECT_FALSE(output.IsOpen());
 }
 
+TEST_F(ToolCommandsTest, MiniSamplerSaysWhenItsOutputStopsAndPlaysAgainWithTheNextKey) {
+  ASSERT_TRUE(StartWithKit());
+  MemoryAudioOutput output;
+  ScopedAudioOutput outputScope(&output);
+  CQuorvelDoc& doc = app->Document();
+  CPlayInstrumentDlg dialog(&doc.audio, &doc.instrument);
+  dialog.setWindowModality(Qt::ApplicationModal);
+  dialog.show();
+  ASSERT_TRUE(WaitUntil([&] { return QApplication::activeModalWidget() == &dialog; }));
+  ASSERT_TRUE(dialog.Sounding());
+
+  // The server goes away: the player leaves the output and says so once.
+  output.lost = true;
+  ASSERT_TRUE(WaitUntil([&] { return !dialog.Sounding(); }));
+  EXPECT_FALSE(output.IsOpen());
+  EXPECT_EQ(dialog.Status()->text(), QStringLiteral("Audio output stopped."));
+  ASSERT_EQ(host->Texts().size(), 1u);
+  EXPECT_EQ(host->Texts()[0].rfind("The audio output stopped", 0), 0u);
+
+  // The server is back: the next key opens the output and sounds.
+  QTest::keyPress(&dialog, Qt::Key_Z);
+  EXPECT_TRUE(dialog.Sounding());
+  EXPECT_EQ(output.Opens(), 2);
+  output.Pull(4096);
+  EXPECT_GT(Rms(output.Played(), 2048), 0.1);
+  QTest::keyRelease(&dialog, Qt::Key_Z);
+  dialog.reject();
+  EXPECT_FALSE(output.IsOpen());
+  EXPECT_EQ(host->Texts().size(), 1u);
+}
+
 TEST_F(ToolCommandsTest, MiniSamplerNeedsAudioAndRegions) {
   ASSERT_TRUE(StartEditor());
   ToolsItem(QStringLiteral("Mini Sampler Player..."))->trigger();

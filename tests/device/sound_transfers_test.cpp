@@ -296,6 +296,44 @@ TEST_F(SoundTransferTest, AFailedMetadataWriteIsReportedAsSuch) {
   EXPECT_TRUE(client.Slots()[0].occupied);
 }
 
+TEST_F(SoundTransferTest, AnUploadCutOffHalfWaySaysWhy) {
+  // Half a megabyte: many upload requests, cut off part way.
+  const std::vector<int16_t> pcm(250000, 1000);
+  struct Case {
+    const char* name;
+    bool pullPorts;  // the cable is pulled; else the device just falls silent
+    const char* error;
+  };
+  // The pulled cable goes last: the device never sees the requests it
+  // refused, and would count the gap as a sequence error in a later case.
+  const Case cases[] = {
+      {"no answer", false, "Failed to upload file to device: the device stopped answering."},
+      {"port gone", true,
+       "Failed to upload file to device: the MIDI port is gone (the device was unplugged or its port closed)."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim.UnplugPorts(false);
+    sim.SetUnplugged(false);
+    ASSERT_TRUE(client.IsConnected() || client.ConnectAndLoadSlots());
+    client.SetTimeScale(kShortScale);
+    // Cut off once the audio is under way (progress past 70%).
+    bool cut = false;
+    const auto progress = [&](int percent) {
+      if (percent <= 72 || cut) return;
+      cut = true;
+      if (c.pullPorts)
+        sim.UnplugPorts(true);
+      else
+        sim.SetUnplugged(true);
+    };
+    EXPECT_EQ(client.UploadSound(File("long.wav", MakePcm16Wav(pcm, 1, 46875)), 0, false, progress),
+              EPUploadResult::Failed);
+    EXPECT_TRUE(cut);
+    EXPECT_EQ(client.LastError(), c.error);
+  }
+}
+
 TEST_F(SoundTransferTest, AFailedUploadSendsNothingMore) {
   ASSERT_TRUE(client.ConnectAndLoadSlots());
   sim.InjectFault({.kind = SimFaultKind::ErrorStatus, .command = kSimCmdUpload, .skip = 1});

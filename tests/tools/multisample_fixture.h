@@ -57,6 +57,9 @@ class SimulatedInstrument {
     audio.Push(block);
   }
 
+  // The instrument's MIDI cable is pulled: sends to it fail from now on.
+  void UnplugMidi() { line_->SetUnplugged(true); }
+
   std::vector<std::vector<uint8_t>> Messages() {
     line_->WaitUntilDelivered(std::chrono::seconds(5));
     std::lock_guard<std::mutex> hold(lock_);

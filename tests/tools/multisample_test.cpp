@@ -459,6 +459,66 @@ TEST_F(MultisampleRunTest, AbortEndsTheHoldSendsTheNoteOffAndDropsTheNote) {
   EXPECT_FALSE(midi.IsOpen());
 }
 
+TEST_F(MultisampleRunTest, ADeviceLostDuringTheSecondNoteEndsTheRunKeepingTheFirst) {
+  // Wait 2 is the hold of the second note (C4), wait 3 its release.
+  struct Case {
+    const char* name;
+    int wait;
+    bool audio;  // the audio input goes; else the MIDI output
+    const char* status;
+  };
+  const Case cases[] = {
+      {"audio during the hold", 2, true, "Error: The audio input stopped while recording note C4. 1 note kept."},
+      {"audio during the release", 3, true, "Error: The audio input stopped while recording note C4. 1 note kept."},
+      {"MIDI during the hold", 2, false, "Error: The MIDI output failed while recording note C4. 1 note kept."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedInstrument inst;
+    PlayingWaiter wait(inst);
+    MultisampleMidiOut out;
+    Recorded seen;
+    MultisampleRun robot(out, wait,
+                         MultisampleEvents{.status =
+                                               [&](std::string text, int position, int) {
+                                                 std::lock_guard<std::mutex> hold(seen.lock);
+                                                 seen.statuses.push_back(std::move(text));
+                                                 seen.positions.push_back(position);
+                                               },
+                                           .done =
+                                               [&] {
+                                                 std::lock_guard<std::mutex> hold(seen.lock);
+                                                 ++seen.done;
+                                               }});
+    wait.onWait = [&](int number) {
+      if (number != c.wait) return;
+      if (c.audio)
+        inst.audio.Lose();
+      else
+        inst.UnplugMidi();
+    };
+    MultisampleSetup s = setup;
+    s.midiSystem = &inst.midi;
+    s.audioInput = &inst.audio;
+    ASSERT_EQ(robot.Start(s), "");
+    for (int i = 0; i < 1000 && robot.Running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_FALSE(robot.Running());
+    robot.Join();
+
+    // Only the first note, whole, is kept: nothing of the broken one.
+    ASSERT_EQ(robot.Regions().size(), 1u);
+    EXPECT_EQ(robot.Regions()[0].rootNote, 57);
+    EXPECT_EQ(robot.Audio().size(), static_cast<size_t>(robot.Regions()[0].Length()));
+    EXPECT_EQ(robot.Audio().size(), static_cast<size_t>(kMultisampleRate * 0.25));
+    std::lock_guard<std::mutex> hold(seen.lock);
+    EXPECT_EQ(seen.statuses.back(), c.status);
+    EXPECT_EQ(seen.positions.back(), 1);
+    EXPECT_EQ(seen.done, 1);
+    EXPECT_EQ(inst.audio.OpenStreams(), 0);
+    EXPECT_FALSE(out.IsOpen());
+  }
+}
+
 TEST_F(MultisampleRunTest, StartRefusals) {
   setup.holdSeconds = 61;
   EXPECT_EQ(run.Start(setup), "Invalid timing parameters.");

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "platform/rate_converter.h"
+#include "platform/rtaudio/stream_closer.h"
 
 namespace zandrel {
 namespace {
@@ -28,6 +29,10 @@ RtAudio::Api ApiOf(AudioBackend backend) {
   return RtAudio::UNSPECIFIED;
 }
 
+// Errors while the stream runs reach this callback instead of being thrown
+// on the driver's thread; a stream that stops delivering is noticed by its
+// silence (Lost) instead, which also covers a JACK server that goes away
+// (RtAudio reports that through no callback).
 void IgnoreStreamError(RtAudioError::Type, const std::string&) {}
 
 std::string Lower(std::string s) {
@@ -91,22 +96,18 @@ class RtAudioInput::Stream final : public AudioInputStream {
   void Close() override {
     if (!audio_) return;
     closing_.store(true, std::memory_order_release);
-    // Stopping the stream joins the driver's thread (JACK deactivates the
-    // client, ALSA and PulseAudio join their callback thread): once this
-    // returns no callback runs or will.
-    try {
-      if (audio_->isStreamRunning()) audio_->abortStream();
-    } catch (const RtAudioError&) {
-    }
-    try {
-      if (audio_->isStreamOpen()) audio_->closeStream();
-    } catch (const RtAudioError&) {
-    }
-    audio_.reset();
+    CloseRtAudioStream(audio_, pulse_, quiet_);
+    closed_.store(true, std::memory_order_release);
+  }
+
+  bool Lost() const override {
+    if (closed_.load(std::memory_order_acquire) || !audio_) return false;
+    return RtAudioStreamLost(*audio_, pulse_, quiet_);
   }
 
   static int Callback(void*, void* input, unsigned int frames, double, unsigned int, void* user) {
     auto* self = static_cast<Stream*>(user);
+    self->pulse_.Beat();
     if (input && !self->closing_.load(std::memory_order_acquire))
       self->Deliver(static_cast<const float*>(input), frames);
     return 0;
@@ -124,6 +125,8 @@ class RtAudioInput::Stream final : public AudioInputStream {
     try {
       audio_->openStream(nullptr, &params, RTAUDIO_FLOAT32, deviceRate_, &bufferFrames, &Stream::Callback, this,
                          &options, &IgnoreStreamError);
+      quiet_ = QuietLimit(bufferFrames, deviceRate_);
+      pulse_.Restart();
       audio_->startStream();
     } catch (const RtAudioError& e) {
       error = e.getMessage();
@@ -177,6 +180,9 @@ class RtAudioInput::Stream final : public AudioInputStream {
   const size_t maxBlock_;
   AudioInputCallback callback_;
   std::atomic<bool> closing_{false};
+  std::atomic<bool> closed_{false};
+  StreamPulse pulse_;
+  std::chrono::milliseconds quiet_{500};
   CubicRateConverter converter_;
   std::vector<float> spread_;     // one chunk in the asked channels
   std::vector<float> converted_;  // one chunk at the asked rate

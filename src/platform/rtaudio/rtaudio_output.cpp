@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "platform/rtaudio/stream_closer.h"
+
 namespace zandrel {
 namespace {
 
@@ -23,7 +25,8 @@ RtAudio::Api ApiOf(AudioBackend backend) {
 
 // Errors while the stream runs (under- and overruns, a vanished server)
 // reach this callback instead of being thrown on the driver's thread; the
-// stream carries on or falls silent, and the next open reports any problem.
+// stream carries on or falls silent, DeviceLost notices the silence, and the
+// next open reports any problem.
 void IgnoreStreamError(RtAudioError::Type, const std::string&) {}
 
 }  // namespace
@@ -46,6 +49,7 @@ RtAudioOutput::~RtAudioOutput() {
 
 int RtAudioOutput::Callback(void* output, void*, unsigned int frames, double, unsigned int, void* user) {
   auto* self = static_cast<RtAudioOutput*>(user);
+  self->pulse_.Beat();
   self->Mix(static_cast<float*>(output), frames, self->channels_);
   return 0;
 }
@@ -102,6 +106,8 @@ bool RtAudioOutput::TryOpen(int apiValue, uint32_t wantedRate, DeviceConfig& got
       try {
         audio->openStream(&params, nullptr, RTAUDIO_FLOAT32, rate, &bufferFrames, &RtAudioOutput::Callback, this,
                           &options, &IgnoreStreamError);
+        quiet_ = QuietLimit(bufferFrames, rate);
+        pulse_.Restart();
         audio->startStream();
       } catch (const RtAudioError& e) {
         lastError_ = e.getMessage();
@@ -127,18 +133,11 @@ bool RtAudioOutput::TryOpen(int apiValue, uint32_t wantedRate, DeviceConfig& got
 
 void RtAudioOutput::CloseDevice() {
   if (!audio_) return;
-  try {
-    if (audio_->isStreamRunning()) audio_->abortStream();
-  } catch (const RtAudioError&) {
-  }
-  try {
-    if (audio_->isStreamOpen()) audio_->closeStream();
-  } catch (const RtAudioError&) {
-  }
-  // Destroying the RtAudio object ends its driver thread for good.
-  audio_.reset();
+  CloseRtAudioStream(audio_, pulse_, quiet_);
   deviceName_.clear();
   latencySeconds_ = 0.0;
 }
+
+bool RtAudioOutput::DeviceLost() const { return audio_ && RtAudioStreamLost(*audio_, pulse_, quiet_); }
 
 }  // namespace zandrel

@@ -12,11 +12,13 @@
 // call here catches them and turns them into a failed open.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/audio_output.h"
+#include "platform/rtaudio/stream_closer.h"
 
 class RtAudio;
 
@@ -43,6 +45,7 @@ class RtAudioOutput final : public MixingAudioOutput {
   std::string DeviceName() const { return deviceName_; }
   // Why the last open failed.
   std::string LastError() const { return lastError_; }
+  bool DeviceLost() const override;
 
  protected:
   bool OpenDevice(uint32_t wantedRate, DeviceConfig& got, std::string& error) override;
@@ -57,6 +60,8 @@ class RtAudioOutput final : public MixingAudioOutput {
   std::string clientName_;
   std::unique_ptr<RtAudio> audio_;
   int channels_ = 0;
+  StreamPulse pulse_;  // the driver's callback beats it
+  std::chrono::milliseconds quiet_{500};
   double latencySeconds_ = 0.0;
   std::string deviceName_;
   std::string lastError_;

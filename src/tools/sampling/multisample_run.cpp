@@ -76,14 +76,31 @@ std::string RecordingText(int note, int number, int total) {
   return text;
 }
 
+// Why a note was not kept, in the status line.
+std::string BrokenNoteText(const char* what, int note, int kept) {
+  char text[192];
+  std::snprintf(text, sizeof text, "Error: %s while recording note %s. %d note%s kept.", what,
+                FormatNoteName(note).c_str(), kept, kept == 1 ? "" : "s");
+  return text;
+}
+
 // Sends the note-on when made and the note-off when left, whichever way.
+// Sent() tells whether the output took the note-on.
 class SoundingNote {
  public:
   SoundingNote(MultisampleMidiOut& midi, int channel, int note, int velocity)
       : midi_(midi), channel_(static_cast<uint8_t>(channel)), note_(static_cast<uint8_t>(note)) {
-    midi_.Send(static_cast<uint8_t>(0x90 | channel_), note_, static_cast<uint8_t>(velocity));
+    sent_ = midi_.Send(static_cast<uint8_t>(0x90 | channel_), note_, static_cast<uint8_t>(velocity));
   }
-  ~SoundingNote() { midi_.Send(static_cast<uint8_t>(0x80 | channel_), note_, 0); }
+  ~SoundingNote() {
+    if (!off_) Off();
+  }
+  bool Sent() const { return sent_; }
+  // Sends the note-off now; false when the output refused it.
+  bool Off() {
+    off_ = true;
+    return midi_.Send(static_cast<uint8_t>(0x80 | channel_), note_, 0);
+  }
   SoundingNote(const SoundingNote&) = delete;
   SoundingNote& operator=(const SoundingNote&) = delete;
 
@@ -91,6 +108,8 @@ class SoundingNote {
   MultisampleMidiOut& midi_;
   const uint8_t channel_;
   const uint8_t note_;
+  bool sent_ = false;
+  bool off_ = false;
 };
 
 std::chrono::milliseconds Millis(double seconds) {
@@ -251,12 +270,26 @@ void MultisampleRun::Worker() {
     }
     OpenGate(buffer.data(), buffer.size());
     bool complete;
+    bool midiFailed = false;
     {
       SoundingNote sounding(midi_, job.channel, note, job.velocity);
-      complete = waiter_.Wait(Millis(job.hold));
+      midiFailed = !sounding.Sent();
+      complete = !midiFailed && waiter_.Wait(Millis(job.hold));
+      // A note-off the output refused leaves the note sounding into the
+      // next one: the output is gone, and the run with it.
+      if (!sounding.Off()) midiFailed = true;
     }
-    if (complete) complete = waiter_.Wait(Millis(job.wait));
+    if (complete && !midiFailed) complete = waiter_.Wait(Millis(job.wait));
     buffer.resize(CloseGate());
+    // A device that stopped delivering leaves the note short or empty: it is
+    // not a good take, and neither is a note the instrument never got.
+    const bool inputLost = input_->Lost();
+    if (!cancel_.load() && (midiFailed || inputLost)) {
+      failed = true;
+      const char* what = midiFailed ? "The MIDI output failed" : "The audio input stopped";
+      SetStatus(BrokenNoteText(what, note, index_), index_);
+      break;
+    }
     if (!complete) break;  // aborted: the note is not finished, so it is not kept
 
     if (job.autoTrim) {

@@ -364,6 +364,24 @@ bool CLoopSamplerDlg::OpenInput() {
   return stream_ != nullptr;
 }
 
+// The input stopped delivering (its server went away, the interface was
+// unplugged). The takes already finished stay (the tick above collected
+// them); the loop in progress was cut short, so it is dropped rather than
+// kept as a take with a silent tail. The stream is closed here, once.
+void CLoopSamplerDlg::OnInputLost() {
+  const bool wasRecording = engine_->Recording() || engine_->Armed();
+  engine_->Abandon();
+  if (wasRecording) StopUiReset();
+  CloseInput();
+  if (log_)
+    log_->AppendLog(wasRecording ? "Loop sampler: the audio input stopped; the loop being recorded was dropped."
+                                 : "Loop sampler: the audio input stopped.");
+  ShowMessage(wasRecording ? "The audio input stopped. The loop being recorded was dropped; the finished takes are "
+                             "kept.\n\nChoose the input again once the device is back."
+                           : "The audio input stopped.\n\nChoose the input again once the device is back.",
+              MessageIcon::Error);
+}
+
 void CLoopSamplerDlg::CloseInput() {
   if (!stream_) return;
   stream_->Close();  // returns once no callback runs
@@ -435,6 +453,7 @@ void CLoopSamplerDlg::RefreshTakeStack(bool emptyNextLane) {
 void CLoopSamplerDlg::OnTimer() {
   const LoopSamplerEngine::TimerReport r = engine_->TimerTick();
   if (r.takesChanged) RefreshTakeStack(true);
+  if (stream_ && stream_->Lost()) OnInputLost();
   if (r.droppedTakes > 0 && log_) {
     char text[64];
     std::snprintf(text, sizeof text, "Loop sampler: %d take(s) dropped", r.droppedTakes);

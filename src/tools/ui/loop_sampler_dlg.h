@@ -100,6 +100,7 @@ class CLoopSamplerDlg : public QDialog {
   void OpenMonitorOutput();
   void ShowOffline(bool offline);
   void StopUiReset();
+  void OnInputLost();
   void StopTakePlayback();
   void PlaySlot(int slot);
   void ShowTakeLevels();

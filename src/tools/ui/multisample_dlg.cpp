@@ -637,26 +637,44 @@ void CMultisampleDLG::OnMidiTest() {
     return;
   }
   testChannel_ = std::clamp(v.channel - 1, 0, 15);
+  if (!midiOut_.Send(static_cast<uint8_t>(0x90 | testChannel_), static_cast<uint8_t>(v.from),
+                     static_cast<uint8_t>(v.velocity))) {
+    MidiTestFailed();
+    return;
+  }
   testNote_ = v.from;
-  midiOut_.Send(static_cast<uint8_t>(0x90 | testChannel_), static_cast<uint8_t>(testNote_),
-                static_cast<uint8_t>(v.velocity));
   SetStatus(QString::fromStdString(Format("Testing: Playing %s (MIDI %d) at velocity %d for %.2f seconds...",
                                            FormatNoteName(testNote_).c_str(), testNote_, v.velocity, v.hold)));
   midiTest_->setEnabled(false);
   testTimer_->start(static_cast<int>(v.hold * 1000));
 }
 
-void CMultisampleDLG::EndMidiTest() {
+bool CMultisampleDLG::EndMidiTest() {
   testTimer_->stop();
+  bool sent = true;
   if (testNote_ >= 0)
-    midiOut_.Send(static_cast<uint8_t>(0x80 | testChannel_), static_cast<uint8_t>(testNote_), 0);
+    sent = midiOut_.Send(static_cast<uint8_t>(0x80 | testChannel_), static_cast<uint8_t>(testNote_), 0);
   if (testOpenedOutput_) midiOut_.Close();
   testOpenedOutput_ = false;
   testNote_ = -1;
+  return sent;
+}
+
+// The output refused a message: its port is gone (a cable pulled, the
+// instrument switched off, its server stopped).
+void CMultisampleDLG::MidiTestFailed() {
+  EndMidiTest();
+  SetStatus(QStringLiteral("MIDI test failed."));
+  midiTest_->setEnabled(true);
+  ShowMessage("MIDI test failed: the MIDI output did not take the note. The MIDI device may be gone.",
+              MessageIcon::Error);
 }
 
 void CMultisampleDLG::OnMidiTestEnd() {
-  EndMidiTest();
+  if (!EndMidiTest()) {
+    MidiTestFailed();
+    return;
+  }
   SetStatus(QStringLiteral("MIDI test complete."));
   midiTest_->setEnabled(true);
 }

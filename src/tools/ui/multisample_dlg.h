@@ -149,7 +149,9 @@ class CMultisampleDLG : public QDialog {
   void UpdatePianoRange();
   void StartSampling();
   void StopSampling();
-  void EndMidiTest();
+  // Sends the test note's note-off; false when the output refused it.
+  bool EndMidiTest();
+  void MidiTestFailed();
   bool OpenInputMonitor();
   void CloseInputMonitor();
   void SetMonitorOutput(bool on);

@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSlider>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "platform/audio_output.h"
@@ -183,6 +184,10 @@ CPlayInstrumentDlg::CPlayInstrumentDlg(const CWavLoader* audio, const Instrument
     joined_ = CurrentAudioOutput().Join(synth_, &error);
     if (!joined_) ShowMessage("Failed to open audio output device!", MessageIcon::Error);
   }
+  outputCheck_ = new QTimer(this);
+  outputCheck_->setInterval(250);
+  connect(outputCheck_, &QTimer::timeout, this, &CPlayInstrumentDlg::CheckOutput);
+  if (joined_) outputCheck_->start();
   FillMidiInList();
   const std::string last = CurrentSettings().GetString("Settings", "LastMidiDevice", "");
   if (!last.empty()) {
@@ -216,6 +221,19 @@ void CPlayInstrumentDlg::Shutdown() {
     joined_ = false;
   }
   synth_->AllNotesOff();
+}
+
+void CPlayInstrumentDlg::CheckOutput() {
+  if (!joined_ || shutDown_ || !CurrentAudioOutput().DeviceLost()) return;
+  outputCheck_->stop();
+  held_.ReleaseAll();
+  CurrentAudioOutput().Leave(synth_.get());  // closes the lost device
+  joined_ = false;
+  synth_->AllNotesOff();
+  status_->setText(QStringLiteral("Audio output stopped."));
+  ShowMessage("The audio output stopped: the device is gone or its server stopped.\n\nThe next key plays again "
+              "once the device is back.",
+              MessageIcon::Error);
 }
 
 bool CPlayInstrumentDlg::EnvelopeChanged() const {
@@ -305,6 +323,12 @@ bool CPlayInstrumentDlg::eventFilter(QObject* watched, QEvent* event) {
     if (key->key() == Qt::Key_Escape) return QDialog::eventFilter(watched, event);
     if (type == QEvent::KeyPress) {
       if (const auto note = held_.KeyDown(key->key(), key->isAutoRepeat())) {
+        // After a lost device, a key opens the output again (quietly: the
+        // loss was said once).
+        if (!joined_ && audio_ && !audio_->data.empty() && CurrentAudioOutput().Join(synth_)) {
+          joined_ = true;
+          outputCheck_->start();
+        }
         const auto start = synth_->NoteOn(*note, 100);
         const CRealTimeSynth::NoteStart shown = start ? *start : synth_->LastNote();
         ShowNoteStatus(*note, 100, shown.regionIndex, shown.root);

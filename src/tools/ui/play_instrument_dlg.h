@@ -28,6 +28,7 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 class QSlider;
+class QTimer;
 
 namespace zandrel {
 
@@ -95,6 +96,8 @@ class CPlayInstrumentDlg : public QDialog {
   void OnInterpolationChange(int index);
   void ReleaseHeldKeys();
   void Shutdown();
+  // The output's device stopped: leave it and say so; a later key joins again.
+  void CheckOutput();
 
   const CWavLoader* audio_;
   const InstrumentData* instrument_;
@@ -102,6 +105,7 @@ class CPlayInstrumentDlg : public QDialog {
   std::unique_ptr<MidiInPort> midiIn_;
   bool joined_ = false;
   bool shutDown_ = false;
+  QTimer* outputCheck_ = nullptr;  // watches the output's device while joined
   HeldKeys held_;
   int attackValue_ = 0;
   int releaseValue_ = 60;

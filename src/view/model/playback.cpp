@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "document/note_names.h"
+#include "platform/log_sink.h"
 #include "platform/message_host.h"
 #include "platform/text_format.h"
 
@@ -186,7 +187,9 @@ bool Playback::Start() {
     start = std::min(loop.loopIn, loop.loopOut);
   auto source = std::make_shared<PlaybackSource>(model_.doc.audio, start, loop, model_.playOnce);
   AudioOutput& output = CurrentAudioOutput();
-  if (!output.Join(source)) {
+  std::string why;
+  if (!output.Join(source, &why)) {
+    if (LogSink* log = model_.doc.GetLog()) log->AppendLog("Failed to open audio device: " + why);
     ShowMessage("Failed to open audio device.");
     return false;
   }
@@ -212,6 +215,16 @@ bool Playback::Stop() {
 Playback::TickResult Playback::Tick() {
   TickResult result;
   if (!source_) return result;
+  // A device that stopped under us (the audio server went away, the
+  // interface was unplugged) stops playback like its end would: Play/Stop
+  // comes up, the device is closed, and the next Play opens it anew.
+  if (output_->DeviceLost()) {
+    Stop();
+    if (LogSink* log = model_.doc.GetLog()) log->AppendLog("Playback stopped: the audio device stopped playing.");
+    ShowMessage("Playback stopped: the audio device is no longer available.", MessageIcon::Error);
+    result.stopped = true;
+    return result;
+  }
   const int64_t latency = LatencyFrames();
   // The end of the audio is noticed here, on the user-interface thread, and
   // only for the playback still running: a stop the user made first is

@@ -127,10 +127,12 @@ class Playback {
   bool Stop();
 
   struct TickResult {
-    bool stopped = false;   // the audio had run out: playback stopped
+    bool stopped = false;   // the audio had run out or the device stopped: playback stopped
     bool scrolled = false;  // following the playhead moved viewStart
   };
-  // The playhead tick: moves the cursor to the frame being heard and, with
+  // The playhead tick: stops playback with a message when the output's
+  // device stopped playing (AudioOutput::DeviceLost); else moves the cursor
+  // to the frame being heard and, with
   // `followPlayhead`, scrolls by half a page once it passes 90% of the page.
   TickResult Tick();
 

@@ -248,6 +248,41 @@ TEST_F(PlaybackTest, AnOutputThatCannotOpenLeavesPlaybackStopped) {
   EXPECT_EQ(host.Texts().size(), 1u);
 }
 
+TEST_F(PlaybackTest, ADeviceThatStopsEndsPlaybackWithAMessageAndPlayWorksAgain) {
+  model->SetCursorPosition(100);
+  ASSERT_TRUE(playback->Start());
+  ASSERT_TRUE(output.Pull(50));
+  const size_t logBefore = frame.Lines().size();
+
+  // The server goes away: the next tick stops playback and says so once.
+  output.lost = true;
+  EXPECT_TRUE(playback->Tick().stopped);
+  EXPECT_FALSE(playback->IsPlaying());
+  EXPECT_THAT(states, ElementsAre(true, false));  // Play/Stop comes up
+  EXPECT_EQ(host.Texts(), std::vector<std::string>{"Playback stopped: the audio device is no longer available."});
+  ASSERT_EQ(frame.Lines().size(), logBefore + 1);
+  EXPECT_NE(frame.Lines().back().find("audio device stopped"), std::string::npos);
+  EXPECT_FALSE(output.IsOpen());
+  EXPECT_EQ(output.Closes(), 1);
+  EXPECT_EQ(model->cursorFrame, 100);  // back at the anchor, as after Stop
+  EXPECT_FALSE(playback->Tick().stopped);
+
+  // The server is back: the first press of Play plays.
+  EXPECT_TRUE(playback->Start());
+  EXPECT_TRUE(playback->IsPlaying());
+  EXPECT_EQ(output.Opens(), 2);
+  ASSERT_TRUE(output.Pull(10));
+  EXPECT_FALSE(playback->Tick().stopped);
+  EXPECT_EQ(host.Texts().size(), 1u);
+}
+
+TEST_F(PlaybackTest, AnOpenFailureLogsItsReason) {
+  output.openError = "device busy";
+  EXPECT_FALSE(playback->Start());
+  ASSERT_FALSE(frame.Lines().empty());
+  EXPECT_EQ(frame.Lines().back(), "Failed to open audio device: device busy");
+}
+
 TEST_F(PlaybackTest, LoopKeyStopsPlaybackAndTogglesWithItsLogLine) {
   model->SetCursorPosition(100);
   model->loopIn = 300;
