@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang and runs them side by side, each for
-# a bounded time from a generated seed corpus. A crash, a leak or a sanitizer
+# Builds the libFuzzer targets with clang and runs them from a generated seed
+# corpus, as many at a time as this process may use cores, within a fixed
+# budget of wall time shared out between them. A crash, a leak or a sanitizer
 # report fails the run.
-#   ZANDREL_FUZZ_SECONDS  seconds per target (default 60)
+#   ZANDREL_FUZZ_BUDGET   wall seconds for all targets together (default 120)
+#   ZANDREL_FUZZ_SECONDS  seconds per target instead of a share of the budget
 #   ZANDREL_FUZZ_BUILD    build folder (default build-fuzz)
 # A target's own options (a longer -max_len, a -dict=...) are read from
 # fuzz/<target>.options: one option per line, '#' starts a comment line, and
@@ -10,8 +12,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=${ZANDREL_FUZZ_SECONDS:-60}
+budget=${ZANDREL_FUZZ_BUDGET:-120}
 build=${ZANDREL_FUZZ_BUILD:-build-fuzz}
+# The cores this process may use (a CI runner's taskset or cgroup included).
+cores=$(nproc)
 
 # Every target makes its scratch folder in here; it goes when this script
 # ends, however the targets ended (a crashing target skips its own clean-up).
@@ -33,9 +37,36 @@ rm -rf "$corpus"
 "$build/fuzz/make_fuzz_seeds" "$corpus"
 
 targets=$(find "$build/fuzz" -maxdepth 1 -type f -name 'fuzz_*' -perm -u+x | sort)
+count=$(echo "$targets" | wc -w)
+# Each target gets the same share of the budget: targets run in waves of one
+# per core, so a 2-core machine gives each a whole core for a shorter time
+# rather than a tenth of one for longer.
+waves=$(((count + cores - 1) / cores))
+seconds=${ZANDREL_FUZZ_SECONDS:-$((budget / waves))}
+[ "$seconds" -ge 10 ] || seconds=10
+echo "fuzz: $count targets, $cores at a time, ${seconds}s each"
+
+failed=0
 pids=()
 names=()
+# Waits for the running wave and reports each target.
+finish_wave() {
+  for i in "${!pids[@]}"; do
+    if wait "${pids[$i]}"; then
+      echo "fuzz: ${names[$i]} ok ($(grep -m1 -o 'number_of_executed_units: *[0-9]*' "$build/${names[$i]}.log" | grep -o '[0-9]*$' || true) runs," \
+        "$(grep -m1 -o 'average_exec_per_sec: *[0-9]*' "$build/${names[$i]}.log" | grep -o '[0-9]*$' || true) per second)"
+    else
+      echo "fuzz: ${names[$i]} FAILED; last lines of its log:"
+      tail -n 60 "$build/${names[$i]}.log"
+      failed=1
+    fi
+  done
+  pids=()
+  names=()
+}
+
 for target in $targets; do
+  [ "${#pids[@]}" -lt "$cores" ] || finish_wave
   name=$(basename "$target")
   mkdir -p "$corpus/$name" "$build/artifacts/$name"
   options=()
@@ -46,21 +77,12 @@ for target in $targets; do
     done <"fuzz/$name.options"
   fi
   echo "fuzz: running $name for ${seconds}s ${options[*]}"
-  "$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 "${options[@]}" \
+  # An input gets a minute: on a busy machine a slow input is not a hang.
+  "$target" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 -print_final_stats=1 "${options[@]}" \
     -artifact_prefix="$build/artifacts/$name/" "$corpus/$name" >"$build/$name.log" 2>&1 &
   pids+=($!)
   names+=("$name")
 done
 
-failed=0
-for i in "${!pids[@]}"; do
-  if wait "${pids[$i]}"; then
-    echo "fuzz: ${names[$i]} ok ($(grep -m1 -o 'number_of_executed_units: *[0-9]*' "$build/${names[$i]}.log" | grep -o '[0-9]*$' || true) runs," \
-      "$(grep -m1 -o 'average_exec_per_sec: *[0-9]*' "$build/${names[$i]}.log" | grep -o '[0-9]*$' || true) per second)"
-  else
-    echo "fuzz: ${names[$i]} FAILED; last lines of its log:"
-    tail -n 60 "$build/${names[$i]}.log"
-    failed=1
-  fi
-done
+finish_wave
 exit $failed
