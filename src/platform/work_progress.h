@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace zandrel {
 
@@ -52,5 +53,22 @@ class ProgressTicker {
   uint64_t sinceReport_ = 0;
   bool going_ = true;
 };
+
+// |v| becomes |n| zeros (its old contents are dropped), reporting 0..1 to
+// |progress| every 2^18 values; false when |progress| said stop. Touching
+// the pages of a few hundred megabytes of fresh memory can take longer than
+// the interval between two reports, so long working buffers are sized this
+// way.
+template <class T>
+bool ZeroedInBlocks(std::vector<T>& v, size_t n, const WorkProgress& progress) {
+  constexpr size_t kBlock = size_t{1} << 18;
+  v.clear();
+  v.reserve(n);
+  while (v.size() < n) {
+    if (!ReportProgress(progress, static_cast<double>(v.size()) / static_cast<double>(n))) return false;
+    v.resize(std::min(n, v.size() + kBlock), T{});
+  }
+  return ReportProgress(progress, 1.0);
+}
 
 }  // namespace zandrel

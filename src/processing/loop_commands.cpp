@@ -40,6 +40,10 @@ class AudioWatch final : public DocumentObserver {
     if (change == DocumentChange::kReplaced || change == DocumentChange::kAudio) stale_ = true;
   }
   bool Stale() const { return stale_.load(); }
+  // |progress| that also says stop once the audio changed.
+  WorkProgress Guard(const std::function<bool(double)>& progress) const {
+    return [this, &progress](double fraction) { return !Stale() && progress(fraction); };
+  }
 
  private:
   CQuorvelDoc& doc_;
@@ -57,7 +61,7 @@ void RunSearch(CommandContext& c, const std::string& title,
   LongWork work;
   work.title = title;
   work.compute = [&watch, result, search](const std::function<bool(double)>& progress) {
-    *result = search([&](double f) { return !watch.Stale() && progress(f); });
+    *result = search(watch.Guard(progress));
     return !result->cancelled;
   };
   work.commit = [&] {
@@ -197,7 +201,7 @@ void AlignLoopingPoints(CommandContext& c) {
   LongWork work;
   work.title = "Align Looping Points (+/-200ms)";
   work.compute = [&watch, window, result, e, f](const std::function<bool(double)>& progress) {
-    *result = autoLoopAlign(*window, e, f, [&](double fraction) { return !watch.Stale() && progress(fraction); });
+    *result = autoLoopAlign(*window, e, f, watch.Guard(progress));
     return !result->cancelled;
   };
   work.commit = [&c, doc, result, &watch] {
@@ -263,7 +267,7 @@ void LoopCrossfade(CommandContext& c, CrossfadeShape shape) {
   LongWork work;
   work.title = shape == CrossfadeShape::kHanning ? "Hanning Crossfade" : "Equal-Power Crossfade";
   work.compute = [&watch, window, plan, shape](const std::function<bool(double)>& progress) {
-    return ApplyLoopCrossfade(*window, plan, shape, [&](double fraction) { return !watch.Stale() && progress(fraction); });
+    return ApplyLoopCrossfade(*window, plan, shape, watch.Guard(progress));
   };
   work.commit = [&c, doc, window, plan, label, &watch] {
     if (watch.Stale()) return;
@@ -299,7 +303,7 @@ void AlignPhase(CommandContext& c) {
   LongWork work;
   work.title = "Align Phase";
   work.compute = [&watch, window, result, in, out](const std::function<bool(double)>& progress) {
-    *result = alignLoopPhase(*window, in, out, [&](double fraction) { return !watch.Stale() && progress(fraction); });
+    *result = alignLoopPhase(*window, in, out, watch.Guard(progress));
     return !result->cancelled;
   };
   work.commit = [&c, doc, result, in, &watch] {

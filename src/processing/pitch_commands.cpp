@@ -8,6 +8,7 @@
 #include "document/region_edits.h"
 #include "platform/text_format.h"
 #include "processing/loop_search.h"
+#include "processing/loop_window.h"
 #include "processing/pitch.h"
 #include "processing/processing_range.h"
 #include "processing/repitch.h"
@@ -105,36 +106,26 @@ void SelectTheSingleRegion(CommandContext& c) {
   }
 }
 
-void OnCreateSingleRegion(CommandContext& c) {
-  CQuorvelDoc& doc = *c.Document();
-  if (doc.instrument.regions.size() > 1 &&
+// The question before the regions are replaced, then the check for audio;
+// false when the command should stop.
+bool MayCreateSingleRegion(CommandContext& c) {
+  if (c.Document()->instrument.regions.size() > 1 &&
       !AskYesNo("This will delete all existing regions and create a single region spanning the entire audio file. "
                 "Continue?"))
-    return;
+    return false;
   if (!c.HasAudio()) {
     ShowMessage(kNoAudioText, MessageIcon::Warning);
-    return;
+    return false;
   }
+  return true;
+}
+
+void OnCreateSingleRegion(CommandContext& c) {
+  CQuorvelDoc& doc = *c.Document();
+  if (!MayCreateSingleRegion(c)) return;
   if (!CreateSingleRegionWithRoot(doc, -1)) return;
   SelectTheSingleRegion(c);
   doc.NotifySelectionChanged();
-}
-
-// LoopSource::Copy of the whole of |pcm|, made a slice at a time so that the
-// work reports as it goes (a long file's values take a second or two);
-// nullopt when |progress| asked to stop.
-std::optional<LoopSource> LoopSourceInSlices(const PcmSpan& pcm, const WorkProgress& progress) {
-  constexpr int64_t kSliceFrames = int64_t{1} << 19;
-  const int64_t frames = pcm.Frames();
-  LoopSource whole = LoopSource::Copy(pcm, LoopSearchRange{0, std::min(frames, kSliceFrames), -1});
-  whole.range.end = frames;
-  whole.values.reserve(static_cast<size_t>(frames) * static_cast<size_t>(whole.channels));
-  for (int64_t start = kSliceFrames; start < frames; start += kSliceFrames) {
-    if (!ReportProgress(progress, static_cast<double>(start) / static_cast<double>(frames))) return std::nullopt;
-    const LoopSource slice = LoopSource::Copy(pcm, LoopSearchRange{start, std::min(frames, start + kSliceFrames), -1});
-    whole.values.insert(whole.values.end(), slice.values.begin(), slice.values.end());
-  }
-  return whole;
 }
 
 // Create Single Region Instrument +Pitch+LP: the single region gets the
@@ -143,23 +134,14 @@ std::optional<LoopSource> LoopSourceInSlices(const PcmSpan& pcm, const WorkProgr
 void OnCreateSingleRegionInstrument(CommandContext& c) {
   CQuorvelDoc& doc = *c.Document();
   ViewSelection& view = c.Selection();
-  if (doc.instrument.regions.size() > 1 &&
-      !AskYesNo("This will delete all existing regions and create a single region spanning the entire audio file. "
-                "Continue?"))
-    return;
-  if (!c.HasAudio()) {
-    ShowMessage(kNoAudioText, MessageIcon::Warning);
-    return;
-  }
+  if (!MayCreateSingleRegion(c)) return;
   // The pitch and the loop search over the whole file run first, off this
   // thread, as one work: a Cancel anywhere in it leaves the regions as they were.
   const int64_t frames = doc.FrameCount();
   const PitchEstimateInput pitchInput = EstimateInput(doc, 0, frames);
   // The search's values (eight bytes a sample) are made on the worker from a
   // plain copy of the audio, which is all this thread has to make.
-  const std::vector<uint8_t> bytes = doc.audio.data;
-  PcmSpan pcm = PcmSpan::Of(doc.audio);
-  pcm.bytes = bytes;
+  const PcmWindow audio = PcmWindow::Copy(PcmSpan::Of(doc.audio), 0, frames);
   double hz = 0.0;
   LoopSearchResult found;
   LongWork work{.title = "Create Single Region Instrument",
@@ -171,8 +153,8 @@ void OnCreateSingleRegionInstrument(CommandContext& c) {
                       bool going = true;
                       hz = pitchInput.Estimate([&](double f) { return going = progress(kEstimateDone * f); });
                       if (!going) return false;
-                      const std::optional<LoopSource> source =
-                          LoopSourceInSlices(pcm, SubProgress(progress, kEstimateDone, kSourceDone));
+                      const std::optional<LoopSource> source = LoopSource::Copy(
+                          audio, LoopSearchRange{0, frames, -1}, SubProgress(progress, kEstimateDone, kSourceDone));
                       if (!source) return false;
                       found = findLoopPyramid(*source, SubProgress(progress, kSourceDone, 1.0));
                       return !found.cancelled;
@@ -499,25 +481,6 @@ int64_t Scaled(int64_t x, double o) { return static_cast<int64_t>(static_cast<do
 // Stretches a copy of the audio as long work named |title|; the result is in
 // |out|. False when it was cancelled (|result|.cancelled, logged once by the
 // long work) or failed.
-bool StretchCopy(CommandContext& c, const char* title, const CWavLoader& audio, double a, double b,
-                 double semitones, CWavLoader& out, StretchResult& result) {
-  out = audio.Clone();
-  LongWork work{.title = title,
-                .compute =
-                    [&](const std::function<bool(double)>& progress) {
-                      result = StretchWav(out, a, b, semitones, progress);
-                      return !result.cancelled;
-                    },
-                .commit = {}};
-  if (!c.RunLongWork(work)) {
-    // Cancelled at the very end, or out of memory: nothing is kept either way.
-    result.success = false;
-    result.cancelled = true;
-    return false;
-  }
-  return result.success;
-}
-
 void LogCorrection(const CQuorvelDoc& doc, const StretchResult& r) {
   if (r.lengthCorrection > 0)
     Log(doc, Format("Time stretch: %lld extra frames of the stretcher dropped to keep the exact length.",
@@ -525,6 +488,35 @@ void LogCorrection(const CQuorvelDoc& doc, const StretchResult& r) {
   else if (r.lengthCorrection < 0)
     Log(doc, Format("Time stretch: %lld missing frames of the stretcher padded with silence.",
                     static_cast<long long>(-r.lengthCorrection)));
+}
+
+// Stretches a copy of the document's audio as long work and, when it
+// succeeded, records the undo entry and swaps the result in (the caller then
+// moves what depends on the new audio). A failed stretch says |failText|; a
+// cancelled one says nothing; neither records anything.
+bool StretchDocument(CommandContext& c, CQuorvelDoc& doc, const char* title, double a, double b, double semitones,
+                     const char* undoLabel, const char* failText) {
+  CWavLoader out = doc.audio.Clone();
+  StretchResult result;
+  LongWork work{.title = title,
+                .compute =
+                    [&](const std::function<bool(double)>& progress) {
+                      result = StretchWav(out, a, b, semitones, progress);
+                      return !result.cancelled;
+                    },
+                .commit = {}};
+  // Cancelled at the very end, or out of memory: nothing is kept either way.
+  if (!c.RunLongWork(work)) return false;
+  if (!result.success) {
+    ShowMessage(failText);
+    return false;
+  }
+  if (!doc.PushUndo(kUndoWithAudio, undoLabel)) return false;
+  doc.NotifyAudioAboutToChange();
+  doc.audio.data = std::move(out.data);
+  doc.audio.format = out.format;
+  LogCorrection(doc, result);
+  return true;
 }
 
 void OnTimeStretch(CommandContext& c, PitchDialogs& dialogs) {
@@ -549,18 +541,7 @@ void OnTimeStretch(CommandContext& c, PitchDialogs& dialogs) {
   }
   c.StopPlayback();
   Log(doc, Format("Time Stretching: %.2f BPM -> %.2f BPM (Pitch Preserved)...", v.fromBpm, v.toBpm));
-  CWavLoader stretched;
-  StretchResult result;
-  // A failed stretch records nothing: the history stays as it was.
-  if (!StretchCopy(c, "Time Stretch", doc.audio, v.fromBpm, v.toBpm, 0.0, stretched, result)) {
-    if (!result.cancelled) ShowMessage("Time stretch failed.");
-    return;
-  }
-  if (!doc.PushUndo(kUndoWithAudio, "Timestretch")) return;
-  doc.NotifyAudioAboutToChange();
-  doc.audio.data = std::move(stretched.data);
-  doc.audio.format = stretched.format;
-  LogCorrection(doc, result);
+  if (!StretchDocument(c, doc, "Time Stretch", v.fromBpm, v.toBpm, 0.0, "Timestretch", "Time stretch failed.")) return;
   const int64_t frames = doc.FrameCount();
   InstrumentParams& params = doc.instrument.params;
   params.bpm = v.toBpm;
@@ -601,17 +582,7 @@ void OnPitchShift(CommandContext& c, PitchDialogs& dialogs) {
   }
   c.StopPlayback();
   Log(doc, Format("Pitch Shift: %d Semitones (Time Preserved)...", semitones));
-  CWavLoader shifted;
-  StretchResult result;
-  if (!StretchCopy(c, "Pitch Shift", doc.audio, 1.0, 1.0, semitones, shifted, result)) {
-    if (!result.cancelled) ShowMessage("Pitch Shift failed.");
-    return;
-  }
-  if (!doc.PushUndo(kUndoWithAudio, "PitchShift")) return;
-  doc.NotifyAudioAboutToChange();
-  doc.audio.data = std::move(shifted.data);
-  doc.audio.format = shifted.format;
-  LogCorrection(doc, result);
+  if (!StretchDocument(c, doc, "Pitch Shift", 1.0, 1.0, semitones, "PitchShift", "Pitch Shift failed.")) return;
   view.beatMarkers.clear();
   const auto key = [semitones](int32_t k) { return std::clamp(k + semitones, 0, 127); };
   if (doc.instrument.hasInstrument && !doc.instrument.regions.empty()) {

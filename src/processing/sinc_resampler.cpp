@@ -303,12 +303,8 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
     return out;
   };
   const uint64_t outSamples = n * static_cast<uint64_t>(channels);
-  out.reserve(static_cast<size_t>(outSamples));
-  while (out.size() < outSamples) {
-    out.resize(static_cast<size_t>(std::min<uint64_t>(outSamples, out.size() + kPrepareStep)));
-    if (!ReportProgress(progress, kOutputReady * static_cast<double>(out.size()) / static_cast<double>(outSamples)))
-      return cancelled();
-  }
+  if (!ZeroedInBlocks(out, static_cast<size_t>(outSamples), SubProgress(progress, 0.0, kOutputReady)))
+    return cancelled();
 
   // The input in float with silence on both sides: h samples before the first
   // frame and after the last, enough for the widest filter reach. At the

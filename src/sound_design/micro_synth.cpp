@@ -5,7 +5,7 @@
 
 #include "platform/text_format.h"
 
-#include "sound_design/zeroed_blocks.h"
+#include "platform/work_progress.h"
 
 namespace zandrel {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "processing/complex_fft.h"
 #include "sound_design/loop_synth.h"
-#include "sound_design/zeroed_blocks.h"
+#include "platform/work_progress.h"
 
 namespace zandrel {
 namespace {
