@@ -119,10 +119,14 @@ TEST(AudioThreadWaits, TenSecondsOfSynthAndMixerWithNotesAndJoinsFromAnotherThre
   ASSERT_TRUE(output.Join(synth));
 
   // The audio thread mixes ten seconds in device periods of 256 frames,
-  // counting only inside the mix (the device's callback).
+  // counting only inside the mix (the device's callback). It never runs more
+  // than one period ahead of the other thread, so the notes and joins land
+  // while it mixes even when the machine is busy (unpaced, it mixed all ten
+  // seconds before the other thread was first scheduled and heard nothing).
   constexpr size_t kPeriod = 256;
   constexpr size_t kPeriods = 10 * kRate / kPeriod;
   std::atomic<size_t> pulled{0};
+  std::atomic<size_t> handled{0};
   std::atomic<bool> done{false};
   long allocations = 0, locks = 0;
   float peak = 0;
@@ -130,6 +134,7 @@ TEST(AudioThreadWaits, TenSecondsOfSynthAndMixerWithNotesAndJoinsFromAnotherThre
     std::vector<float> buffer(kPeriod * 2);
     const long a0 = g_allocations.load(), l0 = g_locks.load();
     for (size_t i = 0; i < kPeriods; ++i) {
+      while (handled.load(std::memory_order_acquire) + 1 < i) std::this_thread::yield();
       t_audioThread = true;
       output.Period(buffer.data(), kPeriod);
       t_audioThread = false;
@@ -164,6 +169,7 @@ TEST(AudioThreadWaits, TenSecondsOfSynthAndMixerWithNotesAndJoinsFromAnotherThre
           EXPECT_TRUE(output.Join(hum));
         joined = !joined;
       }
+      handled.store(now, std::memory_order_release);
     }
     if (joined) output.Leave(hum.get());
   });
