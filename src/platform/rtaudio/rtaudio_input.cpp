@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "platform/rate_converter.h"
+#include "platform/rtaudio/jack_stream.h"
 #include "platform/rtaudio/stream_closer.h"
 
 namespace zandrel {
@@ -31,8 +32,7 @@ RtAudio::Api ApiOf(AudioBackend backend) {
 
 // Errors while the stream runs reach this callback instead of being thrown
 // on the driver's thread; a stream that stops delivering is noticed by its
-// silence (Lost) instead, which also covers a JACK server that goes away
-// (RtAudio reports that through no callback).
+// silence (Lost) instead.
 void IgnoreStreamError(RtAudioError::Type, const std::string&) {}
 
 std::string Lower(std::string s) {
@@ -94,15 +94,39 @@ class RtAudioInput::Stream final : public AudioInputStream {
   int Channels() const override { return channels_; }
 
   void Close() override {
+    if (jack_) {
+      closing_.store(true, std::memory_order_release);
+      jack_->Close();
+      jack_.reset();
+      closed_.store(true, std::memory_order_release);
+    }
     if (!audio_) return;
     closing_.store(true, std::memory_order_release);
-    CloseRtAudioStream(audio_, pulse_, quiet_);
+    CloseRtAudioStream(audio_);
     closed_.store(true, std::memory_order_release);
   }
 
   bool Lost() const override {
-    if (closed_.load(std::memory_order_acquire) || !audio_) return false;
-    return RtAudioStreamLost(*audio_, pulse_, quiet_);
+    if (closed_.load(std::memory_order_acquire)) return false;
+    if (jack_) return jack_->Lost();
+    return audio_ && RtAudioStreamLost(*audio_, pulse_, quiet_);
+  }
+
+  static void JackProcess(void* user, const float* in, float*, size_t frames) {
+    auto* self = static_cast<Stream*>(user);
+    if (!self->closing_.load(std::memory_order_acquire)) self->Deliver(in, frames);
+  }
+
+  // JACK streams bypass RtAudio's own shutdown (see jack_stream.h).
+  bool StartJack(const std::string& device, const std::string& clientName, std::string& error, int& code) {
+    audio_.reset();
+    auto jack = std::make_unique<JackStream>();
+    if (!jack->Open(clientName, device, deviceChannels_, 0, &Stream::JackProcess, this, error)) {
+      code = AudioInputError::kBadDevice;
+      return false;
+    }
+    jack_ = std::move(jack);
+    return true;
   }
 
   static int Callback(void*, void* input, unsigned int frames, double, unsigned int, void* user) {
@@ -172,7 +196,8 @@ class RtAudioInput::Stream final : public AudioInputStream {
     filled_ = 0;
   }
 
-  std::unique_ptr<RtAudio> audio_;
+  std::unique_ptr<RtAudio> audio_;  // ALSA and PulseAudio
+  std::unique_ptr<JackStream> jack_;
   const uint32_t rate_;
   const int channels_;
   const int deviceChannels_;
@@ -282,7 +307,9 @@ std::unique_ptr<AudioInputStream> RtAudioInput::Open(const std::string& identity
     std::string why;
     int code = AudioInputError::kNone;
     const bool alsaDefault = api == RtAudio::LINUX_ALSA && device == preferred;
-    if (!stream->Start(device, clientName_, why, code, alsaDefault)) {
+    const bool started = api == RtAudio::UNIX_JACK ? stream->StartJack(info.name, clientName_, why, code)
+                                                    : stream->Start(device, clientName_, why, code, alsaDefault);
+    if (!started) {
       Fail(error, code, why);
       return nullptr;
     }

@@ -1,6 +1,8 @@
-// The machine's audio inputs through RtAudio: the capture devices of a JACK
-// server, PulseAudio and ALSA, in that order (with JACK, every client that
-// has output ports is a device one can capture from).
+// The machine's audio inputs: the capture devices of a JACK server,
+// PulseAudio and ALSA, in that order (with JACK, every client that has output
+// ports is a device one can capture from). RtAudio lists them and drives
+// PulseAudio and ALSA; JACK streams go through libjack directly
+// (jack_stream.h).
 //
 // Not part of the display-free core: only the app and the tests link this
 // library; the core records through platform/audio_input.h.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/rtaudio/jack_stream.h"
 #include "platform/rtaudio/stream_closer.h"
 
 namespace zandrel {
@@ -96,6 +97,19 @@ bool RtAudioOutput::TryOpen(int apiValue, uint32_t wantedRate, DeviceConfig& got
       RtAudio::StreamParameters params;
       params.deviceId = device;
       params.nChannels = std::min(2u, info.outputChannels);
+      if (api == RtAudio::UNIX_JACK) {
+        // JACK streams bypass RtAudio's own shutdown (see jack_stream.h).
+        channels_ = static_cast<int>(params.nChannels);
+        auto jack = std::make_unique<JackStream>();
+        if (!jack->Open(clientName_, info.name, 0, channels_, &RtAudioOutput::JackProcess, this, lastError_))
+          continue;
+        got.rate = jack->SampleRate();
+        got.channels = channels_;
+        latencySeconds_ = static_cast<double>(jack->LatencyFrames()) / got.rate;
+        deviceName_ = RtAudio::getApiDisplayName(api) + ": " + info.name;
+        jack_ = std::move(jack);
+        return true;
+      }
       RtAudio::StreamOptions options;
       options.flags = RTAUDIO_SCHEDULE_REALTIME;
       // ALSA's default device is the "default" PCM (usually the sound server).
@@ -131,13 +145,25 @@ bool RtAudioOutput::TryOpen(int apiValue, uint32_t wantedRate, DeviceConfig& got
   return false;
 }
 
+void RtAudioOutput::JackProcess(void* user, const float*, float* out, size_t frames) {
+  auto* self = static_cast<RtAudioOutput*>(user);
+  self->Mix(out, frames, self->channels_);
+}
+
 void RtAudioOutput::CloseDevice() {
+  if (jack_) {
+    jack_->Close();
+    jack_.reset();
+  }
   if (!audio_) return;
-  CloseRtAudioStream(audio_, pulse_, quiet_);
+  CloseRtAudioStream(audio_);
   deviceName_.clear();
   latencySeconds_ = 0.0;
 }
 
-bool RtAudioOutput::DeviceLost() const { return audio_ && RtAudioStreamLost(*audio_, pulse_, quiet_); }
+bool RtAudioOutput::DeviceLost() const {
+  if (jack_) return jack_->Lost();
+  return audio_ && RtAudioStreamLost(*audio_, pulse_, quiet_);
+}
 
 }  // namespace zandrel

@@ -1,6 +1,9 @@
-// The machine's audio output through RtAudio: a JACK server, PulseAudio or
-// ALSA, whichever this RtAudio build has and answers first, in that order;
-// within a back end the default output device first, then the others.
+// The machine's audio output: a JACK server, PulseAudio or ALSA, whichever
+// this RtAudio build has and answers first, in that order; within a back end
+// the default output device first, then the others. RtAudio lists the
+// devices and drives PulseAudio and ALSA; a JACK stream is driven through
+// libjack directly (jack_stream.h), so that a server that goes away never
+// races our own close.
 //
 // Not part of the display-free core: only the app and the tests link this
 // library (zandrel_platform_rtaudio); RtAudio's own headers stay inside it.
@@ -23,6 +26,8 @@
 class RtAudio;
 
 namespace zandrel {
+
+class JackStream;
 
 enum class AudioBackend {
   kAny,  // the first back end, in the order below, that opens a device
@@ -54,11 +59,13 @@ class RtAudioOutput final : public MixingAudioOutput {
  private:
   static int Callback(void* output, void* input, unsigned int frames, double streamTime, unsigned int status,
                       void* user);
+  static void JackProcess(void* user, const float* in, float* out, size_t frames);
   bool TryOpen(int api, uint32_t wantedRate, DeviceConfig& got);
 
   AudioBackend backend_;
   std::string clientName_;
-  std::unique_ptr<RtAudio> audio_;
+  std::unique_ptr<RtAudio> audio_;  // ALSA and PulseAudio
+  std::unique_ptr<JackStream> jack_;
   int channels_ = 0;
   StreamPulse pulse_;  // the driver's callback beats it
   std::chrono::milliseconds quiet_{500};

@@ -1,13 +1,5 @@
-// Closing an RtAudio stream whose back end may be closing it at the same time,
-// and telling whether a running stream is still fed.
-//
-// When a JACK server goes away under a running stream, RtAudio closes the
-// stream itself, from a thread of its own that nobody joins. A second close
-// racing with that one runs two jack_client_close calls on one client, and
-// destroying the RtAudio object while that thread runs frees what it reads:
-// either hangs or aborts. So the owner of a stream closes it through
-// CloseRtAudioStream, once: when the driver has stopped calling back it lets
-// RtAudio's own shutdown finish first and then only destroys the object.
+// Closing an RtAudio stream, and telling whether a running stream is still
+// fed. (JACK streams do not go through RtAudio: see jack_stream.h.)
 //
 // StreamPulse is the stream callback's heartbeat: the callback calls Beat()
 // (one relaxed atomic add, real-time safe) and any other thread asks Silent()
@@ -63,7 +55,7 @@ bool RtAudioStreamLost(const RtAudio& audio, const StreamPulse& pulse, std::chro
 
 // Stops and closes |audio|'s stream and destroys |audio|; afterwards no
 // callback runs or will. Never throws. Returns whether the stream had been
-// lost before (the back end had stopped it).
-bool CloseRtAudioStream(std::unique_ptr<RtAudio>& audio, const StreamPulse& pulse, std::chrono::milliseconds quiet);
+// lost before (the back end had closed it).
+bool CloseRtAudioStream(std::unique_ptr<RtAudio>& audio);
 
 }  // namespace zandrel
