@@ -109,6 +109,16 @@ CMainFrame::CMainFrame(CQuorvelApp& app, CQuorvelDoc& doc)
   RestoreWindowLayout();
   // Paste follows what the desktop clipboard offers, whoever put it there.
   connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &CMainFrame::RefreshActions);
+  // A device that stopped under a preview or a monitor (a tool's dialog
+  // runs its own event loop; this timer still fires there).
+  outputWatchTimer_ = new QTimer(this);
+  outputWatchTimer_->setInterval(250);
+  connect(outputWatchTimer_, &QTimer::timeout, this, [this] {
+    if (!outputWatch_.Check(CurrentAudioOutput())) return;
+    Log().AppendLog(OutputLossWatch::kLogLine);
+    ShowMessage(OutputLossWatch::kMessage, MessageIcon::Error);
+  });
+  outputWatchTimer_->start();
 }
 
 CommandContext& CMainFrame::Context() { return *context_; }

@@ -18,10 +18,12 @@
 #include "app/region_pane.h"
 #include "document/quorvel_doc.h"
 #include "commands/commands.h"
+#include "platform/audio_output.h"
 #include "view/quorvel_view.h"
 
 class QMenu;
 class QPrinter;
+class QTimer;
 class QToolBar;
 
 namespace zandrel {
@@ -107,6 +109,9 @@ class CMainFrame final : public QMainWindow, public DocumentFrame, public Docume
   std::vector<QToolBar*> toolbars_;
   std::unique_ptr<QPrinter> printer_;
   QtTaskHost taskHost_;
+  // Closes an output device that stopped under previews and monitors.
+  QTimer* outputWatchTimer_ = nullptr;
+  OutputLossWatch outputWatch_;
   // The note tools' dialogs, run by their commands.
   std::unique_ptr<NoteDialogs> noteDialogs_;
 };

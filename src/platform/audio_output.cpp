@@ -135,17 +135,49 @@ void MixingAudioOutput::Leave(const AudioSource* source) {
     removed = std::move(*it);
     last = std::none_of(owned_.begin(), owned_.end(), [](const auto& v) { return v != nullptr; });
   }
-  // A mix that started before the slot was cleared may still be rendering
-  // the voice: wait for that one mix (a period at most) to end. A mix that
-  // starts later sees the empty slot. A stopped device is never inside Mix.
-  const uint64_t cycle = mixCycle_.load(std::memory_order_seq_cst);
-  if (cycle & 1)
-    while (mixCycle_.load(std::memory_order_acquire) == cycle) std::this_thread::yield();
+  WaitForRunningMix();
   removed.reset();
   if (last && open_) {
     CloseDevice();
     open_ = false;
   }
+}
+
+void MixingAudioOutput::WaitForRunningMix() const {
+  // A mix that started before a slot was cleared may still be rendering its
+  // voice: wait for that one mix (a period at most) to end. A mix that
+  // starts later sees the empty slot. A stopped device is never inside Mix.
+  const uint64_t cycle = mixCycle_.load(std::memory_order_seq_cst);
+  if (cycle & 1)
+    while (mixCycle_.load(std::memory_order_acquire) == cycle) std::this_thread::yield();
+}
+
+void MixingAudioOutput::LeaveAll() {
+  std::array<std::unique_ptr<Voice>, kMaxVoices> removed;
+  {
+    std::lock_guard<std::mutex> lock(ownerLock_);
+    for (size_t i = 0; i < kMaxVoices; ++i) {
+      slots_[i].store(nullptr, std::memory_order_seq_cst);
+      removed[i] = std::move(owned_[i]);
+    }
+  }
+  WaitForRunningMix();
+  for (auto& voice : removed) voice.reset();
+  if (open_) {
+    CloseDevice();
+    open_ = false;
+  }
+}
+
+bool OutputLossWatch::Check(AudioOutput& output) {
+  if (!output.DeviceLost()) {
+    lostChecks_ = 0;
+    return false;
+  }
+  if (++lostChecks_ < kChecks) return false;
+  lostChecks_ = 0;
+  output.LeaveAll();
+  return true;
 }
 
 bool MixingAudioOutput::Joined(const AudioSource* source) const {

@@ -61,6 +61,30 @@ class AudioOutput {
   // joined until they leave; the last Leave closes the device and the next
   // Join opens it anew. The user-interface thread.
   virtual bool DeviceLost() const { return false; }
+  // Stops mixing every source (the stop contract above) and closes the
+  // device: what remains to do once a lost device's own users have had
+  // their turn. The user-interface thread.
+  virtual void LeaveAll() {}
+};
+
+// Watches the shared output for a device that stopped while sources that
+// nobody checks keep it open (previews, monitors). Playback and the
+// instrument player notice a lost device themselves and leave; when the
+// device is still lost after |kChecks| checks in a row, Check makes every
+// remaining source leave, which closes the device so that the next Join
+// opens it anew, and returns true: the caller then says so.
+class OutputLossWatch {
+ public:
+  static constexpr int kChecks = 3;
+  static constexpr const char* kLogLine = "Audio output stopped: the audio device stopped playing.";
+  static constexpr const char* kMessage =
+      "The audio output stopped: the device is gone or its server stopped.\n\nPreviews play again once the "
+      "device is back.";
+  // The user-interface thread, every quarter second or so.
+  bool Check(AudioOutput& output);
+
+ private:
+  int lostChecks_ = 0;
 };
 
 // The output sources join. Never null: without an installed output, one
@@ -92,6 +116,7 @@ class MixingAudioOutput : public AudioOutput {
   bool Join(std::shared_ptr<AudioSource> source, std::string* error = nullptr) override;
   void Leave(const AudioSource* source) override;
   bool Joined(const AudioSource* source) const override;
+  void LeaveAll() override;
 
   bool IsOpen() const { return open_; }
   // The stream's rate and channel count while open.
@@ -117,6 +142,7 @@ class MixingAudioOutput : public AudioOutput {
  private:
   struct Voice;
   void RenderVoice(Voice& voice, float* out, size_t frames, int channels);
+  void WaitForRunningMix() const;
 
   // Sources that play at once, at most.
   static constexpr size_t kMaxVoices = 32;

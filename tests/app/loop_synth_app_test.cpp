@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QTest>
 
 #include "app/editor_on_file.h"
 #include "app/main_frame.h"
@@ -151,6 +152,37 @@ TEST_F(LoopSynthAppTest, DialogsPreviewInALoopAndCancelChangesNothing) {
     EXPECT_EQ(doc.audio.data, before);
     EXPECT_FALSE(doc.CanUndo());
   }
+}
+
+// A preview whose device stops (the audio server went away) is not left
+// holding a dead device: the output is closed, the user is told once, and
+// the next preview plays on the device that came back.
+TEST_F(LoopSynthAppTest, APreviewWhoseDeviceStopsIsClosedAndSaysSoOnce) {
+  CMainFrame& frame = app->MainFrame();
+  frame.show();
+  int opensBeforeReturn = 0;
+  float peakAfterReturn = 0.0f;
+  app->ParameterDialogs().driver = [&](CUniversalDlg& dlg) {
+    dlg.PreviewButton()->click();
+    ASSERT_TRUE(output.IsOpen());
+    output.lost = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !output.IsOpen(); }, 10000));
+    ASSERT_EQ(host->Texts().size(), 1u);
+    EXPECT_EQ(host->Texts()[0].rfind("The audio output stopped", 0), 0u);
+    EXPECT_TRUE(frame.outputPane->logList().Lines().contains(QString::fromUtf8(OutputLossWatch::kLogLine)));
+    // The device is back: the next preview opens it and plays.
+    output.lost = false;
+    opensBeforeReturn = output.Opens();
+    dlg.PreviewButton()->click();
+    ASSERT_TRUE(output.Pull(44100));
+    peakAfterReturn = Peak(output.Played());
+    dlg.CancelButton()->click();
+  };
+  ASSERT_TRUE(frame.commands.Run(cmd::kGranularCloud, frame.Context()));
+  EXPECT_EQ(output.Opens(), opensBeforeReturn + 1);
+  EXPECT_GT(peakAfterReturn, 0.5f);
+  EXPECT_EQ(host->Texts().size(), 1u);
+  EXPECT_FALSE(output.IsOpen());
 }
 
 // Morph Loop and Infinite Sustain Synth keep their values in one parameter

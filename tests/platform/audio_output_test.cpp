@@ -76,6 +76,35 @@ TEST(AudioOutputTest, OpensForTheFirstSourceAndClosesAfterTheLast) {
   EXPECT_EQ(out.Closes(), 1);
 }
 
+TEST(AudioOutputTest, ALostDeviceThatNobodyLeavesIsClosedAfterItsUsersHadTheirTurn) {
+  MemoryAudioOutput out;
+  OutputLossWatch watch;
+  auto preview = std::make_shared<ListSource>(48000, 1, std::vector<float>(64, 0.25f));
+  auto monitor = std::make_shared<ListSource>(48000, 1, std::vector<float>(64, 0.25f));
+  ASSERT_TRUE(out.Join(preview));
+  ASSERT_TRUE(out.Join(monitor));
+  EXPECT_FALSE(watch.Check(out));  // a playing device: nothing to do
+  out.lost = true;
+  // The checks before the last leave the device to its users...
+  for (int i = 1; i < OutputLossWatch::kChecks; ++i) EXPECT_FALSE(watch.Check(out));
+  EXPECT_TRUE(out.Joined(preview.get()));
+  // ...then every source leaves and the device closes, once.
+  EXPECT_TRUE(watch.Check(out));
+  EXPECT_FALSE(out.Joined(preview.get()));
+  EXPECT_FALSE(out.Joined(monitor.get()));
+  EXPECT_FALSE(out.IsOpen());
+  EXPECT_EQ(out.Closes(), 1);
+  EXPECT_FALSE(watch.Check(out));
+  out.Leave(preview.get());  // its owner's own stop later: nothing
+  EXPECT_EQ(out.Closes(), 1);
+  // Once the device is back, the next preview opens it anew and plays.
+  out.lost = false;
+  ASSERT_TRUE(out.Join(preview));
+  EXPECT_EQ(out.Opens(), 2);
+  ASSERT_TRUE(out.Pull(2));
+  EXPECT_THAT(out.Played(), ElementsAre(0.25f, 0.25f));
+}
+
 TEST(AudioOutputTest, AFailedOpenReportsWhy) {
   MemoryAudioOutput out;
   out.openError = "device busy";
