@@ -19,6 +19,7 @@
 #include "processing/pitch.h"
 #include "processing/sample_access.h"
 #include "support/jack_probe.h"
+#include "support/private_jack.h"
 #include "tools/sampling/multisample_run.h"
 
 namespace zandrel {
@@ -129,6 +130,88 @@ TEST(MultisampleJack, ThreeNotesFromASimulatedInstrumentAtTheirPitch) {
     EXPECT_EQ(received[2 * i], (std::vector<uint8_t>{0x90, static_cast<uint8_t>(notes[i]), 100}));
     EXPECT_EQ(received[2 * i + 1], (std::vector<uint8_t>{0x80, static_cast<uint8_t>(notes[i]), 0}));
   }
+}
+
+// The server stops while the robot holds its second note: the first note
+// is kept, the broken one is not stored, the status names it, and the run
+// ends and closes its devices.
+TEST(MultisampleJack, AServerThatStopsDuringTheSecondNoteKeepsTheFirst) {
+  if (!test::JackdInstalled()) {
+    if (test::JackRequired()) GTEST_FAIL() << "jackd is not installed, and with CI=true the JACK tests must run";
+    GTEST_SKIP() << "jackd is not installed";
+  }
+  test::PrivateJackServer server;
+  if (!server.Start()) {
+    if (server.MachineFull() && !test::JackRequired())
+      GTEST_SKIP() << "the machine runs as many JACK servers as it allows";
+    GTEST_FAIL() << "the test's JACK server did not start";
+  }
+  RtMidiSystem instrumentMidi{RtMidiBackend::Jack, "zandrel-loss-synth"};
+  auto voice = std::make_shared<SineVoice>();
+  std::unique_ptr<MidiInPort> keys = instrumentMidi.OpenVirtualInput("keys", [&](std::span<const uint8_t> m) {
+    if (m.size() == 3 && (m[0] & 0xF0) == 0x90 && m[2] > 0) voice->note_.store(m[1]);
+    if (m.size() == 3 && (m[0] & 0xF0) == 0x80 && voice->note_.load() == m[1]) voice->note_.store(-1);
+  });
+  ASSERT_NE(keys, nullptr) << instrumentMidi.LastError();
+  RtAudioOutput output{AudioBackend::kJack, "zandrel-loss-voice"};
+  ScopedAudioOutput outputScope(&output);
+  std::string error;
+  ASSERT_TRUE(CurrentAudioOutput().Join(voice, &error)) << error;
+
+  RtMidiSystem robotMidi{RtMidiBackend::Jack, "zandrel-loss-robot"};
+  const std::vector<std::string> outputs = robotMidi.OutputNames();
+  size_t midiIndex = outputs.size();
+  for (size_t i = 0; i < outputs.size(); ++i)
+    if (outputs[i].find("zandrel-loss-synth") != std::string::npos) midiIndex = i;
+  ASSERT_LT(midiIndex, outputs.size());
+  RtAudioInput input(AudioBackend::kJack, "zandrel-loss-capture");
+  std::string identity;
+  for (const AudioInputDevice& d : input.Devices())
+    if (d.name.find("zandrel-loss-voice") != std::string::npos) identity = d.identity;
+  ASSERT_FALSE(identity.empty());
+
+  MultisampleMidiOut midi;
+  SteadyWaiter waiter;
+  std::atomic<bool> done{false};
+  std::mutex lock;
+  std::string status;
+  MultisampleEvents events;
+  events.done = [&] { done = true; };
+  events.status = [&](std::string text, int, int) {
+    std::lock_guard<std::mutex> hold(lock);
+    status = std::move(text);
+  };
+  MultisampleRun run(midi, waiter, events);
+  MultisampleSetup setup;
+  setup.startNote = 57;
+  setup.endNote = 69;
+  setup.interval = 6;
+  setup.velocity = 100;
+  setup.holdSeconds = 1.0;
+  setup.waitSeconds = 0.2;
+  setup.midiSystem = &robotMidi;
+  setup.midiOutput = midiIndex;
+  setup.audioInput = &input;
+  setup.audioIdentity = identity;
+  ASSERT_EQ(run.Start(setup), "");
+  // Bounds against a hang, not timings.
+  for (int i = 0; i < 6000 && run.CurrentNote() != 63 && !done; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(run.CurrentNote(), 63);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  server.Stop();
+  for (int i = 0; i < 6000 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(done);
+  run.Join();
+  CurrentAudioOutput().Leave(voice.get());
+
+  ASSERT_EQ(run.Regions().size(), 1u);
+  EXPECT_EQ(run.Regions()[0].rootNote, 57);
+  EXPECT_GT(run.Regions()[0].Length(), 44100 / 2);  // most of its one-second hold
+  EXPECT_EQ(run.Audio().size(), static_cast<size_t>(run.Regions()[0].Length()));
+  std::lock_guard<std::mutex> hold(lock);
+  EXPECT_NE(status.find("while recording note D#4. 1 note kept."), std::string::npos) << status;
+  EXPECT_EQ(status.rfind("Error: ", 0), 0u) << status;
 }
 
 }  // namespace
