@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <chrono>
 #include <iostream>
+#include <thread>
+#include <atomic>
 
 #include "client_fixture.h"
 #include "device/device_manager_model.h"
@@ -15,6 +17,7 @@
 #include "platform/rtmidi/rtmidi_system.h"
 #include "platform/text_format.h"
 #include "support/jack_probe.h"
+#include "support/private_jack.h"
 #include "support/sim_device/sim_rtmidi.h"
 
 namespace zandrel::test {
@@ -187,6 +190,107 @@ TEST_F(JackClientTest, OneMegabyteUpload) {
   CWavLoader down;
   ASSERT_TRUE(down.Load(dir / "down.wav"));
   EXPECT_EQ(down.data, Pcm16(Sine(kFrames, 440, 46875)));
+}
+
+// The server stops while a long upload is under way: the upload fails, says
+// why, and returns; the device keeps what it had, and closing is clean.
+TEST(JackUploadLoss, AServerThatStopsMidwayFailsTheUploadAndSaysWhy) {
+  if (!JackdInstalled()) {
+    if (JackRequired()) GTEST_FAIL() << "jackd is not installed, and with CI=true the JACK tests must run";
+    GTEST_SKIP() << "jackd is not installed";
+  }
+  PrivateJackServer server;
+  if (!server.Start()) {
+    if (server.MachineFull() && !JackRequired()) GTEST_SKIP() << "the machine runs as many JACK servers as it allows";
+    GTEST_FAIL() << "the test's JACK server did not start";
+  }
+  TempDir dir;
+  constexpr size_t kFrames = 1 << 19;
+  WriteFileBytes(dir / "Long.wav", MakePcm16Wav(Sine(kFrames, 440, 46875), 1, 46875));
+  SimDevice sim;
+  auto ports = std::make_unique<SimRtMidiPorts>(sim, RtMidiBackend::Jack);
+  ASSERT_TRUE(ports->Ok()) << ports->Error();
+  RtMidiSystem midi{RtMidiBackend::Jack, "Zandrel"};
+  ConsoleCapture out, err;
+  CEPDeviceClient client{&midi};
+  client.SetConsole(&out, &err);
+  ASSERT_TRUE(client.ConnectAndLoadSlots()) << client.LastError() << midi.LastError();
+  sim.ClearRequests();
+
+  // A quarter of the way through the upload, the server goes.
+  std::atomic<bool> stopped{false};
+  std::thread stopper([&] {
+    for (int i = 0; i < 60000 && !stopped; ++i) {
+      size_t chunks = 0;
+      for (const SimRequest& request : sim.Requests()) chunks += request.Command() == kCmdUpload ? 1 : 0;
+      if (chunks >= 64) {
+        server.Stop();
+        stopped = true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  const EPUploadResult result = client.UploadSound(dir / "Long.wav", 0, false);
+  stopper.join();
+  ASSERT_TRUE(stopped) << "the upload ended before a quarter of it was sent";
+  EXPECT_EQ(result, EPUploadResult::Failed);
+  // The log's line says why (the device stopped answering, or its port is gone).
+  const std::string failed = "Failed to upload file to device: ";
+  EXPECT_EQ(client.LastError().rfind(failed, 0), 0u) << client.LastError();
+  EXPECT_GT(client.LastError().size(), failed.size() + 4) << client.LastError();
+  EXPECT_FALSE(sim.WithState([](SimState& s) { return s.files.Find(1) != nullptr; }))
+      << "a partial upload was stored as a sound";
+  client.Disconnect();  // closing returns
+  ports.reset();
+}
+
+// A JACK MIDI output whose server or destination has gone refuses to send:
+// a queued message would otherwise vanish as if it had been sent.
+TEST(JackMidiOutLoss, SendFailsOnceTheDestinationOrTheServerIsGone) {
+  if (!JackdInstalled()) {
+    if (JackRequired()) GTEST_FAIL() << "jackd is not installed, and with CI=true the JACK tests must run";
+    GTEST_SKIP() << "jackd is not installed";
+  }
+  PrivateJackServer server;
+  if (!server.Start()) {
+    if (server.MachineFull() && !JackRequired()) GTEST_SKIP() << "the machine runs as many JACK servers as it allows";
+    GTEST_FAIL() << "the test's JACK server did not start";
+  }
+  const std::vector<uint8_t> noteOn{0x90, 60, 100};
+  auto open = [](RtMidiSystem& sender, const std::string& client) -> std::unique_ptr<MidiOutPort> {
+    const std::vector<std::string> names = sender.OutputNames();
+    for (size_t i = 0; i < names.size(); ++i)
+      if (names[i].find(client) != std::string::npos) return sender.OpenOutput(i);
+    return nullptr;
+  };
+  RtMidiSystem sender{RtMidiBackend::Jack, "zandrel-sender"};
+  {
+    // The destination's port closes: the next send fails.
+    RtMidiSystem device{RtMidiBackend::Jack, "zandrel-vanishing"};
+    auto in = device.OpenVirtualInput("keys", [](std::span<const uint8_t>) {});
+    ASSERT_NE(in, nullptr) << device.LastError();
+    auto out = open(sender, "zandrel-vanishing");
+    ASSERT_NE(out, nullptr) << sender.LastError();
+    EXPECT_TRUE(out->Send(noteOn));
+    in->Close();
+    EXPECT_FALSE(out->Send(noteOn));
+  }
+  // The server stops: the next send fails.
+  RtMidiSystem device{RtMidiBackend::Jack, "zandrel-device"};
+  auto in = device.OpenVirtualInput("keys", [](std::span<const uint8_t>) {});
+  ASSERT_NE(in, nullptr) << device.LastError();
+  auto out = open(sender, "zandrel-device");
+  ASSERT_NE(out, nullptr) << sender.LastError();
+  EXPECT_TRUE(out->Send(noteOn));
+  server.Stop();
+  bool refused = false;
+  for (int i = 0; i < 2000 && !refused; ++i) {  // the shutdown reaches us from libjack's thread
+    refused = !out->Send(noteOn);
+    if (!refused) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(refused);
+  out->Close();  // closing returns
+  in->Close();
 }
 
 // The device manager's jobs over the same ports: connect, a sound's details

@@ -1,6 +1,7 @@
 #include "platform/rtmidi/rtmidi_system.h"
 
 #include <RtMidi.h>
+#include <jack/jack.h>
 
 #include <atomic>
 #include <filesystem>
@@ -150,6 +151,45 @@ class RtInPort final : public MidiInPort {
   std::unique_ptr<RtMidiIn> in_;
 };
 
+// Whether a JACK output can still reach its destination. RtMidi's JACK
+// output only queues a message for the server's next cycle, so a send to a
+// server that has gone, or to a port that has vanished, succeeds into the
+// void. A small client of our own hears the server's shutdown, and the
+// destination port is looked up in the server's port table before each send.
+class JackReach {
+ public:
+  // |destination|: the full port name sent to (empty for a virtual port).
+  explicit JackReach(std::string destination) : destination_(std::move(destination)) {
+    jack_status_t status{};
+    client_ = jack_client_open("Zandrel MIDI watch", JackNoStartServer, &status);
+    if (client_) {
+      jack_on_info_shutdown(
+          client_, [](jack_status_t, const char*, void* self) { static_cast<JackReach*>(self)->gone_ = true; },
+          this);
+      if (jack_activate(client_) != 0) gone_ = true;
+    }
+  }
+  ~JackReach() {
+    // A client whose server has gone is closed as well: that frees it.
+    if (client_) jack_client_close(client_);
+  }
+  JackReach(const JackReach&) = delete;
+  JackReach& operator=(const JackReach&) = delete;
+
+  // The reason a send cannot arrive, or empty.
+  std::string Unreachable() const {
+    if (!client_ || gone_.load()) return "the JACK server has stopped";
+    if (!destination_.empty() && !jack_port_by_name(client_, destination_.c_str()))
+      return "MIDI port " + destination_ + " is gone";
+    return {};
+  }
+
+ private:
+  std::string destination_;
+  jack_client_t* client_ = nullptr;
+  std::atomic<bool> gone_{false};
+};
+
 class RtOutPort final : public MidiOutPort {
  public:
   ~RtOutPort() override { Close(); }
@@ -160,9 +200,18 @@ class RtOutPort final : public MidiOutPort {
   }
   ErrorTrap& Trap() { return trap_; }
 
+  // JACK outputs: what tells whether a send can still arrive.
+  void WatchJack(const std::string& destination) { reach_ = std::make_unique<JackReach>(destination); }
+
   bool Send(std::span<const uint8_t> message) override {
     if (!out_ || message.empty() || message.size() > RtMidiSystem::kMaxMessageBytes) return false;
     trap_.Reset();
+    if (reach_) {
+      if (std::string why = reach_->Unreachable(); !why.empty()) {
+        trap_.Raise(why);
+        return false;
+      }
+    }
     try {
       out_->sendMessage(message.data(), message.size());
     } catch (...) {
@@ -178,11 +227,13 @@ class RtOutPort final : public MidiOutPort {
     } catch (...) {
     }
     out_.reset();
+    reach_.reset();
   }
 
  private:
   ErrorTrap trap_;
   std::unique_ptr<RtMidiOut> out_;
+  std::unique_ptr<JackReach> reach_;
 };
 
 }  // namespace
@@ -311,6 +362,7 @@ std::unique_ptr<MidiOutPort> RtMidiSystem::OpenOut(std::optional<size_t> index, 
     SetError(*error);
     return nullptr;
   }
+  if (backend_ == RtMidiBackend::Jack) port->WatchJack(index ? name : std::string());
   return port;
 }
 
