@@ -4,7 +4,11 @@
 #
 #   bash scripts/jack.sh <command> [arguments...]
 #
-# The server uses the dummy back end without realtime scheduling and has a
+# The server uses the dummy back end without realtime scheduling. It runs
+# synchronously with a 10 s client timeout: on a busy
+# machine a client whose process callback comes late is waited for, where an
+# asynchronous server runs the cycle without it and the MIDI events of that
+# cycle are lost (uploads then failed under a load of 30 and more). It has a
 # name of its own, exported to the command as JACK_DEFAULT_SERVER, so it never
 # meets a user's server or another run's. It is stopped when the command ends,
 # and the command's exit status is returned. Clients are told never to start a
@@ -48,7 +52,7 @@ trap 'exit 130' INT TERM
 if ! command -v jackd >/dev/null 2>&1; then
   echo "jack.sh: jackd is not installed; running without a JACK server" >&2
 else
-  jackd --no-realtime --name "$name" -d dummy -r "$rate" -p "$period" >"$log" 2>&1 &
+  jackd --no-realtime --sync --timeout 10000 --name "$name" -d dummy -r "$rate" -p "$period" >"$log" 2>&1 &
   server_pid=$!
   if JACK_DEFAULT_SERVER="$name" timeout 20 jack_wait --wait --timeout 15 >/dev/null 2>&1; then
     export JACK_DEFAULT_SERVER="$name"

@@ -27,9 +27,10 @@ ctest --output-on-failure -j"$(nproc)" -LE jack || status=1
 # still read or written through the locale ("97,5" for "97.5") fails here.
 LC_ALL=de_DE.UTF-8 ctest --output-on-failure -j"$(nproc)" -LE jack || status=1
 # The tests labelled "jack" open real MIDI and audio ports on a private JACK
-# server. They run alone, after the rest: the dummy back end has no realtime
-# scheduling and drops MIDI events when the machine is busy, so a test that
-# lost one is given another try; the log says how many tries each needed.
+# server. They run alone, after the rest. The server waits for late clients
+# (scripts/jack.sh), so a busy machine slows them without losing events; a
+# test that fails is still given another try, and the log says how many
+# tries each needed.
 # With CI=true they fail rather than skip when the server cannot be started.
 bash ../scripts/jack.sh bash ../scripts/ctest_retry.sh jack 3 || status=1
 if [ "$fuzz_failed" = 1 ]; then

@@ -123,8 +123,11 @@ class PrivateJackServer {
 
   bool Spawn(int rate, int period) {
     const std::string r = std::to_string(rate), p = std::to_string(period);
-    const char* argv[] = {"jackd", "--no-realtime", "--name", name_.c_str(), "-d", "dummy",
-                          "-r",    r.c_str(),       "-p",     p.c_str(),     nullptr};
+    // Synchronous, with a long client timeout: on a busy machine the server
+    // waits for a late client instead of running the cycle without it, which
+    // would drop that cycle's MIDI events (see scripts/jack.sh).
+    const char* argv[] = {"jackd", "--no-realtime", "--sync", "--timeout", "10000", "--name", name_.c_str(),
+                          "-d",    "dummy",         "-r",     r.c_str(),   "-p",    p.c_str(),     nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
