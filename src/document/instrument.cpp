@@ -9,6 +9,15 @@ Region Region::ClampedTo(int64_t frameCount) const {
   frameCount = std::max<int64_t>(frameCount, 0);
   r.startSample = std::clamp<int64_t>(r.startSample, 0, frameCount);
   r.endSample = std::clamp<int64_t>(r.endSample, r.startSample, frameCount);
+  r = r.WithLoopInside();
+  r.loKey = std::clamp(r.loKey, 0, 127);
+  r.hiKey = std::clamp(r.hiKey, 0, 127);
+  r.rootNote = std::clamp(r.rootNote, 0, 127);
+  return r;
+}
+
+Region Region::WithLoopInside() const {
+  Region r = *this;
   if (r.HasLoop()) {
     r.loopStart = std::clamp(r.loopStart, r.startSample, r.endSample);
     r.loopEnd = std::clamp(r.loopEnd, r.loopStart, r.endSample);
@@ -16,9 +25,6 @@ Region Region::ClampedTo(int64_t frameCount) const {
   } else {
     r.loopStart = r.loopEnd = kNoLoop;
   }
-  r.loKey = std::clamp(r.loKey, 0, 127);
-  r.hiKey = std::clamp(r.hiKey, 0, 127);
-  r.rootNote = std::clamp(r.rootNote, 0, 127);
   return r;
 }
 

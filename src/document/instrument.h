@@ -37,6 +37,9 @@ struct Region {
   // This region with its frames clamped to 0..frameCount, its loop clamped
   // into the range (or removed when it does not fit) and its keys into 0..127.
   Region ClampedTo(int64_t frameCount) const;
+  // This region with its loop clamped into the region's frames, or removed
+  // when nothing of it lies inside.
+  Region WithLoopInside() const;
 
   bool operator==(const Region&) const = default;
 };

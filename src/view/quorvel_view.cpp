@@ -171,6 +171,7 @@ void CQuorvelView::OnDocumentChanged(DocumentChange change) {
       viewport()->update();
       break;
     case DocumentChange::kInstrument:
+      model_.Follow(change);
       viewport()->update();
       break;
     case DocumentChange::kState:

@@ -213,7 +213,6 @@ bool MouseEditing::SelectRegionFromRegionBar(int x, int y) {
 
 void MouseEditing::DragRegionBoundary(int64_t frame) {
   if (!ValidRegion(dragRegion)) return;
-  view_.ClearSelection();
   auto& regions = doc_.instrument.regions;
   const size_t i = static_cast<size_t>(dragRegion);
   Region& r = regions[i];
@@ -238,6 +237,23 @@ void MouseEditing::DragRegionBoundary(int64_t frame) {
   } else {
     r.startSample = a;
     if (i > 0) regions[i - 1].endSample = a;
+  }
+  // Cleared once the boundary has moved, so that what the selection change
+  // shows (the Region page) is the new position.
+  view_.ClearSelection();
+}
+
+void MouseEditing::FitLoopsIntoRegions() {
+  auto& regions = doc_.instrument.regions;
+  for (size_t i = 0; i < regions.size(); ++i) {
+    const Region fitted = regions[i].WithLoopInside();
+    if (fitted == regions[i]) continue;
+    if (fitted.HasLoop())
+      Log(doc_.GetLog(), Format("Region %d loop clamped into the region: Start=%lld, End=%lld.", static_cast<int>(i) + 1,
+                                L(fitted.loopStart), L(fitted.loopEnd)));
+    else
+      Log(doc_.GetLog(), Format("Region %d loop removed: it lay outside the region.", static_cast<int>(i) + 1));
+    regions[i] = fitted;
   }
 }
 
@@ -441,13 +457,15 @@ bool MouseEditing::Press(int x, int y, MouseModifiers mods) {
     Capture(kDragCursor);
     return true;
   }
-  view_.loopIn = view_.loopOut = d;
-  dragAnchorFrame = d;
+  // Pressed in the margin right of the audio: the selection starts at its end.
+  const int64_t anchor = std::min(d, frames);
+  view_.loopIn = view_.loopOut = anchor;
+  dragAnchorFrame = anchor;
   const ToolMode t = view_.toolMode;
   if (t != ToolMode::kRearrange && t != ToolMode::kTimeStretch && t != ToolMode::kRetime) view_.loopPlayback = true;
   Capture(kDragNewLoop);
   Stop();
-  Log(doc_.GetLog(), Format("Creating loop region from sample %lld. Drag to set loop end.", L(d)));
+  Log(doc_.GetLog(), Format("Creating loop region from sample %lld. Drag to set loop end.", L(anchor)));
   view_.SelectionChanged();
   return true;
 }
@@ -544,6 +562,7 @@ void MouseEditing::FinishRegionDrag(DragOperation op) {
   auto& regions = doc_.instrument.regions;
   if (op == kDragRegionBoundary && ValidRegion(dragRegion)) {
     doc_.RemoveOrphanedRegions();
+    FitLoopsIntoRegions();
     doc_.SetModifiedFlag(true);
     const int n = dragRegion + 1;
     if (ValidRegion(dragRegion)) {
@@ -623,6 +642,7 @@ bool MouseEditing::Release(int /*x*/, int /*y*/, MouseModifiers mods) {
     // Selection tool, so the change is never left unmarked or half done.
     if (regionDrag && doc_.instrument.regions != regionsAtGrab_) {
       doc_.RemoveOrphanedRegions();
+      FitLoopsIntoRegions();
       doc_.SetModifiedFlag(true);
       if (!ValidRegion(view_.selectedRegion)) view_.selectedRegion = -1;
       view_.SelectionChanged();

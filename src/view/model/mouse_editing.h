@@ -90,6 +90,8 @@ class MouseEditing {
   void DropToolPreview();
   // Live moves of the grabbed region boundary and key boundary.
   void DragRegionBoundary(int64_t frame);
+  // After a boundary drag: every loop inside its region, or removed; logged.
+  void FitLoopsIntoRegions();
   void DragKeyBoundary(int x, int y, bool ctrlDown);
 
   // The beat grid of the Beats timeline (unchanged in other timelines, and

@@ -272,7 +272,39 @@ void ViewModel::Follow(DocumentChange change) {
   } else if (change == DocumentChange::kAudio) {
     RebuildPeakCache();
     ClampViewStart();
+    FitSelectionToDocument();
+  } else if (change == DocumentChange::kInstrument) {
+    FitSelectionToDocument();
   }
+}
+
+bool ViewModel::FitSelectionToDocument() {
+  const int64_t frames = HasAudio() ? FrameCount() : 0;
+  bool changed = false;
+  auto fitFrame = [&](int64_t& f, int64_t last) {
+    if (f < 0 || f <= last) return;
+    f = frames > 0 ? last : -1;
+    changed = true;
+  };
+  fitFrame(cursorFrame, frames - 1);
+  fitFrame(playAnchor, frames - 1);
+  if (loopIn >= 0 || loopOut >= 0) {
+    if (loopIn >= frames || loopOut < 0 || loopIn < 0) {
+      ClearLoop();
+      changed = true;
+    } else if (loopOut > frames) {
+      loopOut = frames;
+      changed = true;
+    }
+  }
+  const auto regions = static_cast<int32_t>(doc.instrument.regions.size());
+  if (selectedRegion >= regions) {
+    selectedRegion = -1;
+    changed = true;
+  }
+  if (std::erase_if(beatMarkers, [&](int64_t b) { return b >= frames; }) > 0) changed = true;
+  if (changed) SelectionChanged();
+  return changed;
 }
 
 ContextMenuKind ViewModel::ContextMenuAt(int x, int y) {

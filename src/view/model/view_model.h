@@ -206,6 +206,11 @@ class ViewModel : public ViewSelection, public CommandView {
   // document resets the view (ResetForDocument), changed audio rebuilds the
   // peaks once and keeps the scroll position inside the audio.
   void Follow(DocumentChange change);
+  // Brings the cursor, selection, selected region and beat markers into the
+  // document as it now is (after an edit, Undo or Redo): a selection that
+  // no longer fits is clamped when it still overlaps the audio, else
+  // cleared. Announces a change. True when anything moved.
+  bool FitSelectionToDocument();
 
   // Which context menu a right click at (x, y) opens, applying what the
   // click does first (selects a region in the region bar, moves the cursor

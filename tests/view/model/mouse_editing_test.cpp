@@ -149,6 +149,18 @@ TEST_F(MouseEditingTest, CtrlDragDrawsASelectionAroundItsStartingPoint) {
   EXPECT_EQ(view->dragOperation, kDragNone);
 }
 
+TEST_F(MouseEditingTest, ASelectionStartedInTheMarginRightOfTheAudioStaysInsideIt) {
+  view->viewStart = 950000.0;  // x = 500 is the audio's end, x = 600 frame 1,010,000
+  Paint();
+  ASSERT_TRUE(mouse->Press(600, 200, {.ctrl = true}));
+  EXPECT_EQ(view->loopIn, 1000000);
+  EXPECT_EQ(view->loopOut, 1000000);
+  mouse->Move(300, 200, {.ctrl = true});  // frame 980000
+  mouse->Release(300, 200, {.ctrl = true});
+  EXPECT_EQ(view->loopIn, 980000);
+  EXPECT_EQ(view->loopOut, 1000000);
+}
+
 TEST_F(MouseEditingTest, CtrlClickWithoutDraggingDropsTheSelectionAndMovesTheCursor) {
   Drag(100, 200, 101, 200, {.ctrl = true});  // 100 frames: under two pixels (200 frames)
   EXPECT_EQ(view->loopIn, -1);
@@ -312,6 +324,54 @@ TEST_F(BoundaryDragTest, EndBoundaryStopsShortOfTheNextRegionsEndAndReleaseClean
   EXPECT_EQ(Log().back(),
             "Region 1 end boundary moved to sample 199999. Region 1: [0 - 199999], Region 2: [200000 - 300000]");
   EXPECT_EQ(mouse->dragRegion, -1);
+}
+
+// A boundary dragged across a region's loop takes the loop along into the
+// region, or removes it when nothing of it is left, and says so.
+TEST_F(BoundaryDragTest, LoopsStayInsideTheirRegionsAfterABoundaryDrag) {
+  Region a = MakeRegion(0, 100000), b = MakeRegion(100000, 200000);
+  a.loopStart = 60000;
+  a.loopEnd = 90000;
+  b.loopStart = 110000;
+  b.loopEnd = 190000;
+  WithRegions({a, b});
+  view->viewStart = 0.0;
+  view->framesPerPixel = 200.0f;  // x = 500 is frame 100000
+  Drag(500, 20, 350, 20);         // region 1's end to 70000
+  ASSERT_EQ(Regions()[0].endSample, 70000);
+  EXPECT_EQ(Regions()[0].loopStart, 60000);
+  EXPECT_EQ(Regions()[0].loopEnd, 70000);
+  EXPECT_EQ(Regions()[1].loopStart, 110000);  // still inside its region: untouched
+  EXPECT_EQ(Regions()[1].loopEnd, 190000);
+  EXPECT_THAT(Log(), Contains("Region 1 loop clamped into the region: Start=60000, End=70000."));
+  Drag(350, 20, 250, 20);  // to 50000: nothing of the loop is left
+  ASSERT_EQ(Regions()[0].endSample, 50000);
+  EXPECT_FALSE(Regions()[0].HasLoop());
+  EXPECT_THAT(Log(), Contains("Region 1 loop removed: it lay outside the region."));
+  // Undo gives the loop back with the boundary.
+  Doc().Undo();
+  Doc().Undo();
+  EXPECT_EQ(Regions()[0].loopEnd, 90000);
+}
+
+// While the boundary moves, whoever follows the selection (the Region page)
+// sees the region where it now is.
+TEST_F(BoundaryDragTest, TheSelectionChangeDuringADragShowsTheNewBoundary) {
+  struct Watcher : DocumentObserver {
+    CQuorvelDoc* doc = nullptr;
+    std::vector<int64_t> endsSeen;
+    void OnSelectionChanged() override { endsSeen.push_back(doc->instrument.regions[0].endSample); }
+  } watcher;
+  watcher.doc = &Doc();
+  Doc().AddObserver(&watcher);
+  Paint();
+  ASSERT_TRUE(mouse->Press(100, 20, {}));
+  watcher.endsSeen.clear();
+  mouse->Move(150, 20, {});  // frame 105000
+  Doc().RemoveObserver(&watcher);
+  ASSERT_FALSE(watcher.endsSeen.empty());
+  EXPECT_EQ(watcher.endsSeen.back(), 105000);
+  mouse->Release(150, 20, {});
 }
 
 TEST_F(BoundaryDragTest, StartBoundaryLogNamesBothRegions) {

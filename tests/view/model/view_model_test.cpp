@@ -228,6 +228,49 @@ TEST_F(ViewModelTest, AnUpdatedDocumentResetsTheView) {
   EXPECT_EQ(model->peakCache.size(), (1000000 + 255) / 256);
 }
 
+// After an edit, Undo or Redo leaves less audio, the cursor, selection,
+// selected region and beat markers are brought into it, and announced once.
+TEST_F(ViewModelTest, AShorterDocumentBringsTheSelectionIntoItsAudio) {
+  struct Case {
+    int64_t loopIn, loopOut, cursor;
+    int32_t region;
+    std::vector<int64_t> beats;
+    int64_t wantIn, wantOut, wantCursor;
+    int32_t wantRegion;
+    std::vector<int64_t> wantBeats;
+    bool announced;
+  } cases[] = {
+      {500, 900, 700, 0, {10}, 500, 900, 700, 0, {10}, false},                  // still fits
+      {900, 1500, 700, 0, {}, 900, 1000, 700, 0, {}, true},                     // overlaps: clamped
+      {1200, 1500, 700, 0, {}, -1, -1, 700, 0, {}, true},                       // past the end: cleared
+      {-1, -1, 5000, 0, {}, -1, -1, 999, 0, {}, true},                          // cursor on the last frame
+      {-1, -1, -1, 1, {}, -1, -1, -1, -1, {}, true},                            // no such region
+      {-1, -1, -1, 0, {10, 999, 1000, 5000}, -1, -1, -1, 0, {10, 999}, true},  // markers past the end
+  };
+  WithRegions({Region{.startSample = 0, .endSample = 1000}});
+  Doc().audio.data.resize(2000);  // 1000 mono 16-bit frames are left
+  ASSERT_EQ(Doc().FrameCount(), 1000);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.loopIn << ".." << c.loopOut << " cursor " << c.cursor);
+    model->loopIn = c.loopIn;
+    model->loopOut = c.loopOut;
+    model->loopPlayback = c.loopIn >= 0;
+    model->cursorFrame = model->playAnchor = c.cursor;
+    model->selectedRegion = c.region;
+    model->beatMarkers = c.beats;
+    shown.clear();
+    model->Follow(DocumentChange::kInstrument);
+    EXPECT_EQ(model->loopIn, c.wantIn);
+    EXPECT_EQ(model->loopOut, c.wantOut);
+    EXPECT_EQ(model->loopPlayback, c.wantIn >= 0);
+    EXPECT_EQ(model->cursorFrame, c.wantCursor);
+    EXPECT_EQ(model->playAnchor, c.wantCursor);
+    EXPECT_EQ(model->selectedRegion, c.wantRegion);
+    EXPECT_EQ(model->beatMarkers, c.wantBeats);
+    EXPECT_EQ(shown.size(), c.announced ? 1u : 0u);
+  }
+}
+
 TEST_F(ViewModelTest, WithoutAudioNothingMoves) {
   Doc().OnNewDocument();
   EXPECT_FALSE(model->Wheel(120, 10, false));
