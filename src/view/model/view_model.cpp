@@ -286,8 +286,10 @@ bool ViewModel::FitSelectionToDocument() {
     f = frames > 0 ? last : -1;
     changed = true;
   };
-  fitFrame(cursorFrame, frames - 1);
-  fitFrame(playAnchor, frames - 1);
+  // The cursor may stand at the end, after the last frame (where an insert
+  // at the end leaves it).
+  fitFrame(cursorFrame, frames);
+  fitFrame(playAnchor, frames);
   if (loopIn >= 0 || loopOut >= 0) {
     if (loopIn >= frames || loopOut < 0 || loopIn < 0) {
       ClearLoop();

@@ -243,7 +243,8 @@ TEST_F(ViewModelTest, AShorterDocumentBringsTheSelectionIntoItsAudio) {
       {500, 900, 700, 0, {10}, 500, 900, 700, 0, {10}, false},                  // still fits
       {900, 1500, 700, 0, {}, 900, 1000, 700, 0, {}, true},                     // overlaps: clamped
       {1200, 1500, 700, 0, {}, -1, -1, 700, 0, {}, true},                       // past the end: cleared
-      {-1, -1, 5000, 0, {}, -1, -1, 999, 0, {}, true},                          // cursor on the last frame
+      {-1, -1, 1000, 0, {}, -1, -1, 1000, 0, {}, false},                        // the cursor at the end stays
+      {-1, -1, 5000, 0, {}, -1, -1, 1000, 0, {}, true},                         // past it: back to the end
       {-1, -1, -1, 1, {}, -1, -1, -1, -1, {}, true},                            // no such region
       {-1, -1, -1, 0, {10, 999, 1000, 5000}, -1, -1, -1, 0, {10, 999}, true},  // markers past the end
   };
