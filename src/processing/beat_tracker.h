@@ -9,7 +9,8 @@
 //   detection function) -> every `step` hops BeatTracker (period and phase
 //   from the last window of the detection function, predicted beats)
 //   -> TempoTracker reports a beat in the hop where one is predicted, unless
-//   the hop is silent (below -90 dB).
+//   the signal is silent there (below -90 dB over the hop and two hops either
+//   side).
 // TrackBeats drives the hops over a whole signal, FitBeatGrid replaces the
 // detected beats by a regular grid and DetectBeats joins them for PCM input.
 //
@@ -152,9 +153,12 @@ constexpr size_t kMonoFramesPerReport = size_t{1} << 16;
 // no beats (and, above it, no tracker). Reports after each range of hops.
 std::vector<double> TrackBeats(const FloatVec& mono, uint32_t sampleRate, BeatDetector& detector, unsigned threads = 0,
                                const WorkProgress& progress = {});
-// A regular grid through the beats, from its first time in [0, 0.9 P) up to
-// the duration; fewer than two beats, or no interval between 0.2 s and 2 s,
-// return the beats unchanged. The search for the grid's anchor tries every
+// A regular grid through the beats, from its first time in [0, P) up to the
+// duration; fewer than two beats, or no interval between 0.2 s and 2 s,
+// return the beats unchanged. The median interval gives a first period P; the
+// grid is anchored at the beat with the most beats within a quarter period of
+// its grid, and its period and phase are then fitted by least squares to the
+// beats within 0.2 P of it. The search for the grid's anchor tries every
 // beat against every other (1200 beats in ten minutes at 120 BPM), and
 // reports per range of candidates.
 std::vector<double> FitBeatGrid(const std::vector<double>& times, double durationSeconds,
@@ -163,9 +167,12 @@ std::vector<double> FitBeatGrid(const std::vector<double>& times, double duratio
 // --- Stages ---
 
 std::unique_ptr<TempoTracker> NewTempoTracker(uint32_t sampleRate);
-// Processes one hop of 512 samples; returns the fractional position of a
-// beat inside this hop, or 0 when there is none.
-float TempoTrackerStep(TempoTracker& tracker, const float* hop);
+// Processes hop |h| of |signal| (its samples [512 h, 512 h + 512) must lie
+// inside it); returns the fractional position of a beat inside this hop, or 0
+// when there is none. Whether the signal is silent there is judged over the
+// hop and two hops either side, samples past the signal's end counting as
+// silence.
+float TempoTrackerStep(TempoTracker& tracker, std::span<const float> signal, size_t h);
 // Destroys the detector's tracker (the destructor frees everything).
 void ReleaseTempoTracker(BeatDetector& detector);
 

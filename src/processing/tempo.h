@@ -24,9 +24,13 @@ struct LengthTempo {
 LengthTempo BpmFromLength(double seconds);
 
 // The tempo of the volume transients of [start, end): block levels as for
-// auto-chop, peaks above 1.5 x their mean at least 150 ms apart, a histogram
-// of the whole BPM of their intervals (folded into 60..200), then refined to a
-// whole number of beats over the range's duration within 75..175 BPM.
+// auto-chop, peaks above 1.5 x their mean at least 150 ms apart (the stronger
+// of two closer ones kept), a histogram of the whole BPM of their intervals
+// (folded into 60..200), measured precisely as the mean of the intervals at
+// the winning BPM and next to it. When the range holds a whole number of
+// beats at that tempo (within kLoopBpmTolerance), it is a loop: the tempo is
+// refined to that number of beats over the range's duration, within 75..175
+// BPM; otherwise the measured tempo stands.
 // |progress| follows the level pass (BlockLevels), nearly all of the work;
 // when it stops the work the outcome is kCancelled.
 struct TransientTempo {
@@ -37,6 +41,7 @@ struct TransientTempo {
   int beats = 0;
   std::vector<int64_t> peaks;  // frames
 };
+constexpr double kLoopBpmTolerance = 0.25;  // BPM
 TransientTempo BpmFromTransients(const PcmSpan& audio, int64_t start, int64_t end, const WorkProgress& progress = {});
 
 // The median of 60 / (t[i] - t[i - 1]) over the positive differences of
