@@ -33,6 +33,14 @@ constexpr double kOnsetShare = 0.88;
 constexpr size_t kMostOnsetHopsPerReport = 2048;
 constexpr uint64_t kTrackedHopsPerReport = 1024;
 constexpr uint64_t kGridCandidatesPerReport = 64;
+// The octave check of a grid: the tempo is halved when one of every other
+// beat's accents falls under this share of the other's, and doubled when
+// the points halfway between the beats are accented at least this share of
+// the beats themselves; never below or above these tempi.
+constexpr double kWeakBeatShare = 0.4;
+constexpr double kHalfBeatShare = 0.8;
+constexpr double kSlowestOctaveBpm = 60.0;
+constexpr double kFastestOctaveBpm = 200.0;
 
 // Twiddles of every level of a recursive FFT of size N: level M (2 <= M <= N)
 // holds M / 2 values w = (cos t, sin t), t = k * (-2 pi) / M in single
@@ -655,7 +663,68 @@ std::vector<double> DetectBeats(BeatDetector& detector, std::span<const uint8_t>
   std::vector<double> kept;
   for (double t : TrackBeats(mono, sampleRate, detector, threads, SubProgress(progress, kMonoShare, kGridStart)))
     if (t >= 0.0 && t <= duration) kept.push_back(t);
-  return FitBeatGrid(kept, duration, SubProgress(progress, kGridStart, 1.0));
+  const std::vector<double> grid = FitBeatGrid(kept, duration, SubProgress(progress, kGridStart, 1.0));
+  if (grid.size() < 4 || (progress && !progress(1.0))) return grid;
+  return ChooseGridOctave(grid, mono, sampleRate, duration);
+}
+
+std::vector<double> ChooseGridOctave(const std::vector<double>& grid, const FloatVec& mono, uint32_t sampleRate,
+                                     double durationSeconds) {
+  if (grid.size() < 4 || sampleRate == 0) return grid;
+  const double period = grid[1] - grid[0];
+  if (!(period > 0.0)) return grid;
+
+  // The accent of a hop: how much its RMS level rose over the previous hop's.
+  const size_t hops = mono.size() / kBeatHopSize;
+  std::vector<float> rise(hops, 0.0f);
+  float before = 0.0f;
+  for (size_t h = 0; h < hops; ++h) {
+    float sum = 0.0f;
+    for (size_t i = h * kBeatHopSize; i < (h + 1) * kBeatHopSize; ++i) sum += mono[i] * mono[i];
+    const float level = std::sqrt(sum / static_cast<float>(kBeatHopSize));
+    rise[h] = std::max(0.0f, level - before);
+    before = level;
+  }
+  // The accent at a time: the largest rise within two hops of it.
+  auto accent = [&](double t) {
+    const auto at = static_cast<int64_t>(t * sampleRate / kBeatHopSize);
+    float most = 0.0f;
+    for (int64_t h = at - 2; h <= at + 2; ++h)
+      if (h >= 0 && h < static_cast<int64_t>(hops)) most = std::max(most, rise[static_cast<size_t>(h)]);
+    return static_cast<double>(most);
+  };
+  double even = 0.0, odd = 0.0, between = 0.0;
+  for (size_t k = 0; k < grid.size(); ++k) {
+    (k % 2 ? odd : even) += accent(grid[k]);
+    between += accent(grid[k] + 0.5 * period);
+  }
+  const double half = static_cast<double>(grid.size()) / 2.0;
+  even /= std::ceil(half);
+  odd /= std::floor(half);
+  between /= static_cast<double>(grid.size());
+  const double on = (even + odd) / 2.0;
+
+  auto regular = [durationSeconds](double first, double step) {
+    while (first - step >= 0.0) first -= step;
+    std::vector<double> out;
+    for (double k = 0.0;; k += 1.0) {
+      const double t = first + k * step;
+      if (t > durationSeconds) break;
+      out.push_back(t);
+    }
+    return out;
+  };
+  const double bpm = 60.0 / period;
+  if (bpm / 2.0 >= kSlowestOctaveBpm && std::min(even, odd) < kWeakBeatShare * std::max(even, odd)) {
+    // Every other beat carries the accents: the beat is twice as long.
+    return regular(even >= odd ? grid[0] : grid[1], 2.0 * period);
+  }
+  if (bpm * 2.0 <= kFastestOctaveBpm && on > 0.0 && between > kHalfBeatShare * on) {
+    // The points between the beats are accented as much as the beats: the
+    // beat is half as long.
+    return regular(grid[0], 0.5 * period);
+  }
+  return grid;
 }
 
 }  // namespace zandrel

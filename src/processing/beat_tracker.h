@@ -133,8 +133,8 @@ struct BeatDetector {
 
 // --- Whole-signal entry points ---
 
-// Beat times in seconds, ascending: a regular grid, or the raw beats when no
-// grid can be fitted. Empty for no audio, silence or a sample rate of 0.
+// Beat times in seconds, ascending: a regular grid (FitBeatGrid, then
+// ChooseGridOctave), or the raw beats when no grid can be fitted. Empty for no audio, silence or a sample rate of 0.
 // |threads| as for TrackBeats (0 = every core). |progress| covers the three
 // stages below in turn.
 std::vector<double> DetectBeats(BeatDetector& detector, std::span<const uint8_t> pcm, int channels, uint32_t sampleRate,
@@ -163,6 +163,18 @@ std::vector<double> TrackBeats(const FloatVec& mono, uint32_t sampleRate, BeatDe
 // reports per range of candidates.
 std::vector<double> FitBeatGrid(const std::vector<double>& times, double durationSeconds,
                                 const WorkProgress& progress = {});
+
+// The grid at the tempo the signal's accents show: the tracker often locks
+// to twice or half the tempo a listener would tap (eighth-note hats, a kick
+// and snare a beat apart). The accent of a time is the largest rise of the
+// RMS level over 512-sample hops within two hops of it. When one of each two
+// grid beats is accented under 0.4 times as much as the other, the grid
+// keeps the stronger ones at twice the period; when the points halfway
+// between the beats are accented at least 0.8 times as much as the beats, it
+// takes them in at half the period. The result stays within 60..200 BPM;
+// a grid of fewer than four beats is returned unchanged.
+std::vector<double> ChooseGridOctave(const std::vector<double>& grid, const FloatVec& mono, uint32_t sampleRate,
+                                     double durationSeconds);
 
 // --- Stages ---
 

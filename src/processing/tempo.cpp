@@ -52,11 +52,16 @@ TransientTempo BpmFromTransients(const PcmSpan& audio, int64_t start, int64_t en
   // Of two peaks closer than the spacing the stronger is kept. Keeping the
   // first lets a hi-hat's sixteenth just before a kick or snare shut the hit
   // itself out, and the intervals then measure three sixteenths (160 BPM for
-  // a 120 BPM loop) instead of the beat.
+  // a 120 BPM loop) instead of the beat. A peak must also top every block of
+  // the spacing before it: the ripples of a low kick's decaying tail rise
+  // above their neighbours, but not above the kick, and counted as hits they
+  // break each beat into intervals of no tempo.
   int64_t previous = -spacing;
   for (int64_t i = 1; i + 1 < count; ++i) {
     const float v = level[static_cast<size_t>(i)];
     if (!(v > threshold && v > level[static_cast<size_t>(i - 1)] && v >= level[static_cast<size_t>(i + 1)])) continue;
+    const auto from = level.begin() + std::max<int64_t>(0, i - spacing);
+    if (*std::max_element(from, level.begin() + i) > v) continue;
     if (i - previous > spacing) {
       out.peaks.push_back(start + i * blockLength);
       previous = i;
