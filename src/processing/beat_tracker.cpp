@@ -614,26 +614,33 @@ std::vector<double> FitBeatGrid(const std::vector<double>& times, double duratio
   // Period and phase fitted by least squares to the beats near the anchor's
   // grid, each at its grid index: the median interval alone is as coarse as
   // the tracker's period, and over a minute a period 1 % short drifts the
-  // grid by more than a beat.
-  double n = 0.0, sumK = 0.0, sumB = 0.0, sumKK = 0.0, sumKB = 0.0;
-  for (double b : beats) {
-    if (std::fabs(deviation(b, anchor)) >= 0.2 * period) continue;
-    const double k = std::round((b - anchor) / period);
-    n += 1.0;
-    sumK += k;
-    sumB += b - anchor;
-    sumKK += k * k;
-    sumKB += k * (b - anchor);
-  }
-  const double spread = n * sumKK - sumK * sumK;
-  if (n >= 2.0 && spread > 0.0) {
-    const double fitted = (n * sumKB - sumK * sumB) / spread;
-    if (fitted > 0.0) {
-      anchor += (sumB - fitted * sumK) / n;
-      period = fitted;
+  // grid by more than a beat. The fit starts with the beats within eight
+  // periods of the anchor and widens the span twofold with each pass, so
+  // that a beat whose drift from the first grid has grown past a period is
+  // never counted at the wrong index.
+  const double last = std::max(anchor - beats.front(), beats.back() - anchor);
+  for (double span = 8.0 * period;; span *= 2.0) {
+    double n = 0.0, sumK = 0.0, sumB = 0.0, sumKK = 0.0, sumKB = 0.0;
+    for (double b : beats) {
+      if (std::fabs(b - anchor) > span || std::fabs(deviation(b, anchor)) >= 0.2 * period) continue;
+      const double k = std::round((b - anchor) / period);
+      n += 1.0;
+      sumK += k;
+      sumB += b - anchor;
+      sumKK += k * k;
+      sumKB += k * (b - anchor);
     }
-  } else if (n >= 1.0) {
-    anchor += (sumB - period * sumK) / n;  // one beat: it is the grid's phase
+    const double spread = n * sumKK - sumK * sumK;
+    if (n >= 2.0 && spread > 0.0) {
+      const double fitted = (n * sumKB - sumK * sumB) / spread;
+      if (fitted > 0.0) {
+        anchor += (sumB - fitted * sumK) / n;
+        period = fitted;
+      }
+    } else if (n >= 1.0) {
+      anchor += (sumB - period * sumK) / n;  // one beat: it is the grid's phase
+    }
+    if (span >= last) break;
   }
 
   // The first grid time: a phase a little before 0 wraps round by a period
