@@ -671,7 +671,6 @@ std::vector<double> DetectBeats(BeatDetector& detector, std::span<const uint8_t>
   for (double t : TrackBeats(mono, sampleRate, detector, threads, SubProgress(progress, kMonoShare, kGridStart)))
     if (t >= 0.0 && t <= duration) kept.push_back(t);
   const std::vector<double> grid = FitBeatGrid(kept, duration, SubProgress(progress, kGridStart, 1.0));
-  if (grid.size() < 4 || (progress && !progress(1.0))) return grid;
   return ChooseGridOctave(grid, mono, sampleRate, duration);
 }
 

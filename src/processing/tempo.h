@@ -25,12 +25,13 @@ LengthTempo BpmFromLength(double seconds);
 
 // The tempo of the volume transients of [start, end): block levels as for
 // auto-chop, peaks above 1.5 x their mean at least 150 ms apart (the stronger
-// of two closer ones kept), a histogram of the whole BPM of their intervals
-// (folded into 60..200), measured precisely as the mean of the intervals at
-// the winning BPM and next to it. When the range holds a whole number of
-// beats at that tempo (within kLoopBpmTolerance), it is a loop: the tempo is
-// refined to that number of beats over the range's duration, within 75..175
-// BPM; otherwise the measured tempo stands.
+// of two closer ones kept, and none under a block of the 150 ms before it), a
+// histogram of the whole BPM of their intervals (folded into 60..200), then
+// the tempo measured as the total time of the intervals near a whole number
+// of half beats at the winning BPM over that number. When the range holds a
+// whole number of beats at that tempo (within kLoopBpmTolerance BPM), it is a
+// loop: the tempo is refined to that number of beats over the range's
+// duration, within 75..175 BPM; otherwise the measured tempo stands.
 // |progress| follows the level pass (BlockLevels), nearly all of the work;
 // when it stops the work the outcome is kCancelled.
 struct TransientTempo {
