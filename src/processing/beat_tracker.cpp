@@ -33,6 +33,14 @@ constexpr double kOnsetShare = 0.88;
 constexpr size_t kMostOnsetHopsPerReport = 2048;
 constexpr uint64_t kTrackedHopsPerReport = 1024;
 constexpr uint64_t kGridCandidatesPerReport = 64;
+// The octave check of a grid: the tempo is halved when one of every other
+// beat's accents falls under this share of the other's, and doubled when
+// the points halfway between the beats are accented at least this share of
+// the beats themselves; never below or above these tempi.
+constexpr double kWeakBeatShare = 0.4;
+constexpr double kHalfBeatShare = 0.8;
+constexpr double kSlowestOctaveBpm = 60.0;
+constexpr double kFastestOctaveBpm = 200.0;
 
 // Twiddles of every level of a recursive FFT of size N: level M (2 <= M <= N)
 // holds M / 2 values w = (cos t, sin t), t = k * (-2 pi) / M in single
@@ -80,15 +88,18 @@ float RefinedPeak(const FloatVec& v, uint32_t m) {
 }
 
 // The comb filter over the autocorrelation: for each lag i in 1..lagLen-2,
-// the sum over a = 1..A and b = 1..2a-1 of acf[i a + b - 1], each divided by
-// 2a - 1 when |normalise|; entries 0 and lagLen - 1 stay 0.
+// the sum over a = 1..A and b = 1..2a-1 of acf[i a + b - a], each divided by
+// 2a - 1 when |normalise|; entries 0 and lagLen - 1 stay 0. The 2a - 1 values
+// of the a-th multiple are centred on the lag i a: read from i a onward
+// instead, they centre on (i + (a - 1) / a) a, and the comb's peak, hence the
+// tempo period, comes out more than half a hop short.
 void CombFilter(const FloatVec& acf, uint32_t numerator, bool normalise, FloatVec& comb) {
   std::fill(comb.begin(), comb.end(), 0.0f);
   const size_t lagLen = comb.size();
   for (size_t i = 1; i + 1 < lagLen; ++i) {
     for (uint32_t a = 1; a <= numerator; ++a) {
       for (uint32_t b = 1; b < 2 * a; ++b) {
-        const size_t index = i * a + b - 1;
+        const size_t index = i * a + b - a;  // i a - (a - 1) .. i a + (a - 1); i >= 1 keeps it >= 0
         if (index >= acf.size()) continue;
         comb[i] += normalise ? acf[index] / static_cast<float>(2 * a - 1) : acf[index];
       }
@@ -113,9 +124,22 @@ float HopOnset(PhaseVocoder& vocoder, FloatVec& fluxMemory, SpectrumFrame& spect
   return SpectralFlux(fluxMemory, spectrum);
 }
 
+// The mean square of the samples of hops h - 2 .. h + 2 of |signal|, hops
+// before its start left out and samples past its end counted as silence.
+float MeanSquareAround(std::span<const float> signal, size_t h) {
+  const size_t first = (h >= 2 ? h - 2 : 0) * kBeatHopSize;
+  const size_t last = (h + 3) * kBeatHopSize;
+  float sum = 0.0f;
+  for (size_t i = first; i < std::min(last, signal.size()); ++i) sum += signal[i] * signal[i];
+  return sum / static_cast<float>(last - first);
+}
+
 // Everything of a tracker step after the onset value: detection function,
-// beat tracking and the beat report of this hop.
-float AdvanceTempoTracker(TempoTracker& tt, const float* hop, float onset) {
+// beat tracking and the beat report of hop |h| of |signal|. A beat is only
+// reported where the signal is not silent; the level is judged over the hop
+// and two hops either side, because a predicted beat often lands a hop or
+// two before the hit it belongs to, in the quiet just before it.
+float AdvanceTempoTracker(TempoTracker& tt, std::span<const float> signal, size_t h, float onset) {
   if (tt.step < 2) return 0.0f;  // no room for a single beat
   tt.onset[0] = onset;
   if (tt.blockPosition + 1 == static_cast<int32_t>(tt.step)) {
@@ -132,9 +156,7 @@ float AdvanceTempoTracker(TempoTracker& tt, const float* hop, float onset) {
   const auto count = std::min<size_t>(static_cast<size_t>(std::max(tt.beatOutput[0], 0.0f)), tt.beatOutput.size());
   for (size_t i = 1; i < count; ++i) {
     if (std::floor(tt.beatOutput[i]) != static_cast<float>(tt.blockPosition)) continue;
-    float meanSquare = 0.0f;
-    for (uint32_t j = 0; j < tt.hopSize; ++j) meanSquare += hop[j] * hop[j];
-    meanSquare /= static_cast<float>(tt.hopSize);
+    float meanSquare = MeanSquareAround(signal, h);
     if (!(meanSquare > 0.0f)) meanSquare = 1e-20f;
     if (10.0f * std::log10(meanSquare) < tt.silence) continue;  // no beats in silent hops
     result = tt.beatOutput[i] - std::floor(tt.beatOutput[i]);
@@ -424,8 +446,9 @@ std::unique_ptr<TempoTracker> NewTempoTracker(uint32_t sampleRate) {
   return tt;
 }
 
-float TempoTrackerStep(TempoTracker& tt, const float* hop) {
-  return AdvanceTempoTracker(tt, hop, HopOnset(tt.vocoder, tt.fluxMemory, tt.spectrum, hop));
+float TempoTrackerStep(TempoTracker& tt, std::span<const float> signal, size_t h) {
+  const float* hop = signal.data() + h * kBeatHopSize;
+  return AdvanceTempoTracker(tt, signal, h, HopOnset(tt.vocoder, tt.fluxMemory, tt.spectrum, hop));
 }
 
 void ReleaseTempoTracker(BeatDetector& detector) { detector.tracker.reset(); }
@@ -521,11 +544,10 @@ std::vector<double> TrackBeats(const FloatVec& mono, uint32_t sampleRate, BeatDe
 
   std::vector<double> times;
   const double duration = static_cast<double>(mono.size()) / sampleRate;
-  std::array<float, kBeatHopSize> formed;
   const WorkProgress trackProgress = SubProgress(progress, kOnsetShare, 1.0);
   ProgressTicker ticker(trackProgress, hops, kTrackedHopsPerReport);
   for (size_t h = 0; h < hops; ++h) {
-    const bool beat = AdvanceTempoTracker(tt, hopAt(h, formed), onsets[h]) != 0.0f;
+    const bool beat = AdvanceTempoTracker(tt, mono, h, onsets[h]) != 0.0f;
     if (beat) {
       const double t = static_cast<double>(tt.lastBeat) / sampleRate;
       if (t <= duration) times.push_back(t);
@@ -559,13 +581,17 @@ std::vector<double> FitBeatGrid(const std::vector<double>& times, double duratio
     period /= 2.0;
   }
 
-  auto deviation = [period](double b, double anchor) {
+  auto deviation = [&period](double b, double anchor) {
     return b - (std::round((b - anchor) / period) * period + anchor);
   };
-  // The anchor whose grid the beats fit best: the smallest sum of squared
-  // deviations over the square of the number of beats near the grid.
+  // The anchor whose grid holds the most beats within a quarter period; of
+  // those, the one with the smallest sum of squared deviations. (Scoring the
+  // sum over the square of the count alone let a stray off-beat with no
+  // neighbours on its grid win with a score of 0, and set the whole grid half
+  // a beat off.)
   double anchor = beats[0];
-  double bestScore = std::numeric_limits<double>::infinity();
+  size_t bestNear = 0;
+  double bestSum = std::numeric_limits<double>::infinity();
   ProgressTicker ticker(progress, beats.size(), kGridCandidatesPerReport);
   for (double candidate : beats) {
     if (!ticker.Step()) return {};
@@ -578,28 +604,50 @@ std::vector<double> FitBeatGrid(const std::vector<double>& times, double duratio
         sum += d * d;
       }
     }
-    if (near == 0) continue;
-    const double score = sum / (static_cast<double>(near) * static_cast<double>(near));
-    if (score < bestScore) {
-      bestScore = score;
+    if (near > bestNear || (near == bestNear && sum < bestSum)) {
+      bestNear = near;
+      bestSum = sum;
       anchor = candidate;
     }
   }
 
-  double shift = 0.0;
-  size_t used = 0;
-  for (double b : beats) {
-    const double d = deviation(b, anchor);
-    if (std::fabs(d) < 0.2 * period) {
-      shift += d;
-      ++used;
+  // Period and phase fitted by least squares to the beats near the anchor's
+  // grid, each at its grid index: the median interval alone is as coarse as
+  // the tracker's period, and over a minute a period 1 % short drifts the
+  // grid by more than a beat. The fit starts with the beats within eight
+  // periods of the anchor and widens the span twofold with each pass, so
+  // that a beat whose drift from the first grid has grown past a period is
+  // never counted at the wrong index.
+  const double last = std::max(anchor - beats.front(), beats.back() - anchor);
+  for (double span = 8.0 * period;; span *= 2.0) {
+    double n = 0.0, sumK = 0.0, sumB = 0.0, sumKK = 0.0, sumKB = 0.0;
+    for (double b : beats) {
+      if (std::fabs(b - anchor) > span || std::fabs(deviation(b, anchor)) >= 0.2 * period) continue;
+      const double k = std::round((b - anchor) / period);
+      n += 1.0;
+      sumK += k;
+      sumB += b - anchor;
+      sumKK += k * k;
+      sumKB += k * (b - anchor);
     }
+    const double spread = n * sumKK - sumK * sumK;
+    if (n >= 2.0 && spread > 0.0) {
+      const double fitted = (n * sumKB - sumK * sumB) / spread;
+      if (fitted > 0.0) {
+        anchor += (sumB - fitted * sumK) / n;
+        period = fitted;
+      }
+    } else if (n >= 1.0) {
+      anchor += (sumB - period * sumK) / n;  // one beat: it is the grid's phase
+    }
+    if (span >= last) break;
   }
-  if (used > 0) anchor += shift / static_cast<double>(used);
 
+  // The first grid time: a phase a little before 0 wraps round by a period
+  // rather than being clamped to 0, which would shift every marker.
   while (anchor > 0.0) anchor -= period;
   while (anchor < -0.1 * period) anchor += period;
-  if (anchor < 0.0) anchor = 0.0;
+  if (anchor < 0.0) anchor += period;
 
   std::vector<double> grid;
   for (double k = 0.0;; k += 1.0) {
@@ -622,7 +670,67 @@ std::vector<double> DetectBeats(BeatDetector& detector, std::span<const uint8_t>
   std::vector<double> kept;
   for (double t : TrackBeats(mono, sampleRate, detector, threads, SubProgress(progress, kMonoShare, kGridStart)))
     if (t >= 0.0 && t <= duration) kept.push_back(t);
-  return FitBeatGrid(kept, duration, SubProgress(progress, kGridStart, 1.0));
+  const std::vector<double> grid = FitBeatGrid(kept, duration, SubProgress(progress, kGridStart, 1.0));
+  return ChooseGridOctave(grid, mono, sampleRate, duration);
+}
+
+std::vector<double> ChooseGridOctave(const std::vector<double>& grid, const FloatVec& mono, uint32_t sampleRate,
+                                     double durationSeconds) {
+  if (grid.size() < 4 || sampleRate == 0) return grid;
+  const double period = grid[1] - grid[0];
+  if (!(period > 0.0)) return grid;
+
+  // The accent of a hop: how much its RMS level rose over the previous hop's.
+  const size_t hops = mono.size() / kBeatHopSize;
+  std::vector<float> rise(hops, 0.0f);
+  float before = 0.0f;
+  for (size_t h = 0; h < hops; ++h) {
+    float sum = 0.0f;
+    for (size_t i = h * kBeatHopSize; i < (h + 1) * kBeatHopSize; ++i) sum += mono[i] * mono[i];
+    const float level = std::sqrt(sum / static_cast<float>(kBeatHopSize));
+    rise[h] = std::max(0.0f, level - before);
+    before = level;
+  }
+  // The accent at a time: the largest rise within two hops of it.
+  auto accent = [&](double t) {
+    const auto at = static_cast<int64_t>(t * sampleRate / kBeatHopSize);
+    float most = 0.0f;
+    for (int64_t h = at - 2; h <= at + 2; ++h)
+      if (h >= 0 && h < static_cast<int64_t>(hops)) most = std::max(most, rise[static_cast<size_t>(h)]);
+    return static_cast<double>(most);
+  };
+  double even = 0.0, odd = 0.0, between = 0.0;
+  for (size_t k = 0; k < grid.size(); ++k) {
+    (k % 2 ? odd : even) += accent(grid[k]);
+    between += accent(grid[k] + 0.5 * period);
+  }
+  const double half = static_cast<double>(grid.size()) / 2.0;
+  even /= std::ceil(half);
+  odd /= std::floor(half);
+  between /= static_cast<double>(grid.size());
+  const double on = (even + odd) / 2.0;
+
+  auto regular = [durationSeconds](double first, double step) {
+    while (first - step >= 0.0) first -= step;
+    std::vector<double> out;
+    for (double k = 0.0;; k += 1.0) {
+      const double t = first + k * step;
+      if (t > durationSeconds) break;
+      out.push_back(t);
+    }
+    return out;
+  };
+  const double bpm = 60.0 / period;
+  if (bpm / 2.0 >= kSlowestOctaveBpm && std::min(even, odd) < kWeakBeatShare * std::max(even, odd)) {
+    // Every other beat carries the accents: the beat is twice as long.
+    return regular(even >= odd ? grid[0] : grid[1], 2.0 * period);
+  }
+  if (bpm * 2.0 <= kFastestOctaveBpm && on > 0.0 && between > kHalfBeatShare * on) {
+    // The points between the beats are accented as much as the beats: the
+    // beat is half as long.
+    return regular(grid[0], 0.5 * period);
+  }
+  return grid;
 }
 
 }  // namespace zandrel

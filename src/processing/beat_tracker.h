@@ -9,7 +9,8 @@
 //   detection function) -> every `step` hops BeatTracker (period and phase
 //   from the last window of the detection function, predicted beats)
 //   -> TempoTracker reports a beat in the hop where one is predicted, unless
-//   the hop is silent (below -90 dB).
+//   the signal is silent there (below -90 dB over the hop and two hops either
+//   side).
 // TrackBeats drives the hops over a whole signal, FitBeatGrid replaces the
 // detected beats by a regular grid and DetectBeats joins them for PCM input.
 //
@@ -132,8 +133,8 @@ struct BeatDetector {
 
 // --- Whole-signal entry points ---
 
-// Beat times in seconds, ascending: a regular grid, or the raw beats when no
-// grid can be fitted. Empty for no audio, silence or a sample rate of 0.
+// Beat times in seconds, ascending: a regular grid (FitBeatGrid, then
+// ChooseGridOctave), or the raw beats when no grid can be fitted. Empty for no audio, silence or a sample rate of 0.
 // |threads| as for TrackBeats (0 = every core). |progress| covers the three
 // stages below in turn.
 std::vector<double> DetectBeats(BeatDetector& detector, std::span<const uint8_t> pcm, int channels, uint32_t sampleRate,
@@ -152,20 +153,38 @@ constexpr size_t kMonoFramesPerReport = size_t{1} << 16;
 // no beats (and, above it, no tracker). Reports after each range of hops.
 std::vector<double> TrackBeats(const FloatVec& mono, uint32_t sampleRate, BeatDetector& detector, unsigned threads = 0,
                                const WorkProgress& progress = {});
-// A regular grid through the beats, from its first time in [0, 0.9 P) up to
-// the duration; fewer than two beats, or no interval between 0.2 s and 2 s,
-// return the beats unchanged. The search for the grid's anchor tries every
+// A regular grid through the beats, from its first time in [0, P) up to the
+// duration; fewer than two beats, or no interval between 0.2 s and 2 s,
+// return the beats unchanged. The median interval gives a first period P; the
+// grid is anchored at the beat with the most beats within a quarter period of
+// its grid, and its period and phase are then fitted by least squares to the
+// beats within 0.2 P of it. The search for the grid's anchor tries every
 // beat against every other (1200 beats in ten minutes at 120 BPM), and
 // reports per range of candidates.
 std::vector<double> FitBeatGrid(const std::vector<double>& times, double durationSeconds,
                                 const WorkProgress& progress = {});
 
+// The grid at the tempo the signal's accents show: the tracker often locks
+// to twice or half the tempo a listener would tap (eighth-note hats, a kick
+// and snare a beat apart). The accent of a time is the largest rise of the
+// RMS level over 512-sample hops within two hops of it. When one of each two
+// grid beats is accented under 0.4 times as much as the other, the grid
+// keeps the stronger ones at twice the period; when the points halfway
+// between the beats are accented at least 0.8 times as much as the beats, it
+// takes them in at half the period. The result stays within 60..200 BPM;
+// a grid of fewer than four beats is returned unchanged.
+std::vector<double> ChooseGridOctave(const std::vector<double>& grid, const FloatVec& mono, uint32_t sampleRate,
+                                     double durationSeconds);
+
 // --- Stages ---
 
 std::unique_ptr<TempoTracker> NewTempoTracker(uint32_t sampleRate);
-// Processes one hop of 512 samples; returns the fractional position of a
-// beat inside this hop, or 0 when there is none.
-float TempoTrackerStep(TempoTracker& tracker, const float* hop);
+// Processes hop |h| of |signal| (its samples [512 h, 512 h + 512) must lie
+// inside it); returns the fractional position of a beat inside this hop, or 0
+// when there is none. Whether the signal is silent there is judged over the
+// hop and two hops either side, samples past the signal's end counting as
+// silence.
+float TempoTrackerStep(TempoTracker& tracker, std::span<const float> signal, size_t h);
 // Destroys the detector's tracker (the destructor frees everything).
 void ReleaseTempoTracker(BeatDetector& detector);
 

@@ -49,12 +49,24 @@ TransientTempo BpmFromTransients(const PcmSpan& audio, int64_t start, int64_t en
   const double threshold = std::max(0.001, sum / static_cast<double>(count)) * 1.5;
   const int64_t spacing = (static_cast<int64_t>(rate) * 150 / 1000) / blockLength;
 
+  // Of two peaks closer than the spacing the stronger is kept. Keeping the
+  // first lets a hi-hat's sixteenth just before a kick or snare shut the hit
+  // itself out, and the intervals then measure three sixteenths (160 BPM for
+  // a 120 BPM loop) instead of the beat. A peak must also top every block of
+  // the spacing before it: the ripples of a low kick's decaying tail rise
+  // above their neighbours, but not above the kick, and counted as hits they
+  // break each beat into intervals of no tempo.
   int64_t previous = -spacing;
   for (int64_t i = 1; i + 1 < count; ++i) {
     const float v = level[static_cast<size_t>(i)];
-    if (v > threshold && v > level[static_cast<size_t>(i - 1)] && v >= level[static_cast<size_t>(i + 1)] &&
-        i - previous > spacing) {
+    if (!(v > threshold && v > level[static_cast<size_t>(i - 1)] && v >= level[static_cast<size_t>(i + 1)])) continue;
+    const auto from = level.begin() + std::max<int64_t>(0, i - spacing);
+    if (*std::max_element(from, level.begin() + i) > v) continue;
+    if (i - previous > spacing) {
       out.peaks.push_back(start + i * blockLength);
+      previous = i;
+    } else if (v > level[static_cast<size_t>(previous)]) {
+      out.peaks.back() = start + i * blockLength;
       previous = i;
     }
   }
@@ -85,15 +97,40 @@ TransientTempo BpmFromTransients(const PcmSpan& audio, int64_t start, int64_t en
     }
   }
   const double duration = static_cast<double>(end - start) / rate;
-  int beats = std::max(1, static_cast<int>(out.histogramBpm * duration / 60.0 + 0.5));
-  double bpm = beats * 60.0 / duration;
-  while (bpm < 75.0) {
-    bpm *= 2.0;
-    beats *= 2;
+  // The measured tempo: each interval between consecutive peaks that lies
+  // near a whole number of half beats at the winning BPM counts with that
+  // number, and the half beat is their total time over their total count.
+  // The 5 ms blocks make one interval's tempo uncertain by a BPM or two, but
+  // a run of consecutive intervals adds up to the time between its ends.
+  const double halfBeat = 30.0 / out.histogramBpm;
+  double seconds = 0.0, halves = 0.0;
+  for (size_t i = 1; i < out.peaks.size(); ++i) {
+    const double t = static_cast<double>(out.peaks[i] - out.peaks[i - 1]) / rate;
+    const double m = std::round(t / halfBeat);
+    if (m >= 1.0 && std::fabs(t - m * halfBeat) < 0.25 * halfBeat) {
+      seconds += t;
+      halves += m;
+    }
   }
-  while (bpm > 175.0) {
-    bpm /= 2.0;
-    beats /= 2;
+  const double measured = halves > 0.0 ? 30.0 * halves / seconds : out.histogramBpm;
+  int beats = std::max(1, static_cast<int>(measured * duration / 60.0 + 0.5));
+  double bpm = beats * 60.0 / duration;
+  if (std::fabs(bpm - measured) <= kLoopBpmTolerance) {
+    // The range holds a whole number of beats: a loop, whose tempo is that
+    // number over its length, within the device's comfortable range.
+    while (bpm < 75.0) {
+      bpm *= 2.0;
+      beats *= 2;
+    }
+    while (bpm > 175.0) {
+      bpm /= 2.0;
+      beats /= 2;
+    }
+  } else {
+    // Not a loop: rounding to whole beats would move the tempo (a 140 BPM
+    // groove over 20 s to 141, one at 70 over 10 s to 72 and then 144), so
+    // the measured tempo stands, with the beats it fills rounded.
+    bpm = measured;
   }
   out.bpm = bpm;
   out.beats = std::max(1, beats);

@@ -24,9 +24,14 @@ struct LengthTempo {
 LengthTempo BpmFromLength(double seconds);
 
 // The tempo of the volume transients of [start, end): block levels as for
-// auto-chop, peaks above 1.5 x their mean at least 150 ms apart, a histogram
-// of the whole BPM of their intervals (folded into 60..200), then refined to a
-// whole number of beats over the range's duration within 75..175 BPM.
+// auto-chop, peaks above 1.5 x their mean at least 150 ms apart (the stronger
+// of two closer ones kept, and none under a block of the 150 ms before it), a
+// histogram of the whole BPM of their intervals (folded into 60..200), then
+// the tempo measured as the total time of the intervals near a whole number
+// of half beats at the winning BPM over that number. When the range holds a
+// whole number of beats at that tempo (within kLoopBpmTolerance BPM), it is a
+// loop: the tempo is refined to that number of beats over the range's
+// duration, within 75..175 BPM; otherwise the measured tempo stands.
 // |progress| follows the level pass (BlockLevels), nearly all of the work;
 // when it stops the work the outcome is kCancelled.
 struct TransientTempo {
@@ -37,6 +42,7 @@ struct TransientTempo {
   int beats = 0;
   std::vector<int64_t> peaks;  // frames
 };
+constexpr double kLoopBpmTolerance = 0.25;  // BPM
 TransientTempo BpmFromTransients(const PcmSpan& audio, int64_t start, int64_t end, const WorkProgress& progress = {});
 
 // The median of 60 / (t[i] - t[i - 1]) over the positive differences of

@@ -88,7 +88,7 @@ TEST(BeatTrackerTest, ParallelRunEqualsTheHopByHopTracker) {
     FloatVec signal = mono;
     signal.resize(mono.size() + 2 * 44100, 0.0f);
     for (size_t o = 0; o + kBeatHopSize <= signal.size(); o += kBeatHopSize) {
-      if (TempoTrackerStep(*tracker, signal.data() + o) == 0.0f) continue;
+      if (TempoTrackerStep(*tracker, signal, o / kBeatHopSize) == 0.0f) continue;
       const double t = static_cast<double>(tracker->lastBeat) / 44100;
       if (t <= static_cast<double>(mono.size()) / 44100) expected.push_back(t);
     }
@@ -112,9 +112,11 @@ TEST(BeatTrackerTest, GridFollowsTheMedianIntervalWithinTempoBounds) {
     const auto grid = FitBeatGrid(beats, 12.0);
     ASSERT_GE(grid.size(), 2u) << c.what;
     EXPECT_NEAR(grid[1] - grid[0], c.expectedPeriod, 1e-9) << c.what;
-    // The grid runs through the beats.
-    const double offset = std::fmod(grid[0] - 0.23 + 100 * c.expectedPeriod, c.expectedPeriod);
-    EXPECT_LT(std::min(offset, c.expectedPeriod - offset), 1e-6) << c.what;
+    // The grid runs through the beats (at 200 BPM through every other one,
+    // either half; at 60 BPM through them and the points between).
+    const double on = std::min(c.spacing, c.expectedPeriod);
+    const double offset = std::fmod(grid[0] - 0.23 + 100 * on, on);
+    EXPECT_LT(std::min(offset, on - offset), 1e-6) << c.what;
     EXPECT_GE(grid.front(), 0.0) << c.what;
     EXPECT_LT(grid.front(), 0.9 * c.expectedPeriod) << c.what;
     EXPECT_LE(grid.back(), 12.0) << c.what;
@@ -136,6 +138,77 @@ TEST(BeatTrackerTest, GridIgnoresTheFirstFourSecondsOfLongAudio) {
   grid = FitBeatGrid({0.5, 1.0, 1.5, 2.0, 2.5}, 3.0);
   ASSERT_GE(grid.size(), 2u);
   EXPECT_NEAR(grid[1] - grid[0], 0.5, 1e-9);
+}
+
+TEST(BeatTrackerTest, GridStaysOnTheBeatsPastAStrayAndBeforeZero) {
+  struct Case {
+    const char* what;
+    double first;               // the beats: first + 0.5 k up to 12 s, +-5 ms
+    std::vector<double> stray;  // and these off the beat
+    double expectedFirst;
+  };
+  const Case cases[] = {
+      // A lone off-beat has no neighbours on its own grid, so no deviation
+      // at all from it; it must not anchor the grid half a beat off.
+      {"stray off-beat", 0.1, {6.35}, 0.1},
+      // The fitted phase lands just before 0: wrapped by a period, not
+      // clamped to 0 (which shifts every grid time 20 ms early).
+      {"phase before zero", 0.48, {}, 0.48},
+  };
+  for (const Case& c : cases) {
+    std::vector<double> beats;
+    for (int k = 0; c.first + 0.5 * k < 12.0; ++k) beats.push_back(c.first + 0.5 * k + (k % 3 - 1) * 0.005);
+    beats.insert(beats.end(), c.stray.begin(), c.stray.end());
+    std::sort(beats.begin(), beats.end());
+    const auto grid = FitBeatGrid(beats, 12.0);
+    ASSERT_GE(grid.size(), 20u) << c.what;
+    EXPECT_NEAR(grid[0], c.expectedFirst, 0.005) << c.what;
+    EXPECT_NEAR(grid[1] - grid[0], 0.5, 0.001) << c.what;
+  }
+}
+
+TEST(BeatTrackerTest, LeastSquaresGridFollowsBeatsOverTheirWholeLength) {
+  // Beats 0.4967 s apart (120.8 BPM) with a jitter of +-8 ms: the median
+  // interval is one of the jittered ones; the fitted grid keeps to the beats
+  // from the first to the last.
+  std::vector<double> beats;
+  for (int k = 0; k < 100; ++k) beats.push_back(0.2 + 0.4967 * k + (k % 3 - 1) * 0.008);
+  const auto grid = FitBeatGrid(beats, 50.0);
+  ASSERT_GE(grid.size(), 100u);
+  EXPECT_NEAR(grid[1] - grid[0], 0.4967, 0.0005);
+  for (double b : beats) {
+    double nearest = 1e9;
+    for (double g : grid) nearest = std::min(nearest, std::fabs(g - b));
+    EXPECT_LT(nearest, 0.012) << b;
+  }
+}
+
+TEST(BeatTrackerTest, GridOctaveFollowsTheAccents) {
+  struct Case {
+    const char* what;
+    double clickBpm;  // clicks on every beat at this tempo
+    double gridBpm;   // the grid offered
+    double expectedBpm;
+  };
+  const Case cases[] = {
+      {"twice the tempo: every other grid beat silent", 70, 140, 70},
+      {"half the tempo: clicks between the grid beats", 174, 87, 174},
+      {"the tempo itself", 120, 120, 120},
+  };
+  for (const Case& c : cases) {
+    const FloatVec mono = PcmToMonoFloat(ClickTrack(c.clickBpm, 12), 1, 16);
+    std::vector<double> grid;
+    for (double t = 0.1; t <= 12.0; t += 60.0 / c.gridBpm) grid.push_back(t);
+    const auto out = ChooseGridOctave(grid, mono, 44100, 12.0);
+    ASSERT_GE(out.size(), 4u) << c.what;
+    EXPECT_NEAR(60.0 / (out[1] - out[0]), c.expectedBpm, 0.01) << c.what;
+    // Every click has a grid time on it.
+    for (double t = 0.1; t < 11.9; t += 60.0 / c.clickBpm) {
+      double nearest = 1e9;
+      for (double g : out) nearest = std::min(nearest, std::fabs(g - t));
+      EXPECT_LT(nearest, 1e-6) << c.what << " " << t;
+    }
+  }
 }
 
 TEST(BeatTrackerTest, GridNeedsTwoBeatsAndAUsableInterval) {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <numbers>
 #include <optional>
 
 #include "support/generated_audio.h"
@@ -52,6 +54,40 @@ TEST(TempoTest, TransientsOfAClickTrackAt120Bpm) {
   EXPECT_EQ(t.beats, 16);
   EXPECT_NEAR(t.bpm, 120.0, 1e-9);
   EXPECT_EQ(t.peaks.size(), 15u);  // the click in block 0 has no block before it
+}
+
+TEST(TempoTest, TransientsOfARangeThatIsNoLoopKeepTheMeasuredTempo) {
+  // Rounded to whole beats over their length these would read 141 and 72
+  // (then doubled to 144): the ranges hold 46.7 and 11.7 beats.
+  struct Case {
+    double bpm, seconds;
+  };
+  for (const Case& c : {Case{140, 20}, Case{70, 10}, Case{97, 15}}) {
+    const auto frames = static_cast<int64_t>(c.seconds * 44100);
+    const int clicks = static_cast<int>((c.seconds - 0.1) * c.bpm / 60.0) + 1;
+    const std::vector<uint8_t> pcm = Pcm16(RenderMono(frames, 44100, Clicks(HitTimes(clicks, 60.0 / c.bpm, 0.1))));
+    const TransientTempo t = BpmFromTransients(SpanOf(pcm, 44100), 0, frames);
+    ASSERT_EQ(t.outcome, TransientTempo::Outcome::kFound) << c.bpm;
+    EXPECT_NEAR(t.bpm, c.bpm, 0.3) << c.bpm;
+    EXPECT_EQ(t.beats, static_cast<int>(c.bpm * c.seconds / 60.0 + 0.5)) << c.bpm;
+  }
+}
+
+TEST(TempoTest, TransientsCountTheHitsNotTheirTails) {
+  // A kick every beat at 90 BPM: a sine falling from 150 to 50 Hz over a
+  // 120 ms decay. Over 5 ms blocks its tail ripples; the ripples 160 ms on
+  // are above the threshold and their neighbours, but not above the kick.
+  const double beat = 60.0 / 90.0;
+  const auto kick = [beat](double t) {
+    const double d = std::fmod(t, beat);
+    const double phase = 2 * std::numbers::pi * (50.0 * d + 100.0 * 0.03 * (1.0 - std::exp(-d / 0.03)));
+    return 0.9 * std::exp(-d / 0.12) * std::sin(phase);
+  };
+  const std::vector<uint8_t> pcm = Pcm16(RenderMono(20 * 44100, 44100, kick));
+  const TransientTempo t = BpmFromTransients(SpanOf(pcm, 44100), 0, 20 * 44100);
+  ASSERT_EQ(t.outcome, TransientTempo::Outcome::kFound);
+  EXPECT_NEAR(t.bpm, 90.0, 0.3);
+  EXPECT_NEAR(static_cast<double>(t.peaks.size()), 20.0 / beat, 1.0);  // one peak per kick
 }
 
 TEST(TempoTest, TransientsRefusals) {
