@@ -291,6 +291,7 @@ size_t RenderFluteNote(FluteVoiceState& state, float frequency, uint64_t frames,
 
   double vibratoPhase = 0, phase = 0;
   float dcInput = 0, dcOutput = 0;  // the output DC blocker
+  DcBlocker outputCentre(sampleRate);
   ProgressTicker ticker(progress, frames, kToneFramesPerReport);
   for (int64_t k = 0; k < n; ++k) {
     if (!ticker.Step()) return 0;
@@ -354,7 +355,13 @@ size_t RenderFluteNote(FluteVoiceState& state, float frequency, uint64_t frames,
     dcInput = yg;
     dcOutput = z;
     if (n >= 200 && k > n - 200) z = z * static_cast<float>(n - k) / 200.0f;
-    WriteMono(out, static_cast<uint64_t>(k), channels, ClampToPcm16(std::clamp(z, -0.95f, 0.95f) * 28000.0f));
+    // High notes, lifted by the formant equaliser and the breath, ran into the
+    // clamp at 0.95 for much of their length: a knee below it rounds the
+    // loudest peaks instead, and a DC blocker after the knee takes out the
+    // offset that rounding a lopsided wave leaves. The clamp stays as the
+    // bound it always was.
+    const float limited = outputCentre.Step(SoftCeiling(z, 0.9f));
+    WriteMono(out, static_cast<uint64_t>(k), channels, ClampToPcm16(std::clamp(limited, -0.95f, 0.95f) * 28000.0f));
   }
   return ToneSamples(frames, channels);
 }
@@ -478,6 +485,7 @@ size_t RenderFormantVoice(FormantVoiceState& state, float frequency, uint64_t fr
   const float c = 0.8f * p.hardness + 0.1f;
   const bool cutBreath = p.breathCut > 0.5f;
   DcBlocker centre(sampleRate);
+  DcBlocker outputCentre(sampleRate);
 
   double vibratoPhase = 0, phase = 0;
   ProgressTicker ticker(progress, frames, kToneFramesPerReport);
@@ -511,10 +519,12 @@ size_t RenderFormantVoice(FormantVoiceState& state, float frequency, uint64_t fr
     } else {
       envelope = 1.0f - static_cast<float>(k - releaseStart) / static_cast<float>(release);
     }
-    // The pulse is lopsided, so its saturation is too: the DC blocker at the
-    // output keeps the note centred on zero.
-    WriteMono(out, static_cast<uint64_t>(k), channels,
-              ClampToPcm16(centre.Step(std::clamp(envelope * y * p.gain, -0.98f, 0.98f)) * 28000.0f));
+    // The pulse is lopsided, so its saturation is too: DC blockers before and
+    // after the output's knee keep the note centred on zero. The tanh drives
+    // the notes whose fundamental meets a formant to +-1, where the clamp at
+    // 0.98 flattened them: the knee rounds those peaks below it instead.
+    const float limited = outputCentre.Step(SoftCeiling(centre.Step(envelope * y * p.gain), 0.9f));
+    WriteMono(out, static_cast<uint64_t>(k), channels, ClampToPcm16(std::clamp(limited, -0.98f, 0.98f) * 28000.0f));
   }
   return ToneSamples(frames, channels);
 }

@@ -163,6 +163,17 @@ struct DcBlocker {
   }
 };
 
+// |x| unchanged up to 0.8 x |ceiling|, then bent by a tanh knee that nears
+// +-|ceiling| without reaching it (slope 1 at the knee): an output limit that
+// rounds the loudest peaks instead of flattening them at the ceiling.
+inline float SoftCeiling(float x, float ceiling) {
+  const float knee = 0.8f * ceiling;
+  const float a = std::fabs(x);
+  if (!(a > knee)) return x;
+  const float bent = knee + (ceiling - knee) * std::tanh((a - knee) / (ceiling - knee));
+  return x < 0 ? -bent : bent;
+}
+
 // Removes the mean of |values| (an excitation that leaves a DC offset in a
 // loop would leave it in the note).
 void RemoveMean(std::span<float> values);
