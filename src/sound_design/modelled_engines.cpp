@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <complex>
 #include <initializer_list>
 
 #include "processing/rand15.h"
@@ -89,6 +90,14 @@ struct Resonator {
     alpha = std::sin(w) / (2.0f * q);
     cosine2 = 2.0f * std::cos(w);
   }
+  // The gain at the centre frequency (without zeros it grows as the centre
+  // falls: about 18 at 191 Hz with Q 6 at 44100 Hz).
+  float CentreGain(float fc, float rate) const {
+    const double w = 2 * M_PI * fc / rate;
+    const std::complex<double> z = std::polar(1.0, -w);
+    const double a = alpha;
+    return static_cast<float>(std::abs((a / (1 + a)) / (1.0 - cosine2 / (1 + a) * z + (1 - a) / (1 + a) * z * z)));
+  }
   float Step(float x) {
     const float y = (alpha * x + cosine2 * y1 - (1.0f - alpha) * y2) / (1.0f + alpha);
     y2 = y1;
@@ -121,6 +130,13 @@ struct PeakingEq {
     a0 = 1.0f + alpha / a;
     a1 = -2.0f * std::cos(w0);
     a2 = 1.0f - alpha / a;
+  }
+
+  // The gain at |hz|.
+  double Gain(double hz, uint32_t sampleRate) const {
+    const std::complex<double> z = std::polar(1.0, -2 * M_PI * hz / sampleRate);
+    const double n0 = b0, n1 = b1, n2 = b2, d0 = a0, d1 = a1, d2 = a2;
+    return std::abs((n0 + n1 * z + n2 * z * z) / (d0 + d1 * z + d2 * z * z));
   }
 
   float Step(float x, BiquadState& s) const {
@@ -261,9 +277,21 @@ size_t RenderFluteNote(FluteVoiceState& state, float frequency, uint64_t frames,
   const PeakingEq eq1(1200.0f, 0.7f, 2.0f, sampleRate);
   const PeakingEq eq2(2400.0f + 1000.0f * (p.darkness - 0.5f), 0.9f, 1.5f, sampleRate);
   const auto guideLength = static_cast<float>(length);
+  // The formant equaliser lifts a note whose fundamental or first overtones
+  // lie near its centres by up to 6 dB, which held high notes at the output's
+  // limit for most of their length. The note is lowered by the lift its
+  // fundamental gets: the equaliser still shapes the spectrum the same way.
+  float level = p.gain;
+  if (p.formant > 0) {
+    const double hz = std::clamp(static_cast<double>(frequency), 20.0, static_cast<double>(fmax));
+    const double lift = std::abs((1.0 - p.formant) + p.formant * eq1.Gain(hz, sampleRate)) *
+                        (0.3 * eq2.Gain(hz, sampleRate) + 0.7);
+    if (lift > 1.0) level = static_cast<float>(level / lift);
+  }
 
   double vibratoPhase = 0, phase = 0;
   float dcInput = 0, dcOutput = 0;  // the output DC blocker
+  DcBlocker outputCentre(sampleRate);
   ProgressTicker ticker(progress, frames, kToneFramesPerReport);
   for (int64_t k = 0; k < n; ++k) {
     if (!ticker.Step()) return 0;
@@ -322,12 +350,18 @@ size_t RenderFluteNote(FluteVoiceState& state, float frequency, uint64_t frames,
       const float e2 = eq2.Step(g, state.eq2);
       y = 0.3f * e2 + 0.7f * g;
     }
-    const float yg = y * p.gain;
+    const float yg = y * level;
     float z = yg - dcInput + 0.998f * dcOutput;
     dcInput = yg;
     dcOutput = z;
     if (n >= 200 && k > n - 200) z = z * static_cast<float>(n - k) / 200.0f;
-    WriteMono(out, static_cast<uint64_t>(k), channels, ClampToPcm16(std::clamp(z, -0.95f, 0.95f) * 28000.0f));
+    // High notes, lifted by the formant equaliser and the breath, ran into the
+    // clamp at 0.95 for much of their length: a knee below it rounds the
+    // loudest peaks instead, and a DC blocker after the knee takes out the
+    // offset that rounding a lopsided wave leaves. The clamp stays as the
+    // bound it always was.
+    const float limited = outputCentre.Step(SoftCeiling(z, 0.9f));
+    WriteMono(out, static_cast<uint64_t>(k), channels, ClampToPcm16(std::clamp(limited, -0.95f, 0.95f) * 28000.0f));
   }
   return ToneSamples(frames, channels);
 }
@@ -342,15 +376,23 @@ size_t RenderBowedString(float frequency, uint64_t frames, uint32_t sampleRate, 
 
   const float beta = std::clamp(p.bowPosition, 0.02f, 0.5f);
   const float period = rate / frequency;
+  const float bridgeSmoothing = (1.0f - p.rosin) * 0.3f;
+  const float nutSmoothing = 0.7f * bridgeSmoothing;
+  // The wave runs through both lines and both smoothers per period: the nut
+  // side takes the whole frames the bridge side leaves, and a tuning all-pass
+  // the fraction of a frame.
+  const double angle = 2 * M_PI * static_cast<double>(frequency) / rate;
+  const LoopSplit split =
+      SplitLoop(period, OnePoleDelay(bridgeSmoothing, angle) + OnePoleDelay(nutSmoothing, angle));
   const size_t bridgeLength = std::max<size_t>(2, static_cast<size_t>(period * beta));
-  const size_t nutLength = std::max<size_t>(2, static_cast<size_t>(period * (1.0f - beta)));
+  const size_t nutLength = std::max<size_t>(2, static_cast<size_t>(split.frames) - std::min<size_t>(bridgeLength, split.frames));
+  TuningAllPass tuning;
+  tuning.Set(split.fraction, angle);
   std::span<float> block = workspace.Floats(bridgeLength + nutLength);
   std::span<float> bridge = block.first(bridgeLength);
   std::span<float> nut = block.subspan(bridgeLength);
   size_t pb = 0, pn = 0;
 
-  const float bridgeSmoothing = (1.0f - p.rosin) * 0.3f;
-  const float nutSmoothing = 0.7f * bridgeSmoothing;
   // Both resonances stay below the Nyquist limit, like every other filter: at
   // low document rates 450 Hz or 2.8 times it would pass it and ring without
   // bound.
@@ -358,6 +400,12 @@ size_t RenderBowedString(float frequency, uint64_t frames, uint32_t sampleRate, 
   const float fc2 = std::min(0.45f * rate, 2.8f * fc1);
   Resonator body1(fc1, 4.0f + 4.0f * p.bodySize, rate);
   Resonator body2(fc2, 3.0f, rate);
+  // Without zeros each body resonance peaks far above unity (about 18 at
+  // 191 Hz with Q 6 at 44100 Hz) and held the output in its clip for most of
+  // a low note. Each is scaled to peak at unity: the body colours the string
+  // and the clip only rounds the loudest peaks.
+  const float body1Gain = 1.0f / body1.CentreGain(fc1, rate);
+  const float body2Gain = 1.0f / body2.CentreGain(fc2, rate);
 
   const auto n = static_cast<int64_t>(frames);
   const int64_t attackRaw = FramesFromFloat(rate * p.attack);
@@ -370,6 +418,7 @@ size_t RenderBowedString(float frequency, uint64_t frames, uint32_t sampleRate, 
   Rand15 random(1);
   float smoothedBridge = 0, smoothedNut = 0;
   const float loudness = 3.0f * (p.pressure + 1.0f);
+  DcBlocker centre(sampleRate);
   ProgressTicker ticker(progress, frames, kToneFramesPerReport);
   for (int64_t i = 0; i < n; ++i) {
     if (!ticker.Step()) return 0;
@@ -391,13 +440,19 @@ size_t RenderBowedString(float frequency, uint64_t frames, uint32_t sampleRate, 
     const float z = ((q - 0.5f) * 0.001f * pressure + friction) * 0.5f;
     const float b = std::clamp(z + smoothedNut, -2.0f, 2.0f);
     bridge[pb] = -0.995f * b;
-    nut[pn] = -0.99f * std::clamp(z + smoothedBridge, -2.0f, 2.0f);
+    nut[pn] = tuning.Step(-0.99f * std::clamp(z + smoothedBridge, -2.0f, 2.0f));
     if (++pb == bridgeLength) pb = 0;
     if (++pn == nutLength) pn = 0;
-    const float r1 = body1.Step(b);
-    const float r2 = body2.Step(b);
+    const float r1 = body1.Step(b) * body1Gain;
+    const float r2 = body2.Step(b) * body2Gain;
+    // The bow pushes one way: the loop's waves carry an offset that the body's
+    // low resonance amplifies. Blocked before the clip, it neither shifts
+    // the note off zero nor drives one side of the clip.
     const float o = ((0.7f * r1 + 0.3f * r2) * 0.7f + 0.3f * b) * loudness;
-    WriteMono(out, static_cast<uint64_t>(i), channels, ClampToPcm16(BowedSoftClip(o) * p.gain * 28000.0f));
+    // The bow pushes one way, and the clip bends the two sides of an uneven
+    // wave unequally: the output DC blocker keeps the note centred on zero.
+    WriteMono(out, static_cast<uint64_t>(i), channels,
+              ClampToPcm16(centre.Step(BowedSoftClip(o)) * p.gain * 28000.0f));
   }
   return ToneSamples(frames, channels);
 }
@@ -429,6 +484,8 @@ size_t RenderFormantVoice(FormantVoiceState& state, float frequency, uint64_t fr
   const float fmax = 0.4f * rate;
   const float c = 0.8f * p.hardness + 0.1f;
   const bool cutBreath = p.breathCut > 0.5f;
+  DcBlocker centre(sampleRate);
+  DcBlocker outputCentre(sampleRate);
 
   double vibratoPhase = 0, phase = 0;
   ProgressTicker ticker(progress, frames, kToneFramesPerReport);
@@ -462,8 +519,12 @@ size_t RenderFormantVoice(FormantVoiceState& state, float frequency, uint64_t fr
     } else {
       envelope = 1.0f - static_cast<float>(k - releaseStart) / static_cast<float>(release);
     }
-    WriteMono(out, static_cast<uint64_t>(k), channels,
-              ClampToPcm16(std::clamp(envelope * y * p.gain, -0.98f, 0.98f) * 28000.0f));
+    // The pulse is lopsided, so its saturation is too: DC blockers before and
+    // after the output's knee keep the note centred on zero. The tanh drives
+    // the notes whose fundamental meets a formant to +-1, where the clamp at
+    // 0.98 flattened them: the knee rounds those peaks below it instead.
+    const float limited = outputCentre.Step(SoftCeiling(centre.Step(envelope * y * p.gain), 0.9f));
+    WriteMono(out, static_cast<uint64_t>(k), channels, ClampToPcm16(std::clamp(limited, -0.98f, 0.98f) * 28000.0f));
   }
   return ToneSamples(frames, channels);
 }
@@ -499,6 +560,7 @@ size_t RenderBrass(BrassVoiceState& state, float frequency, uint64_t frames, uin
 
   double vibratoPhase = 0, phase = 0;
   float breathNoise = 0;
+  DcBlocker centre(sampleRate);
   ProgressTicker ticker(progress, frames, kToneFramesPerReport);
   for (int64_t i = 0; i < n; ++i) {
     if (!ticker.Step()) return 0;
@@ -536,8 +598,9 @@ size_t RenderBrass(BrassVoiceState& state, float frequency, uint64_t frames, uin
     state.dcOut = h;
     state.tube[state.position] = std::clamp(p.tubeResonance * 0.9f * h + u, -1.2f, 1.2f);
     if (++state.position == length) state.position = 0;
+    // The saturated horn wave is lopsided: the DC blocker centres it.
     WriteMono(out, static_cast<uint64_t>(i), channels,
-              ClampToPcm16(std::tanh((0.6f * u + 0.4f * h) * p.gain * 3.0f) * 26000.0f));
+              ClampToPcm16(centre.Step(std::tanh((0.6f * u + 0.4f * h) * p.gain * 3.0f)) * 26000.0f));
   }
   return ToneSamples(frames, channels);
 }

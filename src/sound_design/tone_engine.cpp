@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 
 namespace zandrel {
 
@@ -101,6 +102,45 @@ int16_t ClampToPcm16(float value) {
 
 float FiniteOr0(float value) { return std::isfinite(value) ? value : 0.0f; }
 
+double OnePoleDelay(double pole, double w) {
+  if (!(w > 0)) return pole / (1.0 - pole);
+  return std::atan2(pole * std::sin(w), 1.0 - pole * std::cos(w)) / w;
+}
+
+double AllPassDelay(double c, double w) {
+  if (!(w > 0)) return (1.0 - c) / (1.0 + c);
+  const std::complex<double> z = std::polar(1.0, -w);
+  double phase = std::arg((c + z) / (1.0 + c * z));
+  if (phase > 0) phase -= 2 * M_PI;  // the all-pass only ever lags
+  return -phase / w;
+}
+
+void TuningAllPass::Set(double delay, double w) {
+  // The exact phase delay at w (at 0 Hz the coefficient is (1 - d) / (1 + d)).
+  // A note at or above half the rate has no phase to match: the 0 Hz value.
+  const double denominator = std::sin((1.0 + delay) * w / 2.0);
+  const double exact = w > 0 && w < M_PI && std::fabs(denominator) > 1e-9
+                           ? std::sin((1.0 - delay) * w / 2.0) / denominator
+                           : (1.0 - delay) / (1.0 + delay);
+  c = static_cast<float>(std::clamp(exact, -0.9, 0.9));  // a pole well inside the unit circle
+  x1 = y1 = 0;
+}
+
+LoopSplit SplitLoop(double period, double filterDelay) {
+  const double rest = period - filterDelay;
+  if (!(rest >= 2.5)) return {2, std::clamp(std::isfinite(rest) ? rest - 2.0 : 0.5, 0.5, 1.5)};
+  const auto frames = static_cast<uint64_t>(std::min(rest - 0.5, 9.0e15));
+  return {frames, rest - static_cast<double>(frames)};
+}
+
+void RemoveMean(std::span<float> values) {
+  if (values.empty()) return;
+  double sum = 0;
+  for (float v : values) sum += v;
+  const auto mean = static_cast<float>(sum / static_cast<double>(values.size()));
+  for (float& v : values) v -= mean;
+}
+
 uint64_t DelayLine::Length(float frequency, uint32_t sampleRate) {
   const float length = static_cast<float>(sampleRate) / frequency;
   // A negative, zero, NaN or sub-hertz frequency would ask for a loop longer
@@ -111,10 +151,15 @@ uint64_t DelayLine::Length(float frequency, uint32_t sampleRate) {
 
 void DelayLine::Excite(float frequency, uint32_t sampleRate, uint32_t& seed, float pluckPosition,
                        std::span<float> storage) {
-  const uint64_t length = std::min<uint64_t>(Length(frequency, sampleRate), storage.size());
+  Excite(Length(frequency, sampleRate), seed, pluckPosition, storage);
+}
+
+void DelayLine::Excite(uint64_t requested, uint32_t& seed, float pluckPosition, std::span<float> storage) {
+  const uint64_t length = std::min<uint64_t>(std::max<uint64_t>(2, requested), storage.size());
   loop = storage.first(length);
   position = 0;
   filter = 0;
+  tuning = TuningAllPass{};
   for (float& value : loop) value = NextNoise(seed);
   if (pluckPosition > 0.01f && pluckPosition < 0.5f) {
     const auto d = static_cast<uint64_t>(static_cast<float>(length) * pluckPosition);

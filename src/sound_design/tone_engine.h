@@ -23,6 +23,7 @@
 // so the same inputs give the same samples on every build.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -109,12 +110,81 @@ int16_t ClampToPcm16(float value);
 // A float made safe to compute with: a non-finite value becomes 0.
 float FiniteOr0(float value);
 
+// The phase delay, in frames, of a one-pole low-pass y = (1 - pole) x + pole
+// y[-1] at |w| radians per frame (pole / (1 - pole) towards 0 Hz).
+double OnePoleDelay(double pole, double w);
+
+// The phase delay, in frames, of the first-order all-pass
+// (c + z^-1) / (1 + c z^-1) at |w| radians per frame.
+double AllPassDelay(double c, double w);
+
+// A first-order all-pass that delays a loop by a fraction of a frame, so a
+// delay line of whole frames plus the filters in its loop comes to the exact
+// period of its note. Flat in level: it moves the pitch, never the timbre.
+struct TuningAllPass {
+  float c = 0;
+  float x1 = 0;
+  float y1 = 0;
+
+  // Coefficient for a delay of |delay| frames (best between 0.5 and 1.5) at
+  // |w| radians per frame.
+  void Set(double delay, double w);
+  float Step(float x) {
+    const float y = c * x + x1 - c * y1;
+    x1 = x;
+    y1 = y;
+    return y;
+  }
+};
+
+// Splits a loop that must come to |period| frames, |filterDelay| of which its
+// filters already take, into whole frames (at least 2) and the fraction left
+// to a TuningAllPass (kept at 0.5 or more, where that filter is well behaved).
+struct LoopSplit {
+  uint64_t frames;
+  double fraction;
+};
+LoopSplit SplitLoop(double period, double filterDelay);
+
+// A DC blocker: y = x - x[-1] + pole y[-1], a high-pass at 10 Hz whatever the
+// rate, so an engine's output swings about zero.
+struct DcBlocker {
+  float pole = 0;
+  float x1 = 0;
+  float y1 = 0;
+
+  explicit DcBlocker(uint32_t sampleRate)
+      : pole(1.0f - 2.0f * static_cast<float>(M_PI) * 10.0f / static_cast<float>(sampleRate == 0 ? 1 : sampleRate)) {}
+  float Step(float x) {
+    const float y = x - x1 + pole * y1;
+    x1 = x;
+    y1 = y;
+    return y;
+  }
+};
+
+// |x| unchanged up to 0.8 x |ceiling|, then bent by a tanh knee that nears
+// +-|ceiling| without reaching it (slope 1 at the knee): an output limit that
+// rounds the loudest peaks instead of flattening them at the ceiling.
+inline float SoftCeiling(float x, float ceiling) {
+  const float knee = 0.8f * ceiling;
+  const float a = std::fabs(x);
+  if (!(a > knee)) return x;
+  const float bent = knee + (ceiling - knee) * std::tanh((a - knee) / (ceiling - knee));
+  return x < 0 ? -bent : bent;
+}
+
+// Removes the mean of |values| (an excitation that leaves a DC offset in a
+// loop would leave it in the note).
+void RemoveMean(std::span<float> values);
+
 // One string of the plucked-string engine: a loop of L samples over storage
 // owned by the workspace, its read/write position and one filter state.
 struct DelayLine {
   std::span<float> loop;
   uint64_t position = 0;
-  float filter = 0;
+  float filter = 0;  // the loop filter's previous output
+  TuningAllPass tuning;
 
   // L = trunc(rate / frequency), at least 2 and at most |rate| (a frequency
   // below 1 Hz, or none, plays as the longest loop).
@@ -124,6 +194,8 @@ struct DelayLine {
   // with noise from |seed|; for 0.01 < pluck < 0.5 a comb (x[j] -= x[(j - d)
   // mod L], in place, d = trunc(L x pluck)) shapes the pluck position.
   void Excite(float frequency, uint32_t sampleRate, uint32_t& seed, float pluckPosition, std::span<float> storage);
+  // The same for a loop of |length| frames (at least 2, at most the storage).
+  void Excite(uint64_t length, uint32_t& seed, float pluckPosition, std::span<float> storage);
 };
 
 // One string of the piano engine: its loop, position, the all-pass filter's
@@ -134,6 +206,7 @@ struct PianoString {
   float apIn = 0;
   float apOut = 0;
   float lowPass = 0;
+  TuningAllPass tuning;
 };
 
 // One voice of the oscillator engine: both oscillators' phases (double, in

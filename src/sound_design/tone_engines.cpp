@@ -195,21 +195,40 @@ size_t RenderPhysicalStrings(uint32_t& seed, float frequency, uint64_t frames, u
   seed = NoteSeed(frequency, 12345);
 
   const int count = VoiceCount(p.strings);
+  // The loop filter mixes each sample with its own previous output: a
+  // one-pole low-pass whose delay, with the whole frames of the line and a
+  // tuning all-pass for the fraction, comes to the string's period.
+  const float pole = p.feedback * p.damping * 0.5f;
   // Carve every string's loop out of one block of the workspace.
   std::array<uint64_t, kMaxToneVoices> lengths{};
-  std::array<float, kMaxToneVoices> stringHz{};
+  std::array<double, kMaxToneVoices> fractions{};
+  std::array<double, kMaxToneVoices> angles{};
   uint64_t total = 0;
   for (int i = 0; i < count; ++i) {
     const float t = VoiceOffset(i, count);
-    stringHz[i] = frequency * std::exp2(t * p.detuneSpread * 100.0f / 1200.0f);
-    lengths[i] = DelayLine::Length(stringHz[i], sampleRate);
+    const double hz = static_cast<double>(frequency * std::exp2(t * p.detuneSpread * 100.0f / 1200.0f));
+    angles[i] = 2 * M_PI * hz / sampleRate;
+    const LoopSplit split = SplitLoop(sampleRate / hz, OnePoleDelay(pole, angles[i]));
+    lengths[i] = std::min<uint64_t>(split.frames, sampleRate);
+    fractions[i] = split.fraction;
     total += lengths[i];
   }
   std::span<float> block = workspace.Floats(total);
   workspace.lines.resize(static_cast<size_t>(count));
   std::array<StereoGains, kMaxToneVoices> gains{};
   for (int i = 0; i < count; ++i) {
-    workspace.lines[i].Excite(stringHz[i], sampleRate, seed, p.pluckPosition, block.first(lengths[i]));
+    DelayLine& line = workspace.lines[i];
+    line.Excite(lengths[i], seed, p.pluckPosition, block.first(lengths[i]));
+    // The comb works in place on values it has already changed, so the pluck
+    // can reach several times the noise's range: held to a peak of 1, it can
+    // no longer drive the string to full scale. A pluck without a mean leaves
+    // no offset in the note.
+    RemoveMean(line.loop);
+    float peak = 0;
+    for (float v : line.loop) peak = std::max(peak, std::fabs(v));
+    if (peak > 1.0f)
+      for (float& v : line.loop) v /= peak;
+    line.tuning.Set(fractions[i], angles[i]);
     block = block.subspan(lengths[i]);
     gains[i] = EqualPowerGains(VoiceOffset(i, count) * p.width + 0.5f);
   }
@@ -227,9 +246,10 @@ size_t RenderPhysicalStrings(uint32_t& seed, float frequency, uint64_t frames, u
       DelayLine& line = workspace.lines[s];
       const uint64_t length = line.loop.size();
       const float y = line.loop[line.position];
-      // The value written one step earlier.
-      const float q = line.loop[line.position == 0 ? length - 1 : line.position - 1];
-      line.loop[line.position] = ((y + q) * 0.5f * p.damping + (1.0f - p.damping) * y) * p.feedback;
+      // The loop filter's previous output.
+      const float q = line.filter;
+      line.filter = ((y + q) * 0.5f * p.damping + (1.0f - p.damping) * y) * p.feedback;
+      line.loop[line.position] = line.tuning.Step(line.filter);
       if (++line.position == length) line.position = 0;
       left += y * gains[s].left;
       right += y * gains[s].right;
@@ -251,12 +271,23 @@ size_t RenderPhysicalPiano(uint32_t& seed, float frequency, uint64_t frames, uin
 
   const float keyPosition = (12.0f * std::log2(frequency / 440.0f) + 69.0f - 60.0f) / 48.0f;
   const int count = VoiceCount(p.strings);
+  // Each string's period is its loop of whole frames plus the delays of the
+  // stiffness all-pass and the loop low-pass at the string's frequency, plus a
+  // tuning all-pass for the fraction of a frame left.
+  const float a = -p.stiffness * 0.8f;
   std::array<uint64_t, kMaxToneVoices> lengths{};
+  std::array<double, kMaxToneVoices> periods{};
+  std::array<double, kMaxToneVoices> fractions{};
+  std::array<double, kMaxToneVoices> angles{};
   uint64_t total = 0;
   for (int i = 0; i < count; ++i) {
-    const float a = VoiceOffset(i, count) * 0.05f / 12.0f;
-    const float length = static_cast<float>(sampleRate) / (std::exp2(a) * frequency);
-    lengths[i] = std::max<uint64_t>(2, static_cast<uint64_t>(length));
+    const float detune = VoiceOffset(i, count) * 0.05f / 12.0f;
+    const double hz = static_cast<double>(std::exp2(detune) * frequency);
+    periods[i] = sampleRate / hz;
+    angles[i] = 2 * M_PI * hz / sampleRate;
+    const LoopSplit split = SplitLoop(periods[i], AllPassDelay(a, angles[i]) + OnePoleDelay(0.5, angles[i]));
+    lengths[i] = std::min<uint64_t>(split.frames, sampleRate);
+    fractions[i] = split.fraction;
     total += lengths[i];
   }
   std::span<float> block = workspace.Floats(total);
@@ -267,16 +298,20 @@ size_t RenderPhysicalPiano(uint32_t& seed, float frequency, uint64_t frames, uin
     string = PianoString{};
     string.loop = block.first(lengths[i]);
     block = block.subspan(lengths[i]);
+    string.tuning.Set(fractions[i], angles[i]);
+    // The hammer's width is a share of the string's period, as it sounds.
     const auto length = static_cast<int64_t>(lengths[i]);
     const int64_t excitation =
-        std::min(length, FramesFromFloat((e * 0.6f + 0.2f) * static_cast<float>(length)));
+        std::min(length, FramesFromFloat((e * 0.6f + 0.2f) * static_cast<float>(periods[i])));
     for (int64_t k = 0; k < excitation; ++k) {
       string.loop[k] = (1.0f - std::cos(2.0f * kPi * static_cast<float>(k) / static_cast<float>(excitation))) * 0.5f +
                        NextNoise(seed) * 0.2f * e;
     }
+    // The hammer's blow is all one way; without its mean the string swings
+    // about zero.
+    RemoveMean(string.loop);
   }
   const StereoGains gains = EqualPowerGains(keyPosition * p.keyWidth + 0.5f);
-  const float a = -p.stiffness * 0.8f;
   ProgressTicker ticker(progress, frames, kToneFramesPerReport);
   for (uint64_t i = 0; i < frames; ++i) {
     if (!ticker.Step()) return 0;
@@ -288,7 +323,7 @@ size_t RenderPhysicalPiano(uint32_t& seed, float frequency, uint64_t frames, uin
       string.apIn = x;
       string.apOut = y;
       string.lowPass = string.lowPass + (y - string.lowPass) * 0.5f;
-      string.loop[string.position] = string.lowPass * p.decay;
+      string.loop[string.position] = string.tuning.Step(string.lowPass) * p.decay;
       if (++string.position == string.loop.size()) string.position = 0;
       left += x * gains.left;
       right += x * gains.right;

@@ -152,14 +152,13 @@ TEST(ToneEnginesTest, EachNoteHasTheRequestedPitch) {
     double expected;
     int64_t from;  // where the note is measured (after the drum's sweep)
   };
-  // Basic: a whole number of cycles per note; strings: the rate over the loop
-  // length; piano: the loop plus the all-pass's sample and the loop low-pass's
-  // sample of delay (uncompensated, so it sits a little flat); the drum
+  // Basic: a whole number of cycles per note; strings and piano: the note
+  // itself (their loops come to its period, filters included); the drum
   // settles on its base pitch.
   const Row rows[] = {
       {0, 220.0f, 220.0, 10000},   {0, 261.63f, 262.0, 10000},   {0, 1000.3f, 1000.0, 10000},
-      {1, 220.5f, kRate / 200.0, 2000}, {1, 441.0f, kRate / 100.0, 2000},
-      {2, 220.5f, kRate / 202.0, 2000}, {2, 110.25f, kRate / 402.0, 2000},
+      {1, 220.5f, 220.5, 2000},    {1, 441.0f, 441.0, 2000},     {1, 1318.5f, 1318.5, 2000},
+      {2, 220.5f, 220.5, 2000},    {2, 110.25f, 110.25, 2000},   {2, 1318.5f, 1318.5, 200},
       {3, 0.0f, 110.0, 2000},
   };
   const auto engines = Engines(sine, {}, {}, drum);
