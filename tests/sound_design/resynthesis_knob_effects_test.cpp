@@ -208,6 +208,36 @@ TEST(ResynthesisKnobEffects, FrequencyCloudPositionAndStretchPlaceTheSlice) {
   }
 }
 
+// Each frame is the loop through the window v (W points), its phases drawn
+// anew, and through v again on the way out: a tone comes back as a band
+// whose width is that of v^2's spectrum, rate / (2 pi) x sqrt(sum (dv^2)^2 /
+// sum v^4), so the Window knob sets how wide a tone spreads.
+TEST(ResynthesisKnobEffects, FrequencyCloudWindowSetsTheBandOfATone) {
+  const std::vector<int16_t> loop = Tones(88200, {1000});  // whole cycles
+  for (const float windowMs : {20.0f, 40.0f, 90.0f}) {
+    PaulStretchParams p;
+    p.windowMs = windowMs;
+    p.stretch = 2;
+    p.lengthRatio = 4;
+    p.loopFadeMs = 0;
+    Rand15 random(1);
+    const std::vector<int16_t> out = PaulStretchSlice({loop, 1, kRate}, p, random);
+    const int64_t w = PaulStretchWindow(windowMs, kRate);
+    double slope = 0, energy = 0, previous = 0;
+    for (int64_t i = 0; i < w; ++i) {
+      const double v = 0.5 - 0.5 * std::cos(double(i) * kTwoPi / double(w - 1));
+      slope += (v * v - previous) * (v * v - previous);
+      energy += v * v * v * v;
+      previous = v * v;
+    }
+    const double band = kRate / kTwoPi * std::sqrt(slope / energy);
+    const double analysis = kRate / (16384 * std::sqrt(3.0));  // the measuring window's own spread
+    const double expected = std::sqrt(band * band + analysis * analysis);
+    const Spectrum s = PowerSpectrum(out, 0, out.size(), 16384, kRate);
+    EXPECT_NEAR(s.Spread(1000 - 8 * band, 1000 + 8 * band), expected, 0.15 * expected) << windowMs << " ms";
+  }
+}
+
 // ---------------------------------------------------------------- Morph Loop
 
 // The Morph Timbre knob moves the source's spectrum: a negative shift up by
