@@ -310,6 +310,32 @@ TEST(ToneKnobEffects, PianoHammerBrightensTheNote) {
   }
 }
 
+// The first pass of the string plays the hammer's excitation as it was laid
+// into the loop: a raised-cosine pulse over (E x 0.6 + 0.2) of the loop for
+// E = 1 - hammer (plus a little noise for a soft hammer), so the pulse is half
+// its height for half that length (a short mean evens out the noise).
+TEST(ToneKnobEffects, PianoHammerSetsTheLengthOfItsPulse) {
+  for (const float hz : {220.5f, 110.25f}) {
+    const auto loop = size_t(std::lround(kRate / hz));
+    for (const float hammer : {0.2f, 0.5f, 0.8f, 1.0f}) {
+      PianoParams p;
+      p.hammer = hammer;
+      const std::vector<int16_t> out = Piano(p, hz, 4 * loop);
+      // A 7-frame mean evens out the soft hammer's noise.
+      std::vector<double> pulse(loop, 0.0);
+      for (size_t i = 3; i + 3 < loop; ++i)
+        for (size_t j = i - 3; j <= i + 3; ++j) pulse[i] += out[j] / 7.0;
+      const auto peak = size_t(std::max_element(pulse.begin(), pulse.end()) - pulse.begin());
+      const double half = pulse[peak] / 2.0;
+      size_t first = peak, last = peak;
+      while (first > 0 && pulse[first - 1] >= half) --first;
+      while (last + 1 < loop && pulse[last + 1] >= half) ++last;
+      const double expected = ((1.0 - hammer) * 0.6 + 0.2) / 2;
+      EXPECT_NEAR(double(last - first + 1) / double(loop), expected, 0.03) << hz << " Hz, hammer " << hammer;
+    }
+  }
+}
+
 // ---------------------------------------------------------------- Drum
 
 std::vector<int16_t> Drum(const DrumParams& p, uint64_t frames = kRate) {
