@@ -69,41 +69,87 @@ void BM_ComplexFFT(benchmark::State& state) {
   }
 }
 
-// FFTW's split-array transform with measured plans on the same arrays, and
-// the same 1/N scaling of the inverse.
-void BM_FftwSplit(benchmark::State& state) {
+// FFTW's own interfaces, each with plans measured on the arrays it runs on
+// (FFTW_MEASURE: the fastest FFTW finds by timing, which ComplexFFT may not
+// do at run time) and the same 1/N scaling of the inverse: interleaved or
+// split arrays, in or out of place. Each size is compared with whichever of
+// them is fastest there.
+enum FftwInterface { kInterleavedInPlace, kInterleavedOutOfPlace, kSplitInPlace, kSplitOutOfPlace };
+constexpr const char* kFftwInterfaceNames[] = {"FftwInterleavedInPlace", "FftwInterleavedOutOfPlace",
+                                               "FftwSplitInPlace", "FftwSplitOutOfPlace"};
+
+void BM_Fftw(benchmark::State& state, FftwInterface kind) {
   const auto n = static_cast<int>(state.range(0));
   const std::vector<float> re0 = RandomFloats(n, 1), im0 = RandomFloats(n, 2);
-  std::vector<float> re = re0, im = im0;
+  const bool interleaved = kind == kInterleavedInPlace || kind == kInterleavedOutOfPlace;
+  const bool inPlace = kind == kInterleavedInPlace || kind == kSplitInPlace;
+  // Interleaved: a and b hold n complex values each. Split: re at a, im at
+  // a + n; the out-of-place result goes to b likewise.
+  float* a = fftwf_alloc_real(2 * n);
+  float* b = inPlace ? a : fftwf_alloc_real(2 * n);
+  fftwf_plan forward = nullptr, inverse = nullptr;
+  auto* ca = reinterpret_cast<fftwf_complex*>(a);
+  auto* cb = reinterpret_cast<fftwf_complex*>(b);
   fftwf_iodim dim{n, 1, 1};
-  // e^(+2 pi i nk/N) is FFTW's backward sign: real and imaginary parts swapped.
-  fftwf_plan forward = fftwf_plan_guru_split_dft(1, &dim, 0, nullptr, im.data(), re.data(), im.data(), re.data(),
-                                                 FFTW_MEASURE);
-  fftwf_plan inverse = fftwf_plan_guru_split_dft(1, &dim, 0, nullptr, re.data(), im.data(), re.data(), im.data(),
-                                                 FFTW_MEASURE);
-  re = re0;
-  im = im0;
+  // e^(+2 pi i nk/N) is FFTW's backward sign (split: real and imaginary parts swapped).
+  if (interleaved) {
+    forward = fftwf_plan_dft_1d(n, ca, cb, FFTW_BACKWARD, FFTW_MEASURE);
+    inverse = fftwf_plan_dft_1d(n, cb, ca, FFTW_FORWARD, FFTW_MEASURE);
+  } else {
+    forward = fftwf_plan_guru_split_dft(1, &dim, 0, nullptr, a + n, a, b + n, b, FFTW_MEASURE);
+    inverse = fftwf_plan_guru_split_dft(1, &dim, 0, nullptr, b, b + n, a, a + n, FFTW_MEASURE);
+  }
+  for (int i = 0; i < n; ++i) {
+    if (interleaved) {
+      a[2 * i] = re0[i];
+      a[2 * i + 1] = im0[i];
+    } else {
+      a[i] = re0[i];
+      a[n + i] = im0[i];
+    }
+  }
   const float scale = 1.0f / static_cast<float>(n);
   auto roundTrip = [&] {
-    fftwf_execute_split_dft(forward, im.data(), re.data(), im.data(), re.data());
-    fftwf_execute_split_dft(inverse, re.data(), im.data(), re.data(), im.data());
-    for (int i = 0; i < n; ++i) {
-      re[i] *= scale;
-      im[i] *= scale;
-    }
+    fftwf_execute(forward);
+    fftwf_execute(inverse);
+    for (int i = 0; i < 2 * n; ++i) a[i] *= scale;
   };
   roundTrip();
+  std::vector<float> re(n), im(n);
+  for (int i = 0; i < n; ++i) {
+    re[i] = interleaved ? a[2 * i] : a[i];
+    im[i] = interleaved ? a[2 * i + 1] : a[n + i];
+  }
   state.counters["roundtrip_error"] = RoundTripError(re0, re, im, im0);
   for (auto _ : state) {
     roundTrip();
-    benchmark::DoNotOptimize(re.data());
+    benchmark::DoNotOptimize(a);
   }
   fftwf_destroy_plan(forward);
   fftwf_destroy_plan(inverse);
+  if (b != a) fftwf_free(b);
+  fftwf_free(a);
 }
 
-BENCHMARK(BM_ComplexFFT)->RangeMultiplier(4)->Range(256, 65536)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_FftwSplit)->RangeMultiplier(4)->Range(256, 65536)->Unit(benchmark::kMicrosecond);
+constexpr int kFftSmallest = 256;
+constexpr int kFftLargest = 65536;
+BENCHMARK(BM_ComplexFFT)->RangeMultiplier(2)->Range(kFftSmallest, kFftLargest)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Fftw, FftwInterleavedInPlace, kInterleavedInPlace)
+    ->RangeMultiplier(2)
+    ->Range(kFftSmallest, kFftLargest)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Fftw, FftwInterleavedOutOfPlace, kInterleavedOutOfPlace)
+    ->RangeMultiplier(2)
+    ->Range(kFftSmallest, kFftLargest)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Fftw, FftwSplitInPlace, kSplitInPlace)
+    ->RangeMultiplier(2)
+    ->Range(kFftSmallest, kFftLargest)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Fftw, FftwSplitOutOfPlace, kSplitOutOfPlace)
+    ->RangeMultiplier(2)
+    ->Range(kFftSmallest, kFftLargest)
+    ->Unit(benchmark::kMicrosecond);
 
 // --- Note and beat detection beside aubio ---
 
@@ -313,9 +359,14 @@ BENCHMARK(BM_Libsamplerate)
     ->UseRealTime();
 
 void AddPairs(RatioReporter& reporter) {
-  for (int n = 256; n <= 65536; n *= 4) {
-    reporter.Add({"ComplexFFT " + std::to_string(n) + " points, forward + inverse",
-                  "BM_ComplexFFT/" + std::to_string(n), "BM_FftwSplit/" + std::to_string(n), "FFTW3 float, measured", true});
+  for (int n = kFftSmallest; n <= kFftLargest; n *= 2) {
+    // Beside the fastest of FFTW's interfaces at this size.
+    RatioReporter::Pair pair{"ComplexFFT " + std::to_string(n) + " points, forward + inverse",
+                             "BM_ComplexFFT/" + std::to_string(n), "", "FFTW3 float, measured", true};
+    for (const char* name : kFftwInterfaceNames) {
+      pair.peers.push_back({"BM_Fftw/" + std::string(name) + "/" + std::to_string(n), name});
+    }
+    reporter.Add(std::move(pair));
   }
   for (const auto& [threads, label] : {std::pair{1, "one thread"}, std::pair{0, "every core"}}) {
     const std::string t = std::to_string(threads);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zandrel {
@@ -24,6 +25,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
     // Both sides run on one thread: compare CPU times, which a busy machine
     // disturbs less than wall times. Otherwise wall times are compared.
     bool oneThread = false;
+    // Further peers (run name, what it is): the pair compares with the
+    // fastest of these and |peer|, and names the one it compared with.
+    std::vector<std::pair<std::string, std::string>> peers = {};
   };
 
   RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
@@ -49,17 +53,28 @@ class RatioReporter : public benchmark::ConsoleReporter {
     bool header = false;
     for (const Pair& pair : pairs_) {
       const auto ours = times_.find(pair.ours);
-      const auto peer = times_.find(pair.peer);
-      if (ours == times_.end() || peer == times_.end()) continue;
+      if (ours == times_.end()) continue;
       const double ourTime = pair.oneThread ? ours->second.cpu : ours->second.wall;
-      const double peerTime = pair.oneThread ? peer->second.cpu : peer->second.wall;
+      double peerTime = 0;
+      std::string peerName = pair.peerName;
+      std::vector<std::pair<std::string, std::string>> candidates = pair.peers;
+      candidates.insert(candidates.begin(), {pair.peer, ""});
+      for (const auto& [run, name] : candidates) {
+        const auto peer = times_.find(run);
+        if (peer == times_.end()) continue;
+        const double time = pair.oneThread ? peer->second.cpu : peer->second.wall;
+        if (time > 0 && (peerTime <= 0 || time < peerTime)) {
+          peerTime = time;
+          peerName = name.empty() ? pair.peerName : pair.peerName + ", " + name;
+        }
+      }
       if (peerTime <= 0) continue;
       if (!header) {
         std::printf("\n%-62s %12s %12s %8s\n", "ratio = our time / peer's time", "ours (us)", "peer (us)", "ratio");
         header = true;
       }
       std::printf("%-62s %12.1f %12.1f %7.2fx  %s time (peer: %s)\n", pair.label.c_str(), ourTime, peerTime,
-                  ourTime / peerTime, pair.oneThread ? "CPU" : "wall", pair.peerName.c_str());
+                  ourTime / peerTime, pair.oneThread ? "CPU" : "wall", peerName.c_str());
     }
   }
 

@@ -9,10 +9,21 @@
 #include <cstdint>
 #include <vector>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <tuple>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 namespace zandrel {
+
+// FFTW's wisdom for the complex transforms, timed at build time
+// (generate_fft_wisdom.cpp).
+extern const char kFftWisdom[];
+
 namespace {
 
 // The kinds of transform planned; FFTW's forward sign is e^(-2 pi i nk/N),
@@ -30,8 +41,9 @@ std::mutex gPlanningLock;
 bool Aligned(const float* p) { return fftwf_alignment_of(const_cast<float*>(p)) == 0; }
 
 // Scratch arrays for planning, with the layout and alignment of the arrays
-// the plan will run on: a real array of n values, and a split array whose
-// imaginary part lies FftPlan::SplitOffset(n) floats after its real part.
+// the plan will run on: a real array of n values, a split array whose
+// imaginary part lies FftPlan::SplitOffset(n) floats after its real part, and
+// two interleaved complex arrays of n values (always aligned).
 struct PlanningArrays {
   PlanningArrays(size_t n, bool aligned) {
     // One float past an aligned block is misaligned for every SIMD width.
@@ -43,34 +55,58 @@ struct PlanningArrays {
     splitRe = block + FftPlan::SplitOffset(n + 1) + skew;
     splitIm = splitRe + FftPlan::SplitOffset(n);
   }
-  ~PlanningArrays() { fftwf_free(block); }
+  ~PlanningArrays() {
+    fftwf_free(block);
+    fftwf_free(interleavedIn);
+    fftwf_free(interleavedOut);
+  }
   PlanningArrays(const PlanningArrays&) = delete;
   PlanningArrays& operator=(const PlanningArrays&) = delete;
+  void Interleaved(size_t n) {
+    interleavedIn = fftwf_alloc_complex(n);
+    interleavedOut = fftwf_alloc_complex(n);
+    std::fill_n(&interleavedIn[0][0], 2 * n, 0.0f);
+  }
   float* block = nullptr;
   float* real = nullptr;
   float* splitRe = nullptr;
   float* splitIm = nullptr;
+  fftwf_complex* interleavedIn = nullptr;
+  fftwf_complex* interleavedOut = nullptr;
 };
 
+// Called under the planning lock before the first plan of the process: every
+// plan, of any kind, is then made with the same wisdom at hand.
+void ImportBuildWisdom() {
+  static bool imported = false;
+  if (imported) return;
+  imported = true;
+  fftwf_import_wisdom_from_string(kFftWisdom);  // on failure the estimate plans alone
+}
+
 fftwf_plan MakePlan(Kind kind, size_t n, bool aligned) {
+  ImportBuildWisdom();
   PlanningArrays scratch(n, aligned);
   float* a = scratch.real;
   float* b = scratch.splitRe;
   // A real transform's spectrum has n / 2 + 1 bins, laid out for that count.
-  float* c = kind == Kind::kRealForward || kind == Kind::kRealInverse ? b + FftPlan::SplitOffset(n / 2 + 1)
-                                                                       : scratch.splitIm;
+  float* c = b + FftPlan::SplitOffset(n / 2 + 1);
   // Plans are chosen by FFTW's estimate, never by timing trial runs: a
   // measured plan takes up to a second per size on first use (the window
   // freezes, a fuzzer times out), and it differs with the machine's load, so
   // the same input would give results that differ in the last bits from one
-  // run of the editor to the next. An estimated plan is the same every time.
+  // run of the editor to the next. An estimated plan is the same every time;
+  // for the complex transforms the estimate finds the plans timed at build
+  // time in the imported wisdom.
   const unsigned flags = FFTW_ESTIMATE | (aligned ? 0u : FFTW_UNALIGNED);
-  fftwf_iodim dim{static_cast<int>(n), 1, 1};
+  const int size = static_cast<int>(n);
+  fftwf_iodim dim{size, 1, 1};
   switch (kind) {
-    case Kind::kForward:  // e^+: FFTW's forward transform with real and imaginary parts swapped
-      return fftwf_plan_guru_split_dft(1, &dim, 0, nullptr, c, b, c, b, flags);
+    case Kind::kForward:  // e^+: FFTW's backward sign
     case Kind::kInverse:
-      return fftwf_plan_guru_split_dft(1, &dim, 0, nullptr, b, c, b, c, flags);
+      scratch.Interleaved(n);
+      return fftwf_plan_dft_1d(size, scratch.interleavedIn, scratch.interleavedOut,
+                               kind == Kind::kForward ? FFTW_BACKWARD : FFTW_FORWARD, FFTW_ESTIMATE | FFTW_DESTROY_INPUT);
     case Kind::kRealForward:  // real a -> bins (b, c)
       return fftwf_plan_guru_split_dft_r2c(1, &dim, 0, nullptr, a, b, c, flags);
     case Kind::kRealInverse:  // bins (b, c) -> real a; destroys the bins
@@ -129,31 +165,79 @@ struct SplitScratch {
 };
 thread_local SplitScratch tScratch;
 
-// A plan's transform on arrays in the standard layout.
-void StandardTransform(float* re, float* im, size_t n, bool inverse) {
-  const bool aligned = Aligned(re) && Aligned(im);
-  if (inverse) {
-    fftwf_execute_split_dft(PlanFor(Kind::kInverse, n, aligned), re, im, re, im);
-    const float scale = 1.0f / static_cast<float>(n);
-    Scale(re, n, scale);
-    Scale(im, n, scale);
-  } else {
-    fftwf_execute_split_dft(PlanFor(Kind::kForward, n, aligned), im, re, im, re);
+// Two aligned interleaved complex arrays per thread, the input and output of
+// the complex plans; they grow to the largest size the thread has used.
+struct InterleavedScratch {
+  struct Free {
+    void operator()(float* p) const { fftwf_free(p); }
+  };
+  std::unique_ptr<float[], Free> in;
+  std::unique_ptr<float[], Free> out;
+  size_t capacity = 0;
+  void Reserve(size_t n) {
+    if (n <= capacity) return;
+    in.reset(fftwf_alloc_real(2 * n));
+    out.reset(fftwf_alloc_real(2 * n));
+    if (in == nullptr || out == nullptr) throw std::bad_alloc();
+    capacity = n;
+  }
+};
+thread_local InterleavedScratch tInterleaved;
+
+// (re[i], im[i]) -> x[2i], x[2i + 1]. x is aligned for SIMD.
+void Interleave(const float* re, const float* im, float* x, size_t n) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 4 <= n; i += 4) {
+    const __m128 r = _mm_loadu_ps(re + i);
+    const __m128 m = _mm_loadu_ps(im + i);
+    _mm_store_ps(x + 2 * i, _mm_unpacklo_ps(r, m));
+    _mm_store_ps(x + 2 * i + 4, _mm_unpackhi_ps(r, m));
+  }
+#endif
+  for (; i < n; ++i) {
+    x[2 * i] = re[i];
+    x[2 * i + 1] = im[i];
   }
 }
 
-void Transform(float* re, float* im, size_t n, bool inverse) {
-  if (Standard(re, im, FftPlan::SplitOffset(n))) return StandardTransform(re, im, n, inverse);
-  // FFTW runs a kept split-array plan only on arrays whose imaginary part
-  // lies as far from the real part as when it was planned; other arrays go
-  // through the thread's scratch array.
-  tScratch.Reserve(n);
-  std::copy(re, re + n, tScratch.re);
-  std::copy(im, im + n, tScratch.im);
-  StandardTransform(tScratch.re, tScratch.im, n, inverse);
-  std::copy(tScratch.re, tScratch.re + n, re);
-  std::copy(tScratch.im, tScratch.im + n, im);
+// The reverse of Interleave, each value multiplied by |scale| (the product
+// with 1 is exact, so the forward transform's values pass unchanged).
+void Deinterleave(const float* x, float* re, float* im, size_t n, float scale) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128 s = _mm_set1_ps(scale);
+  for (; i + 4 <= n; i += 4) {
+    const __m128 a = _mm_load_ps(x + 2 * i);
+    const __m128 b = _mm_load_ps(x + 2 * i + 4);
+    _mm_storeu_ps(re + i, _mm_mul_ps(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)), s));
+    _mm_storeu_ps(im + i, _mm_mul_ps(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)), s));
+  }
+#endif
+  for (; i < n; ++i) {
+    re[i] = x[2 * i] * scale;
+    im[i] = x[2 * i + 1] * scale;
+  }
 }
+
+// The complex transform of the n values at re and im, wherever they lie.
+// FFTW's split-array code is several times slower than its interleaved code
+// (its SIMD kernels want real and imaginary parts side by side), and a kept
+// split plan only runs on arrays whose parts lie as far apart as when it was
+// planned; so the values are interleaved into the thread's aligned array,
+// transformed out of place and split back, the inverse's 1/N scaling done on
+// the way. The plan and the arrays it runs on are the same whatever the
+// caller's layout and alignment, and so are the results, bit for bit.
+void Transform(float* re, float* im, size_t n, bool inverse, fftwf_plan plan) {
+  tInterleaved.Reserve(n);
+  float* const in = tInterleaved.in.get();
+  float* const out = tInterleaved.out.get();
+  Interleave(re, im, in, n);
+  fftwf_execute_dft(plan, reinterpret_cast<fftwf_complex*>(in), reinterpret_cast<fftwf_complex*>(out));
+  Deinterleave(out, re, im, n, inverse ? 1.0f / static_cast<float>(n) : 1.0f);
+}
+
+fftwf_plan ComplexPlan(size_t n, bool inverse) { return PlanFor(inverse ? Kind::kInverse : Kind::kForward, n, true); }
 
 }  // namespace
 
@@ -162,7 +246,7 @@ bool ComplexFFT(std::vector<float>& re, std::vector<float>& im, bool inverse) {
   if (im.size() != n) return false;
   if (n < 2) return true;
   if (!std::has_single_bit(n) || std::countr_zero(n) >= static_cast<int>(kMaxLog2)) return false;
-  Transform(re.data(), im.data(), n, inverse);
+  Transform(re.data(), im.data(), n, inverse, ComplexPlan(n, inverse));
   return true;
 }
 
@@ -178,24 +262,7 @@ fftwf_plan FftPlan::Plan(int kind, bool aligned) const {
 
 void FftPlan::Complex(float* re, float* im, bool inverse) const {
   if (!Valid()) return;
-  if (!Standard(re, im, SplitOffset(n_))) {
-    tScratch.Reserve(n_);
-    std::copy(re, re + n_, tScratch.re);
-    std::copy(im, im + n_, tScratch.im);
-    Complex(tScratch.re, tScratch.im, inverse);
-    std::copy(tScratch.re, tScratch.re + n_, re);
-    std::copy(tScratch.im, tScratch.im + n_, im);
-    return;
-  }
-  const bool aligned = Aligned(re) && Aligned(im);
-  if (inverse) {
-    fftwf_execute_split_dft(Plan(static_cast<int>(Kind::kInverse), aligned), re, im, re, im);
-    const float scale = 1.0f / static_cast<float>(n_);
-    Scale(re, n_, scale);
-    Scale(im, n_, scale);
-  } else {
-    fftwf_execute_split_dft(Plan(static_cast<int>(Kind::kForward), aligned), im, re, im, re);
-  }
+  Transform(re, im, n_, inverse, Plan(static_cast<int>(inverse ? Kind::kInverse : Kind::kForward), true));
 }
 
 void FftPlan::RealForward(const float* in, float* outRe, float* outIm) const {

@@ -9,20 +9,24 @@
 // For real input X[N - k] is the conjugate of X[k] either way, and
 // magnitudes do not depend on the convention.
 //
-// The transforms are computed by FFTW3 in single precision through its
-// split-array interface. FFTW runs a kept plan only on split arrays whose
-// imaginary part lies as far from the real part as when it was planned:
-// arrays laid out that way (the imaginary part FftPlan::SplitOffset(count)
-// floats after the real part, as in one vector of 2 * SplitOffset(count)
-// floats) are transformed where they are; others, such as two separate
-// vectors, are copied through a per-thread array and back. Each size and kind is planned once per process
-// (estimated plans, made under a lock because FFTW's planner is not
-// thread-safe) and kept; executing a kept plan on new arrays is thread-safe,
-// so every function here may be called from any thread at the same time.
-// Planning a size takes well under a millisecond. Results agree with an
-// exact DFT to single precision rounding (forward then inverse returns the
-// input within about 1e-7 relative), and the same input on arrays of the
-// same alignment gives the same bits in every run of the program.
+// The transforms are computed by FFTW3 in single precision. The complex
+// transforms interleave the values into an aligned per-thread array, run
+// FFTW's interleaved out-of-place plan and split the result back (FFTW's
+// split-array code is several times slower), so they take re and im in any
+// layout and alignment and give the same bits for each. Their plans for
+// powers of two up to 2^16 were timed when the program was built and are
+// compiled in; other sizes use FFTW's estimate. The real-input transforms run
+// FFTW's split-array plans: outputs laid out with the imaginary part
+// FftPlan::SplitOffset(count) floats after the real part (as in one vector of
+// 2 * SplitOffset(count) floats) are written where they are, others through a
+// per-thread array. Each size and kind is planned once per process (under a
+// lock because FFTW's planner is not thread-safe, never by timing) and kept;
+// executing a kept plan on new arrays is thread-safe, so every function here
+// may be called from any thread at the same time. Planning a size takes well
+// under a millisecond. Results agree with an exact DFT to single precision
+// rounding (forward then inverse returns the input within about 1e-7
+// relative), and the same input gives the same bits in every run of one
+// build of the program.
 #pragma once
 
 #include <array>
@@ -59,7 +63,7 @@ class FftPlan {
   // rounded up to a multiple of 16 (so both parts can be aligned alike).
   static size_t SplitOffset(size_t count) { return (count + 15) / 16 * 16; }
 
-  // ComplexFFT on the N values at re and im, in place.
+  // ComplexFFT on the N values at re and im, in place, any layout.
   void Complex(float* re, float* im, bool inverse) const;
 
   // The forward transform of N real values: bins 0 .. N/2 of what

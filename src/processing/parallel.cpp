@@ -1,7 +1,10 @@
 #include "processing/parallel.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <exception>
 #include <mutex>
 #include <system_error>
@@ -10,7 +13,25 @@
 
 namespace zandrel {
 
-unsigned DefaultThreadCount() { return std::max(1u, std::thread::hardware_concurrency()); }
+unsigned DefaultThreadCount() {
+  // The CPUs this process may run on, not the machine's: under taskset, a
+  // container's cpuset or a batch scheduler's mask, threads beyond that count
+  // would only take turns on the same cores. The mask is sized for far
+  // more CPUs than any machine has, and grown if the kernel wants more.
+  for (int cpus = 1024; cpus <= (1 << 20); cpus *= 2) {
+    cpu_set_t* set = CPU_ALLOC(cpus);
+    if (set == nullptr) break;
+    const size_t size = CPU_ALLOC_SIZE(cpus);
+    CPU_ZERO_S(size, set);
+    const int status = sched_getaffinity(0, size, set);
+    const int count = status == 0 ? CPU_COUNT_S(size, set) : 0;
+    const bool tooSmall = status != 0 && errno == EINVAL;
+    CPU_FREE(set);
+    if (count > 0) return static_cast<unsigned>(count);
+    if (!tooSmall) break;
+  }
+  return std::max(1u, std::thread::hardware_concurrency());
+}
 
 void ParallelFor(size_t count, size_t minChunk, const std::function<void(size_t, size_t)>& body, unsigned threads) {
   if (count == 0) return;

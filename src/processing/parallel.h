@@ -1,5 +1,5 @@
 // ParallelFor: splits an index range into contiguous chunks and runs them on
-// the machine's cores.
+// the cores the process may use.
 //
 // The DSP routines use it where their items are independent (output frames
 // of a conversion, analysis hops), so a result never depends on the number of
@@ -15,7 +15,9 @@
 
 namespace zandrel {
 
-// Threads ParallelFor uses when asked for 0: the number of cores (at least 1).
+// Threads ParallelFor uses when asked for 0: the number of CPUs the calling
+// thread may run on by its affinity mask (taskset, cgroups' cpusets), at
+// least 1; every "all cores" thread count is taken from here.
 unsigned DefaultThreadCount();
 
 constexpr unsigned kChunksPerThread = 4;

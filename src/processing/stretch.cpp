@@ -19,19 +19,14 @@ constexpr size_t kBlock = 4096;
 // and how many frames it studies between reports.
 constexpr double kStudyShare = 0.01;
 constexpr size_t kStudyReportFrames = 64 * kBlock;
-// The conversions around the stretcher (16-bit samples to floats and back)
-// take this part of StretchWav's progress each, in chunks of this many
-// frames between reports.
-constexpr double kConversionShare = 0.02;
-constexpr int64_t kConversionChunk = int64_t{1} << 20;
 
 }  // namespace
 
-bool RubberBandStretch::Stretch(const std::vector<std::vector<float>>& in, uint32_t rate, int64_t outFrames,
-                                double pitchScale, std::vector<std::vector<float>>& out, const WorkProgress& progress) {
-  const size_t channels = in.size();
+bool RubberBandStretch::Stretch(const StretchSource& in, uint32_t rate, int64_t outFrames, double pitchScale,
+                                StretchSink& out, const WorkProgress& progress) {
+  const size_t channels = in.Channels();
   if (channels == 0 || rate == 0 || outFrames < 1) return false;
-  const size_t frames = in[0].size();
+  const size_t frames = in.Frames();
   if (frames == 0) return false;
   using RB = RubberBand::RubberBandStretcher;
   RB rb(rate, channels, RB::OptionProcessOffline | RB::OptionEngineFiner,
@@ -39,43 +34,24 @@ bool RubberBandStretch::Stretch(const std::vector<std::vector<float>>& in, uint3
   rb.setExpectedInputDuration(frames);
   rb.setMaxProcessSize(kBlock);
 
-  std::vector<const float*> inPtr(channels);
-  const auto point = [&](size_t at) {
-    for (size_t c = 0; c < channels; ++c) inPtr[c] = in[c].data() + at;
-  };
-
-  // Room for the expected output and a block of slack, reserved once; each
-  // piece is retrieved straight into it. Anything beyond is read and dropped
-  // so that the stretcher can finish.
-  const size_t capacity = static_cast<size_t>(outFrames) + kBlock;
-  out.resize(channels);
-  for (auto& v : out) {
-    v.clear();
-    v.reserve(capacity);
+  // One block of input and one of output per channel: the input is read
+  // from the source as each block is needed (twice: once to study, once to
+  // process), the output handed on as it comes.
+  std::vector<float> inBlock(channels * kBlock), outBlock(channels * kBlock);
+  std::vector<float*> inPtr(channels), outPtr(channels);
+  for (size_t c = 0; c < channels; ++c) {
+    inPtr[c] = inBlock.data() + c * kBlock;
+    outPtr[c] = outBlock.data() + c * kBlock;
   }
-  std::vector<std::vector<float>> spill;
-  std::vector<float*> outPtr(channels);
-  size_t got = 0;
+  const auto read = [&](size_t at, size_t n) { in.Read(at, n, inPtr.data()); };
+  size_t delivered = 0;
   const auto drain = [&](int available) {
     while (available > 0) {
-      const size_t room = capacity - got;
-      const size_t n = std::min<size_t>(static_cast<size_t>(available), room > 0 ? room : kBlock);
-      if (room > 0) {
-        for (size_t c = 0; c < channels; ++c) {
-          out[c].resize(got + n);  // within the reserve: no reallocation
-          outPtr[c] = out[c].data() + got;
-        }
-      } else {
-        if (spill.empty()) spill.assign(channels, std::vector<float>(kBlock));
-        for (size_t c = 0; c < channels; ++c) outPtr[c] = spill[c].data();
-      }
-      const size_t read = rb.retrieve(outPtr.data(), n);
-      if (room > 0) {
-        got += read;
-        for (auto& v : out) v.resize(got);
-      }
-      if (read == 0) break;
-      available -= static_cast<int>(read);
+      const size_t got = rb.retrieve(outPtr.data(), std::min<size_t>(static_cast<size_t>(available), kBlock));
+      if (got == 0) break;
+      out.Write(outPtr.data(), got);
+      delivered += got;
+      available -= static_cast<int>(got);
     }
   };
 
@@ -86,7 +62,7 @@ bool RubberBandStretch::Stretch(const std::vector<std::vector<float>>& in, uint3
   ProgressTicker studied(study, frames, kStudyReportFrames);
   for (size_t at = 0; at < frames; at += kBlock) {
     const size_t n = std::min(kBlock, frames - at);
-    point(at);
+    read(at, n);
     rb.study(inPtr.data(), n, at + n >= frames);
     if (!studied.Step(n)) return false;
   }
@@ -96,7 +72,7 @@ bool RubberBandStretch::Stretch(const std::vector<std::vector<float>>& in, uint3
   ProgressTicker processed(processing, frames, kBlock);
   for (size_t at = 0; at < frames; at += kBlock) {
     const size_t n = std::min(kBlock, frames - at);
-    point(at);
+    read(at, n);
     rb.process(inPtr.data(), n, at + n >= frames);
     drain(rb.available());
     if (!processed.Step(n)) return false;
@@ -114,8 +90,7 @@ bool RubberBandStretch::Stretch(const std::vector<std::vector<float>>& in, uint3
       std::this_thread::yield();
     }
   }
-  for (auto& v : out) v.resize(got);
-  return got > 0;
+  return delivered > 0;
 }
 
 Stretcher& CurrentStretcher() {
@@ -217,50 +192,80 @@ StretchResult StretchWav(CWavLoader& wav, double a, double b, double semitones, 
   const float playbackRate = static_cast<float>(frames) / static_cast<float>(n);
   if (static_cast<double>(frames) < MinimumStretchInput(rate, playbackRate)) return fail;
 
-  // Each phase reports in its own part of the whole: the samples to floats,
-  // the stretcher, the floats back to samples.
-  const WorkProgress toFloats = SubProgress(progress, 0.0, kConversionShare);
-  const WorkProgress stretching = SubProgress(progress, kConversionShare, 1.0 - kConversionShare);
-  const WorkProgress toSamples = SubProgress(progress, 1.0 - kConversionShare, 1.0);
   StretchResult cancelled;
   cancelled.cancelled = true;
 
-  std::vector<std::vector<float>> in(static_cast<size_t>(channels)), out;
-  const size_t total = static_cast<size_t>(frames);
-  for (auto& v : in) v.reserve(total);
-  const size_t whole = WholePcm16Frames(wav, in.size(), total);
-  for (size_t at = 0; at < whole;) {
-    const size_t to = std::min(whole, at + static_cast<size_t>(kConversionChunk));
-    AppendPcm16(wav, in, at, to);
-    at = to;
-    if (!ReportProgress(toFloats, static_cast<double>(at) / static_cast<double>(total))) return cancelled;
-  }
-  for (auto& v : in) v.resize(total, 0.0f);
+  // The loader's samples, read as floats a block at a time.
+  class Pcm16Source final : public StretchSource {
+   public:
+    Pcm16Source(const CWavLoader& wav, size_t channels, size_t frames)
+        : bytes_(wav.data.data()), channels_(channels), frames_(frames),
+          whole_(WholePcm16Frames(wav, channels, frames)) {}
+    size_t Channels() const override { return channels_; }
+    size_t Frames() const override { return frames_; }
+    void Read(size_t at, size_t count, float* const* channels) const override {
+      for (size_t c = 0; c < channels_; ++c) {
+        for (size_t i = 0; i < count; ++i) {
+          const size_t frame = at + i;
+          channels[c][i] = frame < whole_ ? static_cast<float>(SampleAt(bytes_, frame * channels_ + c)) * (1.0f / 32768.0f)
+                                          : 0.0f;
+        }
+      }
+    }
 
+   private:
+    const uint8_t* bytes_;
+    size_t channels_, frames_, whole_;
+  };
+
+  // The output, written as 16-bit samples into a buffer of its own (so that
+  // a cancel leaves the audio as it was) of exactly n frames: what comes
+  // beyond is counted and dropped, what is missing at the end stays silent.
+  class Pcm16Sink final : public StretchSink {
+   public:
+    Pcm16Sink(size_t channels, size_t frames) : channels_(channels), frames_(frames) {
+      bytes.reserve(frames * channels * sizeof(int16_t));
+    }
+    void Write(const float* const* channels, size_t count) override {
+      const size_t take = written < frames_ ? std::min(count, frames_ - written) : 0;
+      // Grows with the output, so that touching its pages for the first time
+      // is spread over the blocks.
+      bytes.resize((written + take) * channels_ * sizeof(int16_t));
+      for (size_t c = 0; c < channels_; ++c) {
+        for (size_t i = 0; i < take; ++i) {
+          const int16_t v = ToPcm16(channels[c][i]);
+          std::memcpy(bytes.data() + ((written + i) * channels_ + c) * sizeof(int16_t), &v, sizeof v);
+        }
+      }
+      written += take;
+      received += count;
+    }
+    std::vector<uint8_t> bytes;
+    size_t written = 0;
+    size_t received = 0;
+
+   private:
+    size_t channels_, frames_;
+  };
+
+  const size_t count = static_cast<size_t>(channels);
+  const Pcm16Source source(wav, count, static_cast<size_t>(frames));
+  Pcm16Sink sink(count, static_cast<size_t>(n));
   // Whether the stretcher stopped because it was told to, or failed.
   bool stopped = false;
-  const WorkProgress watched = stretching ? WorkProgress([&](double f) { return !(stopped = !stretching(f)); })
-                                          : WorkProgress{};
-  const bool stretched = CurrentStretcher().Stretch(in, rate, n, std::pow(2.0, semitones / 12.0), out, watched);
+  const WorkProgress watched = progress ? WorkProgress([&](double f) { return !(stopped = !progress(f)); })
+                                        : WorkProgress{};
+  const bool stretched =
+      CurrentStretcher().Stretch(source, rate, n, std::pow(2.0, semitones / 12.0), sink, watched);
   if (stopped) return cancelled;
-  if (!stretched || out.size() != static_cast<size_t>(channels)) return fail;
-  in = {};
+  if (!stretched) return fail;
+  // The last report comes with the output written; stopping there still
+  // leaves the audio as it was.
+  if (!ReportProgress(progress, 1.0)) return cancelled;
   StretchResult result;
-  result.lengthCorrection = static_cast<int64_t>(out[0].size()) - n;
-  // Padded with silence or cut to exactly n frames. Written into a buffer of
-  // its own, so that a cancel while writing leaves the audio as it was; it
-  // grows chunk by chunk, so that touching its pages for the first time is
-  // spread between the reports too.
-  const size_t frameBytes = static_cast<size_t>(channels) * sizeof(int16_t);
-  std::vector<uint8_t> bytes;
-  bytes.reserve(static_cast<size_t>(n) * frameBytes);
-  for (size_t at = 0, end = static_cast<size_t>(n); at < end;) {
-    const size_t to = std::min(end, at + static_cast<size_t>(kConversionChunk));
-    bytes.resize(to * frameBytes);
-    InterleaveRange(out, bytes.data(), at, to, channels);
-    at = to;
-    if (!ReportProgress(toSamples, static_cast<double>(at) / static_cast<double>(end))) return cancelled;
-  }
+  result.lengthCorrection = static_cast<int64_t>(sink.received) - n;
+  std::vector<uint8_t> bytes = std::move(sink.bytes);
+  bytes.resize(static_cast<size_t>(n) * count * sizeof(int16_t), 0);  // silence where the stretcher fell short
   wav.data = std::move(bytes);
   wav.format.nBlockAlign = static_cast<uint16_t>(channels * 2);
   wav.format.nAvgBytesPerSec = static_cast<uint32_t>(channels) * 2 * rate;

@@ -14,7 +14,7 @@
 // user-interface thread sets; StretchWav itself may run on a worker thread
 // over a loader nobody else touches. It reports how far it is through an
 // optional WorkProgress (the study and the processing of the stretcher's
-// blocks, and the conversions around them) and, once that says stop, returns
+// blocks, the conversions done on the way) and, once that says stop, returns
 // a cancelled result between two blocks with the audio as it was.
 #pragma once
 
@@ -42,16 +42,35 @@ struct StretchResult {
 constexpr double kMaxStretchRatio = 16.0;
 constexpr double kMaxTransposeSemitones = 48.0;
 
+// The audio a stretcher reads, block by block, so that no float copy of a
+// whole file is needed: |Channels()| channels of |Frames()| frames each.
+class StretchSource {
+ public:
+  virtual ~StretchSource() = default;
+  virtual size_t Channels() const = 0;
+  virtual size_t Frames() const = 0;
+  // Frames [at, at + count) of channel c into channels[c][0 .. count), for
+  // every channel; the range lies within Frames().
+  virtual void Read(size_t at, size_t count, float* const* channels) const = 0;
+};
+
+// Where a stretcher writes its output, block by block and in order.
+class StretchSink {
+ public:
+  virtual ~StretchSink() = default;
+  // The next |count| frames: channels[c][0 .. count) for every channel.
+  virtual void Write(const float* const* channels, size_t count) = 0;
+};
+
 class Stretcher {
  public:
   virtual ~Stretcher() = default;
-  // Stretches |in| (one vector per channel, all of one length F) at |rate|
-  // into |out| (one vector per channel) of about |outFrames| frames,
-  // transposed by |pitchScale| (2.0 is an octave up). Reports 0..1 to
-  // |progress| (which may be empty) between blocks and returns false as soon
-  // as it says stop. False on failure.
-  virtual bool Stretch(const std::vector<std::vector<float>>& in, uint32_t rate, int64_t outFrames,
-                       double pitchScale, std::vector<std::vector<float>>& out, const WorkProgress& progress) = 0;
+  // Stretches |in| at |rate| into about |outFrames| frames written to |out|
+  // (as many channels as |in| has), transposed by |pitchScale| (2.0 is an
+  // octave up). Reports 0..1 to |progress| (which may be empty) between
+  // blocks and returns false as soon as it says stop. False on failure.
+  virtual bool Stretch(const StretchSource& in, uint32_t rate, int64_t outFrames, double pitchScale, StretchSink& out,
+                       const WorkProgress& progress) = 0;
 };
 
 // Rubber Band's offline finer (R3) engine: the whole input is studied, then
@@ -59,8 +78,8 @@ class Stretcher {
 // Both passes count towards the progress, by what they cost.
 class RubberBandStretch final : public Stretcher {
  public:
-  bool Stretch(const std::vector<std::vector<float>>& in, uint32_t rate, int64_t outFrames, double pitchScale,
-               std::vector<std::vector<float>>& out, const WorkProgress& progress) override;
+  bool Stretch(const StretchSource& in, uint32_t rate, int64_t outFrames, double pitchScale, StretchSink& out,
+               const WorkProgress& progress) override;
 };
 
 // The stretcher StretchWav uses: the installed one, else Rubber Band.
@@ -93,7 +112,10 @@ void InterleavePcm16(const std::vector<std::vector<float>>& channels, uint8_t* o
 double MinimumStretchInput(uint32_t rate, double playbackRate);
 
 // Stretches |wav| from a to b (the new length is frames x a / b) and moves
-// its pitch by |semitones|. Failure, with the audio unchanged: no audio, a
+// its pitch by |semitones|. The samples are converted block by block on
+// their way into and out of the stretcher: beside the stretcher's own
+// buffers, the call holds the new 16-bit audio and nothing of file size
+// else, so its memory is the input's and the output's size plus a constant. Failure, with the audio unchanged: no audio, a
 // or b not positive, not 16-bit, fewer than one output frame, a length
 // factor or transposition outside the limits, too short an input, or the
 // stretcher failed. Cancelled (cancelled set, the audio unchanged) once

@@ -1,5 +1,6 @@
 // Prints a digest of what the pitch, note, beat, stretch and spectral
-// analyses make of one generated signal, for the test that runs it in two
+// analyses make of one generated signal, and of the complex transforms at
+// every power of two up to 65536, for the test that runs it in two
 // processes and compares the two outputs.
 #include <cmath>
 #include <cstdint>
@@ -10,6 +11,7 @@
 
 #include "document/wav_loader.h"
 #include "processing/beat_tracker.h"
+#include "processing/complex_fft.h"
 #include "processing/dynamics.h"
 #include "processing/pitch.h"
 #include "processing/sample_access.h"
@@ -88,5 +90,23 @@ int main() {
   Digest clean;
   clean.Add(x.data(), x.size() * sizeof(float));
   std::printf("cleanup %016llx\n", static_cast<unsigned long long>(clean.h));
+
+  // Forward and inverse of the first n samples at each size; the planned
+  // sizes and those beyond (estimated plans) alike.
+  Digest transforms;
+  for (size_t n = 2; n <= (size_t{1} << 17); n *= 2) {
+    std::vector<float> re(n), im(n);
+    for (size_t i = 0; i < n; ++i) {
+      re[i] = static_cast<float>(samples[i % samples.size()]) / 32768.0f;
+      im[i] = static_cast<float>(samples[(i * 7 + 11) % samples.size()]) / 32768.0f;
+    }
+    ComplexFFT(re, im, false);
+    transforms.Add(re.data(), n * sizeof(float));
+    transforms.Add(im.data(), n * sizeof(float));
+    ComplexFFT(re, im, true);
+    transforms.Add(re.data(), n * sizeof(float));
+    transforms.Add(im.data(), n * sizeof(float));
+  }
+  std::printf("complex %016llx\n", static_cast<unsigned long long>(transforms.h));
   return 0;
 }

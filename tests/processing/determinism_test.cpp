@@ -18,7 +18,7 @@ std::string RunProbe() {
   return out;
 }
 
-TEST(Determinism, TwoProcessesGiveBitIdenticalPitchNotesBeatsStretchAndCleanUp) {
+TEST(Determinism, TwoProcessesGiveBitIdenticalPitchNotesBeatsStretchCleanUpAndTransforms) {
   const std::string first = RunProbe();
   const std::string second = RunProbe();
   // Every analysis found something: identical empty results would prove nothing.
@@ -29,6 +29,7 @@ TEST(Determinism, TwoProcessesGiveBitIdenticalPitchNotesBeatsStretchAndCleanUp) 
   EXPECT_THAT(first, ::testing::Not(::testing::HasSubstr("notes 0 ")));
   EXPECT_THAT(first, ::testing::Not(::testing::HasSubstr("beats 0 ")));
   EXPECT_THAT(first, ::testing::HasSubstr("stretch 1 "));
+  EXPECT_THAT(first, ::testing::HasSubstr("complex "));
   EXPECT_EQ(first, second);
 }
 

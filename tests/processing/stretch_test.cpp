@@ -163,9 +163,14 @@ TEST(StretchWav, StopsAtTheReportThatSaysStopAndLeavesTheAudio) {
 class FixedStretcher final : public Stretcher {
  public:
   FixedStretcher(int64_t extra, float value) : extra_(extra), value_(value) {}
-  bool Stretch(const std::vector<std::vector<float>>& in, uint32_t, int64_t outFrames, double,
-               std::vector<std::vector<float>>& out, const WorkProgress&) override {
-    out.assign(in.size(), std::vector<float>(static_cast<size_t>(outFrames + extra_), value_));
+  bool Stretch(const StretchSource& in, uint32_t, int64_t outFrames, double, StretchSink& out,
+               const WorkProgress&) override {
+    // In pieces of up to 1000 frames, as a stretcher hands them on.
+    const std::vector<float> piece(1000, value_);
+    const std::vector<const float*> channels(in.Channels(), piece.data());
+    for (int64_t left = outFrames + extra_; left > 0; left -= 1000) {
+      out.Write(channels.data(), static_cast<size_t>(std::min<int64_t>(left, 1000)));
+    }
     return true;
   }
 
