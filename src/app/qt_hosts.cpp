@@ -67,7 +67,8 @@ QString QtFilterFromPipeList(const std::string& filter) {
 }
 
 std::optional<std::filesystem::path> QtFileDialogs::AskSaveFile(const SaveFileRequest& request) {
-  QFileDialog dialog(parent, QString(), PathToQString(request.defaultPath), QtFilterFromPipeList(request.filter));
+  QFileDialog dialog(parent, ToQString(request.title), PathToQString(request.defaultPath),
+                     QtFilterFromPipeList(request.filter));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(ToQString(request.defaultExtension));
   if (!request.promptOverwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite);
@@ -76,7 +77,8 @@ std::optional<std::filesystem::path> QtFileDialogs::AskSaveFile(const SaveFileRe
 }
 
 std::optional<std::filesystem::path> QtFileDialogs::AskOpenFile(const OpenFileRequest& request) {
-  const QString file = QFileDialog::getOpenFileName(parent, QString(), PathToQString(request.defaultPath),
+  const QString file = QFileDialog::getOpenFileName(parent, ToQString(request.title),
+                                                    PathToQString(request.defaultPath),
                                                     QtFilterFromPipeList(request.filter));
   if (file.isEmpty()) return std::nullopt;
   return ToPath(file);

@@ -50,6 +50,8 @@ std::string UnreadableFileReason(const std::filesystem::path& path) {
   if (status.type() == std::filesystem::file_type::not_found) return "the file does not exist";
   if (status.type() == std::filesystem::file_type::directory) return "it is a folder, not a file";
   if (ec) return ec.message();
+  // A named pipe or a device would block the reader or never end.
+  if (status.type() != std::filesystem::file_type::regular) return "it is not a regular file";
   if (::access(path.c_str(), R_OK) != 0) return std::strerror(errno);
   return {};
 }

@@ -253,11 +253,18 @@ bool ParseWav(ByteSource& src, std::string_view name, CWavLoader& out, WavLoadRe
 namespace {
 
 bool LoadFile(const std::filesystem::path& path, CWavLoader& out, WavLoadReport* report, bool forEditing) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a named pipe or a device opens at once instead of
+  // waiting for a writer; only a regular file is read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || st.st_size < 0) {
     ::close(fd);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    ShowMessage(Format(kNotRegularFileFormat, path.filename().c_str()), MessageIcon::Error);
     return false;
   }
   FileSource source(fd, static_cast<uint64_t>(st.st_size));

@@ -82,6 +82,10 @@ bool ConvertedFormatFits(const PcmFormat& format);
 // saving." when the file could not be created, else the reason.
 void ShowWavWriteError(const WavWriteError& error);
 
+// The message for a path that names something other than a regular file
+// (a named pipe, a device): %s is the file name.
+inline constexpr char kNotRegularFileFormat[] = "Cannot open %s: it is not a regular file.";
+
 class CWavLoader {
  public:
   // A truncated chunk body other than "data" is zero-filled to its declared
@@ -110,6 +114,8 @@ class CWavLoader {
   // it was) when the file cannot be opened (silently), is not RIFF/WAVE, or
   // is damaged so that its audio cannot be found: a chunk before any "data"
   // chunk claims more bytes than the file holds (each with a message box).
+  // Only a regular file is read: a named pipe, a device or a socket is
+  // refused with kNotRegularFileFormat at once, without waiting on it.
   // A "data" chunk cut short by the end of the file keeps what the file
   // holds, in whole frames, and adds a warning to |report|.
   bool Load(const std::filesystem::path& path, WavLoadReport* report = nullptr);

@@ -36,6 +36,8 @@ struct AkaiKitSample {
 };
 
 std::optional<std::string> ReadWholeFile(const fs::path& path) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return std::nullopt;  // a pipe would block
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   std::ostringstream text;

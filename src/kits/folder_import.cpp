@@ -68,7 +68,8 @@ bool ImportWavFolder(CQuorvelDoc& doc, const fs::path& folder, bool detectNotes,
   for (fs::directory_iterator it(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
     const std::string name = it->path().filename().string();
     std::error_code typeError;
-    if (!IsWavName(name) || it->is_directory(typeError)) continue;
+    // Only regular files: a named pipe called *.wav would never finish reading.
+    if (!IsWavName(name) || !it->is_regular_file(typeError)) continue;
     files.push_back({it->path(), name, -1, {}});
   }
   if (files.empty()) {
@@ -200,6 +201,8 @@ std::vector<fs::path> ExtractSmplTrekBlocks(std::span<const uint8_t> bytes, cons
 }
 
 std::vector<fs::path> ExtractSmplTrekKit(const fs::path& kit, const fs::path& target) {
+  std::error_code ec;
+  if (!fs::is_regular_file(kit, ec)) return {};
   std::ifstream in(kit, std::ios::binary);
   if (!in) return {};
   const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -58,6 +58,8 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 }
 
 std::optional<std::vector<uint8_t>> ReadBytes(const fs::path& path) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return std::nullopt;  // a pipe would block
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -17,11 +17,13 @@ struct SaveFileRequest {
   std::string defaultExtension;       // "wav": added when the user types none
   std::string filter;                 // "WAV Files (*.wav)|*.wav|All Files (*.*)|*.*||"
   bool promptOverwrite = true;
+  std::string title;                  // the platform's own title when empty
 };
 
 struct OpenFileRequest {
   std::filesystem::path defaultPath;
   std::string filter;
+  std::string title;  // the platform's own title when empty
 };
 
 class FileDialogHost {

@@ -334,7 +334,9 @@ LoopRenderResult RenderPatternLoop(const LoopRenderInput& in) {
     const Region* region = regionByRoot[static_cast<size_t>(root)];
     if (!region) continue;
     const int64_t s = region->startSample;
-    if (s >= kitFrames) continue;
+    // A region reaching outside the kit at its start has no first frame to
+    // play: it stays silent rather than sound from somewhere else.
+    if (s < 0 || s >= kitFrames) continue;
     // The start frame, reduced into the loop before it meets an integer:
     // far or negative times sound where they fall in the loop's cycle.
     double f = std::fmod(std::trunc(static_cast<double>(e.time) / kTicksPerQuarter * q * rate), loopLength);
@@ -343,13 +345,8 @@ LoopRenderResult RenderPatternLoop(const LoopRenderInput& in) {
     if (p >= loop) p = 0;
     const float v = static_cast<float>(e.velocity);
     const int64_t end = std::min(region->endSample, kitFrames);
-    int64_t first = s;
-    if (first < 0) {  // frames before 0 lie outside the kit
-      p = (p + (-first) % loop) % loop;
-      first = 0;
-    }
     // Mix in runs that end at the loop's end, where the tail wraps to its start.
-    for (int64_t frame = first; frame < end;) {
+    for (int64_t frame = s; frame < end;) {
       const int64_t run = std::min(end - frame, loop - p);
       for (int c = 0; c < channels; ++c) {
         float* dst = mix[static_cast<size_t>(c)].data() + p;

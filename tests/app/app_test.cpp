@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QDockWidget>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
@@ -23,14 +24,17 @@
 #include "app/editor_on_file.h"
 #include "app/output_wnd.h"
 #include "app/main_frame.h"
+#include "app/qt_hosts.h"
 #include "app/quorvel_app.h"
 #include "commands/editor_commands.h"
+#include "device/dialog_driver.h"
 #include "kits/kit_commands.h"
 #include "platform/text_format.h"
 #include "support/document_fakes.h"
 #include "view/model/view_commands.h"
 #include "view/model/view_drawing.h"
 #include "view/model/view_geometry.h"
+#include "support/named_pipe.h"
 #include "support/temp_dir.h"
 #include "support/test_host.h"
 #include "support/wav_builder.h"
@@ -280,12 +284,15 @@ TEST_F(AppTest, OpensTheFileNamedOnTheCommandLine) {
 
 TEST_F(AppTest, AFileThatCannotBeOpenedIsReportedAndTheEditorStartsEmpty) {
   std::filesystem::create_directory(dir / "folder.wav");
+  NamedPipe pipe(dir / "pipe.wav");
+  ASSERT_TRUE(pipe.Created());
   const struct {
     std::string path;
     const char* message;
   } cases[] = {
       {(dir / "missing.wav").string(), "Cannot open missing.wav: the file does not exist."},
       {(dir / "folder.wav").string(), "Cannot open folder.wav: it is a folder, not a file."},
+      {pipe.Path().string(), "Cannot open pipe.wav: it is not a regular file."},
       {WriteFile("bad.wav", Text("not a wav")), "This is not a valid RIFF file."},
   };
   for (const auto& c : cases) {
@@ -298,6 +305,27 @@ TEST_F(AppTest, AFileThatCannotBeOpenedIsReportedAndTheEditorStartsEmpty) {
     dialogs.reset();
     host.reset();
   }
+  EXPECT_FALSE(pipe.Rescued());  // the pipe was never read
+}
+
+TEST_F(AppTest, ThePlatformFileChoosersShowTheRequestedTitles) {
+  QtFileDialogs files;
+  QStringList titles;
+  ModalDriver<QFileDialog> driver([&](QFileDialog& d) {
+    titles << d.windowTitle();
+    d.reject();
+  });
+  OpenFileRequest open;
+  open.title = "Select Pattern File";
+  open.defaultPath = dir.path();
+  open.filter = "MIDI Files (*.mid;*.midi)|*.mid;*.midi||";
+  EXPECT_FALSE(files.AskOpenFile(open));
+  SaveFileRequest save;
+  save.title = "Save Rendered Pattern";
+  save.defaultPath = dir / "rendered_pattern.wav";
+  save.filter = "WAV Files (*.wav)|*.wav||";
+  EXPECT_FALSE(files.AskSaveFile(save));
+  EXPECT_EQ(titles, (QStringList{QStringLiteral("Select Pattern File"), QStringLiteral("Save Rendered Pattern")}));
 }
 
 TEST_F(AppTest, TheLogPaneKeepsTheLastTenThousandLines) {

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -37,6 +38,7 @@
 #include "tools/multisample_fixture.h"
 #include "tools/sampling/multisample_notes.h"
 #include "tools/ui/multisample_dlg.h"
+#include "widgets/level_displays.h"
 #include "widgets/piano_selector_wnd.h"
 
 namespace zandrel::test {
@@ -128,10 +130,10 @@ TEST_F(MultisampleDialogTest, FirstRunValuesDevicesAndIdleMonitor) {
   EXPECT_EQ(dialog.VolumeLabel()->text(), QStringLiteral("Volume 150%"));
   instrument.audio.Push(loud);  // 12288 after the gain: level trunc(sqrt(0.375) * 100)
   dialog.OnTimer();
-  EXPECT_EQ(dialog.Meter()->value(), 61);
+  EXPECT_EQ(dialog.Meter()->Model().Level(), 61);
   EXPECT_EQ(dialog.InputMonitor()->levels.back(), 61);
   dialog.OnTimer();  // no block since the last tick
-  EXPECT_EQ(dialog.Meter()->value(), 0);
+  EXPECT_EQ(dialog.Meter()->Model().Level(), 0);
   for (int i = 0; i < 60; ++i) {
     instrument.audio.Push(std::vector<int16_t>(2048, static_cast<int16_t>(200 * i)));
     dialog.OnTimer();
@@ -140,6 +142,64 @@ TEST_F(MultisampleDialogTest, FirstRunValuesDevicesAndIdleMonitor) {
   dialog.reject();
   EXPECT_FALSE(dialog.IdleMonitorOpen());
   EXPECT_EQ(instrument.audio.OpenStreams(), 0);
+}
+
+// The input meter is the segmented meter: green, yellow and red zones across
+// its width, unlit segments above the level and the held peak in white; the
+// input monitor beside it is the mirrored level envelope.
+TEST_F(MultisampleDialogTest, TheInputMeterShowsZonesSegmentsAndTheHeldPeak) {
+  CMultisampleDLG dialog;
+  dialog.show();
+  dialog.OnTimer();
+  ASSERT_TRUE(dialog.IdleMonitorOpen());
+  CAudioMeter* meter = dialog.Meter();
+  ASSERT_GE(meter->width(), 120);
+  ASSERT_GE(meter->height(), 8);
+  const int n = meter->Model().segmentCount;
+  const int ws = (meter->width() - (n - 1)) / n;
+  // The pixel in the middle of segment i, and one in the gap after it.
+  auto segment = [&](const QImage& image, int i) { return image.pixelColor(i * (ws + 1) + ws / 2, image.height() / 2); };
+  auto gap = [&](const QImage& image, int i) { return image.pixelColor(i * (ws + 1) + ws, image.height() / 2); };
+
+  // A loud input lights every zone. The images are taken without running the
+  // event loop, so the peak's hold cannot run out in between.
+  instrument.audio.Push(std::vector<int16_t>(2048, 32000));
+  dialog.OnTimer();
+  const int loud = meter->Model().Level();
+  ASSERT_GE(loud, 95);
+  const QImage full = meter->grab().toImage();
+  EXPECT_EQ(segment(full, 5), QColor(0, 255, 0));    // 12 % of the range
+  EXPECT_EQ(segment(full, 30), QColor(255, 255, 0));  // 75 %
+  EXPECT_EQ(segment(full, 37), QColor(255, 0, 0));    // 92 %
+  EXPECT_EQ(gap(full, 5), QColor(20, 20, 20));        // segments are separate
+
+  // A quieter input: the segments above it go dark, the peak stays lit.
+  instrument.audio.Push(std::vector<int16_t>(2048, 3000));
+  dialog.OnTimer();
+  const int quiet = meter->Model().Level();
+  ASSERT_GT(quiet, 10);
+  ASSERT_LT(quiet, 60);
+  EXPECT_EQ(meter->Model().Peak(), loud);
+  const QImage held = meter->grab().toImage();
+  EXPECT_EQ(segment(held, 1), QColor(0, 255, 0));
+  EXPECT_EQ(segment(held, n * quiet / 100 + 1), QColor(40, 40, 40));
+  EXPECT_EQ(segment(held, std::min(n * loud / 100, n - 1)), QColor(255, 255, 255));
+  EXPECT_EQ(segment(held, 30), QColor(40, 40, 40));
+
+  // The input monitor: the newest level at the right edge, mirrored about
+  // the centre line, on the dark background.
+  CAudioLevelDisplay* monitor = dialog.InputMonitor();
+  EXPECT_EQ(monitor->levels.back(), quiet);
+  EXPECT_EQ(monitor->levels[monitor->levels.size() - 2], loud);
+  const QImage envelope = monitor->grab().toImage();
+  EXPECT_EQ(envelope.pixelColor(2, 2), QColor(20, 20, 20));
+  const int mid = envelope.height() / 2;
+  const int x = envelope.width() - 3;
+  EXPECT_EQ(envelope.pixelColor(x, mid - 3), QColor(0, 160, 0));
+  EXPECT_EQ(envelope.pixelColor(x, mid + 3), QColor(0, 160, 0));
+  EXPECT_EQ(envelope.pixelColor(x, 1), QColor(20, 20, 20));  // above the envelope
+  SaveScreenshot(dialog, "multisample_meter");
+  dialog.reject();
 }
 
 // "Monitor to Output" plays the input (after the volume) on the current

@@ -16,6 +16,7 @@
 #include <QSettings>
 #include <QSlider>
 #include <QTest>
+#include <algorithm>
 #include <cmath>
 
 #include "app/editor_on_file.h"
@@ -200,6 +201,25 @@ TEST_F(ToolCommandsTest, LoopMakerKeepsAFractionalTempoUnderACommaLocale) {
   EXPECT_TRUE(host->Texts().empty());
 }
 
+TEST_F(ToolCommandsTest, LoopMakerFileChoosersCarryTheirTitlesAndProposeTheRenderedName) {
+  ASSERT_TRUE(StartWithKit());
+  CQuorvelDoc& doc = app->Document();
+  CRenderAkaiDlg dialog(&doc.audio, &doc.instrument, {});
+  dialogs->Answer(std::nullopt).Answer(std::nullopt).Answer(std::nullopt);  // every chooser cancelled
+  dialog.OnLoadPattern();
+  ASSERT_EQ(dialogs->openRequests.size(), 1u);
+  EXPECT_EQ(dialogs->openRequests.back().title, "Select Pattern File");
+  for (const fs::path& current : {fs::path(), dir / "my_loop.wav"}) {
+    dialog.OutputEdit()->setText(QString::fromStdString(current.string()));
+    dialog.OnBrowseOutput();
+    ASSERT_FALSE(dialogs->saveRequests.empty());
+    EXPECT_EQ(dialogs->saveRequests.back().title, "Save Rendered Pattern");
+    EXPECT_EQ(dialogs->saveRequests.back().defaultPath, current.parent_path() / "rendered_pattern.wav");
+    EXPECT_EQ(dialogs->saveRequests.back().defaultExtension, "wav");
+  }
+  EXPECT_EQ(dialog.OutputEdit()->text().toStdString(), (dir / "my_loop.wav").string());  // Cancel keeps it
+}
+
 TEST_F(ToolCommandsTest, LoopMakerNeedsAKit) {
   ASSERT_TRUE(StartEditor());
   ToolsItem(QStringLiteral("Loop Maker (MIDI/MPC to wav)"))->trigger();
@@ -308,6 +328,42 @@ TEST_F(ToolCommandsTest, MiniSamplerPlaysFromMidiAndTheKeyboardAndCommitsTheEnve
   doc.Undo();
   EXPECT_EQ(doc.instrument.params.attack, 0);
   EXPECT_EQ(doc.instrument.params.release, 5);
+}
+
+TEST_F(ToolCommandsTest, MiniSamplerKeepsTheValueOfASliderTheUserLeftAlone) {
+  ASSERT_TRUE(StartWithKit());
+  MemoryAudioOutput output;
+  output.rate = 44100;
+  output.channels = 2;
+  ScopedAudioOutput outputScope(&output);
+  CQuorvelDoc& doc = app->Document();
+  struct Case {
+    int storedAttack, storedRelease;
+    bool moveAttack, moveRelease;
+    int attack, release;
+  };
+  // A release below the slider's range shows as 10; it stays 5 unless the
+  // release slider itself moves.
+  for (const Case& c : {Case{0, 5, true, false, 3, 5}, Case{7, 5, false, true, 7, 40},
+                        Case{0, 5, true, true, 3, 40}}) {
+    doc.instrument.params.attack = c.storedAttack;
+    doc.instrument.params.release = c.storedRelease;
+    doc.SetModifiedFlag(false);
+    ModalDriver<CPlayInstrumentDlg> driver([&](CPlayInstrumentDlg& dialog) {
+      EXPECT_EQ(dialog.ReleaseSlider()->value(), std::max(10, c.storedRelease));
+      if (c.moveAttack) dialog.AttackSlider()->setValue(3);
+      if (c.moveRelease) dialog.ReleaseSlider()->setValue(40);
+      QTest::keyClick(&dialog, Qt::Key_Escape);
+    });
+    ToolsItem(QStringLiteral("Mini Sampler Player..."))->trigger();
+    EXPECT_EQ(driver.Opened(), 1);
+    EXPECT_EQ(doc.instrument.params.attack, c.attack);
+    EXPECT_EQ(doc.instrument.params.release, c.release);
+    EXPECT_TRUE(doc.IsModified());
+    doc.Undo();
+    EXPECT_EQ(doc.instrument.params.attack, c.storedAttack);
+    EXPECT_EQ(doc.instrument.params.release, c.storedRelease);
+  }
 }
 
 TEST_F(ToolCommandsTest, MiniSamplerReleasesHeldKeysWhenItLosesTheKeyboard) {

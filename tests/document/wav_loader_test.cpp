@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "support/file_limits.h"
+#include "support/named_pipe.h"
 #include "support/temp_dir.h"
 #include "support/test_host.h"
 #include "support/wav_builder.h"
@@ -65,6 +66,30 @@ TEST_F(WavLoaderTest, RefusesFilesThatAreNotRiffWaveAndStaysUnchanged) {
   const size_t boxes = host_.Shown().size();
   EXPECT_FALSE(wav.Load(dir_ / "does-not-exist.wav"));  // silently: the caller reports
   EXPECT_EQ(host_.Shown().size(), boxes);
+}
+
+TEST_F(WavLoaderTest, ANamedPipeOrADeviceIsRefusedWithoutWaitingOnIt) {
+  NamedPipe pipe(dir_ / "pipe.wav");
+  ASSERT_TRUE(pipe.Created());
+  const struct {
+    std::filesystem::path path;
+    const char* message;
+  } cases[] = {
+      {pipe.Path(), "Cannot open pipe.wav: it is not a regular file."},
+      {"/dev/null", "Cannot open null: it is not a regular file."},
+  };
+  for (const auto& c : cases) {
+    for (const bool forEditing : {false, true}) {
+      CWavLoader wav;
+      wav.data = {1, 2};
+      EXPECT_FALSE(forEditing ? wav.LoadForEditing(c.path) : wav.Load(c.path)) << c.path;
+      EXPECT_EQ(wav.data, (std::vector<uint8_t>{1, 2}));
+      ASSERT_FALSE(host_.Shown().empty());
+      EXPECT_EQ(host_.Shown().back().text, c.message);
+      EXPECT_EQ(host_.Shown().back().icon, MessageIcon::Error);
+    }
+  }
+  EXPECT_FALSE(pipe.Rescued());  // nothing ever waited for a writer
 }
 
 TEST_F(WavLoaderTest, ReadsFormatRecordsOfEveryLength) {

@@ -4,6 +4,7 @@
 
 #include "kit_fixture.h"
 #include "platform/temp_folder.h"
+#include "support/named_pipe.h"
 
 namespace zandrel {
 namespace {
@@ -75,6 +76,16 @@ TEST_F(FolderImportTest, NotedFilesComeFirstThenTheOthersByPosition) {
   ASSERT_TRUE(Import(false));
   EXPECT_EQ(KitDoc().audio.data, PcmBytes({3, 4, 2, 1}));
   EXPECT_EQ(Roots(), (std::vector<int32_t>{36, 37, 38, 39}));
+}
+
+TEST_F(FolderImportTest, ANamedPipeCalledWavIsPassedOver) {
+  WriteWav(Folder() / "kick.wav", Ramp(100, 3));
+  NamedPipe pipe(Folder() / "pipe.wav");
+  ASSERT_TRUE(pipe.Created());
+  ASSERT_TRUE(Import());
+  EXPECT_FALSE(pipe.Rescued());  // the import never waited on the pipe
+  EXPECT_EQ(KitDoc().instrument.regions, (std::vector<Region>{Region{0, 3, -1, -1, 36, 36, 36}}));
+  EXPECT_EQ(KitDoc().audio.data, PcmBytes(Ramp(100, 3)));
 }
 
 TEST_F(FolderImportTest, NothingToImportLeavesTheDocumentAlone) {

@@ -29,7 +29,10 @@ std::optional<std::filesystem::path> ScriptedFileDialogs::AskSaveFile(const Save
   return Next();
 }
 
-std::optional<std::filesystem::path> ScriptedFileDialogs::AskOpenFile(const OpenFileRequest&) { return Next(); }
+std::optional<std::filesystem::path> ScriptedFileDialogs::AskOpenFile(const OpenFileRequest& request) {
+  openRequests.push_back(request);
+  return Next();
+}
 std::optional<std::filesystem::path> ScriptedFileDialogs::AskFolder(const std::filesystem::path&) { return Next(); }
 
 }  // namespace zandrel::test

@@ -56,6 +56,7 @@ class ScriptedFileDialogs final : public FileDialogHost {
   std::optional<std::filesystem::path> AskFolder(const std::filesystem::path& start) override;
 
   std::vector<SaveFileRequest> saveRequests;
+  std::vector<OpenFileRequest> openRequests;
 
  private:
   std::optional<std::filesystem::path> Next();

@@ -78,23 +78,51 @@ TEST(LoopGrid, LatencyIsClampedToOneSecond) {
   for (const auto& [text, frames] : cases) EXPECT_EQ(LatencyFrames(text), frames) << text;
 }
 
-TEST(LoopGrid, LoopLengthsOutsideATenthToTwoMinutesAreRefused) {
+TEST(LoopGrid, ShortLoopsAndLoopsBeyondTheTakeMemoryAreRefused) {
+  using R = LoopSamplerEngine::RecordResult;
   LoopSamplerEngine engine;
-  const std::pair<LoopGrid, bool> cases[] = {
-      {ComputeLoopGrid("600", "1", "1", "4"), true},   // 4410 frames, 0.1 s
-      {ComputeLoopGrid("601", "1", "1", "4"), false},  // just under
-      {ComputeLoopGrid("4", "2", "4", "4"), true},     // 120 s
-      {ComputeLoopGrid("1", "2", "4", "4"), false},    // 480 s
-      {ComputeLoopGrid("1", "2000000", "4", "4"), false},
+  // The longest loop whose takes fit the memory bound: 2 GiB / (13 * 2 bytes).
+  const int64_t longest = static_cast<int64_t>(kMaxTakeMemoryBytes / (kTakesInMemory * 2));
+  const std::pair<LoopGrid, R> cases[] = {
+      {ComputeLoopGrid("600", "1", "1", "4"), R::kStarted},     // 4410 frames, 0.1 s
+      {ComputeLoopGrid("601", "1", "1", "4"), R::kTooShort},    // just under
+      {ComputeLoopGrid("4", "2", "4", "4"), R::kStarted},       // 120 s
+      {ComputeLoopGrid("30", "16", "4", "4"), R::kStarted},     // 128 s
+      {ComputeLoopGrid("1", "2", "4", "4"), R::kStarted},       // 480 s
+      {LoopGrid{longest + 1, 22050.0, 4}, R::kTooLong},
+      {ComputeLoopGrid("1", "2000000", "4", "4"), R::kTooLong},
   };
-  for (const auto& [grid, ok] : cases) {
+  for (const auto& [grid, result] : cases) {
     engine.SetGrid(grid);
-    EXPECT_EQ(engine.Record(), ok ? LoopSamplerEngine::RecordResult::kStarted : LoopSamplerEngine::RecordResult::kBadLength)
-        << grid.loopFrames;
-    EXPECT_EQ(engine.Armed(), ok);
+    EXPECT_EQ(engine.Record(), result) << grid.loopFrames;
+    EXPECT_EQ(engine.Armed(), result == R::kStarted);
     engine.Stop();
   }
-  EXPECT_STREQ(kLoopLengthRangeText, "Loop length must be 0.1 to 120 seconds");
+  // Checked without recording: takes of that size would take 2 GiB here.
+  EXPECT_EQ(CheckLoopLength(longest), LoopLengthCheck::kAllowed);
+  EXPECT_EQ(CheckLoopLength(longest + 1), LoopLengthCheck::kTooLong);
+  EXPECT_STREQ(kLoopTooShortText, "Loop length must be at least 0.1 seconds");
+  EXPECT_STREQ(kLoopTooLongText, "Loop too long: its takes would need more than 2 GB of memory");
+}
+
+TEST(LoopGrid, SixteenBarsAtThirtyBeatsPerMinuteRecordWholeTakes) {
+  LoopSamplerEngine engine;
+  const LoopGrid grid = ComputeLoopGrid("30", "16", "4", "4");
+  ASSERT_EQ(grid.loopFrames, 5644800);
+  engine.SetGrid(grid);
+  Feeder feed{engine, 1024};
+  ASSERT_EQ(engine.Record(), LoopSamplerEngine::RecordResult::kStarted);
+  feed.To(grid.loopFrames + 3000);
+  ASSERT_TRUE(engine.Stop());
+  EXPECT_EQ(feed.dropped, 0);
+  const std::deque<std::vector<int16_t>>& ring = engine.Takes();
+  ASSERT_EQ(ring.size(), 2u);
+  ASSERT_EQ(ring[0].size(), 5644800u);
+  // The whole first loop, to its last frame, then the next loop's start.
+  for (int64_t f : {int64_t{0}, int64_t{1234567}, grid.loopFrames - 1})
+    EXPECT_EQ(ring[0][static_cast<size_t>(f)], Truth(f)) << f;
+  EXPECT_EQ(ring[1][2999], Truth(grid.loopFrames + 2999));
+  EXPECT_EQ(ring[1][3000], 0);  // silent after Stop
 }
 
 TEST(Clicks, AccentAndNormalClickShapes) {

@@ -54,11 +54,13 @@ int LatencyFrames(const std::string& latencyMs, uint32_t rate) {
   return static_cast<int>(ms * static_cast<int>(rate) / 1000.0);
 }
 
-bool LoopLengthAllowed(int64_t loopFrames, uint32_t rate) {
+LoopLengthCheck CheckLoopLength(int64_t loopFrames, uint32_t rate) {
   // Whole frames: 0.1 s at 44.1 kHz is exactly 4410.
   const int64_t lo = static_cast<int64_t>(std::llround(kMinSamplerLoopSeconds * rate));
-  const int64_t hi = static_cast<int64_t>(std::llround(kMaxSamplerLoopSeconds * rate));
-  return loopFrames >= lo && loopFrames <= hi;
+  if (loopFrames < lo) return LoopLengthCheck::kTooShort;
+  const uint64_t hi = kMaxTakeMemoryBytes / (kTakesInMemory * sizeof(int16_t));
+  if (static_cast<uint64_t>(loopFrames) > hi) return LoopLengthCheck::kTooLong;
+  return LoopLengthCheck::kAllowed;
 }
 
 MetronomeClicks BuildClicks(uint32_t rate) {
@@ -167,7 +169,11 @@ size_t LoopSamplerEngine::SpareCount() const {
 LoopSamplerEngine::RecordResult LoopSamplerEngine::Record() {
   if (Recording() || Armed()) return RecordResult::kAlreadyArmed;
   const LoopGrid grid = Grid();
-  if (!LoopLengthAllowed(grid.loopFrames, rate_)) return RecordResult::kBadLength;
+  switch (CheckLoopLength(grid.loopFrames, rate_)) {
+    case LoopLengthCheck::kTooShort: return RecordResult::kTooShort;
+    case LoopLengthCheck::kTooLong: return RecordResult::kTooLong;
+    case LoopLengthCheck::kAllowed: break;
+  }
   const size_t frames = static_cast<size_t>(grid.loopFrames);
   // Allocated here, on this thread: the work take and three zeroed spares.
   Take work(frames, 0);

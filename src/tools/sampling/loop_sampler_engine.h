@@ -38,12 +38,16 @@
 namespace zandrel {
 
 inline constexpr uint32_t kLoopSamplerRate = 44100;
-// Loops outside this range are refused (a short loop leaves the timer no
-// time to collect takes; a long one makes takes of many megabytes).
-inline constexpr double kMinSamplerLoopSeconds = 0.1;
-inline constexpr double kMaxSamplerLoopSeconds = 120.0;
-inline constexpr char kLoopLengthRangeText[] = "Loop length must be 0.1 to 120 seconds";
 inline constexpr int kMaxTakes = 8;
+// A loop shorter than this is refused: the timer must collect each take
+// before the next boundary, and a block must not span two of them.
+inline constexpr double kMinSamplerLoopSeconds = 0.1;
+inline constexpr char kLoopTooShortText[] = "Loop length must be at least 0.1 seconds";
+// A long loop is bounded only by the memory its takes need: the ring, the
+// work take, the spares and the playing copy, all held at once.
+inline constexpr int kTakesInMemory = kMaxTakes + 5;
+inline constexpr uint64_t kMaxTakeMemoryBytes = uint64_t{2} << 30;
+inline constexpr char kLoopTooLongText[] = "Loop too long: its takes would need more than 2 GB of memory";
 
 // Reads |text| the way the C library reads an integer: leading blanks, a
 // sign, then leading decimal digits; 0 when there are none ("120.5" -> 120).
@@ -60,7 +64,8 @@ LoopGrid ComputeLoopGrid(const std::string& tempo, const std::string& bars, cons
                          const std::string& denominator, uint32_t rate = kLoopSamplerRate);
 // Milliseconds in 0..1000 from the latency text, as frames.
 int LatencyFrames(const std::string& latencyMs, uint32_t rate = kLoopSamplerRate);
-bool LoopLengthAllowed(int64_t loopFrames, uint32_t rate = kLoopSamplerRate);
+enum class LoopLengthCheck { kAllowed, kTooShort, kTooLong };
+LoopLengthCheck CheckLoopLength(int64_t loopFrames, uint32_t rate = kLoopSamplerRate);
 
 // The two 10 ms metronome clicks: a 1 kHz accent at 0.8 of full scale and an
 // 800 Hz click at 0.5, flat for 80 % and fading over the last 20 %.
@@ -86,7 +91,7 @@ std::vector<uint8_t> PlainWavBytes(const std::vector<int16_t>& pcm, uint32_t rat
 
 class LoopSamplerEngine {
  public:
-  enum class RecordResult { kStarted, kAlreadyArmed, kBadLength };
+  enum class RecordResult { kStarted, kAlreadyArmed, kTooShort, kTooLong };
 
   // Input blocks hold at most |maxBlockFrames| frames.
   explicit LoopSamplerEngine(size_t maxBlockFrames = 8192, uint32_t rate = kLoopSamplerRate);
@@ -107,7 +112,7 @@ class LoopSamplerEngine {
   void ResetCounter();
 
   // Sizes the pool for the current loop and arms: recording begins with the
-  // next input block. A loop outside 0.1..120 s arms nothing.
+  // next input block. A loop CheckLoopLength refuses arms nothing.
   RecordResult Record();
   // Ends recording: the loop in progress becomes a take (silent past the
   // stop point). False when neither recording nor armed.

@@ -49,7 +49,7 @@ A timing grid one loop long runs continuously from the moment the input opens. W
 ## Controls
 
 - **Tempo**: beats per minute (whole numbers count for the grid).
-- **Loop Size**: the loop's length in bars. A loop must last 0.1 to 120 seconds.
+- **Loop Size**: the loop's length in bars. A loop must last at least 0.1 seconds; a long one is limited only by the memory its eight takes need.
 - **Time Signature**: beats per bar and the beat unit.
 - **Latency** (default: 50ms): the time your input and output take. To calibrate, record a few clicks of the metronome and raise or lower the value until the recorded clicks sit on the grid lines of the progress strip.
 - **Crossfade**: the first milliseconds of a take fade in from the start of the next take, so the loop's seam does not click. Set to 0 to disable crossfading.
@@ -166,6 +166,9 @@ CLoopSamplerDlg::CLoopSamplerDlg(LogSink* log, QWidget* parent)
   takeRow->addWidget(close_);
   layout->addLayout(takeRow);
 
+  // Light grey on the dark grey of the take stack it stands in for.
+  help_->backgroundColour = MakeColorRef(30, 30, 30);
+  help_->textColour = MakeColorRef(180, 180, 180);
   help_->SetMarkdownText(kLoopSamplerHelp);
   FillDeviceList();
   LoadSettings();
@@ -398,14 +401,16 @@ void CLoopSamplerDlg::OnRecord() {
   if (engine_->Recording() || engine_->Armed()) return;
   if (engine_->Playing()) StopTakePlayback();
   const LoopSamplerEngine::RecordResult r = engine_->Record();
-  if (r == LoopSamplerEngine::RecordResult::kBadLength) {
-    strip_->statusText = QString::fromLatin1(kLoopLengthRangeText);
+  if (r == LoopSamplerEngine::RecordResult::kTooShort || r == LoopSamplerEngine::RecordResult::kTooLong) {
+    strip_->statusText =
+        QString::fromLatin1(r == LoopSamplerEngine::RecordResult::kTooShort ? kLoopTooShortText : kLoopTooLongText);
     strip_->statusColour = QColor(255, 120, 120);
     strip_->update();
     return;
   }
   if (r != LoopSamplerEngine::RecordResult::kStarted) return;
-  if (strip_->statusText == QLatin1String(kLoopLengthRangeText)) strip_->statusText.clear();
+  if (strip_->statusText == QLatin1String(kLoopTooShortText) || strip_->statusText == QLatin1String(kLoopTooLongText))
+    strip_->statusText.clear();
   takes_->recording = true;
   strip_->recording = true;
   takes_->ClearLevelHistory();
@@ -551,7 +556,7 @@ void CLoopSamplerDlg::OnExportTake() {
   // Written whole or not at all: an earlier file of that name stays intact.
   if (!WriteFileAtomically(*path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
                            &error)) {
-    ShowMessage("Error writing WAV file:\n" + error, MessageIcon::Error);
+    ShowMessage("Failed to create export file.", MessageIcon::Error);
     return;
   }
   char text[128];

@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPainter>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -25,6 +24,7 @@
 #include "platform/text_format.h"
 #include "tools/sampling/multisample_audio.h"
 #include "tools/sampling/multisample_notes.h"
+#include "widgets/level_displays.h"
 #include "widgets/note_select_dlg.h"
 #include "widgets/piano_selector_wnd.h"
 
@@ -38,8 +38,6 @@ constexpr ColorRef kRangeAccent = MakeColorRef(70, 130, 180);
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 std::string S(const QString& text) { return text.toStdString(); }
 
-QColor Rgb(unsigned rgb) { return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
-
 // The first item whose text starts with |prefix| (case-insensitive), or -1.
 int FindPrefix(const QListWidget* list, const QString& prefix) {
   if (prefix.isEmpty()) return -1;
@@ -49,54 +47,6 @@ int FindPrefix(const QListWidget* list, const QString& prefix) {
 }
 
 }  // namespace
-
-// ------------------------------------------------------------ level bars --
-
-MultisampleLevelBars::MultisampleLevelBars(QWidget* parent) : QWidget(parent) {
-  setMinimumHeight(48);
-  setAttribute(Qt::WA_OpaquePaintEvent);
-}
-
-void MultisampleLevelBars::Shift(int level) {
-  if (levels.empty()) return;
-  std::rotate(levels.begin(), levels.begin() + 1, levels.end());
-  levels.back() = std::clamp(level, 0, 100);
-  update();
-}
-
-void MultisampleLevelBars::Clear() {
-  std::fill(levels.begin(), levels.end(), 0);
-  update();
-}
-
-void MultisampleLevelBars::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.fillRect(rect(), QColor(20, 20, 20));
-  const int w = width(), h = height(), mid = h / 2;
-  p.setPen(QPen(QColor(64, 64, 64), 1, Qt::DotLine));
-  p.drawLine(0, mid, w, mid);
-  const size_t n = levels.size();
-  if (n > 1) {
-    QPolygon shape(static_cast<int>(2 * n));
-    for (size_t i = 0; i < n; ++i) {
-      const int x = static_cast<int>(static_cast<float>(w) / static_cast<float>(n - 1) * static_cast<float>(i));
-      const int half = static_cast<int>(levels[i] / 100.0 * (h * 0.5));
-      shape.setPoint(static_cast<int>(i), x, mid - half);
-      shape.setPoint(static_cast<int>(2 * n - 1 - i), x, mid + half);
-    }
-    p.setPen(QPen(recording ? QColor(255, 0, 0) : Rgb(outline), 1));
-    p.setBrush(recording ? QColor(160, 0, 0) : Rgb(fill));
-    p.drawPolygon(shape);
-  }
-  if (recording) {
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(16);
-    font.setBold(true);
-    p.setFont(font);
-    p.setPen(QColor(255, 0, 0));
-    p.drawText(rect().adjusted(5, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, QStringLiteral("REC"));
-  }
-}
 
 // ---------------------------------------------------------------- dialog --
 
@@ -125,9 +75,9 @@ CMultisampleDLG::CMultisampleDLG(QWidget* parent, MultisampleWaiter* waiter, std
       volume_(new QSlider(Qt::Horizontal, this)),
       volumeLabel_(new QLabel(QStringLiteral("Volume 100%"), this)),
       piano_(new CPianoSelectorWnd(this)),
-      inputMonitor_(new MultisampleLevelBars(this)),
-      sampled_(new MultisampleLevelBars(this)),
-      meter_(new QProgressBar(this)),
+      inputMonitor_(new CAudioLevelDisplay(this)),
+      sampled_(new CAudioLevelDisplay(this)),
+      meter_(new CAudioMeter(this)),
       timer_(new QTimer(this)),
       testTimer_(new QTimer(this)) {
   setWindowTitle(QStringLiteral("Multisample Tool"));
@@ -242,11 +192,14 @@ CMultisampleDLG::CMultisampleDLG(QWidget* parent, MultisampleWaiter* waiter, std
   start_->setDefault(true);
   resize(760, 640);
 
-  sampled_->outline = 0xC8C8C8;
-  sampled_->fill = 0xA0A0A0;
-  meter_->setRange(0, 100);
-  meter_->setValue(0);
-  meter_->setTextVisible(false);
+  inputMonitor_->setMinimumHeight(48);
+  sampled_->setMinimumHeight(48);
+  sampled_->outline = QColor(200, 200, 200);
+  sampled_->fill = QColor(160, 160, 160);
+  meter_->setMinimumHeight(16);
+  meter_->Model().rangeMin = 0;
+  meter_->Model().rangeMax = 100;
+  meter_->SetLevel(0);
   progress_->setRange(0, 1);
   progress_->setValue(0);
   volume_->setRange(0, 150);
@@ -612,8 +565,14 @@ void CMultisampleDLG::OnTimer() {
     const int latest = monitorLevel_->exchange(0);
     level = latest > 0 ? latest - 1 : 0;
   }
-  meter_->setValue(level);
-  inputMonitor_->Shift(level);
+  meter_->SetLevel(level);
+  // The history scrolls: the oldest level drops out, the newest comes last.
+  std::vector<int>& history = inputMonitor_->levels;
+  if (!history.empty()) {
+    std::rotate(history.begin(), history.begin() + 1, history.end());
+    history.back() = std::clamp(level, 0, 100);
+  }
+  inputMonitor_->update();
 }
 
 void CMultisampleDLG::SetStatus(const QString& text) { status_->setText(text); }

@@ -41,25 +41,9 @@ class QTimer;
 
 namespace zandrel {
 
+class CAudioLevelDisplay;
+class CAudioMeter;
 class CPianoSelectorWnd;
-
-// A row of level bars (0..100) drawn as an envelope mirrored about the
-// centre line, with "REC" while recording.
-class MultisampleLevelBars : public QWidget {
-  Q_OBJECT
- public:
-  explicit MultisampleLevelBars(QWidget* parent = nullptr);
-  std::vector<int> levels = std::vector<int>(200, 0);
-  bool recording = false;
-  unsigned outline = 0x00FF00;  // RGB
-  unsigned fill = 0x00A000;
-  // Drops the oldest level and appends |level| (clamped).
-  void Shift(int level);
-  void Clear();
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-};
 
 class CMultisampleDLG : public QDialog {
   Q_OBJECT
@@ -100,9 +84,9 @@ class CMultisampleDLG : public QDialog {
   QSlider* VolumeSlider() const { return volume_; }
   QLabel* VolumeLabel() const { return volumeLabel_; }
   CPianoSelectorWnd* Piano() const { return piano_; }
-  MultisampleLevelBars* InputMonitor() const { return inputMonitor_; }
-  MultisampleLevelBars* SampledWaveform() const { return sampled_; }
-  QProgressBar* Meter() const { return meter_; }
+  CAudioLevelDisplay* InputMonitor() const { return inputMonitor_; }
+  CAudioLevelDisplay* SampledWaveform() const { return sampled_; }
+  CAudioMeter* Meter() const { return meter_; }
   bool IdleMonitorOpen() const { return monitor_ != nullptr; }
 
   // Handlers, public for tests.
@@ -213,9 +197,9 @@ class CMultisampleDLG : public QDialog {
   QSlider* volume_;
   QLabel* volumeLabel_;
   CPianoSelectorWnd* piano_;
-  MultisampleLevelBars* inputMonitor_;
-  MultisampleLevelBars* sampled_;
-  QProgressBar* meter_;
+  CAudioLevelDisplay* inputMonitor_;
+  CAudioLevelDisplay* sampled_;
+  CAudioMeter* meter_;
   QTimer* timer_;
   QTimer* testTimer_;
 };

@@ -242,6 +242,14 @@ bool CPlayInstrumentDlg::EnvelopeChanged() const {
          (releaseMoved_ && releaseValue_ != instrument_->params.release);
 }
 
+int CPlayInstrumentDlg::KeptAttack() const {
+  return attackMoved_ || !instrument_ ? attackValue_ : instrument_->params.attack;
+}
+
+int CPlayInstrumentDlg::KeptRelease() const {
+  return releaseMoved_ || !instrument_ ? releaseValue_ : instrument_->params.release;
+}
+
 void CPlayInstrumentDlg::FillMidiInList() {
   const QSignalBlocker block(midiList_);
   midiList_->clear();

@@ -68,6 +68,11 @@ class CPlayInstrumentDlg : public QDialog {
   int ReleaseValue() const { return releaseValue_; }
   // True when a slider was moved to a value that differs from the document's.
   bool EnvelopeChanged() const;
+  // The envelope to keep: a moved slider's value, the document's own value
+  // for a slider the user left alone (a stored release below the slider's
+  // range stays as it was).
+  int KeptAttack() const;
+  int KeptRelease() const;
 
   QListWidget* MidiList() const { return midiList_; }
   QLabel* Status() const { return status_; }

@@ -225,6 +225,7 @@ bool CRenderAkaiDlg::LoadPattern(const fs::path& path) {
 void CRenderAkaiDlg::OnLoadPattern() {
   SettingsStore& settings = CurrentSettings();
   OpenFileRequest request;
+  request.title = "Select Pattern File";
   request.defaultPath = settings.GetString("Settings", "PatternLastDir", "");
   request.filter =
       "Pattern Files (*.mpcpattern;*.mid;*.midi)|*.mpcpattern;*.mid;*.midi|MPC Pattern Files "
@@ -269,7 +270,9 @@ void CRenderAkaiDlg::OnAutoMap() {
 void CRenderAkaiDlg::OnBrowseOutput() {
   ReadControls();
   SaveFileRequest request;
-  request.defaultPath = outputPath.empty() ? fs::path("rendered_pattern.wav") : outputPath;
+  request.title = "Save Rendered Pattern";
+  // The proposed name is always the same; the folder is the current output's.
+  request.defaultPath = outputPath.parent_path() / "rendered_pattern.wav";
   request.defaultExtension = "wav";
   request.filter = "WAV Files (*.wav)|*.wav||";
   request.promptOverwrite = !overwriteWithoutAsking;

@@ -71,7 +71,7 @@ void OnMiniSamplerPlayer(CommandContext& c, QWidget* parent) {
   dialog.exec();
   // The sliders played on the synth only; a moved envelope becomes one
   // undoable change of the document now that nothing plays.
-  if (dialog.EnvelopeChanged()) CommitEnvelope(doc, dialog.AttackValue(), dialog.ReleaseValue());
+  if (dialog.EnvelopeChanged()) CommitEnvelope(doc, dialog.KeptAttack(), dialog.KeptRelease());
 }
 
 void OnLoopMaker(CommandContext& c, QWidget* parent) {
