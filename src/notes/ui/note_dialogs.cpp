@@ -380,6 +380,18 @@ CNon12TETRemapDlg::CNon12TETRemapDlg(const std::vector<Region>& regions, QWidget
   tunings_->setCurrentRow(model_.Selection());
   settling_ = false;
   connect(tunings_, &QListWidget::currentRowChanged, this, [this](int row) { OnSelChangeTuningList(row); });
+  // A click on a header selects it after the current row has already moved
+  // on to the tuning below: the highlight follows the current row.
+  connect(tunings_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    if (settling_) return;
+    const int current = tunings_->currentRow();
+    if (current < 0 || tunings_->item(current)->data(kHeaderRole).toBool()) return;
+    const QList<QListWidgetItem*> selected = tunings_->selectedItems();
+    if (selected.size() == 1 && selected.front() == tunings_->item(current)) return;
+    settling_ = true;
+    tunings_->selectionModel()->select(tunings_->model()->index(current, 0), QItemSelectionModel::ClearAndSelect);
+    settling_ = false;
+  });
   FillMappingTable();
   RefreshTexts();
 }
