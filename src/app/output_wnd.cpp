@@ -1,10 +1,10 @@
 #include "app/output_wnd.h"
 
 #include <QContextMenuEvent>
-#include <algorithm>
 #include <QScrollBar>
 #include <QStyleOptionViewItem>
 #include <QTimer>
+#include <algorithm>
 
 namespace zandrel {
 

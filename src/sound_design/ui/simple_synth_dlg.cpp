@@ -74,7 +74,7 @@ CSimpleSynthDlg::CSimpleSynthDlg(QWidget* parent)
        points -= 0.5)
     waveFont.setPointSizeF(points);
   waveLabel->setFont(waveFont);
-  // The buttons keep the template's order and sizes, but one whose text a
+  // The buttons keep the layout's order and sizes, but one whose text a
   // font draws wider grows, and those after it move right, so that no text
   // runs into the next button.
   int nextFree = 0;
@@ -87,7 +87,7 @@ CSimpleSynthDlg::CSimpleSynthDlg(QWidget* parent)
     nextFree = r.right() + 4;
     engineGroup_->addButton(button, b.engine);
   }
-  // Over the buttons of the physical models, as the template places it.
+  // Over the buttons of the physical models, as the layout places it.
   auto* physicalLabel = new QLabel(QStringLiteral("Physical Modelling"), this);
   QRect physicalRect = Units(79, 7, 58, 8).adjusted(0, -1, 0, 2);
   physicalRect.moveLeft(engineGroup_->button(kEngineStrings)->x() - (Units(82, 0, 0, 0).left() - physicalRect.left()));
