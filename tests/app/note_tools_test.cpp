@@ -242,6 +242,10 @@ TEST_F(NoteToolsAppTest, RemapDialogHighlightFollowsFromAHeaderToItsTuning) {
       EXPECT_NE(fill(header + 1), fill(header + 2));
       if (way == 0) shot.save(Shot("tuning_remap_header_clicked.png"));
     }
+    // A tuning row chosen directly keeps its own highlight.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(header + 2)).center());
+    EXPECT_EQ(list->currentRow(), header + 2);
+    EXPECT_EQ(list->selectedItems(), QList<QListWidgetItem*>{list->item(header + 2)});
     d.reject();
   });
 }
