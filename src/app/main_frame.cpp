@@ -6,16 +6,19 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
+#include <algorithm>
 #include <functional>
 
 #include "app/app_commands.h"
@@ -334,6 +337,15 @@ void CMainFrame::OnFilePrintPreview() {
   if (!printer_) printer_ = std::make_unique<QPrinter>();
   QPrintPreviewDialog dialog(printer_.get(), this);
   connect(&dialog, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* p) { PrintView(*p); });
+  // The dialog's own size is a strip too low to show a page: open it over
+  // most of the screen, with the whole page in view.
+  if (const QScreen* screen = this->screen()) {
+    const QSize room = screen->availableGeometry().size();
+    dialog.resize(std::min(room.width() * 9 / 10, 1000), room.height() * 9 / 10);
+  }
+  // Through the dialog's own "Fit page" button, so that its toolbar agrees.
+  if (QAction* fitPage = dialog.findChild<QAction*>(QStringLiteral("fitPageAction"))) fitPage->trigger();
+  if (auto* preview = dialog.findChild<QPrintPreviewWidget*>()) preview->setZoomMode(QPrintPreviewWidget::FitInView);
   dialog.exec();
 }
 

@@ -2,14 +2,20 @@
 
 #include <QContextMenuEvent>
 #include <QScrollBar>
+#include <QStyleOptionViewItem>
 #include <QTimer>
+#include <algorithm>
 
 namespace zandrel {
 
 COutputList::COutputList(QWidget* parent) : QListWidget(parent) {
   setObjectName(QStringLiteral("logList"));
+  // All lines share one size, read from the newest line, which carries the
+  // widest line's width (AddLine): the list scrolls sideways as far as the
+  // longest line reaches, and a long line is read by scrolling, not cut.
   setUniformItemSizes(true);
-  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setTextElideMode(Qt::ElideNone);
@@ -25,7 +31,18 @@ void COutputList::AddLine(std::string line) {
   // A long run (or a hostile file) must not grow the list without bound: the
   // oldest lines give way.
   if (static_cast<size_t>(count()) >= kMaxLogLines) delete takeItem(0);
-  addItem(QString::fromStdString(line));
+  auto* item = new QListWidgetItem(QString::fromStdString(line));
+  addItem(item);
+  QStyleOptionViewItem option;
+  initViewItemOption(&option);
+  const QSize natural = itemDelegate()->sizeHint(option, indexFromItem(item));
+  widest_ = std::max(widest_, natural.width());
+  item->setSizeHint(QSize(widest_, natural.height()));
+}
+
+void COutputList::Clear() {
+  clear();
+  widest_ = 0;
 }
 
 void COutputList::RemoveLastLine() {

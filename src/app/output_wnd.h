@@ -10,12 +10,12 @@
 namespace zandrel {
 
 // The log list. Lines are plain items in insertion order, at most the last
-// kMaxLogLines of them; long lines are cut at the right edge (no horizontal
-// scrolling). A right click only focuses it.
+// kMaxLogLines of them; a line longer than the pane is read by scrolling
+// sideways. A right click only focuses it.
 class COutputList final : public QListWidget, public LogSink {
  public:
   explicit COutputList(QWidget* parent = nullptr);
-  void Clear() override { clear(); }
+  void Clear() override;
   void RemoveLastLine() override;
   size_t LineCount() const override { return static_cast<size_t>(count()); }
   QStringList Lines() const;
@@ -32,6 +32,7 @@ class COutputList final : public QListWidget, public LogSink {
 
  private:
   bool stickToEnd_ = true;
+  int widest_ = 0;  // pixels: the widest line added since the last Clear()
 };
 
 class COutputWnd final : public QDockWidget {

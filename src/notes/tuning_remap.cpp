@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <numeric>
 
 #include "platform/text_format.h"
@@ -212,6 +213,25 @@ std::string TuningRemapDoneText(int32_t baseOctave, const std::string& tuningNam
       baseOctave - 1, baseOctave, baseOctave - 1, baseOctave * 12, tuningName.c_str());
 }
 
+std::string TuningRemapErrorText(const char* what) {
+  return Format("Error during resampling: %s\n\nOriginal data preserved. You can undo if needed.", what ? what : "");
+}
+
+namespace {
+
+RemapConverter& InstalledConverter() {
+  static RemapConverter converter;
+  return converter;
+}
+
+}  // namespace
+
+RemapConverter SetRemapConverter(RemapConverter converter) {
+  RemapConverter previous = std::move(InstalledConverter());
+  InstalledConverter() = std::move(converter);
+  return previous;
+}
+
 double PadRatio(const PadMapping& row) {
   const float cents = row.semitones * 100.0f + row.tuneCents;
   return std::pow(2.0, static_cast<double>(cents) / 1200.0);
@@ -229,9 +249,13 @@ ResampledPiece ResampleRegionAudio(std::span<const uint8_t> piece, const Region&
   const uint64_t frames = piece.size() / (static_cast<size_t>(channels) * 2);
   std::vector<int16_t> in(frames * channels);
   if (!in.empty()) std::memcpy(in.data(), piece.data(), in.size() * sizeof(int16_t));
-  // The resampler filters with its best table whatever descriptor it gets.
-  SincFilterSpec spec = SincFilterSpec::Medium();
-  ResampleSinc(spec, result.samples, in.data(), frames, channels, ratio, threads, progress);
+  if (const RemapConverter& installed = InstalledConverter()) {
+    installed(result.samples, in.data(), frames, channels, ratio, threads, progress);
+  } else {
+    // The resampler filters with its best table whatever descriptor it gets.
+    SincFilterSpec spec = SincFilterSpec::Medium();
+    ResampleSinc(spec, result.samples, in.data(), frames, channels, ratio, threads, progress);
+  }
   if (result.samples.empty()) return result;
 
   const auto n = static_cast<int64_t>(result.samples.size() / channels);
@@ -272,9 +296,11 @@ std::optional<std::string> RemapLengthWarning(uint64_t outputFrames, uint32_t sa
                 kMaxRemapSeconds);
 }
 
-RemapOutcome BuildRemappedAudio(std::span<const uint8_t> audio, const PcmFormat& format,
-                                const std::vector<Region>& regions, const std::vector<PadMapping>& plan,
-                                const WorkProgress& progress, unsigned threads) {
+namespace {
+
+RemapOutcome BuildRemappedAudioUnguarded(std::span<const uint8_t> audio, const PcmFormat& format,
+                                         const std::vector<Region>& regions, const std::vector<PadMapping>& plan,
+                                         const WorkProgress& progress, unsigned threads) {
   RemapOutcome out;
   auto fail = [&out](std::string text, bool warning = false) {
     out.failures.emplace_back(std::move(text), warning);
@@ -337,6 +363,24 @@ RemapOutcome BuildRemappedAudio(std::span<const uint8_t> audio, const PcmFormat&
     if (!watched(shareEnd[i + 1])) return out;
   }
   return out;
+}
+
+}  // namespace
+
+RemapOutcome BuildRemappedAudio(std::span<const uint8_t> audio, const PcmFormat& format,
+                                const std::vector<Region>& regions, const std::vector<PadMapping>& plan,
+                                const WorkProgress& progress, unsigned threads) {
+  // Whatever was built so far is dropped with the outcome: the document is
+  // never touched here.
+  RemapOutcome failed;
+  try {
+    return BuildRemappedAudioUnguarded(audio, format, regions, plan, progress, threads);
+  } catch (const std::exception& e) {
+    failed.failures.emplace_back(TuningRemapErrorText(e.what()), false);
+  } catch (...) {
+    failed.failures.emplace_back(kTuningRemapUnknownError, false);
+  }
+  return failed;
 }
 
 }  // namespace zandrel

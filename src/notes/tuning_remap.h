@@ -87,6 +87,11 @@ std::string TuningRemapHelpText();
 std::string TuningRemapQuestion(const std::string& tuningName, int32_t baseOctave, const std::string& qualityText);
 // The box shown after a successful remap.
 std::string TuningRemapDoneText(int32_t baseOctave, const std::string& tuningName);
+// The error boxes of a remap stopped by an exception: with the exception's
+// text, and for anything that is not a standard exception.
+std::string TuningRemapErrorText(const char* what);
+inline constexpr const char* kTuningRemapUnknownError =
+    "Unknown error during resampling.\n\nOriginal data preserved. You can undo if needed.";
 
 // Input frames per output frame that move a root by the pad's total: the
 // sum in single precision, the power in double.
@@ -104,6 +109,27 @@ struct ResampledPiece {
 // are left empty (and no warning is set).
 ResampledPiece ResampleRegionAudio(std::span<const uint8_t> piece, const Region& source, double ratio,
                                    const PcmFormat& format, unsigned threads = 0, const WorkProgress& progress = {});
+
+// What the remap resamples each pad's piece with (ResampleSinc with the
+// medium table's descriptor unless one is installed): |out| receives
+// channels x floor(frames / ratio) samples, or stays empty.
+using RemapConverter = std::function<void(std::vector<int16_t>& out, const int16_t* in, uint64_t frames,
+                                          int channels, double ratio, unsigned threads,
+                                          const WorkProgress& progress)>;
+// Installs |converter| (empty restores ResampleSinc) and returns the one
+// before. Install it before a remap starts, never while one runs.
+RemapConverter SetRemapConverter(RemapConverter converter);
+
+class ScopedRemapConverter {
+ public:
+  explicit ScopedRemapConverter(RemapConverter c) : previous_(SetRemapConverter(std::move(c))) {}
+  ~ScopedRemapConverter() { SetRemapConverter(std::move(previous_)); }
+  ScopedRemapConverter(const ScopedRemapConverter&) = delete;
+  ScopedRemapConverter& operator=(const ScopedRemapConverter&) = delete;
+
+ private:
+  RemapConverter previous_;
+};
 
 // The longest instrument a remap may build, in seconds.
 constexpr double kMaxRemapSeconds = 600.0;
@@ -129,7 +155,9 @@ struct RemapOutcome {
 // The remap, one pad at a time: |progress| (may be empty) hears the fraction
 // done as each pad's resampling goes (pads weighed by their source's length)
 // and returns false to stop (the outcome is then incomplete and must be
-// dropped).
+// dropped). An exception while it runs (memory exhausted, a converter that
+// fails) ends it as a failure with TuningRemapErrorText or
+// kTuningRemapUnknownError.
 RemapOutcome BuildRemappedAudio(std::span<const uint8_t> audio, const PcmFormat& format,
                                 const std::vector<Region>& regions, const std::vector<PadMapping>& plan,
                                 const WorkProgress& progress = {}, unsigned threads = 0);

@@ -152,6 +152,12 @@ CopyResult CopyAudioSelection(const CWavLoader& audio, const InstrumentData& ins
   return result;
 }
 
+std::string ClipboardRateRefusal(uint32_t blockRate, uint32_t documentRate) {
+  return Format("Cannot paste: the clipboard audio's sample rate of %u Hz cannot be converted to the document's "
+                "%u Hz.",
+                blockRate, documentRate);
+}
+
 std::optional<EditRefusal> FitBlockToDocument(AudioClipboardBlock& block, const PcmFormat& document,
                                               bool scalePositions, std::vector<std::string>& logLines,
                                               unsigned threads) {
@@ -168,20 +174,24 @@ std::optional<EditRefusal> FitBlockToDocument(AudioClipboardBlock& block, const 
                               block.sampleRate, document.nSamplesPerSec, document.wBitsPerSample),
                        MessageIcon::Warning};
   }
+  const uint64_t inFrames = block.pcm.size() / (block.channels * 2u);
+  const double ratio = document.nSamplesPerSec == 0
+                           ? std::numeric_limits<double>::infinity()
+                           : static_cast<double>(block.sampleRate) / document.nSamplesPerSec;
+  // The converter serves rates at most 256 times apart; converting any
+  // other block would paste nothing after the undo entry was recorded, so it
+  // is refused here, saying why.
+  if (!(ratio <= kSincMaxRatio && ratio >= 1.0 / kSincMaxRatio) || block.channels > kSincMaxChannels) {
+    return EditRefusal{ClipboardRateRefusal(block.sampleRate, document.nSamplesPerSec), MessageIcon::Warning};
+  }
   logLines.push_back(
       Format("Resampling clipboard audio: %u Hz to %u Hz...", block.sampleRate, document.nSamplesPerSec));
-  const uint64_t inFrames = block.pcm.size() / (block.channels * 2u);
   std::vector<int16_t> in(inFrames * block.channels);
   if (!in.empty()) std::memcpy(in.data(), block.pcm.data(), in.size() * sizeof(int16_t));
   std::vector<int16_t> out;
   SincFilterSpec spec = SincFilterSpec::Best();
-  const double ratio = document.nSamplesPerSec == 0
-                           ? std::numeric_limits<double>::infinity()
-                           : static_cast<double>(block.sampleRate) / document.nSamplesPerSec;
   ResampleSinc(spec, out, in.data(), inFrames, block.channels, ratio, threads);
-  // The converter refuses rates more than 256 times apart; such a block
-  // cannot be pasted.
-  if (out.empty() && inFrames > 0 && std::isfinite(ratio) && inFrames / ratio >= 1.0) {
+  if (out.empty() && inFrames > 0 && static_cast<double>(inFrames) / ratio >= 1.0) {
     return EditRefusal{kClipboardDecodeFailed, MessageIcon::Error};
   }
   if (out.size() * sizeof(int16_t) > std::numeric_limits<uint32_t>::max()) {
@@ -292,6 +302,10 @@ PasteResult PasteInsert(CWavLoader& audio, InstrumentData& instrument, int64_t c
       };
       added.loopStart = place(src.loopStart);
       added.loopEnd = place(src.loopEnd);
+      // A block may carry a loop whose start lies after its end; such a loop
+      // is no loop, and the region comes out without one.
+      if (added.loopStart != kNoLoop && added.loopEnd != kNoLoop && added.loopStart > added.loopEnd)
+        added.loopStart = added.loopEnd = kNoLoop;
       added.loKey = src.loKey;
       added.hiKey = src.hiKey;
       added.rootNote = src.rootNote;

@@ -95,6 +95,10 @@ CopyResult CopyAudioSelection(const CWavLoader& audio, const InstrumentData& ins
 // that inserts (|scalePositions|), the source start and the region's loop
 // points are rescaled to the document's rate. |logLines| receives the
 // resampling lines. |threads| as for ResampleSinc.
+// The refusal of a block whose rate the converter cannot bring to the
+// document's (rates more than 256 times apart).
+std::string ClipboardRateRefusal(uint32_t blockRate, uint32_t documentRate);
+
 std::optional<EditRefusal> FitBlockToDocument(AudioClipboardBlock& block, const PcmFormat& document,
                                               bool scalePositions, std::vector<std::string>& logLines,
                                               unsigned threads = 0);

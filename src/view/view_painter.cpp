@@ -1,6 +1,7 @@
 #include "view/view_painter.h"
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QPen>
 #include <QPolygonF>
@@ -228,11 +229,14 @@ void PaintDrawList(QPainter& p, const DrawList& list) {
       case DrawOp::Kind::kText:
         if (op.w > 0 && op.h > 0) {
           const QRectF rect(op.x, op.y, op.w, op.h);
+          const QFont font = Font(op.font);
+          const QString text = QString::fromStdString(op.text);
+          if (op.wholeOnly && QFontMetricsF(font).horizontalAdvance(text) > op.w) break;
           p.save();
           p.setClipRect(rect);
-          p.setFont(Font(op.font));
+          p.setFont(font);
           p.setPen(QColor::fromRgba(op.color));
-          p.drawText(rect, AlignmentFlags(op.align) | Qt::TextSingleLine, QString::fromStdString(op.text));
+          p.drawText(rect, AlignmentFlags(op.align) | Qt::TextSingleLine, text);
           p.restore();
         }
         break;

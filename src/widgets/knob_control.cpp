@@ -1,6 +1,7 @@
 #include "widgets/knob_control.h"
 
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -238,10 +239,15 @@ void CKnobControl::PaintFigure(QPainter& p) {
 
   const std::string text = k.DisplayText();
   if (text.empty()) return;
-  p.setFont(SansFont(*this, 8));
+  // A name longer than the knob is wide ("Waveguide air loss") is set a
+  // little smaller until it fits, rather than cut at the knob's edges.
+  const QString shown = QString::fromStdString(text);
+  QFont font = SansFont(*this, 8);
+  for (qreal points = 7.5; points >= 6.0 && QFontMetricsF(font).horizontalAdvance(shown) > width(); points -= 0.5)
+    font.setPointSizeF(points);
+  p.setFont(font);
   p.setPen(QColor(0x64, 0x64, 0x64));
-  p.drawText(QRect(0, f.textTop, width(), f.textBottom - f.textTop), Qt::AlignCenter | Qt::TextSingleLine,
-             QString::fromStdString(text));
+  p.drawText(QRect(0, f.textTop, width(), f.textBottom - f.textTop), Qt::AlignCenter | Qt::TextSingleLine, shown);
 }
 
 }  // namespace zandrel

@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QSlider>
 #include <QTest>
+#include <algorithm>
 
 #include "app/editor_on_file.h"
 #include "app/main_frame.h"
@@ -62,6 +63,64 @@ TEST_F(ChopTempoAppTest, AutoChopFromTheRegionMenuWithItsDialog) {
             25);
   frame.view->viewport()->repaint();
   SaveScreenshot(frame, QStringLiteral("auto_chopped_loop"));
+}
+
+// After an auto-chop into many short regions, a region block shows its key
+// and root labels only when they fit whole: the narrow blocks show none, the
+// wide one both, and no label is cut at a block's edge.
+TEST_F(ChopTempoAppTest, AutoChoppedRegionsShowOnlyLabelsThatFit) {
+  // Twenty hits a quarter second apart, then one that rings on to the end.
+  std::vector<double> hits = HitTimes(20, 0.25);
+  hits.push_back(5.0);
+  ASSERT_NO_FATAL_FAILURE(OpenEditorOn("hits.wav", MakePcm16Wav(RenderMono(8 * 44100, 44100, DrumHits(hits)))));
+  CMainFrame& frame = app->MainFrame();
+  frame.resize(1000, 700);
+  ModalDriver<CAutoChopDlg> driver([&](CAutoChopDlg& dlg) { dlg.accept(); });
+  frame.Action(32819)->trigger();
+  ASSERT_TRUE(WaitUntil([&] { return driver.Opened() == 1 && !QApplication::activeModalWidget(); }));
+  const std::vector<Region>& regions = app->Document().instrument.regions;
+  ASSERT_GE(regions.size(), 15u);
+  ViewModel& model = frame.view->Model();
+  model.selectedRegion = -1;
+  // The whole file on the screen: the hits' blocks are a few pixels wide,
+  // the last one several times its labels' width.
+  model.viewStart = 0;
+  model.framesPerPixel = static_cast<float>(app->Document().FrameCount()) / static_cast<float>(model.clientWidth);
+  frame.view->viewport()->repaint();
+  QApplication::processEvents();
+  const QImage shot = frame.view->viewport()->grab().toImage();
+  SaveScreenshot(frame, QStringLiteral("auto_chopped_labels"));
+
+  // Label ink: the light grey text over the dark blocks.
+  auto ink = [&](int x, int y) {
+    const QRgb p = shot.pixel(x, y);
+    return std::min({qRed(p), qGreen(p), qBlue(p)}) > 120;
+  };
+  int narrow = 0, labelled = 0;
+  for (const Region& r : regions) {
+    const int x1 = std::max(0, model.XAtFrame(r.startSample));
+    const int x2 = std::min(shot.width(), model.XAtFrame(r.endSample));
+    int left = -1, right = -1;
+    for (int x = x1 + 1; x < x2; ++x) {
+      for (int y = 2; y < 38; ++y) {
+        if (!ink(x, y)) continue;
+        if (left < 0) left = x;
+        right = x;
+        break;
+      }
+    }
+    SCOPED_TRACE(::testing::Message() << "block " << x1 << ".." << x2);
+    if (x2 - x1 < 30) {
+      ++narrow;
+      EXPECT_EQ(left, -1);
+    }
+    if (left < 0) continue;
+    ++labelled;
+    EXPECT_GT(left, x1 + 2);
+    EXPECT_LT(right, x2 - 3);
+  }
+  EXPECT_GE(narrow, 10);
+  EXPECT_GE(labelled, 1);
 }
 
 TEST_F(ChopTempoAppTest, AdjustLoopToBpmDialogComputesAndRefuses) {

@@ -203,6 +203,53 @@ TEST_F(NoteToolsAppTest, RemapDialogShowsThePlanAndProcesses) {
   EXPECT_EQ(doc.undoHistory.undoStack.back().description, "Non-12TET Microtuning Remap");
 }
 
+// A header reached by the mouse or the keyboard hands the highlight, not
+// only the current row, to the tuning below it: the row is drawn selected.
+TEST_F(NoteToolsAppTest, RemapDialogHighlightFollowsFromAHeaderToItsTuning) {
+  RunWithDialog<CNon12TETRemapDlg>(cmd::kTuningRemap, [&](CNon12TETRemapDlg& d) {
+    d.show();
+    QTest::qWait(20);
+    QListWidget* list = d.TuningList();
+    const std::vector<TuningPreset>& rows = d.Model().Presets();
+    int header = 1;
+    while (!rows[header].isCategory) ++header;
+    ASSERT_FALSE(rows[header + 1].isCategory);
+    ASSERT_FALSE(rows[header + 2].isCategory);
+    const std::function<void()> reach[] = {
+        [&] { QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(header)).center()); },
+        [&] {
+          list->setCurrentRow(header - 1);
+          list->setFocus();
+          QTest::keyClick(list, Qt::Key_Down);
+        },
+    };
+    for (size_t way = 0; way < std::size(reach); ++way) {
+      SCOPED_TRACE(way == 0 ? "mouse" : "keyboard");
+      list->setCurrentRow(1);
+      list->scrollToTop();
+      reach[way]();
+      EXPECT_EQ(list->currentRow(), header + 1);
+      EXPECT_TRUE(list->item(header + 1)->isSelected());
+      EXPECT_FALSE(list->item(header)->isSelected());
+      // What the user sees: the tuning below the header is filled with the
+      // selection's mix, unlike its unselected neighbour of the same group.
+      QTest::qWait(20);
+      const QImage shot = list->viewport()->grab().toImage();
+      auto fill = [&](int row) {
+        const QRect r = list->visualItemRect(list->item(row));
+        return shot.pixelColor(r.left() + 2, r.top() + 2);
+      };
+      EXPECT_NE(fill(header + 1), fill(header + 2));
+      if (way == 0) shot.save(Shot("tuning_remap_header_clicked.png"));
+    }
+    // A tuning row chosen directly keeps its own highlight.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(header + 2)).center());
+    EXPECT_EQ(list->currentRow(), header + 2);
+    EXPECT_EQ(list->selectedItems(), QList<QListWidgetItem*>{list->item(header + 2)});
+    d.reject();
+  });
+}
+
 TEST_F(NoteToolsAppTest, RemapDialogAuditionsTheSelectedTuning) {
   MemoryAudioOutput output;
   output.channels = 2;

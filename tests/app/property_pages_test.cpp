@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QPainter>
 #include <QSettings>
 #include <QTest>
@@ -262,6 +263,48 @@ TEST_F(PropertyPagesTest, CtrlDeleteOnAButtonDeletesAudioButNotInAField) {
   EXPECT_EQ(pitch->text(), QString());  // the field deleted its word
   EXPECT_TRUE(frame->propertiesPane->isVisible());
   EXPECT_EQ(doc->FrameCount(), kFrames);
+}
+
+// Keys typed into a text field of the pages belong to the field: Ctrl+A
+// selects the field's text, not the whole waveform; with the view focused it
+// still selects the waveform.
+TEST_F(PropertyPagesTest, CtrlAInAFieldSelectsTheFieldsText) {
+  frame->show();
+  QApplication::setActiveWindow(frame);
+  View().SelectRegion(1);
+  QApplication::processEvents();
+  const int64_t in = View().loopIn, out = View().loopOut;
+  struct Case {
+    int tab;
+    QLineEdit* field;
+  };
+  for (const Case& k : {Case{0, region->Field(kRegionStart)}, Case{0, region->Field(kRegionLoopIn)},
+                        Case{0, region->Field(kRegionName)}, Case{0, region->Field(kRegionRootKey)},
+                        Case{1, global->Field(kGlobalPitch)}, Case{1, global->Field(kGlobalMode)}}) {
+    frame->propertiesPane->tabs()->setCurrentIndex(k.tab);
+    QTest::mouseClick(k.field, Qt::LeftButton);
+    QApplication::processEvents();
+    ASSERT_TRUE(k.field->hasFocus());
+    if (!k.field->isReadOnly()) {
+      // What the user does first: types into the field.
+      k.field->end(false);
+      QTest::keyClicks(k.field, QStringLiteral("0"));
+      QApplication::processEvents();
+    }
+    ASSERT_TRUE(k.field->hasFocus());
+    ASSERT_FALSE(k.field->text().isEmpty());
+    k.field->deselect();
+    QTest::keyClick(k.field, Qt::Key_A, Qt::ControlModifier);
+    QApplication::processEvents();
+    EXPECT_EQ(k.field->selectedText(), k.field->text()) << k.field->text().toStdString();
+    EXPECT_EQ(View().loopIn, in);
+    EXPECT_EQ(View().loopOut, out);
+  }
+  frame->view->setFocus();
+  QTest::keyClick(frame->view, Qt::Key_A, Qt::ControlModifier);
+  QApplication::processEvents();
+  EXPECT_EQ(View().loopIn, 0);
+  EXPECT_EQ(View().loopOut, kFrames - 1);
 }
 
 TEST_F(PropertyPagesTest, ScreenshotOfBothPages) {

@@ -88,10 +88,25 @@ class ManagerDialogTest : public SimClientTest {
     return sim.WithState([&](SimState& s) { return s.files.Find(id) ? *s.files.Find(id) : SimFile{}; });
   }
   std::string DisplayText() const { return dialog->Display()->text; }
+  // With no job running the bar stays shown, empty.
+  void ExpectIdleBar() const {
+    const QProgressBar* bar = dialog->ProgressBar();
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_EQ(bar->minimum(), 0);
+    EXPECT_GT(bar->maximum(), 0);  // not the busy indicator
+    EXPECT_EQ(bar->value(), bar->minimum());
+  }
 
   ScriptedFileDialogs files;
   std::unique_ptr<CEPViewDlg> dialog;
 };
+
+TEST_F(ManagerDialogTest, TheProgressBarIsShownEmptyFromTheStart) {
+  ExpectIdleBar();
+  SaveScreenshot(*dialog, "device_manager_start");
+  ASSERT_TRUE(Connect());
+  ExpectIdleBar();
+}
 
 TEST_F(ManagerDialogTest, FailedConnectSaysWhyAndKeepsTheLists) {
   EXPECT_EQ(DisplayText(), MakeEpDisplayName("Press Connect"));
@@ -103,7 +118,7 @@ TEST_F(ManagerDialogTest, FailedConnectSaysWhyAndKeepsTheLists) {
   EXPECT_FALSE(host.Shown()[0].text.empty());
   EXPECT_EQ(DisplayText(), MakeEpDisplayName("ERROR"));
   EXPECT_EQ(dialog->FileList()->count(), 0);
-  EXPECT_FALSE(dialog->ProgressBar()->isVisible());
+  ExpectIdleBar();
 }
 
 TEST_F(ManagerDialogTest, SoundWithPreviewAndOneSelectNotice) {
@@ -255,7 +270,7 @@ TEST_F(ManagerDialogTest, UploadInProgressKeepsTheWindowAlive) {
   EXPECT_TRUE(Has(info, "File uploaded successfully!")) << dialog->InfoLines().join('\n').toStdString();
   EXPECT_EQ(Stored(2).name, "Pad");
   EXPECT_TRUE(dialog->FileList()->isEnabled());
-  EXPECT_FALSE(dialog->ProgressBar()->isVisible());
+  ExpectIdleBar();
 }
 
 TEST_F(ManagerDialogTest, ProjectRestoreAndItsRefusals) {

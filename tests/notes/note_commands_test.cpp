@@ -4,8 +4,13 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <new>
+#include <stdexcept>
 
+#include "notes/tuning_remap.h"
 #include "notes/tuning_remap_model.h"
+#include "processing/sinc_resampler.h"
 #include "support/document_fakes.h"
 #include "support/test_host.h"
 #include "support/wav_builder.h"
@@ -323,6 +328,49 @@ TEST_F(NoteCommandsTest, RemapRefusals) {
   EXPECT_EQ(doc.audio.data, bytes);
   EXPECT_EQ(doc.instrument, instrument);
   EXPECT_EQ(LastUndo(), "Non-12TET Microtuning Remap");
+}
+
+// A converter that throws half way through the pads: the error box names
+// the failure, the document keeps its audio and regions, the step stays
+// undoable as recorded.
+TEST_F(NoteCommandsTest, AnExceptionDuringResamplingShowsTheErrorBoxAndKeepsTheDocument) {
+  struct Case {
+    std::function<void()> fail;
+    std::string box;
+  };
+  const Case cases[] = {
+      {[] { throw std::bad_alloc(); },
+       "Error during resampling: std::bad_alloc\n\nOriginal data preserved. You can undo if needed."},
+      {[] { throw std::runtime_error("converter broke"); },
+       "Error during resampling: converter broke\n\nOriginal data preserved. You can undo if needed."},
+      {[] { throw 42; }, "Unknown error during resampling.\n\nOriginal data preserved. You can undo if needed."},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.box);
+    const size_t before = host.Shown().size();
+    doc.undoHistory.Clear();
+    Load({48, 60}, 4410);
+    doc.SetModifiedFlag(false);
+    const std::vector<uint8_t> bytes = doc.audio.data;
+    const InstrumentData instrument = doc.instrument;
+    int calls = 0;
+    ScopedRemapConverter failing([&](std::vector<int16_t>& out, const int16_t* in, uint64_t frames, int channels,
+                                     double ratio, unsigned threads, const WorkProgress& progress) {
+      if (++calls == 4) k.fail();
+      SincFilterSpec spec = SincFilterSpec::Medium();
+      ResampleSinc(spec, out, in, frames, channels, ratio, threads, progress);
+    });
+    dialogs.remapRow = 1;
+    ASSERT_TRUE(registry.Run(cmd::kTuningRemap));
+    EXPECT_EQ(calls, 4);
+    ASSERT_EQ(host.Shown().size(), before + 1);
+    EXPECT_EQ(host.Shown().back().text, k.box);
+    EXPECT_EQ(host.Shown().back().icon, MessageIcon::Error);
+    EXPECT_EQ(doc.audio.data, bytes);
+    EXPECT_EQ(doc.instrument, instrument);
+    EXPECT_FALSE(doc.IsModified());
+    EXPECT_EQ(LastUndo(), "Non-12TET Microtuning Remap");
+  }
 }
 
 TEST_F(NoteCommandsTest, RemapRefusesAnInstrumentLongerThanTenMinutes) {

@@ -43,8 +43,6 @@ TEST(TuningTableTest, GivenRowsAreExact) {
       {3, "5-Limit Just Intonation", {0, 3.91f, -13.69f, -1.96f, 1.96f, -15.64f, -11.73f, 0}},
       {4, "5-Limit Just Intonation (C Natural Minor)", {0, 3.91f, -84.36f, -1.96f, 1.96f, -86.31f, -82.4f, 0}},
       {6, "Pythagorean Tuning (Medieval)", {0, 3.91f, 7.82f, -1.96f, 1.96f, 5.87f, 9.78f, 0}},
-      {12, "1/4-Comma Meantone (16th/17th-century)", {0, -3.42f, -13.69f, -10.27f, -6.84f, -17.11f, -20.53f, 0}},
-      {15, "Werckmeister III (Well Temperament)", {0, -1.96f, -5.87f, -1.96f, 0, -3.91f, -5.87f, 0}},
       {26, "Hurdy-Gurdy (G Major / Auvergnat)",
        {-500, -496.09f, -513.69f, -501.96f, -498.04f, -515.64f, -511.73f, -500}},
       {41, "Hungarian Minor (Gypsy Scale)", {0, 0, -100, 100, 0, -100, 0, 0}},
@@ -153,6 +151,66 @@ Pitches Offset(double cents) {
   Pitches p{};
   for (int i = 0; i < 8; ++i) p[i] = 100.0 * kPadSemitones[i] + cents;
   return p;
+}
+
+// The twelve notes above C of a temperament built as a chain of eleven
+// fifths Eb-Bb-F-C-G-D-A-E-B-F#-C#-G#, fifth i narrowed by narrowing[i]
+// cents from the pure 3:2 (the wolf, G#-Eb, takes what is left).
+std::array<double, 12> FifthChain(const std::array<double, 11>& narrowing) {
+  const double pure = 1200.0 * std::log2(1.5);
+  std::array<double, 12> above{};  // by pitch class, above Eb
+  double pitch = 0.0;
+  int pc = 3;  // Eb
+  for (int i = 0; i < 11; ++i) {
+    pitch += pure - narrowing[i];
+    pc = (pc + 7) % 12;
+    above[pc] = pitch;
+  }
+  std::array<double, 12> note{};
+  for (int n = 0; n < 12; ++n) {
+    const double c = above[n] - above[0];
+    note[n] = c - 1200.0 * std::floor(c / 1200.0);
+  }
+  return note;
+}
+
+// The pads C D E F G A B C' of a twelve-note temperament.
+Pitches PadsOf(const std::array<double, 12>& note) {
+  return {note[0], note[2], note[4], note[5], note[7], note[9], note[11], 1200};
+}
+
+// The rows named for two documented temperaments carry them: quarter-comma
+// meantone (every fifth narrowed by a quarter of the syntonic comma, 81:80)
+// and Werckmeister III (C-G, G-D, D-A and B-F# narrowed by a quarter of the
+// Pythagorean comma, the other fifths pure). The chains are checked against
+// the published cents before the pads are compared with them.
+TEST(TuningTableTest, NamedTemperamentsCarryTheirPublishedCents) {
+  const double syntonic = 1200.0 * std::log2(81.0 / 80.0);
+  const double pythagorean = 1200.0 * std::log2(std::pow(3.0, 12) / std::pow(2.0, 19));
+  std::array<double, 11> quarterComma{};
+  quarterComma.fill(syntonic / 4);
+  std::array<double, 11> werckmeister{};
+  for (int i : {3, 4, 5, 8}) werckmeister[i] = pythagorean / 4;  // C-G, G-D, D-A, B-F#
+  const struct {
+    int row;
+    const char* name;
+    std::array<double, 12> notes;
+    std::array<double, 12> published;
+  } temperaments[] = {
+      {12, "1/4-Comma Meantone (16th/17th-century)", FifthChain(quarterComma),
+       {0, 76.0, 193.2, 310.3, 386.3, 503.4, 579.5, 696.6, 772.6, 889.7, 1006.8, 1082.9}},
+      {15, "Werckmeister III (Well Temperament)", FifthChain(werckmeister),
+       {0, 90.2, 192.2, 294.1, 390.2, 498.0, 588.3, 696.1, 792.2, 888.3, 996.1, 1092.2}},
+  };
+  for (const auto& t : temperaments) {
+    SCOPED_TRACE(t.name);
+    for (int n = 0; n < 12; ++n) EXPECT_NEAR(t.notes[n], t.published[n], 0.05) << "note " << n;
+    const TuningPreset& row = Table()[t.row];
+    ASSERT_EQ(row.name, t.name);
+    const Pitches pads = PadsOf(t.notes);
+    for (int i = 0; i < 8; ++i)
+      EXPECT_NEAR(row.padCents[i], pads[i] - 100.0 * kPadSemitones[i], 0.006) << "pad " << i;
+  }
 }
 
 TEST(TuningTableTest, ComputedRowsFollowTheirDerivation) {

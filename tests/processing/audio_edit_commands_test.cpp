@@ -196,6 +196,49 @@ TEST_F(AudioEditCommandsTest, HostileClipboardBlocksAreRefusedWithoutAnyChange) 
   EXPECT_EQ(FramesOf(Doc().instrument), (std::vector<Frames>{{0, 1000, -1, -1}}));
 }
 
+// Rates the converter cannot bring to the document's are refused, naming
+// them, before anything is recorded or marked.
+TEST_F(AudioEditCommandsTest, ABlockAtARateThatCannotBeConvertedIsRefusedBeforeTheUndoEntry) {
+  Open(1000, {R(0, 1000)});
+  for (const uint32_t rate : {4000000000u, 1u, 44100u * 257u}) {
+    for (int id : {cmd::kEditPaste, cmd::kPasteInPlace}) {
+      Offer(Block(100, rate));
+      view.cursorFrame = 10;
+      const size_t shown = host.Shown().size();
+      ASSERT_TRUE(Run(id));
+      ASSERT_EQ(host.Shown().size(), shown + 1) << rate;
+      EXPECT_EQ(host.Shown().back().text, "Cannot paste: the clipboard audio's sample rate of " +
+                                              std::to_string(rate) +
+                                              " Hz cannot be converted to the document's 44100 Hz.");
+      EXPECT_EQ(host.Shown().back().icon, MessageIcon::Warning);
+    }
+  }
+  EXPECT_EQ(UndoCount(), 0u);
+  EXPECT_FALSE(Doc().IsModified());
+  EXPECT_EQ(Doc().FrameCount(), 1000);
+  EXPECT_THAT(frame.Lines(), ::testing::Not(Contains(HasSubstr("Resampling"))));
+  EXPECT_EQ(FramesOf(Doc().instrument), (std::vector<Frames>{{0, 1000, -1, -1}}));
+}
+
+// A block whose region claims a loop starting after its end pastes a region
+// without a loop rather than an inverted one.
+TEST_F(AudioEditCommandsTest, AnInvertedLoopInTheBlockIsNotPasted) {
+  Open(1000);
+  AudioClipboardBlock b = Block(100);
+  b.region = R(0, 100, 80, 20);
+  Offer(b);
+  view.cursorFrame = 500;
+  ASSERT_TRUE(Run(cmd::kEditPaste));
+  ASSERT_EQ(Doc().instrument.regions.size(), 1u);
+  EXPECT_EQ(FramesOf(Doc().instrument), (std::vector<Frames>{{500, 600, -1, -1}}));
+  // An ordered loop still comes through.
+  b.region = R(0, 100, 20, 80);
+  Offer(b);
+  view.cursorFrame = 0;
+  ASSERT_TRUE(Run(cmd::kEditPaste));
+  EXPECT_EQ(FramesOf(Doc().instrument), (std::vector<Frames>{{0, 100, 20, 80}, {600, 700, -1, -1}}));
+}
+
 TEST_F(AudioEditCommandsTest, PasteWithoutClipboardDataSaysSo) {
   Open(1000);
   view.cursorFrame = 5;

@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "platform/audio_output.h"
+#include "widgets/knob_control.h"
 #include "support/test_host.h"
 
 namespace zandrel::test {
@@ -224,6 +225,62 @@ TEST_F(SimpleSynthDlgTest, AnEngineThatCannotPlayTheNoteLeavesTheLoopAlone) {
   EXPECT_EQ(d.choice.engine, kEngineStrings);
   EXPECT_EQ(d.choice.knobs.Selection(kSynthOctaveId), 4);
   EXPECT_FALSE(d.Previewing());
+}
+
+// Ink: a pixel clearly darker than the dialog's light background.
+bool Ink(const QImage& image, int x, int y) { return qGray(image.pixel(x, y)) < 140; }
+
+// Every label of the dialog reads whole: the engine buttons' texts end before
+// the next button starts, "Wave Engine" keeps to its 43 dialog units, and a
+// long knob name ("Waveguide air loss") stays inside its knob.
+TEST_F(SimpleSynthDlgTest, LabelsFitTheirPlaces) {
+  CSimpleSynthDlg& d = Open(57);
+  QTest::qWait(20);
+  const QImage shot = d.grab().toImage();
+
+  const int order[] = {kEngineBasic,  kEngineStrings, kEnginePiano, kEngineDrum, kEngineCymbal,
+                       kEngineFlute, kEngineVoice,   kEngineBowed, kEngineBrass};
+  for (size_t i = 0; i < std::size(order); ++i) {
+    QRadioButton* button = d.EngineButton(order[i]);
+    SCOPED_TRACE(button->text().toStdString());
+    EXPECT_LE(button->sizeHint().width(), button->width());
+    QRect next;
+    if (i + 1 < std::size(order)) {
+      next = d.EngineButton(order[i + 1])->geometry();
+    } else {
+      for (QPushButton* b : d.findChildren<QPushButton*>())
+        if (b->text() == QStringLiteral("Set to Default")) next = b->geometry();
+    }
+    ASSERT_TRUE(next.isValid());
+    EXPECT_LT(button->geometry().right(), next.left());
+    // The column just before the next button is blank: the texts do not run
+    // into each other.
+    for (int y = button->geometry().top(); y <= button->geometry().bottom(); ++y)
+      EXPECT_FALSE(Ink(shot, next.left() - 1, y)) << "ink at y " << y;
+  }
+
+  QLabel* wave = nullptr;
+  for (QLabel* label : d.findChildren<QLabel*>())
+    if (label->text() == QStringLiteral("Wave Engine")) wave = label;
+  ASSERT_NE(wave, nullptr);
+  EXPECT_EQ(wave->width(), 43 * 3 / 2);
+  EXPECT_LE(wave->fontMetrics().horizontalAdvance(wave->text()), wave->width());
+
+  d.EngineButton(kEngineFlute)->click();
+  QTest::qWait(20);
+  CKnobControl* airLoss = d.Panel().FindKnob(74);
+  ASSERT_NE(airLoss, nullptr);
+  EXPECT_EQ(airLoss->Model().label, "Waveguide air loss");
+  const QImage knob = airLoss->grab().toImage();
+  knob.save(QStringLiteral(ZANDREL_SCREENSHOT_DIR "/micro_synth_air_loss_knob.png"));
+  // The name's band, below the knob's figure: ink, but none at either edge.
+  int inked = 0;
+  for (int y = knob.height() * 3 / 4; y < knob.height(); ++y) {
+    for (int x = 0; x < knob.width(); ++x) inked += Ink(knob, x, y);
+    EXPECT_FALSE(Ink(knob, 0, y) || Ink(knob, 1, y) || Ink(knob, knob.width() - 1, y) || Ink(knob, knob.width() - 2, y))
+        << "ink at an edge, y " << y;
+  }
+  EXPECT_GT(inked, 20);
 }
 
 TEST_F(SimpleSynthDlgTest, Screenshots) {

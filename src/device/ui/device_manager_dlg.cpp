@@ -70,9 +70,6 @@ CEPViewDlg::CEPViewDlg(MidiSystem* midi, QWidget* parent) : QDialog(parent), mod
   saveMetadataButton_->hide();  // wired, but the dialog does not offer it
   display_->setMinimumHeight(36);
   preview_->setMinimumHeight(110);
-  QSizePolicy keep = progress_->sizePolicy();
-  keep.setRetainSizeWhenHidden(true);
-  progress_->setSizePolicy(keep);
   QSizePolicy keepStop = stopButton_->sizePolicy();
   keepStop.setRetainSizeWhenHidden(true);
   stopButton_->setSizePolicy(keepStop);
@@ -231,11 +228,12 @@ void CEPViewDlg::UpdateControls() {
 
 void CEPViewDlg::UpdateProgress() {
   if (jobs_.empty()) {
+    // Idle, the bar stays in its place, empty.
     progressTimer_.stop();
-    progress_->hide();
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
     return;
   }
-  progress_->show();
   const JobKind kind = jobs_.front().kind;
   if (kind == JobKind::Write && uploadRunning_) {
     progressTimer_.stop();

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "document/note_names.h"
 #include "platform/message_host.h"
@@ -380,6 +381,25 @@ CNon12TETRemapDlg::CNon12TETRemapDlg(const std::vector<Region>& regions, QWidget
   tunings_->setCurrentRow(model_.Selection());
   settling_ = false;
   connect(tunings_, &QListWidget::currentRowChanged, this, [this](int row) { OnSelChangeTuningList(row); });
+  // A click on a header selects it after the current row has already moved
+  // on to the tuning below: a header never keeps the highlight, which goes
+  // to the current row.
+  connect(tunings_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    if (settling_) return;
+    const std::vector<TuningPreset>& rows = model_.Presets();
+    const auto isHeader = [&rows](int row) {
+      return row >= 0 && row < static_cast<int>(rows.size()) && rows[static_cast<size_t>(row)].isCategory;
+    };
+    const int current = tunings_->currentRow();
+    if (current < 0 || isHeader(current)) return;
+    const QList<QListWidgetItem*> selected = tunings_->selectedItems();
+    if (std::none_of(selected.begin(), selected.end(),
+                     [&](QListWidgetItem* item) { return isHeader(tunings_->row(item)); }))
+      return;
+    settling_ = true;
+    tunings_->selectionModel()->select(tunings_->model()->index(current, 0), QItemSelectionModel::ClearAndSelect);
+    settling_ = false;
+  });
   FillMappingTable();
   RefreshTexts();
 }

@@ -3,11 +3,14 @@
 #include <QButtonGroup>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFontMetricsF>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStandardPaths>
+#include <algorithm>
+#include <iterator>
 
 #include "platform/message_host.h"
 
@@ -56,15 +59,40 @@ CSimpleSynthDlg::CSimpleSynthDlg(QWidget* parent)
   setWindowTitle(QStringLiteral("Micro Synth"));
   const QRect whole = Units(0, 0, 475, 301);
   setFixedSize(whole.width(), whole.height());
+  // The positions are dialog units of an 8-point font: the dialog's texts
+  // take that size.
+  QFont dialogFont = font();
+  dialogFont.setPointSize(8);
+  setFont(dialogFont);
   auto* waveLabel = new QLabel(QStringLiteral("Wave Engine"), this);
-  waveLabel->setGeometry(Units(16, 7, 60, 8));
-  auto* physicalLabel = new QLabel(QStringLiteral("Physical Modelling"), this);
-  physicalLabel->setGeometry(Units(79, 7, 58, 8).adjusted(0, 0, 30, 0));
+  const QRect waveRect = Units(16, 7, 43, 8).adjusted(0, -1, 0, 2);
+  waveLabel->setGeometry(waveRect);
+  // Kept to its 43 units: a font that draws the name wider is set smaller.
+  QFont waveFont = dialogFont;
+  for (qreal points = 7.5; points >= 6.0 && QFontMetricsF(waveFont).horizontalAdvance(waveLabel->text()) >
+                                                waveRect.width();
+       points -= 0.5)
+    waveFont.setPointSizeF(points);
+  waveLabel->setFont(waveFont);
+  // The buttons keep the layout's order and sizes, but one whose text a
+  // font draws wider grows, and those after it move right, so that no text
+  // runs into the next button.
+  int nextFree = 0;
   for (const EngineButtonDecl& b : kEngineButtons) {
     auto* button = new QRadioButton(QString::fromUtf8(b.text), this);
-    button->setGeometry(b.rect.adjusted(0, -2, 12, 4));
+    QRect r = b.rect.adjusted(0, -2, 0, 4);
+    r.moveLeft(std::max(r.left(), nextFree));
+    r.setWidth(std::max(r.width(), button->sizeHint().width()));
+    button->setGeometry(r);
+    nextFree = r.right() + 4;
     engineGroup_->addButton(button, b.engine);
   }
+  // Over the buttons of the physical models, as the layout places it.
+  auto* physicalLabel = new QLabel(QStringLiteral("Physical Modelling"), this);
+  QRect physicalRect = Units(79, 7, 58, 8).adjusted(0, -1, 0, 2);
+  physicalRect.moveLeft(engineGroup_->button(kEngineStrings)->x() - (Units(82, 0, 0, 0).left() - physicalRect.left()));
+  physicalRect.setWidth(std::max(physicalRect.width(), physicalLabel->sizeHint().width()));
+  physicalLabel->setGeometry(physicalRect);
   engineGroup_->setExclusive(true);
   connect(engineGroup_, &QButtonGroup::idClicked, this, &CSimpleSynthDlg::OnEngine);
   default_->setGeometry(Units(401, 18, 67, 14));

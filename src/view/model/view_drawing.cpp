@@ -77,12 +77,13 @@ void DrawList::Ellipse(std::string_view tag, float x, float y, float w, float h,
 }
 
 void DrawList::Text(std::string_view tag, std::string text, float x, float y, float w, float h, FontSpec font,
-                    Argb color, TextAlign align) {
+                    Argb color, TextAlign align, bool wholeOnly) {
   DrawOp& op = Add(DrawOp::Kind::kText, tag, color);
   op.text = std::move(text);
   op.x = x, op.y = y, op.w = w, op.h = h;
   op.font = font;
   op.align = align;
+  op.wholeOnly = wholeOnly;
 }
 
 std::vector<const DrawOp*> DrawList::Find(std::string_view tag) const {
@@ -301,10 +302,13 @@ void ViewDrawing::DrawRegionBar() {
     if (index == model_.selectedRegion)
       out_.OutlineRect("region-selected", fx, 0, fw - 1, static_cast<float>(b - 1), 0xFFFFFFFF, 2.0f);
     if (x1 >= 0 && x1 < width) out_.Line("region-edge", fx, 0, fx, static_cast<float>(b), 0x3CFFFFFF);
+    // Many short regions (an auto-chop) leave blocks narrower than their
+    // labels: such a block shows no label rather than a cut one running into
+    // its neighbours'.
     out_.Text("region-keys", MidiNoteName(r.loKey) + " - " + MidiNoteName(r.hiKey), fx, 0, fw,
-              static_cast<float>(b / 2), font, kText, TextAlign::kCentre);
+              static_cast<float>(b / 2), font, kText, TextAlign::kCentre, true);
     out_.Text("region-root", "Root: " + MidiNoteName(r.rootNote), fx, static_cast<float>(b / 2), fw,
-              static_cast<float>(b / 2), font, kText, TextAlign::kCentre);
+              static_cast<float>(b / 2), font, kText, TextAlign::kCentre, true);
   }
 }
 

@@ -80,6 +80,9 @@ struct DrawOp {
   std::string text;
   FontSpec font;
   TextAlign align = TextAlign::kCentre;
+  // kText: drawn only when the whole text fits the rectangle's width, so
+  // that a narrow rectangle shows nothing rather than a cut piece of it.
+  bool wholeOnly = false;
 };
 
 class DrawList {
@@ -97,7 +100,7 @@ class DrawList {
                        Argb outline, float penWidth = 1.0f);
   void Ellipse(std::string_view tag, float x, float y, float w, float h, Argb fill, Argb outline, float penWidth);
   void Text(std::string_view tag, std::string text, float x, float y, float w, float h, FontSpec font, Argb color,
-            TextAlign align);
+            TextAlign align, bool wholeOnly = false);
 
   const std::vector<DrawOp>& Ops() const { return ops_; }
   void Clear() { ops_.clear(); }
