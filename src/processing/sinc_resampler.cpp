@@ -305,15 +305,16 @@ ZANDREL_AVX2 void TapAvx2(const float* coeffs, __m128i& f, __m128i step, __m128i
     auto pair = [at](const float* d) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(d + at)); };
     const __m128 x01 = _mm_castsi128_ps(_mm_unpacklo_epi64(pair(d0), pair(d1)));
     const __m128 x23 = _mm_castsi128_ps(_mm_unpacklo_epi64(pair(d2), pair(d3)));
-    sums[0] = _mm256_add_pd(sums[0], _mm256_mul_pd(_mm256_permute4x64_pd(c, 0x50), _mm256_cvtps_pd(x01)));
-    sums[1] = _mm256_add_pd(sums[1], _mm256_mul_pd(_mm256_permute4x64_pd(c, 0xFA), _mm256_cvtps_pd(x23)));
+    const __m128 first = _mm_shuffle_ps(x01, x23, _MM_SHUFFLE(2, 0, 2, 0));
+    const __m128 second = _mm_shuffle_ps(x01, x23, _MM_SHUFFLE(3, 1, 3, 1));
+    sums[0] = _mm256_add_pd(sums[0], _mm256_mul_pd(c, _mm256_cvtps_pd(first)));
+    sums[1] = _mm256_add_pd(sums[1], _mm256_mul_pd(c, _mm256_cvtps_pd(second)));
   }
   f = _mm_sub_epi32(f, step);
 }
 
-// One half of kLanes frames. Lanes hold frames for mono (one vector of sums)
-// and frame-channel pairs for stereo (frames 0-1 in one vector, 2-3 in the
-// other). A lane whose half has fewer taps than the longest (they differ by
+// One half of kLanes frames, each vector of sums holding one channel of the
+// four frames. A lane whose half has fewer taps than the longest (they differ by
 // at most one) gets a zero coefficient there, read from inside the table:
 // adding 0 * x leaves its sum as it was.
 template <int kChannels, int kHalf>
@@ -339,14 +340,19 @@ ZANDREL_AVX2 void HalfAvx2(const float* coeffs, int32_t increment, const TapBatc
 template <int kChannels>
 __attribute__((target("avx2"))) void ApplyTapBatchAvx2(const float* coeffs, int32_t increment, const TapBatch& batch,
                                                       double scale, float* out) {
-  constexpr int kVectors = kChannels;  // four lanes of frames x channels each
-  __m256d left[kVectors], right[kVectors];
-  for (int v = 0; v < kVectors; ++v) left[v] = right[v] = _mm256_setzero_pd();
+  __m256d left[kChannels], right[kChannels];  // one channel of the four frames each
+  for (int ch = 0; ch < kChannels; ++ch) left[ch] = right[ch] = _mm256_setzero_pd();
   HalfAvx2<kChannels, 0>(coeffs, increment, batch, left);
   HalfAvx2<kChannels, 1>(coeffs, increment, batch, right);
   const __m256d s = _mm256_set1_pd(scale);
-  for (int v = 0; v < kVectors; ++v)
-    _mm_storeu_ps(out + 4 * v, _mm256_cvtpd_ps(_mm256_mul_pd(s, _mm256_add_pd(left[v], right[v]))));
+  __m128 y[kChannels];
+  for (int ch = 0; ch < kChannels; ++ch) y[ch] = _mm256_cvtpd_ps(_mm256_mul_pd(s, _mm256_add_pd(left[ch], right[ch])));
+  if constexpr (kChannels == 1) {
+    _mm_storeu_ps(out, y[0]);
+  } else {
+    _mm_storeu_ps(out, _mm_unpacklo_ps(y[0], y[1]));
+    _mm_storeu_ps(out + 4, _mm_unpackhi_ps(y[0], y[1]));
+  }
 }
 #endif
 
