@@ -286,18 +286,27 @@ const std::vector<int16_t>& Stereo() {
   return out;
 }
 
-// The conversions measured, as (source rate, target rate); ResampleSinc's
-// ratio is source / target. The input is always one minute of stereo.
+// The conversions measured, as ratio = source rate / target rate (ResampleSinc's
+// ratio; libsamplerate is given its inverse). The input is always one minute
+// of stereo. Ratios of small integers repeat a few filter phases; the others
+// (a semitone, a few cents, the rounded 46722 Hz semitone) give every output
+// frame its own phase, which is the converter's harder case.
 struct RateCase {
-  int from;
-  int to;
+  double ratio;
   const char* name;
 };
-constexpr RateCase kRateCases[] = {
-    {44100, 48000, "44100 -> 48000"},          {48000, 44100, "48000 -> 44100"},
-    {44100, 46722, "a semitone down (44100 -> 46722)"}, {46722, 44100, "a semitone up (46722 -> 44100)"},
-    {2, 1, "ratio 2"},                          {1, 2, "ratio 1/2"},
-    {37, 100, "ratio 0.37"},
+const RateCase kRateCases[] = {
+    {44100.0 / 48000.0, "44100 -> 48000"},
+    {48000.0 / 44100.0, "48000 -> 44100"},
+    {44100.0 / 46722.0, "a semitone down (44100 -> 46722)"},
+    {46722.0 / 44100.0, "a semitone up (46722 -> 44100)"},
+    {std::exp2(1.0 / 12.0), "ratio 2^(1/12)"},
+    {std::exp2(-1.0 / 12.0), "ratio 2^(-1/12)"},
+    {std::exp2(37.0 / 1200.0), "ratio 2^(37/1200)"},
+    {std::exp2(-5.0 / 1200.0), "ratio 2^(-5/1200)"},
+    {2.0, "ratio 2"},
+    {0.5, "ratio 1/2"},
+    {0.37, "ratio 0.37"},
 };
 
 void BM_ResampleSinc(benchmark::State& state) {
@@ -307,7 +316,7 @@ void BM_ResampleSinc(benchmark::State& state) {
   std::vector<int16_t> out;
   for (auto _ : state) {
     SincFilterSpec spec = SincFilterSpec::Best();
-    ResampleSinc(spec, out, in.data(), in.size() / 2, 2, static_cast<double>(c.from) / c.to, threads);
+    ResampleSinc(spec, out, in.data(), in.size() / 2, 2, c.ratio, threads);
     benchmark::DoNotOptimize(out.data());
   }
 }
@@ -315,9 +324,9 @@ void BM_ResampleSinc(benchmark::State& state) {
 void BM_Libsamplerate(benchmark::State& state) {
   const RateCase& c = kRateCases[state.range(0)];
   const auto& in = Stereo();
-  const double ratio = static_cast<double>(c.to) / c.from;
+  const double srcRatio = 1.0 / c.ratio;
   std::vector<float> fin(in.size());
-  std::vector<float> fout(static_cast<size_t>(static_cast<double>(in.size()) * ratio) + 64);
+  std::vector<float> fout(static_cast<size_t>(static_cast<double>(in.size()) * srcRatio) + 64);
   std::vector<int16_t> out(fout.size());
   for (auto _ : state) {
     // The same work as ResampleSinc: int16 to float, convert, float to int16.
@@ -327,7 +336,7 @@ void BM_Libsamplerate(benchmark::State& state) {
     data.data_out = fout.data();
     data.input_frames = static_cast<long>(in.size() / 2);
     data.output_frames = static_cast<long>(fout.size() / 2);
-    data.src_ratio = ratio;
+    data.src_ratio = srcRatio;
     if (src_simple(&data, SRC_SINC_BEST_QUALITY, 2) != 0) state.SkipWithError("src_simple failed");
     for (long i = 0; i < data.output_frames_gen * 2; ++i) {
       const float s = fout[i] * 32768.0f;

@@ -11,6 +11,11 @@
 
 #include "processing/parallel.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define ZANDREL_SINC_X86 1
+#endif
+
 namespace zandrel {
 namespace {
 
@@ -126,6 +131,8 @@ bool MakeFilterPhase(const SincFilterSpec& spec, int64_t increment, int64_t star
 }
 
 constexpr int kBatch = 4;  // output frames computed side by side
+// Frames that must share a phase for it to be formed.
+constexpr size_t kSharedPhaseFrames = 8;
 
 // kFrames output frames from formed phases: SincFilterOutput's sums, term for
 // term. The frames' sums are independent; running them side by side keeps
@@ -173,6 +180,191 @@ void ApplyFilterPhases(const FilterPhase* const* phases, const float* data, cons
   for (int b = 0; b < kFrames; ++b)
     for (int ch = 0; ch < kChannels; ++ch)
       out[b * kChannels + ch] = static_cast<float>(scale * (left[b][ch] + right[b][ch]));
+}
+
+// Where one output frame's taps lie, half by half (0 = left, 1 = right):
+// the fixed-point table position of the farthest tap, the number of taps
+// and the first sample the farthest tap multiplies. Each half is then walked
+// from its far end toward the centre, as SincFilterOutput walks it: the table
+// position falls by the increment per tap, the data moves one frame toward
+// the centre (forward on the left, backward on the right).
+struct FrameTaps {
+  int32_t first[2];
+  int32_t count[2];
+  int64_t data[2];
+};
+
+FrameTaps LocateTaps(int64_t maxFilterIndex, int64_t increment, int64_t startFilterIndex, int64_t dataIndex,
+                     int channels) {
+  FrameTaps taps;
+  // Left: every position down to and including 0.
+  int64_t k = (maxFilterIndex - startFilterIndex) / increment;
+  int64_t f = startFilterIndex + k * increment;
+  taps.first[0] = static_cast<int32_t>(f);
+  taps.count[0] = static_cast<int32_t>(f / increment + 1);
+  taps.data[0] = dataIndex - channels * k;
+  // Right: the far end always, then every position above 0.
+  f = increment - startFilterIndex;
+  k = (maxFilterIndex - f) / increment;
+  f += k * increment;
+  taps.first[1] = static_cast<int32_t>(f);
+  taps.count[1] = static_cast<int32_t>(f > 0 ? (f + increment - 1) / increment : 1);
+  taps.data[1] = dataIndex + channels * (1 + k);
+  return taps;
+}
+
+// Output frames of distinct filter phases computed side by side, each tap's
+// coefficient interpolated where it is used. One frame's sums are one chain
+// of additions each, whose latency bounds a lone frame; kLanes frames keep
+// kLanes chains (per channel and half) in flight, and their coefficients are
+// formed together in vector registers. Every frame's sum is SincFilterOutput's,
+// term for term and in the same order, so the result is the same to the bit.
+constexpr int kLanes = 4;
+
+struct TapBatch {
+  int32_t first[2][kLanes];
+  int32_t count[2][kLanes];
+  const float* data[2][kLanes];
+
+  void Set(int lane, const FrameTaps& taps, const float* samples) {
+    for (int half = 0; half < 2; ++half) {
+      first[half][lane] = taps.first[half];
+      count[half][lane] = taps.count[half];
+      data[half][lane] = samples + taps.data[half];
+    }
+  }
+};
+
+// The portable form, for machines without AVX2: the same sums, lane by lane.
+template <int kChannels>
+void ApplyTapBatchPortable(const float* coeffs, int32_t increment, const TapBatch& batch, double scale, float* out) {
+  double sum[2][kLanes][kChannels] = {};
+  for (int half = 0; half < 2; ++half) {
+    const int64_t dataStep = half == 0 ? kChannels : -kChannels;
+    int32_t maxCount = 0;
+    for (int b = 0; b < kLanes; ++b) maxCount = std::max(maxCount, batch.count[half][b]);
+    int64_t f[kLanes];
+    const float* d[kLanes];
+    for (int b = 0; b < kLanes; ++b) {
+      f[b] = batch.first[half][b];
+      d[b] = batch.data[half][b];
+    }
+    for (int32_t m = 0; m < maxCount; ++m) {
+      for (int b = 0; b < kLanes; ++b) {
+        if (m < batch.count[half][b]) {
+          const double c = CoefficientAt(coeffs, f[b]);
+          for (int ch = 0; ch < kChannels; ++ch) sum[half][b][ch] += c * d[b][ch];
+        }
+        f[b] -= increment;
+        d[b] += dataStep;
+      }
+    }
+  }
+  for (int b = 0; b < kLanes; ++b)
+    for (int ch = 0; ch < kChannels; ++ch)
+      out[b * kChannels + ch] = static_cast<float>(scale * (sum[0][b][ch] + sum[1][b][ch]));
+}
+
+#ifdef ZANDREL_SINC_X86
+// The AVX2 form, chosen at run time where the processor has it.
+#define ZANDREL_AVX2 __attribute__((target("avx2"), always_inline)) inline
+
+// One tap of kLanes frames: m is the tap's number within the half; a
+// partial tap zeroes the coefficients of lanes that have fewer taps. The
+// table positions are kept twice, in |f| for the fractions and in |fs| for
+// the table indices.
+template <int kChannels, int kHalf, bool kPartial>
+ZANDREL_AVX2 void TapAvx2(const float* coeffs, __m128i& f, __m128i step, __m128i count, int32_t m, int32_t* fs,
+                          int32_t increment, const float* d0, const float* d1, const float* d2, const float* d3,
+                          __m256d* sums) {
+  const ptrdiff_t at = (kHalf == 0 ? kChannels : -kChannels) * ptrdiff_t{m};
+  const __m256d fraction = _mm256_mul_pd(
+      _mm256_cvtepi32_pd(_mm_and_si128(f, _mm_set1_epi32(static_cast<int32_t>(kFpMask)))), _mm256_set1_pd(kInvFpOne));
+  // Each lane's pair of neighbouring entries, read with plain loads (faster
+  // than a gather on the machines measured).
+  auto pairAt = [coeffs, fs](int b) {
+    int32_t i = fs[b] >> kShiftBits;
+    if constexpr (kPartial) i = std::max(i, 0);
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(coeffs + i));
+  };
+  const __m128 p01 = _mm_castsi128_ps(_mm_unpacklo_epi64(pairAt(0), pairAt(1)));
+  const __m128 p23 = _mm_castsi128_ps(_mm_unpacklo_epi64(pairAt(2), pairAt(3)));
+  const __m128 c0 = _mm_shuffle_ps(p01, p23, _MM_SHUFFLE(2, 0, 2, 0));
+  const __m128 c1 = _mm_shuffle_ps(p01, p23, _MM_SHUFFLE(3, 1, 3, 1));
+  for (int b = 0; b < kLanes; ++b) fs[b] -= increment;
+  // coeffs[i] + fraction * (coeffs[i + 1] - coeffs[i]), the difference in float
+  __m256d c = _mm256_add_pd(_mm256_cvtps_pd(c0), _mm256_mul_pd(fraction, _mm256_cvtps_pd(_mm_sub_ps(c1, c0))));
+  if constexpr (kPartial) {
+    const __m128i live = _mm_cmpgt_epi32(count, _mm_set1_epi32(m));
+    c = _mm256_and_pd(c, _mm256_castsi256_pd(_mm256_cvtepi32_epi64(live)));
+  }
+  if constexpr (kChannels == 1) {
+    const __m256d x = _mm256_cvtps_pd(_mm_setr_ps(d0[at], d1[at], d2[at], d3[at]));
+    sums[0] = _mm256_add_pd(sums[0], _mm256_mul_pd(c, x));
+  } else {
+    auto pair = [at](const float* d) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(d + at)); };
+    const __m128 x01 = _mm_castsi128_ps(_mm_unpacklo_epi64(pair(d0), pair(d1)));
+    const __m128 x23 = _mm_castsi128_ps(_mm_unpacklo_epi64(pair(d2), pair(d3)));
+    const __m128 first = _mm_shuffle_ps(x01, x23, _MM_SHUFFLE(2, 0, 2, 0));
+    const __m128 second = _mm_shuffle_ps(x01, x23, _MM_SHUFFLE(3, 1, 3, 1));
+    sums[0] = _mm256_add_pd(sums[0], _mm256_mul_pd(c, _mm256_cvtps_pd(first)));
+    sums[1] = _mm256_add_pd(sums[1], _mm256_mul_pd(c, _mm256_cvtps_pd(second)));
+  }
+  f = _mm_sub_epi32(f, step);
+}
+
+// One half of kLanes frames, each vector of sums holding one channel of the
+// four frames. A lane whose half has fewer taps than the longest (they differ by
+// at most one) gets a zero coefficient there, read from inside the table:
+// adding 0 * x leaves its sum as it was.
+template <int kChannels, int kHalf>
+ZANDREL_AVX2 void HalfAvx2(const float* coeffs, int32_t increment, const TapBatch& batch, __m256d* sums) {
+  __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(batch.first[kHalf]));
+  const __m128i count = _mm_loadu_si128(reinterpret_cast<const __m128i*>(batch.count[kHalf]));
+  const __m128i step = _mm_set1_epi32(increment);
+  const float* const* d = batch.data[kHalf];
+  int32_t fs[kLanes] = {batch.first[kHalf][0], batch.first[kHalf][1], batch.first[kHalf][2], batch.first[kHalf][3]};
+  int32_t minCount = batch.count[kHalf][0];
+  int32_t maxCount = minCount;
+  for (int b = 0; b < kLanes; ++b) {
+    minCount = std::min(minCount, batch.count[kHalf][b]);
+    maxCount = std::max(maxCount, batch.count[kHalf][b]);
+  }
+  int32_t m = 0;
+  for (; m < minCount; ++m)
+    TapAvx2<kChannels, kHalf, false>(coeffs, f, step, count, m, fs, increment, d[0], d[1], d[2], d[3], sums);
+  for (; m < maxCount; ++m)
+    TapAvx2<kChannels, kHalf, true>(coeffs, f, step, count, m, fs, increment, d[0], d[1], d[2], d[3], sums);
+}
+
+template <int kChannels>
+__attribute__((target("avx2"))) void ApplyTapBatchAvx2(const float* coeffs, int32_t increment, const TapBatch& batch,
+                                                      double scale, float* out) {
+  __m256d left[kChannels], right[kChannels];  // one channel of the four frames each
+  for (int ch = 0; ch < kChannels; ++ch) left[ch] = right[ch] = _mm256_setzero_pd();
+  HalfAvx2<kChannels, 0>(coeffs, increment, batch, left);
+  HalfAvx2<kChannels, 1>(coeffs, increment, batch, right);
+  const __m256d s = _mm256_set1_pd(scale);
+  __m128 y[kChannels];
+  for (int ch = 0; ch < kChannels; ++ch) y[ch] = _mm256_cvtpd_ps(_mm256_mul_pd(s, _mm256_add_pd(left[ch], right[ch])));
+  if constexpr (kChannels == 1) {
+    _mm_storeu_ps(out, y[0]);
+  } else {
+    _mm_storeu_ps(out, _mm_unpacklo_ps(y[0], y[1]));
+    _mm_storeu_ps(out + 4, _mm_unpackhi_ps(y[0], y[1]));
+  }
+}
+#endif
+
+using TapBatchKernel = void (*)(const float*, int32_t, const TapBatch&, double, float*);
+
+// The kernel for 1 or 2 channels on this machine.
+TapBatchKernel TapBatchKernelFor(int channels) {
+#ifdef ZANDREL_SINC_X86
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) return channels == 1 ? ApplyTapBatchAvx2<1> : ApplyTapBatchAvx2<2>;
+#endif
+  return channels == 1 ? ApplyTapBatchPortable<1> : ApplyTapBatchPortable<2>;
 }
 
 // The input position of successive output frames, walked the way
@@ -332,6 +524,7 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
   const double t = std::min(src, 1.0) * spec.increment;  // filter step in table entries
   const auto increment = static_cast<int>(std::lrint(t * kFpOne));
   const double scale = t / spec.increment;
+  const int64_t maxFilterIndex = int64_t{spec.halfLen} * kFpOne;
 
   const PositionWalker walker(ratio, t);
   const size_t blocks = (static_cast<size_t>(n) + kBlockFrames - 1) / kBlockFrames;
@@ -358,14 +551,22 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
   SharedProgress shared(progress, kWalkDone, 1.0, n, std::max<uint64_t>(checkEvery, n / 256));
 
   // Each block's frames are taken in order of their filter phase: frames of
-  // one phase share its taps, formed once, and their sums run side by side.
-  // Every frame's sum is still SincFilterOutput's, term for term.
+  // a phase that many share get its taps formed once, and their sums run side
+  // by side; the others (at most ratios every frame has a phase of its own)
+  // run side by side with neighbouring phases, whose taps read nearby table
+  // entries, so the table stays in cache. Every frame's sum is still
+  // SincFilterOutput's, term for term.
   auto convert = [&](size_t firstBlock, size_t endBlock) {
     std::vector<uint64_t> order;  // start filter index << 32 | frame within the block
     std::vector<uint64_t> sortScratch;
     std::vector<int64_t> dataIndexOf;
     FilterPhase phase;
-    float values[kBatch * kSincMaxChannels];
+    float values[std::max(kBatch, kLanes) * kSincMaxChannels];
+    const TapBatchKernel tapBatch = TapBatchKernelFor(channels);
+    TapBatch lanes;
+    FrameTaps laneTaps[kLanes];
+    size_t laneFrames[kLanes];
+    int laneCount = 0;
     uint64_t sinceCheck = 0;
     // Stores one frame; false once the work should stop.
     auto store = [&](size_t frame, const float* frameValues) {
@@ -395,19 +596,47 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
       }
       SortByFilterIndex(order, sortScratch);
 
+      // Frames whose phase no other frame shares (or too few) wait in
+      // |lanes| until kLanes of them fill a batch; they come in the order of
+      // their phases, so a batch's taps read neighbouring table entries.
+      auto flushLanes = [&] {
+        if (laneCount == 0) return true;
+        for (int b = laneCount; b < kLanes; ++b) lanes.Set(b, laneTaps[0], padded.data());
+        tapBatch(spec.coeffs, increment, lanes, scale, values);
+        bool going = true;
+        for (int b = 0; b < laneCount; ++b) going = store(laneFrames[b], values + b * channels) && going;
+        laneCount = 0;
+        return going;
+      };
+      // False once the work should stop.
+      auto convertAlone = [&](int startFilterIndex, size_t frame, int64_t dataIndex) {
+        const FrameTaps taps = LocateTaps(maxFilterIndex, increment, startFilterIndex, dataIndex, channels);
+        // Every read of a batch lies between the two halves' farthest taps.
+        if (taps.data[0] < 0 || taps.data[1] + channels > paddedSize) {
+          SincFilterOutput(spec.coeffs, spec.halfLen, increment, startFilterIndex, padded.data(), dataIndex, channels,
+                           scale, values);
+          return store(frame, values);
+        }
+        laneTaps[laneCount] = taps;
+        lanes.Set(laneCount, taps, padded.data());
+        laneFrames[laneCount] = frame;
+        return ++laneCount < kLanes || flushLanes();
+      };
+
       for (size_t g = 0; g < order.size();) {
         const auto startFilterIndex = static_cast<int>(order[g] >> 32);
         size_t groupEnd = g + 1;
         while (groupEnd < order.size() && (order[groupEnd] >> 32) == (order[g] >> 32)) ++groupEnd;
-        const bool formed = MakeFilterPhase(spec, increment, startFilterIndex, phase);
+        // Forming a phase costs about what one frame's taps cost: it pays
+        // when several frames share it.
+        const bool formed =
+            groupEnd - g >= kSharedPhaseFrames && MakeFilterPhase(spec, increment, startFilterIndex, phase);
         const FilterPhase* batchPhases[kBatch] = {&phase, &phase, &phase, &phase};
         int64_t batchIndex[kBatch];
         size_t batchFrames[kBatch];
         int batched = 0;
         // False once the work should stop.
         auto flush = [&] {
-          if (batched == 0) return true;
-          for (int b = batched; b < kBatch; ++b) batchIndex[b] = batchIndex[0];
           if (channels == 1) {
             ApplyFilterPhases<1, kBatch>(batchPhases, padded.data(), batchIndex, scale, values);
           } else {
@@ -422,20 +651,25 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
           const size_t local = static_cast<size_t>(order[g] & 0xFFFFFFFFu);
           const int64_t dataIndex = dataIndexOf[local];
           // A formed phase reads exactly the samples SincFilterOutput reads;
-          // it is used only where all of them lie inside the padded input.
-          if (formed && dataIndex - channels * phase.leftBack >= 0 &&
+          // it is used only where all of them lie inside the padded input,
+          // and for whole batches: the frames left over join the lone ones.
+          if (formed && groupEnd - g >= static_cast<size_t>(kBatch - batched) &&
+              dataIndex - channels * phase.leftBack >= 0 &&
               dataIndex + channels * (phase.rightAhead + 1) <= paddedSize) {
             batchIndex[batched] = dataIndex;
             batchFrames[batched] = begin + local;
             if (++batched == kBatch && !flush()) return;
-          } else {
-            SincFilterOutput(spec.coeffs, spec.halfLen, increment, startFilterIndex, padded.data(), dataIndex,
-                             channels, scale, values);
-            if (!store(begin + local, values)) return;
+          } else if (!convertAlone(startFilterIndex, begin + local, dataIndex)) {
+            return;
           }
         }
-        if (!flush()) return;
+        // A batch cut short by a frame outside the padded input.
+        for (int b = 0; b < batched; ++b) {
+          const size_t local = batchFrames[b] - begin;
+          if (!convertAlone(startFilterIndex, batchFrames[b], dataIndexOf[local])) return;
+        }
       }
+      if (!flushLanes()) return;
     }
   };
   ParallelFor(blocks, 1, convert, threads);
