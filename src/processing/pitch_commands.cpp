@@ -208,6 +208,12 @@ std::optional<FrameRange> RepitchPreconditions(CommandContext& c, const char* de
   return span;
 }
 
+// A re-pitch closer to 1 than this is within what the pitch analysis can
+// tell apart: the note is in tune, and resampling it would only change its
+// length by a few frames.
+constexpr double kInTuneCents = 1.0;
+bool InTune(double ratio) { return std::abs(1200.0 * std::log2(ratio)) < kInTuneCents; }
+
 // The frames [s, e) re-pitched off the user-interface thread: a copy of
 // just those frames, resampled by the ratio Compute is given.
 struct RepitchWork {
@@ -270,12 +276,18 @@ void OnAutoTuneToRoot(CommandContext& c) {
                       detected = NearestNote(hz);
                       target = AutoTuneTarget(root, detected);
                       targetHz = NoteFrequency(target);
+                      if (InTune(targetHz / hz)) return true;
                       return repitch.Compute(targetHz / hz, SubProgress(progress, kEstimateShare, 1.0));
                     },
                 .commit = {}};
   if (!c.RunLongWork(work)) return;
   if (!(hz > 0)) {
     ShowMessage("Could not detect pitch.");
+    return;
+  }
+  if (InTune(targetHz / hz)) {
+    Log(doc, Format("Auto-Pitch: Detected %.1fHz (MIDI %d / %s) is already in tune; nothing changed.", hz, detected,
+                    MidiNoteName(detected).c_str()));
     return;
   }
   if (!CommitRepitch(c, *span, repitch.resampled, "Auto-Pitch")) return;
@@ -318,6 +330,10 @@ void OnPitchCorrection(CommandContext& c, PitchDialogs& dialogs) {
   if ((r < 0.5 - 1e-9 || r > 2.0 + 1e-9) &&
       !AskYesNo(Format("Pitch shift ratio %.2f is extreme (>1 octave). Continue?", r), MessageIcon::Warning))
     return;
+  if (InTune(r)) {
+    Log(doc, Format("Pitch Correction: %.2fHz is already at %.2fHz; nothing changed.", hz, targetHz));
+    return;
+  }
   RepitchWork repitch(doc, *span);
   LongWork work{.title = "Re-pitching",
                 .compute = [&](const std::function<bool(double)>& progress) { return repitch.Compute(r, progress); },

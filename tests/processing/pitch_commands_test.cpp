@@ -127,6 +127,21 @@ TEST_F(PitchCommandsTest, AutoTuneMovesToTheRootsPitchClassInsideTheDetectedOcta
   }
 }
 
+// A note already at its root is left alone: resampling by a ratio the
+// analysis cannot tell from 1 would only nudge its length.
+TEST_F(PitchCommandsTest, AutoTuneOnANoteInTuneChangesNothing) {
+  Tone(144000, {{0, 144000}}, NoteFrequency(60));
+  Doc().instrument.regions[0].rootNote = 60;
+  Select(0, 0, 144000);
+  const std::vector<uint8_t> before = Doc().audio.data;
+  ASSERT_TRUE(Run(cmd::kAutoTuneToRoot));
+  EXPECT_EQ(Doc().FrameCount(), 144000);
+  EXPECT_EQ(Doc().audio.data, before);
+  EXPECT_FALSE(Doc().CanUndo());
+  EXPECT_FALSE(Doc().IsModified());
+  EXPECT_THAT(frame.Lines().back(), HasSubstr("is already in tune; nothing changed."));
+}
+
 TEST_F(PitchCommandsTest, AStaleSelectionPastTheEndIsCutToTheAudio) {
   Tone(44100, {{0, 44100}}, NoteFrequency(71));
   Doc().instrument.regions[0].rootNote = 60;

@@ -355,7 +355,11 @@ ToolEditResult ApplyTimeStretchTool(CommandContext& c, int64_t origIn, int64_t o
     return refuse();
   }
   const int64_t frames = doc.FrameCount();
-  if (origIn < 0 || origOut > frames) return refuse();
+  if (origIn < 0 || origOut > frames) {
+    // The selection was drawn before an edit made the audio shorter.
+    ShowMessage("Time stretch needs a selection inside the audio. Select the part to stretch again.");
+    return refuse();
+  }
   const int64_t right = std::min(kContextFrames, frames - origOut);
   const double r = static_cast<double>(n) / static_cast<double>(o);
   StretchJob part{CopyPart(doc.audio, origIn, origOut + right), r, {}};

@@ -169,6 +169,18 @@ TEST_F(AudioToolsTest, TimeStretchRefusalsRestoreTheSelection) {
   EXPECT_EQ(host.Texts().back(), "Time stretch failed. Operation cancelled.");
   EXPECT_EQ(view.loopOut, 12000);
   EXPECT_FALSE(Doc().CanUndo());
+
+  // A selection that reaches past the audio is refused with a reason, not
+  // silently.
+  OpenRampOf(50000);
+  stretcher.fail = false;
+  const size_t said = host.Texts().size();
+  Select(45000, 52000);
+  EXPECT_FALSE(ApplyTimeStretchTool(Doc(), view, 45000, 55000, false));
+  ASSERT_EQ(host.Texts().size(), said + 1);
+  EXPECT_EQ(host.Texts().back().rfind("Time stretch needs a selection inside the audio.", 0), 0u);
+  EXPECT_EQ(view.loopOut, 55000);
+  EXPECT_FALSE(Doc().CanUndo());
 }
 
 // ---------------------------------------------------------------- Retime --
