@@ -9,10 +9,14 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QPainter>
+#include <QPaintEvent>
 #include <QScrollBar>
 #include <QUrl>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
 
 #include "view/model/audio_tools.h"
 #include "view/model/view_drawing.h"
@@ -40,6 +44,42 @@ const QCursor& PaintCursor() {
     return QCursor(pixmap, 8, 8);
   }();
   return cursor;
+}
+
+// The union of |rects| within |size|, as runs of 16-pixel tiles: the region
+// a frame repaints stays a few dozen rectangles however many particles moved.
+QRegion TileRegion(const std::vector<QRect>& rects, QSize size) {
+  constexpr int kTile = 16;
+  const int columns = (size.width() + kTile - 1) / kTile;
+  const int rows = (size.height() + kTile - 1) / kTile;
+  if (columns <= 0 || rows <= 0) return {};
+  std::vector<uint8_t> dirty(static_cast<size_t>(columns) * static_cast<size_t>(rows));
+  const QRect client(QPoint(0, 0), size);
+  for (const QRect& r : rects) {
+    const QRect c = r.intersected(client);
+    if (c.isEmpty()) continue;
+    for (int ty = c.top() / kTile; ty <= c.bottom() / kTile; ++ty)
+      for (int tx = c.left() / kTile; tx <= c.right() / kTile; ++tx)
+        dirty[static_cast<size_t>(ty) * columns + static_cast<size_t>(tx)] = 1;
+  }
+  // Sorted by rows, then columns, none abutting another in its row, as a
+  // region's own rectangles are.
+  std::vector<QRect> runs;
+  for (int ty = 0; ty < rows; ++ty) {
+    const uint8_t* row = dirty.data() + static_cast<size_t>(ty) * columns;
+    for (int tx = 0; tx < columns;) {
+      if (!row[tx]) {
+        ++tx;
+        continue;
+      }
+      const int start = tx;
+      while (tx < columns && row[tx]) ++tx;
+      runs.emplace_back(start * kTile, ty * kTile, (tx - start) * kTile, kTile);
+    }
+  }
+  QRegion region;
+  region.setRects(runs.data(), static_cast<int>(runs.size()));
+  return region;
 }
 
 }  // namespace
@@ -112,14 +152,59 @@ void CQuorvelView::OnPlayheadTick() {
 void CQuorvelView::OnAnimationTick() {
   SyncClientSize();
   AnimationTick(model_.animation, SteadySeconds(), model_.pointer, model_.clientWidth, model_.clientHeight);
-  viewport()->update();
+  if (!backBufferAnimated_) {
+    viewport()->update();
+    return;
+  }
+  // Repaint where the particles were and where they are now, and the hint
+  // when its colour changed.
+  DrawList next;
+  ViewDrawing(model_, next).OnDraw(model_.clientWidth, model_.clientHeight);
+  std::vector<QRect> dirty = std::move(particleRects_);
+  const Argb hintBefore = hintColour_;
+  NoteAnimationFrame(next);
+  dirty.insert(dirty.end(), particleRects_.begin(), particleRects_.end());
+  if (hintColour_ != hintBefore) dirty.push_back(hintRect_);
+  viewport()->update(TileRegion(dirty, viewport()->size()));
+}
+
+void CQuorvelView::NoteAnimationFrame(const DrawList& list) {
+  particleRects_.clear();
+  for (const DrawOp& op : list.Ops()) {
+    if (op.kind == DrawOp::Kind::kEllipse) {
+      // The pen reaches out half its width; antialiasing, pixel centres and
+      // a glow image's edge a few pixels more.
+      const float grow = op.penWidth / 2 + 3;
+      particleRects_.push_back(QRectF(op.x - grow, op.y - grow, op.w + 2 * grow, op.h + 2 * grow).toAlignedRect());
+    } else if (op.tag == "drop-hint") {
+      hintColour_ = op.color;
+      hintRect_ = QRectF(op.x, op.y, op.w, op.h).toAlignedRect();
+    }
+  }
 }
 
 void CQuorvelView::SyncAnimationTimer() {
-  if (model_.animationTimer != 0 && !animationTimer_.isActive())
+  const bool run = model_.animationTimer != 0 && !hidden_;
+  if (run && !animationTimer_.isActive()) {
+    ResumeAnimation(model_.animation, SteadySeconds());
     animationTimer_.start();
-  else if (model_.animationTimer == 0 && animationTimer_.isActive())
+  } else if (!run && animationTimer_.isActive()) {
     animationTimer_.stop();
+  }
+}
+
+void CQuorvelView::showEvent(QShowEvent* event) {
+  QAbstractScrollArea::showEvent(event);
+  hidden_ = false;
+  // The paint starts the animation again where it rested.
+  viewport()->update();
+}
+
+void CQuorvelView::hideEvent(QHideEvent* event) {
+  QAbstractScrollArea::hideEvent(event);
+  hidden_ = true;
+  backBufferAnimated_ = false;
+  SyncAnimationTimer();
 }
 
 void CQuorvelView::leaveEvent(QEvent* event) {
@@ -361,27 +446,52 @@ void CQuorvelView::contextMenuEvent(QContextMenuEvent* event) {
   menu.exec(event->globalPos());
 }
 
-void CQuorvelView::paintEvent(QPaintEvent*) {
+void CQuorvelView::paintEvent(QPaintEvent* event) {
   SyncClientSize();
   const QSize size = viewport()->size();
+  // An animation frame repaints what moved over the last frame; anything
+  // else repaints the whole picture.
+  const bool partial = backBufferAnimated_ && backBuffer_.size() == size &&
+                       !QRegion(viewport()->rect()).subtracted(event->region()).isEmpty();
   if (backBuffer_.size() != size) backBuffer_ = QImage(size, QImage::Format_ARGB32_Premultiplied);
-  Render(backBuffer_);
+  Render(backBuffer_, partial ? &event->region() : nullptr);
   // The drawing started or stopped the empty screen's animation.
   SyncAnimationTimer();
   QPainter screen(viewport());
-  screen.drawImage(0, 0, backBuffer_);
+  for (const QRect& r : event->region()) DrawImageInBands(screen, r.intersected(backBuffer_.rect()), backBuffer_);
 }
 
-void CQuorvelView::Render(QImage& image) {
+void CQuorvelView::Render(QImage& image, const QRegion* clip) {
   DrawList picture;
   ViewDrawing drawing(model_, picture);
   const ToolDragState drag = mouse_.ToolDrag();
   drawing.toolDrag = &drag;
   drawing.OnDraw(image.width(), image.height());
+  // The drawing runs the animation only on the empty screen.
+  const bool animated = model_.animationTimer != 0;
+  if (clip && !animated) {
+    // The picture changed from an animation frame to another without a
+    // repaint of the whole: paint all of it, and show all of it next.
+    clip = nullptr;
+    viewport()->update();
+  }
   QPainter p(&image);
+  size_t first = 0;
+  if (clip) {
+    // The background of the parts repainted, rectangle by rectangle (each a
+    // band of tiles, not many rows), then the rest clipped to them.
+    if (!picture.Ops().empty() && picture.Ops().front().tag == "clear") {
+      const QColor background = QColor::fromRgba(picture.Ops().front().color);
+      for (const QRect& r : *clip) FillInBands(p, r.intersected(image.rect()), background);
+      first = 1;
+    }
+    p.setClipRegion(*clip);
+  }
   p.setRenderHint(QPainter::Antialiasing, true);
   p.setRenderHint(QPainter::TextAntialiasing, true);
-  PaintDrawList(p, picture);
+  PaintDrawList(p, picture, &sprites_, first);
+  backBufferAnimated_ = animated;
+  if (animated) NoteAnimationFrame(picture);
 }
 
 }  // namespace zandrel

@@ -7,20 +7,26 @@
 // DocumentObserver, paints the picture of view_drawing.h into an off-screen
 // ARGB image that is then copied to the screen, and plays the document
 // (playback.h) with a 50 ms playhead timer. The empty screen's animation
-// runs on a 33 ms timer that the drawing starts and stops. The horizontal
-// scroll bar is the scroll area's own.
+// runs on a 33 ms timer that the drawing starts and stops, and that also
+// rests while the view is hidden or its window minimised; each of its frames
+// repaints only where particles were or now are, drawing them from
+// pre-rendered images (view_painter.h). The horizontal scroll bar is the
+// scroll area's own.
 #pragma once
 
 #include <QAbstractScrollArea>
 #include <QImage>
+#include <QRegion>
 #include <QTimer>
 #include <functional>
+#include <vector>
 
 #include "document/quorvel_doc.h"
 #include "commands/commands.h"
 #include "view/model/mouse_editing.h"
 #include "view/model/playback.h"
 #include "view/model/view_model.h"
+#include "view/view_painter.h"
 
 namespace zandrel {
 
@@ -85,15 +91,22 @@ class CQuorvelView : public QAbstractScrollArea, public DocumentObserver {
   void keyReleaseEvent(QKeyEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
   void leaveEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   void OnUpdate();
-  // Paints the whole client area into |image| and records the hit
+  // Paints the client area into |image|, only within |clip| when it is set
+  // (the rest of the image holds the picture already), and records the hit
   // rectangles of what it drew.
-  void Render(QImage& image);
+  void Render(QImage& image, const QRegion* clip = nullptr);
   void SyncClientSize();
-  // Runs the animation timer while the model's animationTimer is set.
+  // Runs the animation timer while the model's animationTimer is set and
+  // the view can be seen (shown, its window not minimised).
   void SyncAnimationTimer();
+  // Where the empty screen's picture |list| draws its particles, in the
+  // client area, and the colour of its hint.
+  void NoteAnimationFrame(const DrawList& list);
   // Sets the viewport's cursor to the shape for the mouse at |pos|.
   void UpdateCursorShape(QPoint pos, Qt::KeyboardModifiers modifiers);
   // After a mouse event the model handled: the scroll bar follows a moved
@@ -109,6 +122,15 @@ class CQuorvelView : public QAbstractScrollArea, public DocumentObserver {
   QTimer animationTimer_;
   QImage backBuffer_;
   bool settingScrollBar_ = false;
+  ParticleSprites sprites_;
+  // Hidden, by its window's minimising too (which leaves isVisible() true).
+  bool hidden_ = true;
+  // The back buffer holds an animation frame of the empty screen, whose
+  // particles covered these rectangles and whose hint had this colour.
+  bool backBufferAnimated_ = false;
+  std::vector<QRect> particleRects_;
+  Argb hintColour_ = 0;
+  QRect hintRect_;
 };
 
 }  // namespace zandrel

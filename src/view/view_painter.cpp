@@ -6,7 +6,12 @@
 #include <QPen>
 #include <QPolygonF>
 #include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <utility>
 #include <vector>
+
+#include "view/model/particles.h"
 
 namespace zandrel {
 namespace {
@@ -137,15 +142,170 @@ int AlignmentFlags(TextAlign align) {
 
 }  // namespace
 
-void PaintDrawList(QPainter& p, const DrawList& list) {
-  for (const DrawOp& op : list.Ops()) {
+void FillInBands(QPainter& p, const QRect& rect, const QColor& colour) {
+  for (int y = rect.top(); y <= rect.bottom(); y += kBandRows)
+    p.fillRect(QRect(rect.left(), y, rect.width(), std::min(kBandRows, rect.bottom() + 1 - y)), colour);
+}
+
+void DrawImageInBands(QPainter& p, const QRect& rect, const QImage& image) {
+  for (int y = rect.top(); y <= rect.bottom(); y += kBandRows) {
+    const QRect band(rect.left(), y, rect.width(), std::min(kBandRows, rect.bottom() + 1 - y));
+    p.drawImage(band.topLeft(), image, band);
+  }
+}
+
+namespace {
+
+void DrawEllipse(QPainter& p, const DrawOp& op, QPointF at) {
+  if (op.outline != 0 && op.penWidth > 0) {
+    QPen pen(QColor::fromRgba(op.outline));
+    pen.setWidthF(op.penWidth);
+    p.setPen(pen);
+  } else {
+    p.setPen(Qt::NoPen);
+  }
+  p.setBrush(op.color != 0 ? QBrush(QColor::fromRgba(op.color)) : QBrush(Qt::NoBrush));
+  p.drawEllipse(QRectF(at.x() + kCentre, at.y() + kCentre, op.w, op.h));
+  p.setBrush(Qt::NoBrush);
+}
+
+// Sizes of the glow images: powers of two from a quarter (the glow's
+// smallest size factor is 0.2) to 4, its largest.
+constexpr float kSmallestGlowImage = 0.25f;
+constexpr float kLargestGlowImage = 4.0f;
+
+// A glowing particle (the circles from |op| on) from the glow image of the
+// next larger size, scaled to its size and faded by its glow.
+void DrawGlow(QPainter& p, const DrawOp& op, ParticleSprites& sprites) {
+  float level = kSmallestGlowImage;
+  while (level < op.glowSize && level < kLargestGlowImage) level *= 2;
+  const QImage& image = sprites.Glow(op.color, level);
+  const qreal scale = static_cast<qreal>(op.glowSize) / level;
+  // The circles are centred on the first one's centre; the image's centre
+  // is its middle.
+  const qreal cx = op.x + op.w / 2.0 + kCentre, cy = op.y + op.h / 2.0 + kCentre;
+  const qreal half = image.width() / 2.0 * scale;
+  // On whole pixels, and in bands of a few rows: a scaled image at a
+  // fraction of a pixel, or one of many rows, is blended by the painter's
+  // thread pool (see kBandRows), which would cost more than the whole frame.
+  // The glow moves by half a pixel at most.
+  const QRect target = QRectF(cx - half, cy - half, 2 * half, 2 * half).toRect();
+  if (target.isEmpty()) return;
+  const qreal opacity = p.opacity();
+  const bool smooth = p.testRenderHint(QPainter::SmoothPixmapTransform);
+  p.setOpacity(opacity * std::clamp(static_cast<qreal>(op.glow), 0.0, 1.0));
+  p.setRenderHint(QPainter::SmoothPixmapTransform, true);
+  constexpr int kGlowBandRows = 32;
+  const qreal sourceRows = static_cast<qreal>(image.height()) / target.height();
+  for (int y = target.top(); y <= target.bottom(); y += kGlowBandRows) {
+    const int rows = std::min(kGlowBandRows, target.bottom() + 1 - y);
+    p.drawImage(QRectF(target.left(), y, target.width(), rows), image,
+                QRectF(0, (y - target.top()) * sourceRows, image.width(), rows * sourceRows));
+  }
+  p.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+  p.setOpacity(opacity);
+}
+
+// Rings of up to this size are drawn from images.
+constexpr float kLargestRingImage = 32.0f;
+
+bool RingSprite(const DrawOp& op) {
+  const auto whole = [](float v) { return v == std::floor(v); };
+  return op.color == 0 && op.outline != 0 && op.penWidth > 0 && op.penWidth <= kLargestRingImage &&
+         whole(op.penWidth * 4) && op.w > 0 && op.h > 0 && op.w <= kLargestRingImage && op.h <= kLargestRingImage &&
+         whole(op.w) && whole(op.h);
+}
+
+uint64_t SizeBits(float size) {
+  uint32_t bits;
+  std::memcpy(&bits, &size, sizeof bits);
+  return bits;
+}
+
+}  // namespace
+
+void ParticleSprites::Bound() {
+  // A few new swarms' worth of colours; beyond that most images are stale.
+  constexpr size_t kMostImages = 4096;
+  if (size() < kMostImages) return;
+  glows_.clear();
+  rings_.clear();
+}
+
+const QImage& ParticleSprites::Glow(Argb rgb, float size) {
+  const Argb colour = rgb & 0x00FFFFFFu;
+  const uint64_t key = (SizeBits(size) << 32) | colour;
+  if (const auto it = glows_.find(key); it != glows_.end()) return it->second;
+  Bound();
+  // The circles share one colour, so the glow is that colour at the alpha
+  // they build up: the white glow of this size, tinted.
+  const uint64_t white = (SizeBits(size) << 32) | 0x00FFFFFFu;
+  auto mask = glows_.find(white);
+  if (mask == glows_.end()) {
+    int side = static_cast<int>(std::ceil(30.0f * size)) + 4;
+    side += side % 2;
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+      QPainter p(&image);
+      p.setRenderHint(QPainter::Antialiasing, true);
+      p.setPen(Qt::NoPen);
+      const qreal c = side / 2.0;
+      for (int i = 0; i <= 5; ++i) {
+        const GlowCircle circle = GlowCircleAt(i, size, 1.0f);
+        if (circle.diameter <= 1.0f || circle.alpha <= 0) continue;
+        p.setBrush(QColor::fromRgba((static_cast<uint32_t>(circle.alpha) << 24) | 0x00FFFFFFu));
+        const qreal d = circle.diameter;
+        p.drawEllipse(QRectF(c - d / 2, c - d / 2, d, d));
+      }
+    }
+    mask = glows_.emplace(white, std::move(image)).first;
+    if (key == white) return mask->second;
+  }
+  QImage image = mask->second.copy();
+  for (int y = 0; y < image.height(); ++y) {
+    auto* pixel = reinterpret_cast<uint32_t*>(image.scanLine(y));
+    for (int x = 0; x < image.width(); ++x) {
+      const uint32_t alpha = pixel[x] >> 24;
+      pixel[x] = (alpha << 24) | ByteMul(colour, alpha);
+    }
+  }
+  return glows_.emplace(key, std::move(image)).first->second;
+}
+
+const QImage& ParticleSprites::Ring(const DrawOp& op, int margin) {
+  // Outline colour, then the pen in quarters and the size (each below 256).
+  const uint64_t key = static_cast<uint64_t>(op.outline) | static_cast<uint64_t>(op.penWidth * 4) << 32 |
+                       static_cast<uint64_t>(op.w) << 40 | static_cast<uint64_t>(op.h) << 48;
+  if (const auto it = rings_.find(key); it != rings_.end()) return it->second;
+  Bound();
+  QImage image(static_cast<int>(std::ceil(op.w)) + 2 * margin + 1, static_cast<int>(std::ceil(op.h)) + 2 * margin + 1,
+               QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  {
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    DrawEllipse(p, op, QPointF(margin, margin));
+  }
+  return rings_.emplace(key, std::move(image)).first->second;
+}
+
+void PaintDrawList(QPainter& p, const DrawList& list, ParticleSprites* sprites, size_t first) {
+  const std::vector<DrawOp>& ops = list.Ops();
+  for (size_t n = first; n < ops.size(); ++n) {
+    const DrawOp& op = ops[n];
+    if (sprites && op.glowCircles > 0 && n + static_cast<size_t>(op.glowCircles) <= ops.size()) {
+      DrawGlow(p, op, *sprites);
+      n += static_cast<size_t>(op.glowCircles) - 1;
+      continue;
+    }
     switch (op.kind) {
       case DrawOp::Kind::kFillRect:
         if (op.w > 0 && op.h > 0) {
           // Whole-pixel rectangles (nearly all) take the painter's integer path.
           const QRectF rect(op.x, op.y, op.w, op.h);
           if (rect == QRectF(rect.toRect()))
-            p.fillRect(rect.toRect(), QColor::fromRgba(op.color));
+            FillInBands(p, rect.toRect(), QColor::fromRgba(op.color));
           else
             p.fillRect(rect, QColor::fromRgba(op.color));
         }
@@ -213,17 +373,12 @@ void PaintDrawList(QPainter& p, const DrawList& list) {
         }
         break;
       case DrawOp::Kind::kEllipse:
-        if (op.w > 0 && op.h > 0) {
-          if (op.outline != 0 && op.penWidth > 0) {
-            QPen pen(QColor::fromRgba(op.outline));
-            pen.setWidthF(op.penWidth);
-            p.setPen(pen);
-          } else {
-            p.setPen(Qt::NoPen);
-          }
-          p.setBrush(op.color != 0 ? QBrush(QColor::fromRgba(op.color)) : QBrush(Qt::NoBrush));
-          p.drawEllipse(QRectF(op.x + kCentre, op.y + kCentre, op.w, op.h));
-          p.setBrush(Qt::NoBrush);
+        if (sprites && RingSprite(op)) {
+          // The pen reaches half its width beyond the ellipse, antialiasing one pixel more.
+          const int margin = static_cast<int>(std::ceil(op.penWidth / 2)) + 1;
+          p.drawImage(QPoint(qRound(op.x) - margin, qRound(op.y) - margin), sprites->Ring(op, margin));
+        } else if (op.w > 0 && op.h > 0) {
+          DrawEllipse(p, op, QPointF(op.x, op.y));
         }
         break;
       case DrawOp::Kind::kText:
@@ -233,7 +388,8 @@ void PaintDrawList(QPainter& p, const DrawList& list) {
           const QString text = QString::fromStdString(op.text);
           if (op.wholeOnly && QFontMetricsF(font).horizontalAdvance(text) > op.w) break;
           p.save();
-          p.setClipRect(rect);
+          // Within the clip already set (a repaint of part of the picture).
+          p.setClipRect(rect, p.hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
           p.setFont(font);
           p.setPen(QColor::fromRgba(op.color));
           p.drawText(rect, AlignmentFlags(op.align) | Qt::TextSingleLine, text);

@@ -9,10 +9,15 @@
 
 #include <cmath>
 
+#include <QPaintEvent>
+#include <QPainter>
+
 #include "app/editor_on_file.h"
 #include "commands/commands.h"
 #include "view/model/view_commands.h"
+#include "view/model/view_drawing.h"
 #include "view/quorvel_view.h"
+#include "view/view_painter.h"
 #include "view/model/piano_key_layout.h"
 
 namespace zandrel {
@@ -156,6 +161,162 @@ TEST_F(EmptyScreenAppTest, AnimationRunsOnTheEmptyViewAndStopsForAudio) {
   setting->trigger();
   view->viewport()->repaint();
   EXPECT_FALSE(timer.isActive());
+}
+
+// The largest difference of one channel between |a| and |b|, and the mean
+// over all channels.
+struct ImageDifference {
+  int largest = 0;
+  double mean = 0;
+};
+ImageDifference Difference(const QImage& a, const QImage& b) {
+  ImageDifference d;
+  double sum = 0;
+  for (int y = 0; y < a.height(); ++y)
+    for (int x = 0; x < a.width(); ++x) {
+      const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+      for (const int c : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)}) {
+        d.largest = std::max(d.largest, std::abs(c));
+        sum += std::abs(c);
+      }
+    }
+  d.mean = sum / (3.0 * a.width() * a.height());
+  return d;
+}
+
+// A swarm some seconds in, half of it lit by bounces, drawn with each
+// particle's circles and rings (the picture as described) and from the
+// painter's pre-rendered images: the two look the same.
+TEST(EmptyScreenSprites, ImagesDrawTheParticlesAsTheirCirclesDo) {
+  CQuorvelDoc doc;
+  ViewModel model(doc);
+  constexpr int kWidth = 640, kHeight = 420;
+  model.clientWidth = kWidth;
+  model.clientHeight = kHeight;
+  const auto draw = [&](DrawList& list) {
+    list.Clear();
+    ViewDrawing(model, list).OnDraw(kWidth, kHeight);
+  };
+  DrawList list;
+  draw(list);  // starts the animation
+  ParticleAnimation& a = model.animation;
+  double now = 0;
+  for (int i = 0; i < 150; ++i) AnimationTick(a, now += 0.033, PointerPosition{420, 150}, kWidth, kHeight);
+  for (size_t i = 0; i < a.particles.size(); i += 2) a.particles[i].glow = 0.2f + 0.8f * static_cast<float>(i % 7) / 6;
+  draw(list);
+  ASSERT_FALSE(list.Find("particle-glow").empty());
+  ASSERT_FALSE(list.Find("particle-ring").empty());
+  const auto render = [&](ParticleSprites* sprites) {
+    QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setRenderHint(QPainter::TextAntialiasing, true);
+    PaintDrawList(p, list, sprites);
+    return image;
+  };
+  const QImage circles = render(nullptr);
+  ParticleSprites sprites;
+  const QImage images = render(&sprites);
+  SaveImage(circles, QStringLiteral("particles_circles"));
+  SaveImage(images, QStringLiteral("particles_sprites"));
+  EXPECT_GT(sprites.size(), 0u);
+  const ImageDifference d = Difference(circles, images);
+  // Within a few levels where the swarm is thickest (17 and 0.41 here).
+  EXPECT_LE(d.largest, 24);
+  EXPECT_LT(d.mean, 1.0);
+  // Where a glowing particle is, the images lit the black background.
+  int lit = 0, glowing = 0;
+  for (const Particle& p : a.particles) {
+    const ParticleSprite s = ProjectParticle(a, p, kWidth, kHeight);
+    if (!s.visible || p.glow < 0.5f || s.x < 0 || s.y < 0 || s.x >= kWidth || s.y >= kHeight - 50) continue;
+    ++glowing;
+    lit += qGray(images.pixel(static_cast<int>(s.x), static_cast<int>(s.y))) > 20;
+  }
+  EXPECT_GT(glowing, 20);
+  EXPECT_EQ(lit, glowing);
+  // A drawn image is not drawn again.
+  const size_t stored = sprites.size();
+  render(&sprites);
+  EXPECT_EQ(sprites.size(), stored);
+}
+
+// Records the regions the viewport is asked to repaint, and the animation's
+// phase each paint shows.
+class PaintRegions : public QObject {
+ public:
+  explicit PaintRegions(const ParticleAnimation& a) : animation(a) {}
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      regions.push_back(static_cast<QPaintEvent*>(event)->region());
+      paintedPhase = animation.animationPhase;
+    }
+    return false;
+  }
+  const ParticleAnimation& animation;
+  std::vector<QRegion> regions;
+  float paintedPhase = -1;
+};
+
+int64_t Area(const QRegion& region) {
+  int64_t area = 0;
+  for (const QRect& r : region) area += static_cast<int64_t>(r.width()) * r.height();
+  return area;
+}
+
+TEST_F(EmptyScreenAppTest, FramesRepaintOnlyWhatMovedAndLeaveNoTrails) {
+  frame->resize(1000, 700);
+  QApplication::processEvents();
+  view->viewport()->repaint();
+  const QRect client = view->viewport()->rect();
+  const ParticleAnimation& animation = view->Model().animation;
+  PaintRegions paints(animation);
+  view->viewport()->installEventFilter(&paints);
+  // No pointer: the swarm spreads and bounces.
+  view->Model().pointer.reset();
+  for (int i = 0; i < 40; ++i) {
+    view->OnAnimationTick();
+    QApplication::processEvents();
+  }
+  // The timer runs too: wait for the paint of its last step.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return paints.paintedPhase == animation.animationPhase; }, 5000));
+  view->viewport()->removeEventFilter(&paints);
+  ASSERT_GE(paints.regions.size(), 20u);
+  int64_t largest = 0;
+  for (const QRegion& r : paints.regions) largest = std::max(largest, Area(r));
+  const int64_t whole = static_cast<int64_t>(client.width()) * client.height();
+  EXPECT_LT(largest, whole / 2) << "a frame repainted " << largest << " of " << whole << " pixels";
+  // What the frames left equals the whole picture painted afresh.
+  const QImage frames = view->BackBuffer().copy();
+  SaveImage(frames, QStringLiteral("animation_partial_frames"));
+  view->viewport()->repaint();
+  const QImage afresh = view->BackBuffer().copy();
+  const ImageDifference d = Difference(frames, afresh);
+  EXPECT_LE(d.largest, 2);
+  int lit = 0;
+  for (int y = 0; y < frames.height() - 50; y += 2)
+    for (int x = 0; x < frames.width(); x += 2) lit += qGray(frames.pixel(x, y)) > 20;
+  EXPECT_GT(lit, 50);
+}
+
+TEST_F(EmptyScreenAppTest, AnimationRestsWhileHiddenOrMinimised) {
+  view->viewport()->repaint();
+  const QTimer& timer = view->AnimationTimer();
+  ASSERT_TRUE(timer.isActive());
+  frame->showMinimized();
+  QApplication::processEvents();
+  EXPECT_FALSE(timer.isActive());
+  frame->showNormal();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(frame));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return timer.isActive(); }, 5000));
+  frame->hide();
+  QApplication::processEvents();
+  EXPECT_FALSE(timer.isActive());
+  // Shown again, it goes on with the same swarm (a new one has new colours).
+  const uint32_t colour = view->Model().animation.particles.at(0).colour;
+  frame->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(frame));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return timer.isActive(); }, 5000));
+  EXPECT_EQ(view->Model().animation.particles.at(0).colour, colour);
 }
 
 }  // namespace

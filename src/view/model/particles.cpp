@@ -106,6 +106,12 @@ void UpdateParticles(ParticleAnimation& a, std::optional<PointerPosition> pointe
   }
 }
 
+void ResumeAnimation(ParticleAnimation& a, double now) {
+  a.lastAnimationTick = now;
+  a.animationFrames = 0;
+  a.animationElapsed = 0;
+}
+
 void AnimationTick(ParticleAnimation& a, double now, std::optional<PointerPosition> pointer, int width, int height) {
   if (a.adaptParticles) {
     a.animationElapsed += now - a.lastAnimationTick;

@@ -66,6 +66,11 @@ void InitParticles(ParticleAnimation& a, double now);
 // swirl, motion and the bounces off the six walls.
 void UpdateParticles(ParticleAnimation& a, std::optional<PointerPosition> pointer, int width, int height);
 
+// The animation goes on at |now| after a pause (its view was hidden): the
+// frame-rate measure starts a new window, so that the time away does not
+// count as one slow frame and thin the swarm.
+void ResumeAnimation(ParticleAnimation& a, double now);
+
 // One tick of the 33 ms timer at |now|: the adaptation (while it is on),
 // then the phase advance and one step.
 void AnimationTick(ParticleAnimation& a, double now, std::optional<PointerPosition> pointer, int width, int height);

@@ -9,6 +9,9 @@
 // every zoom step. Instead the cache keeps a fixed summary of 64-frame blocks,
 // built once per change of the audio, and computes the entries of any bucket
 // size from it on demand; the entries are exactly those of the full table.
+// Above the blocks sit coarser levels, each summarising 16 entries of the
+// one below, so that a bucket of a whole hour's column (some 100000 frames)
+// reads a few dozen summaries rather than some 1500 blocks.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +36,8 @@ double SampleAtFrame(const CWavLoader& audio, int64_t frame);
 class PeakCache {
  public:
   static constexpr int64_t kBlock = 64;
+  // Entries of one level summarised by one entry of the level above.
+  static constexpr int64_t kFanOut = 16;
 
   // Reads the audio again (after any change to it) and sets the bucket size.
   void Rebuild(const CWavLoader* audio, int64_t bucketSize);
@@ -53,11 +58,16 @@ class PeakCache {
   struct Block {
     int16_t min, max;
   };
+  // Channel 0 of |frame| as a peak value (-1..1 x 32767 truncated).
+  int16_t PeakAt(int64_t frame) const;
+
   const CWavLoader* audio_ = nullptr;
   int64_t frames_ = 0;
   int64_t bucket_ = 1;
   int64_t rebuilds_ = 0;
-  std::vector<Block> blocks_;
+  // levels_[0]: one block per 64 frames (the last may be shorter);
+  // levels_[j + 1][i]: the blocks of levels_[j][16 i .. 16 i + 15].
+  std::vector<std::vector<Block>> levels_;
 };
 
 }  // namespace zandrel

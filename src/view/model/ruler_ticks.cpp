@@ -82,6 +82,13 @@ std::vector<RulerTick> TimeRulerTicks(double viewStart, double framesPerPixel, u
   return ticks;
 }
 
+int64_t BarThinning(double barPixels, double spacing) {
+  int64_t n = 1;
+  // Bars narrower than a pixel in 2^40 are not a zoom the view reaches.
+  while (n * barPixels < spacing && n < (int64_t{1} << 40)) n *= 2;
+  return n;
+}
+
 std::vector<BeatLine> BeatRulerLines(double viewStart, double framesPerPixel, uint32_t sampleRate, double bpm,
                                      int64_t frameCount, int areaWidth) {
   std::vector<BeatLine> lines;
@@ -109,12 +116,18 @@ std::vector<BeatLine> BeatRulerLines(double viewStart, double framesPerPixel, ui
       if (p >= 0 && std::fmod(n, 2.0) != 0 && x >= 0) lines.push_back({level.kind, x, p, true, {}});
     }
   }
+  const double barPixels = bar / framesPerPixel;
+  const int64_t lineEvery = BarThinning(barPixels, kBarLineSpacing);
+  const int64_t numberEvery = BarThinning(barPixels, kBarNumberSpacing);
   for (double b = std::floor(viewStart / bar); b < 10000; b += 1) {
     const int64_t p = static_cast<int64_t>(b * bar);
     const int x = PixelOf(static_cast<double>(p), viewStart, framesPerPixel);
     if (x > areaWidth) break;
-    if (p >= 0 && x >= 0)
-      lines.push_back({BeatLineKind::kBar, x, p, p < frameCount, Format("%d", static_cast<int>(b) + 1)});
+    const auto n = static_cast<int64_t>(b);
+    const bool line = n % lineEvery == 0 && p < frameCount;
+    const bool number = n % numberEvery == 0;
+    if (p >= 0 && x >= 0 && (line || number))
+      lines.push_back({BeatLineKind::kBar, x, p, line, number ? Format("%d", static_cast<int>(b) + 1) : std::string()});
     if (!beats) continue;
     for (int i = 1; i <= 3; ++i) {
       const int64_t q = p + static_cast<int64_t>(i * beat);

@@ -45,9 +45,22 @@ struct BeatLine {
   bool drawLine = true;  // bar numbers continue past the audio's end, their lines do not
   std::string label;     // bar number "%d", beat number ".%d", or empty
 };
+// Bars too close for their lines or numbers are thinned to every second,
+// fourth, eighth ... bar (so bars 1, 3, 5 ..., or 1, 5, 9 ..., in phrases of a
+// power of two): a bar number keeps its 40-pixel label rectangle to itself,
+// and bar lines stay at least 12 pixels apart, as the grid's half beats do.
+// At the zooms where every bar fits nothing is left out.
+inline constexpr double kBarNumberSpacing = 40.0;
+inline constexpr double kBarLineSpacing = 12.0;
+// The smallest power of two n with n x |barPixels| >= |spacing| (1 when the
+// bars are that far apart already).
+int64_t BarThinning(double barPixels, double spacing);
+
 // Empty without a sample rate. Subdivisions come first (eighths, quarters,
 // halves), each line listed once by the coarsest level it belongs to, then
-// the bars with their beats; the bars stop after bar 10000.
+// the bars with their beats; the bars stop after bar 10000. A bar thinned
+// away in both its line and its number is not listed; one that keeps only
+// its line has no label.
 std::vector<BeatLine> BeatRulerLines(double viewStart, double framesPerPixel, uint32_t sampleRate, double bpm,
                                      int64_t frameCount, int areaWidth);
 

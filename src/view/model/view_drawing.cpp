@@ -86,6 +86,14 @@ void DrawList::Text(std::string_view tag, std::string text, float x, float y, fl
   op.wholeOnly = wholeOnly;
 }
 
+void DrawList::MarkGlow(size_t first, float size, float glow) {
+  if (first >= ops_.size()) return;
+  DrawOp& op = ops_[first];
+  op.glowCircles = static_cast<int>(ops_.size() - first);
+  op.glowSize = size;
+  op.glow = glow;
+}
+
 std::vector<const DrawOp*> DrawList::Find(std::string_view tag) const {
   std::vector<const DrawOp*> found;
   for (const DrawOp& op : ops_)
@@ -239,6 +247,7 @@ void ViewDrawing::DrawEmptyScreen() {
       out_.Ellipse("particle-ring", s.x - 5, s.y - 5, 10, 10, 0, 0x06E6FFFF, 1.5f);
     }
     if (p.glow > 0.01f) {
+      const size_t first = out_.Ops().size();
       for (int i = 0; i <= 5; ++i) {
         const GlowCircle c = GlowCircleAt(i, s.size, p.glow);
         if (c.diameter <= 1.0f || c.alpha <= 0) continue;
@@ -246,6 +255,7 @@ void ViewDrawing::DrawEmptyScreen() {
         out_.Ellipse("particle-glow", s.x - c.diameter / 2, s.y - c.diameter / 2, c.diameter, c.diameter, colour, 0,
                      0.0f);
       }
+      out_.MarkGlow(first, s.size, p.glow);
     }
   }
   out_.Text("drop-hint", "DROP WAV FILE HERE", 0, static_cast<float>(height - 50), static_cast<float>(width), 50,

@@ -83,6 +83,14 @@ struct DrawOp {
   // kText: drawn only when the whole text fits the rectangle's width, so
   // that a narrow rectangle shows nothing rather than a cut piece of it.
   bool wholeOnly = false;
+  // On the first circle of a glowing particle ("particle-glow"): this op and
+  // the next glowCircles - 1 are the circles of GlowCircleAt (particles.h)
+  // for size factor glowSize and glow `glow`, all centred on the particle. A
+  // painter may draw them together as one image of the glow at 1, faded by
+  // `glow` (view_painter.h); the circles still describe the picture.
+  int glowCircles = 0;
+  float glowSize = 0.0f;
+  float glow = 0.0f;
 };
 
 class DrawList {
@@ -101,6 +109,10 @@ class DrawList {
   void Ellipse(std::string_view tag, float x, float y, float w, float h, Argb fill, Argb outline, float penWidth);
   void Text(std::string_view tag, std::string text, float x, float y, float w, float h, FontSpec font, Argb color,
             TextAlign align, bool wholeOnly = false);
+
+  // Marks the ops from index |first| to the end as one glowing particle's
+  // circles (DrawOp::glowCircles); nothing when there are none.
+  void MarkGlow(size_t first, float size, float glow);
 
   const std::vector<DrawOp>& Ops() const { return ops_; }
   void Clear() { ops_.clear(); }

@@ -92,6 +92,23 @@ TEST(AnimationTickTest, SlowFramesThinTheSwarmByTwentyDownToTwenty) {
   EXPECT_EQ(a.particles.size(), 20u);
 }
 
+// A view hidden for ten seconds resumes at full rate: the time away is not
+// one slow frame (which, counted, would thin the swarm by twenty).
+TEST(AnimationTickTest, APauseDoesNotThinTheSwarm) {
+  for (const bool resumed : {false, true}) {
+    SCOPED_TRACE(resumed ? "resumed" : "not resumed");
+    ParticleAnimation a;
+    InitParticles(a, 100.0);
+    double now = 100.0;
+    for (int i = 0; i < 10; ++i) AnimationTick(a, now += 0.033, std::nullopt, 800, 500);
+    now += 10.0;
+    if (resumed) ResumeAnimation(a, now);
+    for (int i = 0; i < 30; ++i) AnimationTick(a, now += 0.033, std::nullopt, 800, 500);
+    EXPECT_EQ(a.particles.size(), resumed ? 320u : 300u);
+    EXPECT_TRUE(a.adaptParticles);
+  }
+}
+
 TEST(UpdateParticlesTest, GlowFadesBelowATenthAfterTwentyEightSteps) {
   ParticleAnimation a;
   a.particles = {Particle{.glow = 1.0f}};  // at rest in the centre: no wall is reached

@@ -53,6 +53,31 @@ TEST(PeakCacheTest, EntriesEqualTheFullTableAtEveryBucketSize) {
   }
 }
 
+// Long audio where the summaries of 1024, 16384 and 262144 frames come into
+// play: quiet noise with isolated spikes of distinct heights, so that a
+// bucket that took one summary too many or too few shows another peak.
+TEST(PeakCacheTest, EntriesEqualTheFullTableOverLongAudio) {
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<int> noise(-50, 50);
+  std::uniform_int_distribution<int> gap(1, 9000);
+  std::vector<int16_t> samples(1100000);
+  for (int16_t& s : samples) s = static_cast<int16_t>(noise(rng));
+  int height = 200;
+  for (size_t i = static_cast<size_t>(gap(rng)); i < samples.size(); i += static_cast<size_t>(gap(rng))) {
+    height = height % 32000 + 97;
+    samples[i] = static_cast<int16_t>(i % 2 ? height : -height);
+  }
+  const CWavLoader wav = Mono16(samples);
+  PeakCache cache;
+  cache.Rebuild(&wav, 1);
+  for (int64_t bucket : {1000, 1024, 16385, 99225, 262144, 300001, 1100000}) {
+    cache.SetBucketSize(bucket);
+    const std::vector<PeakEntry> expected = Reference(wav, bucket);
+    ASSERT_EQ(cache.size(), static_cast<int64_t>(expected.size())) << bucket;
+    for (int64_t k = 0; k < cache.size(); ++k) ASSERT_EQ(cache[k], expected[static_cast<size_t>(k)]) << bucket << " " << k;
+  }
+}
+
 TEST(PeakCacheTest, MinAndMaxStraddleZeroAndOneFrameGivesOneEntry) {
   const CWavLoader positive = Mono16({1000});
   PeakCache cache;

@@ -108,5 +108,48 @@ TEST(BeatRulerTest, BarNumbersContinuePastTheAudioWithoutLines) {
   for (const auto& l : BeatRulerLines(-200000, 1024, 44100, 120, 100000, 1600)) EXPECT_GE(l.frame, 0);
 }
 
+// An hour at 120 BPM (1800 bars) seen at zooms from 86 pixels a bar down to
+// the whole file in 1600 pixels: where bars crowd, lines keep every n-th bar
+// and numbers every m-th (powers of two, counted from bar 1), and nothing is
+// left out while the bars are wide enough.
+TEST(BeatRulerTest, CrowdedBarsAreThinnedToWhatFits) {
+  constexpr int64_t kHour = 44100LL * 3600;
+  struct Case {
+    double framesPerPixel;
+    int64_t lineEvery, numberEvery;
+  };
+  for (const Case& c : {Case{1024, 1, 1}, Case{2048, 1, 1}, Case{4096, 1, 2}, Case{8192, 2, 4},
+                        Case{kHour / 1600.0, 16, 64}}) {
+    SCOPED_TRACE(c.framesPerPixel);
+    const auto lines = BeatRulerLines(0, c.framesPerPixel, 44100, 120, kHour, 1600);
+    std::vector<int64_t> lined, numbered;
+    int lastLine = -1000, lastNumber = -1000;
+    for (const BeatLine& l : lines) {
+      ASSERT_EQ(l.kind, BeatLineKind::kBar);
+      const int64_t bar = l.frame / 88200;
+      if (l.drawLine) {
+        lined.push_back(bar);
+        EXPECT_GE(l.x - lastLine, kBarLineSpacing - 1);
+        lastLine = l.x;
+      }
+      if (!l.label.empty()) {
+        numbered.push_back(bar);
+        EXPECT_EQ(l.label, std::to_string(bar + 1));
+        EXPECT_GE(l.x - lastNumber, kBarNumberSpacing - 1);
+        lastNumber = l.x;
+      }
+    }
+    // Every n-th bar on screen, from the first.
+    const auto every = [](int64_t n, size_t count) {
+      std::vector<int64_t> bars;
+      for (size_t i = 0; i < count; ++i) bars.push_back(static_cast<int64_t>(i) * n);
+      return bars;
+    };
+    const int64_t onScreen = static_cast<int64_t>(1600 * c.framesPerPixel / 88200) + 1;
+    EXPECT_EQ(lined, every(c.lineEvery, static_cast<size_t>((std::min<int64_t>(onScreen, 1800) + c.lineEvery - 1) / c.lineEvery)));
+    EXPECT_EQ(numbered, every(c.numberEvery, static_cast<size_t>((onScreen + c.numberEvery - 1) / c.numberEvery)));
+  }
+}
+
 }  // namespace
 }  // namespace zandrel
