@@ -33,16 +33,7 @@ constexpr int kLimitMs = 30000;
 
 class DeviceLossAppJack : public EditorOnFileTest {
  protected:
-  void SetUp() override {
-    if (!JackdInstalled()) {
-      if (JackRequired()) GTEST_FAIL() << "jackd is not installed, and with CI=true the JACK tests must run";
-      GTEST_SKIP() << "jackd is not installed";
-    }
-    if (!server.Start()) {
-      if (server.MachineFull() && !JackRequired()) GTEST_SKIP() << "the machine runs as many JACK servers as it allows";
-      GTEST_FAIL() << "the test's JACK server did not start";
-    }
-  }
+  void SetUp() override { ZANDREL_START_PRIVATE_JACK(server); }
   void TearDown() override {
     EditorOnFileTest::TearDown();
     server.Stop();

@@ -195,15 +195,8 @@ TEST_F(JackClientTest, OneMegabyteUpload) {
 // The server stops while a long upload is under way: the upload fails, says
 // why, and returns; the device keeps what it had, and closing is clean.
 TEST(JackUploadLoss, AServerThatStopsMidwayFailsTheUploadAndSaysWhy) {
-  if (!JackdInstalled()) {
-    if (JackRequired()) GTEST_FAIL() << "jackd is not installed, and with CI=true the JACK tests must run";
-    GTEST_SKIP() << "jackd is not installed";
-  }
   PrivateJackServer server;
-  if (!server.Start()) {
-    if (server.MachineFull() && !JackRequired()) GTEST_SKIP() << "the machine runs as many JACK servers as it allows";
-    GTEST_FAIL() << "the test's JACK server did not start";
-  }
+  ZANDREL_START_PRIVATE_JACK(server);
   TempDir dir;
   constexpr size_t kFrames = 1 << 19;
   WriteFileBytes(dir / "Long.wav", MakePcm16Wav(Sine(kFrames, 440, 46875), 1, 46875));
@@ -247,15 +240,8 @@ TEST(JackUploadLoss, AServerThatStopsMidwayFailsTheUploadAndSaysWhy) {
 // A JACK MIDI output whose server or destination has gone refuses to send:
 // a queued message would otherwise vanish as if it had been sent.
 TEST(JackMidiOutLoss, SendFailsOnceTheDestinationOrTheServerIsGone) {
-  if (!JackdInstalled()) {
-    if (JackRequired()) GTEST_FAIL() << "jackd is not installed, and with CI=true the JACK tests must run";
-    GTEST_SKIP() << "jackd is not installed";
-  }
   PrivateJackServer server;
-  if (!server.Start()) {
-    if (server.MachineFull() && !JackRequired()) GTEST_SKIP() << "the machine runs as many JACK servers as it allows";
-    GTEST_FAIL() << "the test's JACK server did not start";
-  }
+  ZANDREL_START_PRIVATE_JACK(server);
   const std::vector<uint8_t> noteOn{0x90, 60, 100};
   auto open = [](RtMidiSystem& sender, const std::string& client) -> std::unique_ptr<MidiOutPort> {
     const std::vector<std::string> names = sender.OutputNames();

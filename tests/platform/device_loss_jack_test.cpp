@@ -50,15 +50,6 @@ private:
 
 class DeviceLossJack : public ::testing::Test {
 protected:
-  void SetUp() override {
-    if (!test::JackdInstalled()) {
-      if (test::JackRequired())
-        GTEST_FAIL() << "jackd is not installed, and with CI=true the JACK "
-                        "tests must run";
-      GTEST_SKIP() << "jackd is not installed";
-    }
-  }
-  bool StartServer() { return server_.Start(); }
   test::PrivateJackServer server_;
 };
 
@@ -67,15 +58,8 @@ protected:
 // they were seen lost.
 void RecordStopClose(test::PrivateJackServer &server, bool closeAtOnce,
                      int round, bool withOutput) {
-  if (!server.Start()) {
-    if (server.MachineFull()) {
-      if (test::JackRequired())
-        GTEST_FAIL() << "no room for this test's JACK server, and with CI=true "
-                        "the JACK tests must run";
-      GTEST_SKIP() << "the machine runs as many JACK servers as jackd allows";
-    }
-    FAIL() << "round " << round << ": the test's JACK server did not start";
-  }
+  SCOPED_TRACE(testing::Message() << "round " << round);
+  ZANDREL_START_PRIVATE_JACK(server);
   RtAudioInput input(AudioBackend::kJack, "Zandrel loss input");
   std::atomic<size_t> captured{0};
   AudioInputError error;
@@ -128,17 +112,7 @@ TEST_F(DeviceLossJack, RecordingNoticesTheServerStoppingAndClosesEveryTime) {
 TEST_F(DeviceLossJack, PlaybackOpensAgainOnceTheServerIsBack) {
   RtAudioOutput output(AudioBackend::kJack, "Zandrel loss output");
   auto tone = std::make_shared<Tone>();
-  if (!StartServer()) {
-    // A machine that runs as many JACK servers as it allows (other runs
-    // sharing it) cannot start this test's own: a skip, not a fault here.
-    if (server_.MachineFull()) {
-      if (test::JackRequired())
-        GTEST_FAIL() << "no room for this test's JACK server, and with CI=true "
-                        "the JACK tests must run";
-      GTEST_SKIP() << "the machine runs as many JACK servers as jackd allows";
-    }
-    FAIL() << "the test's JACK server did not start";
-  }
+  ZANDREL_START_PRIVATE_JACK(server_);
   ASSERT_TRUE(output.Join(tone));
   ASSERT_TRUE(Eventually([&] { return tone->Rendered() > 0; }));
   server_.Stop();
@@ -150,17 +124,7 @@ TEST_F(DeviceLossJack, PlaybackOpensAgainOnceTheServerIsBack) {
   EXPECT_FALSE(output.Join(tone, &why));
   EXPECT_FALSE(why.empty());
 
-  if (!StartServer()) {
-    // A machine that runs as many JACK servers as it allows (other runs
-    // sharing it) cannot start this test's own: a skip, not a fault here.
-    if (server_.MachineFull()) {
-      if (test::JackRequired())
-        GTEST_FAIL() << "no room for this test's JACK server, and with CI=true "
-                        "the JACK tests must run";
-      GTEST_SKIP() << "the machine runs as many JACK servers as jackd allows";
-    }
-    FAIL() << "the test's JACK server did not start again";
-  }
+  ZANDREL_START_PRIVATE_JACK(server_);
   const size_t before = tone->Rendered();
   ASSERT_TRUE(output.Join(tone, &why)) << why;
   EXPECT_TRUE(Eventually([&] { return tone->Rendered() > before; }));

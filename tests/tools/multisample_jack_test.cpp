@@ -46,64 +46,94 @@ class SineVoice final : public AudioSource {
   double phase_ = 0.0;
 };
 
-TEST(MultisampleJack, ThreeNotesFromASimulatedInstrumentAtTheirPitch) {
-  ZANDREL_REQUIRE_JACK_SERVER();
-  // The instrument: its MIDI input and its audio output.
-  RtMidiSystem instrumentMidi{RtMidiBackend::Jack, "zandrel-robot-synth"};
-  auto voice = std::make_shared<SineVoice>();
+// A simulated instrument (a MIDI input that sounds the held note through an
+// audio output client) and the robot's ends of it, all named after
+// |prefix|. Ready() tells whether every port was found; Why() what failed.
+struct SimulatedRig {
+  explicit SimulatedRig(const std::string& prefix)
+      : instrumentMidi{RtMidiBackend::Jack, prefix + "-synth"},
+        output{AudioBackend::kJack, prefix + "-voice"},
+        outputScope(&output),
+        robotMidi{RtMidiBackend::Jack, prefix},
+        input(AudioBackend::kJack, prefix + "-capture") {
+    voice = std::make_shared<SineVoice>();
+    keys = instrumentMidi.OpenVirtualInput("keys", [this](std::span<const uint8_t> m) {
+      {
+        std::lock_guard<std::mutex> hold(lock);
+        received.emplace_back(m.begin(), m.end());
+      }
+      if (m.size() == 3 && (m[0] & 0xF0) == 0x90 && m[2] > 0) voice->note_.store(m[1]);
+      if (m.size() == 3 && (m[0] & 0xF0) == 0x80 && voice->note_.load() == m[1]) voice->note_.store(-1);
+    });
+    if (!keys) {
+      why = instrumentMidi.LastError();
+      return;
+    }
+    if (!CurrentAudioOutput().Join(voice, &why)) return;
+    const std::vector<std::string> outputs = robotMidi.OutputNames();
+    midiIndex = outputs.size();
+    for (size_t i = 0; i < outputs.size(); ++i)
+      if (outputs[i].find(prefix + "-synth") != std::string::npos) midiIndex = i;
+    for (const AudioInputDevice& d : input.Devices())
+      if (d.name.find(prefix + "-voice") != std::string::npos) identity = d.identity;
+    if (midiIndex == outputs.size() || identity.empty()) why = "the instrument's ports were not listed";
+  }
+  ~SimulatedRig() { CurrentAudioOutput().Leave(voice.get()); }
+  bool Ready() const { return why.empty(); }
+
+  // The robot's setup for notes |from| to |to| every |interval|.
+  MultisampleSetup Setup(int from, int to, int interval, double hold) {
+    MultisampleSetup setup;
+    setup.startNote = from;
+    setup.endNote = to;
+    setup.interval = interval;
+    setup.velocity = 100;
+    setup.holdSeconds = hold;
+    setup.waitSeconds = 0.2;
+    setup.midiSystem = &robotMidi;
+    setup.midiOutput = midiIndex;
+    setup.audioInput = &input;
+    setup.audioIdentity = identity;
+    return setup;
+  }
+
+  RtMidiSystem instrumentMidi;
+  std::shared_ptr<SineVoice> voice;
   std::mutex lock;
   std::vector<std::vector<uint8_t>> received;
-  std::unique_ptr<MidiInPort> keys = instrumentMidi.OpenVirtualInput("keys", [&](std::span<const uint8_t> m) {
-    {
-      std::lock_guard<std::mutex> hold(lock);
-      received.emplace_back(m.begin(), m.end());
-    }
-    if (m.size() == 3 && (m[0] & 0xF0) == 0x90 && m[2] > 0) voice->note_.store(m[1]);
-    if (m.size() == 3 && (m[0] & 0xF0) == 0x80 && voice->note_.load() == m[1]) voice->note_.store(-1);
-  });
-  ASSERT_NE(keys, nullptr) << instrumentMidi.LastError();
-  RtAudioOutput output{AudioBackend::kJack, "zandrel-robot-voice"};
-  ScopedAudioOutput outputScope(&output);
-  std::string error;
-  ASSERT_TRUE(CurrentAudioOutput().Join(voice, &error)) << error;
-
-  // The robot: finds the instrument's ports by name.
-  RtMidiSystem robotMidi{RtMidiBackend::Jack, "zandrel-robot"};
-  const std::vector<std::string> outputs = robotMidi.OutputNames();
-  size_t midiIndex = outputs.size();
-  for (size_t i = 0; i < outputs.size(); ++i)
-    if (outputs[i].find("zandrel-robot-synth") != std::string::npos) midiIndex = i;
-  ASSERT_LT(midiIndex, outputs.size());
-  RtAudioInput input(AudioBackend::kJack, "zandrel-robot-capture");
+  std::unique_ptr<MidiInPort> keys;
+  RtAudioOutput output;
+  ScopedAudioOutput outputScope;
+  RtMidiSystem robotMidi;
+  RtAudioInput input;
+  size_t midiIndex = 0;
   std::string identity;
-  for (const AudioInputDevice& d : input.Devices())
-    if (d.name.find("zandrel-robot-voice") != std::string::npos) identity = d.identity;
-  ASSERT_FALSE(identity.empty());
+  std::string why;
+};
 
+// Waits until |done| holds; a bound against a hang on a busy machine.
+template <typename Done>
+bool Within60s(Done done) {
+  for (int i = 0; i < 6000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return done();
+}
+
+TEST(MultisampleJack, ThreeNotesFromASimulatedInstrumentAtTheirPitch) {
+  ZANDREL_REQUIRE_JACK_SERVER();
+  SimulatedRig rig("zandrel-robot");
+  ASSERT_TRUE(rig.Ready()) << rig.why;
   MultisampleMidiOut midi;
   SteadyWaiter waiter;
   std::atomic<bool> done{false};
   MultisampleEvents events;
   events.done = [&] { done = true; };
   MultisampleRun run(midi, waiter, events);
-  MultisampleSetup setup;
-  setup.startNote = 57;
-  setup.endNote = 69;
-  setup.interval = 6;
-  setup.velocity = 100;
-  setup.holdSeconds = 0.6;
-  setup.waitSeconds = 0.2;
+  MultisampleSetup setup = rig.Setup(57, 69, 6, 0.6);
   setup.autoTrim = true;  // the server's latency comes off the front
-  setup.midiSystem = &robotMidi;
-  setup.midiOutput = midiIndex;
-  setup.audioInput = &input;
-  setup.audioIdentity = identity;
   ASSERT_EQ(run.Start(setup), "");
   // About 2.4 s of notes; a loaded machine may stretch that a lot.
-  for (int i = 0; i < 3000 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_TRUE(done);
+  ASSERT_TRUE(Within60s([&] { return done.load(); }));
   run.Join();
-  CurrentAudioOutput().Leave(voice.get());
 
   const std::vector<Region>& regions = run.Regions();
   ASSERT_EQ(regions.size(), 3u);
@@ -124,11 +154,11 @@ TEST(MultisampleJack, ThreeNotesFromASimulatedInstrumentAtTheirPitch) {
   }
   EXPECT_EQ(regions[2].hiKey, 127);
   // A note-off for every note-on, each before the next note-on.
-  std::lock_guard<std::mutex> hold(lock);
-  ASSERT_EQ(received.size(), 6u);
+  std::lock_guard<std::mutex> hold(rig.lock);
+  ASSERT_EQ(rig.received.size(), 6u);
   for (size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(received[2 * i], (std::vector<uint8_t>{0x90, static_cast<uint8_t>(notes[i]), 100}));
-    EXPECT_EQ(received[2 * i + 1], (std::vector<uint8_t>{0x80, static_cast<uint8_t>(notes[i]), 0}));
+    EXPECT_EQ(rig.received[2 * i], (std::vector<uint8_t>{0x90, static_cast<uint8_t>(notes[i]), 100}));
+    EXPECT_EQ(rig.received[2 * i + 1], (std::vector<uint8_t>{0x80, static_cast<uint8_t>(notes[i]), 0}));
   }
 }
 
@@ -136,40 +166,10 @@ TEST(MultisampleJack, ThreeNotesFromASimulatedInstrumentAtTheirPitch) {
 // is kept, the broken one is not stored, the status names it, and the run
 // ends and closes its devices.
 TEST(MultisampleJack, AServerThatStopsDuringTheSecondNoteKeepsTheFirst) {
-  if (!test::JackdInstalled()) {
-    if (test::JackRequired()) GTEST_FAIL() << "jackd is not installed, and with CI=true the JACK tests must run";
-    GTEST_SKIP() << "jackd is not installed";
-  }
   test::PrivateJackServer server;
-  if (!server.Start()) {
-    if (server.MachineFull() && !test::JackRequired())
-      GTEST_SKIP() << "the machine runs as many JACK servers as it allows";
-    GTEST_FAIL() << "the test's JACK server did not start";
-  }
-  RtMidiSystem instrumentMidi{RtMidiBackend::Jack, "zandrel-loss-synth"};
-  auto voice = std::make_shared<SineVoice>();
-  std::unique_ptr<MidiInPort> keys = instrumentMidi.OpenVirtualInput("keys", [&](std::span<const uint8_t> m) {
-    if (m.size() == 3 && (m[0] & 0xF0) == 0x90 && m[2] > 0) voice->note_.store(m[1]);
-    if (m.size() == 3 && (m[0] & 0xF0) == 0x80 && voice->note_.load() == m[1]) voice->note_.store(-1);
-  });
-  ASSERT_NE(keys, nullptr) << instrumentMidi.LastError();
-  RtAudioOutput output{AudioBackend::kJack, "zandrel-loss-voice"};
-  ScopedAudioOutput outputScope(&output);
-  std::string error;
-  ASSERT_TRUE(CurrentAudioOutput().Join(voice, &error)) << error;
-
-  RtMidiSystem robotMidi{RtMidiBackend::Jack, "zandrel-loss-robot"};
-  const std::vector<std::string> outputs = robotMidi.OutputNames();
-  size_t midiIndex = outputs.size();
-  for (size_t i = 0; i < outputs.size(); ++i)
-    if (outputs[i].find("zandrel-loss-synth") != std::string::npos) midiIndex = i;
-  ASSERT_LT(midiIndex, outputs.size());
-  RtAudioInput input(AudioBackend::kJack, "zandrel-loss-capture");
-  std::string identity;
-  for (const AudioInputDevice& d : input.Devices())
-    if (d.name.find("zandrel-loss-voice") != std::string::npos) identity = d.identity;
-  ASSERT_FALSE(identity.empty());
-
+  ZANDREL_START_PRIVATE_JACK(server);
+  SimulatedRig rig("zandrel-loss");
+  ASSERT_TRUE(rig.Ready()) << rig.why;
   MultisampleMidiOut midi;
   SteadyWaiter waiter;
   std::atomic<bool> done{false};
@@ -182,28 +182,13 @@ TEST(MultisampleJack, AServerThatStopsDuringTheSecondNoteKeepsTheFirst) {
     status = std::move(text);
   };
   MultisampleRun run(midi, waiter, events);
-  MultisampleSetup setup;
-  setup.startNote = 57;
-  setup.endNote = 69;
-  setup.interval = 6;
-  setup.velocity = 100;
-  setup.holdSeconds = 1.0;
-  setup.waitSeconds = 0.2;
-  setup.midiSystem = &robotMidi;
-  setup.midiOutput = midiIndex;
-  setup.audioInput = &input;
-  setup.audioIdentity = identity;
-  ASSERT_EQ(run.Start(setup), "");
-  // Bounds against a hang, not timings.
-  for (int i = 0; i < 6000 && run.CurrentNote() != 63 && !done; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(run.Start(rig.Setup(57, 69, 6, 1.0)), "");
+  ASSERT_TRUE(Within60s([&] { return run.CurrentNote() == 63 || done; }));
   ASSERT_EQ(run.CurrentNote(), 63);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   server.Stop();
-  for (int i = 0; i < 6000 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_TRUE(done);
+  ASSERT_TRUE(Within60s([&] { return done.load(); }));
   run.Join();
-  CurrentAudioOutput().Leave(voice.get());
 
   ASSERT_EQ(run.Regions().size(), 1u);
   EXPECT_EQ(run.Regions()[0].rootNote, 57);
