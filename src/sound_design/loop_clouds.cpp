@@ -141,6 +141,21 @@ int64_t PaulStretchWindow(float windowMs, uint32_t rate) {
 
 float PaulStretchFactor(float coarse, float fine) { return std::max(coarse + fine, 0.1f); }
 
+namespace {
+
+// A grain start in [0, span): one 15-bit draw reaches every start of a span
+// up to 32768 frames; a longer span (a loop of more than about 0.75 s at
+// 44.1 kHz) takes two draws as one 30-bit number, so that grains reach its
+// whole length instead of only its first 32768 frames.
+int64_t GrainStart(Rand15& random, int64_t span) {
+  if (span <= Rand15::kMax + 1) return random.Next() % span;
+  const int64_t high = random.Next();
+  const int64_t low = random.Next();
+  return ((high << 15) | low) % span;
+}
+
+}  // namespace
+
 std::vector<int16_t> GenerateGranularCloud(const LoopPcm& loop, const GranularParams& params, Rand15& random,
                                            const CloudProgress& progress) {
   const int64_t n = loop.Frames();
@@ -165,7 +180,7 @@ std::vector<int16_t> GenerateGranularCloud(const LoopPcm& loop, const GranularPa
   ProgressGate gate(progress);
   for (int64_t t = 0; t < rendered; t += hop) {
     if (!gate.Report(RenderPercent(t, rendered))) return {};
-    const int64_t w = span >= 1 ? random.Next() % span : 0;
+    const int64_t w = span >= 1 ? GrainStart(random, span) : 0;
     // The speed is drawn for every grain, also at jitter 0.
     const float rho =
         (static_cast<float>(random.Next()) / 32767.0f - 0.5f) * 2.0f * params.jitter + 1.0f;

@@ -102,6 +102,40 @@ TEST(ResynthesisKnobEffects, GranularGrainsReadTheWholeLoop) {
   }
 }
 
+// A loop of 2 s is longer than one 15-bit draw can reach: the grain starts
+// still cover the whole of it, so each of its eight stretches is heard and
+// its second half (all of it beyond frame 44100, past the 32768 frames of a
+// single draw) as much as its first.
+TEST(ResynthesisKnobEffects, GranularGrainsReachTheEndOfALongLoop) {
+  const std::vector<double> hz = {500, 700, 900, 1100, 1300, 1500, 1700, 1900};
+  const std::vector<int16_t> loop = Segments(11025, hz);
+  ASSERT_EQ(loop.size(), size_t(2 * kRate));
+  for (const double grainMs : {30.0, 100.0}) {
+    GranularParams p;
+    p.lengthRatio = 4.0;
+    p.grainMs = grainMs;
+    p.jitter = 0;
+    p.loopFadeMs = 0;
+    Rand15 random(1);
+    const std::vector<int16_t> out = GenerateGranularCloud({loop, 1, kRate}, p, random);
+    ASSERT_EQ(out.size(), loop.size() * 4);
+    const Spectrum s = PowerSpectrum(out, 0, out.size(), 4096, kRate);
+    std::vector<double> share;
+    double total = 0;
+    for (const double f : hz) {
+      share.push_back(s.Band(f - 60, f + 60));
+      total += share.back();
+    }
+    double secondHalf = 0;
+    for (size_t i = 0; i < share.size(); ++i) {
+      share[i] /= total;
+      if (i >= share.size() / 2) secondHalf += share[i];
+      EXPECT_GT(share[i], 0.06) << "grain " << grainMs << " ms, stretch " << i;
+    }
+    EXPECT_NEAR(secondHalf, 0.5, 0.1) << "grain " << grainMs << " ms";
+  }
+}
+
 // Speeds are drawn between 1 - jitter and 1 + jitter: a tone comes back
 // spread evenly over that band, a standard deviation of jitter / sqrt(3) of
 // its frequency (plus the few hertz of the grain's own window).
