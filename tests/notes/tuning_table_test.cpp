@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <functional>
+#include <initializer_list>
 #include <set>
 
 namespace zandrel {
@@ -179,28 +180,80 @@ Pitches PadsOf(const std::array<double, 12>& note) {
   return {note[0], note[2], note[4], note[5], note[7], note[9], note[11], 1200};
 }
 
-// The rows named for two documented temperaments carry them: quarter-comma
-// meantone (every fifth narrowed by a quarter of the syntonic comma, 81:80)
-// and Werckmeister III (C-G, G-D, D-A and B-F# narrowed by a quarter of the
-// Pythagorean comma, the other fifths pure). The chains are checked against
-// the published cents before the pads are compared with them.
+// Every fifth of the chain narrowed by the same amount.
+std::array<double, 11> Even(double narrowing) {
+  std::array<double, 11> n{};
+  n.fill(narrowing);
+  return n;
+}
+
+// Fifths of the chain by name: Eb-Bb 0, Bb-F 1, F-C 2, C-G 3, G-D 4, D-A 5,
+// A-E 6, E-B 7, B-F# 8, F#-C# 9, C#-G# 10.
+std::array<double, 11> Tempered(std::initializer_list<int> fifths, double narrowing) {
+  std::array<double, 11> n{};
+  for (int i : fifths) n[i] = narrowing;
+  return n;
+}
+
+// The rows named for documented temperaments carry them. Each temperament is
+// built from its definition, checked against its published cents (to 0.1),
+// and then the row's pads are compared with it.
 TEST(TuningTableTest, NamedTemperamentsCarryTheirPublishedCents) {
   const double syntonic = 1200.0 * std::log2(81.0 / 80.0);
   const double pythagorean = 1200.0 * std::log2(std::pow(3.0, 12) / std::pow(2.0, 19));
-  std::array<double, 11> quarterComma{};
-  quarterComma.fill(syntonic / 4);
-  std::array<double, 11> werckmeister{};
-  for (int i : {3, 4, 5, 8}) werckmeister[i] = pythagorean / 4;  // C-G, G-D, D-A, B-F#
+  const double schisma = pythagorean - syntonic;
+  enum { EbBb, BbF, FC, CG, GD, DA, AE, EB, BFs, FsCs, CsGs };
+  // Pythagorean: every fifth a pure 3:2.
+  const auto pythagoreanChain = Even(0);
+  // Meantones: every fifth narrowed by the named fraction of the syntonic
+  // comma (81:80); Zarlino's 2/7 (1558), the sixth-comma meantone of
+  // Silbermann's organs, the eighth-comma meantone, and the quarter-comma
+  // meantone whose fifths give pure 5:4 thirds.
+  const auto twoSevenths = Even(2.0 * syntonic / 7.0);
+  const auto sixthComma = Even(syntonic / 6.0);
+  const auto eighthComma = Even(syntonic / 8.0);
+  const auto quarterComma = Even(syntonic / 4.0);
+  // Werckmeister III: C-G, G-D, D-A and B-F# narrowed by a quarter of the
+  // Pythagorean comma, the other fifths pure.
+  const auto werckmeister = Tempered({CG, GD, DA, BFs}, pythagorean / 4.0);
+  // Kirnberger III: C-G-D-A-E narrowed by a quarter of the syntonic comma
+  // (C-E a pure 5:4), F#-C# by a schisma, the other fifths pure.
+  auto kirnberger = Tempered({CG, GD, DA, AE}, syntonic / 4.0);
+  kirnberger[FsCs] = schisma;
+  // Kellner: C-G-D-A-E and B-F# narrowed by a fifth of the Pythagorean
+  // comma, the other fifths pure.
+  const auto kellner = Tempered({CG, GD, DA, AE, BFs}, pythagorean / 5.0);
+  // Vallotti: F-C-G-D-A-E-B narrowed by a sixth of the Pythagorean comma,
+  // B-F#-C#-G#-Eb-Bb-F pure.
+  const auto vallotti = Tempered({FC, CG, GD, DA, AE, EB}, pythagorean / 6.0);
+  // Young's second temperament: the same six fifths one step on, C-G-D-A-E-B-F#.
+  const auto young = Tempered({CG, GD, DA, AE, EB, BFs}, pythagorean / 6.0);
   const struct {
     int row;
     const char* name;
     std::array<double, 12> notes;
     std::array<double, 12> published;
   } temperaments[] = {
+      {6, "Pythagorean Tuning (Medieval)", FifthChain(pythagoreanChain),
+       {0, 113.7, 203.9, 294.1, 407.8, 498.0, 611.7, 702.0, 815.6, 905.9, 996.1, 1109.8}},
+      {8, "Old Italian (Zarlino's 2/7 Comma)", FifthChain(twoSevenths),
+       {0, 70.7, 191.6, 312.6, 383.2, 504.2, 574.9, 695.8, 766.5, 887.4, 1008.4, 1079.1}},
       {12, "1/4-Comma Meantone (16th/17th-century)", FifthChain(quarterComma),
        {0, 76.0, 193.2, 310.3, 386.3, 503.4, 579.5, 696.6, 772.6, 889.7, 1006.8, 1082.9}},
+      {13, "Gottfried Silbermann (Late Baroque Organ)", FifthChain(sixthComma),
+       {0, 88.6, 196.7, 304.9, 393.5, 501.6, 590.2, 698.4, 787.0, 895.1, 1003.3, 1091.9}},
+      {14, "1/8 Comma Meantone (Late Baroque / Classical)", FifthChain(eighthComma),
+       {0, 94.9, 198.5, 302.2, 397.1, 500.7, 595.6, 699.3, 794.1, 897.8, 1001.5, 1096.3}},
       {15, "Werckmeister III (Well Temperament)", FifthChain(werckmeister),
        {0, 90.2, 192.2, 294.1, 390.2, 498.0, 588.3, 696.1, 792.2, 888.3, 996.1, 1092.2}},
+      {16, "Kirnberger III (Baroque)", FifthChain(kirnberger),
+       {0, 90.2, 193.2, 294.1, 386.3, 498.0, 590.2, 696.6, 792.2, 889.7, 996.1, 1088.3}},
+      {17, "Kellner (Valdro's 'Wohltemperirte' Solution)", FifthChain(kellner),
+       {0, 90.2, 194.5, 294.1, 389.1, 498.0, 588.3, 697.3, 792.2, 891.8, 996.1, 1091.0}},
+      {19, "Vallotti && Young (Circa 1750)", FifthChain(vallotti),
+       {0, 94.1, 196.1, 298.0, 392.2, 502.0, 592.2, 698.0, 796.1, 894.1, 1000.0, 1090.2}},
+      {20, "Thomas Young Well Temperament (1799)", FifthChain(young),
+       {0, 90.2, 196.1, 294.1, 392.2, 498.0, 588.3, 698.0, 792.2, 894.1, 996.1, 1090.2}},
   };
   for (const auto& t : temperaments) {
     SCOPED_TRACE(t.name);
@@ -223,6 +276,11 @@ TEST(TuningTableTest, ComputedRowsFollowTheirDerivation) {
       {3, FromRatios({1, 9.0 / 8, 5.0 / 4, 4.0 / 3, 3.0 / 2, 5.0 / 3, 15.0 / 8, 2})},
       {137, EqualSteps(1200.0 / 7)},
       {8, Meantone(701.955 - 2.0 / 7 * kComma)},
+      // Pythagorean tetrachords in the Phrygian octave species: T S T T T S T.
+      {9, FromRatios({1, 9.0 / 8, 32.0 / 27, 4.0 / 3, 3.0 / 2, 27.0 / 16, 16.0 / 9, 2})},
+      // Soft diatonic in 72 moria: 12, 10, 8, 12, 12, 10, 8.
+      {10, FromSteps({0, 12 * 1200.0 / 72, 22 * 1200.0 / 72, 30 * 1200.0 / 72, 42 * 1200.0 / 72, 54 * 1200.0 / 72,
+                      64 * 1200.0 / 72})},
       {11, Meantone(701.955 - kComma / 4)},
       {13, Meantone(701.955 - kComma / 6)},
       {14, Meantone(701.955 - kComma / 8)},
