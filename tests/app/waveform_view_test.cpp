@@ -149,6 +149,58 @@ TEST(ViewPainterColumns, WrittenColumnsMatchThePaintersFill) {
   }
 }
 
+// Dotted columns (the beat grid's eighths) are written into the image too;
+// they must come out as the painter strokes a dotted line (which it does
+// when a clip is set), to the last bit: the same dots, in the same phase,
+// for each length, from the image's top row to its bottom one.
+TEST(ViewPainterColumns, WrittenDottedColumnsMatchThePaintersDottedLines) {
+  const Argb colours[] = {0x783C3C3C, 0xFF00FF00, 0x01FFFFFF};
+  const QImage::Format formats[] = {QImage::Format_ARGB32_Premultiplied, QImage::Format_RGB32};
+  constexpr int kHeight = 40;
+  for (const QImage::Format format : formats) {
+    for (const Argb colour : colours) {
+      QImage background(80, kHeight, format);
+      for (int y = 0; y < background.height(); ++y)
+        for (int x = 0; x < background.width(); ++x)
+          background.setPixel(x, y, qPremultiply(qRgba((x * 37 + y * 11) & 255, (x * 5 + y * 53) & 255,
+                                                       (x * y * 7) & 255, format == QImage::Format_RGB32
+                                                                              ? 255
+                                                                              : (x * 29 + y * 3) & 255)));
+      DrawList list;
+      std::vector<PointF> columns;
+      // Tops 0 to 4 and lengths 1 to 15 cover every phase of the dots at
+      // both ends; the last columns reach the bottom row.
+      for (int x = 0; x < 75; ++x) {
+        const int top = x % 5;
+        const int bottom = x >= 70 ? kHeight - 1 : top + 1 + x / 5;
+        columns.push_back({static_cast<float>(x), static_cast<float>(top)});
+        columns.push_back({static_cast<float>(x), static_cast<float>(bottom)});
+      }
+      list.Lines("dots", columns, colour, 1.0f, true);
+      QImage written = background.copy();
+      {
+        QPainter p(&written);
+        p.setRenderHint(QPainter::Antialiasing, true);
+        PaintDrawList(p, list);
+      }
+      QImage stroked = background.copy();
+      {
+        QPainter p(&stroked);
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.setClipRect(stroked.rect());
+        PaintDrawList(p, list);
+      }
+      EXPECT_EQ(written, stroked) << "colour " << std::hex << colour << ", format " << std::dec << format;
+      // Dotted, not solid: of a long column, one pixel in three is painted
+      // (a nearly clear colour leaves some pixels as they were).
+      if ((colour >> 24) < 0x10) continue;
+      int painted = 0;
+      for (int y = 0; y < kHeight; ++y) painted += written.pixel(72, y) != background.pixel(72, y);
+      EXPECT_EQ(painted, (kHeight - 1 - 2) / 3 + 1) << std::hex << colour;
+    }
+  }
+}
+
 TEST_F(WaveformViewTest, ScreenshotOfRegionsSelectionAndCursor) {
   SetUpPicture();
   ViewModel& m = Model();
