@@ -106,6 +106,30 @@ QRgb Over(Argb argb, QRgb under) {
   return qRgb(mix(16), mix(8), mix(0));
 }
 
+// A background of |width| x |height| in |format| whose every pixel differs
+// from its neighbours (translucent too where the format has alpha).
+QImage PatternedBackground(int width, int height, QImage::Format format) {
+  QImage background(width, height, format);
+  for (int y = 0; y < background.height(); ++y)
+    for (int x = 0; x < background.width(); ++x)
+      background.setPixel(x, y, qPremultiply(qRgba((x * 37 + y * 11) & 255, (x * 5 + y * 53) & 255,
+                                                   (x * y * 7) & 255, format == QImage::Format_RGB32
+                                                                          ? 255
+                                                                          : (x * 29 + y * 3) & 255)));
+  return background;
+}
+
+// |list| painted over a copy of |background|, with or without a clip (with
+// one, the painter draws everything itself).
+QImage Painted(const QImage& background, const DrawList& list, bool clipped) {
+  QImage image = background.copy();
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing, true);
+  if (clipped) p.setClipRect(image.rect());
+  PaintDrawList(p, list);
+  return image;
+}
+
 // One-pixel columns are written into the image directly, translucent ones
 // blended there; they must come out as the painter's own fill draws them
 // (which it does when a clip is set), to the last bit, over any background.
@@ -114,13 +138,7 @@ TEST(ViewPainterColumns, WrittenColumnsMatchThePaintersFill) {
   const QImage::Format formats[] = {QImage::Format_ARGB32_Premultiplied, QImage::Format_RGB32};
   for (const QImage::Format format : formats) {
     for (const Argb colour : colours) {
-      QImage background(64, 48, format);
-      for (int y = 0; y < background.height(); ++y)
-        for (int x = 0; x < background.width(); ++x)
-          background.setPixel(x, y, qPremultiply(qRgba((x * 37 + y * 11) & 255, (x * 5 + y * 53) & 255,
-                                                       (x * y * 7) & 255, format == QImage::Format_RGB32
-                                                                              ? 255
-                                                                              : (x * 29 + y * 3) & 255)));
+      const QImage background = PatternedBackground(64, 48, format);
       DrawList list;
       std::vector<PointF> columns;
       for (int x = -2; x < 66; x += 3) {  // some off the image, some cut by its edges
@@ -128,19 +146,8 @@ TEST(ViewPainterColumns, WrittenColumnsMatchThePaintersFill) {
         columns.push_back({static_cast<float>(x), 20.0f + static_cast<float>(x)});
       }
       list.Lines("columns", columns, colour, 1.0f);
-      QImage written = background.copy();
-      {
-        QPainter p(&written);
-        p.setRenderHint(QPainter::Antialiasing, true);
-        PaintDrawList(p, list);
-      }
-      QImage filled = background.copy();
-      {
-        QPainter p(&filled);
-        p.setRenderHint(QPainter::Antialiasing, true);
-        p.setClipRect(filled.rect());
-        PaintDrawList(p, list);
-      }
+      const QImage written = Painted(background, list, false);
+      const QImage filled = Painted(background, list, true);
       if ((colour >> 24) != 0) {
         EXPECT_NE(written, background) << std::hex << colour << " left the image as it was";
       }
@@ -159,13 +166,7 @@ TEST(ViewPainterColumns, WrittenDottedColumnsMatchThePaintersDottedLines) {
   constexpr int kHeight = 40;
   for (const QImage::Format format : formats) {
     for (const Argb colour : colours) {
-      QImage background(80, kHeight, format);
-      for (int y = 0; y < background.height(); ++y)
-        for (int x = 0; x < background.width(); ++x)
-          background.setPixel(x, y, qPremultiply(qRgba((x * 37 + y * 11) & 255, (x * 5 + y * 53) & 255,
-                                                       (x * y * 7) & 255, format == QImage::Format_RGB32
-                                                                              ? 255
-                                                                              : (x * 29 + y * 3) & 255)));
+      const QImage background = PatternedBackground(80, kHeight, format);
       DrawList list;
       std::vector<PointF> columns;
       // Tops 0 to 4 and lengths 1 to 15 cover every phase of the dots at
@@ -177,19 +178,8 @@ TEST(ViewPainterColumns, WrittenDottedColumnsMatchThePaintersDottedLines) {
         columns.push_back({static_cast<float>(x), static_cast<float>(bottom)});
       }
       list.Lines("dots", columns, colour, 1.0f, true);
-      QImage written = background.copy();
-      {
-        QPainter p(&written);
-        p.setRenderHint(QPainter::Antialiasing, true);
-        PaintDrawList(p, list);
-      }
-      QImage stroked = background.copy();
-      {
-        QPainter p(&stroked);
-        p.setRenderHint(QPainter::Antialiasing, true);
-        p.setClipRect(stroked.rect());
-        PaintDrawList(p, list);
-      }
+      const QImage written = Painted(background, list, false);
+      const QImage stroked = Painted(background, list, true);
       EXPECT_EQ(written, stroked) << "colour " << std::hex << colour << ", format " << std::dec << format;
       // Dotted, not solid: of a long column, one pixel in three is painted
       // (a nearly clear colour leaves some pixels as they were).

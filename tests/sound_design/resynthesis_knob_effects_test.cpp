@@ -68,23 +68,23 @@ double ShareAround(const Spectrum& s, double hz, double loHz, double hiHz) {
 
 // ---------------------------------------------------------------- Granular Cloud
 
-// Grain positions are drawn over the whole span N - G: every stretch of the
-// loop is heard, the second half of the loop as much as the first (the
-// density of grain coverage is symmetric about the middle).
-TEST(ResynthesisKnobEffects, GranularGrainsReadTheWholeLoop) {
-  // 32000 frames: every position of the span can be drawn from the 15-bit
-  // generator.
+// A loop of eight tone stretches of |stretchFrames| each, clouded |ratio|
+// times as long with grains of each of |grainMs|: every stretch carries at
+// least |minShare| of the tones' power, and the second half of the loop
+// about half of it (the grains start anywhere in the loop).
+void ExpectGrainsReadEveryStretch(int64_t stretchFrames, float ratio, std::initializer_list<double> grainMs,
+                                  double minShare) {
   const std::vector<double> hz = {500, 700, 900, 1100, 1300, 1500, 1700, 1900};
-  const std::vector<int16_t> loop = Segments(4000, hz);
-  for (const double grainMs : {30.0, 50.0, 100.0}) {
+  const std::vector<int16_t> loop = Segments(stretchFrames, hz);
+  for (const double grain : grainMs) {
     GranularParams p;
-    p.lengthRatio = 6.0;
-    p.grainMs = grainMs;
+    p.lengthRatio = ratio;
+    p.grainMs = grain;
     p.jitter = 0;
     p.loopFadeMs = 0;
     Rand15 random(1);
     const std::vector<int16_t> out = GenerateGranularCloud({loop, 1, kRate}, p, random);
-    ASSERT_EQ(out.size(), loop.size() * 6);
+    ASSERT_EQ(out.size(), static_cast<size_t>(static_cast<double>(loop.size()) * ratio));
     const Spectrum s = PowerSpectrum(out, 0, out.size(), 4096, kRate);
     std::vector<double> share;
     double total = 0;
@@ -96,10 +96,19 @@ TEST(ResynthesisKnobEffects, GranularGrainsReadTheWholeLoop) {
     for (size_t i = 0; i < share.size(); ++i) {
       share[i] /= total;
       if (i >= share.size() / 2) secondHalf += share[i];
-      EXPECT_GT(share[i], 0.04) << "grain " << grainMs << " ms, stretch " << i;
+      EXPECT_GT(share[i], minShare) << "grain " << grain << " ms, stretch " << i;
     }
-    EXPECT_NEAR(secondHalf, 0.5, 0.1) << "grain " << grainMs << " ms";
+    EXPECT_NEAR(secondHalf, 0.5, 0.1) << "grain " << grain << " ms";
   }
+}
+
+// Grain positions are drawn over the whole span N - G: every stretch of the
+// loop is heard, the second half of the loop as much as the first (the
+// density of grain coverage is symmetric about the middle).
+TEST(ResynthesisKnobEffects, GranularGrainsReadTheWholeLoop) {
+  // 32000 frames: every position of the span can be drawn from the 15-bit
+  // generator.
+  ExpectGrainsReadEveryStretch(4000, 6.0, {30.0, 50.0, 100.0}, 0.04);
 }
 
 // A loop of 2 s is longer than one 15-bit draw can reach: the grain starts
@@ -107,33 +116,7 @@ TEST(ResynthesisKnobEffects, GranularGrainsReadTheWholeLoop) {
 // its second half (all of it beyond frame 44100, past the 32768 frames of a
 // single draw) as much as its first.
 TEST(ResynthesisKnobEffects, GranularGrainsReachTheEndOfALongLoop) {
-  const std::vector<double> hz = {500, 700, 900, 1100, 1300, 1500, 1700, 1900};
-  const std::vector<int16_t> loop = Segments(11025, hz);
-  ASSERT_EQ(loop.size(), size_t(2 * kRate));
-  for (const double grainMs : {30.0, 100.0}) {
-    GranularParams p;
-    p.lengthRatio = 4.0;
-    p.grainMs = grainMs;
-    p.jitter = 0;
-    p.loopFadeMs = 0;
-    Rand15 random(1);
-    const std::vector<int16_t> out = GenerateGranularCloud({loop, 1, kRate}, p, random);
-    ASSERT_EQ(out.size(), loop.size() * 4);
-    const Spectrum s = PowerSpectrum(out, 0, out.size(), 4096, kRate);
-    std::vector<double> share;
-    double total = 0;
-    for (const double f : hz) {
-      share.push_back(s.Band(f - 60, f + 60));
-      total += share.back();
-    }
-    double secondHalf = 0;
-    for (size_t i = 0; i < share.size(); ++i) {
-      share[i] /= total;
-      if (i >= share.size() / 2) secondHalf += share[i];
-      EXPECT_GT(share[i], 0.06) << "grain " << grainMs << " ms, stretch " << i;
-    }
-    EXPECT_NEAR(secondHalf, 0.5, 0.1) << "grain " << grainMs << " ms";
-  }
+  ExpectGrainsReadEveryStretch(11025, 4.0, {30.0, 100.0}, 0.06);
 }
 
 // Speeds are drawn between 1 - jitter and 1 + jitter: a tone comes back
