@@ -123,9 +123,7 @@ TEST_F(DeviceLossAppJack, TheMiniSamplerSaysItsOutputStoppedAndPlaysAgainWithThe
   doc.instrument.hasInstrument = true;
   doc.instrument.regions = {Region{.startSample = 0, .endSample = 441000, .loopStart = 0, .loopEnd = 441000}};
   CPlayInstrumentDlg dialog(&doc.audio, &doc.instrument);
-  dialog.setWindowModality(Qt::ApplicationModal);
-  dialog.show();
-  ASSERT_TRUE(WaitUntil([&] { return QApplication::activeModalWidget() == &dialog; }));
+  ASSERT_NO_FATAL_FAILURE(ShowModal(dialog));
   ASSERT_TRUE(dialog.Sounding());
 
   server.Stop();

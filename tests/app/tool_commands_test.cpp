@@ -372,9 +372,7 @@ TEST_F(ToolCommandsTest, MiniSamplerReleasesHeldKeysWhenItLosesTheKeyboard) {
   ScopedAudioOutput outputScope(&output);
   CQuorvelDoc& doc = app->Document();
   CPlayInstrumentDlg dialog(&doc.audio, &doc.instrument);
-  dialog.setWindowModality(Qt::ApplicationModal);
-  dialog.show();
-  ASSERT_TRUE(WaitUntil([&] { return QApplication::activeModalWidget() == &dialog; }));
+  ASSERT_NO_FATAL_FAILURE(ShowModal(dialog));
   QTest::keyPress(&dialog, Qt::Key_Z);  // 48: the hat's region
   EXPECT_EQ(dialog.Status()->text(), QStringLiteral("Note: 48 (C3) | Region: 3 | Root: 42 (F#2) | Vel: 100"));
   output.Pull(4096);
@@ -402,9 +400,7 @@ TEST_F(ToolCommandsTest, MiniSamplerSaysWhenItsOutputStopsAndPlaysAgainWithTheNe
   ScopedAudioOutput outputScope(&output);
   CQuorvelDoc& doc = app->Document();
   CPlayInstrumentDlg dialog(&doc.audio, &doc.instrument);
-  dialog.setWindowModality(Qt::ApplicationModal);
-  dialog.show();
-  ASSERT_TRUE(WaitUntil([&] { return QApplication::activeModalWidget() == &dialog; }));
+  ASSERT_NO_FATAL_FAILURE(ShowModal(dialog));
   ASSERT_TRUE(dialog.Sounding());
 
   // The server goes away: the player leaves the output and says so once.

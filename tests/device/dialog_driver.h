@@ -22,6 +22,13 @@ inline bool WaitUntil(const std::function<bool()>& condition, int limitMs = kDia
   return QTest::qWaitFor(condition, limitMs);
 }
 
+// Shows |dialog| as the window a user types into (modal, active).
+inline void ShowModal(QDialog& dialog) {
+  dialog.setWindowModality(Qt::ApplicationModal);
+  dialog.show();
+  ASSERT_TRUE(WaitUntil([&] { return QApplication::activeModalWidget() == &dialog; }));
+}
+
 inline void SaveScreenshot(QWidget& widget, const QString& name) {
   QApplication::processEvents();
   QDir().mkpath(QStringLiteral(ZANDREL_SCREENSHOT_DIR));

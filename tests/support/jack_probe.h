@@ -51,21 +51,4 @@ inline bool JackRequired() {
     }                                                                                                 \
   } while (0)
 
-// Starts |server| (a PrivateJackServer, support/private_jack.h) in a test
-// body or SetUp, or ends the test: a skip when jackd is missing or the
-// machine runs as many JACK servers as it allows, and with CI=true a failure.
-#define ZANDREL_START_PRIVATE_JACK(server)                                                          \
-  do {                                                                                              \
-    const bool required = ::zandrel::test::JackRequired();                                          \
-    if (std::system("command -v jackd >/dev/null 2>&1") != 0) {                                     \
-      if (required) GTEST_FAIL() << "jackd is not installed, and with CI=true the JACK tests must run"; \
-      GTEST_SKIP() << "jackd is not installed";                                                     \
-    }                                                                                               \
-    if (!(server).Start()) {                                                                        \
-      if ((server).MachineFull() && !required)                                                      \
-        GTEST_SKIP() << "the machine runs as many JACK servers as jackd allows";                    \
-      GTEST_FAIL() << "the test's JACK server did not start";                                       \
-    }                                                                                               \
-  } while (0)
-
 }  // namespace zandrel::test

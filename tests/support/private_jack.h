@@ -11,6 +11,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <signal.h>
 #include <spawn.h>
@@ -24,6 +25,8 @@
 #include <optional>
 #include <string>
 #include <thread>
+
+#include "support/jack_probe.h"
 
 extern char** environ;
 
@@ -150,5 +153,22 @@ class PrivateJackServer {
 
 // Whether jackd can be started at all.
 inline bool JackdInstalled() { return std::system("command -v jackd >/dev/null 2>&1") == 0; }
+
+// Starts |server| (a PrivateJackServer) in a test body or SetUp, or ends the
+// test: a skip when jackd is missing or the
+// machine runs as many JACK servers as it allows, and with CI=true a failure.
+#define ZANDREL_START_PRIVATE_JACK(server)                                                          \
+  do {                                                                                              \
+    const bool required = ::zandrel::test::JackRequired();                                          \
+    if (!::zandrel::test::JackdInstalled()) {                                                        \
+      if (required) GTEST_FAIL() << "jackd is not installed, and with CI=true the JACK tests must run"; \
+      GTEST_SKIP() << "jackd is not installed";                                                     \
+    }                                                                                               \
+    if (!(server).Start()) {                                                                        \
+      if ((server).MachineFull() && !required)                                                      \
+        GTEST_SKIP() << "the machine runs as many JACK servers as jackd allows";                    \
+      GTEST_FAIL() << "the test's JACK server did not start";                                       \
+    }                                                                                               \
+  } while (0)
 
 }  // namespace zandrel::test
