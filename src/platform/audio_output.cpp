@@ -4,6 +4,9 @@
 #include <cmath>
 #include <thread>
 
+#include "platform/log_sink.h"
+#include "platform/message_host.h"
+
 namespace zandrel {
 namespace {
 
@@ -167,6 +170,14 @@ void MixingAudioOutput::LeaveAll() {
     CloseDevice();
     open_ = false;
   }
+}
+
+bool JoinOrReport(std::shared_ptr<AudioSource> source, LogSink* log) {
+  std::string why;
+  if (CurrentAudioOutput().Join(std::move(source), &why)) return true;
+  if (log) log->AppendLog(kJoinFailedLogPrefix + why);
+  ShowMessage(kJoinFailedMessage, MessageIcon::Error);
+  return false;
 }
 
 bool OutputLossWatch::Check(AudioOutput& output) {

@@ -94,6 +94,20 @@ AudioOutput& CurrentAudioOutput();
 // the previously installed output (nullptr for none).
 AudioOutput* SetAudioOutput(AudioOutput* output);
 
+class LogSink;
+
+// What a player says when the output refuses its source.
+constexpr const char* kJoinFailedMessage = "Failed to open audio device.";
+constexpr const char* kJoinFailedLogPrefix = "Failed to open audio device: ";
+
+// Joins |source| to the current output, as every player and preview does.
+// When the output refuses it (the device is gone, its server stopped, too
+// many sounds play), the log gets kJoinFailedLogPrefix and the reason (when
+// |log| is given) and a message box says kJoinFailedMessage, so that nothing
+// the user asked to hear stays silent without a word. Returns whether the
+// source plays. The user-interface thread.
+bool JoinOrReport(std::shared_ptr<AudioSource> source, LogSink* log = nullptr);
+
 class ScopedAudioOutput {
  public:
   explicit ScopedAudioOutput(AudioOutput* output) : previous_(SetAudioOutput(output)) {}

@@ -51,6 +51,7 @@ void Log(const CQuorvelDoc& doc, const std::string& line) {
 // is freed with the source.
 class PreviewSound {
  public:
+  explicit PreviewSound(LogSink* log) : log_(log) {}
   ~PreviewSound() { Stop(); }
   void Stop() {
     if (!source_) return;
@@ -60,11 +61,18 @@ class PreviewSound {
   void Play(std::vector<int16_t> pcm, uint32_t rate, int channels) {
     Stop();
     source_ = std::make_shared<PcmPreviewSource>(std::move(pcm), rate, channels, /*loop=*/true);
-    // A refused sound leaves the dialog silent; the preview says nothing.
-    if (!CurrentAudioOutput().Join(source_)) source_.reset();
+    // The preview runs after every knob move: a refused sound is said once
+    // per dialog, not once per move.
+    const bool joined = refusalShown_ ? CurrentAudioOutput().Join(source_) : JoinOrReport(source_, log_);
+    if (!joined) {
+      refusalShown_ = true;
+      source_.reset();
+    }
   }
 
  private:
+  LogSink* log_;
+  bool refusalShown_ = false;
   std::shared_ptr<PcmPreviewSource> source_;
 };
 
@@ -361,7 +369,7 @@ void RunLoopTool(CommandContext& c, const LoopToolSpec& spec, Rand15& random) {
   request.configName = spec.configName;
   request.items = spec.items;
   request.autoPreview = true;
-  PreviewSound sound;
+  PreviewSound sound(doc.GetLog());
   request.preview = [&](const ParameterValues& values, const PreviewProgress& bar) {
     sound.Stop();
     WorkProgress progress;

@@ -155,8 +155,9 @@ TEST_F(LoopSynthAppTest, DialogsPreviewInALoopAndCancelChangesNothing) {
 }
 
 // A preview whose device stops (the audio server went away) is not left
-// holding a dead device: the output is closed, the user is told once, and
-// the next preview plays on the device that came back.
+// holding a dead device: the output is closed, the user is told once, a
+// preview that cannot reopen it says so, and the next preview plays on the
+// device that came back.
 TEST_F(LoopSynthAppTest, APreviewWhoseDeviceStopsIsClosedAndSaysSoOnce) {
   CMainFrame& frame = app->MainFrame();
   frame.show();
@@ -170,8 +171,19 @@ TEST_F(LoopSynthAppTest, APreviewWhoseDeviceStopsIsClosedAndSaysSoOnce) {
     ASSERT_EQ(host->Texts().size(), 1u);
     EXPECT_EQ(host->Texts()[0].rfind("The audio output stopped", 0), 0u);
     EXPECT_TRUE(frame.outputPane->logList().Lines().contains(QString::fromUtf8(OutputLossWatch::kLogLine)));
-    // The device is back: the next preview opens it and plays.
+    // While the server is still gone a preview cannot reopen the device: it
+    // says so, once for the dialog, however often the preview runs again.
     output.lost = false;
+    output.openError = "the audio server is not running";
+    dlg.PreviewButton()->click();
+    dlg.PreviewButton()->click();
+    EXPECT_FALSE(output.IsOpen());
+    ASSERT_EQ(host->Texts().size(), 2u);
+    EXPECT_EQ(host->Texts()[1], "Failed to open audio device.");
+    EXPECT_TRUE(frame.outputPane->logList().Lines().contains(
+        QStringLiteral("Failed to open audio device: the audio server is not running")));
+    // The device is back: the next preview opens it and plays.
+    output.openError.clear();
     opensBeforeReturn = output.Opens();
     dlg.PreviewButton()->click();
     ASSERT_TRUE(output.Pull(44100));
@@ -181,7 +193,7 @@ TEST_F(LoopSynthAppTest, APreviewWhoseDeviceStopsIsClosedAndSaysSoOnce) {
   ASSERT_TRUE(frame.commands.Run(cmd::kGranularCloud, frame.Context()));
   EXPECT_EQ(output.Opens(), opensBeforeReturn + 1);
   EXPECT_GT(peakAfterReturn, 0.5f);
-  EXPECT_EQ(host->Texts().size(), 1u);
+  EXPECT_EQ(host->Texts().size(), 2u);
   EXPECT_FALSE(output.IsOpen());
 }
 

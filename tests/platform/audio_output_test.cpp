@@ -5,6 +5,9 @@
 #include <cmath>
 #include <numbers>
 
+#include "platform/log_sink.h"
+#include "support/test_host.h"
+
 namespace zandrel {
 namespace {
 
@@ -114,6 +117,37 @@ TEST(AudioOutputTest, AFailedOpenReportsWhy) {
   EXPECT_FALSE(out.IsOpen());
   EXPECT_FALSE(out.Join(std::make_shared<ListSource>(0, 1, std::vector<float>{}), &error));
   EXPECT_FALSE(out.Join(std::make_shared<ListSource>(44100, 3, std::vector<float>{}), &error));
+}
+
+// After a lost device was closed, a preview started while its server is
+// still gone cannot reopen it: the preview says so instead of staying
+// silent, and plays once the device is back.
+TEST(AudioOutputTest, APreviewThatCannotReopenALostDeviceSaysSo) {
+  MemoryAudioOutput out;
+  ScopedAudioOutput installed(&out);
+  OutputLossWatch watch;
+  auto first = std::make_shared<ListSource>(48000, 1, std::vector<float>(64, 0.25f));
+  ASSERT_TRUE(JoinOrReport(first));
+  out.lost = true;
+  for (int i = 0; i < OutputLossWatch::kChecks; ++i) watch.Check(out);
+  ASSERT_FALSE(out.IsOpen());
+
+  out.openError = "the audio server is not running";
+  test::ScriptedMessageHost host;
+  MemoryLog log;
+  auto next = std::make_shared<ListSource>(48000, 1, std::vector<float>(64, 0.5f));
+  EXPECT_FALSE(JoinOrReport(next, &log));
+  ASSERT_EQ(host.Shown().size(), 1u);
+  EXPECT_EQ(host.Shown()[0].text, "Failed to open audio device.");
+  EXPECT_EQ(host.Shown()[0].icon, MessageIcon::Error);
+  EXPECT_THAT(log.Lines(), ElementsAre("Failed to open audio device: the audio server is not running"));
+
+  out.openError.clear();
+  out.lost = false;
+  EXPECT_TRUE(JoinOrReport(next, &log));
+  EXPECT_EQ(host.Shown().size(), 1u);
+  ASSERT_TRUE(out.Pull(1));
+  EXPECT_THAT(out.Played(), ElementsAre(0.5f));
 }
 
 TEST(AudioOutputTest, SpreadsMonoAndAveragesStereoByTheDevicesChannels) {

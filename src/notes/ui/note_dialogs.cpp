@@ -456,8 +456,7 @@ void CNon12TETRemapDlg::StartPreview() {
       auditionScale_->isChecked() ? RenderScalePreview(cents, flute) : RenderDemoPreview(cents, flute);
   if (buffer.empty()) return;
   auto source = std::make_shared<PcmPreviewSource>(std::move(buffer), kPreviewRate, kPreviewChannels, false);
-  // An output that refuses the source plays nothing, without a message.
-  if (CurrentAudioOutput().Join(source)) preview_ = std::move(source);
+  if (JoinOrReport(source)) preview_ = std::move(source);
 }
 
 void CNon12TETRemapDlg::StopPreview() {

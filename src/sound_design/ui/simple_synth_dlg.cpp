@@ -252,7 +252,7 @@ void CSimpleSynthDlg::OnPreview() {
   if (source.empty()) return;
   source_.reset();
   RenderPreviewMix();  // makes the source
-  if (!CurrentAudioOutput().Join(source_)) {
+  if (!JoinOrReport(source_)) {
     source_.reset();
     return;
   }

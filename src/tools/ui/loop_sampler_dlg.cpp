@@ -350,7 +350,10 @@ void CLoopSamplerDlg::ShowOffline(bool offline) {
 
 void CLoopSamplerDlg::OpenMonitorOutput() {
   if (monitorJoined_) return;
-  monitorJoined_ = CurrentAudioOutput().Join(monitorSource_);
+  // Recording goes on without the monitor; the log says why it is silent.
+  std::string why;
+  monitorJoined_ = CurrentAudioOutput().Join(monitorSource_, &why);
+  if (!monitorJoined_ && log_) log_->AppendLog(kJoinFailedLogPrefix + why);
 }
 
 bool CLoopSamplerDlg::OpenInput() {

@@ -372,10 +372,7 @@ bool CRenderAkaiDlg::PlayOutput() {
   playData_ = std::move(loaded);
   // The whole file, over and over without a gap.
   auto source = std::make_shared<PlaybackSource>(playData_, 0, LoopState{0, playData_.FrameCount() - 1, true}, false);
-  if (!CurrentAudioOutput().Join(source)) {
-    ShowMessage("Failed to open audio device.", MessageIcon::Error);
-    return false;
-  }
+  if (!JoinOrReport(source)) return false;
   source_ = std::move(source);
   play_->setText(QStringLiteral("Stop"));
   return true;

@@ -187,12 +187,7 @@ bool Playback::Start() {
     start = std::min(loop.loopIn, loop.loopOut);
   auto source = std::make_shared<PlaybackSource>(model_.doc.audio, start, loop, model_.playOnce);
   AudioOutput& output = CurrentAudioOutput();
-  std::string why;
-  if (!output.Join(source, &why)) {
-    if (LogSink* log = model_.doc.GetLog()) log->AppendLog("Failed to open audio device: " + why);
-    ShowMessage("Failed to open audio device.");
-    return false;
-  }
+  if (!JoinOrReport(source, model_.doc.GetLog())) return false;
   output_ = &output;
   source_ = std::move(source);
   if (stateChanged) stateChanged(true);
