@@ -13,6 +13,15 @@ bool IsCtrlDelete(const QKeyEvent* e) {
   return e->key() == Qt::Key_Delete && (e->modifiers() & Qt::ControlModifier);
 }
 
+// The keys a text field works on its text with: the desktop's, and Ctrl+Y,
+// the window's Redo, which not every desktop counts as one.
+bool IsFieldEditingKey(const QKeyEvent* e) {
+  for (QKeySequence::StandardKey k : {QKeySequence::SelectAll, QKeySequence::Copy, QKeySequence::Cut,
+                                      QKeySequence::Paste, QKeySequence::Undo, QKeySequence::Redo})
+    if (e->matches(k)) return true;
+  return IsCtrlDelete(e) || e->keyCombination() == QKeyCombination(Qt::ControlModifier, Qt::Key_Y);
+}
+
 }  // namespace
 
 CPropertyPage::CPropertyPage(PageRequests& requests, QWidget* parent) : QWidget(parent), requests_(requests) {}
@@ -57,9 +66,11 @@ void CPropertyPage::ApplyColours(CColorEdit* field, const FieldColours& colours)
 void CPropertyPage::KeepFieldKeys(QWidget* field) { field->installEventFilter(this); }
 
 bool CPropertyPage::eventFilter(QObject* watched, QEvent* event) {
-  // A read-only field does not claim Ctrl+Delete itself; without this the
-  // window's shortcut would delete audio while a field has the focus.
-  if (event->type() == QEvent::ShortcutOverride && IsCtrlDelete(static_cast<QKeyEvent*>(event))) event->accept();
+  // A read-only field does not claim the keys that would change its text
+  // (Ctrl+Delete, Cut, Paste, Undo, Redo); without this the window's
+  // shortcuts would delete, cut, paste or undo audio while a field has the
+  // focus.
+  if (event->type() == QEvent::ShortcutOverride && IsFieldEditingKey(static_cast<QKeyEvent*>(event))) event->accept();
   return QWidget::eventFilter(watched, event);
 }
 

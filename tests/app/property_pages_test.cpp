@@ -2,6 +2,7 @@
 // the document and the view, and the edits they make through the main frame.
 #include <gmock/gmock.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
@@ -9,6 +10,7 @@
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include "app/editor_on_file.h"
 #include "app/main_frame.h"
@@ -17,6 +19,7 @@
 #include "support/temp_dir.h"
 #include "support/test_host.h"
 #include "support/wav_builder.h"
+#include "view/model/view_commands.h"
 #include "widgets/note_select_dlg.h"
 #include "widgets/piano_selector_wnd.h"
 
@@ -305,6 +308,87 @@ TEST_F(PropertyPagesTest, CtrlAInAFieldSelectsTheFieldsText) {
   QApplication::processEvents();
   EXPECT_EQ(View().loopIn, 0);
   EXPECT_EQ(View().loopOut, kFrames - 1);
+}
+
+// What a user does at the keyboard: the field is clicked through the window,
+// and every key goes through the window the way the platform delivers it
+// (the focused widget is asked first whether it keeps the key, then the
+// window's shortcuts). With every editing command of the window enabled, no
+// key typed into a field of the pages, editable or read-only, runs one of
+// them: Ctrl+A selects the field's text, Ctrl+X never cuts the audio.
+TEST_F(PropertyPagesTest, KeysTypedIntoAFieldStayInTheField) {
+  frame->show();
+  QApplication::setActiveWindow(frame);
+  frame->windowHandle()->requestActivate();
+  View().SelectRegion(1);
+  // An undo entry, a redo entry, a selection and audio on the clipboard:
+  // Undo, Redo, Cut, Copy and Paste are all there to be stolen.
+  // (A cut removes the audio once the current event is handled; the
+  // clipboard's change brings every command's state up to date.)
+  for (int64_t end : {30000, 28000}) {
+    SelectSelection(26000, end);
+    frame->commands.Run(cmd::kEditCut);
+    QApplication::processEvents();
+  }
+  frame->commands.Run(cmd::kEditUndo);
+  View().SelectRegion(1);
+  SelectSelection(26000, 27000);
+  frame->commands.Run(cmd::kEditCopy);
+  QApplication::processEvents();
+  std::vector<int> ran;
+  for (const auto& [id, command] : frame->commands.Commands()) {
+    if (command.key.empty()) continue;
+    QObject::connect(frame->Action(id), &QAction::triggered, frame, [&ran, id = id] { ran.push_back(id); });
+  }
+  for (int id : {cmd::kEditUndo, cmd::kEditRedo, cmd::kEditCut, cmd::kEditCopy, cmd::kEditPaste, cmd::kSelectAll,
+                 cmd::kDeleteWavData})
+    ASSERT_TRUE(frame->Action(id)->isEnabled()) << id;
+  const int64_t frames = doc->FrameCount(), in = View().loopIn, out = View().loopOut;
+  const size_t undoEntries = doc->undoHistory.undoStack.size();
+
+  struct Field {
+    int tab;
+    QLineEdit* edit;
+    const char* name;
+  };
+  // Plain fields, the note-name fields and the read-only ones.
+  const Field fields[] = {{0, region->Field(kRegionStart), "Start"},      {0, region->Field(kRegionRootKey), "Root"},
+                          {0, region->Field(kRegionName), "Name"},        {0, region->Field(kRegionLoopIn), "Loop IN"},
+                          {1, global->Field(kGlobalPitch), "Pitch"},      {1, global->Field(kGlobalRoot), "Default Root"},
+                          {1, global->Field(kGlobalBeats), "Beats"}};
+  struct Key {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+  };
+  // Paste comes before Copy: a field copying its text would take the audio
+  // off the clipboard.
+  const Key keys[] = {{Qt::Key_A, Qt::ControlModifier},      {Qt::Key_V, Qt::ControlModifier},
+                      {Qt::Key_X, Qt::ControlModifier},      {Qt::Key_Z, Qt::ControlModifier},
+                      {Qt::Key_Y, Qt::ControlModifier},      {Qt::Key_C, Qt::ControlModifier},
+                      {Qt::Key_Delete, Qt::ControlModifier}, {Qt::Key_Delete, Qt::NoModifier},
+                      {Qt::Key_Home, Qt::NoModifier},        {Qt::Key_End, Qt::NoModifier},
+                      {Qt::Key_Left, Qt::NoModifier},        {Qt::Key_Right, Qt::NoModifier}};
+  for (const Field& f : fields) {
+    for (const Key& k : keys) {
+      const std::string what = std::string(f.name) + ": " + QKeySequence(k.key | k.modifiers).toString().toStdString();
+      frame->propertiesPane->tabs()->setCurrentIndex(f.tab);
+      QApplication::processEvents();
+      QWidget* window = f.edit->window();
+      QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, f.edit->mapTo(window, f.edit->rect().center()));
+      ASSERT_TRUE(f.edit->hasFocus()) << what;
+      f.edit->deselect();
+      QTest::keyClick(QGuiApplication::focusWindow(), k.key, k.modifiers);
+      QApplication::processEvents();
+      EXPECT_THAT(ran, ::testing::IsEmpty()) << what;
+      ran.clear();
+      EXPECT_TRUE(f.edit->hasFocus()) << what;
+      if (k.key == Qt::Key_A) EXPECT_EQ(f.edit->selectedText(), f.edit->text()) << what;
+    }
+  }
+  EXPECT_EQ(doc->FrameCount(), frames);
+  EXPECT_EQ(doc->undoHistory.undoStack.size(), undoEntries);
+  EXPECT_EQ(View().loopIn, in);
+  EXPECT_EQ(View().loopOut, out);
 }
 
 TEST_F(PropertyPagesTest, ScreenshotOfBothPages) {
