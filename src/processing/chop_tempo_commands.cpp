@@ -397,7 +397,8 @@ void OnAdjustLoopToBpm(CommandContext& c, ChopTempoDialogs& dialogs) {
     return;
   }
   LogSink* log = doc->GetLog();
-  // The same length changes nothing but is still taken as the edit it was asked for.
+  // A target of the current length changes nothing and records no entry; it
+  // still ends as an edit of the instrument (modified, kInstrument).
   std::optional<EditTransaction> edit = EditTransaction::WithoutUndo(*doc);
   if (target != current) {
     // The audio of the new length is built from a copy off the
