@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "app/main_frame.h"
+#include "document/edit_transaction.h"
 #include "platform/file_dialogs.h"
 #include "platform/message_host.h"
 #include "platform/text_format.h"
@@ -158,13 +159,14 @@ void CQuorvelApp::OnNewEmptySample() {
   // A cancelled File New keeps the user's document: nothing may overwrite it.
   if (!OnFileNew()) return;
   CQuorvelDoc& doc = *doc_;
+  // A new sample: nothing before it to undo to.
+  EditTransaction edit = EditTransaction::WithoutUndo(doc);
   doc.NotifyAudioAboutToChange();
   doc.audio.format = PcmFormat{kWaveFormatPcm, 1, 44100, 88200, 2, 16};
   doc.audio.data.assign(88200, 0);
   doc.instrument.hasInstrument = true;
   doc.instrument.regions = {Region{0, 44100, -1, -1, 0, 127, 60}};
-  doc.SetModifiedFlag(true);
-  doc.UpdateAllViews(DocumentChange::kReplaced);
+  edit.Commit(DocumentChange::kReplaced);
 }
 
 void CQuorvelApp::OnAppAbout() {

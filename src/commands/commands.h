@@ -10,8 +10,9 @@
 // customisation and the tests read only the registry. A declaration without a body shows disabled,
 // and its id must be listed in BuiltLaterIds() (editor_commands.h).
 //
-// Adding a command (a body that changes the document records its undo entry
-// and ends with the document's typed notification):
+// Adding a command (a body that changes the document runs its change inside
+// an EditTransaction, document/edit_transaction.h: Begin records the undo
+// entry, Commit marks the document and sends its typed notification):
 //
 //   registry.Add({.id = cmd::kSilence, .text = "Silence",
 //                 .menus = {{"&Audio", 300}},          // order; a new hundred starts a group

@@ -181,7 +181,8 @@ class CQuorvelDoc {
   // is written to a snapshot; when that fails the user is told why and asked
   // whether to go on without undo. Returns true when the edit may go on (with
   // or without an entry), false when the user declined: the caller then
-  // changes nothing. The caller marks the document modified.
+  // changes nothing. Edits call it through EditTransaction::Begin, whose
+  // Commit marks the document modified.
   [[nodiscard]] bool PushUndo(int kind, const std::string& description);
   void Undo();
   void Redo();

@@ -4,6 +4,7 @@
 #include <numeric>
 #include <vector>
 
+#include "document/edit_transaction.h"
 #include "document/undo_history.h"
 #include "platform/log_sink.h"
 #include "platform/message_host.h"
@@ -54,15 +55,12 @@ bool NamesRegion(const InstrumentData& instrument, int32_t index) {
   return index >= 0 && static_cast<size_t>(index) < instrument.regions.size();
 }
 
-// Ends an edit that changed the document: marked modified, then the views
-// told what changed, and whether the view's selection changed with it (the
-// selection was set before, so that whoever follows the document reads the
-// new one).
-RegionEditResult Changed(CQuorvelDoc& doc, bool selectionChanged,
+// Ends an edit that changed the document, telling whether the view's
+// selection changed with it (the selection was set before, so that whoever
+// follows the document reads the new one).
+RegionEditResult Changed(EditTransaction& edit, SelectionMoved moved,
                          DocumentChange change = DocumentChange::kInstrument) {
-  doc.SetModifiedFlag(true);
-  doc.UpdateAllViews(change);
-  if (selectionChanged) doc.NotifySelectionChanged();
+  edit.Commit(change, moved);
   return RegionEditResult{true};
 }
 
@@ -132,7 +130,8 @@ RegionEditResult EditRegion(CQuorvelDoc& doc, ViewSelection& view, const Region&
   RegionEditResult result;
   LogSink* log = doc.GetLog();
   // Recorded before the checks: Undo after a refusal restores an unchanged state.
-  if (!doc.PushUndo(kUndoRegionsOnly, "Edit Region")) return result;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoRegionsOnly, "Edit Region");
+  if (!edit) return result;
   InstrumentData& inst = doc.instrument;
   if (!inst.hasInstrument || !NamesRegion(inst, view.selectedRegion)) {
     Log(log, "No Selected Region !");
@@ -163,21 +162,23 @@ RegionEditResult EditRegion(CQuorvelDoc& doc, ViewSelection& view, const Region&
   const int32_t selected = SortRegionsTracking(inst.regions, view.selectedRegion);
   const bool moved = selected != view.selectedRegion;
   view.selectedRegion = selected;
-  return Changed(doc, moved);
+  return Changed(*edit, SelectionMoved{moved});
 }
 
 RegionEditResult EditGlobalParameters(CQuorvelDoc& doc, const InstrumentParams& pageParams) {
-  if (!doc.PushUndo(kUndoRegionsOnly, "Edit Global Parameters")) return {};
+  std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoRegionsOnly, "Edit Global Parameters");
+  if (!edit) return {};
   doc.instrument.params = pageParams;
   doc.instrument.hasInstrument = true;
   Log(doc.GetLog(), "Updated Global");
-  return Changed(doc, false);
+  return Changed(*edit, SelectionMoved::kNo);
 }
 
 RegionEditResult DeleteRegion(CQuorvelDoc& doc, ViewSelection& view) {
   RegionEditResult result;
   LogSink* log = doc.GetLog();
-  if (!doc.PushUndo(kUndoWithAudio, "Delete Region")) return result;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoWithAudio, "Delete Region");
+  if (!edit) return result;
   InstrumentData& inst = doc.instrument;
   if (!inst.hasInstrument || !NamesRegion(inst, view.selectedRegion)) {
     Log(log, "No valid region selected for deletion.");
@@ -203,7 +204,7 @@ RegionEditResult DeleteRegion(CQuorvelDoc& doc, ViewSelection& view) {
   doc.SanitizeKeyRanges();
   Log(log, "Region deleted and adjacent regions adjusted.");
   DropRegionSelection(view);
-  return Changed(doc, true);
+  return Changed(*edit, SelectionMoved::kYes);
 }
 
 RegionEditResult SplitRegion(CQuorvelDoc& doc, ViewSelection& view) {
@@ -217,7 +218,8 @@ RegionEditResult SplitRegion(CQuorvelDoc& doc, ViewSelection& view) {
     LogAndWarn(doc, text, text);
     return result;
   }
-  if (!doc.PushUndo(kUndoRegionsOnly, "Split Region")) return result;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoRegionsOnly, "Split Region");
+  if (!edit) return result;
   if (!HasFrames(doc)) {
     Log(log, kNoAudioText);
     return result;
@@ -238,7 +240,7 @@ RegionEditResult SplitRegion(CQuorvelDoc& doc, ViewSelection& view) {
     inst.hasInstrument = true;
     Log(log, "Created two new regions from split.");
     view.ClearLoop();
-    return Changed(doc, true);
+    return Changed(*edit, SelectionMoved::kYes);
   }
 
   inst.hasInstrument = true;
@@ -295,14 +297,15 @@ RegionEditResult SplitRegion(CQuorvelDoc& doc, ViewSelection& view) {
   SortRegions(regions);
   LogF(log, "Region split at sample %lld. Created %d regions total.", LL(c), static_cast<int>(regions.size()));
   DropRegionSelection(view);
-  return Changed(doc, true);
+  return Changed(*edit, SelectionMoved::kYes);
 }
 
 RegionEditResult RemoveAudioData(CQuorvelDoc& doc, ViewSelection& view) {
   RegionEditResult result;
   LogSink* log = doc.GetLog();
   // The snapshot holds the audio before the removal.
-  if (!doc.PushUndo(kUndoWithAudio, "Remove Audio Data")) return result;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoWithAudio, "Remove Audio Data");
+  if (!edit) return result;
   int64_t a = view.loopIn;
   int64_t b = view.loopOut;
   if (a == -1 || b == -1) {
@@ -393,13 +396,14 @@ RegionEditResult RemoveAudioData(CQuorvelDoc& doc, ViewSelection& view) {
   doc.SanitizeKeyRanges();
   view.beatMarkers.clear();
   DropRegionSelection(view);
-  return Changed(doc, true, DocumentChange::kAudio);
+  return Changed(*edit, SelectionMoved::kYes, DocumentChange::kAudio);
 }
 
 RegionEditResult CreateSingleRegion(CQuorvelDoc& doc, ViewSelection& view) {
   RegionEditResult result;
   LogSink* log = doc.GetLog();
-  if (!doc.PushUndo(kUndoRegionsOnly, "Create Single Region")) return result;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoRegionsOnly, "Create Single Region");
+  if (!edit) return result;
   if (!HasFrames(doc)) {
     Log(log, kNoAudioText);
     return result;
@@ -409,12 +413,13 @@ RegionEditResult CreateSingleRegion(CQuorvelDoc& doc, ViewSelection& view) {
   doc.instrument.hasInstrument = true;
   LogF(log, "Created single region spanning %lld samples (0 to %lld).", LL(frames), LL(frames));
   DropRegionSelection(view);
-  return Changed(doc, true);
+  return Changed(*edit, SelectionMoved::kYes);
 }
 
 bool CreateSingleRegionWithRoot(CQuorvelDoc& doc, int rootNote) {
   LogSink* log = doc.GetLog();
-  if (!doc.PushUndo(kUndoRegionsOnly, "Create Single Region")) return false;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoRegionsOnly, "Create Single Region");
+  if (!edit) return false;
   if (!HasFrames(doc)) {
     Log(log, kNoAudioText);
     return false;
@@ -435,8 +440,7 @@ bool CreateSingleRegionWithRoot(CQuorvelDoc& doc, int rootNote) {
   params.rootNote = root;
   LogF(log, "Created single region spanning %lld samples (0 to %lld) with root note %d.", LL(frames), LL(frames),
        root);
-  doc.SetModifiedFlag(true);
-  doc.UpdateAllViews(DocumentChange::kInstrument);
+  edit->Commit(DocumentChange::kInstrument);
   return true;
 }
 

@@ -3,13 +3,14 @@
 // The Region and Global pages and the view's commands ask for a region to be
 // edited, split or deleted, for audio to be removed, or for a single region.
 // The requests are queued: each function runs after the asking command has
-// returned and reads the view's selection as it is then. Each records its
-// undo entry, changes the document, writes its log lines (through the
+// returned and reads the view's selection as it is then. Each runs as one
+// EditTransaction (its undo entry, the change, the modified flag and the
+// notifications), writes its log lines (through the
 // document's frame) and shows its message boxes (through the current message
 // host) exactly as the user sees them. What it changes of the view's state
 // (the selected region, the selection, the beat markers) it changes in the
 // ViewSelection it was given, and only when the edit goes through; the view
-// and the pages learn of it through the document's notifications
+// and the pages learn of it through the transaction's notifications
 // (UpdateAllViews with the kind of change, then NotifySelectionChanged).
 // None of them touches a window.
 #pragma once

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "document/edit_transaction.h"
 #include "document/note_names.h"
 #include "document/region_ops.h"
 #include "notes/note_distribution.h"
@@ -16,16 +17,11 @@ void Show(CommandContext& c, const std::string& text, MessageIcon icon) {
   c.Messages().Show(text, icon, MessageButtons::Ok);
 }
 
-// The region list was rewritten: no region stays selected.
-void DropRegionSelection(CommandContext& c, CQuorvelDoc& doc) {
+// Ends an edit that rewrote the region list: no region stays selected.
+void FinishRegionListEdit(CommandContext& c, EditTransaction& edit,
+                          DocumentChange change = DocumentChange::kInstrument) {
   c.Selection().selectedRegion = -1;
-  doc.NotifySelectionChanged();
-}
-
-void FinishKeyEdit(CommandContext& c, CQuorvelDoc& doc) {
-  doc.SetModifiedFlag(true);
-  DropRegionSelection(c, doc);
-  doc.UpdateAllViews(DocumentChange::kInstrument);
+  edit.Commit(change, SelectionMoved::kYes);
 }
 
 // The checks both distributions make first; false when one refused.
@@ -65,9 +61,10 @@ void OnTranspose(CommandContext& c, NoteDialogs& dialogs) {
     return;
   }
   if (value == 0) return;
-  if (!doc->PushUndo(kUndoRegionsOnly, "Transpose")) return;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(*doc, kUndoRegionsOnly, "Transpose");
+  if (!edit) return;
   doc->TransposeRegions(static_cast<int>(value));
-  FinishKeyEdit(c, *doc);
+  FinishRegionListEdit(c, *edit);
 }
 
 void OnDistributePercussive(CommandContext& c, NoteDialogs& dialogs) {
@@ -88,13 +85,14 @@ void OnDistributePercussive(CommandContext& c, NoteDialogs& dialogs) {
     Show(c, "Invalid starting note. Please use format like 'C4', 'D#3', etc.", MessageIcon::Error);
     return;
   }
-  if (!doc->PushUndo(kUndoRegionsOnly, "Distribute Notes")) return;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(*doc, kUndoRegionsOnly, "Distribute Notes");
+  if (!edit) return;
   const std::string scale =
       DistributePercussive(doc->instrument, start, choice->spreadType, choice->startNoteText);
   Log(c.Log(), Format("Distributed %d regions using %s scale starting from %s.",
                       static_cast<int>(doc->instrument.regions.size()), scale.c_str(),
                       choice->startNoteText.c_str()));
-  FinishKeyEdit(c, *doc);
+  FinishRegionListEdit(c, *edit);
 }
 
 void OnDistributeMelodic(CommandContext& c, NoteDialogs& dialogs) {
@@ -137,7 +135,8 @@ void OnDistributeMelodic(CommandContext& c, NoteDialogs& dialogs) {
     if (c.Document() != doc || doc->instrument.regions != regions) return;
   }
 
-  if (!doc->PushUndo(kUndoRegionsOnly, "Distribute Notes Melodic")) return;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(*doc, kUndoRegionsOnly, "Distribute Notes Melodic");
+  if (!edit) return;
   if (choice->rootNoteCalc == 1) {
     bool failed = false;
     for (size_t i = 0; i < estimates.size(); ++i) {
@@ -149,7 +148,7 @@ void OnDistributeMelodic(CommandContext& c, NoteDialogs& dialogs) {
       }
     }
     if (failed) {
-      FinishKeyEdit(c, *doc);
+      FinishRegionListEdit(c, *edit);
       Show(c,
            "Aborted: One or more regions had pitch estimation failures.\nPlease check the output log for "
            "details.\n\nRegions with failed pitch estimation will retain their previous root notes.",
@@ -158,7 +157,7 @@ void OnDistributeMelodic(CommandContext& c, NoteDialogs& dialogs) {
     }
   }
   if (const std::optional<size_t> j = FirstNonRisingRoot(doc->instrument.regions)) {
-    FinishKeyEdit(c, *doc);
+    FinishRegionListEdit(c, *edit);
     Show(c, InvalidRootsMessage(doc->instrument.regions, *j), MessageIcon::Warning);
     return;
   }
@@ -167,7 +166,7 @@ void OnDistributeMelodic(CommandContext& c, NoteDialogs& dialogs) {
   Log(c.Log(), Format("Distributed %d regions using %s distribution.\nRoot notes range from %s to %s.",
                       static_cast<int>(done.size()), name.c_str(), MidiNoteName(done.front().rootNote).c_str(),
                       MidiNoteName(done.back().rootNote).c_str()));
-  FinishKeyEdit(c, *doc);
+  FinishRegionListEdit(c, *edit);
 }
 
 void OnApplyTuningRemap(CommandContext& c, NoteDialogs& dialogs) {
@@ -212,7 +211,8 @@ void OnApplyTuningRemap(CommandContext& c, NoteDialogs& dialogs) {
   // Nothing may read the audio once it is replaced.
   c.StopPlayback();
   doc->NotifyAudioAboutToChange();
-  if (!doc->PushUndo(kUndoWithAudio, "Non-12TET Microtuning Remap")) return;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(*doc, kUndoWithAudio, "Non-12TET Microtuning Remap");
+  if (!edit) return;
   if (!outcome.Ok()) {
     for (const auto& [text, warning] : outcome.failures)
       Show(c, text, warning ? MessageIcon::Warning : MessageIcon::Error);
@@ -223,9 +223,7 @@ void OnApplyTuningRemap(CommandContext& c, NoteDialogs& dialogs) {
   doc->instrument.regions = std::move(outcome.regions);
   doc->instrument.hasInstrument = true;
   doc->SanitizeKeyRanges();
-  doc->SetModifiedFlag(true);
-  DropRegionSelection(c, *doc);
-  doc->UpdateAllViews(DocumentChange::kAudio);
+  FinishRegionListEdit(c, *edit, DocumentChange::kAudio);
   Show(c, TuningRemapDoneText(choice->baseOctave, choice->selectedName), MessageIcon::Information);
 }
 

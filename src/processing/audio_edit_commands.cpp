@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands/editor_commands.h"
+#include "document/edit_transaction.h"
 #include "document/region_edits.h"
 #include "document/undo_history.h"
 #include "platform/atomic_file.h"
@@ -23,14 +24,6 @@ void Show(const EditRefusal& refusal) { ShowMessage(refusal.message, refusal.ico
 
 void LogLines(LogSink* log, const std::vector<std::string>& lines) {
   for (const std::string& line : lines) Log(log, line);
-}
-
-// Ends an edit that went through: the document is modified, its views learn
-// what changed and then that the view's cursor or selection moved with it.
-void Changed(CQuorvelDoc& doc, DocumentChange change) {
-  doc.SetModifiedFlag(true);
-  doc.UpdateAllViews(change);
-  doc.NotifySelectionChanged();
 }
 
 // Stops whatever reads the audio before it changes.
@@ -131,13 +124,14 @@ void Paste(CommandContext& c) {
   // Checked before the undo entry: a refused paste leaves the history alone.
   if (auto refusal = CheckPasteCursor(view.cursorFrame, doc->FrameCount())) return Show(*refusal);
   StopReading(c, *doc);
-  if (!doc->PushUndo(kUndoWithAudio, "Paste Audio Data")) return;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(*doc, kUndoWithAudio, "Paste Audio Data");
+  if (!edit) return;
   const PasteResult result = PasteInsert(doc->audio, doc->instrument, view.cursorFrame, *block, c.Log());
   if (result.refusal) return Show(*result.refusal);
   view.loopIn = result.selStart;
   view.loopOut = result.selEnd;
   Log(c.Log(), result.logLine);
-  Changed(*doc, DocumentChange::kAudio);
+  edit->Commit(DocumentChange::kAudio, SelectionMoved::kYes);
 }
 
 void PasteInPlaceCommand(CommandContext& c) {
@@ -148,13 +142,14 @@ void PasteInPlaceCommand(CommandContext& c) {
   ViewSelection& view = c.Selection();
   if (auto refusal = CheckPasteInPlaceCursor(view.cursorFrame, doc->FrameCount())) return Show(*refusal);
   StopReading(c, *doc);
-  if (!doc->PushUndo(kUndoWithAudio, "Paste In Place")) return;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(*doc, kUndoWithAudio, "Paste In Place");
+  if (!edit) return;
   const PasteResult result = PasteInPlace(doc->audio, view.cursorFrame, *block);
   if (result.refusal) return Show(*result.refusal);
   view.loopIn = result.selStart;
   view.loopOut = result.selEnd;
   Log(c.Log(), result.logLine);
-  Changed(*doc, DocumentChange::kAudio);
+  edit->Commit(DocumentChange::kAudio, SelectionMoved::kYes);
 }
 
 // ---------------------------------------------------------- Add Silence --
@@ -182,10 +177,11 @@ void AddSilence(CommandContext& c) {
   const int64_t frames = SilenceFrames(doc->audio.format.nSamplesPerSec, seconds);
 
   doc->NotifyAudioAboutToChange();
-  if (!doc->PushUndo(kUndoWithAudio, "Add Silence")) return;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(*doc, kUndoWithAudio, "Add Silence");
+  if (!edit) return;
   InsertSilence(doc->audio, doc->instrument, view, frames);
   Log(c.Log(), SilenceLogLine(seconds, frames));
-  Changed(*doc, DocumentChange::kAudio);
+  edit->Commit(DocumentChange::kAudio, SelectionMoved::kYes);
 }
 
 // ------------------------------------------------------- Delete Outside --
@@ -198,10 +194,11 @@ void DeleteOutside(CommandContext& c) {
   if (auto refusal = CheckKeepRange(doc->audio, a, b)) return Show(*refusal);
   if (!AskYesNo(KeepRangeQuestion(a, b), MessageIcon::Question)) return;
   StopReading(c, *doc);
-  if (!doc->PushUndo(kUndoWithAudio, "Delete Outside Loop")) return;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(*doc, kUndoWithAudio, "Delete Outside Loop");
+  if (!edit) return;
   KeepRange(doc->audio, doc->instrument, view, a, b, c.Log());
   view.beatMarkers.clear();
-  Changed(*doc, DocumentChange::kAudio);
+  edit->Commit(DocumentChange::kAudio, SelectionMoved::kYes);
 }
 
 // -------------------------------------------------- Remove All Silences --
@@ -229,10 +226,11 @@ void RemoveAllSilences(CommandContext& c) {
   if (!AskYesNo(question, MessageIcon::Question)) return;
 
   doc->NotifyAudioAboutToChange();
-  if (!doc->PushUndo(kUndoWithAudio, "Remove Silence")) return;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(*doc, kUndoWithAudio, "Remove Silence");
+  if (!edit) return;
   RemoveSpans(doc->audio, doc->instrument, view, spans);
   LogF(c.Log(), "Removed %d silent region(s).", static_cast<int>(spans.size()));
-  Changed(*doc, DocumentChange::kAudio);
+  edit->Commit(DocumentChange::kAudio, SelectionMoved::kYes);
 }
 
 // --------------------------------------------------- Remove All Regions --
@@ -246,10 +244,11 @@ void RemoveAllRegions(CommandContext& c) {
                        static_cast<int>(count)),
                 MessageIcon::Warning))
     return;
-  if (!doc->PushUndo(kUndoRegionsOnly, "Remove All Regions")) return;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(*doc, kUndoRegionsOnly, "Remove All Regions");
+  if (!edit) return;
   ClearRegions(doc->instrument, c.Selection());
   Log(c.Log(), "All regions removed.");
-  Changed(*doc, DocumentChange::kInstrument);
+  edit->Commit(DocumentChange::kInstrument, SelectionMoved::kYes);
 }
 
 // ----------------------------------------------------- Export Selection --
@@ -334,14 +333,15 @@ bool AppendWavFile(CommandContext& c, const std::filesystem::path& path) {
   }
 
   StopReading(c, *doc);
-  if (!doc->PushUndo(kUndoWithAudio, "Append WAV")) return false;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(*doc, kUndoWithAudio, "Append WAV");
+  if (!edit) return false;
   const AppendResult result = AppendAudio(doc->audio, doc->instrument, file, name);
   if (result.refusal) {
     Show(*result.refusal);
     return false;
   }
   LogLines(c.Log(), result.logLines);
-  Changed(*doc, DocumentChange::kAudio);
+  edit->Commit(DocumentChange::kAudio, SelectionMoved::kYes);
   return true;
 }
 

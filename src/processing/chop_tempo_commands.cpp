@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "document/edit_transaction.h"
 #include "document/note_names.h"
 #include "platform/text_format.h"
 #include "platform/work_progress.h"
@@ -69,8 +70,8 @@ LongWork LongWorkOf(std::string title, std::function<void(const WorkProgress&)> 
 
 // The instrument's new regions: the settings every chop writes, the
 // document marked modified, and the view left without a selection.
-void FinishChop(CommandContext& c, CQuorvelDoc& doc, std::vector<Region> regions, int32_t release) {
-  InstrumentData& inst = doc.instrument;
+void FinishChop(CommandContext& c, EditTransaction& edit, std::vector<Region> regions, int32_t release) {
+  InstrumentData& inst = edit.Document().instrument;
   inst.regions = std::move(regions);
   InstrumentParams& p = inst.params;
   p.playMode = "key";
@@ -81,12 +82,10 @@ void FinishChop(CommandContext& c, CQuorvelDoc& doc, std::vector<Region> regions
   p.timeMode = "off";
   p.sampleMode = "multi";
   inst.hasInstrument = true;
-  doc.SetModifiedFlag(true);
-  doc.UpdateAllViews(DocumentChange::kInstrument);
   ViewSelection& view = c.Selection();
   view.selectedRegion = -1;
   view.ClearLoop();
-  doc.NotifySelectionChanged();
+  edit.Commit(DocumentChange::kInstrument, SelectionMoved::kYes);
 }
 
 std::string LimitWarning(const char* who, int count, int limit) {
@@ -117,10 +116,10 @@ EstimationRange RangeOf(const ViewSelection& view, int64_t frames) {
 
 // Writes a found tempo: the settings change, and the pages show it.
 void ApplyTempo(CQuorvelDoc& doc, double bpm, std::optional<int> beats) {
+  EditTransaction edit = EditTransaction::WithoutUndo(doc);
   doc.instrument.params.bpm = static_cast<float>(bpm);
   if (beats) doc.instrument.params.beats = *beats;
-  doc.SetModifiedFlag(true);
-  doc.UpdateAllViews(DocumentChange::kInstrument);
+  edit.Commit(DocumentChange::kInstrument);
 }
 
 }  // namespace
@@ -174,9 +173,10 @@ void OnAutoChopSimple(CommandContext& c, ChopTempoDialogs& dialogs, bool melodic
   if (!c.RunLongWork(work)) return;
 
   c.StopPlayback();
-  if (!doc->PushUndo(kUndoRegionsOnly, "Auto-Chop Regions")) return;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(*doc, kUndoRegionsOnly, "Auto-Chop Regions");
+  if (!edit) return;
   const int count = static_cast<int>(regions.size());
-  FinishChop(c, *doc, std::move(regions), melodic ? 0 : 255);
+  FinishChop(c, *edit, std::move(regions), melodic ? 0 : 255);
 
   if (LogSink* log = doc->GetLog()) {
     LogF(log, "Auto-Chop: Created %d regions.", count);
@@ -215,17 +215,17 @@ void OnAutoChopByFrequency(CommandContext& c) {
     Tell(c, "No notes detected in the audio.", MessageIcon::Information);
     return;
   }
-  if (!doc->PushUndo(kUndoRegionsOnly, "Auto-Chop by Frequency")) return;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(*doc, kUndoRegionsOnly, "Auto-Chop by Frequency");
+  if (!edit) return;
   doc->instrument.regions.clear();
   if (regions.empty()) {
     // The regions stay cleared; Undo brings them back.
-    doc->SetModifiedFlag(true);
-    doc->UpdateAllViews(DocumentChange::kInstrument);
+    edit->Commit(DocumentChange::kInstrument);
     Tell(c, "No valid regions could be created from the detected notes.", MessageIcon::Warning);
     return;
   }
   const int count = static_cast<int>(regions.size());
-  FinishChop(c, *doc, std::move(regions), 0);
+  FinishChop(c, *edit, std::move(regions), 0);
 
   LogSink* log = doc->GetLog();
   if (!log) return;
@@ -397,6 +397,9 @@ void OnAdjustLoopToBpm(CommandContext& c, ChopTempoDialogs& dialogs) {
     return;
   }
   LogSink* log = doc->GetLog();
+  // A target of the current length changes nothing and records no entry; it
+  // still ends as an edit of the instrument (modified, kInstrument).
+  std::optional<EditTransaction> edit = EditTransaction::WithoutUndo(*doc);
   if (target != current) {
     // The audio of the new length is built from a copy off the
     // user-interface thread (padding a long file to a slow tempo writes
@@ -409,7 +412,8 @@ void OnAdjustLoopToBpm(CommandContext& c, ChopTempoDialogs& dialogs) {
     if (!c.RunLongWork(work) || !fitted) return;
 
     c.StopPlayback();
-    if (!doc->PushUndo(kUndoWithAudio, "Adjust to BPM")) return;
+    edit = EditTransaction::Begin(*doc, kUndoWithAudio, "Adjust to BPM");
+    if (!edit) return;
     params.bpm = static_cast<float>(values.bpm);
     doc->NotifyAudioAboutToChange();
     doc->audio.data.swap(*fitted);
@@ -444,9 +448,7 @@ void OnAdjustLoopToBpm(CommandContext& c, ChopTempoDialogs& dialogs) {
     }
     if (view.cursorFrame >= target) view.cursorFrame = target > 0 ? target - 1 : -1;
   }
-  doc->SetModifiedFlag(true);
-  doc->UpdateAllViews(target != current ? DocumentChange::kAudio : DocumentChange::kInstrument);
-  doc->NotifySelectionChanged();
+  edit->Commit(target != current ? DocumentChange::kAudio : DocumentChange::kInstrument, SelectionMoved::kYes);
   const double r = rate ? static_cast<double>(rate) : 1.0;
   if (target == current) {
     Log(log, "Audio length already matches target BPM. No adjustment made.");

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "document/edit_transaction.h"
 #include "processing/loop_crossfade.h"
 #include "processing/loop_search.h"
 #include "processing/loop_window.h"
@@ -126,10 +127,11 @@ void FindLoopPoints(CommandContext& c, bool pyramid, const std::string& title) {
             next.loopStart = std::max(g.startSample, std::min(r.loopIn, g.endSample));
             next.loopEnd = std::max(g.startSample, std::min(r.loopOut, g.endSample));
             if (next.loopStart >= next.loopEnd) next.loopStart = next.loopEnd = kNoLoop;
-            if (!(next == g) && d.PushUndo(kUndoRegionsOnly, title)) {
+            std::optional<EditTransaction> edit;
+            if (!(next == g)) edit = EditTransaction::Begin(d, kUndoRegionsOnly, title);
+            if (edit) {
               d.instrument.regions[static_cast<size_t>(index)] = next;
-              if (next.HasLoop()) d.SetModifiedFlag(true);
-              d.UpdateAllViews(DocumentChange::kInstrument);
+              edit->Commit(DocumentChange::kInstrument);
             }
           }
         }
@@ -273,12 +275,12 @@ void LoopCrossfade(CommandContext& c, CrossfadeShape shape) {
     if (watch.Stale()) return;
     c.StopPlayback();
     doc->NotifyAudioAboutToChange();
-    if (!doc->PushUndo(kUndoWithAudio, label)) return;
+    std::optional<EditTransaction> edit = EditTransaction::Begin(*doc, kUndoWithAudio, label);
+    if (!edit) return;
     const size_t align = doc->audio.format.nBlockAlign;
     std::memcpy(doc->audio.data.data() + static_cast<size_t>(window->first) * align, window->bytes.data(),
                 window->bytes.size());
-    doc->SetModifiedFlag(true);
-    doc->UpdateAllViews(DocumentChange::kAudio);
+    edit->Commit(DocumentChange::kAudio);
     Log(doc->GetLog(), plan.log);
   };
   c.RunLongWork(work);

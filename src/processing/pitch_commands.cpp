@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "document/edit_transaction.h"
 #include "document/note_names.h"
 #include "document/region_edits.h"
 #include "platform/text_format.h"
@@ -241,14 +242,13 @@ bool CommitRepitch(CommandContext& c, FrameRange span, const std::vector<int16_t
   CQuorvelDoc& doc = *c.Document();
   ViewSelection& view = c.Selection();
   if (resampled.empty()) return false;
-  if (!doc.PushUndo(kUndoWithAudio, undoLabel)) return false;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoWithAudio, undoLabel);
+  if (!edit) return false;
   doc.NotifyAudioAboutToChange();
   SpliceRepitched(doc.audio, doc.instrument, view, span.start, span.end, resampled);
   const int region = SetRegionLoopFromSelection(doc.instrument, view);
-  doc.SetModifiedFlag(true);
-  doc.UpdateAllViews(DocumentChange::kAudio);
+  edit->Commit(DocumentChange::kAudio, SelectionMoved::kYes);
   if (region >= 0) ShowRegion(c, region);
-  doc.NotifySelectionChanged();
   return true;
 }
 
@@ -391,11 +391,12 @@ void OnFindRootNotesAll(CommandContext& c) {
   bool changes = false;
   for (int i = 0; i < count; ++i) changes |= roots[i] >= 0 && roots[i] != doc.instrument.regions[i].rootNote;
   if (changes) {
-    if (!doc.PushUndo(kUndoRegionsOnly, "Find Root Notes for All Regions")) return;
+    std::optional<EditTransaction> edit =
+        EditTransaction::Begin(doc, kUndoRegionsOnly, "Find Root Notes for All Regions");
+    if (!edit) return;
     for (int i = 0; i < count; ++i)
       if (roots[i] >= 0) doc.instrument.regions[i].rootNote = roots[i];
-    doc.SetModifiedFlag(true);
-    doc.UpdateAllViews(DocumentChange::kInstrument);
+    edit->Commit(DocumentChange::kInstrument);
   }
   Log(doc, Format("Find Root Notes: Analyzed %d regions. Success: %d, Failed: %d", count, successes,
                   count - successes));
@@ -429,10 +430,10 @@ void OnFindRootNote(CommandContext& c) {
     return;
   }
   if (note != r.rootNote) {
-    if (!doc.PushUndo(kUndoRegionsOnly, "Find Root Note")) return;
+    std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoRegionsOnly, "Find Root Note");
+    if (!edit) return;
     doc.instrument.regions[index].rootNote = note;
-    doc.SetModifiedFlag(true);
-    doc.UpdateAllViews(DocumentChange::kInstrument);
+    edit->Commit(DocumentChange::kInstrument);
   }
   Log(doc, Format("Find Root Note: Region %d set to %s (MIDI %d, %.2f Hz)", index + 1, MidiNoteName(note).c_str(),
                   note, hz));
@@ -451,11 +452,11 @@ void OnRemoveRegionLoop(CommandContext& c) {
     ShowMessage("Selected region has no loop points to remove.", MessageIcon::Information);
     return;
   }
-  if (!doc.PushUndo(kUndoRegionsOnly, "Remove Loop")) return;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoRegionsOnly, "Remove Loop");
+  if (!edit) return;
   doc.instrument.regions[view.selectedRegion].loopStart = kNoLoop;
   doc.instrument.regions[view.selectedRegion].loopEnd = kNoLoop;
-  doc.SetModifiedFlag(true);
-  doc.UpdateAllViews(DocumentChange::kInstrument);
+  edit->Commit(DocumentChange::kInstrument);
   ShowRegion(c, view.selectedRegion);
   Log(doc, "Loop points removed from selected region.");
 }
@@ -475,12 +476,11 @@ void OnSetRootNote(CommandContext& c) {
   for (size_t i = 0; i < regions.size(); ++i) {
     if (regions[i].loKey > note || note > regions[i].hiKey) continue;
     view.selectedRegion = static_cast<int>(i);
-    if (!doc.PushUndo(kUndoRegionsOnly, "Set Root Note from Piano")) return;
+    std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoRegionsOnly, "Set Root Note from Piano");
+    if (!edit) return;
     regions[i].rootNote = note;
-    doc.SetModifiedFlag(true);
-    doc.UpdateAllViews(DocumentChange::kInstrument);
+    edit->Commit(DocumentChange::kInstrument, SelectionMoved::kYes);
     ShowRegion(c, static_cast<int>(i));
-    doc.NotifySelectionChanged();
     Log(doc, Format("Region %d root note set to %s (MIDI %d).", static_cast<int>(i) + 1, MidiNoteName(note).c_str(),
                     note));
     return;
@@ -508,10 +508,11 @@ void LogCorrection(const CQuorvelDoc& doc, const StretchResult& r) {
 
 // Stretches a copy of the document's audio as long work and, when it
 // succeeded, records the undo entry and swaps the result in (the caller then
-// moves what depends on the new audio). A failed stretch says |failText|; a
-// cancelled one says nothing; neither records anything.
-bool StretchDocument(CommandContext& c, CQuorvelDoc& doc, const char* title, double a, double b, double semitones,
-                     const char* undoLabel, const char* failText) {
+// moves what depends on the new audio and commits). A failed stretch says
+// |failText|; a cancelled one says nothing; neither records anything.
+std::optional<EditTransaction> StretchDocument(CommandContext& c, CQuorvelDoc& doc, const char* title, double a,
+                                               double b, double semitones, const char* undoLabel,
+                                               const char* failText) {
   CWavLoader out = doc.audio.Clone();
   StretchResult result;
   LongWork work{.title = title,
@@ -522,17 +523,18 @@ bool StretchDocument(CommandContext& c, CQuorvelDoc& doc, const char* title, dou
                     },
                 .commit = {}};
   // Cancelled at the very end, or out of memory: nothing is kept either way.
-  if (!c.RunLongWork(work)) return false;
+  if (!c.RunLongWork(work)) return std::nullopt;
   if (!result.success) {
     ShowMessage(failText);
-    return false;
+    return std::nullopt;
   }
-  if (!doc.PushUndo(kUndoWithAudio, undoLabel)) return false;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoWithAudio, undoLabel);
+  if (!edit) return std::nullopt;
   doc.NotifyAudioAboutToChange();
   doc.audio.data = std::move(out.data);
   doc.audio.format = out.format;
   LogCorrection(doc, result);
-  return true;
+  return edit;
 }
 
 void OnTimeStretch(CommandContext& c, PitchDialogs& dialogs) {
@@ -557,7 +559,9 @@ void OnTimeStretch(CommandContext& c, PitchDialogs& dialogs) {
   }
   c.StopPlayback();
   Log(doc, Format("Time Stretching: %.2f BPM -> %.2f BPM (Pitch Preserved)...", v.fromBpm, v.toBpm));
-  if (!StretchDocument(c, doc, "Time Stretch", v.fromBpm, v.toBpm, 0.0, "Timestretch", "Time stretch failed.")) return;
+  std::optional<EditTransaction> edit =
+      StretchDocument(c, doc, "Time Stretch", v.fromBpm, v.toBpm, 0.0, "Timestretch", "Time stretch failed.");
+  if (!edit) return;
   const int64_t frames = doc.FrameCount();
   InstrumentParams& params = doc.instrument.params;
   params.bpm = v.toBpm;
@@ -575,11 +579,9 @@ void OnTimeStretch(CommandContext& c, PitchDialogs& dialogs) {
   if (view.loopIn >= 0) view.loopIn = Scaled(view.loopIn, o);
   if (view.loopOut >= 0) view.loopOut = Scaled(view.loopOut, o);
   if (view.cursorFrame >= 0) view.cursorFrame = std::min(Scaled(view.cursorFrame, o), frames);
-  doc.SetModifiedFlag(true);
-  doc.UpdateAllViews(DocumentChange::kAudio);
+  edit->Commit(DocumentChange::kAudio, SelectionMoved::kYes);
   ShowRegion(c, view.selectedRegion);
   c.View().ShowInstrument();
-  doc.NotifySelectionChanged();
   Log(doc, "Time Stretch Complete.");
 }
 
@@ -598,7 +600,9 @@ void OnPitchShift(CommandContext& c, PitchDialogs& dialogs) {
   }
   c.StopPlayback();
   Log(doc, Format("Pitch Shift: %d Semitones (Time Preserved)...", semitones));
-  if (!StretchDocument(c, doc, "Pitch Shift", 1.0, 1.0, semitones, "PitchShift", "Pitch Shift failed.")) return;
+  std::optional<EditTransaction> edit =
+      StretchDocument(c, doc, "Pitch Shift", 1.0, 1.0, semitones, "PitchShift", "Pitch Shift failed.");
+  if (!edit) return;
   view.beatMarkers.clear();
   const auto key = [semitones](int32_t k) { return std::clamp(k + semitones, 0, 127); };
   if (doc.instrument.hasInstrument && !doc.instrument.regions.empty()) {
@@ -610,11 +614,9 @@ void OnPitchShift(CommandContext& c, PitchDialogs& dialogs) {
     }
     doc.instrument.params.rootNote = key(doc.instrument.params.rootNote);
   }
-  doc.SetModifiedFlag(true);
-  doc.UpdateAllViews(DocumentChange::kAudio);
+  edit->Commit(DocumentChange::kAudio, SelectionMoved::kYes);
   ShowRegion(c, view.selectedRegion);
   c.View().ShowInstrument();
-  doc.NotifySelectionChanged();
   Log(doc, "Pitch Shift Complete.");
 }
 

@@ -1,9 +1,9 @@
 #include "processing/processing_command.h"
 
-#include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "document/edit_transaction.h"
 #include "document/quorvel_doc.h"
 #include "platform/log_sink.h"
 #include "platform/message_host.h"
@@ -11,19 +11,6 @@
 
 namespace zandrel {
 namespace {
-
-// Records the undo entry. PushUndo may answer whether the edit can go on
-// (false: the user chose not to go on without undo); an older document
-// always goes on.
-template <class Doc>
-bool RecordUndo(Doc& doc, const std::string& label) {
-  if constexpr (std::is_same_v<decltype(doc.PushUndo(kUndoWithAudio, label)), bool>) {
-    return doc.PushUndo(kUndoWithAudio, label);
-  } else {
-    doc.PushUndo(kUndoWithAudio, label);
-    return true;
-  }
-}
 
 // Watches the document while the work runs: anything that changes or
 // replaces its audio (a file opened, the document closed) makes the copy
@@ -127,7 +114,9 @@ ProcessingResult RunProcessingCommand(const ProcessingCommand& command, const Pr
       // These commands record their entry before they look at the depth; the
       // audio stays as it is, so an undo restores the same state.
       stopPlayback();
-      if (!RecordUndo(doc, std::string(command.undoLabel))) return ProcessingResult::kUndoDeclined;
+      if (!EditTransaction::Begin(doc, kUndoWithAudio, std::string(command.undoLabel))) {
+        return ProcessingResult::kUndoDeclined;
+      }
     }
     show(text);
     return ProcessingResult::kUnsupportedDepth;
@@ -165,16 +154,17 @@ ProcessingResult RunProcessingCommand(const ProcessingCommand& command, const Pr
   }
 
   stopPlayback();
-  if (!command.undoLabel.empty() && !RecordUndo(doc, std::string(command.undoLabel))) {
-    return ProcessingResult::kUndoDeclined;
-  }
+  // A command without an undo text records no entry.
+  std::optional<EditTransaction> edit =
+      command.undoLabel.empty() ? EditTransaction::WithoutUndo(doc)
+                                : EditTransaction::Begin(doc, kUndoWithAudio, std::string(command.undoLabel));
+  if (!edit) return ProcessingResult::kUndoDeclined;
   doc.audio.data.swap(copy);
   if (command.logLine) {
     const std::string line = command.logLine(LogFacts{*range, doc.FrameCount(), pcm.nSamplesPerSec});
     if (!line.empty()) Log(doc.GetLog(), line);
   }
-  doc.SetModifiedFlag(true);
-  doc.UpdateAllViews(DocumentChange::kAudio);
+  edit->Commit(DocumentChange::kAudio);
   return ProcessingResult::kDone;
 }
 

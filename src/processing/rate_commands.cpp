@@ -10,6 +10,8 @@
 #include <string>
 
 #include "processing/rate_commands.h"
+
+#include "document/edit_transaction.h"
 #include "platform/text_format.h"
 #include "processing/rate_conversion.h"
 
@@ -68,18 +70,18 @@ bool Convert(CommandContext& c, const RateConversion& conversion, const Conversi
 
   ViewSelection& view = c.Selection();
   const bool regions = doc.instrument.hasInstrument && !doc.instrument.regions.empty();
+  // Nothing recorded before the conversion describes the new audio: an entry
+  // restored now would put positions of the old rate onto it, so the
+  // conversion records none and clears the history.
+  EditTransaction edit = EditTransaction::WithoutUndo(doc);
   doc.NotifyAudioAboutToChange();
   ApplyRateConversion(doc.audio, doc.instrument, view, std::move(converted), conversion);
   Log(c, texts.resampledLog);
   Log(c, texts.rateLog);
   if (regions) Log(c, texts.regionsLog);
   Log(c, texts.pitchLog);
-  // Nothing recorded before the conversion describes the new audio: an entry
-  // restored now would put positions of the old rate onto it.
   doc.undoHistory.Clear();
-  doc.SetModifiedFlag(true);
-  doc.UpdateAllViews(DocumentChange::kAudio);
-  doc.NotifySelectionChanged();
+  edit.Commit(DocumentChange::kAudio, SelectionMoved::kYes);
   if (texts.completeLog) Log(c, texts.completeLog(DurationSeconds(doc.audio)));
   if (!texts.finalBox.empty()) ShowMessage(texts.finalBox, MessageIcon::Information);
   return true;

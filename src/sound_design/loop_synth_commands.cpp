@@ -7,6 +7,7 @@
 
 #include "platform/audio_output.h"
 #include "platform/message_host.h"
+#include "document/edit_transaction.h"
 #include "document/region_edits.h"
 #include "platform/text_format.h"
 #include "processing/pcm_preview_source.h"
@@ -423,7 +424,8 @@ void RunLoopTool(CommandContext& c, const LoopToolSpec& spec, Rand15& random) {
     return;
   }
 
-  if (!doc.PushUndo(kUndoWithAudio, spec.undoLabel)) return;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoWithAudio, spec.undoLabel);
+  if (!edit) return;
   doc.NotifyAudioAboutToChange();
   LoopPoints points{view.loopIn, view.loopOut};
   SpliceLoopResult(spec.tool, doc.audio, doc.instrument, points, range->start, range->end,
@@ -431,18 +433,15 @@ void RunLoopTool(CommandContext& c, const LoopToolSpec& spec, Rand15& random) {
   view.loopIn = points.loopIn;
   view.loopOut = points.loopOut;
   if (view.cursorFrame > doc.FrameCount()) view.cursorFrame = doc.FrameCount();
-  doc.SetModifiedFlag(true);
-  doc.UpdateAllViews(DocumentChange::kAudio);
+  // The selected region takes the new loop within the same edit.
+  const int region = spec.tool != LoopTool::kFrequencyCloud ? SetRegionLoopFromSelection(doc.instrument, view) : -1;
+  edit->Commit(DocumentChange::kAudio, SelectionMoved::kYes);
 
-  if (spec.tool != LoopTool::kFrequencyCloud) {
-    const int region = SetRegionLoopFromSelection(doc.instrument, view);
-    if (region >= 0) {
-      c.View().ShowRegion(region);
-      c.View().ShowInstrument();
-      if (spec.tool != LoopTool::kGranularCloud) Log(doc, spec.successLog);
-    }
+  if (region >= 0) {
+    c.View().ShowRegion(region);
+    c.View().ShowInstrument();
+    if (spec.tool != LoopTool::kGranularCloud) Log(doc, spec.successLog);
   }
-  doc.NotifySelectionChanged();
   if (spec.tool == LoopTool::kGranularCloud || frequencyCloud) Log(doc, spec.successLog);
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "document/edit_transaction.h"
+
 namespace zandrel {
 
 std::vector<int16_t> MixMicroSynth(const MicroSynthRequest& request, const MicroSynthChoice& choice,
@@ -72,12 +74,12 @@ void OnMicroSynth(CommandContext& c, MicroSynthDialogs& dialogs) {
   }
   c.StopPlayback();
   doc->NotifyAudioAboutToChange();
-  if (!doc->PushUndo(kUndoWithAudio, "SimpleSynth")) return;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(*doc, kUndoWithAudio, "SimpleSynth");
+  if (!edit) return;
   const size_t count = std::min<size_t>(result.size(), length);
   std::memcpy(audio.data.data() + offset * 2, result.data(), count * 2);
   if (LogSink* log = c.Log()) log->AppendLog("Micro Synth mixed into loop.");
-  doc->SetModifiedFlag(true);
-  doc->UpdateAllViews(DocumentChange::kAudio);
+  edit->Commit(DocumentChange::kAudio);
 }
 
 void DeclareMicroSynthCommand(CommandRegistry& registry, MicroSynthDialogs& dialogs) {

@@ -1,15 +1,17 @@
 #include "tools/envelope_command.h"
 
+#include "document/edit_transaction.h"
+
 namespace zandrel {
 
 bool CommitEnvelope(CQuorvelDoc& doc, int attack, int release) {
   InstrumentParams& params = doc.instrument.params;
   if (params.attack == attack && params.release == release) return false;
-  if (!doc.PushUndo(kUndoRegionsOnly, "Envelope")) return false;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoRegionsOnly, "Envelope");
+  if (!edit) return false;
   params.attack = attack;
   params.release = release;
-  doc.SetModifiedFlag(true);
-  doc.UpdateAllViews(DocumentChange::kInstrument);
+  edit->Commit(DocumentChange::kInstrument);
   return true;
 }
 

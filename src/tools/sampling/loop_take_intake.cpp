@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <cmath>
 
+#include "document/edit_transaction.h"
 #include "document/quorvel_doc.h"
 #include "document/undo_history.h"
 #include "platform/text_format.h"
@@ -13,7 +14,8 @@ namespace zandrel {
 LoopIntakeResult TakeLoopIntoDocument(CQuorvelDoc& doc, const std::vector<int16_t>& take,
                                       const std::string& tempoText, const std::string& barsText, uint32_t rate) {
   LoopIntakeResult result;
-  if (!doc.PushUndo(kUndoWithAudio, "Circular Loop Sampler")) return result;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoWithAudio, "Circular Loop Sampler");
+  if (!edit) return result;
   doc.NotifyAudioAboutToChange();
   const uint16_t channels = 1, bits = 16;
   PcmFormat& f = doc.audio.format;
@@ -52,8 +54,7 @@ LoopIntakeResult TakeLoopIntoDocument(CQuorvelDoc& doc, const std::vector<int16_
   inst.params.playMode = "loop";
   inst.params.sampleMode = "single";
   inst.params.timeMode = "bpm";
-  doc.SetModifiedFlag(true);
-  doc.UpdateAllViews(DocumentChange::kReplaced);
+  edit->Commit(DocumentChange::kReplaced);
 
   result.log = Format(
       "Loop recorded successfully: %.2f seconds, %d Hz, %d-bit, %s\nTempo set to %.1f BPM, display switched to beats",

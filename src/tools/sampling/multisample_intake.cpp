@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "document/edit_transaction.h"
 #include "platform/log_sink.h"
 #include "platform/message_host.h"
 #include "tools/sampling/multisample_run.h"
@@ -18,7 +19,8 @@ bool TakeMultisampleIntoDocument(CQuorvelDoc& doc, std::span<const int16_t> audi
     return false;
   }
   doc.NotifyAudioAboutToChange();
-  if (!doc.PushUndo(kUndoWithAudio, kMultisampleUndoText)) return false;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoWithAudio, kMultisampleUndoText);
+  if (!edit) return false;
 
   // The old file's chunks, loop points and settings describe another sample.
   doc.ClearAudio();
@@ -59,8 +61,7 @@ bool TakeMultisampleIntoDocument(CQuorvelDoc& doc, std::span<const int16_t> audi
   p.loopEnd = kNoLoop;
   p.smplUnityNote = -1;
 
-  doc.SetModifiedFlag(true);
-  doc.UpdateAllViews(DocumentChange::kReplaced);
+  edit->Commit(DocumentChange::kReplaced);
   LogF(doc.GetLog(), "Multisample complete!\n\nRegions created: %d\nTotal samples: %lld",
        static_cast<int>(inst.regions.size()), static_cast<long long>(doc.audio.FrameCount()));
   return true;

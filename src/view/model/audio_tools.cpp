@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 
+#include "document/edit_transaction.h"
 #include "platform/message_host.h"
 #include "platform/text_format.h"
 #include "processing/sample_access.h"
@@ -20,12 +21,6 @@ void Log(const CQuorvelDoc& doc, const std::string& line) {
 }
 
 long long LL(int64_t v) { return static_cast<long long>(v); }
-
-// The audio changed: modified, one notification.
-void Changed(CQuorvelDoc& doc) {
-  doc.SetModifiedFlag(true);
-  doc.UpdateAllViews(DocumentChange::kAudio);
-}
 
 int16_t S16(const std::vector<uint8_t>& data, size_t index) {
   int16_t v;
@@ -69,7 +64,8 @@ bool ApplyPaintedLevels(CQuorvelDoc& doc, std::vector<PaintPoint> stroke) {
   const int64_t end = std::min(frames, stroke.back().frame);
   if (end <= start) return false;
   doc.NotifyAudioAboutToChange();
-  if (!doc.PushUndo(kUndoWithAudio, "Paint Levels")) return false;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoWithAudio, "Paint Levels");
+  if (!edit) return false;
   if (doc.audio.format.wBitsPerSample == 16) {
     const int channels = std::max<int>(1, doc.audio.format.nChannels);
     std::vector<uint8_t>& data = doc.audio.data;
@@ -109,7 +105,7 @@ bool ApplyPaintedLevels(CQuorvelDoc& doc, std::vector<PaintPoint> stroke) {
       previous = g;
     }
   }
-  Changed(doc);
+  edit->Commit(DocumentChange::kAudio);
   Log(doc, "Levels applied based on painted envelope.");
   return true;
 }
@@ -259,12 +255,13 @@ ToolEditResult ApplyRearrange(CommandContext& c, int64_t srcStart, int64_t srcEn
   if (!c.RunLongWork(work)) return ToolEditResult::kCancelled;
 
   doc.NotifyAudioAboutToChange();
-  if (!doc.PushUndo(kUndoWithAudio, "Nudge Data")) return ToolEditResult::kRefused;
+  std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoWithAudio, "Nudge Data");
+  if (!edit) return ToolEditResult::kRefused;
   std::copy(span.begin(), span.end(), at(lo));
   const int64_t delta = in - srcStart;
   const char* verb = mode == kRearrangeCopy ? "copied" : mode == kRearrangeMix ? "mixed"
                                                         : mode == kRearrangeRipple ? "rippled" : "moved";
-  Changed(doc);
+  edit->Commit(DocumentChange::kAudio);
   Log(doc, Format("Audio %s by %lld samples (%s). Loop region: [%lld - %lld]", verb, LL(std::llabs(delta)),
                   delta > 0 ? "right" : "left", LL(in), LL(out)));
   return ToolEditResult::kApplied;
@@ -376,7 +373,8 @@ ToolEditResult ApplyTimeStretchTool(CommandContext& c, int64_t origIn, int64_t o
   part.audio.data.resize(static_cast<size_t>(written) * block);
 
   doc.NotifyAudioAboutToChange();
-  if (!doc.PushUndo(kUndoWithAudio, "Time Stretch")) return refuse();
+  std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoWithAudio, "Time Stretch");
+  if (!edit) return refuse();
   std::vector<uint8_t>& data = doc.audio.data;
   const auto at = [&](int64_t f) { return data.begin() + static_cast<std::ptrdiff_t>(f * static_cast<int64_t>(block)); };
   int64_t result = written;
@@ -405,8 +403,7 @@ ToolEditResult ApplyTimeStretchTool(CommandContext& c, int64_t origIn, int64_t o
   }
   view.loopIn = origIn;
   view.loopOut = origIn + result;
-  Changed(doc);
-  doc.NotifySelectionChanged();
+  edit->Commit(DocumentChange::kAudio, SelectionMoved::kYes);
   Log(doc, Format("Time-stretch: %.2fx. Padded L/R: %lld/%lld. Result: %lld samples.", r, 0LL, LL(right),
                   LL(result)));
   return ToolEditResult::kApplied;
@@ -486,7 +483,8 @@ ToolEditResult ApplyRetime(CommandContext& c, int64_t origIn, int64_t origOut, b
   other.audio = CWavLoader();
 
   doc.NotifyAudioAboutToChange();
-  if (!doc.PushUndo(kUndoWithAudio, "Retime")) return fail(kFailed);
+  std::optional<EditTransaction> edit = EditTransaction::Begin(doc, kUndoWithAudio, "Retime");
+  if (!edit) return fail(kFailed);
   std::vector<uint8_t>& data = doc.audio.data;
   const auto block = static_cast<int64_t>(doc.audio.format.nBlockAlign);
   const auto at = [&](int64_t f) { return data.begin() + static_cast<std::ptrdiff_t>(f * block); };
@@ -505,8 +503,7 @@ ToolEditResult ApplyRetime(CommandContext& c, int64_t origIn, int64_t origOut, b
     view.loopIn = otherFrames;
     view.loopOut = otherFrames + n;
   }
-  Changed(doc);
-  doc.NotifySelectionChanged();
+  edit->Commit(DocumentChange::kAudio, SelectionMoved::kYes);
   Log(doc, Format("Audio retimed by %.2fx. Loop: %lld samples -> %lld samples. Total size preserved.", loopRatio,
                   LL(l), LL(n)));
   return ToolEditResult::kApplied;

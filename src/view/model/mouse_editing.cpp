@@ -57,9 +57,16 @@ void MouseEditing::ShowRegion(int index) {
 }
 
 bool MouseEditing::RecordRegionUndo(const char* description) {
-  if (!doc_.PushUndo(kUndoRegionsOnly, description)) return false;
+  regionEdit_ = EditTransaction::Begin(doc_, kUndoRegionsOnly, description);
+  if (!regionEdit_) return false;
   regionsAtGrab_ = doc_.instrument.regions;
   return true;
+}
+
+void MouseEditing::CommitRegionEdit(SelectionMoved moved) {
+  EditTransaction edit = regionEdit_ ? std::move(*regionEdit_) : EditTransaction::WithoutUndo(doc_);
+  regionEdit_.reset();
+  edit.Commit(DocumentChange::kInstrument, moved);
 }
 
 int64_t MouseEditing::SnapToZeroCrossing(int64_t frame) const {
@@ -563,7 +570,7 @@ void MouseEditing::FinishRegionDrag(DragOperation op) {
   if (op == kDragRegionBoundary && ValidRegion(dragRegion)) {
     doc_.RemoveOrphanedRegions();
     FitLoopsIntoRegions();
-    doc_.SetModifiedFlag(true);
+    SelectionMoved moved = SelectionMoved::kNo;
     const int n = dragRegion + 1;
     if (ValidRegion(dragRegion)) {
       const size_t i = static_cast<size_t>(dragRegion);
@@ -586,12 +593,11 @@ void MouseEditing::FinishRegionDrag(DragOperation op) {
       Log(doc_.GetLog(), text);
     } else {
       view_.selectedRegion = -1;
-      view_.SelectionChanged();
+      moved = SelectionMoved::kYes;
     }
-    doc_.UpdateAllViews(DocumentChange::kInstrument);
+    CommitRegionEdit(moved);
     dragRegion = -1;
   } else if (op == kDragKeyBoundary && ValidRegion(dragKeyRegion)) {
-    doc_.SetModifiedFlag(true);
     const size_t i = static_cast<size_t>(dragKeyRegion);
     const int n = dragKeyRegion + 1;
     const Region& r = regions[i];
@@ -609,15 +615,14 @@ void MouseEditing::FinishRegionDrag(DragOperation op) {
     }
     ShowRegion(dragKeyRegion);
     Log(doc_.GetLog(), text);
-    doc_.UpdateAllViews(DocumentChange::kInstrument);
+    CommitRegionEdit(SelectionMoved::kNo);
     dragKeyRegion = -1;
   } else if ((op == kDragRegionLoopStart || op == kDragRegionLoopEnd) && ValidRegion(dragRegion)) {
-    doc_.SetModifiedFlag(true);
     const Region& r = regions[static_cast<size_t>(dragRegion)];
     ShowRegion(dragRegion);
     Log(doc_.GetLog(), Format("Region %d loop points updated: Start=%lld, End=%lld.", dragRegion + 1,
                               L(r.loopStart), L(r.loopEnd)));
-    doc_.UpdateAllViews(DocumentChange::kInstrument);
+    CommitRegionEdit(SelectionMoved::kNo);
     dragRegion = -1;
   }
 }
@@ -643,10 +648,8 @@ bool MouseEditing::Release(int /*x*/, int /*y*/, MouseModifiers mods) {
     if (regionDrag && doc_.instrument.regions != regionsAtGrab_) {
       doc_.RemoveOrphanedRegions();
       FitLoopsIntoRegions();
-      doc_.SetModifiedFlag(true);
       if (!ValidRegion(view_.selectedRegion)) view_.selectedRegion = -1;
-      view_.SelectionChanged();
-      doc_.UpdateAllViews(DocumentChange::kInstrument);
+      CommitRegionEdit(SelectionMoved::kYes);
     }
     dragRegion = dragKeyRegion = -1;
   } else {
@@ -670,6 +673,7 @@ bool MouseEditing::Release(int /*x*/, int /*y*/, MouseModifiers mods) {
   view_.dragOperation = kDragNone;
   captured = false;
   regionsAtGrab_.clear();
+  regionEdit_.reset();
   return true;
 }
 

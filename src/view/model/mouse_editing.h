@@ -15,9 +15,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "document/edit_transaction.h"
 #include "document/instrument.h"
 #include "view/model/piano_key_layout.h"
 #include "view/model/tool_overlays.h"
@@ -144,8 +146,11 @@ class MouseEditing {
   void Stop();
   void Start();
   void Capture(DragOperation op);
-  // The region-only undo entry of a grab; false when the user declined.
+  // Begins the region edit of a grab (its region-only undo entry); false
+  // when the user declined.
   bool RecordRegionUndo(const char* description);
+  // Ends the region edit begun at the grab.
+  void CommitRegionEdit(SelectionMoved moved);
   void UpdateLoopEdge(int64_t frame, bool inEdge);
   void FinishRegionDrag(DragOperation op);
   void FinishSelection();
@@ -158,6 +163,8 @@ class MouseEditing {
 
   MouseModifiers mods_;
   std::vector<Region> regionsAtGrab_;
+  // The region edit of the drag under way, from grab to release.
+  std::optional<EditTransaction> regionEdit_;
   struct ToolGrab {
     int64_t loopIn = -1;
     int64_t loopOut = -1;
