@@ -108,6 +108,10 @@ struct Resonator {
 
 size_t WaveguideLength(uint32_t sampleRate) { return sampleRate / 20 + 100; }
 
+// The longest period, in frames, whose partials the bowed string's smoothers
+// damp at their own strength (a note of about 690 Hz at 44100 Hz).
+constexpr float kSmoothedPeriod = 64.0f;
+
 }  // namespace
 
 namespace {
@@ -376,8 +380,21 @@ size_t RenderBowedString(float frequency, uint64_t frames, uint32_t sampleRate, 
 
   const float beta = std::clamp(p.bowPosition, 0.02f, 0.5f);
   const float period = rate / frequency;
-  const float bridgeSmoothing = (1.0f - p.rosin) * 0.3f;
-  const float nutSmoothing = 0.7f * bridgeSmoothing;
+  float bridgeSmoothing = (1.0f - p.rosin) * 0.3f;
+  float nutSmoothing = 0.7f * bridgeSmoothing;
+  // The smoothers are the loop's only damping of the upper partials, and a
+  // one-pole works per frame: the longer the period, the less it damps each
+  // partial per pass. Below about 690 Hz at 44100 Hz the ripple between bow
+  // and bridge then outlived the stick phase and tore the string loose a
+  // second time each period, so the note sounded an octave high. Over a
+  // longer period the smoothers' corners follow the note down, damping the
+  // partials per period as at kSmoothedPeriod frames; shorter periods keep
+  // them as they are.
+  if (period > kSmoothedPeriod) {
+    const float share = kSmoothedPeriod / period;
+    bridgeSmoothing = 1.0f - (1.0f - bridgeSmoothing) * share;
+    nutSmoothing = 1.0f - (1.0f - nutSmoothing) * share;
+  }
   // The wave runs through both lines and both smoothers per period: the nut
   // side takes the whole frames the bridge side leaves, and a tuning all-pass
   // the fraction of a frame.

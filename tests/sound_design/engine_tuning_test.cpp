@@ -150,9 +150,6 @@ struct EngineRow {
   double measureFrom;
   double measureTo;
   int fullScale;
-  // Below this note the bowed string slips twice per period, so its
-  // fundamental lies some 15 dB under its octave: not yet in tune there.
-  int inTuneFrom = 0;
 };
 
 // A 3-second note, so that the oscillator's whole number of cycles per note
@@ -165,7 +162,7 @@ const EngineRow kEngines[] = {
     {kEnginePiano, "Physical Piano", 0.02, 0, 0, 32767},
     // Vibrato at 5 Hz: 1.6 s are 8 whole cycles.
     {kEngineFlute, "Flute / Woodwind", 0.15, 0.3, 0.3 + 1.6 / kSeconds, 26600},
-    {kEngineBowed, "Violin / Bowed", 0.02, 0.2, 0.6, 28000, 60},
+    {kEngineBowed, "Violin / Bowed", 0.02, 0.2, 0.6, 28000},
     // Vibrato at 5.5 Hz: 16/11 s are 8 whole cycles.
     {kEngineVoice, "Voice 2 / Formant", 0.15, 0.3, 0.3 + 16.0 / 11 / kSeconds, 27440},
     // Vibrato at 5 Hz; the sustain runs from 0.14 to 0.87 of the note.
@@ -190,36 +187,47 @@ Rendered RenderDefault(int engine, int note) {
   return {std::vector<double>(pcm.begin(), pcm.end()), pcm.size()};
 }
 
+// One note of |row| at its default knobs: its pitch, offset and railed
+// samples checked, and printed.
+void CheckDefaultNote(const EngineRow& row, int note) {
+  SCOPED_TRACE(std::string(row.name) + " at MIDI " + std::to_string(note));
+  const Rendered r = RenderDefault(row.engine, note);
+  ASSERT_EQ(r.frames, static_cast<size_t>(kSeconds * kRate));
+  const double hz = 440.0 * std::exp2((note - 69) / 12.0);
+  auto from = static_cast<size_t>(row.measureFrom * r.frames);
+  auto to = static_cast<size_t>(row.measureTo * r.frames);
+  if (row.measureTo == 0) {
+    from = static_cast<size_t>(4 * kRate / hz);
+    to = from + static_cast<size_t>(80 * kRate / hz) + 4096;
+  }
+  const double measured = MeasuredHz(r.x, from, to, hz);
+  ASSERT_GT(measured, 0) << "no pitch found";
+  const double cents = Cents(measured, hz);
+  EXPECT_LT(std::fabs(cents), 5.0) << "measured " << measured << " Hz for " << hz << " Hz";
+  const double dc = MeanOverPeriods(r.x, from, to, kRate / measured);
+  EXPECT_LT(std::fabs(dc), 0.001 * 32768) << "DC offset";
+  const auto attackEnd = static_cast<size_t>(row.attackEnd * r.frames);
+  size_t railed = 0;
+  for (size_t i = attackEnd; i < r.frames; ++i) railed += std::fabs(r.x[i]) >= row.fullScale - 1;
+  EXPECT_EQ(railed, 0u) << "samples at full scale after the attack";
+  std::printf("%-18s %3d  %+8.2f cents  DC %+8.1f  railed %zu\n", row.name, note, cents, dc, railed);
+}
+
 TEST(EngineTuning, DefaultNotesAreInTuneCentredAndUnclipped) {
   for (const EngineRow& row : kEngines) {
-    for (const int note : kNotes) {
-      SCOPED_TRACE(std::string(row.name) + " at MIDI " + std::to_string(note));
-      const Rendered r = RenderDefault(row.engine, note);
-      ASSERT_EQ(r.frames, static_cast<size_t>(kSeconds * kRate));
-      const double hz = 440.0 * std::exp2((note - 69) / 12.0);
-      auto from = static_cast<size_t>(row.measureFrom * r.frames);
-      auto to = static_cast<size_t>(row.measureTo * r.frames);
-      if (row.measureTo == 0) {
-        from = static_cast<size_t>(4 * kRate / hz);
-        to = from + static_cast<size_t>(80 * kRate / hz) + 4096;
-      }
-      const double measured = MeasuredHz(r.x, from, to, hz);
-      if (measured <= 0) {
-        ADD_FAILURE() << "no pitch found";
-        continue;
-      }
-      const double cents = Cents(measured, hz);
-      if (note >= row.inTuneFrom) {
-        EXPECT_LT(std::fabs(cents), 5.0) << "measured " << measured << " Hz for " << hz << " Hz";
-      }
-      const double dc = MeanOverPeriods(r.x, from, to, kRate / measured);
-      EXPECT_LT(std::fabs(dc), 0.001 * 32768) << "DC offset";
-      const auto attackEnd = static_cast<size_t>(row.attackEnd * r.frames);
-      size_t railed = 0;
-      for (size_t i = attackEnd; i < r.frames; ++i) railed += std::fabs(r.x[i]) >= row.fullScale - 1;
-      EXPECT_EQ(railed, 0u) << "samples at full scale after the attack";
-      std::printf("%-18s %3d  %+8.2f cents  DC %+8.1f  railed %zu\n", row.name, note, cents, dc, railed);
-    }
+    for (const int note : kNotes) CheckDefaultNote(row, note);
+  }
+}
+
+// The bowed string's regime (one slip per period, or two) and its level
+// change from one note to the next, not smoothly with the octave: it slipped
+// twice per period, an octave high, on notes between the table's, and rails
+// at MIDI 42 (its octave on the body's low resonance) when it does. Every
+// note of the five octaves is checked.
+TEST(EngineTuning, BowedStringPlaysEveryNoteInTuneCentredAndUnclipped) {
+  for (const EngineRow& row : kEngines) {
+    if (row.engine != kEngineBowed) continue;
+    for (int note = 36; note <= 96; ++note) CheckDefaultNote(row, note);
   }
 }
 

@@ -581,29 +581,38 @@ std::vector<int16_t> Bowed(const BowedParams& p, float hz, uint64_t frames = kRa
 
 // The bow's speed and pressure rise as (i / A)^2 over A = rate x attack
 // frames, attack = "Attack" x 0.5 + 0.01 s. The string sticks to the bow
-// until the bow is close to full speed: it is silent half-way through the
-// attack (bow at a quarter), speaks (a tenth of its held level) within 60 ms
-// of the bow reaching full speed, and is well on its way 0.6 A later.
+// until the bow is well on its way: it is silent half-way through the attack
+// (bow at a quarter). Once it slips, its swing follows the bow's speed: the
+// note speaks (a tenth of its held level) before the bow reaches full speed,
+// passes half its held level within 60 ms of it, and is well on its way
+// 0.6 A later. A low note builds its swing up over more periods, and so
+// later: the notes measured are high enough for the swing to follow the bow.
 TEST(ToneKnobEffects, BowedAttackKnobSetsTheRise) {
-  for (const float knob : {0.6f, 0.8f, 1.0f}) {
-    SynthKnobValues knobs = Knobs(kEngineBowed);
-    knobs.values[94] = knob;
-    const BowedParams p = MapBowedParams(knobs);
-    const std::vector<int16_t> out = Bowed(p, 220.0f, 2 * kRate);
-    const double a = (knob * 0.5 + 0.01) * kRate;
-    std::vector<double> heldLevels =
-        RmsEnvelope(out, size_t(1.6 * a), 2 * kRate - size_t(p.release * kRate) - 2000, 441);
-    std::sort(heldLevels.begin(), heldLevels.end());
-    const double held = heldLevels[heldLevels.size() / 2];
-    auto level = [&](double at) { return RmsOf(out, size_t(at) - 441, size_t(at) + 441) / held; };
-    // The middle of the first 10-ms window at a tenth of the held level.
-    const std::vector<double> windows = RmsEnvelope(out, 0, out.size(), 441);
-    size_t speaks = 0;
-    while (speaks < windows.size() && windows[speaks] < 0.1 * held) ++speaks;
-    SCOPED_TRACE("attack knob " + std::to_string(knob));
-    EXPECT_LT(level(a / 2), 0.02);
-    EXPECT_NEAR(double(speaks * 441 + 220), a, 0.06 * kRate);
-    EXPECT_GT(level(1.6 * a), 0.4);
+  for (const float hz : {698.46f, 880.0f}) {
+    for (const float knob : {0.6f, 0.8f, 1.0f}) {
+      SynthKnobValues knobs = Knobs(kEngineBowed);
+      knobs.values[94] = knob;
+      const BowedParams p = MapBowedParams(knobs);
+      const std::vector<int16_t> out = Bowed(p, hz, 2 * kRate);
+      const double a = (knob * 0.5 + 0.01) * kRate;
+      std::vector<double> heldLevels =
+          RmsEnvelope(out, size_t(1.6 * a), 2 * kRate - size_t(p.release * kRate) - 2000, 441);
+      std::sort(heldLevels.begin(), heldLevels.end());
+      const double held = heldLevels[heldLevels.size() / 2];
+      auto level = [&](double at) { return RmsOf(out, size_t(at) - 441, size_t(at) + 441) / held; };
+      // The middle of the first 10-ms window at |share| of the held level.
+      const std::vector<double> windows = RmsEnvelope(out, 0, out.size(), 441);
+      auto reaches = [&](double share) {
+        size_t at = 0;
+        while (at < windows.size() && windows[at] < share * held) ++at;
+        return double(at * 441 + 220);
+      };
+      SCOPED_TRACE(std::to_string(hz) + " Hz, attack knob " + std::to_string(knob));
+      EXPECT_LT(level(a / 2), 0.02);
+      EXPECT_LT(reaches(0.1), a);
+      EXPECT_NEAR(reaches(0.5), a, 0.06 * kRate);
+      EXPECT_GT(level(1.6 * a), 0.4);
+    }
   }
 }
 
@@ -629,9 +638,12 @@ double BowedBodyAt(double hz, double size) {
 // with two body sizes differ by the ratio of the two bodies' responses: with
 // the bow slow enough for the output curve to stay close to straight, each
 // strong partial within half a decibel of it. From size 0 to 1 the partials
-// near 450 Hz lose some 8 dB and those near 2 kHz gain 2 dB.
+// near 450 Hz lose some 8 dB and those near 2 kHz gain 2 dB. A low note has
+// only its lowest two or three partials strong, so notes from 110 Hz up to
+// 698 Hz together lay partials from 110 Hz to 2.8 kHz over both bodies'
+// resonances, each note with at least its two lowest.
 TEST(ToneKnobEffects, BowedBodySizeMovesItsResonances) {
-  for (const float hz : {110.0f, 220.0f}) {
+  for (const float hz : {110.0f, 146.83f, 220.0f, 329.63f, 523.25f, 698.46f}) {
     for (const auto& [from, to] : {std::pair{0.0f, 1.0f}, {0.5f, 0.0f}, {0.25f, 0.75f}}) {
       BowedParams p;
       p.bowSpeed = 0.08f;
@@ -652,7 +664,7 @@ TEST(ToneKnobEffects, BowedBodySizeMovesItsResonances) {
         EXPECT_NEAR(20 * std::log10(other / partials[k]), expected, 0.5)
             << hz << " Hz, body " << from << " to " << to << ", partial at " << f << " Hz";
       }
-      EXPECT_GE(compared, 4) << hz << " Hz";
+      EXPECT_GE(compared, 2) << hz << " Hz, body " << from << " to " << to;
     }
   }
 }
