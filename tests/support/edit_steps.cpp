@@ -310,10 +310,13 @@ const std::set<int>& TempoWithoutUndoCommands() {
 // Loop In and Out place one point and leave the other where it is; Add
 // Silence moves loop in when it lies at the cursor but loop out only when it
 // lies past it; Align Phase puts loop out on its zero crossing before it
-// looks at loop in, and keeps it there when it then refuses.
+// looks at loop in, and keeps it there when it then refuses; Align Looping
+// Points looks for the new start up to 200 ms either side of the old one,
+// which can pass a short selection's end.
 const std::set<int>& SelectionReorderingCommands() {
-  static const std::set<int> set = {cmd::kSetLoopIn,          cmd::kSetLoopOut, cmd::kSetLeftLoopPoint,
-                                    cmd::kSetRightLoopPoint,  cmd::kAddSilence, cmd::kAlignPhase};
+  static const std::set<int> set = {cmd::kSetLoopIn,         cmd::kSetLoopOut, cmd::kSetLeftLoopPoint,
+                                    cmd::kSetRightLoopPoint, cmd::kAddSilence, cmd::kAlignPhase,
+                                    cmd::kAlignLoopingPoints};
   return set;
 }
 
