@@ -291,6 +291,21 @@ void MicroSynthSeeds(const fs::path& out) {
   Seed(out, "low-brass", Cat({header(9, 0, 192000, 20000, 1), Bytes{0x81, 0, 0, 0, 0}, knob(125, 0.5f), knob(130, 10.0f)}));
 }
 
+// fuzz_edit_steps reads choices: a few sessions of pseudo-random bytes, and
+// one that runs out at once (the generated document, undone and redone).
+void EditStepSeeds(const fs::path& out) {
+  Seed(out, "empty", Bytes{});
+  for (uint32_t seed = 1; seed <= 6; ++seed) {
+    Bytes bytes(1200);
+    uint32_t state = seed * 2654435761u;
+    for (uint8_t& b : bytes) {
+      state = state * 1664525u + 1013904223u;
+      b = static_cast<uint8_t>(state >> 24);
+    }
+    Seed(out, "session" + std::to_string(seed), bytes);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -312,5 +327,6 @@ int main(int argc, char** argv) {
   MidiSeeds(root / "fuzz_midi_file");
   MpcSeeds(root / "fuzz_mpc_pattern");
   MicroSynthSeeds(root / "fuzz_micro_synth");
+  EditStepSeeds(root / "fuzz_edit_steps");
   return 0;
 }

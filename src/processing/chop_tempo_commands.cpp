@@ -423,7 +423,9 @@ void OnAdjustLoopToBpm(CommandContext& c, ChopTempoDialogs& dialogs) {
     for (size_t i = 0; i < regions.size(); ++i) {
       Region& r = regions[i];
       if (r.startSample >= target) {
-        r.endSample = r.startSample;
+        // Emptied at the new end, for the save to drop: a region left past
+        // the end would give a selection (or a dragged neighbour) beyond it.
+        r.startSample = r.endSample = target;
       } else if (r.endSample > target) {
         r.endSample = target;
       }

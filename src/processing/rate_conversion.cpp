@@ -47,6 +47,9 @@ void ApplyRateConversion(CWavLoader& audio, InstrumentData& instrument, ViewSele
       r.endSample = ScaleFrame(r.endSample, conversion);
       if (r.loopStart != kNoLoop) r.loopStart = FindRisingZeroCrossing(pcm, ScaleFrame(r.loopStart, conversion));
       if (r.loopEnd != kNoLoop) r.loopEnd = FindRisingZeroCrossing(pcm, ScaleFrame(r.loopEnd, conversion));
+      // The crossing nearest a loop point may lie past the region's end (and
+      // a scaled end past the converted audio's): both are brought back in.
+      r = r.ClampedTo(audio.FrameCount());
     }
     if (conversion.globalPitch) instrument.params.pitch = *conversion.globalPitch;
   }

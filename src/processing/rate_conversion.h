@@ -50,7 +50,8 @@ std::vector<int16_t> ResampleWholeFile(const std::vector<int16_t>& pcm, int chan
 // Installs |converted| as the audio (the rate and byte rate follow
 // targetRate), scales every region's start and end and moves each set loop
 // point to the rising zero crossing nearest its scaled frame in the new
-// audio, sets the global pitch, and scales the selection (both points or
+// audio (each region then kept within the audio and its loop within the
+// region), sets the global pitch, and scales the selection (both points or
 // neither) and the cursor, which is then kept inside the new audio. The beat
 // markers are cleared. Notifies nobody and records no undo: the caller does.
 void ApplyRateConversion(CWavLoader& audio, InstrumentData& instrument, ViewSelection& view,

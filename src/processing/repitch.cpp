@@ -94,6 +94,9 @@ RepitchOutcome SpliceRepitched(CWavLoader& audio, InstrumentData& instrument, Vi
     if (r.loopStart >= 0) r.loopStart = FindRisingZeroCrossing(pcm, r.loopStart + out.delta);
     if (r.loopEnd >= 0) r.loopEnd = FindRisingZeroCrossing(pcm, r.loopEnd + out.delta);
   }
+  // Shorter audio can leave a region that stayed put (or the shrunk region's
+  // loop, or a loop moved to a crossing) past its end: bring each back in.
+  for (Region& r : regions) r = r.ClampedTo(audio.FrameCount());
   view.loopIn = s;
   view.loopOut = s + out.newLength;
   return out;

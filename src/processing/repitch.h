@@ -58,7 +58,8 @@ struct RepitchOutcome {
 // holds [s, e), the selected one when it does, else the first that does,
 // ends delta frames later; every other region that starts at or after e
 // moves by delta, its set loop points moved too and put on the nearest rising
-// zero crossing of the new audio. The selection becomes [s, s + newLength).
+// zero crossing of the new audio. Then every region is clamped into the new
+// audio with its loop inside it. The selection becomes [s, s + newLength).
 RepitchOutcome SpliceRepitched(CWavLoader& audio, InstrumentData& instrument, ViewSelection& view, int64_t s,
                                int64_t e, const std::vector<int16_t>& resampled);
 

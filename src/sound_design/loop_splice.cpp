@@ -43,6 +43,8 @@ LoopSpliceMove SpliceLoopResult(LoopTool tool, CWavLoader& audio, InstrumentData
     r.endSample = move.Move(r.endSample);
     moveLoopPoint(r.loopStart);
     moveLoopPoint(r.loopEnd);
+    // A crossing can lie just outside the region: the loop stays inside it.
+    if (snap) r = r.WithLoopInside();
   }
   moveLoopPoint(instrument.params.loopStart);
   moveLoopPoint(instrument.params.loopEnd);

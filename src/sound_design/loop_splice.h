@@ -11,7 +11,8 @@
 // set, of the regions and of the global settings. Moving regions by the same
 // rule as the audio keeps each region on the sound it had. The Granular
 // Cloud then puts each loop point it moved by D on its nearest rising zero
-// crossing. Regions squeezed under the save limits are the save's business.
+// crossing, kept inside its region. Regions squeezed under the save limits
+// are the save's business.
 //
 // The loop selection afterwards covers what the tool made: for Morph Loop
 // and Infinite Sustain the result's loop body (the lead-in before it stays

@@ -281,9 +281,11 @@ TEST_F(ChopTempoCommandsTest, AdjustLoopToBpmCutsAndEmptiesRegions) {
   // The loop that reached past the new end stays inside its region.
   EXPECT_EQ(inst.regions[1].loopStart, 85000);
   EXPECT_EQ(inst.regions[1].loopEnd, 88200);
-  // The region past the end is emptied and its loop removed.
-  EXPECT_EQ(inst.regions[2].startSample, 89000);
-  EXPECT_EQ(inst.regions[2].endSample, 89000);
+  // The region past the end is emptied at the new end (not left beyond it,
+  // where a click on its key would select frames the audio no longer has)
+  // and its loop removed.
+  EXPECT_EQ(inst.regions[2].startSample, 88200);
+  EXPECT_EQ(inst.regions[2].endSample, 88200);
   EXPECT_FALSE(inst.regions[2].HasLoop());
   EXPECT_THAT(frame.Lines(), Contains("Region 2 loop removed (it lay beyond the new end of the audio)."));
   EXPECT_THAT(frame.Lines(), Contains("Removed 0.041 seconds (1800 samples) to fit BPM"));

@@ -98,6 +98,20 @@ TEST_F(RateCommandsTest, AConversionClearsTheHistorySoNoEntryOfTheOldRateComesBa
   EXPECT_EQ(Doc().instrument.regions[0].endSample, 40000);
 }
 
+// The crossing nearest a loop end just before the region's end can lie past
+// that end: the loop stays inside its region.
+TEST_F(RateCommandsTest, DoubleTimeKeepsALoopThatEndsNearItsRegionsEndInsideIt) {
+  OpenSine(88200);
+  WithOneRegion(R(0, 39980, 20000, 39978));
+  host.Answer(MessageAnswer::Yes);
+  ASSERT_TRUE(registry.Run(cmd::kDoubleTime, context));
+  const Region& r = Doc().instrument.regions[0];
+  EXPECT_EQ(r.endSample, 19990);
+  EXPECT_LT(r.loopStart, r.loopEnd);
+  EXPECT_LE(r.loopEnd, r.endSample);
+  EXPECT_GE(r.loopEnd, 19990 - 25);
+}
+
 TEST_F(RateCommandsTest, Sp1200RepitchTruncatesTheLengthAndSetsMinusFive) {
   OpenSine(44100);
   WithOneRegion(R(0, 44100));

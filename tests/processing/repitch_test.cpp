@@ -97,5 +97,36 @@ TEST_F(SpliceTest, ASelectionOutsideTheSelectedRegionMovesTheRegionThatHoldsIt) 
   EXPECT_EQ(FramesOf(inst), (std::vector<Frames>{{5500, 9500, -1, -1}, {0, 2500, -1, -1}, {2500, 5500, -1, -1}}));
 }
 
+// The audio gets shorter by what the splice takes out: every region and loop
+// still lies within it afterwards. The table: the regions before, the
+// selection spliced an octave up, the regions after.
+TEST_F(SpliceTest, ShorterAudioKeepsEveryRegionAndLoopInside) {
+  struct Case {
+    const char* name;
+    std::vector<Region> regions;
+    int selected;
+    int64_t s, e;
+    std::vector<Frames> after;
+  };
+  const Case cases[] = {
+      // The selected region shrinks by 500 frames past its loop's end.
+      {"loop after the selection", {R(0, 3000, 2000, 2900), R(3000, 10000)}, 0, 1000, 2000,
+       {{0, 2500, 2000, 2500}, {2500, 9500, -1, -1}}},
+      // A region that starts inside the selection and ends at the end of the
+      // audio stays where it was, and is cut at the new end.
+      {"region across the selection's end", {R(0, 4000), R(1500, 10000)}, 0, 1000, 2000,
+       {{0, 3500, -1, -1}, {1500, 9500, -1, -1}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    inst.regions = c.regions;
+    view.selectedRegion = c.selected;
+    const std::vector<int16_t> up = ResampleSpan(wav.data, 1, c.s, c.e, 2.0);
+    SpliceRepitched(wav, inst, view, c.s, c.e, up);
+    EXPECT_EQ(FramesOf(inst), c.after);
+  }
+}
+
 }  // namespace
 }  // namespace zandrel

@@ -144,6 +144,24 @@ TEST(LoopSpliceTest, GranularSnapsMovedLoopPointsToRisingCrossings) {
   EXPECT_EQ(inst.regions[1].endSample, 11000);
 }
 
+TEST(LoopSpliceTest, GranularKeepsASnappedLoopPointInsideItsRegion) {
+  // Region 1's loop start, moved to 5010, has its nearest crossing at 4970:
+  // before the region's start at 5000.
+  CWavLoader audio = Audio(10000);
+  InstrumentData inst;
+  inst.hasInstrument = true;
+  inst.regions = {R(0, 4000), R(4000, 10000, 4010, 9995)};
+  LoopPoints sel{1000, 2000};
+  const std::vector<int16_t> result(2000, 0);
+  SpliceLoopResult(LoopTool::kGranularCloud, audio, inst, sel, 1000, 2000, {result});
+  const Region& r = inst.regions[1];
+  EXPECT_EQ(r.startSample, 5000);
+  EXPECT_EQ(r.endSample, 11000);
+  EXPECT_GE(r.loopStart, r.startSample);
+  EXPECT_LT(r.loopStart, r.loopEnd);
+  EXPECT_LE(r.loopEnd, r.endSample);
+}
+
 TEST(LoopSpliceTest, RangePastTheAudioIsClamped) {
   CWavLoader audio = Audio(1000);
   InstrumentData inst;

@@ -395,6 +395,9 @@ ToolEditResult ApplyTimeStretchTool(CommandContext& c, int64_t origIn, int64_t o
         reg.endSample = Shifted(reg.endSample, origOut, delta, now);
         if (reg.loopStart != kNoLoop) reg.loopStart = Shifted(reg.loopStart, origOut, delta, now);
         if (reg.loopEnd != kNoLoop) reg.loopEnd = Shifted(reg.loopEnd, origOut, delta, now);
+        // A region that starts inside the span stays while its loop after
+        // the span moves back: the loop is kept inside the region.
+        reg = reg.WithLoopInside();
       }
       doc.RemoveOrphanedRegions();
       if (view.selectedRegion >= static_cast<int>(doc.instrument.regions.size())) view.selectedRegion = -1;

@@ -143,6 +143,21 @@ TEST_F(AudioToolsTest, TimeStretchResizesAndMovesTheRegionsAfterIt) {
   EXPECT_EQ(Doc().undoHistory.undoStack.back().description, "Time Stretch");
 }
 
+// A region that starts inside the shrunk span stays where it was while its
+// loop after the span moves back with the audio: the loop stays inside it.
+TEST_F(AudioToolsTest, TimeStretchKeepsALoopMovedBackInsideItsRegion) {
+  OpenRampOf(100000);
+  Doc().instrument.hasInstrument = true;
+  Doc().instrument.regions = {R(0, 20000), R(20000, 28000), R(28000, 60000, 31000, 50000)};
+  Select(20000, 25000);
+  ASSERT_TRUE(ApplyTimeStretchTool(Doc(), view, 20000, 30000, false));
+  const Region& r = Doc().instrument.regions[2];
+  EXPECT_EQ(r.endSample, 55000);
+  EXPECT_GE(r.loopStart, r.startSample);
+  EXPECT_LT(r.loopStart, r.loopEnd);
+  EXPECT_EQ(r.loopEnd, 45000);
+}
+
 TEST_F(AudioToolsTest, TimeStretchWithAltKeepsTheLength) {
   OpenRampOf(50000);
   Select(10000, 14000);
