@@ -163,6 +163,8 @@ void CQuorvelView::OnAnimationTick() {
   std::vector<QRect> dirty = std::move(particleRects_);
   const Argb hintBefore = hintColour_;
   NoteAnimationFrame(next);
+  animationFrame_ = std::move(next);
+  animationFrameSize_ = QSize(model_.clientWidth, model_.clientHeight);
   dirty.insert(dirty.end(), particleRects_.begin(), particleRects_.end());
   if (hintColour_ != hintBefore) dirty.push_back(hintRect_);
   viewport()->update(TileRegion(dirty, viewport()->size()));
@@ -463,10 +465,18 @@ void CQuorvelView::paintEvent(QPaintEvent* event) {
 
 void CQuorvelView::Render(QImage& image, const QRegion* clip) {
   DrawList picture;
-  ViewDrawing drawing(model_, picture);
-  const ToolDragState drag = mouse_.ToolDrag();
-  drawing.toolDrag = &drag;
-  drawing.OnDraw(image.width(), image.height());
+  // A repaint of what an animation frame moved shows the picture that
+  // frame drew; anything else draws afresh (a repaint of the whole view is
+  // asked for by whatever else changed it).
+  if (clip && animationFrame_ && animationFrameSize_ == image.size()) {
+    picture = std::move(*animationFrame_);
+  } else {
+    ViewDrawing drawing(model_, picture);
+    const ToolDragState drag = mouse_.ToolDrag();
+    drawing.toolDrag = &drag;
+    drawing.OnDraw(image.width(), image.height());
+  }
+  animationFrame_.reset();
   // The drawing runs the animation only on the empty screen.
   const bool animated = model_.animationTimer != 0;
   if (clip && !animated) {

@@ -18,6 +18,7 @@
 #include <QImage>
 #include <QRegion>
 #include <QTimer>
+#include <optional>
 #include <functional>
 #include <vector>
 
@@ -129,6 +130,10 @@ class CQuorvelView : public QAbstractScrollArea, public DocumentObserver {
   // particles covered these rectangles and whose hint had this colour.
   bool backBufferAnimated_ = false;
   std::vector<QRect> particleRects_;
+  // The picture an animation frame drew to find what moved, kept for the
+  // paint of that frame's region.
+  std::optional<DrawList> animationFrame_;
+  QSize animationFrameSize_;
   Argb hintColour_ = 0;
   QRect hintRect_;
 };

@@ -408,6 +408,9 @@ void PaintDrawList(QPainter& p, const DrawList& list, ParticleSprites* sprites, 
       case DrawOp::Kind::kText:
         if (op.w > 0 && op.h > 0) {
           const QRectF rect(op.x, op.y, op.w, op.h);
+          // Laying the text out costs more than the test, when a repaint of
+          // part of the picture leaves it out.
+          if (p.hasClipping() && !p.clipBoundingRect().intersects(rect)) break;
           const QFont font = Font(op.font);
           const QString text = QString::fromStdString(op.text);
           if (op.wholeOnly && QFontMetricsF(font).horizontalAdvance(text) > op.w) break;

@@ -8,7 +8,14 @@
 namespace zandrel {
 namespace {
 
-int16_t ToPeak(double sample) { return static_cast<int16_t>(std::trunc(sample * 32767.0)); }
+// Float samples beyond full scale are drawn at full scale: the peaks stay
+// in range and rise with the sample.
+int16_t ToPeak(double sample) { return static_cast<int16_t>(std::trunc(std::clamp(sample, -1.0, 1.0) * 32767.0)); }
+
+// ToPeak(v / 32768.0) for a 16-bit sample v without the floating point:
+// v x 32767 / 32768 is v less v / 32768, a fraction for any v but -32768
+// (which gives -32767 exactly), so truncating it moves v one toward zero.
+int16_t Peak16(int v) { return static_cast<int16_t>(v > 0 ? v - 1 : v < 0 ? v + 1 : 0); }
 
 }  // namespace
 
@@ -35,8 +42,41 @@ void PeakCache::Clear() {
 int16_t PeakCache::PeakAt(int64_t frame) const {
   const CWavLoader& a = *audio_;
   if (a.format.wBitsPerSample == 16 && a.format.nBlockAlign >= 2)
-    return ToPeak(static_cast<int16_t>(ReadLE16(a.data.data() + frame * a.format.nBlockAlign)) / 32768.0);
+    return Peak16(static_cast<int16_t>(ReadLE16(a.data.data() + frame * a.format.nBlockAlign)));
   return ToPeak(SampleAtFrame(a, frame));
+}
+
+PeakCache::Block PeakCache::FramePeaks(int64_t start, int64_t end) const {
+  // A peak rises with the sample, so the peaks of the extremes are the
+  // extremes of the peaks: one conversion per range rather than per frame.
+  Block b{0, 0};
+  if (start >= end) return b;
+  const CWavLoader& a = *audio_;
+  if (a.format.wBitsPerSample == 16 && a.format.nBlockAlign >= 2) {
+    const size_t stride = a.format.nBlockAlign;
+    const uint8_t* p = a.data.data() + static_cast<size_t>(start) * stride;
+    int lo = 0, hi = 0;
+    const auto scan = [&](size_t step) {
+      for (int64_t i = start; i < end; ++i, p += step) {
+        const int v = static_cast<int16_t>(ReadLE16(p));
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+      }
+    };
+    // Mono, the common case, with its stride known to the compiler.
+    if (stride == 2)
+      scan(2);
+    else
+      scan(stride);
+    return {Peak16(lo), Peak16(hi)};
+  }
+  double lo = 0, hi = 0;
+  for (int64_t i = start; i < end; ++i) {
+    const double v = SampleAtFrame(a, i);
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  }
+  return {ToPeak(lo), ToPeak(hi)};
 }
 
 void PeakCache::Rebuild(const CWavLoader* audio, int64_t bucketSize) {
@@ -49,14 +89,7 @@ void PeakCache::Rebuild(const CWavLoader* audio, int64_t bucketSize) {
   std::vector<Block>& blocks = levels_.emplace_back(static_cast<size_t>((frames_ + kBlock - 1) / kBlock));
   for (size_t b = 0; b < blocks.size(); ++b) {
     const int64_t start = static_cast<int64_t>(b) * kBlock;
-    const int64_t end = std::min(frames_, start + kBlock);
-    int16_t lo = 0, hi = 0;
-    for (int64_t i = start; i < end; ++i) {
-      const int16_t v = PeakAt(i);
-      lo = std::min(lo, v);
-      hi = std::max(hi, v);
-    }
-    blocks[b] = {lo, hi};
+    blocks[b] = FramePeaks(start, std::min(frames_, start + kBlock));
   }
   // Coarser levels until one holds fewer entries than a single summary would cover.
   while (levels_.back().size() > static_cast<size_t>(kFanOut)) {
@@ -85,46 +118,59 @@ PeakEntry PeakCache::operator[](int64_t k) const {
   const int64_t start = k * bucket_;
   const int64_t end = std::min(frames_, start + bucket_);
   e.first = PeakAt(start);
-  auto take = [&](int16_t lo, int16_t hi) {
-    e.min = std::min(e.min, lo);
-    e.max = std::max(e.max, hi);
+  auto take = [&](Block b) {
+    e.min = std::min(e.min, b.min);
+    e.max = std::max(e.max, b.max);
   };
-  // The frames before the first whole block and after the last one one by one.
   const int64_t firstBlock = (start + kBlock - 1) / kBlock;
   const int64_t endBlock = end / kBlock;
   if (firstBlock >= endBlock) {
-    for (int64_t i = start; i < end; ++i) {
-      const int16_t v = PeakAt(i);
-      take(v, v);
-    }
+    take(FramePeaks(start, end));
     return e;
   }
-  for (int64_t i = start; i < firstBlock * kBlock; ++i) {
-    const int16_t v = PeakAt(i);
-    take(v, v);
-  }
-  for (int64_t i = endBlock * kBlock; i < end; ++i) {
-    const int16_t v = PeakAt(i);
-    take(v, v);
-  }
-  // The whole blocks [lo, hi) of each level: the ragged ends at this level,
-  // the aligned middle one level up.
+  // The bucket splits into the aligned middle of the coarsest level it
+  // spans and, at each finer level and then in frames, a ragged piece at
+  // either end. Each ragged piece lies within one entry of the level above
+  // (one block, for the frames); taken from the middle outwards, a piece
+  // whose enclosing entry stays within the extremes found so far cannot
+  // move them and is skipped. At a wide bucket that is nearly every piece,
+  // which spares the reads of the audio itself (a cache miss or two per
+  // column) and of the finer levels.
+  struct Piece {
+    int64_t lo, hi;   // entries [lo, hi) of the level
+    int64_t parent;   // the entry of the level above that holds them
+  };
+  constexpr int kMostLevels = 16;
+  Piece ragged[kMostLevels][2];
+  int levels = 0;
   int64_t lo = firstBlock, hi = endBlock;
-  for (size_t level = 0; lo < hi; ++level) {
-    const std::vector<Block>& blocks = levels_[level];
+  size_t level = 0;
+  for (;; ++level) {
     const int64_t upLo = (lo + kFanOut - 1) / kFanOut;
     const int64_t upHi = hi / kFanOut;
-    if (level + 1 == levels_.size() || upLo >= upHi) {
-      for (int64_t i = lo; i < hi; ++i) take(blocks[static_cast<size_t>(i)].min, blocks[static_cast<size_t>(i)].max);
-      break;
-    }
-    for (int64_t i = lo; i < upLo * kFanOut; ++i)
-      take(blocks[static_cast<size_t>(i)].min, blocks[static_cast<size_t>(i)].max);
-    for (int64_t i = upHi * kFanOut; i < hi; ++i)
-      take(blocks[static_cast<size_t>(i)].min, blocks[static_cast<size_t>(i)].max);
+    if (level + 1 == levels_.size() || upLo >= upHi || levels == kMostLevels) break;
+    ragged[levels][0] = {lo, upLo * kFanOut, upLo - 1};
+    ragged[levels][1] = {upHi * kFanOut, hi, upHi};
+    ++levels;
     lo = upLo;
     hi = upHi;
   }
+  const std::vector<Block>& top = levels_[level];
+  for (int64_t i = lo; i < hi; ++i) take(top[static_cast<size_t>(i)]);
+  const auto inside = [&](Block b) { return b.min >= e.min && b.max <= e.max; };
+  for (int j = levels - 1; j >= 0; --j) {
+    const std::vector<Block>& blocks = levels_[static_cast<size_t>(j)];
+    const std::vector<Block>& above = levels_[static_cast<size_t>(j) + 1];
+    for (const Piece& piece : ragged[j]) {
+      if (piece.lo >= piece.hi || inside(above[static_cast<size_t>(piece.parent)])) continue;
+      for (int64_t i = piece.lo; i < piece.hi; ++i) take(blocks[static_cast<size_t>(i)]);
+    }
+  }
+  const std::vector<Block>& blocks = levels_[0];
+  if (start < firstBlock * kBlock && !inside(blocks[static_cast<size_t>(firstBlock - 1)]))
+    take(FramePeaks(start, firstBlock * kBlock));
+  if (endBlock * kBlock < end && !inside(blocks[static_cast<size_t>(endBlock)]))
+    take(FramePeaks(endBlock * kBlock, end));
   return e;
 }
 

@@ -60,6 +60,8 @@ class PeakCache {
   };
   // Channel 0 of |frame| as a peak value (-1..1 x 32767 truncated).
   int16_t PeakAt(int64_t frame) const;
+  // The peaks of frames [start, end), each clamped through 0.
+  Block FramePeaks(int64_t start, int64_t end) const;
 
   const CWavLoader* audio_ = nullptr;
   int64_t frames_ = 0;

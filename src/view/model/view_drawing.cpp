@@ -233,6 +233,8 @@ void ViewDrawing::DrawEmptyScreen() {
   const int width = layout_.width;
   const int height = layout_.height;
   const ParticleAnimation& a = model_.animation;
+  // Two rings or six circles a particle, and the hint.
+  out_.Reserve(a.particles.size() * 6 + 1);
   for (const Particle& p : a.particles) {
     const ParticleSprite s = ProjectParticle(a, p, width, height);
     if (!s.visible) continue;

@@ -116,6 +116,8 @@ class DrawList {
 
   const std::vector<DrawOp>& Ops() const { return ops_; }
   void Clear() { ops_.clear(); }
+  // Room for |count| more operations (a picture of many small ones).
+  void Reserve(size_t count) { ops_.reserve(ops_.size() + count); }
   // The operations carrying |tag|, in drawing order (for tests).
   std::vector<const DrawOp*> Find(std::string_view tag) const;
 

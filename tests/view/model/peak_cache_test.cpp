@@ -78,6 +78,67 @@ TEST(PeakCacheTest, EntriesEqualTheFullTableOverLongAudio) {
   }
 }
 
+// Every sample layout the drawing reads, over audio long enough for the
+// coarser summaries: quiet random samples with a spike of each sign in the ragged frames
+// before and after the whole blocks of a bucket.
+TEST(PeakCacheTest, EntriesEqualTheFullTableForEachSampleLayout) {
+  struct Layout {
+    const char* name;
+    PcmFormat format;
+  };
+  const Layout layouts[] = {{"8-bit", {1, 1, 8000, 8000, 1, 8}},
+                            {"16-bit stereo", {1, 2, 8000, 32000, 4, 16}},
+                            {"24-bit", {1, 1, 8000, 24000, 3, 24}},
+                            {"32-bit", {1, 1, 8000, 32000, 4, 32}},
+                            {"float", {3, 1, 8000, 32000, 4, 32}}};
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::uniform_real_distribution<float> level(-0.3f, 0.3f);
+  constexpr int64_t kFrames = 70000;
+  for (const Layout& layout : layouts) {
+    CWavLoader wav;
+    wav.format = layout.format;
+    wav.data.resize(static_cast<size_t>(kFrames) * layout.format.nBlockAlign);
+    const bool isFloat = layout.format.wFormatTag == 3;
+    for (int64_t i = 0; i < kFrames; ++i) {
+      uint8_t* p = wav.data.data() + i * layout.format.nBlockAlign;
+      if (isFloat) {
+        WriteLEFloat(p, level(rng));
+      } else {
+        // Quiet: the top byte near zero, so that a spike stands out.
+        for (int b = 0; b < layout.format.nBlockAlign; ++b) p[b] = static_cast<uint8_t>(byte(rng));
+        const int width = layout.format.wBitsPerSample / 8;
+        if (width == 1)
+          p[0] = static_cast<uint8_t>(128 + byte(rng) % 40 - 20);
+        else
+          p[width - 1] = static_cast<uint8_t>(byte(rng) % 2 ? 0x00 : 0xFF);
+      }
+    }
+    // Spikes 10 frames into the first and last blocks of the bucket of
+    // 3000 frames starting at 6000 (blocks from 6016 to 8960 whole).
+    const auto spike = [&](int64_t frame, bool up) {
+      uint8_t* p = wav.data.data() + frame * layout.format.nBlockAlign;
+      if (isFloat) {
+        WriteLEFloat(p, up ? 0.95f : -0.9f);
+      } else {
+        const int width = layout.format.wBitsPerSample / 8;
+        p[width - 1] = static_cast<uint8_t>(up ? (width == 1 ? 0xF0 : 0x70) : (width == 1 ? 0x10 : 0x90));
+      }
+    };
+    spike(6010, true);
+    spike(8970, false);
+    PeakCache cache;
+    cache.Rebuild(&wav, 1);
+    for (int64_t bucket : {5, 64, 100, 1500, 3000, 20000}) {
+      cache.SetBucketSize(bucket);
+      const std::vector<PeakEntry> expected = Reference(wav, bucket);
+      ASSERT_EQ(cache.size(), static_cast<int64_t>(expected.size())) << layout.name << " " << bucket;
+      for (int64_t k = 0; k < cache.size(); ++k)
+        ASSERT_EQ(cache[k], expected[static_cast<size_t>(k)]) << layout.name << " " << bucket << " " << k;
+    }
+  }
+}
+
 TEST(PeakCacheTest, MinAndMaxStraddleZeroAndOneFrameGivesOneEntry) {
   const CWavLoader positive = Mono16({1000});
   PeakCache cache;
