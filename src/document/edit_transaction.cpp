@@ -17,4 +17,11 @@ void EditTransaction::Commit(DocumentChange change, SelectionMoved moved) {
   if (moved == SelectionMoved::kYes) doc_->NotifySelectionChanged();
 }
 
+void EditTransaction::CommitSelection() {
+  assert(!committed_);
+  committed_ = true;
+  doc_->SetModifiedFlag(true);
+  doc_->NotifySelectionChanged();
+}
+
 }  // namespace zandrel

@@ -48,6 +48,10 @@ class EditTransaction {
   // Ends the edit: the document is modified, its views learn |change|, then
   // (with SelectionMoved::kYes) that the view's selection moved. Once only.
   void Commit(DocumentChange change, SelectionMoved moved = SelectionMoved::kNo);
+  // Ends an edit that moved only the view's loop selection (a loop search,
+  // a snap to zero crossings): the document is modified and the views learn
+  // that the selection moved; no audio or instrument notification goes out.
+  void CommitSelection();
 
   EditTransaction(EditTransaction&&) = default;
   EditTransaction& operator=(EditTransaction&&) = default;

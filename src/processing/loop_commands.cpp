@@ -26,6 +26,13 @@ void SetSelection(CQuorvelDoc& doc, ViewSelection& s, int64_t in, int64_t out) {
   doc.NotifySelectionChanged();
 }
 
+// The loop selection a search or a snap found, as one edit of the document.
+void CommitLoopSelection(EditTransaction edit, ViewSelection& s, int64_t in, int64_t out) {
+  s.loopIn = in;
+  s.loopOut = out;
+  edit.CommitSelection();
+}
+
 // Watches the document while a search runs on its copy of the audio:
 // anything that changes or replaces the audio makes the result stale, so the
 // search stops and its result is dropped.
@@ -172,8 +179,7 @@ void FindLoopPointsNcc(CommandContext& c) {
         return findLoopNcc(*input, SubProgress(progress, 0.02, 1.0));
       },
       [&c](CQuorvelDoc& d, const LoopSearchResult& r) {
-        SetSelection(d, c.Selection(), r.loopIn, r.loopOut);
-        d.SetModifiedFlag(true);
+        CommitLoopSelection(EditTransaction::WithoutUndo(d), c.Selection(), r.loopIn, r.loopOut);
       });
 }
 
@@ -209,9 +215,9 @@ void AlignLoopingPoints(CommandContext& c) {
   work.commit = [&c, doc, result, &watch] {
     if (watch.Stale()) return;
     c.StopPlayback();
-    if (!doc->PushUndo(kUndoWithAudio, "Auto-Loop Optimization")) return;
-    SetSelection(*doc, c.Selection(), result->loopIn, result->loopOut);
-    doc->SetModifiedFlag(true);
+    std::optional<EditTransaction> edit = EditTransaction::Begin(*doc, kUndoWithAudio, "Auto-Loop Optimization");
+    if (!edit) return;
+    CommitLoopSelection(std::move(*edit), c.Selection(), result->loopIn, result->loopOut);
     Log(doc->GetLog(), result->log);
   };
   c.RunLongWork(work);
@@ -234,8 +240,7 @@ void SnapSelectionToZeroCrossings(CommandContext& c) {
     Box(c, r.message, MessageIcon::Information);
     return;
   }
-  SetSelection(*doc, view, r.loopIn, r.loopOut);
-  doc->SetModifiedFlag(true);
+  CommitLoopSelection(EditTransaction::WithoutUndo(*doc), view, r.loopIn, r.loopOut);
   Log(doc->GetLog(), r.log);
 }
 
