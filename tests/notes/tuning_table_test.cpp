@@ -5,6 +5,8 @@
 #include <cmath>
 #include <functional>
 #include <initializer_list>
+#include <map>
+#include <string>
 #include <set>
 
 namespace zandrel {
@@ -275,6 +277,12 @@ TEST(TuningTableTest, ComputedRowsFollowTheirDerivation) {
       {1, EqualSteps(0) /* replaced below */},
       {3, FromRatios({1, 9.0 / 8, 5.0 / 4, 4.0 / 3, 3.0 / 2, 5.0 / 3, 15.0 / 8, 2})},
       {137, EqualSteps(1200.0 / 7)},
+      // Turkish Hicaz in commas of 1200/53 cents: the Hicaz tetrachord 5, 12,
+      // 5, a whole tone 9, then the Buselik steps 4, 9, 9.
+      {107, FromSteps({0, 5 * 1200.0 / 53, 17 * 1200.0 / 53, 22 * 1200.0 / 53, 31 * 1200.0 / 53, 35 * 1200.0 / 53,
+                       44 * 1200.0 / 53})},
+      // Rameau's ordinary temperament keeps the naturals in quarter-comma meantone.
+      {18, Meantone(701.955 - kComma / 4)},
       {8, Meantone(701.955 - 2.0 / 7 * kComma)},
       // Pythagorean tetrachords in the Phrygian octave species: T S T T T S T.
       {9, FromRatios({1, 9.0 / 8, 32.0 / 27, 4.0 / 3, 3.0 / 2, 27.0 / 16, 16.0 / 9, 2})},
@@ -306,6 +314,56 @@ TEST(TuningTableTest, ComputedRowsFollowTheirDerivation) {
           << Table()[d.row].name << " pad " << i;
     }
   }
+}
+
+// A row that calls itself an approximation names the system it is given in;
+// every pad must then lie on a pitch of that system (a row once said 12-TET
+// and played quarter tones).
+TEST(TuningTableTest, ApproximationsAreGivenInTheSystemTheySay) {
+  const auto ratios = [](std::initializer_list<double> list) {
+    std::vector<double> pitches;
+    for (double r : list) pitches.push_back(Cents(r));
+    return pitches;
+  };
+  std::vector<double> pythagorean;
+  for (int k = -6; k <= 6; ++k) pythagorean.push_back(k * Cents(1.5));
+  const auto steps = [](double step) {
+    std::vector<double> pitches;
+    for (double c = 0; c < 1200.0; c += step) pitches.push_back(c);
+    return pitches;
+  };
+  const std::map<std::string, std::vector<double>> systems = {
+      {"12-TET", steps(100)},
+      {"quarter tones", steps(50)},
+      {"Pythagorean intonation", pythagorean},
+      {"5-limit just intonation", ratios({1, 16.0 / 15, 10.0 / 9, 9.0 / 8, 6.0 / 5, 5.0 / 4, 4.0 / 3, 45.0 / 32,
+                                         64.0 / 45, 3.0 / 2, 8.0 / 5, 5.0 / 3, 16.0 / 9, 9.0 / 5, 15.0 / 8})},
+      {"7-limit just intonation", ratios({1, 8.0 / 7, 7.0 / 6, 4.0 / 3, 3.0 / 2, 14.0 / 9, 7.0 / 4})},
+  };
+  int approximations = 0;
+  for (const TuningPreset& row : Table()) {
+    const std::string marker = "An approximation: no single documented intonation exists, so the ";
+    const size_t at = row.description.find(marker);
+    if (at == std::string::npos) continue;
+    ++approximations;
+    const size_t given = row.description.find(" is given in ", at);
+    const size_t end = row.description.find(".\r\n", at);
+    ASSERT_NE(given, std::string::npos) << row.name;
+    ASSERT_NE(end, std::string::npos) << row.name;
+    const std::string system = row.description.substr(given + 13, end - given - 13);
+    const auto it = systems.find(system);
+    ASSERT_NE(it, systems.end()) << row.name << ": " << system;
+    for (int pad = 0; pad < 8; ++pad) {
+      const double pitch = 100.0 * kPadSemitones[pad] + row.padCents[pad];
+      double nearest = 1e9;
+      for (double c : it->second) {
+        const double d = std::remainder(pitch - c, 1200.0);
+        nearest = std::min(nearest, std::fabs(d));
+      }
+      EXPECT_LT(nearest, 0.006) << row.name << " pad " << pad << " (" << system << ")";
+    }
+  }
+  EXPECT_GE(approximations, 100);
 }
 
 }  // namespace
