@@ -30,11 +30,11 @@ namespace {
 using namespace zandrel::test;
 using ::testing::Contains;
 
-constexpr int kFrames = 176400;  // four seconds at 44.1 kHz
+constexpr int kMouseEditingWidgetFrames = 176400;  // four seconds at 44.1 kHz
 
 // A tone whose rising zero crossings lie 100 frames apart (441 Hz), so a
 // snapped position is visibly not the frame under the mouse.
-Bytes ToneWav(int frames) {
+Bytes MouseEditingWidgetToneWav(int frames) {
   std::vector<int16_t> samples(static_cast<size_t>(frames));
   for (int i = 0; i < frames; ++i)
     samples[static_cast<size_t>(i)] = static_cast<int16_t>(20000 * std::sin(2 * 3.14159265358979 * i / 100.0 + 1.0));
@@ -44,7 +44,7 @@ Bytes ToneWav(int frames) {
 class MouseEditingWidgetTest : public EditorOnFileTest {
  protected:
   void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tone.wav", ToneWav(kFrames)));
+    ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tone.wav", MouseEditingWidgetToneWav(kMouseEditingWidgetFrames)));
     QApplication::setActiveWindow(frame);
     view->setFocus();
     QApplication::processEvents();
@@ -54,7 +54,7 @@ class MouseEditingWidgetTest : public EditorOnFileTest {
     doc.instrument.hasInstrument = true;
     doc.instrument.regions = {{0, 60000, -1, -1, 0, 59, 48},
                               {60000, 120000, 80000, 110000, 60, 71, 64},
-                              {120000, kFrames, -1, -1, 72, 127, 76}};
+                              {120000, kMouseEditingWidgetFrames, -1, -1, 72, 127, 76}};
     doc.UpdateAllViews(DocumentChange::kInstrument);
     doc.SetModifiedFlag(false);
     // 200 frames per pixel from frame 0: the whole file in 882 pixels.
@@ -245,7 +245,7 @@ TEST_F(MouseEditingWidgetTest, LeftAndRightLoopPointsFromTheContextMenu) {
   ASSERT_TRUE(ChooseFromContextMenu(QPoint(At(33400), WaveY()), QStringLiteral("Set Left Loop Point")));
   const int64_t in = Snapped(33400);
   EXPECT_EQ(Model().loopIn, in);
-  EXPECT_EQ(Model().loopOut, kFrames - 1);  // no loop out yet: the end of the audio
+  EXPECT_EQ(Model().loopOut, kMouseEditingWidgetFrames - 1);  // no loop out yet: the end of the audio
 
   ASSERT_TRUE(ChooseFromContextMenu(QPoint(At(111200), WaveY()), QStringLiteral("Set Right Loop Point")));
   const int64_t out = Snapped(111200);

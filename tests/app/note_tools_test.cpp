@@ -37,7 +37,7 @@ namespace {
 using namespace zandrel::test;
 using ::testing::ElementsAre;
 
-QString Shot(const char* name) {
+QString NoteToolsShot(const char* name) {
   QDir().mkpath(QStringLiteral(ZANDREL_SCREENSHOT_DIR));
   return QStringLiteral(ZANDREL_SCREENSHOT_DIR "/") + QString::fromUtf8(name);
 }
@@ -97,7 +97,7 @@ TEST_F(NoteToolsAppTest, TransposeDialogOctaveButtons) {
     EXPECT_EQ(d.ValueEdit()->text(), QStringLiteral("-12"));
     d.OctaveDownButton()->click();
     QTest::qWait(20);
-    d.grab().save(Shot("transpose_dialog.png"));
+    d.grab().save(NoteToolsShot("transpose_dialog.png"));
     d.accept();
   });
   EXPECT_THAT(Keys(&Region::rootNote), ElementsAre(33, 45, 57));
@@ -126,7 +126,7 @@ TEST_F(NoteToolsAppTest, PercussiveDialogPicksAKeyAndRemembersIt) {
     d.PickButton()->click();
     EXPECT_EQ(d.StartNoteEdit()->text(), QStringLiteral("D4"));
     QTest::qWait(20);
-    d.grab().save(Shot("distribute_percussive_dialog.png"));
+    d.grab().save(NoteToolsShot("distribute_percussive_dialog.png"));
     d.accept();
   });
   EXPECT_THAT(Keys(&Region::rootNote), ElementsAre(62, 64, 66));
@@ -150,7 +150,7 @@ TEST_F(NoteToolsAppTest, MelodicDialogEstimatesRoots) {
     d.RootRadio(1)->click();
     d.DistributionRadio(1)->click();
     QTest::qWait(20);
-    d.grab().save(Shot("distribute_melodic_dialog.png"));
+    d.grab().save(NoteToolsShot("distribute_melodic_dialog.png"));
     d.accept();
   });
   EXPECT_THAT(Keys(&Region::rootNote), ElementsAre(45, 57, 69));
@@ -181,7 +181,7 @@ TEST_F(NoteToolsAppTest, RemapDialogShowsThePlanAndProcesses) {
     EXPECT_EQ(quality, "Overall quality: 87% (Very Good), Max pitch shift: \u00B1" "5 semitones");
     d.show();
     QTest::qWait(50);
-    d.grab().save(Shot("tuning_remap_dialog.png"));
+    d.grab().save(NoteToolsShot("tuning_remap_dialog.png"));
     // "No" keeps the dialog open; "Yes" processes.
     host->Answer(MessageAnswer::No);
     d.ProcessButton()->click();
@@ -240,7 +240,7 @@ TEST_F(NoteToolsAppTest, RemapDialogHighlightFollowsFromAHeaderToItsTuning) {
         return shot.pixelColor(r.left() + 2, r.top() + 2);
       };
       EXPECT_NE(fill(header + 1), fill(header + 2));
-      if (way == 0) shot.save(Shot("tuning_remap_header_clicked.png"));
+      if (way == 0) shot.save(NoteToolsShot("tuning_remap_header_clicked.png"));
     }
     // A tuning row chosen directly keeps its own highlight.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(header + 2)).center());
@@ -278,7 +278,7 @@ TEST_F(NoteToolsAppTest, RemapDialogAuditionsTheSelectedTuning) {
     for (size_t i = expected.size(); i < played.size(); ++i) ASSERT_EQ(played[i], 0.0f) << i;
     d.show();
     QTest::qWait(50);
-    d.grab().save(Shot("tuning_remap_audition.png"));
+    d.grab().save(NoteToolsShot("tuning_remap_audition.png"));
 
     // A new selection restarts the preview from its start with the new row.
     d.TuningList()->setCurrentRow(3);

@@ -29,17 +29,17 @@ namespace {
 using namespace zandrel::test;
 using ::testing::Contains;
 
-constexpr int kFrames = 44100;  // one second
+constexpr int kPropertyPagesFrames = 44100;  // one second
 
 class PropertyPagesTest : public EditorOnFileTest {
  protected:
   void SetUp() override {
-    std::vector<int16_t> samples(kFrames);
-    for (int i = 0; i < kFrames; ++i) samples[static_cast<size_t>(i)] = static_cast<int16_t>(12000 * std::sin(i * 0.03));
+    std::vector<int16_t> samples(kPropertyPagesFrames);
+    for (int i = 0; i < kPropertyPagesFrames; ++i) samples[static_cast<size_t>(i)] = static_cast<int16_t>(12000 * std::sin(i * 0.03));
     ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tone.wav", MakePcm16Wav(samples)));
     doc = &app->Document();
     doc->instrument.hasInstrument = true;
-    doc->instrument.regions = {{0, 20000, -1, -1, 0, 59, 48}, {20000, kFrames, 25000, 40000, 60, 127, 72}};
+    doc->instrument.regions = {{0, 20000, -1, -1, 0, 59, 48}, {20000, kPropertyPagesFrames, 25000, 40000, 60, 127, 72}};
     doc->UpdateAllViews(DocumentChange::kInstrument);
     region = frame->propertiesPane->regionPage;
     global = frame->propertiesPane->globalPage;
@@ -104,7 +104,7 @@ TEST_F(PropertyPagesTest, SelectingARegionShowsItAndUpdateEditsItWithAnUndoEntry
   region->Field(kRegionHighKey)->setText(QStringLiteral("A6"));
   EXPECT_TRUE(region->updateButton->IsBlinking());
   region->updateButton->click();
-  EXPECT_EQ(doc->instrument.regions[1].endSample, kFrames);  // posted, not yet handled
+  EXPECT_EQ(doc->instrument.regions[1].endSample, kPropertyPagesFrames);  // posted, not yet handled
   QApplication::processEvents();
   EXPECT_EQ(doc->instrument.regions[1], (Region{20000, 42000, 25000, 40000, 60, 93, 72}));
   EXPECT_FALSE(region->updateButton->IsBlinking());
@@ -115,7 +115,7 @@ TEST_F(PropertyPagesTest, SelectingARegionShowsItAndUpdateEditsItWithAnUndoEntry
 
   // Undo puts the region back, and the page shows (and edits) it again.
   frame->commands.Run(cmd::kEditUndo);
-  EXPECT_EQ(doc->instrument.regions[1].endSample, kFrames);
+  EXPECT_EQ(doc->instrument.regions[1].endSample, kPropertyPagesFrames);
   EXPECT_EQ(RegionText(kRegionEnd), QStringLiteral("44100"));
   EXPECT_EQ(region->editRegion, doc->instrument.regions[1]);
 }
@@ -265,7 +265,7 @@ TEST_F(PropertyPagesTest, CtrlDeleteOnAButtonDeletesAudioButNotInAField) {
   EXPECT_EQ(host->Texts().size(), 1u);
   EXPECT_EQ(pitch->text(), QString());  // the field deleted its word
   EXPECT_TRUE(frame->propertiesPane->isVisible());
-  EXPECT_EQ(doc->FrameCount(), kFrames);
+  EXPECT_EQ(doc->FrameCount(), kPropertyPagesFrames);
 }
 
 // Keys typed into a text field of the pages belong to the field: Ctrl+A
@@ -307,7 +307,7 @@ TEST_F(PropertyPagesTest, CtrlAInAFieldSelectsTheFieldsText) {
   QTest::keyClick(frame->view, Qt::Key_A, Qt::ControlModifier);
   QApplication::processEvents();
   EXPECT_EQ(View().loopIn, 0);
-  EXPECT_EQ(View().loopOut, kFrames - 1);
+  EXPECT_EQ(View().loopOut, kPropertyPagesFrames - 1);
 }
 
 // What a user does at the keyboard: the field is clicked through the window,

@@ -23,7 +23,7 @@ namespace {
 
 using namespace zandrel::test;
 
-constexpr int kFrames = 441000;  // ten seconds
+constexpr int kRulersStripScreenshotFrames = 441000;  // ten seconds
 
 Bytes DecayingTonesWav(int frames) {
   std::vector<int16_t> samples(static_cast<size_t>(frames));
@@ -39,14 +39,14 @@ Bytes DecayingTonesWav(int frames) {
 class RulersAndStripTest : public EditorOnFileTest {
  protected:
   void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tones.wav", DecayingTonesWav(kFrames)));
+    ASSERT_NO_FATAL_FAILURE(OpenEditorOn("tones.wav", DecayingTonesWav(kRulersStripScreenshotFrames)));
     QApplication::processEvents();
     CQuorvelDoc& doc = app->Document();
     doc.instrument.hasInstrument = true;
     doc.instrument.params.bpm = 120.0f;
     doc.instrument.regions = {{0, 150000, -1, -1, 36, 55, 48},
                               {150000, 300000, 180000, 280000, 55, 67, 60},
-                              {300000, kFrames, -1, -1, 68, 76, 72}};
+                              {300000, kRulersStripScreenshotFrames, -1, -1, 68, 76, 72}};
     doc.UpdateAllViews(DocumentChange::kInstrument);
   }
   ViewModel& Model() { return view->Model(); }
@@ -79,7 +79,7 @@ TEST_F(RulersAndStripTest, ScreenshotsOfEachRulerAndTheStripAtThreeZooms) {
     float framesPerPixel;
     double viewStart;
   };
-  const Zoom zooms[] = {{"whole", static_cast<float>(kFrames * 1.05 / width), 0.0},
+  const Zoom zooms[] = {{"whole", static_cast<float>(kRulersStripScreenshotFrames * 1.05 / width), 0.0},
                         {"seconds", 64.0f, 20000.0},
                         {"fine", 2.0f, 22000.0}};
   struct Timeline {

@@ -30,7 +30,7 @@ namespace {
 using namespace zandrel::test;
 using ::testing::Contains;
 
-constexpr int kFrames = 176400;  // four seconds
+constexpr int kWaveformViewFrames = 176400;  // four seconds
 
 // A decaying chirp, so that each zoom shows some shape.
 Bytes ChirpWav(int frames) {
@@ -47,7 +47,7 @@ Bytes ChirpWav(int frames) {
 class WaveformViewTest : public EditorOnFileTest {
  protected:
   void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(OpenEditorOn("chirp.wav", ChirpWav(kFrames)));
+    ASSERT_NO_FATAL_FAILURE(OpenEditorOn("chirp.wav", ChirpWav(kWaveformViewFrames)));
     QApplication::setActiveWindow(frame);
     view->setFocus();
     QApplication::processEvents();
@@ -60,7 +60,7 @@ class WaveformViewTest : public EditorOnFileTest {
     doc.instrument.hasInstrument = true;
     doc.instrument.regions = {{0, 60000, -1, -1, 0, 59, 48},
                               {60000, 120000, 80000, 110000, 60, 71, 64},
-                              {120000, kFrames, -1, -1, 72, 127, 76}};
+                              {120000, kWaveformViewFrames, -1, -1, 72, 127, 76}};
     doc.UpdateAllViews(DocumentChange::kInstrument);
     ViewModel& m = Model();
     m.selectedRegion = 1;
@@ -196,7 +196,7 @@ TEST_F(WaveformViewTest, ScreenshotOfRegionsSelectionAndCursor) {
   ViewModel& m = Model();
   const int width = view->viewport()->width();
   // The whole file with a little room on the right.
-  m.framesPerPixel = static_cast<float>(kFrames * 1.1 / width);
+  m.framesPerPixel = static_cast<float>(kWaveformViewFrames * 1.1 / width);
   m.viewStart = 0;
   view->RebuildPeakCache();
   const QImage& image = Paint();
@@ -213,7 +213,7 @@ TEST_F(WaveformViewTest, ScreenshotOfRegionsSelectionAndCursor) {
   const int xc = m.XAtFrame(140000);
   EXPECT_TRUE(Near(image.pixel(xc, bottom - 2), 0xFFFFFF00, 2));
   // Right of the audio: black, the rows above the piano strip keep the clear colour.
-  const int xEnd = m.XAtFrame(kFrames) + 5;
+  const int xEnd = m.XAtFrame(kWaveformViewFrames) + 5;
   EXPECT_TRUE(Near(image.pixel(xEnd, centre - 20), 0xFF000000, 0));
   EXPECT_TRUE(Near(image.pixel(xEnd, image.height() - 41), view_color::kClear, 0));
 
@@ -303,12 +303,12 @@ TEST_F(WaveformViewTest, PlayMenuCommandsAndTheirCheckMarks) {
 
 TEST_F(WaveformViewTest, PlaybackEndsByItselfAndStopsBeforeTheAudioChanges) {
   UseMemoryOutput();
-  Model().SetCursorPosition(kFrames - 100);
+  Model().SetCursorPosition(kWaveformViewFrames - 100);
   view->StartPlayback();
   output.Pull(200);
   view->OnPlayheadTick();
   EXPECT_FALSE(view->IsPlaying());
-  EXPECT_EQ(Model().cursorFrame, kFrames - 100);
+  EXPECT_EQ(Model().cursorFrame, kWaveformViewFrames - 100);
 
   // Opening another file replaces the audio: playback stops first.
   view->StartPlayback();

@@ -13,7 +13,7 @@
 namespace zandrel::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using SysexLinkClock = std::chrono::steady_clock;
 
 Bytes Identity(uint8_t device, bool full = true) {
   if (!full) return {0xF0, 0x7E, device, 0x06, 0x02, 0x00, 0x20, 0xF7};
@@ -26,14 +26,14 @@ Bytes Reply(uint16_t sequence, const Bytes& payload = {}, uint8_t status = 0) {
 
 Bytes Event(const Bytes& payload) { return SimDevice::ReplyFrame(0, 0, 0, payload, uint8_t{0x00}); }
 
-double Millis(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Millis(SysexLinkClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 // Polls |done| until it holds or the test deadline passes.
 template <class Predicate>
 bool Eventually(Predicate done) {
-  const auto deadline = Clock::now() + kTestDeadline;
+  const auto deadline = SysexLinkClock::now() + kTestDeadline;
   while (!done()) {
-    if (Clock::now() > deadline) return false;
+    if (SysexLinkClock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
   return true;
@@ -182,9 +182,9 @@ TEST_F(RawPeerTest, AReplyForAnotherNumberDoesNotEndTheWait) {
   ASSERT_EQ(seq, 8);
   Deliver(Reply(7));
   EPReply reply;
-  const auto start = Clock::now();
+  const auto start = SysexLinkClock::now();
   EXPECT_FALSE(link.WaitReply(8, reply, CEPSysExLink::kReplyLimitMs));
-  EXPECT_GE(Millis(Clock::now() - start), CEPSysExLink::kReplyLimitMs * kShortScale);
+  EXPECT_GE(Millis(SysexLinkClock::now() - start), CEPSysExLink::kReplyLimitMs * kShortScale);
   Deliver(Reply(8, {0x09}));
   ASSERT_TRUE(link.WaitReply(8, reply, CEPSysExLink::kReplyLimitMs));
   EXPECT_EQ(reply.payload, Bytes{0x09});
@@ -267,30 +267,30 @@ TEST_F(RawPeerTest, RequestsLargerThanThePortCarriesAreNotSent) {
   const uint16_t seq = link.SendRequest(Bytes(14323, 0x55));
   EXPECT_EQ(err.Text(), "[Error] Request of 16380 bytes exceeds the MIDI port's limit of 16379 bytes; not sent.\n");
   EPReply reply;
-  const auto start = Clock::now();
+  const auto start = SysexLinkClock::now();
   EXPECT_FALSE(link.WaitReply(seq, reply, CEPSysExLink::kReplyLimitMs));
-  EXPECT_LT(Millis(Clock::now() - start), 1000);
+  EXPECT_LT(Millis(SysexLinkClock::now() - start), 1000);
   ASSERT_TRUE(ports.fromHost->WaitUntilDelivered(kTestDeadline));
   EXPECT_EQ(Received(2).size(), 2u);
 }
 
 TEST_F(RawPeerTest, WaitsEndAtOnceWhenTheRequestCouldNotLeave) {
   // Closed: nothing to send into, so nothing to wait for.
-  const auto start = Clock::now();
+  const auto start = SysexLinkClock::now();
   EXPECT_TRUE(link.ListDirectory(0).empty());
   EXPECT_EQ(link.GetMetadataPages(1), "");
   EXPECT_FALSE(link.InitDevice());
-  EXPECT_LT(Millis(Clock::now() - start), 1000);
+  EXPECT_LT(Millis(SysexLinkClock::now() - start), 1000);
   EXPECT_EQ(err.Text(), "[Error] Failed to fetch metadata page 0\n");
 
   // Open, but the cable has been pulled: the port refuses the frame.
   Open();
   ports.fromHost->SetUnplugged(true);
   EPFileInfoStatus status = EPFileInfoStatus::Found;
-  const auto again = Clock::now();
+  const auto again = SysexLinkClock::now();
   EXPECT_EQ(link.GetFileInfo(3, &status).id, 0);
   EXPECT_EQ(status, EPFileInfoStatus::NoAnswer);
-  EXPECT_LT(Millis(Clock::now() - again), 1000);
+  EXPECT_LT(Millis(SysexLinkClock::now() - again), 1000);
 }
 
 TEST_F(RawPeerTest, AnOutputPortThatLostTheDeviceMakesTheOperationFailFast) {
@@ -305,14 +305,14 @@ TEST_F(RawPeerTest, AnOutputPortThatLostTheDeviceMakesTheOperationFailFast) {
     // The port takes messages again, but the device it lost does not answer:
     // the operation does not wait for it.
     ports.fromHost->SetUnplugged(false);
-    const auto start = Clock::now();
+    const auto start = SysexLinkClock::now();
     for (int i = 0; i < 4; ++i) link.GetFileInfo(2);
-    EXPECT_LT(Millis(Clock::now() - start), limit);
+    EXPECT_LT(Millis(SysexLinkClock::now() - start), limit);
   }
   // The next operation tries again with its full limit.
-  const auto start = Clock::now();
+  const auto start = SysexLinkClock::now();
   link.GetFileInfo(3);
-  EXPECT_GE(Millis(Clock::now() - start), limit);
+  EXPECT_GE(Millis(SysexLinkClock::now() - start), limit);
 }
 
 TEST_F(RawPeerTest, TimeLimitsAreNominalTimesTheScale) {
@@ -328,9 +328,9 @@ TEST_F(RawPeerTest, TimeLimitsAreNominalTimesTheScale) {
       {[&] { link.NotifySoundSelected(1); }, 500},
   };
   for (const Case& c : cases) {
-    const auto start = Clock::now();
+    const auto start = SysexLinkClock::now();
     c.command();
-    const double elapsed = Millis(Clock::now() - start);
+    const double elapsed = Millis(SysexLinkClock::now() - start);
     EXPECT_EQ(link.LastWaitLimitMs(), c.limitMs);
     EXPECT_GE(elapsed, c.limitMs * 0.004);
     EXPECT_LT(elapsed, 2000);
@@ -348,30 +348,30 @@ TEST_F(RawPeerTest, TwoUnansweredRequestsInARowMakeTheRestOfTheOperationFailFast
   link.SetTimeScale(scale);
   {
     CEPSysExLink::OperationScope operation(link);
-    const auto start = Clock::now();
+    const auto start = SysexLinkClock::now();
     for (int i = 0; i < 8; ++i) link.GetFileInfo(static_cast<uint16_t>(i));
-    const double elapsed = Millis(Clock::now() - start);
+    const double elapsed = Millis(SysexLinkClock::now() - start);
     EXPECT_GE(elapsed, 2 * limit) << "the first two requests wait their full limits";
     EXPECT_LT(elapsed, 5 * limit) << "every request waited its own limit";
 
     // Anything from the device shows it is there again: each of the next
     // two requests waits its own limit once more.
     Deliver(Event({0x63}));
-    const auto again = Clock::now();
+    const auto again = SysexLinkClock::now();
     link.GetFileInfo(9);
-    EXPECT_GE(Millis(Clock::now() - again), limit);
-    const auto second = Clock::now();
+    EXPECT_GE(Millis(SysexLinkClock::now() - again), limit);
+    const auto second = SysexLinkClock::now();
     link.GetFileInfo(10);
-    EXPECT_GE(Millis(Clock::now() - second), limit);
-    const auto third = Clock::now();
+    EXPECT_GE(Millis(SysexLinkClock::now() - second), limit);
+    const auto third = SysexLinkClock::now();
     link.GetFileInfo(11);
-    EXPECT_LT(Millis(Clock::now() - third), limit);
+    EXPECT_LT(Millis(SysexLinkClock::now() - third), limit);
   }
   // Separate operations each wait.
-  const auto start = Clock::now();
+  const auto start = SysexLinkClock::now();
   link.GetFileInfo(1);
   link.GetFileInfo(2);
-  EXPECT_GE(Millis(Clock::now() - start), 2 * limit);
+  EXPECT_GE(Millis(SysexLinkClock::now() - start), 2 * limit);
 }
 
 // A peer that keeps sending events until stopped.

@@ -24,7 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> Lines(const QStringList& list) {
+std::vector<std::string> TransferDialogsLines(const QStringList& list) {
   std::vector<std::string> lines;
   for (const QString& line : list) lines.push_back(line.toStdString());
   return lines;
@@ -48,7 +48,7 @@ int RowOf(const QListWidget* list, const std::string& text) {
 // phase is remembered for the whole run, so whether it shows depends on the
 // uploads before).
 std::vector<std::string> LogFrom(const CTransferDlg& dialog, const std::string& first) {
-  std::vector<std::string> lines = Lines(dialog.LogLines());
+  std::vector<std::string> lines = TransferDialogsLines(dialog.LogLines());
   lines.erase(lines.begin(), std::find(lines.begin(), lines.end(), first));
   std::erase(lines, "Uploading chunks to device...");
   return lines;
@@ -112,7 +112,7 @@ TEST_F(TransferDialogTest, UploadListsTheFirstEmptySlotOfEachGroupOrAll) {
   EXPECT_EQ(dialog.windowTitle().toStdString(), "Upload: Kick.wav");
   EXPECT_FALSE(dialog.ProgressBar()->isVisible());
   ASSERT_TRUE(Open(dialog));
-  EXPECT_EQ(Lines(dialog.LogLines()),
+  EXPECT_EQ(TransferDialogsLines(dialog.LogLines()),
             (std::vector<std::string>{"Initializing...", "Attempting to connect to EP device...",
                                       "Connected successfully!", "Loading empty slots...", "Found 10 empty slots",
                                       "Ready to upload. Select a slot and click OK."}));
@@ -218,7 +218,7 @@ TEST_F(TransferDialogTest, AFailedConnectAsksWhetherToRetry) {
   ASSERT_TRUE(WaitUntil([&] { return dialog.LogLines().contains(QStringLiteral("Retrying connection...")); }));
   sim.UnplugPorts(false);
   ASSERT_TRUE(WaitUntil([&] { return dialog.IsConnected(); }));
-  EXPECT_EQ(Lines(dialog.LogLines()),
+  EXPECT_EQ(TransferDialogsLines(dialog.LogLines()),
             (std::vector<std::string>{
                 "Initializing...", "Attempting to connect to EP device...", "Connection failed:",
                 "Failed to connect to EP device. Please ensure it is connected via USB-MIDI and EP Sample Tool is not "
@@ -358,7 +358,7 @@ TEST_F(TransferDialogTest, DownloadListsTheOccupiedSlotsAndShowsTheChosenSound) 
   ASSERT_TRUE(Open(dialog));
   EXPECT_EQ(Rows(dialog.SlotListBox()),
             (std::vector<std::string>{"Group 000", "   100: Kick", "Group 100", "   101: Snare Long Name Here"}));
-  EXPECT_EQ(Lines(dialog.LogLines()),
+  EXPECT_EQ(TransferDialogsLines(dialog.LogLines()),
             (std::vector<std::string>{"Initializing...", "Attempting to connect to EP device... Please Wait",
                                       "Connected successfully!", "Loading occupied slots...", "Found 2 occupied slots",
                                       "Ready to download. Select a sound and click OK."}));
@@ -392,7 +392,7 @@ TEST_F(TransferDialogTest, ADownloadStaysInItsOwnFolderWhateverTheSoundIsCalled)
   dialog.times.closeMs = 300;
   Select(dialog, "   007: ../../evil/Kick");
   dialog.ActionButton()->click();
-  EXPECT_EQ(Lines(dialog.LogLines()),
+  EXPECT_EQ(TransferDialogsLines(dialog.LogLines()),
             (std::vector<std::string>{"Downloading slot 7...", "Fetching sound data from device...",
                                       "Retrieving metadata...", "", "*** DOWNLOAD SUCCESSFUL ***",
                                       "File downloaded successfully!", "Dialog will close automatically..."}));

@@ -15,7 +15,7 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using Ev = RecordingObserver::Event;
+using QuorvelDocEv = RecordingObserver::Event;
 
 class OpenTest : public DocumentTest {};
 
@@ -32,7 +32,7 @@ TEST_F(OpenTest, ConvertsToMono16AndLogsTheFileProperties) {
   EXPECT_FALSE(Doc().IsModified());
   EXPECT_FALSE(Doc().CanUndo());
   EXPECT_FALSE(Doc().CanRedo());
-  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kStop, Ev::kReplaced}));
+  EXPECT_EQ(observer.Significant(), (std::vector<QuorvelDocEv>{QuorvelDocEv::kStop, QuorvelDocEv::kReplaced}));
 }
 
 TEST_F(OpenTest, ExtensiblePcmBecomesPlainPcmAndFourChannelsStay) {
@@ -141,8 +141,8 @@ TEST_F(OpenTest, NewDocumentIsEmptyUntitledAndHasNoHistory) {
   EXPECT_TRUE(Doc().GetPathName().empty());
   EXPECT_FALSE(Doc().IsModified());
   EXPECT_FALSE(Doc().CanUndo());
-  EXPECT_EQ(observer.Significant().front(), Ev::kStop);
-  EXPECT_EQ(observer.Significant().back(), Ev::kReplaced);
+  EXPECT_EQ(observer.Significant().front(), QuorvelDocEv::kStop);
+  EXPECT_EQ(observer.Significant().back(), QuorvelDocEv::kReplaced);
 }
 
 // ------------------------------------------------------------------ Save --
@@ -194,7 +194,7 @@ TEST_F(SaveTest, AudioPastTheLimitIsCutOnlyAfterTheUserAgrees) {
   EXPECT_EQ(Doc().instrument.regions[1].endSample, 882000);
   EXPECT_FALSE(Doc().IsModified());
   EXPECT_EQ(Doc().GetPathName(), path);
-  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kStop, Ev::kAudio}));
+  EXPECT_EQ(observer.Significant(), (std::vector<QuorvelDocEv>{QuorvelDocEv::kStop, QuorvelDocEv::kAudio}));
 }
 
 TEST_F(SaveTest, TheCutOfASaveCanBeUndone) {

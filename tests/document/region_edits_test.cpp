@@ -19,7 +19,7 @@ namespace {
 
 using namespace zandrel::test;
 using ::testing::ElementsAre;
-using Ev = RecordingObserver::Event;
+using RegionEditsEv = RecordingObserver::Event;
 
 // start, end, loop start, loop end, low key, high key, root
 Region R(int64_t s, int64_t e, int64_t ls = -1, int64_t le = -1, int32_t lo = 0, int32_t hi = 127,
@@ -125,7 +125,7 @@ TEST_F(RegionEditsTest, SplitWithoutRegionsMakesTwoHalvesOfTheKeyboard) {
   ExpectSelectionDropped();
   EXPECT_TRUE(Doc().IsModified());
   // The views learn of the regions first, then of the cleared selection.
-  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kInstrument, Ev::kSelection}));
+  EXPECT_EQ(observer.Significant(), (std::vector<RegionEditsEv>{RegionEditsEv::kInstrument, RegionEditsEv::kSelection}));
   ExpectUndoRestores(kUndoRegionsOnly, "Split Region");
 }
 
@@ -138,7 +138,7 @@ TEST_F(RegionEditsTest, SplitPartReachesTheNextRegionAndTakesTheKeys) {
   EXPECT_THAT(frame.Lines(), ElementsAre("Region split at sample 150. Created 3 regions total."));
   EXPECT_TRUE(r.changed);
   ExpectSelectionDropped();
-  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kInstrument, Ev::kSelection}));
+  EXPECT_EQ(observer.Significant(), (std::vector<RegionEditsEv>{RegionEditsEv::kInstrument, RegionEditsEv::kSelection}));
   EXPECT_TRUE(host.Shown().empty());
   ExpectUndoRestores(kUndoRegionsOnly, "Split Region");
 }
@@ -232,7 +232,7 @@ TEST_F(RegionEditsTest, ASplitRefusedAfterSortingFollowsTheSelectedRegion) {
   EXPECT_FALSE(r.changed);
   EXPECT_EQ(view.selectedRegion, 1);
   // The order changed, and the selected region with it.
-  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kInstrument, Ev::kSelection}));
+  EXPECT_EQ(observer.Significant(), (std::vector<RegionEditsEv>{RegionEditsEv::kInstrument, RegionEditsEv::kSelection}));
 
   Open(5000, {R(3000, 4000), R(1000, 2000)});
   r = SplitRegion(Doc(), Cursor(500, 1));
@@ -255,7 +255,7 @@ TEST_F(RegionEditsTest, DeletingTheOnlyRegionLeavesNone) {
   EXPECT_THAT(frame.Lines(), ElementsAre("Region deleted and adjacent regions adjusted."));
   EXPECT_TRUE(r.changed);
   ExpectSelectionDropped();
-  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kInstrument, Ev::kSelection}));
+  EXPECT_EQ(observer.Significant(), (std::vector<RegionEditsEv>{RegionEditsEv::kInstrument, RegionEditsEv::kSelection}));
   EXPECT_TRUE(Doc().IsModified());
   ExpectUndoRestores(kUndoWithAudio, "Delete Region");
 }
@@ -320,7 +320,7 @@ TEST_F(RegionEditsTest, RemovingAudioNearTheStartTakesItFromFrameZero) {
   EXPECT_TRUE(Doc().IsModified());
   // Playback stops before the audio changes; the audio is announced once,
   // then the cleared selection.
-  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kStop, Ev::kAudio, Ev::kSelection}));
+  EXPECT_EQ(observer.Significant(), (std::vector<RegionEditsEv>{RegionEditsEv::kStop, RegionEditsEv::kAudio, RegionEditsEv::kSelection}));
   ExpectUndoRestores(kUndoWithAudio, "Remove Audio Data");
 }
 
@@ -489,7 +489,7 @@ TEST_F(RegionEditsTest, EditingALoopInOneShotModeSwitchesToKey) {
   EXPECT_TRUE(r.changed);
   EXPECT_EQ(view.selectedRegion, 0);
   // The Global page follows the settings from this notification.
-  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kInstrument}));
+  EXPECT_EQ(observer.Significant(), (std::vector<RegionEditsEv>{RegionEditsEv::kInstrument}));
   EXPECT_THAT(frame.Lines(), ElementsAre("Updated Region", "The Play Mode was changed to key"));
   EXPECT_TRUE(Doc().IsModified());
   ExpectUndoRestores(kUndoRegionsOnly, "Edit Region");
@@ -564,7 +564,7 @@ TEST_F(RegionEditsTest, AnEditedRegionMovesToItsPlaceByStart) {
   EditRegion(Doc(), Selected(0), R(2500, 2800));
   EXPECT_THAT(Regions(), ElementsAre(R(1000, 2000), R(2000, 3000), R(2500, 2800)));
   EXPECT_EQ(view.selectedRegion, 2);
-  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kInstrument, Ev::kSelection}));
+  EXPECT_EQ(observer.Significant(), (std::vector<RegionEditsEv>{RegionEditsEv::kInstrument, RegionEditsEv::kSelection}));
 
   // Equal starts keep their order.
   EditRegion(Doc(), Selected(2), R(1000, 1500));
@@ -601,7 +601,7 @@ TEST_F(RegionEditsTest, EditGlobalParametersCopiesEveryField) {
   EXPECT_TRUE(r.changed);
   EXPECT_TRUE(Doc().IsModified());
   EXPECT_THAT(frame.Lines(), ElementsAre("Updated Global"));
-  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kInstrument}));
+  EXPECT_EQ(observer.Significant(), (std::vector<RegionEditsEv>{RegionEditsEv::kInstrument}));
   ExpectUndoRestores(kUndoRegionsOnly, "Edit Global Parameters");
 }
 

@@ -13,7 +13,7 @@ namespace {
 using namespace zandrel::test;
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using Ev = RecordingObserver::Event;
+using UndoEv = RecordingObserver::Event;
 namespace fs = std::filesystem;
 
 class UndoTest : public DocumentTest {
@@ -53,7 +53,7 @@ TEST_F(UndoTest, AudioUndoAndRedoRestoreTheBytesAndChunks) {
   EXPECT_EQ(Doc().audio.format, original.format);
   EXPECT_TRUE(Doc().IsModified());
   EXPECT_THAT(frame.Lines(), ElementsAre("Undo: Gain"));
-  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kStop, Ev::kAudio}));
+  EXPECT_EQ(observer.Significant(), (std::vector<UndoEv>{UndoEv::kStop, UndoEv::kAudio}));
   ASSERT_EQ(Doc().undoHistory.redoStack.size(), 1u);
   EXPECT_EQ(Doc().undoHistory.redoStack.back().description, "Redo");
   EXPECT_EQ(SnapshotFiles(), 1u);  // the redo snapshot; the consumed one is gone
@@ -79,7 +79,7 @@ TEST_F(UndoTest, RegionsOnlyUndoLeavesTheAudioAlone) {
   ASSERT_EQ(Doc().undoHistory.redoStack.size(), 1u);
   EXPECT_EQ(Doc().undoHistory.redoStack[0].kind, kUndoRegionsOnly);
   EXPECT_EQ(Doc().undoHistory.redoStack[0].description, "Redo");
-  EXPECT_EQ(observer.Significant(), (std::vector<Ev>{Ev::kInstrument}));  // no stop for regions only
+  EXPECT_EQ(observer.Significant(), (std::vector<UndoEv>{UndoEv::kInstrument}));  // no stop for regions only
   Doc().Redo();
   EXPECT_EQ(Doc().instrument.regions.size(), 1u);
   EXPECT_EQ(SnapshotFiles(), 0u);

@@ -152,7 +152,7 @@ std::vector<uint8_t> Sine(double hz, int64_t frames, uint32_t rate = 44100) {
   return bytes;
 }
 
-double Hz(int note, double cents = 0) { return 440.0 * std::pow(2.0, (note - 69 + cents / 100.0) / 12.0); }
+double TuningRemapHz(int note, double cents = 0) { return 440.0 * std::pow(2.0, (note - 69 + cents / 100.0) / 12.0); }
 
 TEST(ResampleRegionAudioTest, LoopKeepsItsShareOfThePiece) {
   const std::vector<uint8_t> piece = Sine(220, 40000);
@@ -184,7 +184,7 @@ TEST(ResampleRegionAudioTest, LoopKeepsItsShareOfThePiece) {
 
 // One region of a sine at its root's pitch, covering the whole audio.
 struct OneRegion {
-  explicit OneRegion(int root, int64_t frames = 44100) : audio(Sine(Hz(root), frames)) {
+  explicit OneRegion(int root, int64_t frames = 44100) : audio(Sine(TuningRemapHz(root), frames)) {
     Region r;
     r.endSample = frames;
     r.rootNote = root;
@@ -227,10 +227,10 @@ TEST(BuildRemappedAudioTest, EightRegionsBackToBackOnTheTargetKeys) {
 }
 
 TEST(BuildRemappedAudioTest, EachPadSoundsAtItsTunedPitch) {
-  // Rows: 12-TET, 432 Hz, 5-limit just intonation, Hungarian minor.
+  // Rows: 12-TET, 432 TuningRemapHz, 5-limit just intonation, Hungarian minor.
   const std::vector<TuningPreset> rows = BuildTuningPresets();
   for (int row : {1, 2, 3, 41}) {
-    OneRegion src(57, 22050);  // A3, 220 Hz
+    OneRegion src(57, 22050);  // A3, 220 TuningRemapHz
     const int base = BaseOctave(src.regions);
     const std::vector<PadMapping> plan = BuildPadMapping(src.regions, base, rows[row].padCents);
     const RemapOutcome out = BuildRemappedAudio(src.audio, Mono16(), src.regions, plan);
@@ -243,7 +243,7 @@ TEST(BuildRemappedAudioTest, EachPadSoundsAtItsTunedPitch) {
     pcm.bitsPerSample = 16;
     for (size_t i = 0; i < 8; ++i) {
       const double hz = EstimatePitchYin(pcm, out.regions[i].startSample, out.regions[i].endSample);
-      const double wanted = Hz(base * 12 + kPadSemitones[i], rows[row].padCents[i]);
+      const double wanted = TuningRemapHz(base * 12 + kPadSemitones[i], rows[row].padCents[i]);
       EXPECT_NEAR(1200.0 * std::log2(hz / wanted), 0.0, 3.0) << rows[row].name << " pad " << i;
     }
   }
@@ -251,8 +251,8 @@ TEST(BuildRemappedAudioTest, EachPadSoundsAtItsTunedPitch) {
 
 TEST(BuildRemappedAudioTest, SharedSourcesAreCopiedPerPad) {
   // Two regions; pads D..C' all come from the second.
-  std::vector<uint8_t> audio = Sine(Hz(60), 10000);
-  const std::vector<uint8_t> second = Sine(Hz(62), 10000);
+  std::vector<uint8_t> audio = Sine(TuningRemapHz(60), 10000);
+  const std::vector<uint8_t> second = Sine(TuningRemapHz(62), 10000);
   audio.insert(audio.end(), second.begin(), second.end());
   std::vector<Region> regions = Roots({60, 62});
   regions[0].endSample = 10000;

@@ -20,7 +20,7 @@ namespace {
 
 using ::testing::ElementsAre;
 
-CWavLoader Ramp(int64_t n, uint32_t rate = 44100) {
+CWavLoader AudioEditsRamp(int64_t n, uint32_t rate = 44100) {
   CWavLoader a;
   a.format = PcmFormat{1, 1, rate, rate * 2, 2, 16};
   a.data.resize(static_cast<size_t>(n) * 2);
@@ -53,7 +53,7 @@ TEST(AddSilence, LengthFromTheKnobs) {
 }
 
 TEST(AddSilence, RegionsAndSelectionMoveWithTheAudio) {
-  CWavLoader a = Ramp(100);
+  CWavLoader a = AudioEditsRamp(100);
   InstrumentData inst;
   // Ends at the cursor; holds it with a loop on both sides; starts at it.
   inst.regions = {R(0, 30), R(20, 50, 25, 45), R(30, 100, 40, 60)};
@@ -73,7 +73,7 @@ TEST(AddSilence, RegionsAndSelectionMoveWithTheAudio) {
 }
 
 TEST(AddSilence, CursorPastTheEndIsClampedToTheEnd) {
-  CWavLoader a = Ramp(100);
+  CWavLoader a = AudioEditsRamp(100);
   InstrumentData inst;
   ViewSelection view;
   view.cursorFrame = 500;  // left behind by an undo of an append
@@ -98,7 +98,7 @@ TEST(AddSilence, EightBitSilenceIsTheMidpoint) {
 // --------------------------------------------------------- Delete Outside --
 
 TEST(DeleteOutside, Checks) {
-  const CWavLoader a = Ramp(100);
+  const CWavLoader a = AudioEditsRamp(100);
   EXPECT_EQ(CheckKeepRange(a, -1, 50)->message, "No loop points set. Please set loop start and loop end first.");
   EXPECT_EQ(CheckKeepRange(a, 50, 50)->message, "Invalid loop range. Loop start must be before loop end.");
   EXPECT_EQ(CheckKeepRange(CWavLoader{}, 10, 50)->message, "No audio data loaded.");
@@ -112,7 +112,7 @@ TEST(DeleteOutside, Checks) {
 }
 
 TEST(DeleteOutside, TrimsAndMovesTheRegions) {
-  CWavLoader a = Ramp(100);
+  CWavLoader a = AudioEditsRamp(100);
   InstrumentData inst;
   inst.hasInstrument = true;
   inst.regions = {R(0, 15), R(0, 100, 5, 95), R(30, 80, 40, 90), R(85, 100)};
@@ -136,7 +136,7 @@ TEST(DeleteOutside, TrimsAndMovesTheRegions) {
 }
 
 TEST(DeleteOutside, DefaultRegionWhenEveryRegionLiesOutside) {
-  CWavLoader a = Ramp(100);
+  CWavLoader a = AudioEditsRamp(100);
   InstrumentData inst;
   inst.regions = {R(0, 20), R(80, 100)};
   ViewSelection view;
@@ -208,7 +208,7 @@ TEST(RemoveSilences, StretchOfExactlyFiftyMillisecondsGoesOneFrameLessStays) {
   const int64_t m = 2205;
   for (const int64_t len : {m, m - 1}) {
     SCOPED_TRACE(len);
-    CWavLoader a = Ramp(1000 + len + 1000);
+    CWavLoader a = AudioEditsRamp(1000 + len + 1000);
     std::memset(a.data.data() + 1000 * 2, 0, static_cast<size_t>(len) * 2);
     const auto spans = FindSilentSpans(PcmSpan::Of(a), 0, a.FrameCount());
     InstrumentData inst;
@@ -227,7 +227,7 @@ TEST(RemoveSilences, StretchOfExactlyFiftyMillisecondsGoesOneFrameLessStays) {
 }
 
 TEST(RemoveSilences, StretchStillOpenAtTheRangeEndEndsThere) {
-  CWavLoader a = Ramp(10000);
+  CWavLoader a = AudioEditsRamp(10000);
   std::memset(a.data.data() + 5000 * 2, 0, 5000 * 2);
   EXPECT_THAT(FindSilentSpans(PcmSpan::Of(a), 100, 8000), ElementsAre(FrameSpan{5000, 8000}));
   EXPECT_THAT(FindSilentSpans(PcmSpan::Of(a), 100, 7205), ElementsAre(FrameSpan{5000, 7205}));
@@ -245,7 +245,7 @@ TEST(RemoveSilences, EightBitSilenceOnlyAtTheMidpoint) {
 }
 
 TEST(RemoveSilences, RegionsAndSelectionFollowTheCut) {
-  CWavLoader a = Ramp(1000);
+  CWavLoader a = AudioEditsRamp(1000);
   InstrumentData inst;
   inst.regions = {
       R(0, 100, 50, 90),      // before the span: unchanged
@@ -280,7 +280,7 @@ TEST(RemoveSilences, RegionsAndSelectionFollowTheCut) {
 }
 
 TEST(RemoveSilences, SeveralSpansAreCutLastFirst) {
-  CWavLoader a = Ramp(1000);
+  CWavLoader a = AudioEditsRamp(1000);
   InstrumentData inst;
   inst.regions = {R(0, 1000)};
   ViewSelection view;
@@ -323,7 +323,7 @@ class ExportSelectionTest : public ::testing::Test {
 };
 
 TEST_F(ExportSelectionTest, RegionsInsideTheSelectionRebased) {
-  CWavLoader a = Ramp(10000);
+  CWavLoader a = AudioEditsRamp(10000);
   // An INFO list without instrument data, which a save strips, and a region
   // too short to keep.
   a.chunks.push_back(RiffChunk{MakeFourCC("LIST"), 0, ListInfo({{"INAM", Text("kick")}})});
@@ -368,7 +368,7 @@ TEST_F(ExportSelectionTest, RegionsInsideTheSelectionRebased) {
 }
 
 TEST_F(ExportSelectionTest, SelectionEndAtTheLastFrameIsTheLimit) {
-  const CWavLoader a = Ramp(1000);
+  const CWavLoader a = AudioEditsRamp(1000);
   const InstrumentData inst;
   EXPECT_FALSE(ExportSelection(a, inst, 0, 1000, nullptr).refusal);
   const auto beyond = ExportSelection(a, inst, 0, 1001, nullptr);

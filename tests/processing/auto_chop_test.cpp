@@ -14,10 +14,10 @@ namespace {
 using namespace zandrel::test;
 using ::testing::ElementsAre;
 
-struct Mono16 {
+struct AutoChopMono16 {
   std::vector<uint8_t> bytes;
   uint32_t rate = 44100;
-  Mono16(const std::vector<int16_t>& samples, uint32_t r = 44100) : bytes(Pcm16(samples)), rate(r) {}
+  AutoChopMono16(const std::vector<int16_t>& samples, uint32_t r = 44100) : bytes(Pcm16(samples)), rate(r) {}
   PcmSpan Span() const {
     PcmSpan s;
     s.bytes = bytes;
@@ -40,7 +40,7 @@ TEST(AutoChopTest, BlockLevelIsTheRmsOfTheFrameMeans) {
   // A square wave of 0.5: every frame's value is 0.5, so is every block.
   std::vector<int16_t> s(1000);
   for (size_t i = 0; i < s.size(); ++i) s[i] = (i % 2) ? 16384 : -16384;
-  const Mono16 a(s);
+  const AutoChopMono16 a(s);
   const std::vector<float> levels = BlockLevels(a.Span(), 0, 1000, 220);
   ASSERT_EQ(levels.size(), 5u);  // the last block holds 120 frames
   for (float l : levels) EXPECT_NEAR(l, 0.5f, 1e-6f);
@@ -48,7 +48,7 @@ TEST(AutoChopTest, BlockLevelIsTheRmsOfTheFrameMeans) {
 
 TEST(AutoChopTest, DrumLoopIsChoppedOnTheQuietBlockBeforeEachHit) {
   const std::vector<double> hits = HitTimes(12, 0.5, 0.0);
-  const Mono16 a(RenderMono(6 * 44100, 44100, DrumHits(hits)));
+  const AutoChopMono16 a(RenderMono(6 * 44100, 44100, DrumHits(hits)));
   const std::vector<int64_t> onsets = TransientOnsets(a.Span(), 1.9f, 200);
   // The hit at 0 lies inside the first 30 blocks, where no onset test runs.
   ASSERT_EQ(onsets.size(), 11u);
@@ -66,7 +66,7 @@ TEST(AutoChopTest, DrumLoopIsChoppedOnTheQuietBlockBeforeEachHit) {
 }
 
 TEST(AutoChopTest, SnappedOnsetsSitOnRisingZeroCrossings) {
-  const Mono16 a(RenderMono(3 * 44100, 44100, DrumHits(HitTimes(5, 0.5, 0.25))));
+  const AutoChopMono16 a(RenderMono(3 * 44100, 44100, DrumHits(HitTimes(5, 0.5, 0.25))));
   const PcmSpan span = a.Span();
   const std::vector<int64_t> plain = TransientOnsets(span, 1.9f, 200);
   const std::vector<int64_t> snapped =
@@ -99,7 +99,7 @@ TEST(AutoChopTest, TheFirstRegionAlwaysStartsAtZero) {
 }
 
 TEST(AutoChopTest, AudioUnderSixtyOneBlocksHasNoOnsets) {
-  const Mono16 a(RenderMono(60 * 220, 44100, DrumHits({0.1, 0.2})));
+  const AutoChopMono16 a(RenderMono(60 * 220, 44100, DrumHits({0.1, 0.2})));
   EXPECT_TRUE(TransientOnsets(a.Span(), 1.9f, 50).empty());
   const std::vector<Region> regions = RegionsFromOnsets({}, 60 * 220, 44100);
   ASSERT_EQ(regions.size(), 1u);

@@ -14,7 +14,7 @@ using test::Bytes;
 
 // Mono 16-bit audio of |frames| frames at -100 (below zero) with rising
 // crossings (0 -> 100) at the frames in |rises|.
-struct Audio {
+struct SnappingAudio {
   Bytes bytes;
   PcmSpan Span(uint32_t rate = 44100, uint16_t channels = 1, uint16_t bits = 16, uint16_t tag = 1) const {
     PcmSpan s;
@@ -28,7 +28,7 @@ struct Audio {
   }
 };
 
-Audio Mono16(int64_t frames, std::vector<int64_t> rises, int16_t below = -100) {
+SnappingAudio SnappingMono16(int64_t frames, std::vector<int64_t> rises, int16_t below = -100) {
   std::vector<int16_t> s(static_cast<size_t>(frames), below);
   for (int64_t r : rises) {
     s[static_cast<size_t>(r - 1)] = 0;
@@ -56,38 +56,38 @@ TEST(FindRisingZeroCrossingTest, FindsTheNearestRisingCrossingLaterFrameFirst) {
       {"frame 0 searches from frame 1", {1, 5}, 0, 1},
   };
   for (const Case& c : cases) {
-    const Audio a = Mono16(1000, c.rises);
+    const SnappingAudio a = SnappingMono16(1000, c.rises);
     EXPECT_EQ(FindRisingZeroCrossing(a.Span(), c.from), c.expected) << c.what;
   }
 }
 
 TEST(FindRisingZeroCrossingTest, IgnoresSilenceAndFallingCrossings) {
-  const Audio silence{test::Pcm16(std::vector<int16_t>(1000, 0))};
+  const SnappingAudio silence{test::Pcm16(std::vector<int16_t>(1000, 0))};
   EXPECT_EQ(FindRisingZeroCrossing(silence.Span(), 300), 300);
   EXPECT_EQ(FindRisingZeroCrossing(silence.Span(), 0), 1);  // the clamped input
 
   // Falls through zero at 301 (positive to negative), rises at 320.
   std::vector<int16_t> s(1000, 100);
   for (size_t i = 301; i < 320; ++i) s[i] = -100;
-  const Audio falling{test::Pcm16(s)};
+  const SnappingAudio falling{test::Pcm16(s)};
   EXPECT_EQ(FindRisingZeroCrossing(falling.Span(), 301), 320);
 }
 
 TEST(FindRisingZeroCrossingTest, LeavesNegativeFramesAndTinyAudioAlone) {
-  const Audio a = Mono16(1000, {10});
+  const SnappingAudio a = SnappingMono16(1000, {10});
   EXPECT_EQ(FindRisingZeroCrossing(a.Span(), -5), -5);
-  const Audio one{test::Pcm16({5})};
+  const SnappingAudio one{test::Pcm16({5})};
   EXPECT_EQ(FindRisingZeroCrossing(one.Span(), 7), 7);
   EXPECT_EQ(FindRisingZeroCrossing(PcmSpan{}, 7), 7);
 }
 
 TEST(FindRisingZeroCrossingTest, RadiusIsTenMillisecondsOfTheRate) {
   // At 8000 Hz the search reaches 79 frames either way, not 80.
-  EXPECT_EQ(FindRisingZeroCrossing(Mono16(1000, {579}).Span(8000), 500), 579);
-  EXPECT_EQ(FindRisingZeroCrossing(Mono16(1000, {580}).Span(8000), 500), 500);
+  EXPECT_EQ(FindRisingZeroCrossing(SnappingMono16(1000, {579}).Span(8000), 500), 579);
+  EXPECT_EQ(FindRisingZeroCrossing(SnappingMono16(1000, {580}).Span(8000), 500), 500);
   // Below 100 Hz there is no radius: only the clamp.
-  EXPECT_EQ(FindRisingZeroCrossing(Mono16(1000, {501}).Span(99), 500), 500);
-  EXPECT_EQ(FindRisingZeroCrossing(Mono16(1000, {501}).Span(99), 999), 998);
+  EXPECT_EQ(FindRisingZeroCrossing(SnappingMono16(1000, {501}).Span(99), 500), 500);
+  EXPECT_EQ(FindRisingZeroCrossing(SnappingMono16(1000, {501}).Span(99), 999), 998);
 }
 
 TEST(FindRisingZeroCrossingTest, AnyChannelAndEveryDepthCounts) {
@@ -97,13 +97,13 @@ TEST(FindRisingZeroCrossingTest, AnyChannelAndEveryDepthCounts) {
     stereo.push_back(-50);
     stereo.push_back(f >= 40 ? 50 : -50);
   }
-  const Audio st{test::Pcm16(stereo)};
+  const SnappingAudio st{test::Pcm16(stereo)};
   EXPECT_EQ(FindRisingZeroCrossing(st.Span(44100, 2), 30), 40);
 
   // 8-bit: 128 is zero; rises at 60.
   Bytes u8(100, 100);
   for (size_t i = 60; i < 100; ++i) u8[i] = 160;
-  EXPECT_EQ(FindRisingZeroCrossing(Audio{u8}.Span(44100, 1, 8), 50), 60);
+  EXPECT_EQ(FindRisingZeroCrossing(SnappingAudio{u8}.Span(44100, 1, 8), 50), 60);
 
   // 24-bit: rises at 25.
   Bytes p24;
@@ -113,7 +113,7 @@ TEST(FindRisingZeroCrossingTest, AnyChannelAndEveryDepthCounts) {
     p24.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
     p24.push_back(static_cast<uint8_t>((v >> 16) & 0xFF));
   }
-  EXPECT_EQ(FindRisingZeroCrossing(Audio{p24}.Span(44100, 1, 24), 20), 25);
+  EXPECT_EQ(FindRisingZeroCrossing(SnappingAudio{p24}.Span(44100, 1, 24), 20), 25);
 
   // 32-bit float (tag 3): rises at 12.
   Bytes fl;
@@ -121,7 +121,7 @@ TEST(FindRisingZeroCrossingTest, AnyChannelAndEveryDepthCounts) {
     const Bytes v = test::FloatLE(f >= 12 ? 0.25f : -0.25f);
     fl.insert(fl.end(), v.begin(), v.end());
   }
-  EXPECT_EQ(FindRisingZeroCrossing(Audio{fl}.Span(44100, 1, 32, 3), 20), 12);
+  EXPECT_EQ(FindRisingZeroCrossing(SnappingAudio{fl}.Span(44100, 1, 32, 3), 20), 12);
 }
 
 TEST(BeatGridTest, SixteenthNotesAtTheTempo) {

@@ -24,7 +24,7 @@ std::vector<int16_t> Sine(int64_t frames, double hz, double amplitude = 20000.0,
 
 LoopPcm Pcm(const std::vector<int16_t>& s, int channels = 1, uint32_t rate = kRate) { return {s, channels, rate}; }
 
-int Peak(const std::vector<int16_t>& s) {
+int CloudPeak(const std::vector<int16_t>& s) {
   int peak = 0;
   for (int16_t v : s) peak = std::max(peak, std::abs(static_cast<int>(v)));
   return peak;
@@ -122,10 +122,10 @@ TEST(LoopCloudsTest, NonSilentResultsPeakAt30000AndSilenceStaysSilent) {
     Rand15 r(1);
     const auto out = e.run(Pcm(tone, 2), r, {});
     ASSERT_EQ(out.size(), 2u * 44100) << e.name;
-    EXPECT_THAT(Peak(out), ::testing::AnyOf(29999, 30000)) << e.name;
+    EXPECT_THAT(CloudPeak(out), ::testing::AnyOf(29999, 30000)) << e.name;
     const auto quiet = e.run(Pcm(silence, 2), r, {});
     ASSERT_EQ(quiet.size(), 2u * 44100) << e.name;
-    EXPECT_EQ(Peak(quiet), 0) << e.name;
+    EXPECT_EQ(CloudPeak(quiet), 0) << e.name;
   }
 }
 
@@ -227,7 +227,7 @@ TEST(LoopCloudsTest, FrequencyCloudAtStretchOneAndHalfwayPosition) {
     Rand15 r(1);
     const auto out = PaulStretchSlice(Pcm(tone), p, r);
     ASSERT_EQ(out.size(), 2u * 8820);
-    EXPECT_THAT(Peak(out), ::testing::AnyOf(29999, 30000));
+    EXPECT_THAT(CloudPeak(out), ::testing::AnyOf(29999, 30000));
   }
 }
 

@@ -12,11 +12,11 @@
 namespace zandrel {
 namespace {
 
-constexpr uint32_t kRate = 44100;
+constexpr uint32_t kLoopSynthRate = 44100;
 constexpr double kPi = 3.14159265358979323846;
 
 // A sine of |hz| and |amplitude| starting at phase 0 (first sample 0).
-std::vector<int16_t> Sine(int64_t frames, double hz, double amplitude, uint32_t rate = kRate) {
+std::vector<int16_t> LoopSynthSine(int64_t frames, double hz, double amplitude, uint32_t rate = kLoopSynthRate) {
   std::vector<int16_t> out(static_cast<size_t>(frames));
   for (int64_t i = 0; i < frames; ++i)
     out[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * kPi * hz * double(i) / rate)));
@@ -36,7 +36,7 @@ std::vector<int16_t> RichTone(int64_t frames, double hz, uint32_t seed) {
   Rand15 random(seed);
   std::vector<int16_t> out(static_cast<size_t>(frames));
   for (int64_t i = 0; i < frames; ++i) {
-    const double t = 2 * kPi * hz * double(i) / kRate;
+    const double t = 2 * kPi * hz * double(i) / kLoopSynthRate;
     const double v = 9000 * std::sin(t) + 5000 * std::sin(2 * t + 0.3) + 3000 * std::sin(5 * t + 1.1) +
                      (random.Next() - 16384) / 16.0;
     out[i] = static_cast<int16_t>(std::lround(v));
@@ -78,7 +78,7 @@ LoopSynthResult RunEngine(bool morph, std::span<const int16_t> loop, int channel
 // is frame 1, the threshold 4000, the period 441 frames per counted cycle, and
 // the body the whole periods after the crossing.
 TEST(LoopSynth, SineFindsItsPeriodAndKeepsWholePeriods) {
-  const std::vector<int16_t> sine = Sine(44100, 100, 10000);
+  const std::vector<int16_t> sine = LoopSynthSine(44100, 100, 10000);
   struct Case {
     int count;
     int64_t period;
@@ -87,7 +87,7 @@ TEST(LoopSynth, SineFindsItsPeriodAndKeepsWholePeriods) {
   for (const Case& c : {Case{1, 441, 99 * 441}, Case{3, 3 * 441, 33 * 3 * 441}}) {
     for (bool morph : {false, true}) {
       SCOPED_TRACE(testing::Message() << "count " << c.count << (morph ? " morph" : " sustain"));
-      const LoopSynthResult r = RunEngine(morph, sine, 1, kRate, Params(0, 1, 200, c.count));
+      const LoopSynthResult r = RunEngine(morph, sine, 1, kLoopSynthRate, Params(0, 1, 200, c.count));
       EXPECT_EQ(r.loopStart, 1);
       EXPECT_EQ(r.period, c.period);
       EXPECT_EQ(r.loopEnd, 1 + c.length);
@@ -112,7 +112,7 @@ TEST(LoopSynth, QuietLoopsGiveNoCycle) {
   };
   const std::vector<Case> cases = {
       {"silence", std::vector<int16_t>(44100, 0), false},
-      {"sine of 50", Sine(44100, 100, 50), false},
+      {"sine of 50", LoopSynthSine(44100, 100, 50), false},
       {"square of 50", square(50), false},
       {"square of 51", square(51), true},
       {"empty", {}, false},
@@ -120,7 +120,7 @@ TEST(LoopSynth, QuietLoopsGiveNoCycle) {
   for (const Case& c : cases) {
     for (bool morph : {false, true}) {
       SCOPED_TRACE(c.name + (morph ? " morph" : " sustain"));
-      const LoopSynthResult r = RunEngine(morph, c.loop, 1, kRate, Params(0, 1, 200, 1));
+      const LoopSynthResult r = RunEngine(morph, c.loop, 1, kLoopSynthRate, Params(0, 1, 200, 1));
       EXPECT_EQ(!r.Empty(), c.found);
       if (!c.found) {
         EXPECT_EQ(r.loopStart + r.loopEnd + r.period, 0);
@@ -137,7 +137,7 @@ TEST(LoopSynth, RobotRepeatsTheDetectedCycle) {
   // 1010 Hz: a period of 43.66 frames, so rate / P (P = 43 or 44) is 13 or
   // more cents away from the source's pitch.
   const int64_t frames = 30000;
-  const std::vector<int16_t> loop = Interleave({Sine(frames, 1010, 12000), Sine(frames, 1010, 6000)});
+  const std::vector<int16_t> loop = Interleave({LoopSynthSine(frames, 1010, 12000), LoopSynthSine(frames, 1010, 6000)});
   struct Case {
     std::string name;
     bool morph;
@@ -152,7 +152,7 @@ TEST(LoopSynth, RobotRepeatsTheDetectedCycle) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const LoopSynthResult r = RunEngine(c.morph, loop, 2, kRate, c.params);
+    const LoopSynthResult r = RunEngine(c.morph, loop, 2, kLoopSynthRate, c.params);
     ASSERT_FALSE(r.Empty());
     const int64_t p = r.loopStart;
     const int64_t period = r.period;
@@ -168,8 +168,8 @@ TEST(LoopSynth, RobotRepeatsTheDetectedCycle) {
       const std::vector<int16_t> left = Channel(r.samples, 2, 0);
       int cycles = 1;
       for (int64_t i = p + 1; i < r.loopEnd; ++i) cycles += left[i - 1] <= 0 && left[i] > 0;
-      const double hz = cycles * double(kRate) / double(r.loopEnd - p);
-      EXPECT_NEAR(1200 * std::log2(hz * double(period) / kRate), 0, 0.01) << hz << " Hz, P " << period;
+      const double hz = cycles * double(kLoopSynthRate) / double(r.loopEnd - p);
+      EXPECT_NEAR(1200 * std::log2(hz * double(period) / kLoopSynthRate), 0, 0.01) << hz << " Hz, P " << period;
       EXPECT_GT(std::abs(1200 * std::log2(hz / 1010)), 10) << "the robot plays the source's pitch";
     }
   }
@@ -202,7 +202,7 @@ TEST(LoopSynth, SourceCrossfadeSaturates) {
 TEST(LoopSynth, ShortLoopSearchesFromTheStart) {
   const std::vector<int16_t> loop = {1000, 1000, -1000, -1000, 1000, 1000, -1000, -1000, 1000};
   for (float offset : {0.0f, 0.5f, 0.9f}) {
-    const LoopSynthResult r = SynthesizeSustainLoop(loop, 1, kRate, Params(offset, 1, 0, 1));
+    const LoopSynthResult r = SynthesizeSustainLoop(loop, 1, kLoopSynthRate, Params(offset, 1, 0, 1));
     EXPECT_EQ(r.loopStart, 4) << offset;
     EXPECT_EQ(r.period, 4) << offset;
   }
@@ -233,7 +233,7 @@ TEST(SpectralMorph, IdentityAtAnyLength) {
 // back within that and rounding.
 TEST(SpectralMorph, LoudWholeHopBodyKeepsItsLevel) {
   for (int64_t frames : {2048, 2560, 8192}) {
-    const std::vector<int16_t> a = Sine(frames, 441, 32000);
+    const std::vector<int16_t> a = LoopSynthSine(frames, 441, 32000);
     const std::vector<int16_t> out = SpectralMorph(a, a, 1, 0.0f, SpectralMorphParams{});
     for (int64_t i = 0; i < frames; ++i)
       ASSERT_NEAR(out[i], a[i], 0.00052 * 32000 + 2) << frames << " frames, sample " << i;

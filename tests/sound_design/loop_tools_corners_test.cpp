@@ -35,7 +35,7 @@ struct Expected {
 // period from the start guess on (within 2000 frames, before the last frame);
 // |count| periods must end before the loop and within 10000 frames; the body
 // is the whole periods that fit after the crossing.
-Expected Expect(int64_t frames, int64_t squarePeriod, float offset, int count) {
+Expected LoopToolsCornersExpect(int64_t frames, int64_t squarePeriod, float offset, int count) {
   int64_t guess = static_cast<int64_t>(static_cast<float>(frames) * offset);
   guess = std::max<int64_t>(std::min(guess, frames - 100), 0);
   const int64_t first = std::max<int64_t>(guess, 1);
@@ -115,7 +115,7 @@ TEST(LoopToolCorners, MorphLoop) {
                                       << " hollow " << k.hollow);
       const MorphLoopSettings s = MorphLoopSettingsFromKnobs(k);
       const LoopSynthResult r = SynthesizeMorphLoop(loop, l.channels, l.rate, s.loop, s.morph);
-      CheckLengths(r, Expect(l.frames, l.squarePeriod, s.loop.cycleOffset, 1), l.channels, loop);
+      CheckLengths(r, LoopToolsCornersExpect(l.frames, l.squarePeriod, s.loop.cycleOffset, 1), l.channels, loop);
     }
   }
 }
@@ -132,7 +132,7 @@ TEST(LoopToolCorners, InfiniteSustain) {
                                       << " step " << k.step << " mix " << k.mix);
       const LoopSynthParams p = SustainLoopParamsFromKnobs(k);
       const LoopSynthResult r = SynthesizeSustainLoop(loop, l.channels, l.rate, p);
-      CheckLengths(r, Expect(l.frames, l.squarePeriod, p.cycleOffset, p.cycleCount), l.channels, loop);
+      CheckLengths(r, LoopToolsCornersExpect(l.frames, l.squarePeriod, p.cycleOffset, p.cycleCount), l.channels, loop);
     }
   }
 }
@@ -145,7 +145,7 @@ TEST(LoopToolCorners, Vocoder) {
     SCOPED_TRACE(l.Name());
     const std::vector<int16_t> loop = Square(l.frames, l.channels, l.squarePeriod);
     const VocoderCarrier made = BuildVocoderCarrier(loop, l.channels, l.rate);
-    const Expected e = Expect(l.frames, l.squarePeriod, 0, 1);
+    const Expected e = LoopToolsCornersExpect(l.frames, l.squarePeriod, 0, 1);
     ASSERT_EQ(!made.Empty(), e.found);
     if (!e.found) continue;
     ASSERT_EQ(made.carrier.size(), size_t(e.length * l.channels));

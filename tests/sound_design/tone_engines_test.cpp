@@ -17,18 +17,18 @@
 namespace zandrel {
 namespace {
 
-constexpr uint32_t kRate = 44100;
+constexpr uint32_t kToneEnginesRate = 44100;
 
 // One engine behind one signature, so that the properties below run as a
 // table over the engines rather than as near-copies.
-struct Engine {
+struct ToneEnginesEngine {
   std::string name;
   std::function<size_t(uint32_t& seed, float hz, uint64_t frames, uint32_t rate, uint16_t channels,
                        ToneWorkspace& workspace, std::span<int16_t> out)>
       render;
 };
 
-std::vector<Engine> Engines(BasicWaveParams basic = {}, StringParams strings = {}, PianoParams piano = {},
+std::vector<ToneEnginesEngine> ToneEnginesEngines(BasicWaveParams basic = {}, StringParams strings = {}, PianoParams piano = {},
                             DrumParams drum = {}) {
   return {
       {"Basic", [=](uint32_t& seed, float hz, uint64_t n, uint32_t rate, uint16_t ch, ToneWorkspace& w,
@@ -42,15 +42,15 @@ std::vector<Engine> Engines(BasicWaveParams basic = {}, StringParams strings = {
   };
 }
 
-std::vector<int16_t> Render(const Engine& engine, float hz, uint64_t frames, uint16_t channels = 1,
-                            uint32_t rate = kRate, uint32_t seed = 1) {
+std::vector<int16_t> Render(const ToneEnginesEngine& engine, float hz, uint64_t frames, uint16_t channels = 1,
+                            uint32_t rate = kToneEnginesRate, uint32_t seed = 1) {
   std::vector<int16_t> out(ToneSamples(frames, channels));
   ToneWorkspace workspace;
   out.resize(engine.render(seed, hz, frames, rate, channels, workspace, out));
   return out;
 }
 
-double Pitch(const std::vector<int16_t>& mono, int64_t start, int64_t end, uint32_t rate = kRate) {
+double Pitch(const std::vector<int16_t>& mono, int64_t start, int64_t end, uint32_t rate = kToneEnginesRate) {
   return test::MonoPitch(mono, start, end, rate);
 }
 using test::Cents;
@@ -161,10 +161,10 @@ TEST(ToneEnginesTest, EachNoteHasTheRequestedPitch) {
       {2, 220.5f, 220.5, 2000},    {2, 110.25f, 110.25, 2000},   {2, 1318.5f, 1318.5, 200},
       {3, 0.0f, 110.0, 2000},
   };
-  const auto engines = Engines(sine, {}, {}, drum);
+  const auto engines = ToneEnginesEngines(sine, {}, {}, drum);
   for (const Row& row : rows) {
-    const auto note = Render(engines[row.engine], row.hz, kRate);
-    ASSERT_EQ(note.size(), size_t(kRate));
+    const auto note = Render(engines[row.engine], row.hz, kToneEnginesRate);
+    ASSERT_EQ(note.size(), size_t(kToneEnginesRate));
     const double measured = Pitch(note, row.from, row.from + 4000);
     EXPECT_LT(std::fabs(Cents(measured, row.expected)), 8.0)
         << engines[row.engine].name << " at " << row.hz << " Hz measured " << measured;
@@ -174,9 +174,9 @@ TEST(ToneEnginesTest, EachNoteHasTheRequestedPitch) {
 TEST(ToneEnginesTest, LevelEnvelopeAndEndFollowEachEngine) {
   // Defaults at A3, 2 s: the oscillator sustains at 0.8 of full scale, the
   // string, the piano and the drum decay by themselves.
-  const auto engines = Engines();
-  const size_t n = 2 * kRate, tenth = kRate / 10;
-  for (const Engine& engine : engines) {
+  const auto engines = ToneEnginesEngines();
+  const size_t n = 2 * kToneEnginesRate, tenth = kToneEnginesRate / 10;
+  for (const ToneEnginesEngine& engine : engines) {
     SCOPED_TRACE(engine.name);
     const auto note = Render(engine, 220.0f, n);
     const int peak = Peak(note, 0, n);
@@ -203,9 +203,9 @@ TEST(ToneEnginesTest, ReleasesAndDecaysEndInSilence) {
   shortPiano.decay = 0.95f;
   DrumParams drum;
   drum.noiseMix = 0.5f;
-  const auto engines = Engines(released, shortString, shortPiano, drum);
-  const size_t n = 2 * kRate;
-  for (const Engine& engine : engines) {
+  const auto engines = ToneEnginesEngines(released, shortString, shortPiano, drum);
+  const size_t n = 2 * kToneEnginesRate;
+  for (const ToneEnginesEngine& engine : engines) {
     const auto note = Render(engine, 220.0f, n);
     EXPECT_LE(Peak(note, n - 20, n), 40) << engine.name;
   }
@@ -217,35 +217,35 @@ TEST(ToneEnginesTest, ReleasesAndDecaysEndInSilence) {
 TEST(ToneEnginesTest, BasicAttackRisesFromSilence) {
   BasicWaveParams p;
   p.attack = 1.0f;  // the first half rises
-  const auto note = Render(Engines(p)[0], 220.0f, kRate);
+  const auto note = Render(ToneEnginesEngines(p)[0], 220.0f, kToneEnginesRate);
   EXPECT_LT(Peak(note, 0, 200), 400);
-  EXPECT_LT(Rms(note, 4410, 8820), 0.5 * Rms(note, kRate / 2, kRate / 2 + 4410));
+  EXPECT_LT(Rms(note, 4410, 8820), 0.5 * Rms(note, kToneEnginesRate / 2, kToneEnginesRate / 2 + 4410));
 }
 
 TEST(ToneEnginesTest, SameInputsGiveTheSameSamples) {
   BasicWaveParams noisy;
   noisy.noise = 0.5f;
   noisy.shape = 6;
-  for (const Engine& engine : Engines(noisy)) {
-    EXPECT_EQ(Render(engine, 330.0f, 20000, 2, kRate, 1), Render(engine, 330.0f, 20000, 2, kRate, 777))
+  for (const ToneEnginesEngine& engine : ToneEnginesEngines(noisy)) {
+    EXPECT_EQ(Render(engine, 330.0f, 20000, 2, kToneEnginesRate, 1), Render(engine, 330.0f, 20000, 2, kToneEnginesRate, 777))
         << engine.name;
   }
   // Without loop exact the oscillator continues from the seed it is given.
   noisy.loopExact = false;
-  const Engine free = Engines(noisy)[0];
+  const ToneEnginesEngine free = ToneEnginesEngines(noisy)[0];
   ToneWorkspace w;
   std::vector<int16_t> a(5000), b(5000);
   uint32_t seed = 5;
-  free.render(seed, 330.0f, 5000, kRate, 1, w, a);
-  free.render(seed, 330.0f, 5000, kRate, 1, w, b);
+  free.render(seed, 330.0f, 5000, kToneEnginesRate, 1, w, a);
+  free.render(seed, 330.0f, 5000, kToneEnginesRate, 1, w, b);
   EXPECT_NE(a, b);
   uint32_t again = 5;
-  free.render(again, 330.0f, 5000, kRate, 1, w, b);
+  free.render(again, 330.0f, 5000, kToneEnginesRate, 1, w, b);
   EXPECT_EQ(a, b);
 }
 
 TEST(ToneEnginesTest, RefusedNotesLeaveNoSamples) {
-  const auto engines = Engines();
+  const auto engines = ToneEnginesEngines();
   struct Row {
     size_t engine;
     float hz;
@@ -253,9 +253,9 @@ TEST(ToneEnginesTest, RefusedNotesLeaveNoSamples) {
     uint16_t channels;
   };
   const Row rows[] = {
-      {1, 10.0f, kRate, 1},  {2, 10.0f, kRate, 1},  {1, NAN, kRate, 1},  {0, 0.0f, kRate, 1},
-      {0, -5.0f, kRate, 1},  {0, 440.0f, 44, 1},    {3, 0.0f, 44, 2},    {0, 440.0f, kRate, 3},
-      {3, 0.0f, kRate, 0},   {2, INFINITY, kRate, 2},
+      {1, 10.0f, kToneEnginesRate, 1},  {2, 10.0f, kToneEnginesRate, 1},  {1, NAN, kToneEnginesRate, 1},  {0, 0.0f, kToneEnginesRate, 1},
+      {0, -5.0f, kToneEnginesRate, 1},  {0, 440.0f, 44, 1},    {3, 0.0f, 44, 2},    {0, 440.0f, kToneEnginesRate, 3},
+      {3, 0.0f, kToneEnginesRate, 0},   {2, INFINITY, kToneEnginesRate, 2},
   };
   for (const Row& row : rows) {
     EXPECT_TRUE(Render(engines[row.engine], row.hz, row.frames, row.channels).empty())
@@ -265,15 +265,15 @@ TEST(ToneEnginesTest, RefusedNotesLeaveNoSamples) {
   ToneWorkspace w;
   std::vector<int16_t> small(100);
   uint32_t seed = 1;
-  EXPECT_EQ(engines[0].render(seed, 440.0f, 101, kRate, 1, w, small), 0u);
+  EXPECT_EQ(engines[0].render(seed, 440.0f, 101, kToneEnginesRate, 1, w, small), 0u);
   // The seconds form: 1 s at 44100 in two channels is 88200 samples; a
   // refusal empties the vector.
   std::vector<int16_t> out(3, 1);
-  RenderPhysicalStringsSeconds(seed, 220.0f, 1.0f, kRate, 2, StringParams{}, out);
+  RenderPhysicalStringsSeconds(seed, 220.0f, 1.0f, kToneEnginesRate, 2, StringParams{}, out);
   EXPECT_EQ(out.size(), 88200u);
-  RenderPhysicalStringsSeconds(seed, 9.0f, 1.0f, kRate, 2, StringParams{}, out);
+  RenderPhysicalStringsSeconds(seed, 9.0f, 1.0f, kToneEnginesRate, 2, StringParams{}, out);
   EXPECT_TRUE(out.empty());
-  RenderAnalogDrumSeconds(seed, 0.001f, kRate, 1, DrumParams{}, out);
+  RenderAnalogDrumSeconds(seed, 0.001f, kToneEnginesRate, 1, DrumParams{}, out);
   EXPECT_TRUE(out.empty());
 }
 
@@ -286,7 +286,7 @@ TEST(ToneEnginesTest, BasicLoopExactNoteJoinsItsEndToItsStart) {
     p.cutoff = 0.6f;
     p.resonance = 0.5f;
     const size_t n = 33333;  // not a whole number of 437 Hz cycles
-    const auto note = Render(Engines(p)[0], 437.0f, n);
+    const auto note = Render(ToneEnginesEngines(p)[0], 437.0f, n);
     int largest = 0;
     for (size_t i = 1; i < n; ++i) largest = std::max(largest, std::abs(note[i] - note[i - 1]));
     EXPECT_LE(std::abs(note[0] - note[n - 1]), largest) << "shape " << shape;
@@ -296,10 +296,10 @@ TEST(ToneEnginesTest, BasicLoopExactNoteJoinsItsEndToItsStart) {
 TEST(ToneEnginesTest, OneVoiceSitsInTheCentre) {
   BasicWaveParams p;
   p.shape = 0;
-  const auto stereo = Render(Engines(p)[0], 220.0f, 10000, 2);
+  const auto stereo = Render(ToneEnginesEngines(p)[0], 220.0f, 10000, 2);
   for (size_t i = 0; i < 10000; ++i) ASSERT_EQ(stereo[2 * i], stereo[2 * i + 1]);
   // Two drum channels carry the same samples.
-  const auto drum = Render(Engines()[3], 0, 10000, 2);
+  const auto drum = Render(ToneEnginesEngines()[3], 0, 10000, 2);
   for (size_t i = 0; i < 10000; ++i) ASSERT_EQ(drum[2 * i], drum[2 * i + 1]);
 }
 
@@ -309,7 +309,7 @@ TEST(ToneEnginesTest, PhasesWrapForNotesAboveTheRate) {
   BasicWaveParams p;
   p.loopExact = false;
   for (float hz : {50175.0f, 100000.0f}) {
-    const auto note = Render(Engines(p)[0], hz, 20000);
+    const auto note = Render(ToneEnginesEngines(p)[0], hz, 20000);
     int pinned = 0;
     for (int16_t s : note) pinned += (std::abs(int(s)) >= 26213);
     EXPECT_LT(pinned, 200) << hz;
@@ -325,7 +325,7 @@ TEST(ToneEnginesTest, CountsBelowOneCountAsOne) {
   oneString.strings = 1;
   PianoParams noKeys, oneKey;
   noKeys.strings = 0;
-  const auto none = Engines(zero, noStrings, noKeys), single = Engines(one, oneString, oneKey);
+  const auto none = ToneEnginesEngines(zero, noStrings, noKeys), single = ToneEnginesEngines(one, oneString, oneKey);
   for (size_t e = 0; e < 3; ++e) EXPECT_EQ(Render(none[e], 330, 5000), Render(single[e], 330, 5000)) << e;
 }
 
@@ -356,7 +356,7 @@ TEST(ToneEnginesTest, ExtremeSettingsGiveBoundedNotesOfTheRightLength) {
   settings[4].piano = {-9, 9, 1.5f, 0, -1000, 1e6f};
   settings[4].drum = {-300, -9, 9, 9, -2, 9, -9, -0.125f, 1e6f};
   for (const Setting& s : settings) {
-    const auto engines = Engines(s.basic, s.strings, s.piano, s.drum);
+    const auto engines = ToneEnginesEngines(s.basic, s.strings, s.piano, s.drum);
     for (uint32_t rate : {2000u, 44100u, 192000u}) {
       for (int root : {0, 60, 127}) {
         for (int octave = -2; octave <= 2; ++octave) {
@@ -384,16 +384,16 @@ TEST(ToneEnginesTest, AReservedWorkspaceRendersWithoutAllocating) {
   strings.strings = 8;
   PianoParams piano;
   piano.strings = 8;
-  const auto engines = Engines(basic, strings, piano);
+  const auto engines = ToneEnginesEngines(basic, strings, piano);
   ToneWorkspace w;
-  w.Reserve(kRate, 8, 10.0f);
+  w.Reserve(kToneEnginesRate, 8, 10.0f);
   std::vector<int16_t> out(2 * 4096);
-  for (const Engine& engine : engines) {
+  for (const ToneEnginesEngine& engine : engines) {
     for (float hz : {10.5f, 220.0f, 3000.0f}) {
       uint32_t seed = 1;
       g_allocations = 0;
       g_counting = true;
-      const size_t written = engine.render(seed, hz, 4096, kRate, 2, w, out);
+      const size_t written = engine.render(seed, hz, 4096, kToneEnginesRate, 2, w, out);
       g_counting = false;
       EXPECT_EQ(written, out.size());
       EXPECT_EQ(g_allocations.load(), 0) << engine.name << " at " << hz;

@@ -13,17 +13,17 @@
 namespace zandrel {
 namespace {
 
-using Cents = std::array<float, 8>;
-constexpr Cents kEqual = {0, 0, 0, 0, 0, 0, 0, 0};
+using PadCents = std::array<float, 8>;
+constexpr PadCents kEqual = {0, 0, 0, 0, 0, 0, 0, 0};
 
 // The 432 Hz row of the tuning table: every pad 31.77 cents low.
-Cents Row432() {
+PadCents Row432() {
   for (const TuningPreset& row : BuildTuningPresets())
     if (row.name == "432Hz 'Healing' Tuning (12-TET)") return row.padCents;
   ADD_FAILURE() << "no 432 Hz row";
   return {};
 }
-const Cents k432 = Row432();
+const PadCents k432 = Row432();
 
 struct Request {
   float frequency;
@@ -52,7 +52,7 @@ std::vector<float> FluteValues(const FluteParams& p) {
 
 TEST(TuningPreviewsTest, ScaleAsksForThePadsOfTheTuning) {
   struct Row {
-    Cents cents;
+    PadCents cents;
     std::array<double, 8> hz;
   };
   const Row rows[] = {

@@ -10,8 +10,8 @@
 namespace zandrel {
 namespace {
 
-constexpr uint32_t kRate = 44100;
-constexpr double kPi = 3.14159265358979323846;
+constexpr uint32_t kVocoderRate = 44100;
+constexpr double kVocoderPi = 3.14159265358979323846;
 
 std::vector<int16_t> Noise(size_t samples, uint32_t seed, int amplitude) {
   Rand15 random(seed);
@@ -25,13 +25,13 @@ std::vector<int16_t> Tones(int64_t frames, int channels) {
   std::vector<int16_t> out(static_cast<size_t>(frames * channels));
   for (int64_t i = 0; i < frames; ++i)
     for (int c = 0; c < channels; ++c) {
-      const double t = 2 * kPi * (220.0 + 110 * c) * double(i) / kRate;
+      const double t = 2 * kVocoderPi * (220.0 + 110 * c) * double(i) / kVocoderRate;
       out[i * channels + c] = static_cast<int16_t>(std::lround(1000 * std::sin(t) + 700 * std::sin(3.01 * t)));
     }
   return out;
 }
 
-double Rms(std::span<const int16_t> x) {
+double VocoderRms(std::span<const int16_t> x) {
   double sum = 0;
   for (int16_t v : x) sum += double(v) * v;
   return std::sqrt(sum / double(x.size()));
@@ -60,7 +60,7 @@ TEST(Vocoder, ModulatorPhaseAndNoSmoothingGiveTheModulator) {
       // modulator.
       EXPECT_EQ(r.samples[0], 0);
       const size_t head = size_t(256 * channels);
-      EXPECT_LT(Rms(std::span(r.samples).first(head)), 0.2 * Rms(std::span(modulator).first(head)));
+      EXPECT_LT(VocoderRms(std::span(r.samples).first(head)), 0.2 * VocoderRms(std::span(modulator).first(head)));
     }
   }
 }
@@ -75,8 +75,8 @@ TEST(Vocoder, ClassicSettingFollowsTheModulatorsLevel) {
   const VocoderResult silent = RunVocoder(carrier, std::vector<int16_t>(frames, 0), 1, 16, VocoderParams{});
   ASSERT_TRUE(loud.success);
   ASSERT_TRUE(silent.success);
-  EXPECT_GT(Rms(std::span(loud.samples).subspan(2048)), 100);
-  EXPECT_LE(Rms(silent.samples), 0.5);
+  EXPECT_GT(VocoderRms(std::span(loud.samples).subspan(2048)), 100);
+  EXPECT_LE(VocoderRms(silent.samples), 0.5);
 }
 
 // Smoothing is used limited to 0 .. 0.999.
@@ -129,11 +129,11 @@ TEST(Vocoder, CarrierAndModulator) {
   const int64_t frames = 44100;
   std::vector<int16_t> loop(frames * 2);
   for (int64_t i = 0; i < frames; ++i) {
-    const double v = 10000 * std::sin(2 * kPi * 100 * double(i) / kRate);
+    const double v = 10000 * std::sin(2 * kVocoderPi * 100 * double(i) / kVocoderRate);
     loop[2 * i] = static_cast<int16_t>(std::lround(v));
     loop[2 * i + 1] = static_cast<int16_t>(std::lround(v / 2));
   }
-  const VocoderCarrier made = BuildVocoderCarrier(loop, 2, kRate);
+  const VocoderCarrier made = BuildVocoderCarrier(loop, 2, kVocoderRate);
   ASSERT_FALSE(made.Empty());
   ASSERT_EQ(made.carrier.size(), size_t(99 * 441 * 2));
   ASSERT_EQ(made.modulator.size(), made.carrier.size());
@@ -147,11 +147,11 @@ TEST(Vocoder, CarrierAndModulator) {
     left.push_back(made.carrier[i]);
     right.push_back(made.carrier[i + 1]);
   }
-  EXPECT_NEAR(Rms(left), 10000 / std::sqrt(2.0), 10000 * 0.03);
-  EXPECT_NEAR(Rms(right), 5000 / std::sqrt(2.0), 5000 * 0.03);
+  EXPECT_NEAR(VocoderRms(left), 10000 / std::sqrt(2.0), 10000 * 0.03);
+  EXPECT_NEAR(VocoderRms(right), 5000 / std::sqrt(2.0), 5000 * 0.03);
 
-  EXPECT_TRUE(BuildVocoderCarrier(std::vector<int16_t>(44100, 0), 1, kRate).Empty());
-  EXPECT_TRUE(BuildVocoderCarrier({}, 1, kRate).Empty());
+  EXPECT_TRUE(BuildVocoderCarrier(std::vector<int16_t>(44100, 0), 1, kVocoderRate).Empty());
+  EXPECT_TRUE(BuildVocoderCarrier({}, 1, kVocoderRate).Empty());
   EXPECT_EQ(kNoCarrierMessage, "Could not detect fundamental frequency for carrier generation.");
 }
 

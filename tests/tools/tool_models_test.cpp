@@ -99,11 +99,11 @@ TEST(PlayerModel, LoopFractions) {
 
 // --------------------------------------------------------------- grid --
 
-PatternEvent Hit(int note, int64_t time) { return {2, time, 240, note, 1.0, 0, 0, 0}; }
+PatternEvent ToolModelsHit(int note, int64_t time) { return {2, time, 240, note, 1.0, 0, 0, 0}; }
 
 TEST(DrumGrid, RowsColumnsAndDots) {
   DrumGridModel grid;
-  grid.SetPattern({Hit(36, 0), Hit(38, 960), Hit(42, 1920)}, 2);
+  grid.SetPattern({ToolModelsHit(36, 0), ToolModelsHit(38, 960), ToolModelsHit(42, 1920)}, 2);
   EXPECT_EQ(grid.Steps(), 8);
   ASSERT_EQ(grid.RowCount(), 3);
   EXPECT_EQ(grid.RowNote(0), 42);  // highest on top
@@ -113,7 +113,7 @@ TEST(DrumGrid, RowsColumnsAndDots) {
   EXPECT_FLOAT_EQ(l.rowHeight, 50.0f);
   EXPECT_FLOAT_EQ(l.stepWidth, 305.0f / 8);
   int x = 0, y = 0;
-  grid.HitCentre(l, Hit(38, 960), x, y);
+  grid.HitCentre(l, ToolModelsHit(38, 960), x, y);
   EXPECT_EQ(x, 85 + 38 + 19);  // centred in the second step column
   EXPECT_EQ(y, 50 + 25 + 20);  // and in the middle row
   EXPECT_EQ(l.hitRadius, 7);
@@ -123,7 +123,7 @@ TEST(DrumGrid, EmptyAndTinyWindowsHaveNothingToHit) {
   DrumGridModel grid;
   EXPECT_EQ(grid.Layout(300, 200).kind, DrumGridLayout::Kind::kNoPattern);
   EXPECT_EQ(grid.Press(10, 30, 300, 200), std::nullopt);
-  grid.SetPattern({Hit(36, 0)}, 1);
+  grid.SetPattern({ToolModelsHit(36, 0)}, 1);
   EXPECT_EQ(grid.Layout(95, 200).kind, DrumGridLayout::Kind::kTooSmall);
   EXPECT_EQ(grid.Press(10, 30, 95, 200), std::nullopt);
   // A pattern replaced by an empty one: the old rows are gone at once.
@@ -137,7 +137,7 @@ TEST(DrumGrid, ClicksAuditionTheMappedRoot) {
   kit.hasInstrument = true;
   for (int i = 0; i < 12; ++i) kit.regions.push_back(test::MakeRegion(i * 10, i * 10 + 10, 36 + i));
   DrumGridModel grid;
-  grid.SetPattern({Hit(36, 0), Hit(38, 960), Hit(100, 0)}, 1);
+  grid.SetPattern({ToolModelsHit(36, 0), ToolModelsHit(38, 960), ToolModelsHit(100, 0)}, 1);
   grid.SetTables(BuildNoteMap(&kit, "C2", {}));
   EXPECT_EQ(grid.RootCount(), 12);
   const DrumGridLayout l = grid.Layout(300, 200);

@@ -16,12 +16,12 @@
 namespace zandrel {
 namespace {
 
-QString ScreenshotPath(const QString& name) {
+QString MarkdownTextCtrlScreenshotPath(const QString& name) {
   QDir().mkpath(QStringLiteral(ZANDREL_SCREENSHOT_DIR));
   return QStringLiteral(ZANDREL_SCREENSHOT_DIR "/") + name + ".png";
 }
 
-void Wheel(QWidget* w, int delta) {
+void MarkdownTextCtrlWheel(QWidget* w, int delta) {
   const QPointF at(w->width() / 2.0, w->height() / 2.0);
   QWheelEvent wheel(at, w->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, {}, Qt::NoScrollPhase, false);
   QApplication::sendEvent(w, &wheel);
@@ -93,10 +93,10 @@ TEST(MarkdownTextCtrlTest, ScrollBarAppearsWhenTheTextOutgrowsTheControl) {
   EXPECT_EQ(ctrl.ScrollBar()->pageStep(), 160);
 
   // Touchpad steps add up to a notch of three lines.
-  Wheel(&ctrl, -40);
-  Wheel(&ctrl, -40);
+  MarkdownTextCtrlWheel(&ctrl, -40);
+  MarkdownTextCtrlWheel(&ctrl, -40);
   EXPECT_EQ(ctrl.Scroll().position, 0);
-  Wheel(&ctrl, -40);
+  MarkdownTextCtrlWheel(&ctrl, -40);
   EXPECT_EQ(ctrl.Scroll().position, 3 * ctrl.LineHeight());
   EXPECT_EQ(ctrl.ScrollBar()->value(), ctrl.Scroll().position);
   ctrl.ScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
@@ -118,7 +118,7 @@ TEST(MarkdownTextCtrlTest, ScreenshotOfAHelpText) {
   ctrl.backgroundColour = 0x302820;
   ctrl.SetMarkdownText(kHelp);
   const QImage image = ctrl.grab().toImage();
-  EXPECT_TRUE(image.save(ScreenshotPath("markdown_help")));
+  EXPECT_TRUE(image.save(MarkdownTextCtrlScreenshotPath("markdown_help")));
   // Code is drawn in its own colour somewhere, and text in white.
   int code = 0, white = 0;
   const QColor codeColour = ToQColor(0xFFC864);

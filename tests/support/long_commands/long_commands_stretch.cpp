@@ -28,7 +28,7 @@ class HalfTempoOrTwoUp final : public PitchDialogs {
   bool RunPitchCorrection(PitchCorrectionValues&) override { return false; }
 };
 
-void RunPitchCommand(LongCommandScene& scene, int id) {
+void LongCommandsStretchRunPitchCommand(LongCommandScene& scene, int id) {
   HalfTempoOrTwoUp dialogs;
   RunRegisteredCommand(scene, id, [&dialogs](CommandRegistry& r) {
     DeclareCoreCommands(r);
@@ -68,8 +68,8 @@ void DragTool(LongCommandScene& scene, const std::function<Point(const MouseEdit
 }  // namespace
 
 void AddStretchCases(std::vector<LongCommandCase>& cases) {
-  cases.push_back({.name = "Time Stretch...", .run = [](LongCommandScene& s) { RunPitchCommand(s, cmd::kTimeStretch); }});
-  cases.push_back({.name = "Pitch Shift...", .run = [](LongCommandScene& s) { RunPitchCommand(s, cmd::kPitchShift); }});
+  cases.push_back({.name = "Time Stretch...", .run = [](LongCommandScene& s) { LongCommandsStretchRunPitchCommand(s, cmd::kTimeStretch); }});
+  cases.push_back({.name = "Pitch Shift...", .run = [](LongCommandScene& s) { LongCommandsStretchRunPitchCommand(s, cmd::kPitchShift); }});
   // The loop's right handle pulled out: the loop grows and everything after
   // it (five eighths of the file) is squeezed.
   cases.push_back({.name = "Retime tool release",

@@ -456,8 +456,8 @@ namespace {
 
 using ::testing::Contains;
 
-// Labels of the texts carrying |tag|, in drawing order.
-std::vector<std::string> Labels(const DrawList& list, std::string_view tag) {
+// ViewDrawingLabels of the texts carrying |tag|, in drawing order.
+std::vector<std::string> ViewDrawingLabels(const DrawList& list, std::string_view tag) {
   std::vector<std::string> out;
   for (const DrawOp* op : list.Find(tag)) out.push_back(op->text);
   return out;
@@ -473,7 +473,7 @@ TEST_F(RulerDrawingTest, EachTimelineDrawsItsOwnRulerAlongTheAreasBottom) {
   const DrawOp& base = One("ruler-line");
   EXPECT_EQ(base.points[0], (PointF{0, 440}));  // the area's bottom (460) - 20
   EXPECT_EQ(base.points[1], (PointF{800, 440}));
-  const std::vector<std::string> time = Labels(list, "ruler-label");
+  const std::vector<std::string> time = ViewDrawingLabels(list, "ruler-label");
   ASSERT_GE(time.size(), 3u);
   EXPECT_THAT(std::vector<std::string>(time.begin(), time.begin() + 3), ElementsAre("00:00.0", "00:00.5", "00:01.0"));
   const DrawOp& label = *Ops("ruler-label")[1];
@@ -487,7 +487,7 @@ TEST_F(RulerDrawingTest, EachTimelineDrawsItsOwnRulerAlongTheAreasBottom) {
   // Frames: the step of 20000 frames gives "0", "20k", "40k".
   model->timelineMode = TimelineMode::kFrames;
   Draw();
-  const std::vector<std::string> frames = Labels(list, "ruler-label");
+  const std::vector<std::string> frames = ViewDrawingLabels(list, "ruler-label");
   ASSERT_GE(frames.size(), 3u);
   EXPECT_THAT(std::vector<std::string>(frames.begin(), frames.begin() + 3), ElementsAre("0", "20k", "40k"));
 
@@ -497,12 +497,12 @@ TEST_F(RulerDrawingTest, EachTimelineDrawsItsOwnRulerAlongTheAreasBottom) {
   Doc().instrument.params.bpm = 0.0f;
   Draw();
   EXPECT_THAT(Ops("ruler-label"), IsEmpty());
-  const std::vector<std::string> bars = Labels(list, "bar-number");
+  const std::vector<std::string> bars = ViewDrawingLabels(list, "bar-number");
   ASSERT_GE(bars.size(), 2u);
   EXPECT_EQ(bars[0], "1");
   EXPECT_EQ(bars[1], "2");
   EXPECT_EQ(Ops("bar-number")[1]->x, 344 - 20);  // 88200 / 256 = 344.5
-  EXPECT_THAT(Labels(list, "beat-number"), Contains(".2"));
+  EXPECT_THAT(ViewDrawingLabels(list, "beat-number"), Contains(".2"));
   const DrawOp& bar = One("beat-grid-bar");
   EXPECT_EQ(bar.penWidth, 2.0f);
   EXPECT_EQ(bar.points[0], (PointF{0, 40}));  // from the area's top to the base line
@@ -516,7 +516,7 @@ TEST_F(RulerDrawingTest, EachTimelineDrawsItsOwnRulerAlongTheAreasBottom) {
   Draw();
   EXPECT_THAT(Ops("beat-grid"), IsEmpty());
   EXPECT_THAT(Ops("beat-number"), IsEmpty());
-  EXPECT_THAT(Labels(list, "bar-number"), Contains("2"));
+  EXPECT_THAT(ViewDrawingLabels(list, "bar-number"), Contains("2"));
 }
 
 TEST_F(RulerDrawingTest, NothingIsMarkedLeftOfTheAudiosStart) {
@@ -524,7 +524,7 @@ TEST_F(RulerDrawingTest, NothingIsMarkedLeftOfTheAudiosStart) {
   Zoom(256.0f, -256.0 * 100);  // frame 0 at x 100
   Draw();
   for (const DrawOp* op : Ops("ruler-label")) EXPECT_GE(op->x + 50, 100) << op->text;
-  EXPECT_EQ(Labels(list, "ruler-label").front(), "00:00.0");
+  EXPECT_EQ(ViewDrawingLabels(list, "ruler-label").front(), "00:00.0");
 }
 
 class PianoStripDrawingTest : public ViewDrawingTest {
@@ -599,7 +599,7 @@ TEST_F(PianoStripDrawingTest, SharedKeyIsSplitAndItsHandleShowsBothColours) {
   ASSERT_EQ(roots.size(), 2u);
   EXPECT_EQ(roots[0]->y, ys + 90);
   EXPECT_EQ(roots[0]->h, 20);
-  EXPECT_THAT(Labels(list, "piano-region-number"), ElementsAre("1", "2"));
+  EXPECT_THAT(ViewDrawingLabels(list, "piano-region-number"), ElementsAre("1", "2"));
 }
 
 // ------------------------------------------------------------ spectrum --
