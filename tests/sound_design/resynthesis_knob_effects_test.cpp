@@ -26,7 +26,7 @@ using test::Spectrum;
 using test::ToneAmplitude;
 using test::ToneAt;
 
-constexpr uint32_t kRate = 44100;
+constexpr uint32_t kResynthesisRate = 44100;
 constexpr double kTwoPi = 6.283185307179586;
 
 // |frames| frames of sines at |hz| (equal amplitudes summing to |amplitude|).
@@ -34,7 +34,7 @@ std::vector<int16_t> Tones(int64_t frames, const std::vector<double>& hz, double
   std::vector<int16_t> out(size_t(frames), 0);
   for (int64_t i = 0; i < frames; ++i) {
     double v = 0;
-    for (const double f : hz) v += std::sin(kTwoPi * f * double(i) / kRate);
+    for (const double f : hz) v += std::sin(kTwoPi * f * double(i) / kResynthesisRate);
     out[size_t(i)] = int16_t(std::lround(v * amplitude / double(hz.size())));
   }
   return out;
@@ -62,7 +62,7 @@ std::vector<int16_t> Buzz(int64_t frames) {
 // The share of the power from |loHz| to |hiHz| that lies within 1.5 bins of
 // the 2048-point frame around |hz|.
 double ShareAround(const Spectrum& s, double hz, double loHz, double hiHz) {
-  const double bin = kRate / 2048.0;
+  const double bin = kResynthesisRate / 2048.0;
   return s.Band(hz - 1.5 * bin, hz + 1.5 * bin) / s.Band(loHz, hiHz);
 }
 
@@ -83,9 +83,9 @@ void ExpectGrainsReadEveryStretch(int64_t stretchFrames, float ratio, std::initi
     p.jitter = 0;
     p.loopFadeMs = 0;
     Rand15 random(1);
-    const std::vector<int16_t> out = GenerateGranularCloud({loop, 1, kRate}, p, random);
+    const std::vector<int16_t> out = GenerateGranularCloud({loop, 1, kResynthesisRate}, p, random);
     ASSERT_EQ(out.size(), static_cast<size_t>(static_cast<double>(loop.size()) * ratio));
-    const Spectrum s = PowerSpectrum(out, 0, out.size(), 4096, kRate);
+    const Spectrum s = PowerSpectrum(out, 0, out.size(), 4096, kResynthesisRate);
     std::vector<double> share;
     double total = 0;
     for (const double f : hz) {
@@ -132,11 +132,11 @@ TEST(ResynthesisKnobEffects, GranularJitterSpreadsThePitch) {
     p.jitter = jitter;
     p.loopFadeMs = 0;
     Rand15 random(1);
-    const std::vector<int16_t> out = GenerateGranularCloud({loop, 1, kRate}, p, random);
-    const Spectrum s = PowerSpectrum(out, 0, out.size(), 8192, kRate);
+    const std::vector<int16_t> out = GenerateGranularCloud({loop, 1, kResynthesisRate}, p, random);
+    const Spectrum s = PowerSpectrum(out, 0, out.size(), 8192, kResynthesisRate);
     // The spread of a line through a Hann window of n frames is
     // rate / (n sqrt(3)): the grain's (8820 frames) and the analysis's (8192).
-    const double grain = kRate / (8820 * std::sqrt(3.0)), analysis = kRate / (8192 * std::sqrt(3.0));
+    const double grain = kResynthesisRate / (8820 * std::sqrt(3.0)), analysis = kResynthesisRate / (8192 * std::sqrt(3.0));
     const double expected =
         std::sqrt(std::pow(1000.0 * jitter / std::sqrt(3.0), 2) + grain * grain + analysis * analysis);
     EXPECT_NEAR(s.Spread(600, 1400), expected, 0.15 * expected) << jitter;
@@ -152,9 +152,9 @@ TEST(ResynthesisKnobEffects, GranularJitterSpreadsThePitch) {
 // line; with phases spread over the whole turn they add as a random walk, and
 // the line is no stronger than its neighbourhood.
 TEST(ResynthesisKnobEffects, FrequencyCloudPhasesCoverTheWholeTurn) {
-  const int64_t w = PaulStretchWindow(20.0f, kRate);
+  const int64_t w = PaulStretchWindow(20.0f, kResynthesisRate);
   ASSERT_EQ(w, 1024);
-  const std::vector<double> hz = {40.0 * kRate / 1024, 96.0 * kRate / 1024, 160.0 * kRate / 1024};
+  const std::vector<double> hz = {40.0 * kResynthesisRate / 1024, 96.0 * kResynthesisRate / 1024, 160.0 * kResynthesisRate / 1024};
   const std::vector<int16_t> loop = Tones(43 * 1024, hz);  // whole cycles of every tone
   PaulStretchParams p;
   p.windowMs = 20;
@@ -162,16 +162,16 @@ TEST(ResynthesisKnobEffects, FrequencyCloudPhasesCoverTheWholeTurn) {
   p.lengthRatio = 2;
   p.loopFadeMs = 0;
   Rand15 random(1);
-  const std::vector<int16_t> out = PaulStretchSlice({loop, 1, kRate}, p, random);
+  const std::vector<int16_t> out = PaulStretchSlice({loop, 1, kResynthesisRate}, p, random);
   ASSERT_EQ(out.size(), loop.size() * 2);
-  const double step = double(kRate) / double(out.size());  // one bin of the whole result
+  const double step = double(kResynthesisRate) / double(out.size());  // one bin of the whole result
   for (const double f : hz) {
-    const double line = std::norm(ToneAt(out, f, 0, out.size(), kRate));
+    const double line = std::norm(ToneAt(out, f, 0, out.size(), kResynthesisRate));
     double around = 0;
     int count = 0;
     for (int m = 8; m <= 120; m += 2) {
-      around += std::norm(ToneAt(out, f + m * step, 0, out.size(), kRate));
-      around += std::norm(ToneAt(out, f - m * step, 0, out.size(), kRate));
+      around += std::norm(ToneAt(out, f + m * step, 0, out.size(), kResynthesisRate));
+      around += std::norm(ToneAt(out, f - m * step, 0, out.size(), kResynthesisRate));
       count += 2;
     }
     around /= count;
@@ -187,20 +187,20 @@ TEST(ResynthesisKnobEffects, FrequencyCloudPhasesCoverTheWholeTurn) {
 // For a loop whose halves are two tones, the output changes tone where that
 // centre passes the loop's middle or its end.
 TEST(ResynthesisKnobEffects, FrequencyCloudPositionAndStretchPlaceTheSlice) {
-  const double a = 64.0 * kRate / 2048, b = 160.0 * kRate / 2048;  // bins of the 2048-point window
+  const double a = 64.0 * kResynthesisRate / 2048, b = 160.0 * kResynthesisRate / 2048;  // bins of the 2048-point window
   const int64_t n = 44100, w = 2048;
   std::vector<int16_t> loop = Segments(n / 2, {a, b});
   for (const auto& [stretch, position] :
        {std::pair{2.0f, 0.0f}, {3.0f, 0.0f}, {3.0f, 0.25f}, {4.0f, 0.6f}, {1.5f, 0.8f}}) {
     PaulStretchParams p;
     p.windowMs = 40;
-    ASSERT_EQ(PaulStretchWindow(p.windowMs, kRate), w);
+    ASSERT_EQ(PaulStretchWindow(p.windowMs, kResynthesisRate), w);
     p.stretch = stretch;
     p.position = position;
     p.lengthRatio = 3;
     p.loopFadeMs = 0;
     Rand15 random(1);
-    const std::vector<int16_t> out = PaulStretchSlice({loop, 1, kRate}, p, random);
+    const std::vector<int16_t> out = PaulStretchSlice({loop, 1, kResynthesisRate}, p, random);
     ASSERT_EQ(out.size(), size_t(3 * n));
     // Where the centre starts, and the first source frame at which the tone
     // changes after that.
@@ -210,7 +210,7 @@ TEST(ResynthesisKnobEffects, FrequencyCloudPositionAndStretchPlaceTheSlice) {
     const double expected = stretch * (boundary - w / 2.0) - w / 2.0 - sp;
     // The first 4096-frame stretch where the other tone is the louder one.
     auto louderB = [&](size_t at) {
-      return ToneAmplitude(out, b, at, at + 4096, kRate) > ToneAmplitude(out, a, at, at + 4096, kRate);
+      return ToneAmplitude(out, b, at, at + 4096, kResynthesisRate) > ToneAmplitude(out, a, at, at + 4096, kResynthesisRate);
     };
     const bool startsB = louderB(0);
     size_t change = out.size();
@@ -238,8 +238,8 @@ TEST(ResynthesisKnobEffects, FrequencyCloudWindowSetsTheBandOfATone) {
     p.lengthRatio = 4;
     p.loopFadeMs = 0;
     Rand15 random(1);
-    const std::vector<int16_t> out = PaulStretchSlice({loop, 1, kRate}, p, random);
-    const int64_t w = PaulStretchWindow(windowMs, kRate);
+    const std::vector<int16_t> out = PaulStretchSlice({loop, 1, kResynthesisRate}, p, random);
+    const int64_t w = PaulStretchWindow(windowMs, kResynthesisRate);
     double slope = 0, energy = 0, previous = 0;
     for (int64_t i = 0; i < w; ++i) {
       const double v = 0.5 - 0.5 * std::cos(double(i) * kTwoPi / double(w - 1));
@@ -247,10 +247,10 @@ TEST(ResynthesisKnobEffects, FrequencyCloudWindowSetsTheBandOfATone) {
       energy += v * v * v * v;
       previous = v * v;
     }
-    const double band = kRate / kTwoPi * std::sqrt(slope / energy);
-    const double analysis = kRate / (16384 * std::sqrt(3.0));  // the measuring window's own spread
+    const double band = kResynthesisRate / kTwoPi * std::sqrt(slope / energy);
+    const double analysis = kResynthesisRate / (16384 * std::sqrt(3.0));  // the measuring window's own spread
     const double expected = std::sqrt(band * band + analysis * analysis);
-    const Spectrum s = PowerSpectrum(out, 0, out.size(), 16384, kRate);
+    const Spectrum s = PowerSpectrum(out, 0, out.size(), 16384, kResynthesisRate);
     EXPECT_NEAR(s.Spread(1000 - 8 * band, 1000 + 8 * band), expected, 0.15 * expected) << windowMs << " ms";
   }
 }
@@ -265,7 +265,7 @@ TEST(ResynthesisKnobEffects, FrequencyCloudWindowSetsTheBandOfATone) {
 // its share.)
 TEST(ResynthesisKnobEffects, MorphShiftMovesTheSourceTone) {
   const int64_t frames = 16 * 2048;
-  const std::vector<int16_t> source = Tones(frames, {100.0 * kRate / 2048});
+  const std::vector<int16_t> source = Tones(frames, {100.0 * kResynthesisRate / 2048});
   // The robot gives the phases.
   const std::vector<int16_t> robot = Buzz(frames);
   for (const int shift : {0, -20, -5, 10, 20}) {
@@ -273,11 +273,11 @@ TEST(ResynthesisKnobEffects, MorphShiftMovesTheSourceTone) {
     params.shift = shift;
     const std::vector<int16_t> out = SpectralMorph(robot, source, 1, 1.0f, params);
     const double bin = shift < 1 ? 100.0 - shift : 1024.0 * std::pow(100.0 / 1024.0, 1.0 / (1.0 + 0.05 * shift));
-    const Spectrum s = PowerSpectrum(out, 4096, out.size(), 8192, kRate);
-    const double expected = bin * kRate / 2048;
+    const Spectrum s = PowerSpectrum(out, 4096, out.size(), 8192, kResynthesisRate);
+    const double expected = bin * kResynthesisRate / 2048;
     EXPECT_GT(ShareAround(s, expected, 100, 20000), shift == 0 ? 0.9 : 0.3) << shift;
     if (shift != 0) {
-      EXPECT_LT(ShareAround(s, 100.0 * kRate / 2048, 100, 20000), 0.05) << shift;
+      EXPECT_LT(ShareAround(s, 100.0 * kResynthesisRate / 2048, 100, 20000), 0.05) << shift;
     }
   }
 }
@@ -290,14 +290,14 @@ TEST(ResynthesisKnobEffects, MorphShiftMovesTheSourceTone) {
 TEST(ResynthesisKnobEffects, SustainMixBlendsRobotAndSource) {
   // 100 Hz, the first cycles at 10000 and the rest at 4000 (whole cycles).
   std::vector<int16_t> loop = Tones(44100, {100}, 4000);
-  for (int i = 0; i < 441 * 3; ++i) loop[size_t(i)] = int16_t(std::lround(10000 * std::sin(kTwoPi * 100 * i / kRate)));
+  for (int i = 0; i < 441 * 3; ++i) loop[size_t(i)] = int16_t(std::lround(10000 * std::sin(kTwoPi * 100 * i / kResynthesisRate)));
   for (const float mix : {0.0f, 0.25f, 0.5f, 1.0f}) {
     LoopSynthParams p;
     p.amount = mix;
     p.crossfadeMs = 0;
-    const LoopSynthResult r = SynthesizeSustainLoop(loop, 1, kRate, p);
+    const LoopSynthResult r = SynthesizeSustainLoop(loop, 1, kResynthesisRate, p);
     ASSERT_FALSE(r.Empty());
-    const double level = ToneAmplitude(r.samples, 100, 22050, 22050 + 4410, kRate);
+    const double level = ToneAmplitude(r.samples, 100, 22050, 22050 + 4410, kResynthesisRate);
     EXPECT_NEAR(level, 10000 * mix + 4000 * (1 - mix), 100) << mix;
   }
 }
@@ -310,7 +310,7 @@ TEST(ResynthesisKnobEffects, SustainMixBlendsRobotAndSource) {
 // tone.)
 TEST(ResynthesisKnobEffects, VocoderShiftMovesTheModulatorTone) {
   const int64_t frames = 16 * 2048;
-  const std::vector<int16_t> modulator = Tones(frames, {100.0 * kRate / 2048}, 8000);
+  const std::vector<int16_t> modulator = Tones(frames, {100.0 * kResynthesisRate / 2048}, 8000);
   const std::vector<int16_t> carrier = Buzz(frames);
   for (const int shift : {0, 20, -30, 60}) {
     VocoderParams params;
@@ -318,11 +318,11 @@ TEST(ResynthesisKnobEffects, VocoderShiftMovesTheModulatorTone) {
     params.envelopeSmooth = 0.3f;
     const std::vector<int16_t> out = VocoderProcess(carrier, modulator, 1, 1.0f, params);
     ASSERT_EQ(out.size(), carrier.size());
-    const Spectrum s = PowerSpectrum(out, 4096, out.size(), 8192, kRate);
-    const double expected = (100.0 - shift) * kRate / 2048;
+    const Spectrum s = PowerSpectrum(out, 4096, out.size(), 8192, kResynthesisRate);
+    const double expected = (100.0 - shift) * kResynthesisRate / 2048;
     EXPECT_GT(ShareAround(s, expected, 100, 20000), shift == 0 ? 0.9 : 0.3) << shift;
     if (shift != 0) {
-      EXPECT_LT(ShareAround(s, 100.0 * kRate / 2048, 100, 20000), 0.05) << shift;
+      EXPECT_LT(ShareAround(s, 100.0 * kResynthesisRate / 2048, 100, 20000), 0.05) << shift;
     }
   }
 }
@@ -332,7 +332,7 @@ TEST(ResynthesisKnobEffects, VocoderShiftMovesTheModulatorTone) {
 // and the overlap-add blends the frames by their windows.
 TEST(ResynthesisKnobEffects, VocoderSmoothingSetsTheRise) {
   const int64_t frames = 64 * 512;
-  const std::vector<int16_t> modulator = Tones(frames, {100.0 * kRate / 2048}, 8000);
+  const std::vector<int16_t> modulator = Tones(frames, {100.0 * kResynthesisRate / 2048}, 8000);
   const std::vector<int16_t> carrier = Buzz(frames);
   for (const float smooth : {0.5f, 0.8f, 0.9f}) {
     VocoderParams params;

@@ -33,14 +33,14 @@ using test::RmsOf;
 using test::Spectrum;
 using test::ToneAmplitude;
 
-constexpr uint32_t kToneKnobEffectsRate = 44100;
+constexpr uint32_t kRate = 44100;
 constexpr double kPi = 3.141592653589793;
 
 // The knobs of one engine at their defaults, by id.
 SynthKnobValues Knobs(int engine) { return DefaultKnobValues(BuildSynthEngines().at(engine)); }
 
 // |H| of a one-pole low-pass y += c (x - y) at |hz|.
-double OnePoleGain(double c, double hz, uint32_t rate = kToneKnobEffectsRate) {
+double OnePoleGain(double c, double hz, uint32_t rate = kRate) {
   const double w = 2 * kPi * hz / rate;
   return c / std::abs(std::complex<double>(1.0) - (1.0 - c) * std::polar(1.0, -w));
 }
@@ -51,7 +51,7 @@ double OnePoleGain(double c, double hz, uint32_t rate = kToneKnobEffectsRate) {
 struct SvfResponse {
   std::complex<double> lp, bp;
 };
-SvfResponse SvfAt(double hz, double fc, double k, uint32_t rate = kToneKnobEffectsRate) {
+SvfResponse SvfAt(double hz, double fc, double k, uint32_t rate = kRate) {
   const double omega = std::tan(kPi * hz / rate) / std::tan(kPi * fc / rate);
   const std::complex<double> s(0, omega);
   const std::complex<double> d = s * s + k * s + 1.0;
@@ -60,7 +60,7 @@ SvfResponse SvfAt(double hz, double fc, double k, uint32_t rate = kToneKnobEffec
 
 // The audio-EQ cookbook's peaking filter at |hz|: |bandwidth| octaves wide,
 // amplitude |gain| at |centre|.
-std::complex<double> PeakingAt(double hz, double centre, double bandwidth, double gain, uint32_t rate = kToneKnobEffectsRate) {
+std::complex<double> PeakingAt(double hz, double centre, double bandwidth, double gain, uint32_t rate = kRate) {
   const double w0 = 2 * kPi * std::min(0.45 * rate, centre) / rate;
   const double alpha = std::sin(w0) * std::sinh(std::log(2.0) / 2 * bandwidth * w0 / std::sin(w0));
   const double a = std::sqrt(gain);
@@ -76,7 +76,7 @@ double ToneDecayPerFrame(const std::vector<int16_t>& x, double hz, size_t from, 
   double n = 0, st = 0, sy = 0, stt = 0, sty = 0;
   for (size_t at = from; at + window <= to; at += window / 2) {
     const double t = double(at);
-    const double y = std::log(ToneAmplitude(x, hz, at, at + window, kToneKnobEffectsRate));
+    const double y = std::log(ToneAmplitude(x, hz, at, at + window, kRate));
     n += 1;
     st += t;
     sy += y;
@@ -108,11 +108,11 @@ double PeriodHzAt(const std::vector<int16_t>& x, size_t at, uint32_t rate, doubl
 
 // ---------------------------------------------------------------- Basic
 
-std::vector<int16_t> Basic(const BasicWaveParams& p, float hz, uint64_t frames = kToneKnobEffectsRate) {
+std::vector<int16_t> Basic(const BasicWaveParams& p, float hz, uint64_t frames = kRate) {
   std::vector<int16_t> out(frames);
   ToneWorkspace workspace;
   uint32_t seed = 1;
-  out.resize(RenderBasicWaveform(seed, hz, frames, kToneKnobEffectsRate, 1, p, workspace, out));
+  out.resize(RenderBasicWaveform(seed, hz, frames, kRate, 1, p, workspace, out));
   return out;
 }
 
@@ -129,9 +129,9 @@ TEST(ToneKnobEffects, BasicResonanceSetsTheQAtTheCutoff) {
     p.secondMix = 0.8f;  // the first oscillator at 0.2: the resonance stays below full scale
     p.cutoff = c.cutoff;
     p.resonance = c.resonance;
-    const std::vector<int16_t> out = Basic(p, 100.0f, 6 * kToneKnobEffectsRate);
-    ASSERT_EQ(out.size(), 6 * kToneKnobEffectsRate);
-    const Spectrum s = PowerSpectrum(out, 0, out.size(), 8192, kToneKnobEffectsRate);
+    const std::vector<int16_t> out = Basic(p, 100.0f, 6 * kRate);
+    ASSERT_EQ(out.size(), 6 * kRate);
+    const Spectrum s = PowerSpectrum(out, 0, out.size(), 8192, kRate);
     const double fc = 20.0 * std::pow(900.0, double(c.cutoff));
     const double q = 0.707 + 9.0 * c.resonance;
     // |lp| is Q at the cutoff and about 1 well below it (a band far enough
@@ -170,11 +170,11 @@ TEST(ToneKnobEffects, BasicWaveformGivesItsHarmonicSeries) {
     BasicWaveParams p;
     p.shape = c.shape;
     const std::vector<int16_t> out = Basic(p, 220.0f);  // whole cycles in the note: exactly 220 Hz
-    const double h1 = ToneAmplitude(out, 220, 0, out.size(), kToneKnobEffectsRate);
+    const double h1 = ToneAmplitude(out, 220, 0, out.size(), kRate);
     SCOPED_TRACE("shape " + std::to_string(c.shape));
-    EXPECT_NEAR(ToneAmplitude(out, 440, 0, out.size(), kToneKnobEffectsRate) / h1, c.h2, 0.02);
-    EXPECT_NEAR(ToneAmplitude(out, 660, 0, out.size(), kToneKnobEffectsRate) / h1, c.h3, 0.02);
-    EXPECT_NEAR(ToneAmplitude(out, 880, 0, out.size(), kToneKnobEffectsRate) / h1, c.h4, 0.02);
+    EXPECT_NEAR(ToneAmplitude(out, 440, 0, out.size(), kRate) / h1, c.h2, 0.02);
+    EXPECT_NEAR(ToneAmplitude(out, 660, 0, out.size(), kRate) / h1, c.h3, 0.02);
+    EXPECT_NEAR(ToneAmplitude(out, 880, 0, out.size(), kRate) / h1, c.h4, 0.02);
   }
 }
 
@@ -187,13 +187,13 @@ TEST(ToneKnobEffects, BasicAttackAndReleaseRampOverTheirShareOfTheNote) {
     p.attack = attack;
     p.release = release;
     const std::vector<int16_t> out = Basic(p, 441.0f);
-    const double full = RmsOf(out, kToneKnobEffectsRate / 2 - 2000, kToneKnobEffectsRate / 2 + 2000);
-    const auto a = size_t(kToneKnobEffectsRate * attack * 0.5f), r = size_t(kToneKnobEffectsRate * release * 0.5f);
+    const double full = RmsOf(out, kRate / 2 - 2000, kRate / 2 + 2000);
+    const auto a = size_t(kRate * attack * 0.5f), r = size_t(kRate * release * 0.5f);
     SCOPED_TRACE("attack " + std::to_string(attack) + " release " + std::to_string(release));
     EXPECT_NEAR(RmsOf(out, a / 2 - 100, a / 2 + 100) / full, 0.5, 0.03);
     EXPECT_NEAR(RmsOf(out, a - 200, a) / full, 1.0, 0.03);
-    EXPECT_NEAR(RmsOf(out, kToneKnobEffectsRate - r / 2 - 100, kToneKnobEffectsRate - r / 2 + 100) / full, 0.5, 0.03);
-    EXPECT_NEAR(RmsOf(out, kToneKnobEffectsRate - r, kToneKnobEffectsRate - r + 200) / full, 1.0, 0.03);
+    EXPECT_NEAR(RmsOf(out, kRate - r / 2 - 100, kRate - r / 2 + 100) / full, 0.5, 0.03);
+    EXPECT_NEAR(RmsOf(out, kRate - r, kRate - r + 200) / full, 1.0, 0.03);
   }
 }
 
@@ -206,7 +206,7 @@ TEST(ToneKnobEffects, BasicNoiseShareAddsABroadband) {
     p.shape = 0;
     p.noise = noise;
     const std::vector<int16_t> out = Basic(p, 441.0f);
-    const Spectrum s = PowerSpectrum(out, 0, out.size(), 4096, kToneKnobEffectsRate);
+    const Spectrum s = PowerSpectrum(out, 0, out.size(), 4096, kRate);
     // Noise against the sine: the mean level per bin of 2..10 kHz over the
     // sine's line, in amplitude; (noise / (1 - noise)) in proportion.
     const double ratio = std::sqrt(s.Level(2000, 10000) / s.Band(400, 480));
@@ -221,11 +221,11 @@ TEST(ToneKnobEffects, BasicNoiseShareAddsABroadband) {
 
 // ---------------------------------------------------------------- Strings
 
-std::vector<int16_t> Strings(const StringParams& p, float hz, uint64_t frames = kToneKnobEffectsRate) {
+std::vector<int16_t> Strings(const StringParams& p, float hz, uint64_t frames = kRate) {
   std::vector<int16_t> out(frames);
   ToneWorkspace workspace;
   uint32_t seed = 1;
-  out.resize(RenderPhysicalStrings(seed, hz, frames, kToneKnobEffectsRate, 1, p, workspace, out));
+  out.resize(RenderPhysicalStrings(seed, hz, frames, kRate, 1, p, workspace, out));
   return out;
 }
 
@@ -242,11 +242,11 @@ TEST(ToneKnobEffects, StringFeedbackAndDampingSetTheDecay) {
     p.pluckPosition = 0.5f;
     const std::vector<int16_t> out = Strings(p, 220.0f);
     const double f = 220.0;
-    const double w = 2 * kPi * f / kToneKnobEffectsRate;
+    const double w = 2 * kPi * f / kRate;
     const double half = c.damping / 2.0;
     const double gain =
         c.feedback * (1 - half) / std::abs(std::complex<double>(1.0) - c.feedback * half * std::polar(1.0, -w));
-    const double expected = std::log(gain) * f / kToneKnobEffectsRate;
+    const double expected = std::log(gain) * f / kRate;
     const double tau = -1.0 / expected;
     const double measured = ToneDecayPerFrame(out, f, 2000, 2000 + size_t(std::min(2.5 * tau, 40000.0)), 2048);
     SCOPED_TRACE("feedback " + std::to_string(c.feedback) + " damping " + std::to_string(c.damping));
@@ -261,7 +261,7 @@ TEST(ToneKnobEffects, StringBodyToneIsTheOutputLowPass) {
   StringParams p;
   p.damping = 0;
   const std::vector<int16_t> open = Strings(p, 110.25f);  // a loop of exactly 400 frames
-  const double openFc = 0.45 * kToneKnobEffectsRate;
+  const double openFc = 0.45 * kRate;
   for (const float tone : {0.6f, 0.45f}) {
     p.bodyTone = tone;
     const std::vector<int16_t> out = Strings(p, 110.25f);
@@ -270,7 +270,7 @@ TEST(ToneKnobEffects, StringBodyToneIsTheOutputLowPass) {
       const double f = std::round(fc * share / 110.25) * 110.25;  // the harmonic nearest
       const double expected = std::abs(SvfAt(f, fc, 1.4144272).lp / SvfAt(f, openFc, 1.4144272).lp);
       const double measured =
-          ToneAmplitude(out, f, 0, 16384, kToneKnobEffectsRate) / ToneAmplitude(open, f, 0, 16384, kToneKnobEffectsRate);
+          ToneAmplitude(out, f, 0, 16384, kRate) / ToneAmplitude(open, f, 0, 16384, kRate);
       EXPECT_NEAR(measured / expected, 1.0, 0.08) << "tone " << tone << " at " << f << " Hz";
     }
   }
@@ -278,11 +278,11 @@ TEST(ToneKnobEffects, StringBodyToneIsTheOutputLowPass) {
 
 // ---------------------------------------------------------------- Piano
 
-std::vector<int16_t> Piano(const PianoParams& p, float hz, uint64_t frames = kToneKnobEffectsRate) {
+std::vector<int16_t> Piano(const PianoParams& p, float hz, uint64_t frames = kRate) {
   std::vector<int16_t> out(frames);
   ToneWorkspace workspace;
   uint32_t seed = 1;
-  out.resize(RenderPhysicalPiano(seed, hz, frames, kToneKnobEffectsRate, 1, p, workspace, out));
+  out.resize(RenderPhysicalPiano(seed, hz, frames, kRate, 1, p, workspace, out));
   return out;
 }
 
@@ -292,9 +292,9 @@ TEST(ToneKnobEffects, PianoDecayIsTheLoopGainPerPass) {
   for (const float decay : {0.95f, 0.98f, 0.995f}) {
     PianoParams p;
     p.decay = decay;
-    const std::vector<int16_t> out = Piano(p, 220.0f, 2 * kToneKnobEffectsRate);
+    const std::vector<int16_t> out = Piano(p, 220.0f, 2 * kRate);
     const double f = 220.0;
-    const double expected = std::log(decay * OnePoleGain(0.5, f)) * f / kToneKnobEffectsRate;
+    const double expected = std::log(decay * OnePoleGain(0.5, f)) * f / kRate;
     const double tau = -1.0 / expected;
     const double measured = ToneDecayPerFrame(out, f, 1000, 1000 + size_t(std::min(2.5 * tau, 80000.0)), 2048);
     EXPECT_NEAR(measured / expected, 1.0, 0.1) << decay;
@@ -308,7 +308,7 @@ TEST(ToneKnobEffects, PianoHammerBrightensTheNote) {
     PianoParams p;
     p.hammer = hammer;
     const std::vector<int16_t> out = Piano(p, 110.0f);
-    const double centroid = PowerSpectrum(out, 0, 8192, 2048, kToneKnobEffectsRate).Centroid(50, 15000);
+    const double centroid = PowerSpectrum(out, 0, 8192, 2048, kRate).Centroid(50, 15000);
     EXPECT_GT(centroid, previous * 1.2) << hammer;
     previous = centroid;
   }
@@ -321,7 +321,7 @@ TEST(ToneKnobEffects, PianoHammerBrightensTheNote) {
 // half that length (a short mean evens out the noise).
 TEST(ToneKnobEffects, PianoHammerSetsTheLengthOfItsPulse) {
   for (const float hz : {220.5f, 110.25f}) {
-    const auto loop = size_t(std::lround(kToneKnobEffectsRate / hz));
+    const auto loop = size_t(std::lround(kRate / hz));
     for (const float hammer : {0.2f, 0.5f, 0.8f, 1.0f}) {
       PianoParams p;
       p.hammer = hammer;
@@ -347,10 +347,10 @@ TEST(ToneKnobEffects, PianoHammerSetsTheLengthOfItsPulse) {
 
 // ---------------------------------------------------------------- Drum
 
-std::vector<int16_t> Drum(const DrumParams& p, uint64_t frames = kToneKnobEffectsRate) {
+std::vector<int16_t> Drum(const DrumParams& p, uint64_t frames = kRate) {
   std::vector<int16_t> out(frames);
   uint32_t seed = 1;
-  out.resize(RenderAnalogDrum(seed, frames, kToneKnobEffectsRate, 1, p, out));
+  out.resize(RenderAnalogDrum(seed, frames, kRate, 1, p, out));
   return out;
 }
 
@@ -369,8 +369,8 @@ TEST(ToneKnobEffects, DrumNoiseFollowsItsFilter) {
     p.snap = c.snap;
     p.gain = 0.1f;
     const std::vector<int16_t> out = Drum(p);
-    const Spectrum s = PowerSpectrum(out, 0, out.size(), 1024, kToneKnobEffectsRate);
-    const double fc = std::min(0.45 * kToneKnobEffectsRate, 100.0 * std::pow(120.0, double(c.colour)));
+    const Spectrum s = PowerSpectrum(out, 0, out.size(), 1024, kRate);
+    const double fc = std::min(0.45 * kRate, 100.0 * std::pow(120.0, double(c.colour)));
     const double k = 1.0 / (c.snap * 4.0 + 0.5);
     Spectrum expected = s;
     for (size_t b = 0; b < expected.power.size(); ++b) {
@@ -415,12 +415,12 @@ TEST(ToneKnobEffects, DrumBasePitchAndToneDecay) {
     p.pitchSweep = 0;
     p.punch = 0;
     p.toneDecay = decay;
-    const std::vector<int16_t> out = Drum(p, 2 * kToneKnobEffectsRate);
+    const std::vector<int16_t> out = Drum(p, 2 * kRate);
     const double expected = std::log(1.0 - std::pow(100.0, 1.0 - decay) * 0.0001);
     const double tau = -1.0 / expected;
-    const auto period = size_t(std::round(kToneKnobEffectsRate / base));  // one period per window
+    const auto period = size_t(std::round(kRate / base));  // one period per window
     SCOPED_TRACE("base " + std::to_string(base) + " decay " + std::to_string(decay));
-    EXPECT_NEAR(CrossingHz(out, 0, size_t(2 * tau), kToneKnobEffectsRate), base, 0.005 * base);
+    EXPECT_NEAR(CrossingHz(out, 0, size_t(2 * tau), kRate), base, 0.005 * base);
     EXPECT_NEAR(LogDecayPerFrame(out, 0, size_t(4 * tau), period) / expected, 1.0, 0.08);
   }
 }
@@ -438,7 +438,7 @@ TEST(ToneKnobEffects, DrumPitchSweepsDownToTheBase) {
     const double start = 300.0 * (1 + 4 * sweep), factor = 0.9995 - 0.005 * sweep;
     for (const size_t at : {size_t(100), size_t(150), size_t(260)}) {
       double middle = 0;
-      const double measured = PeriodHzAt(out, at, kToneKnobEffectsRate, middle);
+      const double measured = PeriodHzAt(out, at, kRate, middle);
       const double expected = std::max(300.0, start * std::pow(factor, middle));
       EXPECT_NEAR(measured, expected, 0.02 * expected) << "sweep " << sweep << " at " << at;
     }
@@ -447,9 +447,9 @@ TEST(ToneKnobEffects, DrumPitchSweepsDownToTheBase) {
 
 // ---------------------------------------------------------------- Cymbal
 
-std::vector<int16_t> Cymbal(const CymbalParams& p, uint64_t frames = kToneKnobEffectsRate) {
+std::vector<int16_t> Cymbal(const CymbalParams& p, uint64_t frames = kRate) {
   std::vector<int16_t> out(frames);
-  out.resize(RenderMetallicCymbal(frames, kToneKnobEffectsRate, 1, p, out));
+  out.resize(RenderMetallicCymbal(frames, kRate, 1, p, out));
   return out;
 }
 
@@ -459,7 +459,7 @@ TEST(ToneKnobEffects, CymbalDecaySetsItsTimeConstant) {
     CymbalParams p;
     p.decay = decay;
     p.gain = 0.2f;
-    const std::vector<int16_t> out = Cymbal(p, 2 * kToneKnobEffectsRate);
+    const std::vector<int16_t> out = Cymbal(p, 2 * kRate);
     const double expected = std::log(1.0 - std::pow(100.0, 1.0 - decay) * 0.00005);
     const double tau = -1.0 / expected;
     EXPECT_NEAR(LogDecayPerFrame(out, 0, size_t(std::min(3 * tau, 88000.0)), 512) / expected, 1.0, 0.08)
@@ -482,9 +482,9 @@ TEST(ToneKnobEffects, CymbalPartialsFollowToneAndDissonance) {
     const double base = 200.0 + 800.0 * tone, d = dissonance;
     for (const double ratio : {1.0, 1.48 + 0.5 * d, 2.15 + d, 2.91 + 1.5 * d, 3.84 + 2 * d, 5.31 + 2.5 * d}) {
       const double f = base * ratio;
-      const double line = ToneAmplitude(out, f, 0, out.size(), kToneKnobEffectsRate);
-      const double side = std::max(ToneAmplitude(out, f * 0.98, 0, out.size(), kToneKnobEffectsRate),
-                                   ToneAmplitude(out, f * 1.02, 0, out.size(), kToneKnobEffectsRate));
+      const double line = ToneAmplitude(out, f, 0, out.size(), kRate);
+      const double side = std::max(ToneAmplitude(out, f * 0.98, 0, out.size(), kRate),
+                                   ToneAmplitude(out, f * 1.02, 0, out.size(), kRate));
       EXPECT_GT(line, 10 * side) << "tone " << tone << " dissonance " << d << " partial " << f;
     }
   }
@@ -497,7 +497,7 @@ TEST(ToneKnobEffects, CymbalAttackRisesOverItsShare) {
   p.decay = 1.0f;
   p.gain = 0.2f;
   const std::vector<int16_t> out = Cymbal(p);
-  const auto a = size_t(kToneKnobEffectsRate * 0.4f);
+  const auto a = size_t(kRate * 0.4f);
   const double top = RmsOf(out, a - 2000, a);
   EXPECT_NEAR(RmsOf(out, a / 2 - 1000, a / 2 + 1000) / top, 0.5, 0.05);
   EXPECT_NEAR(RmsOf(out, a / 4 - 1000, a / 4 + 1000) / top, 0.25, 0.05);
@@ -505,10 +505,10 @@ TEST(ToneKnobEffects, CymbalAttackRisesOverItsShare) {
 
 // ---------------------------------------------------------------- Flute
 
-std::vector<int16_t> Flute(const FluteParams& p, float hz, uint64_t frames = kToneKnobEffectsRate) {
+std::vector<int16_t> Flute(const FluteParams& p, float hz, uint64_t frames = kRate) {
   FluteVoiceState state;
   std::vector<int16_t> out(frames);
-  out.resize(RenderFluteNote(state, hz, frames, kToneKnobEffectsRate, 1, p, out));
+  out.resize(RenderFluteNote(state, hz, frames, kRate, 1, p, out));
   return out;
 }
 
@@ -527,8 +527,8 @@ TEST(ToneKnobEffects, FluteFormantPeaksAtTwelveHundredHertz) {
     const std::vector<int16_t> dry = Flute(p, 196.0f);
     p.formant = 1.0f;
     const std::vector<int16_t> wet = Flute(p, 196.0f);
-    const Spectrum d = PowerSpectrum(dry, 0, dry.size(), 2048, kToneKnobEffectsRate);
-    Spectrum ratio = PowerSpectrum(wet, 0, wet.size(), 2048, kToneKnobEffectsRate);
+    const Spectrum d = PowerSpectrum(dry, 0, dry.size(), 2048, kRate);
+    Spectrum ratio = PowerSpectrum(wet, 0, wet.size(), 2048, kRate);
     for (size_t b = 0; b < ratio.power.size(); ++b) ratio.power[b] = d.power[b] > 0 ? ratio.power[b] / d.power[b] : 0;
     SCOPED_TRACE("darkness " + std::to_string(darkness));
     EXPECT_NEAR(ratio.PeakHz(500, 1700, 2), 1200, 70);
@@ -560,8 +560,8 @@ TEST(ToneKnobEffects, FluteSwellAndReleaseShapeTheEnvelope) {
     p.swell = swell;
     p.release = release;
     const std::vector<int16_t> out = Flute(p, 441.0f);
-    const auto o = size_t((swell * 0.4f + 0.02f) * kToneKnobEffectsRate), u = size_t((release * 0.4f + 0.02f) * kToneKnobEffectsRate);
-    const size_t releaseStart = kToneKnobEffectsRate - u;
+    const auto o = size_t((swell * 0.4f + 0.02f) * kRate), u = size_t((release * 0.4f + 0.02f) * kRate);
+    const size_t releaseStart = kRate - u;
     const double full = RmsOf(out, o, std::min(releaseStart, o + 2000));
     SCOPED_TRACE("swell " + std::to_string(swell) + " release " + std::to_string(release));
     EXPECT_NEAR(RmsOf(out, o / 2 - 100, o / 2 + 100) / full, 0.25, 0.02);
@@ -572,10 +572,10 @@ TEST(ToneKnobEffects, FluteSwellAndReleaseShapeTheEnvelope) {
 
 // ---------------------------------------------------------------- Bowed
 
-std::vector<int16_t> Bowed(const BowedParams& p, float hz, uint64_t frames = kToneKnobEffectsRate) {
+std::vector<int16_t> Bowed(const BowedParams& p, float hz, uint64_t frames = kRate) {
   ToneWorkspace workspace;
   std::vector<int16_t> out(frames);
-  out.resize(RenderBowedString(hz, frames, kToneKnobEffectsRate, 1, p, workspace, out));
+  out.resize(RenderBowedString(hz, frames, kRate, 1, p, workspace, out));
   return out;
 }
 
@@ -593,10 +593,10 @@ TEST(ToneKnobEffects, BowedAttackKnobSetsTheRise) {
       SynthKnobValues knobs = Knobs(kEngineBowed);
       knobs.values[94] = knob;
       const BowedParams p = MapBowedParams(knobs);
-      const std::vector<int16_t> out = Bowed(p, hz, 2 * kToneKnobEffectsRate);
-      const double a = (knob * 0.5 + 0.01) * kToneKnobEffectsRate;
+      const std::vector<int16_t> out = Bowed(p, hz, 2 * kRate);
+      const double a = (knob * 0.5 + 0.01) * kRate;
       std::vector<double> heldLevels =
-          RmsEnvelope(out, size_t(1.6 * a), 2 * kToneKnobEffectsRate - size_t(p.release * kToneKnobEffectsRate) - 2000, 441);
+          RmsEnvelope(out, size_t(1.6 * a), 2 * kRate - size_t(p.release * kRate) - 2000, 441);
       std::sort(heldLevels.begin(), heldLevels.end());
       const double held = heldLevels[heldLevels.size() / 2];
       auto level = [&](double at) { return RmsOf(out, size_t(at) - 441, size_t(at) + 441) / held; };
@@ -610,7 +610,7 @@ TEST(ToneKnobEffects, BowedAttackKnobSetsTheRise) {
       SCOPED_TRACE(std::to_string(hz) + " Hz, attack knob " + std::to_string(knob));
       EXPECT_LT(level(a / 2), 0.02);
       EXPECT_LT(reaches(0.1), a);
-      EXPECT_NEAR(reaches(0.5), a, 0.06 * kToneKnobEffectsRate);
+      EXPECT_NEAR(reaches(0.5), a, 0.06 * kRate);
       EXPECT_GT(level(1.6 * a), 0.4);
     }
   }
@@ -622,9 +622,9 @@ TEST(ToneKnobEffects, BowedAttackKnobSetsTheRise) {
 // 0.7 x (0.7 r1 + 0.3 r2) + 0.3 x the bare string. Its response at |hz|.
 double BowedBodyAt(double hz, double size) {
   auto resonance = [hz](double fc, double q) {
-    const double w = 2 * kPi * fc / kToneKnobEffectsRate, alpha = std::sin(w) / (2 * q);
+    const double w = 2 * kPi * fc / kRate, alpha = std::sin(w) / (2 * q);
     auto at = [&](double f) {
-      const std::complex<double> z1 = std::polar(1.0, -2 * kPi * f / kToneKnobEffectsRate), z2 = z1 * z1;
+      const std::complex<double> z1 = std::polar(1.0, -2 * kPi * f / kRate), z2 = z1 * z1;
       return alpha / (1 + alpha - 2 * std::cos(w) * z1 + (1 - alpha) * z2);
     };
     return at(hz) / std::abs(at(fc));
@@ -652,12 +652,12 @@ TEST(ToneKnobEffects, BowedBodySizeMovesItsResonances) {
       p.bodySize = to;
       const std::vector<int16_t> b = Bowed(p, hz);
       std::vector<double> partials;
-      for (double f = hz; f < 3000; f += hz) partials.push_back(ToneAmplitude(a, f, 11025, a.size(), kToneKnobEffectsRate));
+      for (double f = hz; f < 3000; f += hz) partials.push_back(ToneAmplitude(a, f, 11025, a.size(), kRate));
       const double strongest = *std::max_element(partials.begin(), partials.end());
       int compared = 0;
       for (size_t k = 0; k < partials.size(); ++k) {
         const double f = hz * double(k + 1);
-        const double other = ToneAmplitude(b, f, 11025, b.size(), kToneKnobEffectsRate);
+        const double other = ToneAmplitude(b, f, 11025, b.size(), kRate);
         if (std::min(partials[k], other) < 0.05 * strongest) continue;
         ++compared;
         const double expected = 20 * std::log10(BowedBodyAt(f, to) / BowedBodyAt(f, from));
@@ -671,15 +671,15 @@ TEST(ToneKnobEffects, BowedBodySizeMovesItsResonances) {
 
 // ---------------------------------------------------------------- Voice
 
-std::vector<int16_t> Voice(const VoiceParams& p, float hz, uint64_t frames = kToneKnobEffectsRate) {
+std::vector<int16_t> Voice(const VoiceParams& p, float hz, uint64_t frames = kRate) {
   FormantVoiceState state;
   std::vector<int16_t> out(frames);
-  out.resize(RenderFormantVoice(state, hz, frames, kToneKnobEffectsRate, 1, p, out));
+  out.resize(RenderFormantVoice(state, hz, frames, kRate, 1, p, out));
   return out;
 }
 
 // The band-pass of 0 dB peak gain at |hz| (centre |centre|, quality |q|).
-std::complex<double> BandPassAt(double hz, double centre, double q, uint32_t rate = kToneKnobEffectsRate) {
+std::complex<double> BandPassAt(double hz, double centre, double q, uint32_t rate = kRate) {
   const double w = 2 * kPi * std::max(20.0, std::min(0.45 * rate, centre)) / rate;
   const double alpha = std::sin(w) / (2 * q);
   const std::complex<double> z1 = std::polar(1.0, -2 * kPi * hz / rate), z2 = z1 * z1;
@@ -718,11 +718,11 @@ TEST(ToneKnobEffects, VoiceFormantsFollowVowelAndGender) {
     p.breathCut = 1.0f;
     p.vibratoDepth = 0;
     p.jitter = 0;
-    const std::vector<int16_t> out = Voice(p, 25.0f, 2 * kToneKnobEffectsRate);
-    const Spectrum s = PowerSpectrum(out, 8820, out.size() - 17640, 2048, kToneKnobEffectsRate);
+    const std::vector<int16_t> out = Voice(p, 25.0f, 2 * kRate);
+    const Spectrum s = PowerSpectrum(out, 8820, out.size() - 17640, 2048, kRate);
     const Formants f = TableFormants(vowel, gender);
     auto expected = [&](double hz) {
-      const std::complex<double> z1 = std::polar(1.0, -2 * kPi * hz / kToneKnobEffectsRate);
+      const std::complex<double> z1 = std::polar(1.0, -2 * kPi * hz / kRate);
       const std::complex<double> noise = 0.1 / (1.0 - 0.9 * z1) + 0.5;
       return std::norm(noise * (double(f.amplitude[0]) * BandPassAt(hz, f.frequency[0], 3) +
                                 double(f.amplitude[1]) * BandPassAt(hz, f.frequency[1], 4) +
@@ -766,8 +766,8 @@ TEST(ToneKnobEffects, VoiceAttackAndReleaseShapeTheEnvelope) {
     p.breath = 0;
     p.gain = 0.02f;  // below the output's clamp
     const std::vector<int16_t> out = Voice(p, 441.0f);
-    const auto o = size_t((attack * 0.5f + 0.01f) * kToneKnobEffectsRate), t = size_t((release * 0.5f + 0.01f) * kToneKnobEffectsRate);
-    const size_t releaseStart = kToneKnobEffectsRate - t;
+    const auto o = size_t((attack * 0.5f + 0.01f) * kRate), t = size_t((release * 0.5f + 0.01f) * kRate);
+    const size_t releaseStart = kRate - t;
     const double full = RmsOf(out, o, std::min(releaseStart, o + 2000));
     SCOPED_TRACE("attack " + std::to_string(attack) + " release " + std::to_string(release));
     EXPECT_NEAR(RmsOf(out, o / 2 - 100, o / 2 + 100) / full, 0.25, 0.03);
@@ -777,10 +777,10 @@ TEST(ToneKnobEffects, VoiceAttackAndReleaseShapeTheEnvelope) {
 
 // ---------------------------------------------------------------- Brass
 
-std::vector<int16_t> Brass(const BrassParams& p, float hz, uint64_t frames = kToneKnobEffectsRate) {
+std::vector<int16_t> Brass(const BrassParams& p, float hz, uint64_t frames = kRate) {
   BrassVoiceState state;
   std::vector<int16_t> out(frames);
-  out.resize(RenderBrass(state, hz, frames, kToneKnobEffectsRate, 1, p, out));
+  out.resize(RenderBrass(state, hz, frames, kRate, 1, p, out));
   return out;
 }
 
@@ -805,7 +805,7 @@ TEST(ToneKnobEffects, BrassEnvelopeKnobsSetTimesAndSustainLevel) {
     knobs.values[128] = c.release;
     BrassParams p = MapBrassParams(knobs);
     p.gain = 0.05f;
-    const uint64_t n = 2 * kToneKnobEffectsRate;
+    const uint64_t n = 2 * kRate;
     const std::vector<int16_t> out = Brass(p, 441.0f, n);
     const auto a = size_t((c.attack * 0.4f + 0.01f) * float(n)), d = size_t((c.decay * 0.4f + 0.01f) * float(n)),
                r = size_t((c.release * 0.4f + 0.01f) * float(n));
@@ -837,11 +837,11 @@ TEST(ToneKnobEffects, BrassTubeResonanceAndDampingSetItsRingOut) {
     p.tubeResonance = c.resonance;
     p.tubeDamping = c.damping;
     p.gain = 0.2f;
-    const uint64_t n = kToneKnobEffectsRate;
+    const uint64_t n = kRate;
     const std::vector<int16_t> out = Brass(p, 440.0f, n);
     const double f = 440.0;
     const double c1 = c.damping * 0.6 + 0.1;
-    const double expected = std::log(0.9 * c.resonance * OnePoleGain(c1, f)) * f / kToneKnobEffectsRate;
+    const double expected = std::log(0.9 * c.resonance * OnePoleGain(c1, f)) * f / kRate;
     const double tau = -1.0 / expected;
     // After attack and decay, once the tube's upper modes have died away and
     // its fundamental alone rings.
@@ -859,7 +859,7 @@ TEST(ToneKnobEffects, BrassBrillianceBrightensTheNote) {
     p.brilliance = brilliance;
     p.gain = 0.05f;
     const std::vector<int16_t> out = Brass(p, 220.0f);
-    const double centroid = PowerSpectrum(out, 22050, 30000, 2048, kToneKnobEffectsRate).Centroid(50, 15000);
+    const double centroid = PowerSpectrum(out, 22050, 30000, 2048, kRate).Centroid(50, 15000);
     EXPECT_GT(centroid, previous * 1.2) << brilliance;
     previous = centroid;
   }
