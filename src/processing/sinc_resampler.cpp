@@ -224,13 +224,14 @@ constexpr int kLanes = 4;
 struct TapBatch {
   int32_t first[2][kLanes];
   int32_t count[2][kLanes];
-  const float* data[2][kLanes];
+  const double* data[2][kLanes];  // into a block's samples widened to double
 
-  void Set(int lane, const FrameTaps& taps, const float* samples) {
+  // |samples| holds the padded input's samples from |samplesFirst| on.
+  void Set(int lane, const FrameTaps& taps, const double* samples, int64_t samplesFirst) {
     for (int half = 0; half < 2; ++half) {
       first[half][lane] = taps.first[half];
       count[half][lane] = taps.count[half];
-      data[half][lane] = samples + taps.data[half];
+      data[half][lane] = samples + (taps.data[half] - samplesFirst);
     }
   }
 };
@@ -244,7 +245,7 @@ void ApplyTapBatchPortable(const float* coeffs, int32_t increment, const TapBatc
     int32_t maxCount = 0;
     for (int b = 0; b < kLanes; ++b) maxCount = std::max(maxCount, batch.count[half][b]);
     int64_t f[kLanes];
-    const float* d[kLanes];
+    const double* d[kLanes];
     for (int b = 0; b < kLanes; ++b) {
       f[b] = batch.first[half][b];
       d[b] = batch.data[half][b];
@@ -269,13 +270,29 @@ void ApplyTapBatchPortable(const float* coeffs, int32_t increment, const TapBatc
 // The AVX2 form, chosen at run time where the processor has it.
 #define ZANDREL_AVX2 __attribute__((target("avx2"), always_inline)) inline
 
+// sums[ch] += c * (channel ch of the four lanes' frames at d0 .. d3). The
+// samples are doubles already: widening a float is exact, so the products
+// are those of the float samples, and a frame's two channels are one load.
+template <int kChannels>
+ZANDREL_AVX2 void AccumulateAvx2(__m256d c, const double* d0, const double* d1, const double* d2, const double* d3,
+                                 __m256d* sums) {
+  if constexpr (kChannels == 1) {
+    sums[0] = _mm256_add_pd(sums[0], _mm256_mul_pd(c, _mm256_setr_pd(*d0, *d1, *d2, *d3)));
+  } else {
+    const __m256d x02 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(d0)), _mm_loadu_pd(d2), 1);
+    const __m256d x13 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(d1)), _mm_loadu_pd(d3), 1);
+    sums[0] = _mm256_add_pd(sums[0], _mm256_mul_pd(c, _mm256_unpacklo_pd(x02, x13)));
+    sums[1] = _mm256_add_pd(sums[1], _mm256_mul_pd(c, _mm256_unpackhi_pd(x02, x13)));
+  }
+}
+
 // One tap of kLanes frames: m is the tap's number within the half; a
 // partial tap zeroes the coefficients of lanes that have fewer taps. The
 // table positions are kept twice, in |f| for the fractions and in |fs| for
 // the table indices.
 template <int kChannels, int kHalf, bool kPartial>
 ZANDREL_AVX2 void TapAvx2(const float* coeffs, __m128i& f, __m128i step, __m128i count, int32_t m, int32_t* fs,
-                          int32_t increment, const float* d0, const float* d1, const float* d2, const float* d3,
+                          int32_t increment, const double* d0, const double* d1, const double* d2, const double* d3,
                           __m256d* sums) {
   const ptrdiff_t at = (kHalf == 0 ? kChannels : -kChannels) * ptrdiff_t{m};
   const __m256d fraction = _mm256_mul_pd(
@@ -298,19 +315,77 @@ ZANDREL_AVX2 void TapAvx2(const float* coeffs, __m128i& f, __m128i step, __m128i
     const __m128i live = _mm_cmpgt_epi32(count, _mm_set1_epi32(m));
     c = _mm256_and_pd(c, _mm256_castsi256_pd(_mm256_cvtepi32_epi64(live)));
   }
-  if constexpr (kChannels == 1) {
-    const __m256d x = _mm256_cvtps_pd(_mm_setr_ps(d0[at], d1[at], d2[at], d3[at]));
-    sums[0] = _mm256_add_pd(sums[0], _mm256_mul_pd(c, x));
-  } else {
-    auto pair = [at](const float* d) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(d + at)); };
-    const __m128 x01 = _mm_castsi128_ps(_mm_unpacklo_epi64(pair(d0), pair(d1)));
-    const __m128 x23 = _mm_castsi128_ps(_mm_unpacklo_epi64(pair(d2), pair(d3)));
-    const __m128 first = _mm_shuffle_ps(x01, x23, _MM_SHUFFLE(2, 0, 2, 0));
-    const __m128 second = _mm_shuffle_ps(x01, x23, _MM_SHUFFLE(3, 1, 3, 1));
-    sums[0] = _mm256_add_pd(sums[0], _mm256_mul_pd(c, _mm256_cvtps_pd(first)));
-    sums[1] = _mm256_add_pd(sums[1], _mm256_mul_pd(c, _mm256_cvtps_pd(second)));
-  }
+  AccumulateAvx2<kChannels>(c, d0 + at, d1 + at, d2 + at, d3 + at, sums);
   f = _mm_sub_epi32(f, step);
+}
+
+// The taps of a half whose lanes' table positions lie within three table
+// steps of each other (lanes of neighbouring phases, which is how the frames
+// come): the entries of all four lanes are then among four neighbours, read
+// with two loads from the lowest lane's entry and handed to each lane by a
+// permutation, instead of four loads and a transposition. Taps m0 .. mEnd,
+// where every lane has a tap and no read reaches past the table's end; the
+// coefficients and sums are TapAvx2's, operation for operation.
+//
+// kWholeSteps: the increment is a whole number of table steps (every
+// conversion that does not shrink the audio), so each lane's fraction and its
+// entry's place among the four neighbours stay the same from tap to tap and
+// are formed once.
+template <int kChannels, int kHalf, bool kWholeSteps>
+ZANDREL_AVX2 void NearTapsAvx2(const float* coeffs, __m128i& f, __m128i step, int32_t m0, int32_t mEnd,
+                               int32_t baseLane, int64_t baseFirst, int32_t increment, const double* const* d,
+                               __m256d* sums) {
+  const __m128i baseSelect = _mm_set1_epi32(baseLane);
+  const __m128i mask = _mm_set1_epi32(static_cast<int32_t>(kFpMask));
+  const __m256d invFpOne = _mm256_set1_pd(kInvFpOne);
+  int64_t fb = baseFirst - int64_t{increment} * m0;
+  constexpr ptrdiff_t kStep = kHalf == 0 ? kChannels : -kChannels;
+  const double* d0 = d[0] + kStep * m0;
+  const double* d1 = d[1] + kStep * m0;
+  const double* d2 = d[2] + kStep * m0;
+  const double* d3 = d[3] + kStep * m0;
+  if constexpr (kWholeSteps) {
+    const __m128i index = _mm_srai_epi32(f, kShiftBits);
+    const __m128i rel =
+        _mm_sub_epi32(index, _mm_castps_si128(_mm_permutevar_ps(_mm_castsi128_ps(index), baseSelect)));
+    const __m256d fraction = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_and_si128(f, mask)), invFpOne);
+    const float* p = coeffs + (fb >> kShiftBits);
+    const ptrdiff_t entriesPerTap = increment >> kShiftBits;
+    for (int32_t m = m0; m < mEnd; ++m) {
+      const __m128 v0 = _mm_loadu_ps(p);
+      const __m128 v1 = _mm_loadu_ps(p + 1);
+      const __m128 c0 = _mm_permutevar_ps(v0, rel);
+      const __m128 difference = _mm_permutevar_ps(_mm_sub_ps(v1, v0), rel);
+      const __m256d c = _mm256_add_pd(_mm256_cvtps_pd(c0), _mm256_mul_pd(fraction, _mm256_cvtps_pd(difference)));
+      AccumulateAvx2<kChannels>(c, d0, d1, d2, d3, sums);
+      d0 += kStep;
+      d1 += kStep;
+      d2 += kStep;
+      d3 += kStep;
+      p -= entriesPerTap;
+    }
+    f = _mm_sub_epi32(f, _mm_set1_epi32(increment * (mEnd - m0)));
+    return;
+  }
+  for (int32_t m = m0; m < mEnd; ++m) {
+    const __m128i index = _mm_srai_epi32(f, kShiftBits);
+    const __m128i rel = _mm_sub_epi32(
+        index, _mm_castps_si128(_mm_permutevar_ps(_mm_castsi128_ps(index), baseSelect)));
+    const float* p = coeffs + (fb >> kShiftBits);
+    const __m128 v0 = _mm_loadu_ps(p);
+    const __m128 v1 = _mm_loadu_ps(p + 1);
+    const __m128 c0 = _mm_permutevar_ps(v0, rel);
+    const __m128 difference = _mm_permutevar_ps(_mm_sub_ps(v1, v0), rel);
+    const __m256d fraction = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_and_si128(f, mask)), invFpOne);
+    const __m256d c = _mm256_add_pd(_mm256_cvtps_pd(c0), _mm256_mul_pd(fraction, _mm256_cvtps_pd(difference)));
+    AccumulateAvx2<kChannels>(c, d0, d1, d2, d3, sums);
+    d0 += kStep;
+    d1 += kStep;
+    d2 += kStep;
+    d3 += kStep;
+    fb -= increment;
+    f = _mm_sub_epi32(f, step);
+  }
 }
 
 // One half of kLanes frames, each vector of sums holding one channel of the
@@ -322,7 +397,7 @@ ZANDREL_AVX2 void HalfAvx2(const float* coeffs, int32_t increment, const TapBatc
   __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(batch.first[kHalf]));
   const __m128i count = _mm_loadu_si128(reinterpret_cast<const __m128i*>(batch.count[kHalf]));
   const __m128i step = _mm_set1_epi32(increment);
-  const float* const* d = batch.data[kHalf];
+  const double* const* d = batch.data[kHalf];
   int32_t fs[kLanes] = {batch.first[kHalf][0], batch.first[kHalf][1], batch.first[kHalf][2], batch.first[kHalf][3]};
   int32_t minCount = batch.count[kHalf][0];
   int32_t maxCount = minCount;
@@ -331,6 +406,30 @@ ZANDREL_AVX2 void HalfAvx2(const float* coeffs, int32_t increment, const TapBatc
     maxCount = std::max(maxCount, batch.count[kHalf][b]);
   }
   int32_t m = 0;
+  int32_t baseLane = 0;
+  int32_t lowest = fs[0];
+  int32_t highest = fs[0];
+  for (int b = 1; b < kLanes; ++b) {
+    if (fs[b] < lowest) {
+      lowest = fs[b];
+      baseLane = b;
+    }
+    highest = std::max(highest, fs[b]);
+  }
+  // The first tap reads the table's last entries, where four neighbours from
+  // the lowest lane's entry could reach past its end; the later taps lie at
+  // least one step (9 entries at the steepest ratio) further in.
+  if (minCount > 1 && int64_t{highest} - lowest < 3 * kFpOne) {
+    TapAvx2<kChannels, kHalf, false>(coeffs, f, step, count, m, fs, increment, d[0], d[1], d[2], d[3], sums);
+    ++m;
+    if ((increment & kFpMask) == 0) {
+      NearTapsAvx2<kChannels, kHalf, true>(coeffs, f, step, m, minCount, baseLane, lowest, increment, d, sums);
+    } else {
+      NearTapsAvx2<kChannels, kHalf, false>(coeffs, f, step, m, minCount, baseLane, lowest, increment, d, sums);
+    }
+    for (int b = 0; b < kLanes; ++b) fs[b] = batch.first[kHalf][b] - increment * minCount;
+    m = minCount;
+  }
   for (; m < minCount; ++m)
     TapAvx2<kChannels, kHalf, false>(coeffs, f, step, count, m, fs, increment, d[0], d[1], d[2], d[3], sums);
   for (; m < maxCount; ++m)
@@ -561,6 +660,10 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
     std::vector<uint64_t> sortScratch;
     std::vector<int64_t> dataIndexOf;
     FilterPhase phase;
+    // The stretch of the padded input a block's batches read, in double.
+    std::vector<double> blockSamples;
+    int64_t blockFirst = 0;
+    int64_t blockEnd = 0;
     float values[std::max(kBatch, kLanes) * kSincMaxChannels];
     const TapBatchKernel tapBatch = TapBatchKernelFor(channels);
     TapBatch lanes;
@@ -595,13 +698,21 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
         walker.Next(p);
       }
       SortByFilterIndex(order, sortScratch);
+      if (!order.empty()) {
+        // Every tap of a frame lies within h samples (and a frame or two of
+        // rounding) of its data index.
+        blockFirst = std::max<int64_t>(0, dataIndexOf.front() - h - 2 * channels);
+        blockEnd = std::min<int64_t>(paddedSize, dataIndexOf.back() + h + 4 * channels);
+        blockSamples.resize(static_cast<size_t>(blockEnd - blockFirst));
+        std::copy(padded.begin() + blockFirst, padded.begin() + blockEnd, blockSamples.begin());
+      }
 
       // Frames whose phase no other frame shares (or too few) wait in
       // |lanes| until kLanes of them fill a batch; they come in the order of
       // their phases, so a batch's taps read neighbouring table entries.
       auto flushLanes = [&] {
         if (laneCount == 0) return true;
-        for (int b = laneCount; b < kLanes; ++b) lanes.Set(b, laneTaps[0], padded.data());
+        for (int b = laneCount; b < kLanes; ++b) lanes.Set(b, laneTaps[0], blockSamples.data(), blockFirst);
         tapBatch(spec.coeffs, increment, lanes, scale, values);
         bool going = true;
         for (int b = 0; b < laneCount; ++b) going = store(laneFrames[b], values + b * channels) && going;
@@ -612,13 +723,13 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
       auto convertAlone = [&](int startFilterIndex, size_t frame, int64_t dataIndex) {
         const FrameTaps taps = LocateTaps(maxFilterIndex, increment, startFilterIndex, dataIndex, channels);
         // Every read of a batch lies between the two halves' farthest taps.
-        if (taps.data[0] < 0 || taps.data[1] + channels > paddedSize) {
+        if (taps.data[0] < blockFirst || taps.data[1] + channels > blockEnd) {
           SincFilterOutput(spec.coeffs, spec.halfLen, increment, startFilterIndex, padded.data(), dataIndex, channels,
                            scale, values);
           return store(frame, values);
         }
         laneTaps[laneCount] = taps;
-        lanes.Set(laneCount, taps, padded.data());
+        lanes.Set(laneCount, taps, blockSamples.data(), blockFirst);
         laneFrames[laneCount] = frame;
         return ++laneCount < kLanes || flushLanes();
       };
