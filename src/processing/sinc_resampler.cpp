@@ -267,8 +267,36 @@ void ApplyTapBatchPortable(const float* coeffs, int32_t increment, const TapBatc
 }
 
 #ifdef ZANDREL_SINC_X86
-// The AVX2 form, chosen at run time where the processor has it.
-#define ZANDREL_AVX2 __attribute__((target("avx2"), always_inline)) inline
+// The AVX2 form, chosen at run time where the processor has AVX2 and FMA.
+#define ZANDREL_AVX2 __attribute__((target("avx2,fma"), always_inline)) inline
+
+// The float differences of the best table's neighbouring entries, as
+// CoefficientAt forms them (the last entry has none: 0).
+const float* BestTableDifferences() {
+  static const std::vector<float> differences = [] {
+    std::vector<float> d(kSincBestLayout.count, 0.0f);
+    for (int32_t i = 0; i + 1 < kSincBestLayout.count; ++i) d[i] = kSincBestTable[i + 1] - kSincBestTable[i];
+    return d;
+  }();
+  return differences.data();
+}
+
+// An interpolated coefficient, entry + fraction * difference, in one fused
+// multiply-add: the fraction has 12 bits and the difference 24, so their
+// product is exact in double and the fused operation rounds the sum once,
+// as CoefficientAt's separate multiply and add do: the same double.
+ZANDREL_AVX2 __m256d InterpolateAvx2(__m128 entry, __m128 difference, __m256d fraction) {
+  return _mm256_fmadd_pd(fraction, _mm256_cvtps_pd(difference), _mm256_cvtps_pd(entry));
+}
+
+// c * x, rounded before it is added to a sum as in SincFilterOutput: the
+// empty asm hides the product from the compiler, which would otherwise be
+// free to fuse the multiply with the addition (rounding once, not twice).
+ZANDREL_AVX2 __m256d RoundedProduct(__m256d c, __m256d x) {
+  __m256d product = _mm256_mul_pd(c, x);
+  asm("" : "+x"(product));
+  return product;
+}
 
 // sums[ch] += c * (channel ch of the four lanes' frames at d0 .. d3). The
 // samples are doubles already: widening a float is exact, so the products
@@ -277,12 +305,12 @@ template <int kChannels>
 ZANDREL_AVX2 void AccumulateAvx2(__m256d c, const double* d0, const double* d1, const double* d2, const double* d3,
                                  __m256d* sums) {
   if constexpr (kChannels == 1) {
-    sums[0] = _mm256_add_pd(sums[0], _mm256_mul_pd(c, _mm256_setr_pd(*d0, *d1, *d2, *d3)));
+    sums[0] = _mm256_add_pd(sums[0], RoundedProduct(c, _mm256_setr_pd(*d0, *d1, *d2, *d3)));
   } else {
     const __m256d x02 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(d0)), _mm_loadu_pd(d2), 1);
     const __m256d x13 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(d1)), _mm_loadu_pd(d3), 1);
-    sums[0] = _mm256_add_pd(sums[0], _mm256_mul_pd(c, _mm256_unpacklo_pd(x02, x13)));
-    sums[1] = _mm256_add_pd(sums[1], _mm256_mul_pd(c, _mm256_unpackhi_pd(x02, x13)));
+    sums[0] = _mm256_add_pd(sums[0], RoundedProduct(c, _mm256_unpacklo_pd(x02, x13)));
+    sums[1] = _mm256_add_pd(sums[1], RoundedProduct(c, _mm256_unpackhi_pd(x02, x13)));
   }
 }
 
@@ -332,7 +360,7 @@ ZANDREL_AVX2 void TapAvx2(const float* coeffs, __m128i& f, __m128i step, __m128i
 // entry's place among the four neighbours stay the same from tap to tap and
 // are formed once.
 template <int kChannels, int kHalf, bool kWholeSteps>
-ZANDREL_AVX2 void NearTapsAvx2(const float* coeffs, __m128i& f, __m128i step, int32_t m0, int32_t mEnd,
+ZANDREL_AVX2 void NearTapsAvx2(const float* coeffs, const float* differences, __m128i& f, __m128i step, int32_t m0, int32_t mEnd,
                                int32_t baseLane, int64_t baseFirst, int32_t increment, const double* const* d,
                                __m256d* sums) {
   const __m128i baseSelect = _mm_set1_epi32(baseLane);
@@ -350,19 +378,18 @@ ZANDREL_AVX2 void NearTapsAvx2(const float* coeffs, __m128i& f, __m128i step, in
         _mm_sub_epi32(index, _mm_castps_si128(_mm_permutevar_ps(_mm_castsi128_ps(index), baseSelect)));
     const __m256d fraction = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_and_si128(f, mask)), invFpOne);
     const float* p = coeffs + (fb >> kShiftBits);
+    const float* q = differences + (fb >> kShiftBits);
     const ptrdiff_t entriesPerTap = increment >> kShiftBits;
     for (int32_t m = m0; m < mEnd; ++m) {
-      const __m128 v0 = _mm_loadu_ps(p);
-      const __m128 v1 = _mm_loadu_ps(p + 1);
-      const __m128 c0 = _mm_permutevar_ps(v0, rel);
-      const __m128 difference = _mm_permutevar_ps(_mm_sub_ps(v1, v0), rel);
-      const __m256d c = _mm256_add_pd(_mm256_cvtps_pd(c0), _mm256_mul_pd(fraction, _mm256_cvtps_pd(difference)));
+      const __m256d c = InterpolateAvx2(_mm_permutevar_ps(_mm_loadu_ps(p), rel),
+                                        _mm_permutevar_ps(_mm_loadu_ps(q), rel), fraction);
       AccumulateAvx2<kChannels>(c, d0, d1, d2, d3, sums);
       d0 += kStep;
       d1 += kStep;
       d2 += kStep;
       d3 += kStep;
       p -= entriesPerTap;
+      q -= entriesPerTap;
     }
     f = _mm_sub_epi32(f, _mm_set1_epi32(increment * (mEnd - m0)));
     return;
@@ -371,13 +398,10 @@ ZANDREL_AVX2 void NearTapsAvx2(const float* coeffs, __m128i& f, __m128i step, in
     const __m128i index = _mm_srai_epi32(f, kShiftBits);
     const __m128i rel = _mm_sub_epi32(
         index, _mm_castps_si128(_mm_permutevar_ps(_mm_castsi128_ps(index), baseSelect)));
-    const float* p = coeffs + (fb >> kShiftBits);
-    const __m128 v0 = _mm_loadu_ps(p);
-    const __m128 v1 = _mm_loadu_ps(p + 1);
-    const __m128 c0 = _mm_permutevar_ps(v0, rel);
-    const __m128 difference = _mm_permutevar_ps(_mm_sub_ps(v1, v0), rel);
+    const int64_t at = fb >> kShiftBits;
     const __m256d fraction = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_and_si128(f, mask)), invFpOne);
-    const __m256d c = _mm256_add_pd(_mm256_cvtps_pd(c0), _mm256_mul_pd(fraction, _mm256_cvtps_pd(difference)));
+    const __m256d c = InterpolateAvx2(_mm_permutevar_ps(_mm_loadu_ps(coeffs + at), rel),
+                                      _mm_permutevar_ps(_mm_loadu_ps(differences + at), rel), fraction);
     AccumulateAvx2<kChannels>(c, d0, d1, d2, d3, sums);
     d0 += kStep;
     d1 += kStep;
@@ -393,7 +417,8 @@ ZANDREL_AVX2 void NearTapsAvx2(const float* coeffs, __m128i& f, __m128i step, in
 // at most one) gets a zero coefficient there, read from inside the table:
 // adding 0 * x leaves its sum as it was.
 template <int kChannels, int kHalf>
-ZANDREL_AVX2 void HalfAvx2(const float* coeffs, int32_t increment, const TapBatch& batch, __m256d* sums) {
+ZANDREL_AVX2 void HalfAvx2(const float* coeffs, const float* differences, int32_t increment, const TapBatch& batch,
+                           __m256d* sums) {
   __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(batch.first[kHalf]));
   const __m128i count = _mm_loadu_si128(reinterpret_cast<const __m128i*>(batch.count[kHalf]));
   const __m128i step = _mm_set1_epi32(increment);
@@ -419,13 +444,13 @@ ZANDREL_AVX2 void HalfAvx2(const float* coeffs, int32_t increment, const TapBatc
   // The first tap reads the table's last entries, where four neighbours from
   // the lowest lane's entry could reach past its end; the later taps lie at
   // least one step (9 entries at the steepest ratio) further in.
-  if (minCount > 1 && int64_t{highest} - lowest < 3 * kFpOne) {
+  if (differences != nullptr && minCount > 1 && int64_t{highest} - lowest < 3 * kFpOne) {
     TapAvx2<kChannels, kHalf, false>(coeffs, f, step, count, m, fs, increment, d[0], d[1], d[2], d[3], sums);
     ++m;
     if ((increment & kFpMask) == 0) {
-      NearTapsAvx2<kChannels, kHalf, true>(coeffs, f, step, m, minCount, baseLane, lowest, increment, d, sums);
+      NearTapsAvx2<kChannels, kHalf, true>(coeffs, differences, f, step, m, minCount, baseLane, lowest, increment, d, sums);
     } else {
-      NearTapsAvx2<kChannels, kHalf, false>(coeffs, f, step, m, minCount, baseLane, lowest, increment, d, sums);
+      NearTapsAvx2<kChannels, kHalf, false>(coeffs, differences, f, step, m, minCount, baseLane, lowest, increment, d, sums);
     }
     for (int b = 0; b < kLanes; ++b) fs[b] = batch.first[kHalf][b] - increment * minCount;
     m = minCount;
@@ -437,12 +462,13 @@ ZANDREL_AVX2 void HalfAvx2(const float* coeffs, int32_t increment, const TapBatc
 }
 
 template <int kChannels>
-__attribute__((target("avx2"))) void ApplyTapBatchAvx2(const float* coeffs, int32_t increment, const TapBatch& batch,
-                                                      double scale, float* out) {
+__attribute__((target("avx2,fma"))) void ApplyTapBatchAvx2(const float* coeffs, int32_t increment,
+                                                           const TapBatch& batch, double scale, float* out) {
+  const float* differences = coeffs == kSincBestTable ? BestTableDifferences() : nullptr;
   __m256d left[kChannels], right[kChannels];  // one channel of the four frames each
   for (int ch = 0; ch < kChannels; ++ch) left[ch] = right[ch] = _mm256_setzero_pd();
-  HalfAvx2<kChannels, 0>(coeffs, increment, batch, left);
-  HalfAvx2<kChannels, 1>(coeffs, increment, batch, right);
+  HalfAvx2<kChannels, 0>(coeffs, differences, increment, batch, left);
+  HalfAvx2<kChannels, 1>(coeffs, differences, increment, batch, right);
   const __m256d s = _mm256_set1_pd(scale);
   __m128 y[kChannels];
   for (int ch = 0; ch < kChannels; ++ch) y[ch] = _mm256_cvtpd_ps(_mm256_mul_pd(s, _mm256_add_pd(left[ch], right[ch])));
@@ -460,7 +486,7 @@ using TapBatchKernel = void (*)(const float*, int32_t, const TapBatch&, double, 
 // The kernel for 1 or 2 channels on this machine.
 TapBatchKernel TapBatchKernelFor(int channels) {
 #ifdef ZANDREL_SINC_X86
-  static const bool avx2 = __builtin_cpu_supports("avx2");
+  static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
   if (avx2) return channels == 1 ? ApplyTapBatchAvx2<1> : ApplyTapBatchAvx2<2>;
 #endif
   return channels == 1 ? ApplyTapBatchPortable<1> : ApplyTapBatchPortable<2>;
