@@ -271,22 +271,31 @@ void ApplyTapBatchPortable(const float* coeffs, int32_t increment, const TapBatc
 #define ZANDREL_AVX2 __attribute__((target("avx2,fma"), always_inline)) inline
 
 // The float differences of the best table's neighbouring entries, as
-// CoefficientAt forms them (the last entry has none: 0).
-const float* BestTableDifferences() {
+// CoefficientAt forms them (the last entry has none: 0), divided by 4096 so
+// that the fraction they are multiplied by is the whole number of 4096ths.
+// Null if some difference would lose bits in the division (it does not: the
+// table has no difference that small).
+const float* BestTableScaledDifferences() {
   static const std::vector<float> differences = [] {
     std::vector<float> d(kSincBestLayout.count, 0.0f);
-    for (int32_t i = 0; i + 1 < kSincBestLayout.count; ++i) d[i] = kSincBestTable[i + 1] - kSincBestTable[i];
+    for (int32_t i = 0; i + 1 < kSincBestLayout.count; ++i) {
+      const float difference = kSincBestTable[i + 1] - kSincBestTable[i];
+      d[i] = difference * (1.0f / static_cast<float>(kFpOne));
+      if (d[i] * static_cast<float>(kFpOne) != difference) return std::vector<float>{};
+    }
     return d;
   }();
-  return differences.data();
+  return differences.empty() ? nullptr : differences.data();
 }
 
 // An interpolated coefficient, entry + fraction * difference, in one fused
-// multiply-add: the fraction has 12 bits and the difference 24, so their
-// product is exact in double and the fused operation rounds the sum once,
-// as CoefficientAt's separate multiply and add do: the same double.
-ZANDREL_AVX2 __m256d InterpolateAvx2(__m128 entry, __m128 difference, __m256d fraction) {
-  return _mm256_fmadd_pd(fraction, _mm256_cvtps_pd(difference), _mm256_cvtps_pd(entry));
+// multiply-add of the whole fraction (0 .. 4095) and the scaled difference:
+// their product has at most 12 + 24 bits, exact in double, and equals
+// CoefficientAt's product of the fraction and the difference (the scalings
+// by 4096 are exact too), so the fused operation rounds the sum once where
+// CoefficientAt's separate multiply and add round it once: the same double.
+ZANDREL_AVX2 __m256d InterpolateAvx2(__m128 entry, __m128 scaledDifference, __m256d wholeFraction) {
+  return _mm256_fmadd_pd(wholeFraction, _mm256_cvtps_pd(scaledDifference), _mm256_cvtps_pd(entry));
 }
 
 // c * x, rounded before it is added to a sum as in SincFilterOutput: the
@@ -363,9 +372,7 @@ template <int kChannels, int kHalf, bool kWholeSteps>
 ZANDREL_AVX2 void NearTapsAvx2(const float* coeffs, const float* differences, __m128i& f, __m128i step, int32_t m0, int32_t mEnd,
                                int32_t baseLane, int64_t baseFirst, int32_t increment, const double* const* d,
                                __m256d* sums) {
-  const __m128i baseSelect = _mm_set1_epi32(baseLane);
   const __m128i mask = _mm_set1_epi32(static_cast<int32_t>(kFpMask));
-  const __m256d invFpOne = _mm256_set1_pd(kInvFpOne);
   int64_t fb = baseFirst - int64_t{increment} * m0;
   constexpr ptrdiff_t kStep = kHalf == 0 ? kChannels : -kChannels;
   const double* d0 = d[0] + kStep * m0;
@@ -374,9 +381,9 @@ ZANDREL_AVX2 void NearTapsAvx2(const float* coeffs, const float* differences, __
   const double* d3 = d[3] + kStep * m0;
   if constexpr (kWholeSteps) {
     const __m128i index = _mm_srai_epi32(f, kShiftBits);
-    const __m128i rel =
-        _mm_sub_epi32(index, _mm_castps_si128(_mm_permutevar_ps(_mm_castsi128_ps(index), baseSelect)));
-    const __m256d fraction = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_and_si128(f, mask)), invFpOne);
+    const __m128i rel = _mm_sub_epi32(
+        index, _mm_castps_si128(_mm_permutevar_ps(_mm_castsi128_ps(index), _mm_set1_epi32(baseLane))));
+    const __m256d fraction = _mm256_cvtepi32_pd(_mm_and_si128(f, mask));
     const float* p = coeffs + (fb >> kShiftBits);
     const float* q = differences + (fb >> kShiftBits);
     const ptrdiff_t entriesPerTap = increment >> kShiftBits;
@@ -394,12 +401,18 @@ ZANDREL_AVX2 void NearTapsAvx2(const float* coeffs, const float* differences, __
     f = _mm_sub_epi32(f, _mm_set1_epi32(increment * (mEnd - m0)));
     return;
   }
+  // Each lane lies a fixed distance above the lowest lane; its entry lies
+  // the whole steps of that distance above the lowest lane's entry, and one
+  // more where adding the distance's fraction carries, that is where the
+  // lane's own fraction came out below the distance's.
+  const __m128i distance = _mm_sub_epi32(f, _mm_set1_epi32(static_cast<int32_t>(fb)));
+  const __m128i wholeDistance = _mm_srai_epi32(distance, kShiftBits);
+  const __m128i distanceFraction = _mm_and_si128(distance, mask);
   for (int32_t m = m0; m < mEnd; ++m) {
-    const __m128i index = _mm_srai_epi32(f, kShiftBits);
-    const __m128i rel = _mm_sub_epi32(
-        index, _mm_castps_si128(_mm_permutevar_ps(_mm_castsi128_ps(index), baseSelect)));
+    const __m128i fractions = _mm_and_si128(f, mask);
+    const __m128i rel = _mm_sub_epi32(wholeDistance, _mm_cmpgt_epi32(distanceFraction, fractions));
     const int64_t at = fb >> kShiftBits;
-    const __m256d fraction = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_and_si128(f, mask)), invFpOne);
+    const __m256d fraction = _mm256_cvtepi32_pd(fractions);
     const __m256d c = InterpolateAvx2(_mm_permutevar_ps(_mm_loadu_ps(coeffs + at), rel),
                                       _mm_permutevar_ps(_mm_loadu_ps(differences + at), rel), fraction);
     AccumulateAvx2<kChannels>(c, d0, d1, d2, d3, sums);
@@ -464,7 +477,7 @@ ZANDREL_AVX2 void HalfAvx2(const float* coeffs, const float* differences, int32_
 template <int kChannels>
 __attribute__((target("avx2,fma"))) void ApplyTapBatchAvx2(const float* coeffs, int32_t increment,
                                                            const TapBatch& batch, double scale, float* out) {
-  const float* differences = coeffs == kSincBestTable ? BestTableDifferences() : nullptr;
+  const float* differences = coeffs == kSincBestTable ? BestTableScaledDifferences() : nullptr;
   __m256d left[kChannels], right[kChannels];  // one channel of the four frames each
   for (int ch = 0; ch < kChannels; ++ch) left[ch] = right[ch] = _mm256_setzero_pd();
   HalfAvx2<kChannels, 0>(coeffs, differences, increment, batch, left);
