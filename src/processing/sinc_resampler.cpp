@@ -213,6 +213,36 @@ FrameTaps LocateTaps(int64_t maxFilterIndex, int64_t increment, int64_t startFil
   return taps;
 }
 
+// LocateTaps without its two divisions per frame, for the start positions a
+// conversion forms (0 .. increment, from a fraction in [0, 1) of one step):
+// there the number of whole steps from a position to the far end is the
+// table's length in steps, or one less.
+class TapLocator {
+ public:
+  TapLocator(int64_t maxFilterIndex, int64_t increment)
+      : maxFilterIndex_(maxFilterIndex), increment_(increment), steps_(maxFilterIndex / increment),
+        rest_(maxFilterIndex - steps_ * increment) {}
+
+  FrameTaps operator()(int64_t startFilterIndex, int64_t dataIndex, int channels) const {
+    if (startFilterIndex < 0 || startFilterIndex > increment_ || steps_ < 1)
+      return LocateTaps(maxFilterIndex_, increment_, startFilterIndex, dataIndex, channels);
+    FrameTaps taps;
+    int64_t k = startFilterIndex <= rest_ ? steps_ : steps_ - 1;
+    taps.first[0] = static_cast<int32_t>(startFilterIndex + k * increment_);
+    taps.count[0] = static_cast<int32_t>(k + 1 + (startFilterIndex == increment_ ? 1 : 0));
+    taps.data[0] = dataIndex - channels * k;
+    const int64_t f = increment_ - startFilterIndex;
+    k = f <= rest_ ? steps_ : steps_ - 1;
+    taps.first[1] = static_cast<int32_t>(f + k * increment_);
+    taps.count[1] = static_cast<int32_t>(k + (f > 0 ? 1 : 0));
+    taps.data[1] = dataIndex + channels * (1 + k);
+    return taps;
+  }
+
+ private:
+  int64_t maxFilterIndex_, increment_, steps_, rest_;
+};
+
 // Output frames of distinct filter phases computed side by side, each tap's
 // coefficient interpolated where it is used. One frame's sums are one chain
 // of additions each, whose latency bounds a lone frame; kLanes frames keep
@@ -511,6 +541,16 @@ TapBatchKernel TapBatchKernelFor(int channels) {
 // the frame index), never formed as i * ratio. The two differ in the last
 // bits after many frames, and at ratios with many filter phases that moves
 // a rounded filter position now and then, and a sample by one LSB.
+// std::lrint, inline: the library call it would otherwise be is a good part
+// of the walk's cost. Both round in the current rounding mode.
+inline int64_t RoundToNearest(double x) {
+#ifdef ZANDREL_SINC_X86
+  return _mm_cvtsd_si64(_mm_set_sd(x));
+#else
+  return std::lrint(x);
+#endif
+}
+
 class PositionWalker {
  public:
   PositionWalker(double ratio, double filterStep)
@@ -525,17 +565,17 @@ class PositionWalker {
   void Next(Position& p) const {
     const double next = p.fraction + step_;
     const double fraction = FmodOne(next);
-    p.whole += std::lrint(next - fraction);
+    p.whole += RoundToNearest(next - fraction);
     p.fraction = fraction;
   }
   // Fixed-point filter position of the output frame at p.
   int StartFilterIndex(const Position& p) const {
-    return static_cast<int>(std::lrint(p.fraction * filterStep_ * static_cast<double>(kFpOne)));
+    return static_cast<int>(RoundToNearest(p.fraction * filterStep_ * static_cast<double>(kFpOne)));
   }
 
  private:
   static double FmodOne(double x) {
-    const double fraction = x - static_cast<double>(std::lrint(x));
+    const double fraction = x - static_cast<double>(RoundToNearest(x));
     return fraction < 0.0 ? fraction + 1.0 : fraction;
   }
   double step_;
@@ -662,7 +702,7 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
   const double t = std::min(src, 1.0) * spec.increment;  // filter step in table entries
   const auto increment = static_cast<int>(std::lrint(t * kFpOne));
   const double scale = t / spec.increment;
-  const int64_t maxFilterIndex = int64_t{spec.halfLen} * kFpOne;
+  const TapLocator locateTaps(int64_t{spec.halfLen} * kFpOne, increment);
 
   const PositionWalker walker(ratio, t);
   const size_t blocks = (static_cast<size_t>(n) + kBlockFrames - 1) / kBlockFrames;
@@ -760,7 +800,7 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
       };
       // False once the work should stop.
       auto convertAlone = [&](int startFilterIndex, size_t frame, int64_t dataIndex) {
-        const FrameTaps taps = LocateTaps(maxFilterIndex, increment, startFilterIndex, dataIndex, channels);
+        const FrameTaps taps = locateTaps(startFilterIndex, dataIndex, channels);
         // Every read of a batch lies between the two halves' farthest taps.
         if (taps.data[0] < blockFirst || taps.data[1] + channels > blockEnd) {
           SincFilterOutput(spec.coeffs, spec.halfLen, increment, startFilterIndex, padded.data(), dataIndex, channels,
