@@ -398,141 +398,184 @@ ZANDREL_AVX2 void TapAvx2(const float* coeffs, __m128i& f, __m128i step, __m128i
 // conversion that does not shrink the audio), so each lane's fraction and its
 // entry's place among the four neighbours stay the same from tap to tap and
 // are formed once.
-template <int kChannels, int kHalf, bool kWholeSteps>
-ZANDREL_AVX2 void NearTapsAvx2(const float* coeffs, const float* differences, __m128i& f, __m128i step, int32_t m0, int32_t mEnd,
-                               int32_t baseLane, int64_t baseFirst, int32_t increment, const double* const* d,
-                               __m256d* sums) {
+// kGroups groups of kLanes frames, walked together: the groups' lanes all
+// lie within the three steps, so they share the loads from the table and its
+// differences (and the page and cache line those lie on), and their sums
+// are independent chains of additions that need not wait for each other.
+template <int kChannels, int kHalf, bool kWholeSteps, int kGroups>
+ZANDREL_AVX2 void NearTapsAvx2(const float* coeffs, const float* differences, __m128i* f, int32_t m0, int32_t mEnd,
+                               int64_t baseFirst, int32_t increment, const TapBatch* batches,
+                               __m256d (*sums)[kChannels]) {
   const __m128i mask = _mm_set1_epi32(static_cast<int32_t>(kFpMask));
   int64_t fb = baseFirst - int64_t{increment} * m0;
   constexpr ptrdiff_t kStep = kHalf == 0 ? kChannels : -kChannels;
-  const double* d0 = d[0] + kStep * m0;
-  const double* d1 = d[1] + kStep * m0;
-  const double* d2 = d[2] + kStep * m0;
-  const double* d3 = d[3] + kStep * m0;
-  if constexpr (kWholeSteps) {
-    const __m128i index = _mm_srai_epi32(f, kShiftBits);
-    const __m128i rel = _mm_sub_epi32(
-        index, _mm_castps_si128(_mm_permutevar_ps(_mm_castsi128_ps(index), _mm_set1_epi32(baseLane))));
-    const __m256d fraction = _mm256_cvtepi32_pd(_mm_and_si128(f, mask));
-    const float* p = coeffs + (fb >> kShiftBits);
-    const float* q = differences + (fb >> kShiftBits);
-    const ptrdiff_t entriesPerTap = increment >> kShiftBits;
-    for (int32_t m = m0; m < mEnd; ++m) {
-      const __m256d c = InterpolateAvx2(_mm_permutevar_ps(_mm_loadu_ps(p), rel),
-                                        _mm_permutevar_ps(_mm_loadu_ps(q), rel), fraction);
-      AccumulateAvx2<kChannels>(c, d0, d1, d2, d3, sums);
-      d0 += kStep;
-      d1 += kStep;
-      d2 += kStep;
-      d3 += kStep;
-      p -= entriesPerTap;
-      q -= entriesPerTap;
-    }
-    f = _mm_sub_epi32(f, _mm_set1_epi32(increment * (mEnd - m0)));
-    return;
-  }
+  const double* d[kGroups][kLanes];
+  for (int g = 0; g < kGroups; ++g)
+    for (int b = 0; b < kLanes; ++b) d[g][b] = batches[g].data[kHalf][b] + kStep * m0;
   // Each lane lies a fixed distance above the lowest lane; its entry lies
   // the whole steps of that distance above the lowest lane's entry, and one
   // more where adding the distance's fraction carries, that is where the
   // lane's own fraction came out below the distance's.
-  const __m128i distance = _mm_sub_epi32(f, _mm_set1_epi32(static_cast<int32_t>(fb)));
-  const __m128i wholeDistance = _mm_srai_epi32(distance, kShiftBits);
-  const __m128i distanceFraction = _mm_and_si128(distance, mask);
+  __m128i wholeDistance[kGroups], distanceFraction[kGroups];
+  for (int g = 0; g < kGroups; ++g) {
+    const __m128i distance = _mm_sub_epi32(f[g], _mm_set1_epi32(static_cast<int32_t>(fb)));
+    wholeDistance[g] = _mm_srai_epi32(distance, kShiftBits);
+    distanceFraction[g] = _mm_and_si128(distance, mask);
+  }
+  if constexpr (kWholeSteps) {
+    // The fractions, and so the carries, are the same at every tap.
+    __m128i rel[kGroups];
+    __m256d fraction[kGroups];
+    for (int g = 0; g < kGroups; ++g) {
+      const __m128i fractions = _mm_and_si128(f[g], mask);
+      rel[g] = _mm_sub_epi32(wholeDistance[g], _mm_cmpgt_epi32(distanceFraction[g], fractions));
+      fraction[g] = _mm256_cvtepi32_pd(fractions);
+    }
+    const float* p = coeffs + (fb >> kShiftBits);
+    const float* q = differences + (fb >> kShiftBits);
+    const ptrdiff_t entriesPerTap = increment >> kShiftBits;
+    for (int32_t m = m0; m < mEnd; ++m) {
+      const __m128 entries = _mm_loadu_ps(p);
+      const __m128 scaledDifferences = _mm_loadu_ps(q);
+      for (int g = 0; g < kGroups; ++g) {
+        const __m256d c = InterpolateAvx2(_mm_permutevar_ps(entries, rel[g]),
+                                          _mm_permutevar_ps(scaledDifferences, rel[g]), fraction[g]);
+        AccumulateAvx2<kChannels>(c, d[g][0], d[g][1], d[g][2], d[g][3], sums[g]);
+        for (int b = 0; b < kLanes; ++b) d[g][b] += kStep;
+      }
+      p -= entriesPerTap;
+      q -= entriesPerTap;
+    }
+    return;
+  }
+  const __m128i step = _mm_set1_epi32(increment);
   for (int32_t m = m0; m < mEnd; ++m) {
-    const __m128i fractions = _mm_and_si128(f, mask);
-    const __m128i rel = _mm_sub_epi32(wholeDistance, _mm_cmpgt_epi32(distanceFraction, fractions));
     const int64_t at = fb >> kShiftBits;
-    const __m256d fraction = _mm256_cvtepi32_pd(fractions);
-    const __m256d c = InterpolateAvx2(_mm_permutevar_ps(_mm_loadu_ps(coeffs + at), rel),
-                                      _mm_permutevar_ps(_mm_loadu_ps(differences + at), rel), fraction);
-    AccumulateAvx2<kChannels>(c, d0, d1, d2, d3, sums);
-    d0 += kStep;
-    d1 += kStep;
-    d2 += kStep;
-    d3 += kStep;
+    const __m128 entries = _mm_loadu_ps(coeffs + at);
+    const __m128 scaledDifferences = _mm_loadu_ps(differences + at);
+    for (int g = 0; g < kGroups; ++g) {
+      const __m128i fractions = _mm_and_si128(f[g], mask);
+      const __m128i rel = _mm_sub_epi32(wholeDistance[g], _mm_cmpgt_epi32(distanceFraction[g], fractions));
+      const __m256d c = InterpolateAvx2(_mm_permutevar_ps(entries, rel), _mm_permutevar_ps(scaledDifferences, rel),
+                                        _mm256_cvtepi32_pd(fractions));
+      AccumulateAvx2<kChannels>(c, d[g][0], d[g][1], d[g][2], d[g][3], sums[g]);
+      for (int b = 0; b < kLanes; ++b) d[g][b] += kStep;
+      f[g] = _mm_sub_epi32(f[g], step);
+    }
     fb -= increment;
-    f = _mm_sub_epi32(f, step);
   }
 }
 
-// One half of kLanes frames, each vector of sums holding one channel of the
-// four frames. A lane whose half has fewer taps than the longest (they differ by
-// at most one) gets a zero coefficient there, read from inside the table:
-// adding 0 * x leaves its sum as it was.
-template <int kChannels, int kHalf>
-ZANDREL_AVX2 void HalfAvx2(const float* coeffs, const float* differences, int32_t increment, const TapBatch& batch,
-                           __m256d* sums) {
-  __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(batch.first[kHalf]));
-  const __m128i count = _mm_loadu_si128(reinterpret_cast<const __m128i*>(batch.count[kHalf]));
+// One half of kGroups groups of kLanes frames, each vector of sums holding
+// one channel of a group's four frames. A lane whose half has fewer taps
+// than the longest of its group (they differ by at most one) gets a zero
+// coefficient there, read from inside the table: adding 0 * x leaves its
+// sum as it was.
+template <int kChannels, int kHalf, int kGroups>
+ZANDREL_AVX2 void HalfAvx2(const float* coeffs, const float* differences, int32_t increment, const TapBatch* batches,
+                           __m256d (*sums)[kChannels]) {
   const __m128i step = _mm_set1_epi32(increment);
-  const double* const* d = batch.data[kHalf];
-  int32_t fs[kLanes] = {batch.first[kHalf][0], batch.first[kHalf][1], batch.first[kHalf][2], batch.first[kHalf][3]};
-  int32_t minCount = batch.count[kHalf][0];
-  int32_t maxCount = minCount;
-  for (int b = 0; b < kLanes; ++b) {
-    minCount = std::min(minCount, batch.count[kHalf][b]);
-    maxCount = std::max(maxCount, batch.count[kHalf][b]);
+  __m128i f[kGroups], count[kGroups];
+  int32_t fs[kGroups][kLanes];
+  int32_t minCount[kGroups], maxCount[kGroups];
+  int32_t lowest = batches[0].first[kHalf][0];
+  int32_t highest = lowest;
+  int32_t shortest = batches[0].count[kHalf][0];
+  for (int g = 0; g < kGroups; ++g) {
+    const TapBatch& batch = batches[g];
+    f[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(batch.first[kHalf]));
+    count[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(batch.count[kHalf]));
+    minCount[g] = maxCount[g] = batch.count[kHalf][0];
+    for (int b = 0; b < kLanes; ++b) {
+      fs[g][b] = batch.first[kHalf][b];
+      minCount[g] = std::min(minCount[g], batch.count[kHalf][b]);
+      maxCount[g] = std::max(maxCount[g], batch.count[kHalf][b]);
+      lowest = std::min(lowest, fs[g][b]);
+      highest = std::max(highest, fs[g][b]);
+    }
+    shortest = std::min(shortest, minCount[g]);
   }
   int32_t m = 0;
-  int32_t baseLane = 0;
-  int32_t lowest = fs[0];
-  int32_t highest = fs[0];
-  for (int b = 1; b < kLanes; ++b) {
-    if (fs[b] < lowest) {
-      lowest = fs[b];
-      baseLane = b;
-    }
-    highest = std::max(highest, fs[b]);
-  }
   // The first tap reads the table's last entries, where four neighbours from
   // the lowest lane's entry could reach past its end; the later taps lie at
   // least one step (9 entries at the steepest ratio) further in.
-  if (differences != nullptr && minCount > 1 && int64_t{highest} - lowest < 3 * kFpOne) {
-    TapAvx2<kChannels, kHalf, false>(coeffs, f, step, count, m, fs, increment, d[0], d[1], d[2], d[3], sums);
-    ++m;
-    if ((increment & kFpMask) == 0) {
-      NearTapsAvx2<kChannels, kHalf, true>(coeffs, differences, f, step, m, minCount, baseLane, lowest, increment, d, sums);
-    } else {
-      NearTapsAvx2<kChannels, kHalf, false>(coeffs, differences, f, step, m, minCount, baseLane, lowest, increment, d, sums);
+  if (differences != nullptr && shortest > 1 && int64_t{highest} - lowest < 3 * kFpOne) {
+    for (int g = 0; g < kGroups; ++g) {
+      const double* const* d = batches[g].data[kHalf];
+      TapAvx2<kChannels, kHalf, false>(coeffs, f[g], step, count[g], 0, fs[g], increment, d[0], d[1], d[2], d[3],
+                                       sums[g]);
     }
-    for (int b = 0; b < kLanes; ++b) fs[b] = batch.first[kHalf][b] - increment * minCount;
-    m = minCount;
+    if ((increment & kFpMask) == 0) {
+      NearTapsAvx2<kChannels, kHalf, true, kGroups>(coeffs, differences, f, 1, shortest, lowest, increment, batches,
+                                                    sums);
+    } else {
+      NearTapsAvx2<kChannels, kHalf, false, kGroups>(coeffs, differences, f, 1, shortest, lowest, increment, batches,
+                                                     sums);
+    }
+    m = shortest;
+    for (int g = 0; g < kGroups; ++g) {
+      f[g] = _mm_sub_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(batches[g].first[kHalf])),
+                           _mm_set1_epi32(increment * m));
+      for (int b = 0; b < kLanes; ++b) fs[g][b] = batches[g].first[kHalf][b] - increment * m;
+    }
   }
-  for (; m < minCount; ++m)
-    TapAvx2<kChannels, kHalf, false>(coeffs, f, step, count, m, fs, increment, d[0], d[1], d[2], d[3], sums);
-  for (; m < maxCount; ++m)
-    TapAvx2<kChannels, kHalf, true>(coeffs, f, step, count, m, fs, increment, d[0], d[1], d[2], d[3], sums);
+  for (int g = 0; g < kGroups; ++g) {
+    const double* const* d = batches[g].data[kHalf];
+    int32_t mg = m;
+    for (; mg < minCount[g]; ++mg)
+      TapAvx2<kChannels, kHalf, false>(coeffs, f[g], step, count[g], mg, fs[g], increment, d[0], d[1], d[2], d[3],
+                                       sums[g]);
+    for (; mg < maxCount[g]; ++mg)
+      TapAvx2<kChannels, kHalf, true>(coeffs, f[g], step, count[g], mg, fs[g], increment, d[0], d[1], d[2], d[3],
+                                      sums[g]);
+  }
 }
 
-template <int kChannels>
+template <int kChannels, int kGroups>
 __attribute__((target("avx2,fma"))) void ApplyTapBatchAvx2(const float* coeffs, int32_t increment,
-                                                           const TapBatch& batch, double scale, float* out) {
+                                                           const TapBatch* batches, double scale, float* out) {
   const float* differences = coeffs == kSincBestTable ? BestTableScaledDifferences() : nullptr;
-  __m256d left[kChannels], right[kChannels];  // one channel of the four frames each
-  for (int ch = 0; ch < kChannels; ++ch) left[ch] = right[ch] = _mm256_setzero_pd();
-  HalfAvx2<kChannels, 0>(coeffs, differences, increment, batch, left);
-  HalfAvx2<kChannels, 1>(coeffs, differences, increment, batch, right);
+  __m256d left[kGroups][kChannels], right[kGroups][kChannels];  // one channel of a group's four frames each
+  for (int g = 0; g < kGroups; ++g)
+    for (int ch = 0; ch < kChannels; ++ch) left[g][ch] = right[g][ch] = _mm256_setzero_pd();
+  HalfAvx2<kChannels, 0, kGroups>(coeffs, differences, increment, batches, left);
+  HalfAvx2<kChannels, 1, kGroups>(coeffs, differences, increment, batches, right);
   const __m256d s = _mm256_set1_pd(scale);
-  __m128 y[kChannels];
-  for (int ch = 0; ch < kChannels; ++ch) y[ch] = _mm256_cvtpd_ps(_mm256_mul_pd(s, _mm256_add_pd(left[ch], right[ch])));
-  if constexpr (kChannels == 1) {
-    _mm_storeu_ps(out, y[0]);
-  } else {
-    _mm_storeu_ps(out, _mm_unpacklo_ps(y[0], y[1]));
-    _mm_storeu_ps(out + 4, _mm_unpackhi_ps(y[0], y[1]));
+  for (int g = 0; g < kGroups; ++g) {
+    float* groupOut = out + g * kLanes * kChannels;
+    __m128 y[kChannels];
+    for (int ch = 0; ch < kChannels; ++ch)
+      y[ch] = _mm256_cvtpd_ps(_mm256_mul_pd(s, _mm256_add_pd(left[g][ch], right[g][ch])));
+    if constexpr (kChannels == 1) {
+      _mm_storeu_ps(groupOut, y[0]);
+    } else {
+      _mm_storeu_ps(groupOut, _mm_unpacklo_ps(y[0], y[1]));
+      _mm_storeu_ps(groupOut + 4, _mm_unpackhi_ps(y[0], y[1]));
+    }
   }
 }
 #endif
 
-using TapBatchKernel = void (*)(const float*, int32_t, const TapBatch&, double, float*);
+// kGroups groups of kLanes frames: kGroups TapBatches side by side.
+using TapBatchKernel = void (*)(const float*, int32_t, const TapBatch*, double, float*);
 
-// The kernel for 1 or 2 channels on this machine.
-TapBatchKernel TapBatchKernelFor(int channels) {
+template <int kChannels, int kGroups>
+void ApplyTapBatchPortable(const float* coeffs, int32_t increment, const TapBatch* batches, double scale, float* out) {
+  for (int g = 0; g < kGroups; ++g)
+    ApplyTapBatchPortable<kChannels>(coeffs, increment, batches[g], scale, out + g * kLanes * kChannels);
+}
+
+// The kernel for 1 or 2 channels and 1 or 2 groups on this machine.
+TapBatchKernel TapBatchKernelFor(int channels, int groups) {
 #ifdef ZANDREL_SINC_X86
   static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-  if (avx2) return channels == 1 ? ApplyTapBatchAvx2<1> : ApplyTapBatchAvx2<2>;
+  if (avx2) {
+    if (groups == 1) return channels == 1 ? ApplyTapBatchAvx2<1, 1> : ApplyTapBatchAvx2<2, 1>;
+    return channels == 1 ? ApplyTapBatchAvx2<1, 2> : ApplyTapBatchAvx2<2, 2>;
+  }
 #endif
-  return channels == 1 ? ApplyTapBatchPortable<1> : ApplyTapBatchPortable<2>;
+  if (groups == 1) return channels == 1 ? ApplyTapBatchPortable<1, 1> : ApplyTapBatchPortable<2, 1>;
+  return channels == 1 ? ApplyTapBatchPortable<1, 2> : ApplyTapBatchPortable<2, 2>;
 }
 
 // The input position of successive output frames, walked the way
@@ -743,11 +786,14 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
     std::vector<double> blockSamples;
     int64_t blockFirst = 0;
     int64_t blockEnd = 0;
-    float values[std::max(kBatch, kLanes) * kSincMaxChannels];
-    const TapBatchKernel tapBatch = TapBatchKernelFor(channels);
-    TapBatch lanes;
-    FrameTaps laneTaps[kLanes];
-    size_t laneFrames[kLanes];
+    // Lone frames are converted kLanes at a time, two groups side by side
+    // when there are enough of them.
+    constexpr int kMaxLanes = 2 * kLanes;
+    float values[std::max(kBatch, kMaxLanes) * kSincMaxChannels];
+    const TapBatchKernel tapBatch[2] = {TapBatchKernelFor(channels, 1), TapBatchKernelFor(channels, 2)};
+    TapBatch lanes[2];
+    FrameTaps laneTaps[kMaxLanes];
+    size_t laneFrames[kMaxLanes];
     int laneCount = 0;
     uint64_t sinceCheck = 0;
     // Stores one frame; false once the work should stop.
@@ -791,8 +837,10 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
       // their phases, so a batch's taps read neighbouring table entries.
       auto flushLanes = [&] {
         if (laneCount == 0) return true;
-        for (int b = laneCount; b < kLanes; ++b) lanes.Set(b, laneTaps[0], blockSamples.data(), blockFirst);
-        tapBatch(spec.coeffs, increment, lanes, scale, values);
+        const int groups = laneCount > kLanes ? 2 : 1;
+        for (int b = laneCount; b < groups * kLanes; ++b)
+          lanes[b / kLanes].Set(b % kLanes, laneTaps[0], blockSamples.data(), blockFirst);
+        tapBatch[groups - 1](spec.coeffs, increment, lanes, scale, values);
         bool going = true;
         for (int b = 0; b < laneCount; ++b) going = store(laneFrames[b], values + b * channels) && going;
         laneCount = 0;
@@ -808,9 +856,9 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
           return store(frame, values);
         }
         laneTaps[laneCount] = taps;
-        lanes.Set(laneCount, taps, blockSamples.data(), blockFirst);
+        lanes[laneCount / kLanes].Set(laneCount % kLanes, taps, blockSamples.data(), blockFirst);
         laneFrames[laneCount] = frame;
-        return ++laneCount < kLanes || flushLanes();
+        return ++laneCount < kMaxLanes || flushLanes();
       };
 
       for (size_t g = 0; g < order.size();) {
