@@ -388,20 +388,21 @@ ZANDREL_AVX2 void TapAvx2(const float* coeffs, __m128i& f, __m128i step, __m128i
 
 // The taps of a half whose lanes' table positions lie within three table
 // steps of each other (lanes of neighbouring phases, which is how the frames
-// come): the entries of all four lanes are then among four neighbours, read
-// with two loads from the lowest lane's entry and handed to each lane by a
-// permutation, instead of four loads and a transposition. Taps m0 .. mEnd,
-// where every lane has a tap and no read reaches past the table's end; the
-// coefficients and sums are TapAvx2's, operation for operation.
+// come): the entries of all the lanes are then among four neighbours, read
+// with one load from the lowest lane's entry (and one from the scaled
+// differences) and handed to each lane by a permutation, instead of a load
+// per lane and a transposition. Taps m0 .. mEnd, where every lane has a tap
+// and no read reaches past the table's end; the coefficients and sums are
+// TapAvx2's, to the bit.
+//
+// kGroups groups of kLanes frames are walked together: they share those
+// loads (and the page and cache line they lie on), and their sums are
+// independent chains of additions that need not wait for each other.
 //
 // kWholeSteps: the increment is a whole number of table steps (every
 // conversion that does not shrink the audio), so each lane's fraction and its
 // entry's place among the four neighbours stay the same from tap to tap and
 // are formed once.
-// kGroups groups of kLanes frames, walked together: the groups' lanes all
-// lie within the three steps, so they share the loads from the table and its
-// differences (and the page and cache line those lie on), and their sums
-// are independent chains of additions that need not wait for each other.
 template <int kChannels, int kHalf, bool kWholeSteps, int kGroups>
 ZANDREL_AVX2 void NearTapsAvx2(const float* coeffs, const float* differences, __m128i* f, int32_t m0, int32_t mEnd,
                                int64_t baseFirst, int32_t increment, const TapBatch* batches,
@@ -578,22 +579,22 @@ TapBatchKernel TapBatchKernelFor(int channels, int groups) {
   return channels == 1 ? ApplyTapBatchPortable<1, 2> : ApplyTapBatchPortable<2, 2>;
 }
 
-// The input position of successive output frames, walked the way
-// libsamplerate walks it: the fractional position is carried from frame to
-// frame (plus 1 / srcRatio, reduced to [0, 1) with the whole part moved to
-// the frame index), never formed as i * ratio. The two differ in the last
-// bits after many frames, and at ratios with many filter phases that moves
-// a rounded filter position now and then, and a sample by one LSB.
 // std::lrint, inline: the library call it would otherwise be is a good part
 // of the walk's cost. Both round in the current rounding mode.
 inline int64_t RoundToNearest(double x) {
-#ifdef ZANDREL_SINC_X86
+#if defined(__x86_64__)
   return _mm_cvtsd_si64(_mm_set_sd(x));
 #else
   return std::lrint(x);
 #endif
 }
 
+// The input position of successive output frames, walked the way
+// libsamplerate walks it: the fractional position is carried from frame to
+// frame (plus 1 / srcRatio, reduced to [0, 1) with the whole part moved to
+// the frame index), never formed as i * ratio. The two differ in the last
+// bits after many frames, and at ratios with many filter phases that moves
+// a rounded filter position now and then, and a sample by one LSB.
 class PositionWalker {
  public:
   PositionWalker(double ratio, double filterStep)
@@ -833,8 +834,8 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
       }
 
       // Frames whose phase no other frame shares (or too few) wait in
-      // |lanes| until kLanes of them fill a batch; they come in the order of
-      // their phases, so a batch's taps read neighbouring table entries.
+      // |lanes| until kMaxLanes of them fill a batch; they come in the order
+      // of their phases, so a batch's taps read neighbouring table entries.
       auto flushLanes = [&] {
         if (laneCount == 0) return true;
         const int groups = laneCount > kLanes ? 2 : 1;
