@@ -213,6 +213,36 @@ FrameTaps LocateTaps(int64_t maxFilterIndex, int64_t increment, int64_t startFil
   return taps;
 }
 
+// LocateTaps without its two divisions per frame, for the start positions a
+// conversion forms (0 .. increment, from a fraction in [0, 1) of one step):
+// there the number of whole steps from a position to the far end is the
+// table's length in steps, or one less.
+class TapLocator {
+ public:
+  TapLocator(int64_t maxFilterIndex, int64_t increment)
+      : maxFilterIndex_(maxFilterIndex), increment_(increment), steps_(maxFilterIndex / increment),
+        rest_(maxFilterIndex - steps_ * increment) {}
+
+  FrameTaps operator()(int64_t startFilterIndex, int64_t dataIndex, int channels) const {
+    if (startFilterIndex < 0 || startFilterIndex > increment_ || steps_ < 1)
+      return LocateTaps(maxFilterIndex_, increment_, startFilterIndex, dataIndex, channels);
+    FrameTaps taps;
+    int64_t k = startFilterIndex <= rest_ ? steps_ : steps_ - 1;
+    taps.first[0] = static_cast<int32_t>(startFilterIndex + k * increment_);
+    taps.count[0] = static_cast<int32_t>(k + 1 + (startFilterIndex == increment_ ? 1 : 0));
+    taps.data[0] = dataIndex - channels * k;
+    const int64_t f = increment_ - startFilterIndex;
+    k = f <= rest_ ? steps_ : steps_ - 1;
+    taps.first[1] = static_cast<int32_t>(f + k * increment_);
+    taps.count[1] = static_cast<int32_t>(k + (f > 0 ? 1 : 0));
+    taps.data[1] = dataIndex + channels * (1 + k);
+    return taps;
+  }
+
+ private:
+  int64_t maxFilterIndex_, increment_, steps_, rest_;
+};
+
 // Output frames of distinct filter phases computed side by side, each tap's
 // coefficient interpolated where it is used. One frame's sums are one chain
 // of additions each, whose latency bounds a lone frame; kLanes frames keep
@@ -224,13 +254,14 @@ constexpr int kLanes = 4;
 struct TapBatch {
   int32_t first[2][kLanes];
   int32_t count[2][kLanes];
-  const float* data[2][kLanes];
+  const double* data[2][kLanes];  // into a block's samples widened to double
 
-  void Set(int lane, const FrameTaps& taps, const float* samples) {
+  // |samples| holds the padded input's samples from |samplesFirst| on.
+  void Set(int lane, const FrameTaps& taps, const double* samples, int64_t samplesFirst) {
     for (int half = 0; half < 2; ++half) {
       first[half][lane] = taps.first[half];
       count[half][lane] = taps.count[half];
-      data[half][lane] = samples + taps.data[half];
+      data[half][lane] = samples + (taps.data[half] - samplesFirst);
     }
   }
 };
@@ -244,7 +275,7 @@ void ApplyTapBatchPortable(const float* coeffs, int32_t increment, const TapBatc
     int32_t maxCount = 0;
     for (int b = 0; b < kLanes; ++b) maxCount = std::max(maxCount, batch.count[half][b]);
     int64_t f[kLanes];
-    const float* d[kLanes];
+    const double* d[kLanes];
     for (int b = 0; b < kLanes; ++b) {
       f[b] = batch.first[half][b];
       d[b] = batch.data[half][b];
@@ -266,8 +297,61 @@ void ApplyTapBatchPortable(const float* coeffs, int32_t increment, const TapBatc
 }
 
 #ifdef ZANDREL_SINC_X86
-// The AVX2 form, chosen at run time where the processor has it.
-#define ZANDREL_AVX2 __attribute__((target("avx2"), always_inline)) inline
+// The AVX2 form, chosen at run time where the processor has AVX2 and FMA.
+#define ZANDREL_AVX2 __attribute__((target("avx2,fma"), always_inline)) inline
+
+// The float differences of the best table's neighbouring entries, as
+// CoefficientAt forms them (the last entry has none: 0), divided by 4096 so
+// that the fraction they are multiplied by is the whole number of 4096ths.
+// Null if some difference would lose bits in the division (it does not: the
+// table has no difference that small).
+const float* BestTableScaledDifferences() {
+  static const std::vector<float> differences = [] {
+    std::vector<float> d(kSincBestLayout.count, 0.0f);
+    for (int32_t i = 0; i + 1 < kSincBestLayout.count; ++i) {
+      const float difference = kSincBestTable[i + 1] - kSincBestTable[i];
+      d[i] = difference * (1.0f / static_cast<float>(kFpOne));
+      if (d[i] * static_cast<float>(kFpOne) != difference) return std::vector<float>{};
+    }
+    return d;
+  }();
+  return differences.empty() ? nullptr : differences.data();
+}
+
+// An interpolated coefficient, entry + fraction * difference, in one fused
+// multiply-add of the whole fraction (0 .. 4095) and the scaled difference:
+// their product has at most 12 + 24 bits, exact in double, and equals
+// CoefficientAt's product of the fraction and the difference (the scalings
+// by 4096 are exact too), so the fused operation rounds the sum once where
+// CoefficientAt's separate multiply and add round it once: the same double.
+ZANDREL_AVX2 __m256d InterpolateAvx2(__m128 entry, __m128 scaledDifference, __m256d wholeFraction) {
+  return _mm256_fmadd_pd(wholeFraction, _mm256_cvtps_pd(scaledDifference), _mm256_cvtps_pd(entry));
+}
+
+// c * x, rounded before it is added to a sum as in SincFilterOutput: the
+// empty asm hides the product from the compiler, which would otherwise be
+// free to fuse the multiply with the addition (rounding once, not twice).
+ZANDREL_AVX2 __m256d RoundedProduct(__m256d c, __m256d x) {
+  __m256d product = _mm256_mul_pd(c, x);
+  asm("" : "+x"(product));
+  return product;
+}
+
+// sums[ch] += c * (channel ch of the four lanes' frames at d0 .. d3). The
+// samples are doubles already: widening a float is exact, so the products
+// are those of the float samples, and a frame's two channels are one load.
+template <int kChannels>
+ZANDREL_AVX2 void AccumulateAvx2(__m256d c, const double* d0, const double* d1, const double* d2, const double* d3,
+                                 __m256d* sums) {
+  if constexpr (kChannels == 1) {
+    sums[0] = _mm256_add_pd(sums[0], RoundedProduct(c, _mm256_setr_pd(*d0, *d1, *d2, *d3)));
+  } else {
+    const __m256d x02 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(d0)), _mm_loadu_pd(d2), 1);
+    const __m256d x13 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(d1)), _mm_loadu_pd(d3), 1);
+    sums[0] = _mm256_add_pd(sums[0], RoundedProduct(c, _mm256_unpacklo_pd(x02, x13)));
+    sums[1] = _mm256_add_pd(sums[1], RoundedProduct(c, _mm256_unpackhi_pd(x02, x13)));
+  }
+}
 
 // One tap of kLanes frames: m is the tap's number within the half; a
 // partial tap zeroes the coefficients of lanes that have fewer taps. The
@@ -275,7 +359,7 @@ void ApplyTapBatchPortable(const float* coeffs, int32_t increment, const TapBatc
 // the table indices.
 template <int kChannels, int kHalf, bool kPartial>
 ZANDREL_AVX2 void TapAvx2(const float* coeffs, __m128i& f, __m128i step, __m128i count, int32_t m, int32_t* fs,
-                          int32_t increment, const float* d0, const float* d1, const float* d2, const float* d3,
+                          int32_t increment, const double* d0, const double* d1, const double* d2, const double* d3,
                           __m256d* sums) {
   const ptrdiff_t at = (kHalf == 0 ? kChannels : -kChannels) * ptrdiff_t{m};
   const __m256d fraction = _mm256_mul_pd(
@@ -298,73 +382,211 @@ ZANDREL_AVX2 void TapAvx2(const float* coeffs, __m128i& f, __m128i step, __m128i
     const __m128i live = _mm_cmpgt_epi32(count, _mm_set1_epi32(m));
     c = _mm256_and_pd(c, _mm256_castsi256_pd(_mm256_cvtepi32_epi64(live)));
   }
-  if constexpr (kChannels == 1) {
-    const __m256d x = _mm256_cvtps_pd(_mm_setr_ps(d0[at], d1[at], d2[at], d3[at]));
-    sums[0] = _mm256_add_pd(sums[0], _mm256_mul_pd(c, x));
-  } else {
-    auto pair = [at](const float* d) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(d + at)); };
-    const __m128 x01 = _mm_castsi128_ps(_mm_unpacklo_epi64(pair(d0), pair(d1)));
-    const __m128 x23 = _mm_castsi128_ps(_mm_unpacklo_epi64(pair(d2), pair(d3)));
-    const __m128 first = _mm_shuffle_ps(x01, x23, _MM_SHUFFLE(2, 0, 2, 0));
-    const __m128 second = _mm_shuffle_ps(x01, x23, _MM_SHUFFLE(3, 1, 3, 1));
-    sums[0] = _mm256_add_pd(sums[0], _mm256_mul_pd(c, _mm256_cvtps_pd(first)));
-    sums[1] = _mm256_add_pd(sums[1], _mm256_mul_pd(c, _mm256_cvtps_pd(second)));
-  }
+  AccumulateAvx2<kChannels>(c, d0 + at, d1 + at, d2 + at, d3 + at, sums);
   f = _mm_sub_epi32(f, step);
 }
 
-// One half of kLanes frames, each vector of sums holding one channel of the
-// four frames. A lane whose half has fewer taps than the longest (they differ by
-// at most one) gets a zero coefficient there, read from inside the table:
-// adding 0 * x leaves its sum as it was.
-template <int kChannels, int kHalf>
-ZANDREL_AVX2 void HalfAvx2(const float* coeffs, int32_t increment, const TapBatch& batch, __m256d* sums) {
-  __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(batch.first[kHalf]));
-  const __m128i count = _mm_loadu_si128(reinterpret_cast<const __m128i*>(batch.count[kHalf]));
+// The taps of a half whose lanes' table positions lie within three table
+// steps of each other (lanes of neighbouring phases, which is how the frames
+// come): the entries of all the lanes are then among four neighbours, read
+// with one load from the lowest lane's entry (and one from the scaled
+// differences) and handed to each lane by a permutation, instead of a load
+// per lane and a transposition. Taps m0 .. mEnd, where every lane has a tap
+// and no read reaches past the table's end; the coefficients and sums are
+// TapAvx2's, to the bit.
+//
+// kGroups groups of kLanes frames are walked together: they share those
+// loads (and the page and cache line they lie on), and their sums are
+// independent chains of additions that need not wait for each other.
+//
+// kWholeSteps: the increment is a whole number of table steps (every
+// conversion that does not shrink the audio), so each lane's fraction and its
+// entry's place among the four neighbours stay the same from tap to tap and
+// are formed once.
+template <int kChannels, int kHalf, bool kWholeSteps, int kGroups>
+ZANDREL_AVX2 void NearTapsAvx2(const float* coeffs, const float* differences, __m128i* f, int32_t m0, int32_t mEnd,
+                               int64_t baseFirst, int32_t increment, const TapBatch* batches,
+                               __m256d (*sums)[kChannels]) {
+  const __m128i mask = _mm_set1_epi32(static_cast<int32_t>(kFpMask));
+  int64_t fb = baseFirst - int64_t{increment} * m0;
+  constexpr ptrdiff_t kStep = kHalf == 0 ? kChannels : -kChannels;
+  const double* d[kGroups][kLanes];
+  for (int g = 0; g < kGroups; ++g)
+    for (int b = 0; b < kLanes; ++b) d[g][b] = batches[g].data[kHalf][b] + kStep * m0;
+  // Each lane lies a fixed distance above the lowest lane; its entry lies
+  // the whole steps of that distance above the lowest lane's entry, and one
+  // more where adding the distance's fraction carries, that is where the
+  // lane's own fraction came out below the distance's.
+  __m128i wholeDistance[kGroups], distanceFraction[kGroups];
+  for (int g = 0; g < kGroups; ++g) {
+    const __m128i distance = _mm_sub_epi32(f[g], _mm_set1_epi32(static_cast<int32_t>(fb)));
+    wholeDistance[g] = _mm_srai_epi32(distance, kShiftBits);
+    distanceFraction[g] = _mm_and_si128(distance, mask);
+  }
+  if constexpr (kWholeSteps) {
+    // The fractions, and so the carries, are the same at every tap.
+    __m128i rel[kGroups];
+    __m256d fraction[kGroups];
+    for (int g = 0; g < kGroups; ++g) {
+      const __m128i fractions = _mm_and_si128(f[g], mask);
+      rel[g] = _mm_sub_epi32(wholeDistance[g], _mm_cmpgt_epi32(distanceFraction[g], fractions));
+      fraction[g] = _mm256_cvtepi32_pd(fractions);
+    }
+    const float* p = coeffs + (fb >> kShiftBits);
+    const float* q = differences + (fb >> kShiftBits);
+    const ptrdiff_t entriesPerTap = increment >> kShiftBits;
+    for (int32_t m = m0; m < mEnd; ++m) {
+      const __m128 entries = _mm_loadu_ps(p);
+      const __m128 scaledDifferences = _mm_loadu_ps(q);
+      for (int g = 0; g < kGroups; ++g) {
+        const __m256d c = InterpolateAvx2(_mm_permutevar_ps(entries, rel[g]),
+                                          _mm_permutevar_ps(scaledDifferences, rel[g]), fraction[g]);
+        AccumulateAvx2<kChannels>(c, d[g][0], d[g][1], d[g][2], d[g][3], sums[g]);
+        for (int b = 0; b < kLanes; ++b) d[g][b] += kStep;
+      }
+      p -= entriesPerTap;
+      q -= entriesPerTap;
+    }
+    return;
+  }
   const __m128i step = _mm_set1_epi32(increment);
-  const float* const* d = batch.data[kHalf];
-  int32_t fs[kLanes] = {batch.first[kHalf][0], batch.first[kHalf][1], batch.first[kHalf][2], batch.first[kHalf][3]};
-  int32_t minCount = batch.count[kHalf][0];
-  int32_t maxCount = minCount;
-  for (int b = 0; b < kLanes; ++b) {
-    minCount = std::min(minCount, batch.count[kHalf][b]);
-    maxCount = std::max(maxCount, batch.count[kHalf][b]);
+  for (int32_t m = m0; m < mEnd; ++m) {
+    const int64_t at = fb >> kShiftBits;
+    const __m128 entries = _mm_loadu_ps(coeffs + at);
+    const __m128 scaledDifferences = _mm_loadu_ps(differences + at);
+    for (int g = 0; g < kGroups; ++g) {
+      const __m128i fractions = _mm_and_si128(f[g], mask);
+      const __m128i rel = _mm_sub_epi32(wholeDistance[g], _mm_cmpgt_epi32(distanceFraction[g], fractions));
+      const __m256d c = InterpolateAvx2(_mm_permutevar_ps(entries, rel), _mm_permutevar_ps(scaledDifferences, rel),
+                                        _mm256_cvtepi32_pd(fractions));
+      AccumulateAvx2<kChannels>(c, d[g][0], d[g][1], d[g][2], d[g][3], sums[g]);
+      for (int b = 0; b < kLanes; ++b) d[g][b] += kStep;
+      f[g] = _mm_sub_epi32(f[g], step);
+    }
+    fb -= increment;
+  }
+}
+
+// One half of kGroups groups of kLanes frames, each vector of sums holding
+// one channel of a group's four frames. A lane whose half has fewer taps
+// than the longest of its group (they differ by at most one) gets a zero
+// coefficient there, read from inside the table: adding 0 * x leaves its
+// sum as it was.
+template <int kChannels, int kHalf, int kGroups>
+ZANDREL_AVX2 void HalfAvx2(const float* coeffs, const float* differences, int32_t increment, const TapBatch* batches,
+                           __m256d (*sums)[kChannels]) {
+  const __m128i step = _mm_set1_epi32(increment);
+  __m128i f[kGroups], count[kGroups];
+  int32_t fs[kGroups][kLanes];
+  int32_t minCount[kGroups], maxCount[kGroups];
+  int32_t lowest = batches[0].first[kHalf][0];
+  int32_t highest = lowest;
+  int32_t shortest = batches[0].count[kHalf][0];
+  for (int g = 0; g < kGroups; ++g) {
+    const TapBatch& batch = batches[g];
+    f[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(batch.first[kHalf]));
+    count[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(batch.count[kHalf]));
+    minCount[g] = maxCount[g] = batch.count[kHalf][0];
+    for (int b = 0; b < kLanes; ++b) {
+      fs[g][b] = batch.first[kHalf][b];
+      minCount[g] = std::min(minCount[g], batch.count[kHalf][b]);
+      maxCount[g] = std::max(maxCount[g], batch.count[kHalf][b]);
+      lowest = std::min(lowest, fs[g][b]);
+      highest = std::max(highest, fs[g][b]);
+    }
+    shortest = std::min(shortest, minCount[g]);
   }
   int32_t m = 0;
-  for (; m < minCount; ++m)
-    TapAvx2<kChannels, kHalf, false>(coeffs, f, step, count, m, fs, increment, d[0], d[1], d[2], d[3], sums);
-  for (; m < maxCount; ++m)
-    TapAvx2<kChannels, kHalf, true>(coeffs, f, step, count, m, fs, increment, d[0], d[1], d[2], d[3], sums);
+  // The first tap reads the table's last entries, where four neighbours from
+  // the lowest lane's entry could reach past its end; the later taps lie at
+  // least one step (9 entries at the steepest ratio) further in.
+  if (differences != nullptr && shortest > 1 && int64_t{highest} - lowest < 3 * kFpOne) {
+    for (int g = 0; g < kGroups; ++g) {
+      const double* const* d = batches[g].data[kHalf];
+      TapAvx2<kChannels, kHalf, false>(coeffs, f[g], step, count[g], 0, fs[g], increment, d[0], d[1], d[2], d[3],
+                                       sums[g]);
+    }
+    if ((increment & kFpMask) == 0) {
+      NearTapsAvx2<kChannels, kHalf, true, kGroups>(coeffs, differences, f, 1, shortest, lowest, increment, batches,
+                                                    sums);
+    } else {
+      NearTapsAvx2<kChannels, kHalf, false, kGroups>(coeffs, differences, f, 1, shortest, lowest, increment, batches,
+                                                     sums);
+    }
+    m = shortest;
+    for (int g = 0; g < kGroups; ++g) {
+      f[g] = _mm_sub_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(batches[g].first[kHalf])),
+                           _mm_set1_epi32(increment * m));
+      for (int b = 0; b < kLanes; ++b) fs[g][b] = batches[g].first[kHalf][b] - increment * m;
+    }
+  }
+  for (int g = 0; g < kGroups; ++g) {
+    const double* const* d = batches[g].data[kHalf];
+    int32_t mg = m;
+    for (; mg < minCount[g]; ++mg)
+      TapAvx2<kChannels, kHalf, false>(coeffs, f[g], step, count[g], mg, fs[g], increment, d[0], d[1], d[2], d[3],
+                                       sums[g]);
+    for (; mg < maxCount[g]; ++mg)
+      TapAvx2<kChannels, kHalf, true>(coeffs, f[g], step, count[g], mg, fs[g], increment, d[0], d[1], d[2], d[3],
+                                      sums[g]);
+  }
 }
 
-template <int kChannels>
-__attribute__((target("avx2"))) void ApplyTapBatchAvx2(const float* coeffs, int32_t increment, const TapBatch& batch,
-                                                      double scale, float* out) {
-  __m256d left[kChannels], right[kChannels];  // one channel of the four frames each
-  for (int ch = 0; ch < kChannels; ++ch) left[ch] = right[ch] = _mm256_setzero_pd();
-  HalfAvx2<kChannels, 0>(coeffs, increment, batch, left);
-  HalfAvx2<kChannels, 1>(coeffs, increment, batch, right);
+template <int kChannels, int kGroups>
+__attribute__((target("avx2,fma"))) void ApplyTapBatchAvx2(const float* coeffs, int32_t increment,
+                                                           const TapBatch* batches, double scale, float* out) {
+  const float* differences = coeffs == kSincBestTable ? BestTableScaledDifferences() : nullptr;
+  __m256d left[kGroups][kChannels], right[kGroups][kChannels];  // one channel of a group's four frames each
+  for (int g = 0; g < kGroups; ++g)
+    for (int ch = 0; ch < kChannels; ++ch) left[g][ch] = right[g][ch] = _mm256_setzero_pd();
+  HalfAvx2<kChannels, 0, kGroups>(coeffs, differences, increment, batches, left);
+  HalfAvx2<kChannels, 1, kGroups>(coeffs, differences, increment, batches, right);
   const __m256d s = _mm256_set1_pd(scale);
-  __m128 y[kChannels];
-  for (int ch = 0; ch < kChannels; ++ch) y[ch] = _mm256_cvtpd_ps(_mm256_mul_pd(s, _mm256_add_pd(left[ch], right[ch])));
-  if constexpr (kChannels == 1) {
-    _mm_storeu_ps(out, y[0]);
-  } else {
-    _mm_storeu_ps(out, _mm_unpacklo_ps(y[0], y[1]));
-    _mm_storeu_ps(out + 4, _mm_unpackhi_ps(y[0], y[1]));
+  for (int g = 0; g < kGroups; ++g) {
+    float* groupOut = out + g * kLanes * kChannels;
+    __m128 y[kChannels];
+    for (int ch = 0; ch < kChannels; ++ch)
+      y[ch] = _mm256_cvtpd_ps(_mm256_mul_pd(s, _mm256_add_pd(left[g][ch], right[g][ch])));
+    if constexpr (kChannels == 1) {
+      _mm_storeu_ps(groupOut, y[0]);
+    } else {
+      _mm_storeu_ps(groupOut, _mm_unpacklo_ps(y[0], y[1]));
+      _mm_storeu_ps(groupOut + 4, _mm_unpackhi_ps(y[0], y[1]));
+    }
   }
 }
 #endif
 
-using TapBatchKernel = void (*)(const float*, int32_t, const TapBatch&, double, float*);
+// kGroups groups of kLanes frames: kGroups TapBatches side by side.
+using TapBatchKernel = void (*)(const float*, int32_t, const TapBatch*, double, float*);
 
-// The kernel for 1 or 2 channels on this machine.
-TapBatchKernel TapBatchKernelFor(int channels) {
+template <int kChannels, int kGroups>
+void ApplyTapBatchPortable(const float* coeffs, int32_t increment, const TapBatch* batches, double scale, float* out) {
+  for (int g = 0; g < kGroups; ++g)
+    ApplyTapBatchPortable<kChannels>(coeffs, increment, batches[g], scale, out + g * kLanes * kChannels);
+}
+
+// The kernel for 1 or 2 channels and 1 or 2 groups on this machine.
+TapBatchKernel TapBatchKernelFor(int channels, int groups) {
 #ifdef ZANDREL_SINC_X86
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2) return channels == 1 ? ApplyTapBatchAvx2<1> : ApplyTapBatchAvx2<2>;
+  static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  if (avx2) {
+    if (groups == 1) return channels == 1 ? ApplyTapBatchAvx2<1, 1> : ApplyTapBatchAvx2<2, 1>;
+    return channels == 1 ? ApplyTapBatchAvx2<1, 2> : ApplyTapBatchAvx2<2, 2>;
+  }
 #endif
-  return channels == 1 ? ApplyTapBatchPortable<1> : ApplyTapBatchPortable<2>;
+  if (groups == 1) return channels == 1 ? ApplyTapBatchPortable<1, 1> : ApplyTapBatchPortable<2, 1>;
+  return channels == 1 ? ApplyTapBatchPortable<1, 2> : ApplyTapBatchPortable<2, 2>;
+}
+
+// std::lrint, inline: the library call it would otherwise be is a good part
+// of the walk's cost. Both round in the current rounding mode.
+inline int64_t RoundToNearest(double x) {
+#if defined(__x86_64__)
+  return _mm_cvtsd_si64(_mm_set_sd(x));
+#else
+  return std::lrint(x);
+#endif
 }
 
 // The input position of successive output frames, walked the way
@@ -387,17 +609,17 @@ class PositionWalker {
   void Next(Position& p) const {
     const double next = p.fraction + step_;
     const double fraction = FmodOne(next);
-    p.whole += std::lrint(next - fraction);
+    p.whole += RoundToNearest(next - fraction);
     p.fraction = fraction;
   }
   // Fixed-point filter position of the output frame at p.
   int StartFilterIndex(const Position& p) const {
-    return static_cast<int>(std::lrint(p.fraction * filterStep_ * static_cast<double>(kFpOne)));
+    return static_cast<int>(RoundToNearest(p.fraction * filterStep_ * static_cast<double>(kFpOne)));
   }
 
  private:
   static double FmodOne(double x) {
-    const double fraction = x - static_cast<double>(std::lrint(x));
+    const double fraction = x - static_cast<double>(RoundToNearest(x));
     return fraction < 0.0 ? fraction + 1.0 : fraction;
   }
   double step_;
@@ -524,7 +746,7 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
   const double t = std::min(src, 1.0) * spec.increment;  // filter step in table entries
   const auto increment = static_cast<int>(std::lrint(t * kFpOne));
   const double scale = t / spec.increment;
-  const int64_t maxFilterIndex = int64_t{spec.halfLen} * kFpOne;
+  const TapLocator locateTaps(int64_t{spec.halfLen} * kFpOne, increment);
 
   const PositionWalker walker(ratio, t);
   const size_t blocks = (static_cast<size_t>(n) + kBlockFrames - 1) / kBlockFrames;
@@ -561,11 +783,18 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
     std::vector<uint64_t> sortScratch;
     std::vector<int64_t> dataIndexOf;
     FilterPhase phase;
-    float values[std::max(kBatch, kLanes) * kSincMaxChannels];
-    const TapBatchKernel tapBatch = TapBatchKernelFor(channels);
-    TapBatch lanes;
-    FrameTaps laneTaps[kLanes];
-    size_t laneFrames[kLanes];
+    // The stretch of the padded input a block's batches read, in double.
+    std::vector<double> blockSamples;
+    int64_t blockFirst = 0;
+    int64_t blockEnd = 0;
+    // Lone frames are converted kLanes at a time, two groups side by side
+    // when there are enough of them.
+    constexpr int kMaxLanes = 2 * kLanes;
+    float values[std::max(kBatch, kMaxLanes) * kSincMaxChannels];
+    const TapBatchKernel tapBatch[2] = {TapBatchKernelFor(channels, 1), TapBatchKernelFor(channels, 2)};
+    TapBatch lanes[2];
+    FrameTaps laneTaps[kMaxLanes];
+    size_t laneFrames[kMaxLanes];
     int laneCount = 0;
     uint64_t sinceCheck = 0;
     // Stores one frame; false once the work should stop.
@@ -595,14 +824,24 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
         walker.Next(p);
       }
       SortByFilterIndex(order, sortScratch);
+      if (!order.empty()) {
+        // Every tap of a frame lies within h samples (and a frame or two of
+        // rounding) of its data index.
+        blockFirst = std::max<int64_t>(0, dataIndexOf.front() - h - 2 * channels);
+        blockEnd = std::min<int64_t>(paddedSize, dataIndexOf.back() + h + 4 * channels);
+        blockSamples.resize(static_cast<size_t>(blockEnd - blockFirst));
+        std::copy(padded.begin() + blockFirst, padded.begin() + blockEnd, blockSamples.begin());
+      }
 
       // Frames whose phase no other frame shares (or too few) wait in
-      // |lanes| until kLanes of them fill a batch; they come in the order of
-      // their phases, so a batch's taps read neighbouring table entries.
+      // |lanes| until kMaxLanes of them fill a batch; they come in the order
+      // of their phases, so a batch's taps read neighbouring table entries.
       auto flushLanes = [&] {
         if (laneCount == 0) return true;
-        for (int b = laneCount; b < kLanes; ++b) lanes.Set(b, laneTaps[0], padded.data());
-        tapBatch(spec.coeffs, increment, lanes, scale, values);
+        const int groups = laneCount > kLanes ? 2 : 1;
+        for (int b = laneCount; b < groups * kLanes; ++b)
+          lanes[b / kLanes].Set(b % kLanes, laneTaps[0], blockSamples.data(), blockFirst);
+        tapBatch[groups - 1](spec.coeffs, increment, lanes, scale, values);
         bool going = true;
         for (int b = 0; b < laneCount; ++b) going = store(laneFrames[b], values + b * channels) && going;
         laneCount = 0;
@@ -610,17 +849,17 @@ std::vector<int16_t>& ResampleSinc(SincFilterSpec& spec, std::vector<int16_t>& o
       };
       // False once the work should stop.
       auto convertAlone = [&](int startFilterIndex, size_t frame, int64_t dataIndex) {
-        const FrameTaps taps = LocateTaps(maxFilterIndex, increment, startFilterIndex, dataIndex, channels);
+        const FrameTaps taps = locateTaps(startFilterIndex, dataIndex, channels);
         // Every read of a batch lies between the two halves' farthest taps.
-        if (taps.data[0] < 0 || taps.data[1] + channels > paddedSize) {
+        if (taps.data[0] < blockFirst || taps.data[1] + channels > blockEnd) {
           SincFilterOutput(spec.coeffs, spec.halfLen, increment, startFilterIndex, padded.data(), dataIndex, channels,
                            scale, values);
           return store(frame, values);
         }
         laneTaps[laneCount] = taps;
-        lanes.Set(laneCount, taps, padded.data());
+        lanes[laneCount / kLanes].Set(laneCount % kLanes, taps, blockSamples.data(), blockFirst);
         laneFrames[laneCount] = frame;
-        return ++laneCount < kLanes || flushLanes();
+        return ++laneCount < kMaxLanes || flushLanes();
       };
 
       for (size_t g = 0; g < order.size();) {
