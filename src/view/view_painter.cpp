@@ -7,7 +7,7 @@
 #include <QPolygonF>
 #include <algorithm>
 #include <cmath>
-#include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -192,41 +192,119 @@ void DrawEllipse(QPainter& p, const DrawOp& op, QPointF at) {
   p.setBrush(Qt::NoBrush);
 }
 
-// Sizes of the glow images: powers of two from a quarter (the glow's
-// smallest size factor is 0.2) to 4, its largest.
-constexpr float kSmallestGlowImage = 0.25f;
-constexpr float kLargestGlowImage = 4.0f;
+// The largest glow drawn from an image: the glow's largest size factor, 4,
+// gives an outer circle 120 pixels across.
+constexpr int kLargestGlowDiameter = 128;
 
-// A glowing particle (the circles from |op| on) from the glow image of the
-// next larger size, scaled to its size and faded by its glow.
-void DrawGlow(QPainter& p, const DrawOp& op, ParticleSprites& sprites) {
-  float level = kSmallestGlowImage;
-  while (level < op.glowSize && level < kLargestGlowImage) level *= 2;
-  const QImage& image = sprites.Glow(op.color, level);
-  const qreal scale = static_cast<qreal>(op.glowSize) / level;
+// Which 16-pixel tiles of the device a clip covers whole. An image lying on
+// covered tiles only is drawn with the clip turned off: the painter then
+// blends it row by row, far faster than span by span against a clip of many
+// rectangles (and it hands a clipped image of many rows to its thread pool),
+// and the pixels are the same.
+class ClipCover {
+ public:
+  // |device| has its top left corner at the origin.
+  ClipCover(const QRegion& clip, const QRect& device) : device_(device) {
+    columns_ = (device.width() + kTile - 1) / kTile;
+    rows_ = (device.height() + kTile - 1) / kTile;
+    if (columns_ <= 0 || rows_ <= 0) return;
+    // The region's rectangles do not overlap: a tile is covered whole when
+    // their parts in it add up to its area.
+    std::vector<int> area(static_cast<size_t>(columns_) * static_cast<size_t>(rows_));
+    for (const QRect& r : clip) {
+      const QRect c = r.intersected(device_);
+      if (c.isEmpty()) continue;
+      for (int ty = c.top() / kTile; ty <= c.bottom() / kTile; ++ty) {
+        const int rows = Overlap(c.top(), c.bottom(), ty);
+        for (int tx = c.left() / kTile; tx <= c.right() / kTile; ++tx)
+          area[Index(tx, ty)] += rows * Overlap(c.left(), c.right(), tx);
+      }
+    }
+    whole_.resize(area.size());
+    for (int ty = 0; ty < rows_; ++ty)
+      for (int tx = 0; tx < columns_; ++tx)
+        whole_[Index(tx, ty)] = area[Index(tx, ty)] == Overlap(0, device_.bottom(), ty) * Overlap(0, device_.right(), tx);
+  }
+
+  // True when the clip holds every pixel of |r| on the device.
+  bool Covers(const QRect& r) const {
+    const QRect c = r.intersected(device_);
+    if (c.isEmpty()) return true;
+    if (whole_.empty()) return false;
+    for (int ty = c.top() / kTile; ty <= c.bottom() / kTile; ++ty)
+      for (int tx = c.left() / kTile; tx <= c.right() / kTile; ++tx)
+        if (!whole_[Index(tx, ty)]) return false;
+    return true;
+  }
+
+ private:
+  static constexpr int kTile = 16;
+  size_t Index(int tx, int ty) const { return static_cast<size_t>(ty) * columns_ + static_cast<size_t>(tx); }
+  // How many of the pixels from |first| to |last| lie in tile |t| of a row or column.
+  static int Overlap(int first, int last, int t) {
+    return std::max(0, std::min(last, t * kTile + kTile - 1) - std::max(first, t * kTile) + 1);
+  }
+
+  QRect device_;
+  int columns_ = 0;
+  int rows_ = 0;
+  std::vector<uint8_t> whole_;
+};
+
+// Draws the particles' images, each with the painter's clip turned off when
+// the clip holds all of it, and turns the clip back on for anything else.
+class SpriteBlitter {
+ public:
+  explicit SpriteBlitter(QPainter& p) : p_(p) {}
+  ~SpriteBlitter() { ClipOn(); }
+  SpriteBlitter(const SpriteBlitter&) = delete;
+  SpriteBlitter& operator=(const SpriteBlitter&) = delete;
+
+  void Draw(QPoint at, const QImage& image) {
+    // The clip is looked at with the first image (a picture without
+    // particles never needs it).
+    if (!looked_) {
+      looked_ = true;
+      if (p_.hasClipping() && p_.transform().isIdentity() && p_.device())
+        cover_.emplace(p_.clipRegion(), QRect(0, 0, p_.device()->width(), p_.device()->height()));
+    }
+    if (cover_ && cover_->Covers(QRect(at, image.size()))) {
+      if (!clipOff_) p_.setClipping(false);
+      clipOff_ = true;
+    } else {
+      ClipOn();
+    }
+    p_.drawImage(at, image);
+  }
+  void ClipOn() {
+    if (clipOff_) p_.setClipping(true);
+    clipOff_ = false;
+  }
+
+ private:
+  QPainter& p_;
+  std::optional<ClipCover> cover_;
+  bool looked_ = false;
+  bool clipOff_ = false;
+};
+
+// A glowing particle (the circles from |op| on) from the glow image of its
+// diameter, rounded to a whole pixel, placed on whole pixels (it moves by
+// half a pixel at most) and faded by its glow. False, with nothing drawn,
+// for a glow larger than the images.
+bool DrawGlow(QPainter& p, const DrawOp& op, ParticleSprites& sprites, SpriteBlitter& blitter) {
+  const int diameter = qRound(GlowCircleAt(0, op.glowSize, 1.0f).diameter);
+  const QImage* image = sprites.Glow(op.color, diameter);
+  if (!image) return false;
   // The circles are centred on the first one's centre; the image's centre
   // is its middle.
   const qreal cx = op.x + op.w / 2.0 + kCentre, cy = op.y + op.h / 2.0 + kCentre;
-  const qreal half = image.width() / 2.0 * scale;
-  // On whole pixels, and in bands of a few rows: a scaled image at a
-  // fraction of a pixel, or one of many rows, is blended by the painter's
-  // thread pool (see kBandRows), which would cost more than the whole frame.
-  // The glow moves by half a pixel at most.
-  const QRect target = QRectF(cx - half, cy - half, 2 * half, 2 * half).toRect();
-  if (target.isEmpty()) return;
+  const QPoint at(qRound(cx - image->width() / 2.0), qRound(cy - image->height() / 2.0));
   const qreal opacity = p.opacity();
-  const bool smooth = p.testRenderHint(QPainter::SmoothPixmapTransform);
   p.setOpacity(opacity * std::clamp(static_cast<qreal>(op.glow), 0.0, 1.0));
-  p.setRenderHint(QPainter::SmoothPixmapTransform, true);
-  constexpr int kGlowBandRows = 32;
-  const qreal sourceRows = static_cast<qreal>(image.height()) / target.height();
-  for (int y = target.top(); y <= target.bottom(); y += kGlowBandRows) {
-    const int rows = std::min(kGlowBandRows, target.bottom() + 1 - y);
-    p.drawImage(QRectF(target.left(), y, target.width(), rows), image,
-                QRectF(0, (y - target.top()) * sourceRows, image.width(), rows * sourceRows));
-  }
-  p.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+  blitter.Draw(at, *image);
   p.setOpacity(opacity);
+  return true;
 }
 
 // Rings of up to this size are drawn from images.
@@ -239,68 +317,83 @@ bool RingSprite(const DrawOp& op) {
          whole(op.w) && whole(op.h);
 }
 
-uint64_t SizeBits(float size) {
-  uint32_t bits;
-  std::memcpy(&bits, &size, sizeof bits);
-  return bits;
-}
-
 }  // namespace
 
 void ParticleSprites::Bound() {
   // A few new swarms' worth of colours; beyond that most images are stale.
-  constexpr size_t kMostImages = 4096;
-  if (size() < kMostImages) return;
-  glows_.clear();
-  rings_.clear();
+  constexpr size_t kMostRings = 4096;
+  if (rings_.size() >= kMostRings) rings_.clear();
 }
 
-const QImage& ParticleSprites::Glow(Argb rgb, float size) {
+void ParticleSprites::NextPicture() {
+  // The images let go are written over by this picture's new glows, rather
+  // than freed and allocated afresh (fresh memory costs more to fill).
+  spareGlows_.clear();
+  for (auto& [key, image] : olderGlows_) spareGlows_.push_back(std::move(image));
+  olderGlows_.clear();
+  olderGlows_.swap(glows_);
+}
+
+const QImage& ParticleSprites::Mask(int diameter) {
+  if (const auto it = masks_.find(diameter); it != masks_.end()) return it->second;
+  // Two pixels around the outer circle for its antialiased edge.
+  const int side = diameter + 4;
+  QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  {
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(Qt::NoPen);
+    const qreal c = side / 2.0;
+    const float size = static_cast<float>(diameter) / GlowCircleAt(0, 1.0f, 1.0f).diameter;
+    for (int i = 0; i <= 5; ++i) {
+      const GlowCircle circle = GlowCircleAt(i, size, 1.0f);
+      if (circle.diameter <= 1.0f || circle.alpha <= 0) continue;
+      p.setBrush(QColor::fromRgba((static_cast<uint32_t>(circle.alpha) << 24) | 0x00FFFFFFu));
+      const qreal d = circle.diameter;
+      p.drawEllipse(QRectF(c - d / 2, c - d / 2, d, d));
+    }
+  }
+  return masks_.emplace(diameter, image.convertToFormat(QImage::Format_Alpha8)).first->second;
+}
+
+const QImage* ParticleSprites::Glow(Argb rgb, int diameter) {
+  if (diameter < 1 || diameter > kLargestGlowDiameter) return nullptr;
   const Argb colour = rgb & 0x00FFFFFFu;
-  const uint64_t key = (SizeBits(size) << 32) | colour;
-  if (const auto it = glows_.find(key); it != glows_.end()) return it->second;
-  Bound();
+  const uint64_t key = (static_cast<uint64_t>(diameter) << 32) | colour;
+  if (const auto it = glows_.find(key); it != glows_.end()) return &it->second;
+  if (auto older = olderGlows_.extract(key)) return &glows_.insert(std::move(older)).position->second;
   // The circles share one colour, so the glow is that colour at the alpha
   // they build up: the white glow of this size, tinted.
-  const uint64_t white = (SizeBits(size) << 32) | 0x00FFFFFFu;
-  auto mask = glows_.find(white);
-  if (mask == glows_.end()) {
-    int side = static_cast<int>(std::ceil(30.0f * size)) + 4;
-    side += side % 2;
-    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    {
-      QPainter p(&image);
-      p.setRenderHint(QPainter::Antialiasing, true);
-      p.setPen(Qt::NoPen);
-      const qreal c = side / 2.0;
-      for (int i = 0; i <= 5; ++i) {
-        const GlowCircle circle = GlowCircleAt(i, size, 1.0f);
-        if (circle.diameter <= 1.0f || circle.alpha <= 0) continue;
-        p.setBrush(QColor::fromRgba((static_cast<uint32_t>(circle.alpha) << 24) | 0x00FFFFFFu));
-        const qreal d = circle.diameter;
-        p.drawEllipse(QRectF(c - d / 2, c - d / 2, d, d));
-      }
+  const QImage& mask = Mask(diameter);
+  uint32_t tinted[256];
+  for (uint32_t alpha = 0; alpha < 256; ++alpha) tinted[alpha] = (alpha << 24) | ByteMul(colour, alpha);
+  const int width = mask.width(), height = mask.height();
+  QImage image;
+  for (QImage& spare : spareGlows_)
+    if (spare.width() == width && spare.height() == height) {
+      std::swap(image, spare);
+      std::swap(spare, spareGlows_.back());
+      spareGlows_.pop_back();
+      break;
     }
-    mask = glows_.emplace(white, std::move(image)).first;
-    if (key == white) return mask->second;
-  }
-  QImage image = mask->second.copy();
-  for (int y = 0; y < image.height(); ++y) {
+  if (image.isNull()) image = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+  for (int y = 0; y < height; ++y) {
+    const uchar* alpha = mask.constScanLine(y);
     auto* pixel = reinterpret_cast<uint32_t*>(image.scanLine(y));
-    for (int x = 0; x < image.width(); ++x) {
-      const uint32_t alpha = pixel[x] >> 24;
-      pixel[x] = (alpha << 24) | ByteMul(colour, alpha);
-    }
+    for (int x = 0; x < width; ++x) pixel[x] = tinted[alpha[x]];
   }
-  return glows_.emplace(key, std::move(image)).first->second;
+  return &glows_.emplace(key, std::move(image)).first->second;
 }
 
-const QImage& ParticleSprites::Ring(const DrawOp& op, int margin) {
+const QImage& ParticleSprites::Ring(const DrawOp& op, const DrawOp* over, int margin) {
   // Outline colour, then the pen in quarters and the size (each below 256).
-  const uint64_t key = static_cast<uint64_t>(op.outline) | static_cast<uint64_t>(op.penWidth * 4) << 32 |
-                       static_cast<uint64_t>(op.w) << 40 | static_cast<uint64_t>(op.h) << 48;
-  if (const auto it = rings_.find(key); it != rings_.end()) return it->second;
+  const auto key = [](const DrawOp& ring) {
+    return static_cast<uint64_t>(ring.outline) | static_cast<uint64_t>(ring.penWidth * 4) << 32 |
+           static_cast<uint64_t>(ring.w) << 40 | static_cast<uint64_t>(ring.h) << 48;
+  };
+  const RingKey both{key(op), over ? key(*over) : 0};
+  if (const auto it = rings_.find(both); it != rings_.end()) return it->second;
   Bound();
   QImage image(static_cast<int>(std::ceil(op.w)) + 2 * margin + 1, static_cast<int>(std::ceil(op.h)) + 2 * margin + 1,
                QImage::Format_ARGB32_Premultiplied);
@@ -309,19 +402,39 @@ const QImage& ParticleSprites::Ring(const DrawOp& op, int margin) {
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing, true);
     DrawEllipse(p, op, QPointF(margin, margin));
+    if (over) DrawEllipse(p, *over, QPointF(margin, margin));
   }
-  return rings_.emplace(key, std::move(image)).first->second;
+  return rings_.emplace(both, std::move(image)).first->second;
 }
 
 void PaintDrawList(QPainter& p, const DrawList& list, ParticleSprites* sprites, size_t first) {
   const std::vector<DrawOp>& ops = list.Ops();
+  if (sprites) sprites->NextPicture();
+  SpriteBlitter blitter(p);
   for (size_t n = first; n < ops.size(); ++n) {
     const DrawOp& op = ops[n];
-    if (sprites && op.glowCircles > 0 && n + static_cast<size_t>(op.glowCircles) <= ops.size()) {
-      DrawGlow(p, op, *sprites);
+    if (sprites && op.glowCircles > 0 && n + static_cast<size_t>(op.glowCircles) <= ops.size() &&
+        DrawGlow(p, op, *sprites, blitter)) {
       n += static_cast<size_t>(op.glowCircles) - 1;
       continue;
     }
+    if (sprites && op.kind == DrawOp::Kind::kEllipse && RingSprite(op)) {
+      // A ring drawn over another of the same size at the same place (a
+      // faint particle's two) is blended with it into one image: blending
+      // the image costs what blending one ring does.
+      const DrawOp* over = n + 1 < ops.size() && ops[n + 1].kind == DrawOp::Kind::kEllipse && RingSprite(ops[n + 1]) &&
+                                   ops[n + 1].x == op.x && ops[n + 1].y == op.y && ops[n + 1].w == op.w &&
+                                   ops[n + 1].h == op.h
+                               ? &ops[n + 1]
+                               : nullptr;
+      // The pen reaches half its width beyond the ellipse, antialiasing one pixel more.
+      const float pen = over ? std::max(op.penWidth, over->penWidth) : op.penWidth;
+      const int margin = static_cast<int>(std::ceil(pen / 2)) + 1;
+      blitter.Draw(QPoint(qRound(op.x) - margin, qRound(op.y) - margin), sprites->Ring(op, over, margin));
+      if (over) ++n;
+      continue;
+    }
+    blitter.ClipOn();
     switch (op.kind) {
       case DrawOp::Kind::kFillRect:
         if (op.w > 0 && op.h > 0) {
@@ -397,11 +510,7 @@ void PaintDrawList(QPainter& p, const DrawList& list, ParticleSprites* sprites, 
         }
         break;
       case DrawOp::Kind::kEllipse:
-        if (sprites && RingSprite(op)) {
-          // The pen reaches half its width beyond the ellipse, antialiasing one pixel more.
-          const int margin = static_cast<int>(std::ceil(op.penWidth / 2)) + 1;
-          p.drawImage(QPoint(qRound(op.x) - margin, qRound(op.y) - margin), sprites->Ring(op, margin));
-        } else if (op.w > 0 && op.h > 0) {
+        if (op.w > 0 && op.h > 0) {
           DrawEllipse(p, op, QPointF(op.x, op.y));
         }
         break;

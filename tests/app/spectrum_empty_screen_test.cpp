@@ -240,6 +240,110 @@ TEST(EmptyScreenSprites, ImagesDrawTheParticlesAsTheirCirclesDo) {
   EXPECT_EQ(sprites.size(), stored);
 }
 
+// One glowing particle's circles as the empty screen draws them, painted
+// circle by circle and from the painter's images, on black: the images are
+// cut to whole pixels (the glow's place and diameter), so they differ from
+// the circles at the rims by a fraction of the outer circles' alpha (on the
+// smallest glow, six pixels across, half a pixel is much of it), and they
+// give as much light (within the circles' own rounding of faded alphas; a
+// glow two pixels too wide, or not faded by its glow, gives far more).
+TEST(EmptyScreenSprites, AGlowFromItsImageLooksAsItsCirclesDo) {
+  struct Case {
+    float size, glow, x, y;
+    int largest;  // channel levels
+  };
+  const Case cases[] = {{0.2f, 1.0f, 40.0f, 40.0f, 32},   {0.5f, 0.7f, 40.3f, 40.6f, 14},
+                        {1.0f, 1.0f, 60.5f, 60.5f, 14},   {1.37f, 0.4f, 61.2f, 59.8f, 14},
+                        {2.9f, 0.15f, 70.75f, 70.25f, 14}, {4.0f, 1.0f, 80.0f, 80.5f, 14}};
+  constexpr Argb kColour = 0xFF50C8F0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "size " << c.size << " glow " << c.glow);
+    DrawList list;
+    for (int i = 0; i <= 5; ++i) {
+      const GlowCircle circle = GlowCircleAt(i, c.size, c.glow);
+      if (circle.diameter <= 1.0f || circle.alpha <= 0) continue;
+      list.Ellipse("particle-glow", c.x - circle.diameter / 2, c.y - circle.diameter / 2, circle.diameter,
+                   circle.diameter, (static_cast<uint32_t>(circle.alpha) << 24) | (kColour & 0x00FFFFFFu), 0, 0.0f);
+    }
+    list.MarkGlow(0, c.size, c.glow);
+    const auto render = [&](ParticleSprites* sprites) {
+      QImage image(170, 170, QImage::Format_ARGB32_Premultiplied);
+      image.fill(Qt::black);
+      QPainter p(&image);
+      p.setRenderHint(QPainter::Antialiasing, true);
+      PaintDrawList(p, list, sprites);
+      return image;
+    };
+    ParticleSprites sprites;
+    const QImage circles = render(nullptr);
+    const QImage images = render(&sprites);
+    ASSERT_GT(sprites.size(), 0u);
+    const ImageDifference d = Difference(circles, images);
+    EXPECT_LE(d.largest, c.largest);
+    double light[2] = {0, 0};
+    for (int y = 0; y < circles.height(); ++y)
+      for (int x = 0; x < circles.width(); ++x) {
+        light[0] += qGray(circles.pixel(x, y));
+        light[1] += qGray(images.pixel(x, y));
+      }
+    ASSERT_GT(light[0], 0);
+    EXPECT_NEAR(light[1] / light[0], 1.0, 0.05);
+  }
+}
+
+// A repaint of part of the picture, clipped to a region of many rectangles
+// (whole tiles and odd ones), changes no pixel outside it, and inside it
+// paints the particles as the whole picture does: the images that lie
+// inside the clip are drawn with it turned off.
+TEST(EmptyScreenSprites, ARepaintWithinAClipLeavesTheRestAlone) {
+  CQuorvelDoc doc;
+  ViewModel model(doc);
+  constexpr int kWidth = 400, kHeight = 300;
+  model.clientWidth = kWidth;
+  model.clientHeight = kHeight;
+  DrawList list;
+  ViewDrawing(model, list).OnDraw(kWidth, kHeight);
+  ParticleAnimation& a = model.animation;
+  double now = 0;
+  for (int i = 0; i < 120; ++i) AnimationTick(a, now += 0.033, std::nullopt, kWidth, kHeight);
+  for (size_t i = 0; i < a.particles.size(); i += 3) a.particles[i].glow = 1.0f;
+  list.Clear();
+  ViewDrawing(model, list).OnDraw(kWidth, kHeight);
+  QRegion clip;
+  for (int y = 0; y < kHeight; y += 32)
+    for (int x = (y / 32 % 2) * 48; x < kWidth; x += 96) clip += QRect(x, y, 80, 32);
+  clip += QRect(13, 7, 41, 23);
+  clip += QRect(201, 151, 77, 5);
+  constexpr QRgb kGrey = 0xFF404040;
+  const auto render = [&](const QRegion* region) {
+    QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
+    image.fill(kGrey);
+    QPainter p(&image);
+    if (region) p.setClipRegion(*region);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    ParticleSprites sprites;
+    // Without the black background: what the particles drew shows.
+    PaintDrawList(p, list, &sprites, 1);
+    return image;
+  };
+  const QImage whole = render(nullptr);
+  const QImage part = render(&clip);
+  int outside = 0, inside = 0, lit = 0;
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) {
+      if (!clip.contains(QPoint(x, y))) {
+        outside += part.pixel(x, y) != kGrey;
+        continue;
+      }
+      const QRgb p = part.pixel(x, y), q = whole.pixel(x, y);
+      inside += std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))}) > 1;
+      lit += p != kGrey;
+    }
+  EXPECT_EQ(outside, 0);
+  EXPECT_EQ(inside, 0);
+  EXPECT_GT(lit, 2000);
+}
+
 // Records the regions the viewport is asked to repaint, and the animation's
 // phase each paint shows.
 class PaintRegions : public QObject {
