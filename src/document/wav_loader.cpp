@@ -134,7 +134,7 @@ uint16_t CWavLoader::EffectiveFormatTag() const {
 
 namespace {
 
-std::string FourCCText(const FourCC& id) {
+std::string ChunkIdText(const FourCC& id) {
   std::string text(id.begin(), id.end());
   for (char& c : text) {
     if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
@@ -179,7 +179,7 @@ bool ParseWav(ByteSource& src, std::string_view name, CWavLoader& out, WavLoadRe
     const uint64_t size = ReadLE32(header + 4);
     const uint64_t available = fileLength - pos;
     if (size > available && overrunChunk.empty() && !FourCCIs(id, "data")) {
-      overrunChunk = FourCCText(id);
+      overrunChunk = ChunkIdText(id);
       overrunDeclared = size;
       overrunAvailable = available;
     }

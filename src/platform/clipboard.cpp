@@ -2,14 +2,14 @@
 
 namespace zandrel {
 namespace {
-ClipboardHost* g_host = nullptr;
+ClipboardHost* g_clipboardHost = nullptr;
 }
 
-ClipboardHost* CurrentClipboardHost() { return g_host; }
+ClipboardHost* CurrentClipboardHost() { return g_clipboardHost; }
 
 ClipboardHost* SetClipboardHost(ClipboardHost* host) {
-  ClipboardHost* previous = g_host;
-  g_host = host;
+  ClipboardHost* previous = g_clipboardHost;
+  g_clipboardHost = host;
   return previous;
 }
 

@@ -20,15 +20,15 @@ class StderrMessageHost final : public MessageHost {
 };
 
 StderrMessageHost g_fallback;
-MessageHost* g_host = nullptr;
+MessageHost* g_messageHost = nullptr;
 
 }  // namespace
 
-MessageHost& CurrentMessageHost() { return g_host ? *g_host : g_fallback; }
+MessageHost& CurrentMessageHost() { return g_messageHost ? *g_messageHost : g_fallback; }
 
 MessageHost* SetMessageHost(MessageHost* host) {
-  MessageHost* previous = g_host;
-  g_host = host;
+  MessageHost* previous = g_messageHost;
+  g_messageHost = host;
   return previous;
 }
 

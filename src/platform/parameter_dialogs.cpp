@@ -2,7 +2,7 @@
 
 namespace zandrel {
 namespace {
-ParameterDialogHost* g_host = nullptr;
+ParameterDialogHost* g_parameterDialogHost = nullptr;
 }
 
 ParameterDialogRequest& ParameterDialogRequest::Knob(std::string key, std::string label, std::string format,
@@ -28,16 +28,16 @@ ParameterDialogRequest& ParameterDialogRequest::Section(std::string text) {
   return *this;
 }
 
-ParameterDialogHost* CurrentParameterDialogHost() { return g_host; }
+ParameterDialogHost* CurrentParameterDialogHost() { return g_parameterDialogHost; }
 
 ParameterDialogHost* SetParameterDialogHost(ParameterDialogHost* host) {
-  ParameterDialogHost* previous = g_host;
-  g_host = host;
+  ParameterDialogHost* previous = g_parameterDialogHost;
+  g_parameterDialogHost = host;
   return previous;
 }
 
 std::optional<ParameterValues> AskParameters(const ParameterDialogRequest& request) {
-  return g_host ? g_host->Ask(request) : std::nullopt;
+  return g_parameterDialogHost ? g_parameterDialogHost->Ask(request) : std::nullopt;
 }
 
 }  // namespace zandrel

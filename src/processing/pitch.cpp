@@ -95,7 +95,7 @@ void MonoStretch(const PcmSpan& a, int64_t first, int64_t count, float* out) {
 }
 
 // A stretch of frames: its first frame and its length.
-struct FrameSpan {
+struct AnalysisSpan {
   int64_t start = 0;
   int64_t frames = 0;
 };
@@ -138,7 +138,7 @@ int64_t WindowFrames(const PcmSpan& audio) { return std::min<int64_t>(audio.samp
 
 // The frames the estimate analyses: the window from the chosen start, cut at
 // the end of the audio. Needs CanEstimate.
-FrameSpan AnalysedWindow(const PcmSpan& audio, int64_t startFrame, int64_t endFrame) {
+AnalysisSpan AnalysedWindow(const PcmSpan& audio, int64_t startFrame, int64_t endFrame) {
   const int64_t frames = audio.Frames();
   const int64_t window = WindowFrames(audio);
   const int64_t start = LoudestStart(audio, startFrame, endFrame, window, frames);

@@ -7,7 +7,7 @@ namespace {
 
 // Both points set and apart. A selection may run backwards (Set Loop In
 // after its end leaves one); like playback, the ranges take it in order.
-bool SelectionSet(const SelectionState& s) { return s.loopIn >= 0 && s.loopOut >= 0 && s.loopIn != s.loopOut; }
+bool RangeSelectionSet(const SelectionState& s) { return s.loopIn >= 0 && s.loopOut >= 0 && s.loopIn != s.loopOut; }
 int64_t Low(const SelectionState& s) { return std::min(s.loopIn, s.loopOut); }
 int64_t High(const SelectionState& s) { return std::max(s.loopIn, s.loopOut); }
 
@@ -28,14 +28,14 @@ std::optional<FrameRange> ComputeProcessingRange(const SelectionState& selection
     if (range.end < range.start) return std::nullopt;
     return range;
   }
-  if (!SelectionSet(selection)) return std::nullopt;
+  if (!RangeSelectionSet(selection)) return std::nullopt;
   const FrameRange range{Low(selection), std::min(High(selection), frames)};
   if (range.Empty()) return std::nullopt;
   return range;
 }
 
 std::optional<FrameRange> SelectionRange(const SelectionState& selection, int64_t frames) {
-  if (!SelectionSet(selection)) return std::nullopt;
+  if (!RangeSelectionSet(selection)) return std::nullopt;
   const int64_t start = Low(selection);
   const int64_t end = std::min(High(selection), std::max<int64_t>(frames, 0));
   return FrameRange{start, std::max(start, end)};

@@ -38,7 +38,7 @@ double DurationSeconds(const CWavLoader& audio) {
   return bytesPerSecond > 0 ? static_cast<double>(audio.data.size()) / bytesPerSecond : 0.0;
 }
 
-void Log(CommandContext& c, const std::string& line) {
+void LogLine(CommandContext& c, const std::string& line) {
   if (line.empty()) return;
   if (LogSink* log = c.Log()) log->AppendLog(line);
 }
@@ -49,7 +49,7 @@ void Log(CommandContext& c, const std::string& line) {
 bool Convert(CommandContext& c, const RateConversion& conversion, const ConversionTexts& texts) {
   CQuorvelDoc& doc = *c.Document();
   c.StopPlayback();
-  Log(c, texts.progressLog);
+  LogLine(c, texts.progressLog);
 
   const int channels = doc.audio.format.nChannels;
   std::vector<int16_t> input(doc.audio.data.size() / sizeof(int16_t));
@@ -76,13 +76,13 @@ bool Convert(CommandContext& c, const RateConversion& conversion, const Conversi
   EditTransaction edit = EditTransaction::WithoutUndo(doc);
   doc.NotifyAudioAboutToChange();
   ApplyRateConversion(doc.audio, doc.instrument, view, std::move(converted), conversion);
-  Log(c, texts.resampledLog);
-  Log(c, texts.rateLog);
-  if (regions) Log(c, texts.regionsLog);
-  Log(c, texts.pitchLog);
+  LogLine(c, texts.resampledLog);
+  LogLine(c, texts.rateLog);
+  if (regions) LogLine(c, texts.regionsLog);
+  LogLine(c, texts.pitchLog);
   doc.undoHistory.Clear();
   edit.Commit(DocumentChange::kAudio, SelectionMoved::kYes);
-  if (texts.completeLog) Log(c, texts.completeLog(DurationSeconds(doc.audio)));
+  if (texts.completeLog) LogLine(c, texts.completeLog(DurationSeconds(doc.audio)));
   if (!texts.finalBox.empty()) ShowMessage(texts.finalBox, MessageIcon::Information);
   return true;
 }

@@ -112,7 +112,7 @@ int16_t SampleAt(const uint8_t* bytes, size_t index) {
   return v;
 }
 
-int16_t ToPcm16(float y) {
+int16_t StretchedToPcm16(float y) {
   if (std::isnan(y)) return 0;
   return static_cast<int16_t>(std::clamp(y * 32767.0f, -32768.0f, 32767.0f));
 }
@@ -139,7 +139,7 @@ void InterleaveRange(const std::vector<std::vector<float>>& channels, uint8_t* o
     const auto& ch = channels[static_cast<size_t>(c)];
     const size_t have = std::min(to, ch.size());
     for (size_t i = from; i < to; ++i) {
-      const int16_t v = i < have ? ToPcm16(ch[i]) : int16_t{0};
+      const int16_t v = i < have ? StretchedToPcm16(ch[i]) : int16_t{0};
       std::memcpy(out + (i * static_cast<size_t>(count) + static_cast<size_t>(c)) * sizeof(int16_t), &v, sizeof v);
     }
   }
@@ -233,7 +233,7 @@ StretchResult StretchWav(CWavLoader& wav, double a, double b, double semitones, 
       bytes.resize((written + take) * channels_ * sizeof(int16_t));
       for (size_t c = 0; c < channels_; ++c) {
         for (size_t i = 0; i < take; ++i) {
-          const int16_t v = ToPcm16(channels[c][i]);
+          const int16_t v = StretchedToPcm16(channels[c][i]);
           std::memcpy(bytes.data() + ((written + i) * channels_ + c) * sizeof(int16_t), &v, sizeof v);
         }
       }

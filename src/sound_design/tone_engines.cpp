@@ -8,7 +8,7 @@
 namespace zandrel {
 namespace {
 
-constexpr float kPi = static_cast<float>(M_PI);
+constexpr float kTonePi = static_cast<float>(M_PI);
 
 // Nearest whole number, halves away from zero, kept as a float so that a huge
 // product never meets an integer cast.
@@ -35,25 +35,25 @@ float OscillatorValue(int shape, double phase, double increment, uint32_t& seed)
   }
 }
 
-BasicWaveParams Sanitised(BasicWaveParams p) {
+BasicWaveParams SanitisedTone(BasicWaveParams p) {
   for (float* v : {&p.secondDetune, &p.secondMix, &p.attack, &p.release, &p.cutoff, &p.resonance, &p.noise,
                    &p.unisonDetune, &p.stereoSpread})
     *v = FiniteOr0(*v);
   return p;
 }
 
-StringParams Sanitised(StringParams p) {
+StringParams SanitisedTone(StringParams p) {
   for (float* v : {&p.damping, &p.feedback, &p.pluckPosition, &p.bodyTone, &p.detuneSpread, &p.width})
     *v = FiniteOr0(*v);
   return p;
 }
 
-PianoParams Sanitised(PianoParams p) {
+PianoParams SanitisedTone(PianoParams p) {
   for (float* v : {&p.hammer, &p.stiffness, &p.decay, &p.keyWidth}) *v = FiniteOr0(*v);
   return p;
 }
 
-DrumParams Sanitised(DrumParams p) {
+DrumParams SanitisedTone(DrumParams p) {
   for (float* v : {&p.basePitch, &p.pitchSweep, &p.toneDecay, &p.punch, &p.noiseMix, &p.noiseLength,
                    &p.snareColour, &p.snap, &p.gain})
     *v = FiniteOr0(*v);
@@ -78,7 +78,7 @@ size_t RenderBasicWaveform(uint32_t& seed, float frequency, uint64_t frames, uin
   if (sampleRate == 0 || !FitsToneOutput(frames, channels, out)) return 0;
   const float seconds = static_cast<float>(frames) / static_cast<float>(sampleRate);
   if (!(frequency > 0.0f) || !std::isfinite(frequency) || !(seconds > 0.001f)) return 0;
-  const BasicWaveParams p = Sanitised(raw);
+  const BasicWaveParams p = SanitisedTone(raw);
   const double rate = sampleRate;
 
   const float reference = std::max(1.0f, Nearest(seconds * frequency));
@@ -122,7 +122,7 @@ size_t RenderBasicWaveform(uint32_t& seed, float frequency, uint64_t frames, uin
   }
 
   const float fc = std::min(0.495f * static_cast<float>(sampleRate), 20.0f * std::pow(900.0f, p.cutoff));
-  const float g = std::tan(kPi * fc / static_cast<float>(sampleRate));
+  const float g = std::tan(kTonePi * fc / static_cast<float>(sampleRate));
   const float k = 1.0f / (0.707f + 9.0f * p.resonance);
   SvfState leftFilter, rightFilter;
   const float unisonGain = 1.0f / std::sqrt(static_cast<float>(voiceCount));
@@ -191,7 +191,7 @@ size_t RenderPhysicalStrings(uint32_t& seed, float frequency, uint64_t frames, u
                              std::span<int16_t> out, const WorkProgress& progress) {
   if (sampleRate == 0 || !FitsToneOutput(frames, channels, out)) return 0;
   if (!(frequency > 10.0f) || !std::isfinite(frequency)) return 0;
-  const StringParams p = Sanitised(raw);
+  const StringParams p = SanitisedTone(raw);
   seed = NoteSeed(frequency, 12345);
 
   const int count = VoiceCount(p.strings);
@@ -234,7 +234,7 @@ size_t RenderPhysicalStrings(uint32_t& seed, float frequency, uint64_t frames, u
   }
 
   const float fc = std::min(0.45f * static_cast<float>(sampleRate), 20.0f * std::pow(1000.0f, p.bodyTone));
-  const float g = std::tan(kPi * fc / static_cast<float>(sampleRate));
+  const float g = std::tan(kTonePi * fc / static_cast<float>(sampleRate));
   constexpr float k = 1.4144272f;
   SvfState leftFilter, rightFilter;
   const float norm = 1.0f / std::sqrt(static_cast<float>(count));
@@ -266,7 +266,7 @@ size_t RenderPhysicalPiano(uint32_t& seed, float frequency, uint64_t frames, uin
                            const WorkProgress& progress) {
   if (sampleRate == 0 || !FitsToneOutput(frames, channels, out)) return 0;
   if (!(frequency > 10.0f) || !std::isfinite(frequency)) return 0;
-  const PianoParams p = Sanitised(raw);
+  const PianoParams p = SanitisedTone(raw);
   seed = NoteSeed(frequency, 66778);
 
   const float keyPosition = (12.0f * std::log2(frequency / 440.0f) + 69.0f - 60.0f) / 48.0f;
@@ -304,7 +304,7 @@ size_t RenderPhysicalPiano(uint32_t& seed, float frequency, uint64_t frames, uin
     const int64_t excitation =
         std::min(length, FramesFromFloat((e * 0.6f + 0.2f) * static_cast<float>(periods[i])));
     for (int64_t k = 0; k < excitation; ++k) {
-      string.loop[k] = (1.0f - std::cos(2.0f * kPi * static_cast<float>(k) / static_cast<float>(excitation))) * 0.5f +
+      string.loop[k] = (1.0f - std::cos(2.0f * kTonePi * static_cast<float>(k) / static_cast<float>(excitation))) * 0.5f +
                        NextNoise(seed) * 0.2f * e;
     }
     // The hammer's blow is all one way; without its mean the string swings
@@ -338,7 +338,7 @@ size_t RenderAnalogDrum(uint32_t& seed, uint64_t frames, uint32_t sampleRate, ui
   if (sampleRate == 0 || !FitsToneOutput(frames, channels, out)) return 0;
   const float seconds = static_cast<float>(frames) / static_cast<float>(sampleRate);
   if (!(seconds > 0.001f)) return 0;
-  const DrumParams p = Sanitised(raw);
+  const DrumParams p = SanitisedTone(raw);
   seed = 99999;
   const float rate = static_cast<float>(sampleRate);
 
@@ -346,7 +346,7 @@ size_t RenderAnalogDrum(uint32_t& seed, uint64_t frames, uint32_t sampleRate, ui
   const float noiseDecay = 1.0f - std::pow(50.0f, 1.0f - p.noiseLength) * 0.001f;
   const float sweep = 0.9995f - p.pitchSweep * 0.005f;
   const float fc = std::min(0.45f * rate, 100.0f * std::pow(120.0f, p.snareColour));
-  const float g = std::tan(kPi * fc / rate);
+  const float g = std::tan(kTonePi * fc / rate);
   const float k = 1.0f / (p.snap * 4.0f + 0.5f);
   SvfState filter;
 
@@ -359,7 +359,7 @@ size_t RenderAnalogDrum(uint32_t& seed, uint64_t frames, uint32_t sampleRate, ui
   for (uint64_t i = 0; i < frames; ++i) {
     if (!ticker.Step()) return 0;
     phase = AdvancePhase(phase, static_cast<double>(f) / rate);
-    const float s = std::sin(2.0f * kPi * static_cast<float>(phase));
+    const float s = std::sin(2.0f * kTonePi * static_cast<float>(phase));
     const float tone = punched ? std::max(-1.0f, std::min(1.0f, drive * s)) : s;
     const SvfOutput filtered = SvfStep(filter, NextNoise(seed), g, k);
     const float noisePart = 0.5f * filtered.lp + 0.5f * filtered.bp;
@@ -387,7 +387,7 @@ size_t RenderAnalogDrum(uint32_t& seed, uint64_t frames, uint32_t sampleRate, ui
 namespace {
 
 template <typename Render>
-void RenderIntoVector(uint64_t frames, uint16_t channels, std::vector<int16_t>& out, Render render) {
+void RenderToneIntoVector(uint64_t frames, uint16_t channels, std::vector<int16_t>& out, Render render) {
   out.resize(ToneSamples(frames, channels));
   if (out.empty() || render(std::span<int16_t>(out)) == 0) out.clear();
 }
@@ -398,7 +398,7 @@ void RenderBasicWaveformSeconds(uint32_t& seed, float frequency, float seconds, 
                          const BasicWaveParams& params, std::vector<int16_t>& out) {
   const uint64_t frames = FramesForSeconds(seconds, sampleRate);
   ToneWorkspace workspace;
-  RenderIntoVector(frames, channels, out, [&](std::span<int16_t> span) {
+  RenderToneIntoVector(frames, channels, out, [&](std::span<int16_t> span) {
     return RenderBasicWaveform(seed, frequency, frames, sampleRate, channels, params, workspace, span);
   });
 }
@@ -407,7 +407,7 @@ void RenderPhysicalStringsSeconds(uint32_t& seed, float frequency, float seconds
                            const StringParams& params, std::vector<int16_t>& out) {
   const uint64_t frames = FramesForSeconds(seconds, sampleRate);
   ToneWorkspace workspace;
-  RenderIntoVector(frames, channels, out, [&](std::span<int16_t> span) {
+  RenderToneIntoVector(frames, channels, out, [&](std::span<int16_t> span) {
     return RenderPhysicalStrings(seed, frequency, frames, sampleRate, channels, params, workspace, span);
   });
 }
@@ -416,7 +416,7 @@ void RenderPhysicalPianoSeconds(uint32_t& seed, float frequency, float seconds, 
                          const PianoParams& params, std::vector<int16_t>& out) {
   const uint64_t frames = FramesForSeconds(seconds, sampleRate);
   ToneWorkspace workspace;
-  RenderIntoVector(frames, channels, out, [&](std::span<int16_t> span) {
+  RenderToneIntoVector(frames, channels, out, [&](std::span<int16_t> span) {
     return RenderPhysicalPiano(seed, frequency, frames, sampleRate, channels, params, workspace, span);
   });
 }
@@ -424,7 +424,7 @@ void RenderPhysicalPianoSeconds(uint32_t& seed, float frequency, float seconds, 
 void RenderAnalogDrumSeconds(uint32_t& seed, float seconds, uint32_t sampleRate, uint16_t channels, const DrumParams& params,
                       std::vector<int16_t>& out) {
   const uint64_t frames = FramesForSeconds(seconds, sampleRate);
-  RenderIntoVector(frames, channels, out, [&](std::span<int16_t> span) {
+  RenderToneIntoVector(frames, channels, out, [&](std::span<int16_t> span) {
     return RenderAnalogDrum(seed, frames, sampleRate, channels, params, span);
   });
 }

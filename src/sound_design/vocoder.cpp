@@ -10,8 +10,8 @@
 namespace zandrel {
 namespace {
 
-constexpr int kFftSize = 2048;
-constexpr int kHop = 512;
+constexpr int kVocoderFftSize = 2048;
+constexpr int kVocoderHop = 512;
 
 int32_t TruncateKnob(float value) {
   if (std::isnan(value)) return 0;
@@ -76,56 +76,56 @@ std::vector<int16_t> VocoderProcess(std::span<const int16_t> carrier, std::span<
     return {};
   const WorkProgress framing = SubProgress(progress, 0.04, 1.0);
 
-  std::vector<float> w(kFftSize);
-  for (int i = 0; i < kFftSize; ++i)
+  std::vector<float> w(kVocoderFftSize);
+  for (int i = 0; i < kVocoderFftSize; ++i)
     w[i] = (1.0f - std::cos(static_cast<float>(i) * 6.2831855f / 2047.0f)) * 0.5f;
 
   const float smooth = std::isnan(params.envelopeSmooth) ? 0.0f : std::clamp(params.envelopeSmooth, 0.0f, 0.999f);
   const float phaseMix = params.phaseMix;
   const int64_t shift = params.binShift;
 
-  const FftPlan plan(kFftSize);
+  const FftPlan plan(kVocoderFftSize);
   // Split arrays laid out as the plan wants them: imaginary right after real.
-  std::vector<float> specC(2 * kFftSize);
-  std::vector<float> specM(2 * kFftSize);
-  std::vector<float> specOut(2 * kFftSize);
+  std::vector<float> specC(2 * kVocoderFftSize);
+  std::vector<float> specM(2 * kVocoderFftSize);
+  std::vector<float> specOut(2 * kVocoderFftSize);
   float* reC = specC.data();
-  float* imC = specC.data() + kFftSize;
+  float* imC = specC.data() + kVocoderFftSize;
   float* reM = specM.data();
-  float* imM = specM.data() + kFftSize;
+  float* imM = specM.data() + kVocoderFftSize;
   float* reOut = specOut.data();
-  float* imOut = specOut.data() + kFftSize;
-  std::vector<float> envelope(kFftSize);
-  std::vector<float> magC(kFftSize);
-  std::vector<float> phaseC(kFftSize);
-  std::vector<float> phaseM(kFftSize);
+  float* imOut = specOut.data() + kVocoderFftSize;
+  std::vector<float> envelope(kVocoderFftSize);
+  std::vector<float> magC(kVocoderFftSize);
+  std::vector<float> phaseC(kVocoderFftSize);
+  std::vector<float> phaseM(kVocoderFftSize);
   constexpr float kToUnit = 1.0f / 32768.0f;
   // Three transforms and four trigonometric calls per bin for each frame: a
   // report every 16 frames.
-  const int64_t hops = (frames + kHop - 1) / kHop;
+  const int64_t hops = (frames + kVocoderHop - 1) / kVocoderHop;
   ProgressTicker ticker(framing, static_cast<uint64_t>(2 * hops * ch), 16);
 
   for (int64_t c = 0; c < ch; ++c) {
     // The envelope restarts from silence for every channel.
     std::fill(envelope.begin(), envelope.end(), 0.0f);
     std::fill(acc.begin(), acc.end(), 0.0f);
-    for (int64_t start = 0; start < frames; start += kHop) {
+    for (int64_t start = 0; start < frames; start += kVocoderHop) {
       if (!ticker.Step()) return {};
       // Frames past the end are padded with silence, not wrapped.
-      const int valid = static_cast<int>(std::min<int64_t>(kFftSize, frames - start));
+      const int valid = static_cast<int>(std::min<int64_t>(kVocoderFftSize, frames - start));
       for (int l = 0; l < valid; ++l) {
         const size_t at = static_cast<size_t>((start + l) * ch + c);
         reC[l] = static_cast<float>(carrier[at]) * kToUnit * w[l];
         reM[l] = static_cast<float>(modulator[at]) * kToUnit * w[l];
       }
-      std::fill(reC + valid, reC + kFftSize, 0.0f);
-      std::fill(reM + valid, reM + kFftSize, 0.0f);
-      std::fill_n(imC, kFftSize, 0.0f);
-      std::fill_n(imM, kFftSize, 0.0f);
+      std::fill(reC + valid, reC + kVocoderFftSize, 0.0f);
+      std::fill(reM + valid, reM + kVocoderFftSize, 0.0f);
+      std::fill_n(imC, kVocoderFftSize, 0.0f);
+      std::fill_n(imM, kVocoderFftSize, 0.0f);
       plan.Complex(reC, imC, false);
       plan.Complex(reM, imM, false);
 
-      for (int b = 0; b < kFftSize; ++b) {
+      for (int b = 0; b < kVocoderFftSize; ++b) {
         envelope[b] =
             (std::sqrt(reM[b] * reM[b] + imM[b] * imM[b]) + 0.000000000001f) * (1.0f - smooth) + smooth * envelope[b];
         magC[b] = std::sqrt(reC[b] * reC[b] + imC[b] * imC[b]) + 0.000000000001f;
@@ -133,8 +133,8 @@ std::vector<int16_t> VocoderProcess(std::span<const int16_t> carrier, std::span<
         phaseM[b] = std::atan2(imM[b], reM[b]);
       }
       // Every bin alike; the upper half is not mirrored from the lower.
-      for (int m = 0; m < kFftSize; ++m) {
-        const auto j = static_cast<size_t>(std::clamp<int64_t>(m + shift, 0, kFftSize - 1));
+      for (int m = 0; m < kVocoderFftSize; ++m) {
+        const auto j = static_cast<size_t>(std::clamp<int64_t>(m + shift, 0, kVocoderFftSize - 1));
         const float amplitude = (1.0f - weight) * magC[m] + weight * envelope[j];
         const float phase = phaseM[j] * phaseMix + (1.0f - phaseMix) * phaseC[m];
         reOut[m] = std::cos(phase) * amplitude;
@@ -144,7 +144,7 @@ std::vector<int16_t> VocoderProcess(std::span<const int16_t> carrier, std::span<
       for (int l = 0; l < valid; ++l) acc[start + l] += reOut[l] * w[l] * 0.6666667f;
     }
     for (int64_t i = 0; i < frames; ++i) {
-      if (i % kHop == 0 && !ticker.Step()) return {};
+      if (i % kVocoderHop == 0 && !ticker.Step()) return {};
       const double v = std::round(static_cast<double>(acc[i]) * 32768.0);
       out[i * ch + c] = static_cast<int16_t>(std::clamp(v, -32768.0, 32767.0));
     }

@@ -13,7 +13,7 @@
 namespace zandrel {
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+bool IsPatternSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
 // A double clamped into an integer field's range, then truncated toward zero.
 template <typename Int>
@@ -34,9 +34,9 @@ double ReadJsonNumberField(std::string_view object, std::string_view quotedKey) 
   const size_t colon = object.find(':', key);
   if (colon == std::string_view::npos) return 0.0;
   size_t p = colon + 1;
-  while (p < object.size() && (IsSpace(object[p]) || object[p] == '"')) ++p;
+  while (p < object.size() && (IsPatternSpace(object[p]) || object[p] == '"')) ++p;
   size_t end = p;
-  while (end < object.size() && object[end] != ',' && object[end] != '}' && !IsSpace(object[end])) ++end;
+  while (end < object.size() && object[end] != ',' && object[end] != '}' && !IsPatternSpace(object[end])) ++end;
   std::string_view token = object.substr(p, end - p);
   if (!token.empty() && token.front() == '+') token.remove_prefix(1);
   double value = 0.0;

@@ -21,7 +21,7 @@ namespace {
 
 constexpr int kSlotRole = Qt::UserRole;
 
-QString ToQString(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString TransferText(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // The phase of the last logged upload progress line, for the whole run.
 UploadProgressPhase& RunProgressPhase() {
@@ -119,7 +119,7 @@ QStringList CTransferDlg::LogLines() const {
 }
 
 void CTransferDlg::AddLogLine(std::string_view text) {
-  logList_->addItem(ToQString(text));
+  logList_->addItem(TransferText(text));
   logList_->setCurrentRow(logList_->count() - 1);
   logList_->repaint();
 }
@@ -161,7 +161,7 @@ void CTransferDlg::ShowSlotList(const SlotList& list, const char* foundFormat, c
                                 const char* warningBox) {
   slotList_->clear();
   for (const SlotListLine& line : list.lines) {
-    auto* item = new QListWidgetItem(ToQString(line.text), slotList_);
+    auto* item = new QListWidgetItem(TransferText(line.text), slotList_);
     item->setData(kSlotRole, line.slot);
   }
   AddLogLine(Format(foundFormat, list.count));
@@ -238,7 +238,7 @@ CUploadDlg::CUploadDlg(fs::path path, QWidget* parent)
     : CTransferDlg(200, QStringLiteral("Empty Slots"), QStringLiteral("Upload"), QStringLiteral("Cancel"), parent),
       path_(std::move(path)),
       currentPath_(path_) {
-  const QString fileName = ToQString(path_.filename().string());
+  const QString fileName = TransferText(path_.filename().string());
   setWindowTitle(QStringLiteral("Upload: ") + fileName);
 
   showFirstEmpty_ = new QCheckBox(QStringLiteral("Show First Empty in a Group"), this);
@@ -253,7 +253,7 @@ CUploadDlg::CUploadDlg(fs::path path, QWidget* parent)
   // The file name without its folder and without the part from its last '.'.
   const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
   const std::string name = SanitizeSoundName(NarrowDeviceText(dot < 0 ? fileName : fileName.left(dot)));
-  name_ = ToQString(name);
+  name_ = TransferText(name);
   nameEdit_->setText(name_);
   ShowOnDisplay(name);
 

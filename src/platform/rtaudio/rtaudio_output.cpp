@@ -12,9 +12,9 @@ namespace {
 
 // Frames per callback: about 23 ms at 44.1 kHz (a JACK server uses its own
 // period instead).
-constexpr unsigned int kBufferFrames = 1024;
+constexpr unsigned int kOutputBufferFrames = 1024;
 
-RtAudio::Api ApiOf(AudioBackend backend) {
+RtAudio::Api OutputApiOf(AudioBackend backend) {
   switch (backend) {
     case AudioBackend::kJack: return RtAudio::UNIX_JACK;
     case AudioBackend::kPulse: return RtAudio::LINUX_PULSE;
@@ -28,7 +28,7 @@ RtAudio::Api ApiOf(AudioBackend backend) {
 // reach this callback instead of being thrown on the driver's thread; the
 // stream carries on or falls silent, DeviceLost notices the silence, and the
 // next open reports any problem.
-void IgnoreStreamError(RtAudioError::Type, const std::string&) {}
+void IgnoreOutputStreamError(RtAudioError::Type, const std::string&) {}
 
 }  // namespace
 
@@ -37,7 +37,7 @@ std::vector<AudioBackend> CompiledAudioBackends() {
   RtAudio::getCompiledApi(apis);
   std::vector<AudioBackend> out;
   for (AudioBackend b : {AudioBackend::kJack, AudioBackend::kPulse, AudioBackend::kAlsa})
-    if (std::find(apis.begin(), apis.end(), ApiOf(b)) != apis.end()) out.push_back(b);
+    if (std::find(apis.begin(), apis.end(), OutputApiOf(b)) != apis.end()) out.push_back(b);
   return out;
 }
 
@@ -60,7 +60,7 @@ bool RtAudioOutput::OpenDevice(uint32_t wantedRate, DeviceConfig& got, std::stri
   const std::vector<AudioBackend> backends =
       backend_ == AudioBackend::kAny ? CompiledAudioBackends() : std::vector<AudioBackend>{backend_};
   for (AudioBackend b : backends)
-    if (TryOpen(ApiOf(b), wantedRate, got)) return true;
+    if (TryOpen(OutputApiOf(b), wantedRate, got)) return true;
   error = lastError_.empty() ? "no audio output device" : lastError_;
   return false;
 }
@@ -115,11 +115,11 @@ bool RtAudioOutput::TryOpen(int apiValue, uint32_t wantedRate, DeviceConfig& got
       // ALSA's default device is the "default" PCM (usually the sound server).
       if (api == RtAudio::LINUX_ALSA && device == preferred) options.flags |= RTAUDIO_ALSA_USE_DEFAULT;
       options.streamName = clientName_;
-      unsigned int bufferFrames = kBufferFrames;
+      unsigned int bufferFrames = kOutputBufferFrames;
       channels_ = static_cast<int>(params.nChannels);
       try {
         audio->openStream(&params, nullptr, RTAUDIO_FLOAT32, rate, &bufferFrames, &RtAudioOutput::Callback, this,
-                          &options, &IgnoreStreamError);
+                          &options, &IgnoreOutputStreamError);
         quiet_ = QuietLimit(bufferFrames, rate);
         pulse_.Restart();
         audio->startStream();

@@ -32,7 +32,7 @@ namespace zandrel {
 
 namespace {
 
-constexpr const char* kSection = "Multisample";
+constexpr const char* kMultisampleSection = "Multisample";
 constexpr ColorRef kRangeAccent = MakeColorRef(70, 130, 180);
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
@@ -308,12 +308,12 @@ void CMultisampleDLG::RestoreSelections() {
   SettingsStore& s = CurrentSettings();
   const QSignalBlocker blockMidi(midiList_);
   const QSignalBlocker blockAudio(audioList_);
-  const std::string midiId = s.GetString(kSection, "MidiOutUniqueId", "");
+  const std::string midiId = s.GetString(kMultisampleSection, "MidiOutUniqueId", "");
   int row = -1;
   if (!midiId.empty()) {
     for (int i = 0; i < midiList_->count() && row < 0; ++i)
       if (MidiIdentity(S(midiList_->item(i)->text())) == midiId) row = i;
-    if (row < 0) row = FindPrefix(midiList_, Q(s.GetString(kSection, "MidiOutDevice", "")));
+    if (row < 0) row = FindPrefix(midiList_, Q(s.GetString(kMultisampleSection, "MidiOutDevice", "")));
   } else if (midiList_->count() > 0) {
     row = 0;
   }
@@ -321,11 +321,11 @@ void CMultisampleDLG::RestoreSelections() {
   // Without a match output 0 stays in use, though nothing shows selected.
   midiIndex_ = row >= 0 ? midiList_->item(row)->data(Qt::UserRole).toInt() : 0;
 
-  const std::string audioId = s.GetString(kSection, "AudioInUniqueId", "");
+  const std::string audioId = s.GetString(kMultisampleSection, "AudioInUniqueId", "");
   row = -1;
   for (int i = 0; i < audioList_->count() && !audioId.empty() && row < 0; ++i)
     if (S(audioList_->item(i)->data(Qt::UserRole).toString()) == audioId) row = i;
-  if (row < 0) row = FindPrefix(audioList_, Q(s.GetString(kSection, "AudioInDevice", "")));
+  if (row < 0) row = FindPrefix(audioList_, Q(s.GetString(kMultisampleSection, "AudioInDevice", "")));
   if (row < 0 && audioList_->count() > 0) row = 0;
   audioList_->setCurrentRow(row);
   if (row >= 0) {
@@ -340,37 +340,37 @@ void CMultisampleDLG::OnAudioInSelChange() {
   CloseInputMonitor();  // the timer reopens it on the new input
   audioName_ = S(item->text());
   audioIdentity_ = S(item->data(Qt::UserRole).toString());
-  CurrentSettings().SetString(kSection, "AudioInDevice", audioName_);
-  CurrentSettings().SetString(kSection, "AudioInUniqueId", audioIdentity_);
+  CurrentSettings().SetString(kMultisampleSection, "AudioInDevice", audioName_);
+  CurrentSettings().SetString(kMultisampleSection, "AudioInUniqueId", audioIdentity_);
 }
 
 void CMultisampleDLG::OnMidiOutSelChange() {
   QListWidgetItem* item = midiList_->currentItem();
   if (!item) return;
   midiIndex_ = item->data(Qt::UserRole).toInt();
-  CurrentSettings().SetString(kSection, "MidiOutDevice", S(item->text()));
-  CurrentSettings().SetString(kSection, "MidiOutUniqueId", MidiIdentity(S(item->text())));
+  CurrentSettings().SetString(kMultisampleSection, "MidiOutDevice", S(item->text()));
+  CurrentSettings().SetString(kMultisampleSection, "MidiOutUniqueId", MidiIdentity(S(item->text())));
 }
 
 // ------------------------------------------------------------ settings --
 
 void CMultisampleDLG::LoadSettings() {
   SettingsStore& s = CurrentSettings();
-  from_->setText(Q(s.GetString(kSection, "StartNote", "A3")));
-  to_->setText(Q(s.GetString(kSection, "EndNote", "F#5")));
-  int interval = s.GetInt(kSection, "SampleInterval", 3);
+  from_->setText(Q(s.GetString(kMultisampleSection, "StartNote", "A3")));
+  to_->setText(Q(s.GetString(kMultisampleSection, "EndNote", "F#5")));
+  int interval = s.GetInt(kMultisampleSection, "SampleInterval", 3);
   if (interval < 1) interval = 5;
-  int velocity = s.GetInt(kSection, "KeyVelocity", 100);
+  int velocity = s.GetInt(kMultisampleSection, "KeyVelocity", 100);
   if (velocity < 1 || velocity > 127) velocity = 100;
   interval_->setText(QString::number(interval));
   velocity_->setText(QString::number(velocity));
-  normalize_->setChecked(s.GetInt(kSection, "NormalizeLevel", 0) != 0);
-  autoTrim_->setChecked(s.GetInt(kSection, "AutoTrimEnd", 0) != 0);
+  normalize_->setChecked(s.GetInt(kMultisampleSection, "NormalizeLevel", 0) != 0);
+  autoTrim_->setChecked(s.GetInt(kMultisampleSection, "AutoTrimEnd", 0) != 0);
   // Read like the fields they fill: builds that wrote them through the
   // user's locale left "3,50" behind.
-  double hold = ReadTypedNumber(s.GetString(kSection, "HoldTime", "2.0")).value_or(0.0);
+  double hold = ReadTypedNumber(s.GetString(kMultisampleSection, "HoldTime", "2.0")).value_or(0.0);
   if (hold <= 0) hold = 2.0;
-  double wait = ReadTypedNumber(s.GetString(kSection, "WaitTime", "0.5")).value_or(-1.0);
+  double wait = ReadTypedNumber(s.GetString(kMultisampleSection, "WaitTime", "0.5")).value_or(-1.0);
   if (wait < 0) wait = 0.5;
   hold_->setText(QString::number(hold));
   wait_->setText(QString::number(wait));
@@ -379,16 +379,16 @@ void CMultisampleDLG::LoadSettings() {
 
 void CMultisampleDLG::SaveSettings(const Values* read) {
   SettingsStore& s = CurrentSettings();
-  s.SetString(kSection, "StartNote", S(from_->text()));
-  s.SetString(kSection, "EndNote", S(to_->text()));
+  s.SetString(kMultisampleSection, "StartNote", S(from_->text()));
+  s.SetString(kMultisampleSection, "EndNote", S(to_->text()));
   if (!read) return;  // a field was not a number: the numbers stay as stored
   const Values& v = *read;
-  s.SetInt(kSection, "SampleInterval", v.interval);
-  s.SetInt(kSection, "KeyVelocity", v.velocity);
-  s.SetInt(kSection, "NormalizeLevel", normalize_->isChecked() ? 1 : 0);
-  s.SetInt(kSection, "AutoTrimEnd", autoTrim_->isChecked() ? 1 : 0);
-  s.SetString(kSection, "HoldTime", Format("%.2f", v.hold));
-  s.SetString(kSection, "WaitTime", Format("%.2f", v.wait));
+  s.SetInt(kMultisampleSection, "SampleInterval", v.interval);
+  s.SetInt(kMultisampleSection, "KeyVelocity", v.velocity);
+  s.SetInt(kMultisampleSection, "NormalizeLevel", normalize_->isChecked() ? 1 : 0);
+  s.SetInt(kMultisampleSection, "AutoTrimEnd", autoTrim_->isChecked() ? 1 : 0);
+  s.SetString(kMultisampleSection, "HoldTime", Format("%.2f", v.hold));
+  s.SetString(kMultisampleSection, "WaitTime", Format("%.2f", v.wait));
 }
 
 bool CMultisampleDLG::ReadValues(Values& v) {

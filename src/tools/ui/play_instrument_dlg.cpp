@@ -22,7 +22,7 @@
 namespace zandrel {
 namespace {
 
-QColor Rgb(uint32_t c) { return QColor((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF); }
+QColor RgbColour(uint32_t c) { return QColor((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF); }
 
 }  // namespace
 
@@ -47,7 +47,7 @@ QImage CSimpleWaveformCtrl::Render() const {
   p.drawLine(0, mid, w, mid);
   if (columns_.empty()) return image;
   const double scale = h * 0.5 * 0.9;
-  p.setPen(Rgb(waveformColour));
+  p.setPen(RgbColour(waveformColour));
   for (int i = 0; i < w && i < static_cast<int>(columns_.size()); ++i) {
     const WaveColumn& c = columns_[static_cast<size_t>(i)];
     p.drawLine(i, mid - static_cast<int>(c.max / 32768.0 * scale), i, mid - static_cast<int>(c.min / 32768.0 * scale));

@@ -25,9 +25,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kSection = "RenderAkai";
+constexpr const char* kPatternSection = "RenderAkai";
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString QText(const std::string& s) { return QString::fromStdString(s); }
 
 // The decimal value |text| starts with, typed with a point or a comma; 0
 // when it starts with none.
@@ -148,12 +148,12 @@ CRenderAkaiDlg::CRenderAkaiDlg(const CWavLoader* audio, const InstrumentData* in
 
   // The remembered inputs.
   SettingsStore& settings = CurrentSettings();
-  inputPath = settings.GetString(kSection, "InputFile", "");
-  outputPath = settings.GetString(kSection, "OutputFile", "");
-  tempo = DecimalValue(settings.GetString(kSection, "BPM", "90.0"));
+  inputPath = settings.GetString(kPatternSection, "InputFile", "");
+  outputPath = settings.GetString(kPatternSection, "OutputFile", "");
+  tempo = DecimalValue(settings.GetString(kPatternSection, "BPM", "90.0"));
   if (tempo <= 0) tempo = 90.0;
-  customMappingText = settings.GetString(kSection, "CustomMapping", "");
-  overwriteWithoutAsking = settings.GetInt(kSection, "OverwriteWithoutAsking", 0) != 0;
+  customMappingText = settings.GetString(kPatternSection, "CustomMapping", "");
+  overwriteWithoutAsking = settings.GetInt(kPatternSection, "OverwriteWithoutAsking", 0) != 0;
   if (instrument_ && !instrument_->regions.empty()) {
     const int root = instrument_->regions.front().rootNote;
     if (root >= 0 && root <= 127) kitStartText = NoteNameOrDashes(root);
@@ -184,12 +184,12 @@ void CRenderAkaiDlg::ReadControls() {
 
 void CRenderAkaiDlg::UpdateControls() {
   updating_ = true;
-  input_->setText(Q(inputPath.string()));
-  kitNote_->setText(Q(kitStartText));
+  input_->setText(QText(inputPath.string()));
+  kitNote_->setText(QText(kitStartText));
   bars_->setText(QString::number(bars));
-  tempo_->setText(Q(Format("%g", tempo)));
-  output_->setText(Q(outputPath.string()));
-  mapping_->setText(Q(customMappingText));
+  tempo_->setText(QText(Format("%g", tempo)));
+  output_->setText(QText(outputPath.string()));
+  mapping_->setText(QText(customMappingText));
   overwrite_->setChecked(overwriteWithoutAsking);
   updating_ = false;
 }
@@ -264,7 +264,7 @@ void CRenderAkaiDlg::OnAutoMap() {
     ShowMessage(result.warning, MessageIcon::Warning);
     return;
   }
-  mapping_->setText(Q(result.text));  // reparses and refreshes the grid
+  mapping_->setText(QText(result.text));  // reparses and refreshes the grid
 }
 
 void CRenderAkaiDlg::OnBrowseOutput() {
@@ -340,11 +340,11 @@ bool CRenderAkaiDlg::RenderPatternLoop() {
     return false;
   }
   SettingsStore& settings = CurrentSettings();
-  settings.SetString(kSection, "InputFile", inputPath.string());
-  settings.SetString(kSection, "OutputFile", outputPath.string());
-  settings.SetString(kSection, "BPM", Format("%.1f", tempo));
-  settings.SetString(kSection, "CustomMapping", customMappingText);
-  settings.SetInt(kSection, "OverwriteWithoutAsking", overwriteWithoutAsking ? 1 : 0);
+  settings.SetString(kPatternSection, "InputFile", inputPath.string());
+  settings.SetString(kPatternSection, "OutputFile", outputPath.string());
+  settings.SetString(kPatternSection, "BPM", Format("%.1f", tempo));
+  settings.SetString(kPatternSection, "CustomMapping", customMappingText);
+  settings.SetInt(kPatternSection, "OverwriteWithoutAsking", overwriteWithoutAsking ? 1 : 0);
   QTimer::singleShot(kAutoPlayDelayMs, this, [this] { PlayOutput(); });
   return true;
 }

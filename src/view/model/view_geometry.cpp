@@ -8,7 +8,7 @@
 namespace zandrel {
 namespace {
 
-Argb WithAlpha(Argb colour, uint8_t alpha) { return (colour & 0x00FFFFFFu) | (static_cast<Argb>(alpha) << 24); }
+Argb WithAlphaByte(Argb colour, uint8_t alpha) { return (colour & 0x00FFFFFFu) | (static_cast<Argb>(alpha) << 24); }
 
 // Applies |f| to each of R, G and B.
 template <typename F>
@@ -25,14 +25,14 @@ Argb RegionColor(int region) {
 }
 
 Argb RegionBarColor(int region) {
-  return WithAlpha(MapChannels(RegionColor(region), [](Argb c) { return c >> 1; }), 0x80);
+  return WithAlphaByte(MapChannels(RegionColor(region), [](Argb c) { return c >> 1; }), 0x80);
 }
 
 Argb RegionTintColor(int region) {
-  return WithAlpha(MapChannels(RegionColor(region), [](Argb c) { return static_cast<Argb>(0.2 * c + 88); }), 0x33);
+  return WithAlphaByte(MapChannels(RegionColor(region), [](Argb c) { return static_cast<Argb>(0.2 * c + 88); }), 0x33);
 }
 
-Argb RegionStripColor(int region) { return WithAlpha(RegionColor(region), 0x66); }
+Argb RegionStripColor(int region) { return WithAlphaByte(RegionColor(region), 0x66); }
 
 ViewLayout ComputeViewLayout(int width, int height, bool editKeyBoundaries) {
   ViewLayout l;
