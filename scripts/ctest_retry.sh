@@ -34,7 +34,11 @@ for name in "${names[@]}"; do
       failed+=("$name")
       break
     fi
-    echo "ctest_retry: $name failed attempt $attempt of $tries; trying again"
+    # What failed, so that a test that passes on a later try still shows why
+    # it did not the first time.
+    echo "ctest_retry: $name failed attempt $attempt of $tries; the end of its output:"
+    grep -v '^ *Start \|^Test project\|^ *$' "$out" | tail -n 25 | sed 's/^/  | /'
+    echo "ctest_retry: trying $name again"
     attempt=$((attempt + 1))
   done
 done

@@ -139,7 +139,10 @@ TEST(RtAudioInputJack, TheLoopSamplerRecordsATakeFromTheInput) {
   ASSERT_NE(stream, nullptr) << error.code << " " << error.detail;
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   ASSERT_EQ(engine.Record(), LoopSamplerEngine::RecordResult::kStarted);
-  for (int i = 0; i < 20; ++i) {  // 0.8 s of 40 ms timer ticks
+  // 40 ms timer ticks until three takes are in: 0.75 s of audio, which on a
+  // loaded machine the server's clock may take far longer than 0.8 s of the
+  // wall's to deliver (its cycles wait for late clients).
+  for (int i = 0; i < 500 && engine.Takes().size() < 3; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
     engine.TimerTick();
   }
