@@ -234,9 +234,13 @@ ordered_json RegionJson(const Region& r) {
   return o;
 }
 
+// A sole region's loop travels as the global loop, which a reader turns
+// back into a region only when both points are there: half a loop (which a
+// file can hold) is written as none, so the text reads back as written.
 void AddSingleRegionLoop(ordered_json& o, const Region& r) {
-  if (r.loopStart != kNoLoop) o["sound.loopstart"] = r.loopStart;
-  if (r.loopEnd != kNoLoop) o["sound.loopend"] = r.loopEnd;
+  if (r.loopStart == kNoLoop || r.loopEnd == kNoLoop) return;
+  o["sound.loopstart"] = r.loopStart;
+  o["sound.loopend"] = r.loopEnd;
 }
 
 // The regions with a non-zero end, or a null value when there is none.
