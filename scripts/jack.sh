@@ -29,6 +29,17 @@ if [ $# -eq 0 ]; then
   exit 2
 fi
 
+# The JACK servers of one machine are not independent (they share a registry
+# of shared memory, for one): when two test runs on a machine start and stop
+# servers at the same time, the clients of one now and then cannot reach
+# their own server ("the JACK server is not running", "no input device"), a
+# failure of neither run's code. Runs sharing a machine take turns here. A run that waits longer than 20 minutes for the
+# other goes on, saying so.
+exec 9>/tmp/zandrel-jack.lock
+if ! flock -w 1200 9; then
+  echo "jack.sh: another run has used JACK for 20 minutes; going on beside it" >&2
+fi
+
 server_pid=""
 log=$(mktemp "${TMPDIR:-/tmp}/zandrel-jackd.XXXXXX")
 
@@ -52,7 +63,7 @@ trap 'exit 130' INT TERM
 if ! command -v jackd >/dev/null 2>&1; then
   echo "jack.sh: jackd is not installed; running without a JACK server" >&2
 else
-  jackd --no-realtime --sync --timeout 10000 --name "$name" -d dummy -r "$rate" -p "$period" >"$log" 2>&1 &
+  jackd --no-realtime --sync --timeout 10000 --name "$name" -d dummy -r "$rate" -p "$period" >"$log" 2>&1 9>&- &
   server_pid=$!
   if JACK_DEFAULT_SERVER="$name" timeout 20 jack_wait --wait --timeout 15 >/dev/null 2>&1; then
     export JACK_DEFAULT_SERVER="$name"
@@ -62,4 +73,6 @@ else
   fi
 fi
 
-"$@"
+# The lock stays with this script alone: a server or client left running
+# after it ends must not keep the next run waiting.
+"$@" 9>&-
