@@ -33,8 +33,8 @@ fi
 # of shared memory, for one): when two test runs on a machine start and stop
 # servers at the same time, the clients of one now and then cannot reach
 # their own server ("the JACK server is not running", "no input device"), a
-# failure of neither run's code. Runs sharing a machine take turns here. A run that waits longer than 20 minutes for the
-# other goes on, saying so.
+# failure of neither run's code. Runs sharing a machine take turns here; a
+# run that waits longer than 20 minutes for the other goes on, saying so.
 exec 9>/tmp/zandrel-jack.lock
 if ! flock -w 1200 9; then
   echo "jack.sh: another run has used JACK for 20 minutes; going on beside it" >&2
