@@ -184,26 +184,41 @@ ImageDifference Difference(const QImage& a, const QImage& b) {
   return d;
 }
 
+// The empty screen of a view |width| x |height|: Draw() lays out its
+// picture (the first one starts the animation), Run() moves the swarm on a
+// number of frames.
+struct EmptyScreen {
+  EmptyScreen(int w, int h) : width(w), height(h), model(doc) {
+    model.clientWidth = width;
+    model.clientHeight = height;
+  }
+  void Draw() {
+    list.Clear();
+    ViewDrawing(model, list).OnDraw(width, height);
+  }
+  void Run(int frames, std::optional<PointerPosition> pointer) {
+    for (int i = 0; i < frames; ++i) AnimationTick(model.animation, now += 0.033, pointer, width, height);
+  }
+
+  int width, height;
+  CQuorvelDoc doc;
+  ViewModel model;
+  DrawList list;
+  double now = 0;
+};
+
 // A swarm some seconds in, half of it lit by bounces, drawn with each
 // particle's circles and rings (the picture as described) and from the
 // painter's pre-rendered images: the two look the same.
 TEST(EmptyScreenSprites, ImagesDrawTheParticlesAsTheirCirclesDo) {
-  CQuorvelDoc doc;
-  ViewModel model(doc);
   constexpr int kWidth = 640, kHeight = 420;
-  model.clientWidth = kWidth;
-  model.clientHeight = kHeight;
-  const auto draw = [&](DrawList& list) {
-    list.Clear();
-    ViewDrawing(model, list).OnDraw(kWidth, kHeight);
-  };
-  DrawList list;
-  draw(list);  // starts the animation
-  ParticleAnimation& a = model.animation;
-  double now = 0;
-  for (int i = 0; i < 150; ++i) AnimationTick(a, now += 0.033, PointerPosition{420, 150}, kWidth, kHeight);
+  EmptyScreen screen(kWidth, kHeight);
+  screen.Draw();  // starts the animation
+  screen.Run(150, PointerPosition{420, 150});
+  ParticleAnimation& a = screen.model.animation;
   for (size_t i = 0; i < a.particles.size(); i += 2) a.particles[i].glow = 0.2f + 0.8f * static_cast<float>(i % 7) / 6;
-  draw(list);
+  screen.Draw();
+  const DrawList& list = screen.list;
   ASSERT_FALSE(list.Find("particle-glow").empty());
   ASSERT_FALSE(list.Find("particle-ring").empty());
   const auto render = [&](ParticleSprites* sprites) {
@@ -296,19 +311,14 @@ TEST(EmptyScreenSprites, AGlowFromItsImageLooksAsItsCirclesDo) {
 // paints the particles as the whole picture does: the images that lie
 // inside the clip are drawn with it turned off.
 TEST(EmptyScreenSprites, ARepaintWithinAClipLeavesTheRestAlone) {
-  CQuorvelDoc doc;
-  ViewModel model(doc);
   constexpr int kWidth = 400, kHeight = 300;
-  model.clientWidth = kWidth;
-  model.clientHeight = kHeight;
-  DrawList list;
-  ViewDrawing(model, list).OnDraw(kWidth, kHeight);
-  ParticleAnimation& a = model.animation;
-  double now = 0;
-  for (int i = 0; i < 120; ++i) AnimationTick(a, now += 0.033, std::nullopt, kWidth, kHeight);
+  EmptyScreen screen(kWidth, kHeight);
+  screen.Draw();
+  screen.Run(120, std::nullopt);
+  ParticleAnimation& a = screen.model.animation;
   for (size_t i = 0; i < a.particles.size(); i += 3) a.particles[i].glow = 1.0f;
-  list.Clear();
-  ViewDrawing(model, list).OnDraw(kWidth, kHeight);
+  screen.Draw();
+  const DrawList& list = screen.list;
   QRegion clip;
   for (int y = 0; y < kHeight; y += 32)
     for (int x = (y / 32 % 2) * 48; x < kWidth; x += 96) clip += QRect(x, y, 80, 32);

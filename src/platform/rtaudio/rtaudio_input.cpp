@@ -9,39 +9,18 @@
 
 #include "platform/rate_converter.h"
 #include "platform/rtaudio/jack_stream.h"
+#include "platform/rtaudio/rtaudio_backends.h"
 #include "platform/rtaudio/stream_closer.h"
 
 namespace zandrel {
 namespace {
 
-// Device frames per callback where the back end lets us choose (a JACK
-// server uses its own period).
-constexpr unsigned int kBufferFrames = 1024;
 // Device frames converted per pass: bounds the conversion buffer.
 constexpr size_t kConvertChunk = 256;
-
-RtAudio::Api ApiOf(AudioBackend backend) {
-  switch (backend) {
-    case AudioBackend::kJack: return RtAudio::UNIX_JACK;
-    case AudioBackend::kPulse: return RtAudio::LINUX_PULSE;
-    case AudioBackend::kAlsa: return RtAudio::LINUX_ALSA;
-    case AudioBackend::kAny: break;
-  }
-  return RtAudio::UNSPECIFIED;
-}
-
-// Errors while the stream runs reach this callback instead of being thrown
-// on the driver's thread; a stream that stops delivering is noticed by its
-// silence (Lost) instead.
-void IgnoreStreamError(RtAudioError::Type, const std::string&) {}
 
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
-}
-
-std::vector<AudioBackend> Backends(AudioBackend backend) {
-  return backend == AudioBackend::kAny ? CompiledAudioBackends() : std::vector<AudioBackend>{backend};
 }
 
 void Fail(AudioInputError* error, int code, std::string detail) {
@@ -145,10 +124,10 @@ class RtAudioInput::Stream final : public AudioInputStream {
     options.flags = RTAUDIO_SCHEDULE_REALTIME;
     if (alsaDefault) options.flags |= RTAUDIO_ALSA_USE_DEFAULT;
     options.streamName = clientName;
-    unsigned int bufferFrames = kBufferFrames;
+    unsigned int bufferFrames = kRtAudioBufferFrames;
     try {
       audio_->openStream(nullptr, &params, RTAUDIO_FLOAT32, deviceRate_, &bufferFrames, &Stream::Callback, this,
-                         &options, &IgnoreStreamError);
+                         &options, &IgnoreRtAudioStreamError);
       quiet_ = QuietLimit(bufferFrames, deviceRate_);
       pulse_.Restart();
       audio_->startStream();
@@ -222,8 +201,8 @@ RtAudioInput::~RtAudioInput() = default;
 
 std::vector<AudioInputDevice> RtAudioInput::Devices() {
   std::vector<AudioInputDevice> out;
-  for (AudioBackend b : Backends(backend_)) {
-    const RtAudio::Api api = ApiOf(b);
+  for (AudioBackend b : BackendsToTry(backend_)) {
+    const RtAudio::Api api = RtAudioApiOf(b);
     try {
       RtAudio audio(api);
       audio.showWarnings(false);
@@ -255,8 +234,8 @@ std::unique_ptr<AudioInputStream> RtAudioInput::Open(const std::string& identity
   bool anyBackEnd = false;
   std::string lastError;
   int lastCode = AudioInputError::kBadDevice;
-  for (AudioBackend b : Backends(backend_)) {
-    const RtAudio::Api api = ApiOf(b);
+  for (AudioBackend b : BackendsToTry(backend_)) {
+    const RtAudio::Api api = RtAudioApiOf(b);
     std::unique_ptr<RtAudio> audio;
     unsigned int count = 0;
     try {

@@ -5,39 +5,17 @@
 #include <algorithm>
 
 #include "platform/rtaudio/jack_stream.h"
+#include "platform/rtaudio/rtaudio_backends.h"
 #include "platform/rtaudio/stream_closer.h"
 
 namespace zandrel {
-namespace {
-
-// Frames per callback: about 23 ms at 44.1 kHz (a JACK server uses its own
-// period instead).
-constexpr unsigned int kOutputBufferFrames = 1024;
-
-RtAudio::Api OutputApiOf(AudioBackend backend) {
-  switch (backend) {
-    case AudioBackend::kJack: return RtAudio::UNIX_JACK;
-    case AudioBackend::kPulse: return RtAudio::LINUX_PULSE;
-    case AudioBackend::kAlsa: return RtAudio::LINUX_ALSA;
-    case AudioBackend::kAny: break;
-  }
-  return RtAudio::UNSPECIFIED;
-}
-
-// Errors while the stream runs (under- and overruns, a vanished server)
-// reach this callback instead of being thrown on the driver's thread; the
-// stream carries on or falls silent, DeviceLost notices the silence, and the
-// next open reports any problem.
-void IgnoreOutputStreamError(RtAudioError::Type, const std::string&) {}
-
-}  // namespace
 
 std::vector<AudioBackend> CompiledAudioBackends() {
   std::vector<RtAudio::Api> apis;
   RtAudio::getCompiledApi(apis);
   std::vector<AudioBackend> out;
   for (AudioBackend b : {AudioBackend::kJack, AudioBackend::kPulse, AudioBackend::kAlsa})
-    if (std::find(apis.begin(), apis.end(), OutputApiOf(b)) != apis.end()) out.push_back(b);
+    if (std::find(apis.begin(), apis.end(), RtAudioApiOf(b)) != apis.end()) out.push_back(b);
   return out;
 }
 
@@ -57,10 +35,8 @@ int RtAudioOutput::Callback(void* output, void*, unsigned int frames, double, un
 
 bool RtAudioOutput::OpenDevice(uint32_t wantedRate, DeviceConfig& got, std::string& error) {
   lastError_.clear();
-  const std::vector<AudioBackend> backends =
-      backend_ == AudioBackend::kAny ? CompiledAudioBackends() : std::vector<AudioBackend>{backend_};
-  for (AudioBackend b : backends)
-    if (TryOpen(OutputApiOf(b), wantedRate, got)) return true;
+  for (AudioBackend b : BackendsToTry(backend_))
+    if (TryOpen(RtAudioApiOf(b), wantedRate, got)) return true;
   error = lastError_.empty() ? "no audio output device" : lastError_;
   return false;
 }
@@ -115,11 +91,11 @@ bool RtAudioOutput::TryOpen(int apiValue, uint32_t wantedRate, DeviceConfig& got
       // ALSA's default device is the "default" PCM (usually the sound server).
       if (api == RtAudio::LINUX_ALSA && device == preferred) options.flags |= RTAUDIO_ALSA_USE_DEFAULT;
       options.streamName = clientName_;
-      unsigned int bufferFrames = kOutputBufferFrames;
+      unsigned int bufferFrames = kRtAudioBufferFrames;
       channels_ = static_cast<int>(params.nChannels);
       try {
         audio->openStream(&params, nullptr, RTAUDIO_FLOAT32, rate, &bufferFrames, &RtAudioOutput::Callback, this,
-                          &options, &IgnoreOutputStreamError);
+                          &options, &IgnoreRtAudioStreamError);
         quiet_ = QuietLimit(bufferFrames, rate);
         pulse_.Restart();
         audio->startStream();

@@ -4,11 +4,10 @@
 #include <QPainter>
 
 #include "document/note_names.h"
+#include "widgets/qt_colors.h"
 
 namespace zandrel {
 namespace {
-
-QColor PatternColour(uint32_t c) { return QColor((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF); }
 
 QFont SmallFont() {
   QFont font(QStringLiteral("Arial"));
@@ -40,7 +39,7 @@ QImage CDrumPatternWnd::Render() const {
   const int W = width(), H = height();
   QImage image(std::max(1, W), std::max(1, H), QImage::Format_RGB32);
   QPainter p(&image);
-  const QColor background = PatternColour(DrumGridModel::kBackground);
+  const QColor background = RgbToQColor(DrumGridModel::kBackground);
   p.fillRect(0, 0, W, H, background);
   const DrumGridLayout l = model_.Layout(W, H);
   if (l.kind == DrumGridLayout::Kind::kNoPattern) {
@@ -57,14 +56,14 @@ QImage CDrumPatternWnd::Render() const {
   for (int j = 0; j < rows; ++j) {
     const int64_t tint = model_.RowTint(j);
     if (tint >= 0) p.fillRect(QRect(QPoint(85, l.RowTop(j)), QPoint(W - 10 - 1, l.RowTop(j + 1) - 1)),
-                              PatternColour(static_cast<uint32_t>(tint)));
+                              RgbToQColor(static_cast<uint32_t>(tint)));
   }
   // Lines.
   for (int i = 0; i <= steps; ++i) {
-    p.setPen(PatternColour(i % 4 == 0 ? DrumGridModel::kBarLine : DrumGridModel::kGridLine));
+    p.setPen(RgbToQColor(i % 4 == 0 ? DrumGridModel::kBarLine : DrumGridModel::kGridLine));
     p.drawLine(l.StepX(i), 20, l.StepX(i), H - 30);
   }
-  p.setPen(PatternColour(DrumGridModel::kGridLine));
+  p.setPen(RgbToQColor(DrumGridModel::kGridLine));
   for (int j = 0; j <= rows; ++j) p.drawLine(85, l.RowTop(j), W - 10, l.RowTop(j));
   // Text.
   p.setFont(SmallFont());
@@ -82,7 +81,7 @@ QImage CDrumPatternWnd::Render() const {
     const bool inRange = n >= 0 && n <= 127;
     const int r = inRange ? t.regionMap[static_cast<size_t>(n)] : -1;
     if (r >= 0)
-      p.fillRect(QRect(50, y, 33, h), PatternColour(BlendColour(kToolRegionPalette[static_cast<size_t>(r % 10)],
+      p.fillRect(QRect(50, y, 33, h), RgbToQColor(BlendColour(kToolRegionPalette[static_cast<size_t>(r % 10)],
                                                       DrumGridModel::kBackground, 0.5)));
     const int mapped = inRange ? t.noteMap[static_cast<size_t>(n)] : -1;
     p.setPen(Qt::white);
@@ -91,8 +90,8 @@ QImage CDrumPatternWnd::Render() const {
   }
   // Hits.
   p.setRenderHint(QPainter::Antialiasing, true);
-  p.setPen(PatternColour(DrumGridModel::kHitOutline));
-  p.setBrush(PatternColour(DrumGridModel::kHitFill));
+  p.setPen(RgbToQColor(DrumGridModel::kHitOutline));
+  p.setBrush(RgbToQColor(DrumGridModel::kHitFill));
   const int radius = l.hitRadius;
   for (const PatternEvent& e : model_.Events()) {
     int x = 0, y = 0;
@@ -104,7 +103,7 @@ QImage CDrumPatternWnd::Render() const {
   p.fillRect(0, H - 20, W, 20, Qt::black);
   for (size_t k = 0; k < l.rootLabels.size(); ++k) {
     const GridRect& g = l.rootLabels[k];
-    const QColor colour = PatternColour(model_.RootLabelColour(static_cast<int>(k)));
+    const QColor colour = RgbToQColor(model_.RootLabelColour(static_cast<int>(k)));
     p.setPen(colour);
     p.setBrush(colour);
     const QRect rect(QPoint(g.left, g.top), QPoint(g.right - 1, g.bottom - 1));

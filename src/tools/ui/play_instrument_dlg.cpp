@@ -18,13 +18,9 @@
 #include "platform/settings.h"
 #include "tools/loop_render.h"
 #include "widgets/piano_selector_wnd.h"
+#include "widgets/qt_colors.h"
 
 namespace zandrel {
-namespace {
-
-QColor RgbColour(uint32_t c) { return QColor((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF); }
-
-}  // namespace
 
 // ------------------------------------------------------------ waveform --
 
@@ -47,7 +43,7 @@ QImage CSimpleWaveformCtrl::Render() const {
   p.drawLine(0, mid, w, mid);
   if (columns_.empty()) return image;
   const double scale = h * 0.5 * 0.9;
-  p.setPen(RgbColour(waveformColour));
+  p.setPen(RgbToQColor(waveformColour));
   for (int i = 0; i < w && i < static_cast<int>(columns_.size()); ++i) {
     const WaveColumn& c = columns_[static_cast<size_t>(i)];
     p.drawLine(i, mid - static_cast<int>(c.max / 32768.0 * scale), i, mid - static_cast<int>(c.min / 32768.0 * scale));
